@@ -1,0 +1,64 @@
+#include "tools.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+
+namespace monotest {
+
+TempDir::TempDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "monotest-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot create a temporary directory");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string shell_quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'') q += "'\\''"; else q += c;
+  }
+  return q + "'";
+}
+
+void require_tool(const std::string& program, const std::string& package) {
+  const std::string cmd = "command -v " + shell_quote(program) + " >/dev/null 2>&1";
+  if (std::system(cmd.c_str()) != 0)
+    throw std::runtime_error(program + " is not installed: apt-get install " + package);
+}
+
+ToolResult run_tool(const std::string& command_line) {
+  ToolResult r;
+  FILE* p = popen(command_line.c_str(), "r");
+  if (!p) throw std::runtime_error("cannot run: " + command_line);
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+  const int st = pclose(p);
+  r.exit_code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) throw std::runtime_error("cannot open " + path);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+}  // namespace monotest
