@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs with apt-get every package the build, the tests, the benchmarks and the oracles use;
+# packages already present are skipped.
+set -euo pipefail
+
+packages=(
+  # toolchains and build
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  g++-powerpc-linux-gnu qemu-user
+  # test and benchmark frameworks
+  googletest libgtest-dev libbenchmark-dev time
+  # libraries the tests and benchmarks compare against
+  libleptonica-dev libtiff-dev
+  # oracle tools and page sources
+  jbig2dec poppler-utils libtiff-tools netpbm jbigkit-bin jbigkit-testdata qpdf ghostscript
+  libtasn1-doc
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "==> all ${#packages[@]} packages present"
+  exit 0
+fi
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "==> installing: ${missing[*]}"
+$sudo apt-get update -q
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
