@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "counting_alloc.h"
+#include "pages.h"
 #include "ref_bitmap.h"
 #include "tools.h"
 
@@ -92,4 +93,18 @@ TEST(Tools, RunToolCapturesOutputAndExitCode) {
   write_file(d.file("x"), "data");
   EXPECT_EQ(read_file(d.file("x")), "data");
   EXPECT_EQ(shell_quote("it's"), "'it'\\''s'");
+}
+
+TEST(PageCorpus, ChartsAndDocumentPagesAreRealPages) {
+  const RefBitmap chart = ccitt_chart(1);
+  EXPECT_EQ(chart.width, 1728);
+  EXPECT_EQ(chart.height, 2376);
+  const RefBitmap page = doc_page(3);
+  EXPECT_EQ(page.width, 2550);
+  EXPECT_EQ(page.height, 3300);
+  // Text pages are mostly white but far from blank.
+  const double black = static_cast<double>(page.count()) / (2550.0 * 3300.0);
+  EXPECT_GT(black, 0.005);
+  EXPECT_LT(black, 0.3);
+  EXPECT_EQ(ccitt_chart(1), chart) << "the cached copy must read back the same";
 }
