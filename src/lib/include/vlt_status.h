@@ -66,6 +66,10 @@ enum {
   VLT_ERR_IO_NOT_G4 = 2007,
   VLT_ERR_IO_STRIP = 2008,
 
+  VLT_ERR_STREL_NO_MANAGER = 4001,  /* no structuring-element manager */
+  VLT_ERR_STREL_BAD_ID = 4003,      /* structuring-element id outside the slot table */
+  VLT_ERR_STREL_EMPTY_SLOT = 4004,  /* no element built for that id */
+
   VLT_ERR_APPS_DIMENSIONS = 7005, /* Wrong dimensions specified */
 
   VLT_ERR_FILE_NOT_FOUND = 10000,

@@ -3,8 +3,11 @@
 #include "vlt_errors.h"
 
 #include <array>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
-#include <string_view>
+
+#include "vlt_state.h"
 
 namespace {
 
@@ -184,6 +187,17 @@ constexpr std::array<RuvEntry, 13> kRuvErrors = {{
 }};
 
 template <size_t N>
+constexpr bool all_set(const std::array<const char*, N>& table) {
+  for (const char* t : table)
+    if (t == nullptr || *t == '\0') return false;
+  return true;
+}
+static_assert(all_set(kIpsErrors) && all_set(kIpcErrors) && all_set(kPixrErrors) &&
+              all_set(kIoErrors) && all_set(kMarkcodeErrors) && all_set(kStrelErrors) &&
+              all_set(kHeurErrors) && all_set(kAdtErrors) && all_set(kAppsErrors) &&
+              all_set(kVltErrors));
+
+template <size_t N>
 const char* row(const std::array<const char*, N>& table, VltStatus offset) {
   return offset >= 0 && static_cast<size_t>(offset) < N ? table[static_cast<size_t>(offset)]
                                                         : kInvalid;
@@ -221,4 +235,76 @@ const char* Vlt_getErrStr(VltStatus code) {
   }
   if (code < 14000) return "Win32 error";
   return kInvalid;
+}
+
+VltStatus Vlt_initVltErrState(VltErrState** place, const VltMemFuncs* mem, void* context,
+                              VltErrPrinter printer) {
+  auto* es = static_cast<VltErrState*>(mem->malloc(sizeof(VltErrState)));
+  if (es == nullptr) {
+    if (printer != nullptr) printer(context, VLT_ERR_NOMEM, "%s", Vlt_getErrStr(VLT_ERR_NOMEM));
+    return VLT_ERR_NOMEM;
+  }
+  es->context = context;
+  es->printer = printer;
+  *place = es;
+  return VLT_OK;
+}
+
+namespace {
+void cleanup_err_state(VltErrState** place, void (*free_fn)(void*)) {
+  if (place == nullptr || *place == nullptr) return;
+  VltErrState* es = *place;
+  *place = nullptr;
+  free_fn(es);
+}
+}  // namespace
+
+void Vlt_cleanupVltErrState(VltErrState** place, const VltMemFuncs* mem) {
+  cleanup_err_state(place, mem->free);
+}
+
+void Vlt_cleanupVltErrState(VltErrState** place, const VltState* state) {
+  cleanup_err_state(place, state->free);
+}
+
+int Vlt_fileErrPrinter(void* stream, VltStatus code, const char* format, ...) {
+  auto* f = static_cast<FILE*>(stream);
+  if (f == nullptr) return 0;
+  if (code == VLT_CODE_REPORT)
+    std::fputs("Report -- ", f);
+  else if (code == VLT_CODE_WARNING)
+    std::fputs("Warning -- ", f);
+  else
+    std::fprintf(f, "Error %d -- ", static_cast<int>(code));
+  if (format != nullptr) {
+    va_list ap;
+    va_start(ap, format);
+    std::vfprintf(f, format, ap);
+    va_end(ap);
+  }
+  std::fputc('\n', f);
+  return 0;
+}
+
+void Vlt_voidAssertPrinter(const char* file, const char* expression, int line, const char* message) {
+  std::fprintf(stderr, "Assert Failure, \"%s\", line %d, %s -- (%s)\n", file ? file : "",
+               line, expression ? expression : "", message ? message : "");
+}
+
+VltStatus Vlt_reportErr(const VltErrState* es, VltStatus code) {
+  if (es != nullptr && es->printer != nullptr)
+    es->printer(es->context, code, "%s", Vlt_getErrStr(code));
+  return code;
+}
+
+VltStatus Vlt_reportErrMsg(const VltErrState* es, VltStatus code, const char* format, ...) {
+  if (es == nullptr || es->printer == nullptr) return code;
+  // A printer takes a variable argument list, not a va_list, so the message is formatted here.
+  char text[1024];
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(text, sizeof text, format, ap);
+  va_end(ap);
+  es->printer(es->context, code, "%s", text);
+  return code;
 }
