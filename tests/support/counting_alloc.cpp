@@ -4,6 +4,8 @@
 
 namespace monotest {
 
+thread_local CountingAllocator* CountingAllocator::current_ = nullptr;
+
 bool CountingAllocator::should_fail() {
   ++allocations_;
   if (fail_at_ != 0 && (allocations_ == fail_at_ || (sticky_ && allocations_ > fail_at_))) {

@@ -39,6 +39,14 @@ class CountingAllocator {
   static void* c_realloc(void* p, size_t size, void* data);
   static void c_free(void* p, void* data);
 
+  // Procedures without a data word (the engine state's memory table) serve the allocator made
+  // current with make_current(); one at a time per thread.
+  void make_current() { current_ = this; }
+  static void* g_malloc(size_t size) { return current_->allocate(size); }
+  static void* g_calloc(size_t count, size_t size) { return current_->allocate_zeroed(count, size); }
+  static void* g_realloc(void* p, size_t size) { return current_->reallocate(p, size); }
+  static void g_free(void* p) { current_->release(p); }
+
  private:
   bool should_fail();
   void track(void* p, size_t size);
@@ -47,6 +55,7 @@ class CountingAllocator {
   bool sticky_ = false;
   size_t live_bytes_ = 0, peak_bytes_ = 0;
   std::unordered_map<const void*, size_t> live_;
+  static thread_local CountingAllocator* current_;
 };
 
 }  // namespace monotest

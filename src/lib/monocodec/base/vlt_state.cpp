@@ -154,7 +154,8 @@ VltStatus Vlt_initIPWState(VltState* state) {
                                       vlt_ipc_malloc, vlt_ipc_calloc, vlt_ipc_realloc, vlt_ipc_free, state,
                                       vlt_ipc_errPrinter, state->errState, nullptr, nullptr, nullptr,
                                       nullptr, &ipw);
-  if (st != VLT_OK) return st;
+  // The wrapper cannot always report a failure of its own creation, so the engine does.
+  if (st != VLT_OK) return Vlt_report(state, st);
   state->ipwState = ipw;
   return VLT_OK;
 }
