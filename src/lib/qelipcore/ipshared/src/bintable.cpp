@@ -1,0 +1,112 @@
+// Binarization tables: each entry is the permutation that puts the result of source pixel q of
+// a gathered group at output pixel q.
+
+#include "bintable.h"
+
+#include <array>
+
+#include "ip_internal.h"
+
+namespace {
+
+constexpr size_t kEntries = 256;
+constexpr size_t kTableBytes = kEntries * sizeof(uint32_t);
+
+using EntryRule = uint32_t (*)(unsigned table, unsigned index);
+
+// 8 to 1 bpp: bit 7 - j of byte k is pixel 4j + k of the group.
+constexpr uint32_t entry8To1(unsigned k, unsigned b) {
+  uint32_t v = 0;
+  for (unsigned i = 0; i < 8; ++i)
+    if (b >> i & 1) v |= 1u << (4 * i + 3 - k);
+  return v;
+}
+
+// 4 to 1 bpp: byte k holds nibbles 2k and 2k + 1; the bit of nibble q from word j is pixel 8j + q.
+constexpr uint32_t entry4To1(unsigned k, unsigned b) {
+  uint32_t v = 0;
+  for (unsigned i = 0; i < 4; ++i)
+    if (b >> i & 1) v |= 1u << (8 * i + 6 - 2 * k);
+  for (unsigned i = 4; i < 8; ++i)
+    if (b >> i & 1) v |= 1u << (8 * (i - 4) + 7 - 2 * k);
+  return v;
+}
+
+// 2 to 1 bpp: the bit of 2-bit field q from word j is pixel 16j + q.
+constexpr uint32_t entry2To1(unsigned k, unsigned b) {
+  uint32_t v = 0;
+  for (unsigned m = 0; m < 4; ++m) {
+    if (b >> (2 * m + 1) & 1) v |= 1u << (28 - 4 * k + m);
+    if (b >> (2 * m) & 1) v |= 1u << (12 - 4 * k + m);
+  }
+  return v;
+}
+
+// 8 to 2 bpp: the field of byte k from word j is output pixel 4j + k.
+constexpr uint32_t entry8To2(unsigned k, unsigned b) {
+  uint32_t v = 0;
+  for (unsigned m = 0; m < 4; ++m) v |= uint32_t(b >> (2 * m) & 3) << (8 * m + 6 - 2 * k);
+  return v;
+}
+
+// 4 to 2 bpp, one table: the field of nibble q from word j is output pixel 8j + q.
+constexpr uint32_t entry4To2(unsigned, unsigned b) {
+  constexpr std::array<unsigned, 4> kShift{12, 28, 14, 30};
+  uint32_t v = 0;
+  for (unsigned m = 0; m < 4; ++m) v |= uint32_t(b >> (2 * m) & 3) << kShift[m];
+  return v;
+}
+
+template <EntryRule Rule, bool Inverted>
+VltStatus fill_set(IPState* state, std::array<uint32_t*, 4> tables) {
+  for (uint32_t* t : tables)
+    if (!t) return IP_FAIL(state, VLT_ERR_NULL);
+  for (unsigned k = 0; k < 4; ++k) {
+    for (unsigned b = 0; b < kEntries; ++b) tables[k][b] = Rule(k, Inverted ? 255 - b : b);
+  }
+  return VLT_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+VltStatus i_getBinarizationTableSizes(IPState* state, int32_t srcDepth, int32_t dstDepth,
+                                      int32_t, size_t* size) {
+  const bool srcOk = srcDepth == 2 || srcDepth == 4 || srcDepth == 8;
+  const bool dstOk = dstDepth == 1 || dstDepth == 2 || dstDepth == 4;
+  if (!srcOk || !dstOk) return VLT_ERR_PARAM;
+  if (!size) return IP_FAIL(state, VLT_ERR_NULL);
+  *size = srcDepth == 8 && dstDepth == 4 ? 0 : kTableBytes;
+  return VLT_OK;
+}
+
+VltStatus i_fillBinarizationTables(IPState* state, uint32_t* t0, uint32_t* t1, uint32_t* t2, uint32_t* t3) {
+  return fill_set<entry8To1, false>(state, {t0, t1, t2, t3});
+}
+VltStatus i_fillInvBinarizationTables(IPState* state, uint32_t* t0, uint32_t* t1, uint32_t* t2, uint32_t* t3) {
+  return fill_set<entry8To1, true>(state, {t0, t1, t2, t3});
+}
+VltStatus i_fill4To1BinarizationTables(IPState* state, uint32_t* t0, uint32_t* t1, uint32_t* t2, uint32_t* t3) {
+  return fill_set<entry4To1, false>(state, {t0, t1, t2, t3});
+}
+VltStatus i_fill4To1InvBinarizationTables(IPState* state, uint32_t* t0, uint32_t* t1, uint32_t* t2, uint32_t* t3) {
+  return fill_set<entry4To1, true>(state, {t0, t1, t2, t3});
+}
+VltStatus i_fill2To1BinarizationTables(IPState* state, uint32_t* t0, uint32_t* t1, uint32_t* t2, uint32_t* t3) {
+  return fill_set<entry2To1, false>(state, {t0, t1, t2, t3});
+}
+VltStatus i_fill2To1InvBinarizationTables(IPState* state, uint32_t* t0, uint32_t* t1, uint32_t* t2, uint32_t* t3) {
+  return fill_set<entry2To1, true>(state, {t0, t1, t2, t3});
+}
+VltStatus i_fill2bppBinarizationTables(IPState* state, uint32_t* t0, uint32_t* t1, uint32_t* t2, uint32_t* t3) {
+  return fill_set<entry8To2, false>(state, {t0, t1, t2, t3});
+}
+
+VltStatus i_fill4To2bppBinarizationTable(IPState* state, uint32_t* t) {
+  if (!t) return IP_FAIL(state, VLT_ERR_NULL);
+  for (unsigned b = 0; b < kEntries; ++b) t[b] = entry4To2(0, b);
+  return VLT_OK;
+}
+
+}  // extern "C"
