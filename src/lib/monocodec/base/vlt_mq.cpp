@@ -1,0 +1,348 @@
+// MQ arithmetic coder. The encoder keeps the last byte back (B) because a carry out of the code
+// register can still reach it; the decoder reads the caller's windows in place.
+
+#include "vlt_mq.h"
+
+#include <array>
+
+namespace {
+
+struct QeRow {
+  uint16_t qe;
+  uint8_t nmps;
+  uint8_t nlps;  // bit 7: the more probable symbol switches on a less probable one
+};
+
+constexpr uint8_t kSwitch = 0x80;
+
+// Probability states 0-45 of the JBIG2 MQ coder.
+constexpr std::array<QeRow, 46> kQe = {{
+    {0x5601, 1, 1 | kSwitch},  {0x3401, 2, 6},   {0x1801, 3, 9},   {0x0AC1, 4, 12},
+    {0x0521, 5, 29},           {0x0221, 38, 33}, {0x5601, 7, 6 | kSwitch}, {0x5401, 8, 14},
+    {0x4801, 9, 14},           {0x3801, 10, 14}, {0x3001, 11, 17}, {0x2401, 12, 18},
+    {0x1C01, 13, 20},          {0x1601, 29, 21}, {0x5601, 15, 14 | kSwitch}, {0x5401, 16, 14},
+    {0x5101, 17, 15},          {0x4801, 18, 16}, {0x3801, 19, 17}, {0x3401, 20, 18},
+    {0x3001, 21, 19},          {0x2801, 22, 19}, {0x2401, 23, 20}, {0x2201, 24, 21},
+    {0x1C01, 25, 22},          {0x1801, 26, 23}, {0x1601, 27, 24}, {0x1401, 28, 25},
+    {0x1201, 29, 26},          {0x1101, 30, 27}, {0x0AC1, 31, 28}, {0x09C1, 32, 29},
+    {0x08A1, 33, 30},          {0x0521, 34, 31}, {0x0441, 35, 32}, {0x02A1, 36, 33},
+    {0x0221, 37, 34},          {0x0141, 38, 35}, {0x0111, 39, 36}, {0x0085, 40, 37},
+    {0x0049, 41, 38},          {0x0025, 42, 39}, {0x0015, 43, 40}, {0x0009, 44, 41},
+    {0x0005, 45, 42},          {0x0001, 45, 43},
+}};
+
+constexpr bool table_is_closed() {
+  for (const QeRow& r : kQe)
+    if (r.nmps >= kQe.size() || (r.nlps & 0x7F) >= kQe.size()) return false;
+  return true;
+}
+static_assert(table_is_closed(), "every transition stays inside the table");
+
+// A context byte whose state bits were corrupted by a caller still indexes the table safely.
+inline const QeRow& row_of(uint8_t cx) {
+  const unsigned i = cx & 0x7Fu;
+  return kQe[i < kQe.size() ? i : kQe.size() - 1];
+}
+
+inline uint8_t after_mps(const QeRow& r, uint8_t cx) {
+  return static_cast<uint8_t>(r.nmps | (cx & 0x80u));
+}
+inline uint8_t after_lps(const QeRow& r, uint8_t cx) {
+  return static_cast<uint8_t>(r.nlps ^ (cx & 0x80u));
+}
+
+// Emits the held-back byte and takes the next one from the code register. Registers change only
+// once the callback has accepted the byte.
+bool byteout(MqEncoder* e) {
+  if (!e->started) {
+    e->started = 1;
+    e->CT = 8;
+    e->B = static_cast<uint8_t>(e->C >> 19);
+    e->C &= 0x7FFFFu;
+    return true;
+  }
+  uint8_t out = e->B;
+  bool stuffed = out == 0xFF;
+  bool carry_taken = false;
+  if (!stuffed && e->C > 0x7FFFFFFu) {
+    ++out;
+    stuffed = out == 0xFF;
+    carry_taken = true;
+  }
+  if (!e->byteOut(out, e->byteOutContext)) return false;
+  if (stuffed) {
+    // After 0xFF only 7 bits follow: a later carry lands in the free top bit of the next byte
+    // instead of reaching the 0xFF, so it can never make a marker.
+    if (carry_taken) e->C &= 0x7FFFFFFu;
+    e->CT = 7;
+    e->B = static_cast<uint8_t>(e->C >> 20);
+    e->C &= 0xFFFFFu;
+  } else {
+    e->CT = 8;
+    e->B = static_cast<uint8_t>(e->C >> 19);  // the carry, already in B, drops out here
+    e->C &= 0x7FFFFu;
+  }
+  return true;
+}
+
+bool put(MqEncoder* e, uint8_t b) { return e->byteOut(b, e->byteOutContext) != 0; }
+
+// Takes the next coded byte, or 0 when there is none (refilling from the callback as needed).
+inline bool next_byte(MqDecoder* d, uint32_t* b) {
+  if (d->ptr == d->end) {
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    if (d->refill == nullptr || !d->refill(&data, &length, d->refillContext) || length == 0 ||
+        data == nullptr) {
+      d->mode = MQD_MODE_RAN_OUT;
+      return false;
+    }
+    d->ptr = data;
+    d->end = data + length;
+  }
+  *b = *d->ptr++;
+  return true;
+}
+
+void bytein(MqDecoder* d) {
+  uint32_t b;
+  if (d->mode == MQD_MODE_DATA && next_byte(d, &b)) {
+    if (d->B == 0xFF) {
+      if (b > 0x8F) {
+        d->mode = MQD_MODE_END_MARKER;
+        b = 0x7F;
+      }
+      d->B = static_cast<uint8_t>(b);
+      d->C += b << 9;
+      d->CT = 7;
+    } else {
+      d->B = static_cast<uint8_t>(b);
+      d->C += b << 8;
+      d->CT = 8;
+    }
+    return;
+  }
+  // Past the end: alternate 0xFF and 0x7F, an endless run of 1-bits.
+  if (d->B == 0xFF) {
+    d->B = 0x7F;
+    d->C += 0xFE00u;
+    d->CT = 7;
+  } else {
+    d->B = 0xFF;
+    d->C += 0xFF00u;
+    d->CT = 8;
+  }
+}
+
+void bytein_sw(MqDecoder* d) {
+  uint32_t b;
+  if (d->mode == MQD_MODE_DATA && next_byte(d, &b)) {
+    if (d->B == 0xFF) {
+      if (b > 0x8F) {
+        d->mode = MQD_MODE_END_MARKER;
+        b = 0x7F;
+      }
+      d->C += (0x7Fu - b) << 9;
+      d->CT = 7;
+    } else {
+      d->C += (0xFFu - b) << 8;
+      d->CT = 8;
+    }
+    d->B = static_cast<uint8_t>(b);
+    return;
+  }
+  // The inverted register takes the 1-bits past the end as zeros: nothing to add.
+  d->CT = 8;
+}
+
+void start(MqDecoder* d, const uint8_t* data, uint32_t length, MqRefillFn refill, void* context,
+           VltState* state) {
+  d->ptr = data;
+  d->end = data == nullptr ? data : data + length;
+  d->refill = refill;
+  d->refillContext = context;
+  d->state = state;
+  d->mode = MQD_MODE_DATA;
+  d->C = 0;
+  d->CT = 0;
+  uint32_t b;
+  if (next_byte(d, &b)) {
+    d->B = static_cast<uint8_t>(b);
+  } else {
+    d->B = 0;
+  }
+}
+
+template <void (*ByteIn)(MqDecoder*)>
+inline void renormd(MqDecoder* d) {
+  do {
+    if (d->CT == 0) ByteIn(d);
+    d->A = static_cast<uint16_t>(d->A << 1);
+    d->C <<= 1;
+    --d->CT;
+  } while ((d->A & 0x8000u) == 0);
+}
+
+}  // namespace
+
+extern "C" {
+
+void VltEncode_mqeInit(MqEncoder* enc, MqByteOutFn byteOut, void* context, VltState* state) {
+  enc->C = 0;
+  enc->A = 0x8000;
+  enc->CT = 12;
+  enc->B = 0;
+  enc->byteOut = byteOut;
+  enc->byteOutContext = context;
+  enc->state = state;
+  enc->started = 0;
+}
+
+int VltEncode_mqeEncode(MqEncoder* enc, uint8_t* cx, int bit) {
+  const QeRow& r = row_of(*cx);
+  const uint32_t qe = r.qe;
+  const unsigned mps = *cx >> 7;
+  enc->A = static_cast<uint16_t>(enc->A - qe);
+  if (static_cast<unsigned>(bit != 0) == mps) {
+    if (enc->A & 0x8000u) {
+      enc->C += qe;
+      return 1;
+    }
+    if (enc->A < qe)
+      enc->A = static_cast<uint16_t>(qe);
+    else
+      enc->C += qe;
+    *cx = after_mps(r, *cx);
+  } else {
+    if (enc->A < qe)
+      enc->C += qe;
+    else
+      enc->A = static_cast<uint16_t>(qe);
+    *cx = after_lps(r, *cx);
+  }
+  do {
+    enc->A = static_cast<uint16_t>(enc->A << 1);
+    enc->C <<= 1;
+    if (--enc->CT == 0 && !byteout(enc)) return 0;
+  } while ((enc->A & 0x8000u) == 0);
+  return 1;
+}
+
+int VltEncode_mqeFlush(MqEncoder* enc) {
+  // Choose the value in the final interval with the most trailing 1-bits.
+  const uint32_t t = enc->C + enc->A;
+  enc->C |= 0xFFFFu;
+  if (enc->C >= t) enc->C -= 0x8000u;
+
+  enc->C <<= enc->CT;
+  if (!byteout(enc)) return 0;
+  const bool wrote_ff = enc->B == 0xFF;
+  enc->C <<= enc->CT;
+  if (!byteout(enc)) return 0;
+  if (enc->B == 0xFF) return put(enc, 0xFF) && put(enc, 0xAC);
+  // A 0x7F after 0xFF decodes exactly as the 1-bits the decoder supplies past the end, so the
+  // written 0xFF can start the marker at once.
+  if (wrote_ff && enc->B == 0x7F) return put(enc, 0xAC);
+  enc->C <<= enc->CT;
+  if (!byteout(enc)) return 0;
+  return put(enc, 0xFF) && put(enc, 0xAC);
+}
+
+void VltEncode_mqdInit(MqDecoder* dec, const uint8_t* data, uint32_t length, MqRefillFn refill,
+                       void* context, VltState* state) {
+  start(dec, data, length, refill, context, state);
+  dec->C = static_cast<uint32_t>(dec->B) << 16;
+  bytein(dec);
+  dec->C <<= 7;
+  dec->CT -= 7;
+  dec->A = 0x8000;
+}
+
+int VltEncode_mqdDecode(MqDecoder* dec, uint8_t* cx) {
+  const QeRow& r = row_of(*cx);
+  const uint32_t qe = r.qe;
+  const int mps = *cx >> 7;
+  int d;
+  dec->A = static_cast<uint16_t>(dec->A - qe);
+  if ((dec->C >> 16) < qe) {
+    if (dec->A < qe) {
+      d = mps;
+      *cx = after_mps(r, *cx);
+    } else {
+      d = 1 - mps;
+      *cx = after_lps(r, *cx);
+    }
+    dec->A = static_cast<uint16_t>(qe);
+  } else {
+    dec->C -= qe << 16;
+    if (dec->A & 0x8000u) return mps;
+    if (dec->A < qe) {
+      d = 1 - mps;
+      *cx = after_lps(r, *cx);
+    } else {
+      d = mps;
+      *cx = after_mps(r, *cx);
+    }
+  }
+  renormd<bytein>(dec);
+  return d;
+}
+
+int VltEncode_mqdEndSeen(const MqDecoder* dec) { return dec->mode == MQD_MODE_END_MARKER; }
+
+int VltEncode_mqdEndSeenSW(const MqDecoder* dec) { return dec->mode == MQD_MODE_END_MARKER; }
+
+const uint8_t* VltEncode_mqdFinish(MqDecoder* dec) {
+  if (dec->mode == MQD_MODE_END_MARKER) return dec->ptr;
+  if (dec->mode == MQD_MODE_RAN_OUT || dec->B != 0xFF) return nullptr;
+  // The last byte taken was 0xFF: the marker may be the very next byte. The register no longer
+  // matters once decoding is over.
+  bytein(dec);
+  return dec->mode == MQD_MODE_END_MARKER ? dec->ptr : nullptr;
+}
+
+const uint8_t* VltEncode_mqdFinishSW(MqDecoder* dec) { return VltEncode_mqdFinish(dec); }
+
+const uint8_t* VltEncode_mqdReadPos(const MqDecoder* dec) { return dec->ptr; }
+
+void VltEncode_mqdInitSW(MqDecoder* dec, const uint8_t* data, uint32_t length, MqRefillFn refill,
+                         void* context, VltState* state) {
+  start(dec, data, length, refill, context, state);
+  dec->C = static_cast<uint32_t>(dec->B ^ 0xFFu) << 16;
+  bytein_sw(dec);
+  dec->C <<= 7;
+  dec->CT -= 7;
+  dec->A = 0x8000;
+}
+
+int VltEncode_mqdDecodeSW(MqDecoder* dec, uint8_t* cx) {
+  const QeRow& r = row_of(*cx);
+  const uint32_t qe = r.qe;
+  const int mps = *cx >> 7;
+  int d;
+  dec->A = static_cast<uint16_t>(dec->A - qe);
+  if ((dec->C >> 16) < dec->A) {
+    if (dec->A & 0x8000u) return mps;
+    if (dec->A < qe) {
+      d = 1 - mps;
+      *cx = after_lps(r, *cx);
+    } else {
+      d = mps;
+      *cx = after_mps(r, *cx);
+    }
+  } else {
+    dec->C -= static_cast<uint32_t>(dec->A) << 16;
+    if (dec->A < qe) {
+      d = mps;
+      *cx = after_mps(r, *cx);
+    } else {
+      d = 1 - mps;
+      *cx = after_lps(r, *cx);
+    }
+    dec->A = static_cast<uint16_t>(qe);
+  }
+  renormd<bytein_sw>(dec);
+  return d;
+}
+
+}  // extern "C"
