@@ -28,7 +28,9 @@ class StrelTest : public testing::Test {
               VLT_OK);
   }
   void TearDown() override {
-    if (s_ != nullptr) EXPECT_EQ(w_IPWStateTerm(&s_), VLT_OK);
+    if (s_ != nullptr) {
+      EXPECT_EQ(w_IPWStateTerm(&s_), VLT_OK);
+    }
     EXPECT_EQ(alloc_.live_blocks(), 0u);
     EXPECT_EQ(alloc_.foreign(), 0u);
   }
