@@ -78,6 +78,12 @@ VltStatus ip_processSuperTiles_LRTB(IPState* state, const SuperTileTessellation*
                                     IPCacheControl* cacheControl, uint32_t count,
                                     TileDescriptor* descriptors, SuperTileProc proc, void* data);
 
+// The tile procedures of the byte-order pass and of bit counting.
+VltStatus ip_swapBytesSuperTile(IPState* state, TileDescriptor* descriptors, uint32_t tileRow,
+                                uint32_t tileColumn, void* data);
+VltStatus ip_countBitsSuperTile(IPState* state, TileDescriptor* descriptors, uint32_t tileRow,
+                                uint32_t tileColumn, void* data);
+
 VltStatus ip_acquireCacheControl(IPState* state, IPCacheControl** record);
 VltStatus ip_releaseCacheControl(IPState* state, IPCacheControl* record);
 VltStatus ip_initCacheControl(IPState* state, IPCacheControl* record);
