@@ -256,14 +256,6 @@ constexpr VltConvertEntry convertTable[10][10] = {
     {X, Dm(dRF2G), Dm(dRF2F), Dm(dRF2R), Dm(dRF2D), Dm(dRF2B), Dm(dRF2L), X, Dm(dRF2S), X},
 };
 
-constexpr int count_converters() {
-  int n = 0;
-  for (const auto& row : convertTable)
-    for (const VltConvertEntry& e : row) n += e.converter != nullptr;
-  return n;
-}
-static_assert(count_converters() == 56);
-
 const VltConvertEntry* entry_for(uint16_t from, uint16_t to) {
   return from < 10 && to < 10 ? &convertTable[from][to] : nullptr;
 }
