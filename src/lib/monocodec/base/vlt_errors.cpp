@@ -239,6 +239,10 @@ const char* Vlt_getErrStr(VltStatus code) {
 
 VltStatus Vlt_initVltErrState(VltErrState** place, const VltMemFuncs* mem, void* context,
                               VltErrPrinter printer) {
+  if (place == nullptr || mem == nullptr) {
+    if (printer != nullptr) printer(context, VLT_ERR_NULL, "%s", Vlt_getErrStr(VLT_ERR_NULL));
+    return VLT_ERR_NULL;
+  }
   auto* es = static_cast<VltErrState*>(mem->malloc(sizeof(VltErrState)));
   if (es == nullptr) {
     if (printer != nullptr) printer(context, VLT_ERR_NOMEM, "%s", Vlt_getErrStr(VLT_ERR_NOMEM));

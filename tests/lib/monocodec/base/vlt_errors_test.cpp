@@ -92,6 +92,38 @@ TEST(VltErrStr, TextsOfEveryRangeTheirBoundariesAndSpecialValues) {
   for (const auto& c : cases) EXPECT_STREQ(Vlt_getErrStr(c.code), c.text) << "code " << c.code;
 }
 
+TEST(VltErrStr, NamedConstantsCarryTheirCodesText) {
+  const struct {
+    VltStatus code;
+    const char* text;
+  } cases[] = {
+      {VLT_ERR_NOMEM, "Unable to allocate memory"},
+      {VLT_ERR_PARAM, "Invalid parameter"},
+      {VLT_ERR_OVERFLOW, "Buffer overflow"},
+      {VLT_ERR_INTERNAL, "Internal error"},
+      {VLT_ERR_TYPE_UNSUPPORTED, "Type not supported"},
+      {VLT_ERR_IPC_BOUNDS, "Out of bounds error"},
+      {VLT_ERR_CODEC, "Error during de/compression"},
+      {VLT_ERR_DIMENSIONS, "Image Dimensions are incorrect"},
+      {VLT_ERR_NULL, "Unexpected NULL pointer"},
+      {VLT_ERR_NOT_NULL, "Expected NULL pointer"},
+      {VLT_ERR_NULL_IPWSTATE, "Pointer to pIPWState was NULL"},
+      {VLT_ERR_PIXR_NULL, "PIXR: NULL PIXR"},
+      {VLT_ERR_IO_READ, "Error during read"},
+      {VLT_ERR_IO_WRITE, "Error during write"},
+      {VLT_ERR_IO_LENGTH, "Bad file length"},
+      {VLT_ERR_IO_EARLY_END, "Reading/scanning early end found"},
+      {VLT_ERR_IO_NOT_G4, "File is not CCITT Group 4"},
+      {VLT_ERR_APPS_DIMENSIONS, "Wrong dimensions specified"},
+      {VLT_ERR_DIDEVA, "Error within Dideva"},
+      {VLT_ERR_ASSERT, "Vlt assert failure"},
+      {VLT_ERR_COMMAND_LINE, "Invalid command line"},
+      {VLT_ERR_VLT_NOMEM, "Insufficient Memory"},
+      {VLT_ERR_CONSISTENCY, "Rizov! Internal consistency check failure"},
+  };
+  for (const auto& c : cases) EXPECT_STREQ(Vlt_getErrStr(c.code), c.text) << "code " << c.code;
+}
+
 TEST(VltErrStr, ErrnoRangeTakesTheCLibraryText) {
   for (int e : {ENOENT, EACCES, ENOMEM}) {
     const std::string expected = std::strerror(e);

@@ -183,8 +183,8 @@ VltStatus w_IPWStateInit(IPMallocProc malloc1, IPCallocProc calloc1, IPReallocPr
 }
 
 VltStatus w_IPWStateTerm(IPWState** place) {
+  if (place == nullptr || *place == nullptr) return VLT_ERR_NULL;
   IPWState* s = *place;
-  if (s == nullptr) return VLT_ERR_NULL;
   if (VltStatus st = i_IPStateTerm(s)) return W_FAIL(s, st);
   if (VltStatus st = w_termStrelMgr(s)) return W_FAIL(s, st);
   if (VltStatus st = w_IPWStateTermEnvVars(s)) return W_FAIL(s, st);
