@@ -4,6 +4,7 @@
 #include "vlt_mq.h"
 
 #include <array>
+#include <bit>
 
 namespace {
 
@@ -38,11 +39,18 @@ constexpr bool table_is_closed() {
 }
 static_assert(table_is_closed(), "every transition stays inside the table");
 
-// A context byte whose state bits were corrupted by a caller still indexes the table safely.
-inline const QeRow& row_of(uint8_t cx) {
-  const unsigned i = cx & 0x7Fu;
-  return kQe[i < kQe.size() ? i : kQe.size() - 1];
-}
+// Indexed by the whole state field (7 bits): a context byte whose state bits were corrupted by a
+// caller reads the last state instead of memory past the table, and no branch is needed.
+constexpr std::array<QeRow, 128> kRows = [] {
+  std::array<QeRow, 128> rows{};
+  for (size_t i = 0; i < rows.size(); ++i) rows[i] = kQe[i < kQe.size() ? i : kQe.size() - 1];
+  return rows;
+}();
+
+inline const QeRow& row_of(uint8_t cx) { return kRows[cx & 0x7Fu]; }
+
+// Renormalisation shifts the interval register until its top bit is set: this many bits.
+inline int renorm_bits(uint16_t a) { return std::countl_zero(a); }
 
 inline uint8_t after_mps(const QeRow& r, uint8_t cx) {
   return static_cast<uint8_t>(r.nmps | (cx & 0x80u));
@@ -173,14 +181,18 @@ void start(MqDecoder* d, const uint8_t* data, uint32_t length, MqRefillFn refill
   }
 }
 
+// Shifts in whole runs of bits between byte boundaries rather than one bit at a time.
 template <void (*ByteIn)(MqDecoder*)>
 inline void renormd(MqDecoder* d) {
-  do {
+  int n = renorm_bits(d->A);
+  while (n > 0) {
     if (d->CT == 0) ByteIn(d);
-    d->A = static_cast<uint16_t>(d->A << 1);
-    d->C <<= 1;
-    --d->CT;
-  } while ((d->A & 0x8000u) == 0);
+    const int s = n < d->CT ? n : d->CT;
+    d->A = static_cast<uint16_t>(d->A << s);
+    d->C <<= s;
+    d->CT -= s;
+    n -= s;
+  }
 }
 
 }  // namespace
@@ -199,32 +211,56 @@ void VltEncode_mqeInit(MqEncoder* enc, MqByteOutFn byteOut, void* context, VltSt
 }
 
 int VltEncode_mqeEncode(MqEncoder* enc, uint8_t* cx, int bit) {
-  const QeRow& r = row_of(*cx);
+  // As in decoding, the context byte is stored last so the registers can stay in registers.
+  const uint8_t c = *cx;
+  const QeRow& r = row_of(c);
   const uint32_t qe = r.qe;
-  const unsigned mps = *cx >> 7;
-  enc->A = static_cast<uint16_t>(enc->A - qe);
+  const unsigned mps = c >> 7;
+  uint32_t a = enc->A - qe;
+  uint32_t code = enc->C;
+  uint8_t next;
   if (static_cast<unsigned>(bit != 0) == mps) {
-    if (enc->A & 0x8000u) {
-      enc->C += qe;
+    if (a & 0x8000u) {
+      enc->A = static_cast<uint16_t>(a);
+      enc->C = code + qe;
       return 1;
     }
-    if (enc->A < qe)
-      enc->A = static_cast<uint16_t>(qe);
+    if (a < qe)
+      a = qe;
     else
-      enc->C += qe;
-    *cx = after_mps(r, *cx);
+      code += qe;
+    next = after_mps(r, c);
   } else {
-    if (enc->A < qe)
-      enc->C += qe;
+    if (a < qe)
+      code += qe;
     else
-      enc->A = static_cast<uint16_t>(qe);
-    *cx = after_lps(r, *cx);
+      a = qe;
+    next = after_lps(r, c);
   }
-  do {
-    enc->A = static_cast<uint16_t>(enc->A << 1);
-    enc->C <<= 1;
-    if (--enc->CT == 0 && !byteout(enc)) return 0;
-  } while ((enc->A & 0x8000u) == 0);
+  int n = renorm_bits(static_cast<uint16_t>(a));
+  int ct = enc->CT;
+  while (n > 0) {
+    const int s = n < ct ? n : ct;
+    a <<= s;
+    code <<= s;
+    ct -= s;
+    n -= s;
+    if (ct == 0) {
+      enc->A = static_cast<uint16_t>(a);
+      enc->C = code;
+      enc->CT = 0;
+      if (!byteout(enc)) {
+        *cx = next;
+        return 0;
+      }
+      code = enc->C;
+      ct = enc->CT;
+    }
+  }
+  enc->A = static_cast<uint16_t>(a);
+  enc->C = code;
+  enc->CT = ct;
+  *cx = next;
   return 1;
 }
 
@@ -259,32 +295,38 @@ void VltEncode_mqdInit(MqDecoder* dec, const uint8_t* data, uint32_t length, MqR
 }
 
 int VltEncode_mqdDecode(MqDecoder* dec, uint8_t* cx) {
-  const QeRow& r = row_of(*cx);
+  // The context byte is stored last: a byte store may alias the decoder's registers and would
+  // force them out of registers for the renormalisation.
+  const uint8_t c = *cx;
+  const QeRow& r = row_of(c);
   const uint32_t qe = r.qe;
-  const int mps = *cx >> 7;
+  const int mps = c >> 7;
+  const uint32_t a = dec->A - qe;
   int d;
-  dec->A = static_cast<uint16_t>(dec->A - qe);
+  uint8_t next;
   if ((dec->C >> 16) < qe) {
-    if (dec->A < qe) {
+    if (a < qe) {
       d = mps;
-      *cx = after_mps(r, *cx);
+      next = after_mps(r, c);
     } else {
       d = 1 - mps;
-      *cx = after_lps(r, *cx);
+      next = after_lps(r, c);
     }
     dec->A = static_cast<uint16_t>(qe);
   } else {
     dec->C -= qe << 16;
-    if (dec->A & 0x8000u) return mps;
-    if (dec->A < qe) {
+    dec->A = static_cast<uint16_t>(a);
+    if (a & 0x8000u) return mps;
+    if (a < qe) {
       d = 1 - mps;
-      *cx = after_lps(r, *cx);
+      next = after_lps(r, c);
     } else {
       d = mps;
-      *cx = after_mps(r, *cx);
+      next = after_mps(r, c);
     }
   }
   renormd<bytein>(dec);
+  *cx = next;
   return d;
 }
 
@@ -316,32 +358,36 @@ void VltEncode_mqdInitSW(MqDecoder* dec, const uint8_t* data, uint32_t length, M
 }
 
 int VltEncode_mqdDecodeSW(MqDecoder* dec, uint8_t* cx) {
-  const QeRow& r = row_of(*cx);
+  const uint8_t c = *cx;
+  const QeRow& r = row_of(c);
   const uint32_t qe = r.qe;
-  const int mps = *cx >> 7;
+  const int mps = c >> 7;
+  const uint32_t a = dec->A - qe;
   int d;
-  dec->A = static_cast<uint16_t>(dec->A - qe);
-  if ((dec->C >> 16) < dec->A) {
-    if (dec->A & 0x8000u) return mps;
-    if (dec->A < qe) {
+  uint8_t next;
+  if ((dec->C >> 16) < a) {
+    dec->A = static_cast<uint16_t>(a);
+    if (a & 0x8000u) return mps;
+    if (a < qe) {
       d = 1 - mps;
-      *cx = after_lps(r, *cx);
+      next = after_lps(r, c);
     } else {
       d = mps;
-      *cx = after_mps(r, *cx);
+      next = after_mps(r, c);
     }
   } else {
-    dec->C -= static_cast<uint32_t>(dec->A) << 16;
-    if (dec->A < qe) {
+    dec->C -= a << 16;
+    if (a < qe) {
       d = mps;
-      *cx = after_mps(r, *cx);
+      next = after_mps(r, c);
     } else {
       d = 1 - mps;
-      *cx = after_lps(r, *cx);
+      next = after_lps(r, c);
     }
     dec->A = static_cast<uint16_t>(qe);
   }
   renormd<bytein_sw>(dec);
+  *cx = next;
   return d;
 }
 

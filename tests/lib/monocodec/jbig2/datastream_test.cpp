@@ -297,9 +297,13 @@ TEST_F(DataStreamTest, MqCoderRoundTripsThroughSinkAndSource) {
     ASSERT_GT(coded.bytes.size(), 16384u);
     ASSERT_EQ(coded.bytes[coded.bytes.size() - 2], 0xFF);
     ASSERT_EQ(coded.bytes.back(), 0xAC);
-    std::vector<uint8_t> stream = {0x11, 0x22};  // bytes before, read by the caller
-    stream.insert(stream.end(), coded.bytes.begin(), coded.bytes.end());
-    stream.insert(stream.end(), {0x33, 0x44});  // bytes after the coded data
+    // Two bytes before the coded data, read by the caller, and two after it.
+    std::vector<uint8_t> stream(coded.bytes.size() + 4);
+    stream[0] = 0x11;
+    stream[1] = 0x22;
+    std::copy(coded.bytes.begin(), coded.bytes.end(), stream.begin() + 2);
+    stream[stream.size() - 2] = 0x33;
+    stream[stream.size() - 1] = 0x44;
     for (std::vector<uint32_t> sizes : {std::vector<uint32_t>{16384}, {1}, {2, 3}}) {
       SCOPED_TRACE(testing::Message() << "window " << window << " source windows " << sizes[0]);
       WindowSource w(state, stream, sizes);
