@@ -57,13 +57,26 @@ constexpr uint32_t entry4To2(unsigned, unsigned b) {
   return v;
 }
 
+using Set = std::array<std::array<uint32_t, kEntries>, 4>;
+
+template <EntryRule Rule>
+constexpr Set make_set() {
+  Set set{};
+  for (unsigned k = 0; k < 4; ++k)
+    for (unsigned b = 0; b < kEntries; ++b) set[k][b] = Rule(k, b);
+  return set;
+}
+
+// Built at compile time; a fill copies them (read backwards for the inverted sets).
+template <EntryRule Rule>
+constexpr Set kSet = make_set<Rule>();
+
 template <EntryRule Rule, bool Inverted>
 VltStatus fill_set(IPState* state, std::array<uint32_t*, 4> tables) {
   for (uint32_t* t : tables)
     if (!t) return IP_FAIL(state, VLT_ERR_NULL);
-  for (unsigned k = 0; k < 4; ++k) {
-    for (unsigned b = 0; b < kEntries; ++b) tables[k][b] = Rule(k, Inverted ? 255 - b : b);
-  }
+  for (unsigned k = 0; k < 4; ++k)
+    for (unsigned b = 0; b < kEntries; ++b) tables[k][b] = kSet<Rule>[k][Inverted ? 255 - b : b];
   return VLT_OK;
 }
 
@@ -105,7 +118,8 @@ VltStatus i_fill2bppBinarizationTables(IPState* state, uint32_t* t0, uint32_t* t
 
 VltStatus i_fill4To2bppBinarizationTable(IPState* state, uint32_t* t) {
   if (!t) return IP_FAIL(state, VLT_ERR_NULL);
-  for (unsigned b = 0; b < kEntries; ++b) t[b] = entry4To2(0, b);
+  constexpr auto kTable = make_set<entry4To2>()[0];
+  for (unsigned b = 0; b < kEntries; ++b) t[b] = kTable[b];
   return VLT_OK;
 }
 

@@ -13,14 +13,19 @@ namespace {
 inline uint32_t word_at(const uint8_t* p) { return mono::load_be32(p); }
 
 // Destination words from the last one (offset D) down to the first; source words beyond L are
-// never read and count as 0.
+// never read and count as 0. Only the last groups can be cut by L, so the rest run unchecked.
 template <int F, int Shift, class Result, class Convert>
 inline void reduce_line(const uint8_t* src, uint8_t* dst, int32_t D, int32_t L, Result result,
                         Convert convert) {
-  for (int32_t d = D; d >= 0; d -= 4) {
-    const int32_t first = F * d;
+  int32_t d = D;
+  for (; d >= 0 && F * d + 4 * (F - 1) > L; d -= 4) {
     uint32_t gathered = 0;
-    for (int j = 0; j < F && first + 4 * j <= L; ++j) gathered |= result(src + first + 4 * j) >> (Shift * j);
+    for (int j = 0; j < F && F * d + 4 * j <= L; ++j) gathered |= result(src + F * d + 4 * j) >> (Shift * j);
+    mono::store_be32(dst + d, convert(gathered));
+  }
+  for (; d >= 0; d -= 4) {
+    uint32_t gathered = 0;
+    for (int j = 0; j < F; ++j) gathered |= result(src + F * d + 4 * j) >> (Shift * j);
     mono::store_be32(dst + d, convert(gathered));
   }
 }
