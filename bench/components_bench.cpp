@@ -5,7 +5,6 @@
 #include <leptonica/allheaders.h>
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -20,12 +19,7 @@
 
 namespace {
 
-const monotest::RefBitmap& page(const std::string& name) {
-  static std::map<std::string, monotest::RefBitmap> cache;
-  auto it = cache.find(name);
-  if (it == cache.end()) it = cache.emplace(name, monotest::sample_page(name)).first;
-  return it->second;
-}
+const monotest::RefBitmap& page(const std::string& name) { return monotest::cached_sample_page(name); }
 
 // An IPState on the C library's allocator, as the wrapper layer makes it.
 struct State {

@@ -5,7 +5,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <map>
 #include <string>
 
 #include "pages.h"
@@ -13,12 +12,7 @@
 
 namespace {
 
-const monotest::RefBitmap& page(const std::string& name) {
-  static std::map<std::string, monotest::RefBitmap> cache;
-  auto it = cache.find(name);
-  if (it == cache.end()) it = cache.emplace(name, monotest::sample_page(name)).first;
-  return it->second;
-}
+const monotest::RefBitmap& page(const std::string& name) { return monotest::cached_sample_page(name); }
 
 // Reference: count black pixels one by one.
 void BM_CountPixelsNaive(benchmark::State& state, const std::string& name) {

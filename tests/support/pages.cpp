@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -96,6 +97,13 @@ RefBitmap sample_page(const std::string& name) {
   if (name.rfind("ccitt", 0) == 0) return ccitt_chart(std::stoi(name.substr(5)));
   if (name.rfind("doc", 0) == 0) return doc_page(std::stoi(name.substr(3)));
   throw std::invalid_argument("unknown sample page " + name);
+}
+
+const RefBitmap& cached_sample_page(const std::string& name) {
+  static std::map<std::string, RefBitmap> cache;
+  auto it = cache.find(name);
+  if (it == cache.end()) it = cache.emplace(name, sample_page(name)).first;
+  return it->second;
 }
 
 }  // namespace monotest

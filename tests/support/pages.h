@@ -26,6 +26,8 @@ RefBitmap doc_page(int n);
 // Names of the sample pages the benchmarks and quick start use, and their loader.
 std::vector<std::string> sample_page_names();
 RefBitmap sample_page(const std::string& name);
+// The same page, loaded once per process (for benchmarks that revisit it).
+const RefBitmap& cached_sample_page(const std::string& name);
 
 }  // namespace monotest
 
