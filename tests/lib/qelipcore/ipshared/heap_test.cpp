@@ -99,6 +99,25 @@ TEST(HeapManager, ReallocTracksAdoptsAndKeepsTheBlockOnFailure) {
   EXPECT_EQ(h.bytes(), 140 + 2 * N);
 }
 
+TEST(HeapManager, ReallocToZeroKeepsATrackedBlockWithTheCLibrary) {
+  std::vector<uint8_t> record(sizeof(IPState), 0);
+  auto* state = reinterpret_cast<IPState*>(record.data());
+  ASSERT_EQ(i_IPStateInit(state, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                          nullptr, nullptr, nullptr, sizeof(IPState)),
+            VLT_OK);
+  HeapManager m{};
+  ASSERT_EQ(i_initializeHeapManager(state, &m), VLT_OK);
+  void* p = i_hm_malloc(64, &m);
+  ASSERT_NE(p, nullptr);
+  void* q = i_hm_realloc(p, 0, &m);
+  ASSERT_NE(q, nullptr);
+  EXPECT_EQ(m.newest->block, q);
+  EXPECT_EQ(m.byteCount, N);
+  ASSERT_EQ(i_destroyHeapManager(state, &m), VLT_OK);  // ASan reports a double free otherwise
+  ASSERT_EQ(i_IPStateTerm(state), VLT_OK);
+}
+
 TEST(HeapManager, FailedAllocationsLeaveListAndMemoryUnchanged) {
   for (size_t k : {1u, 2u}) {
     Manager h;

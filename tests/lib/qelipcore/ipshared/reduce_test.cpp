@@ -183,6 +183,15 @@ TEST(Reduce, EmptyDestinationAllocatesNothing) {
         EXPECT_EQ(ts.alloc.allocations(), allocations);
         EXPECT_EQ(call.bytes, before.bytes);
       }
+  // A framed destination that is all frame.
+  TestState ts;
+  Buffer framed(64, 70, 0, 4);
+  const Buffer framedBefore = framed;
+  EXPECT_EQ(i_reduce2(ts.state, framed.bytes.data(), 64, 70, framed.bpl, src.bytes.data(), src.bpl, 1), VLT_OK);
+  EXPECT_EQ(i_reduce8(ts.state, framed.bytes.data(), 70, 64, framed.bpl, src.bytes.data(), 64, 64, src.bpl, 1, 2, 3),
+            VLT_OK);
+  EXPECT_EQ(framed.bytes, framedBefore.bytes);
+  EXPECT_EQ(ts.alloc.allocations(), 2u);  // the state's own records
 }
 
 // Every allocation of a reduction failing in turn: status 1, the destination unchanged, and

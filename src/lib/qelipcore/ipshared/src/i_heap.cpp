@@ -125,11 +125,14 @@ void* i_hm_calloc(size_t count, size_t size, HeapManager* manager) {
 void* i_hm_realloc(void* ptr, size_t size, HeapManager* manager) {
   if (!manager || !manager->state) return nullptr;
   IPState* s = manager->state;
+  // A C library may free the block and answer null for size 0, which would leave the node
+  // holding a freed pointer; ask for one byte instead.
+  const size_t request = size ? size : 1;
   HeapNode* node = ptr ? find_node(manager, ptr) : nullptr;
   if (node) {
     size_t bytes = manager->byteCount - node->size;
     if (!mono::checked_add(bytes, size, &bytes)) return nullptr;
-    void* block = s->reallocProc[IP_SLOT_HEAP](ptr, size, s->allocData[IP_SLOT_HEAP]);
+    void* block = s->reallocProc[IP_SLOT_HEAP](ptr, request, s->allocData[IP_SLOT_HEAP]);
     if (!block) return nullptr;
     node->block = block;
     node->size = size;
@@ -143,7 +146,7 @@ void* i_hm_realloc(void* ptr, size_t size, HeapManager* manager) {
     slot_free(s, fresh);
     return nullptr;
   }
-  void* block = s->reallocProc[IP_SLOT_HEAP](ptr, size, s->allocData[IP_SLOT_HEAP]);
+  void* block = s->reallocProc[IP_SLOT_HEAP](ptr, request, s->allocData[IP_SLOT_HEAP]);
   if (!block) {
     slot_free(s, fresh);
     return nullptr;

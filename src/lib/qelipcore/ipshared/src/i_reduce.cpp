@@ -136,6 +136,9 @@ T* interior(T* framed, int32_t bpl) {
 
 VltStatus report(IPState* state, VltStatus s) { return s == VLT_OK ? s : IP_FAIL(state, s); }
 
+// Frames alone: there is no interior to write (and no interior pointer to form).
+bool no_interior(int32_t framedWidth, int32_t framedHeight) { return framedWidth <= 64 || framedHeight <= 64; }
+
 }  // namespace
 
 extern "C" {
@@ -207,6 +210,7 @@ VltStatus i_ioReduce16(IPState* state, uint8_t* dst, int32_t dstWidth, int32_t d
 
 VltStatus i_reduce2(IPState* state, uint8_t* dst, int32_t dstFramedWidth, int32_t dstFramedHeight,
                     int32_t dstBpl, const uint8_t* src, int32_t srcBpl, int32_t threshold) {
+  if (no_interior(dstFramedWidth, dstFramedHeight)) return VLT_OK;
   const int32_t w = dstFramedWidth - 64;
   return report(state, i_ioReduce2(state, interior(dst, dstBpl), w, dstFramedHeight - 64, dstBpl,
                                    interior(src, srcBpl), 2 * w, srcBpl, threshold));
@@ -215,6 +219,7 @@ VltStatus i_reduce2(IPState* state, uint8_t* dst, int32_t dstFramedWidth, int32_
 VltStatus i_reduce4(IPState* state, uint8_t* dst, int32_t dstFramedWidth, int32_t dstFramedHeight,
                     int32_t dstBpl, const uint8_t* src, int32_t srcFramedWidth,
                     int32_t srcFramedHeight, int32_t srcBpl, int32_t t1, int32_t t2) {
+  if (no_interior(dstFramedWidth, dstFramedHeight)) return VLT_OK;
   return report(state, i_ioReduce4(state, interior(dst, dstBpl), dstFramedWidth - 64, dstFramedHeight - 64,
                                    dstBpl, interior(src, srcBpl), srcFramedWidth - 64,
                                    srcFramedHeight - 64, srcBpl, t1, t2));
@@ -223,6 +228,7 @@ VltStatus i_reduce4(IPState* state, uint8_t* dst, int32_t dstFramedWidth, int32_
 VltStatus i_reduce8(IPState* state, uint8_t* dst, int32_t dstFramedWidth, int32_t dstFramedHeight,
                     int32_t dstBpl, const uint8_t* src, int32_t srcFramedWidth,
                     int32_t srcFramedHeight, int32_t srcBpl, int32_t t1, int32_t t2, int32_t t3) {
+  if (no_interior(dstFramedWidth, dstFramedHeight)) return VLT_OK;
   return report(state, i_ioReduce8(state, interior(dst, dstBpl), dstFramedWidth - 64, dstFramedHeight - 64,
                                    dstBpl, interior(src, srcBpl), srcFramedWidth - 64,
                                    srcFramedHeight - 64, srcBpl, t1, t2, t3));
@@ -232,6 +238,7 @@ VltStatus i_reduce16(IPState* state, uint8_t* dst, int32_t dstFramedWidth, int32
                      int32_t dstBpl, const uint8_t* src, int32_t srcFramedWidth,
                      int32_t srcFramedHeight, int32_t srcBpl, int32_t t1, int32_t t2, int32_t t3,
                      int32_t t4) {
+  if (no_interior(dstFramedWidth, dstFramedHeight)) return VLT_OK;
   return report(state, i_ioReduce16(state, interior(dst, dstBpl), dstFramedWidth - 64, dstFramedHeight - 64,
                                     dstBpl, interior(src, srcBpl), srcFramedWidth - 64,
                                     srcFramedHeight - 64, srcBpl, t1, t2, t3, t4));
