@@ -240,6 +240,20 @@ TEST(Components, EveryAllocationFailureIsCleanedUp) {
   }
 }
 
+// Runs and records go back to their cells as soon as nothing refers to them, so a tall page
+// needs no more memory than a short one of the same width.
+TEST(Components, MemoryFollowsTheFrontierNotThePage) {
+  size_t peak[2];
+  for (int i : {0, 1}) {
+    TestState t;
+    const RefBitmap bm = monotest::make_noise(200, i == 0 ? 300 : 6000, 0.25, 8);  // no giant component
+    Collector col;
+    ASSERT_EQ(find(t.state, bm, 0, 0, 1, &col), VLT_OK);
+    peak[i] = t.alloc.peak_bytes();
+  }
+  EXPECT_LE(peak[1], peak[0] + 2 * 128 * sizeof(CCComponent) + 2 * 256 * sizeof(CCRun));
+}
+
 TEST(Components, StateRecordLifecycle) {
   TestState t;
   size_t size = 0;
