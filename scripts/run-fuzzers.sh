@@ -6,9 +6,11 @@ build=${1:?usage: run-fuzzers.sh BUILD_DIR [SECONDS]}
 seconds=${2:-60}
 shopt -s nullglob
 ran=0
-for target in "$build"/fuzz/fuzz_*; do
-  [ -x "$target" ] || continue
+for target in "$build"/fuzz/*; do
   name=$(basename "$target")
+  # Fuzz targets are the executables of the folder; seeding programs are named seed_<target>.
+  [ -f "$target" ] && [ -x "$target" ] || continue
+  case "$name" in seed_*) continue ;; esac
   corpus=$(mktemp -d)
   if [ -x "$build/fuzz/seed_$name" ]; then "$build/fuzz/seed_$name" "$corpus"; fi
   printf '\n==> fuzz %s for %ss\n' "$name" "$seconds"
