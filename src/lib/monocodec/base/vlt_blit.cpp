@@ -258,7 +258,7 @@ namespace {
 // Places the token on the page as the packed blits do; false when nothing of it is visible.
 bool place_packed(const VltImage* page, const VltImage* token, int32_t x, int32_t y, Visible* v) {
   if (page == nullptr || token == nullptr || page->rows == nullptr || token->rows == nullptr ||
-      page->hdr.bytesPerLine < 4 || token->hdr.bytesPerLine < 4)
+      page->hdr.type != VLT_IMAGE_PACKED || token->hdr.type != VLT_IMAGE_PACKED)
     return false;
   const int64_t dx = int64_t{x} + token->hdr.xOffset - page->hdr.xOffset;
   const int64_t dy = int64_t{y} + token->hdr.yOffset - page->hdr.yOffset;
