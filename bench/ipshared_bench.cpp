@@ -7,8 +7,15 @@
 #include <cstdint>
 #include <string>
 
+#include <allheaders.h>
+
+#include <cstring>
+#include <vector>
+
+#include "ipcore.h"
 #include "pages.h"
 #include "ref_bitmap.h"
+#include "ref_rasterop.h"
 
 namespace {
 
@@ -32,7 +39,156 @@ void BM_CountPixelsPopcount(benchmark::State& state, const std::string& name) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bm.bits.size()));
 }
 
+// A 300-dpi letter page, 2550 x 3300 at 1 bpp, in word-padded lines for the raster operation.
+constexpr int kPageW = 2550, kPageH = 3300;
+constexpr uint32_t kPageBpl = (kPageW + 31) / 32 * 4;
+
+std::vector<uint8_t> letter_page(uint32_t seed) {
+  const monotest::RefBitmap bm = monotest::make_text_blobs(kPageW, kPageH, seed);
+  std::vector<uint8_t> buf(size_t{kPageBpl} * kPageH, 0);
+  for (int y = 0; y < kPageH; ++y) std::memcpy(buf.data() + size_t(y) * kPageBpl, bm.row(y), bm.stride);
+  return buf;
+}
+
+struct CoreState {
+  std::vector<uint8_t> record;
+  IPState* state;
+  CoreState() {
+    uint32_t size = 0;
+    i_getSizeOfIPState(&size);
+    record.assign(size, 0);
+    state = reinterpret_cast<IPState*>(record.data());
+    i_IPStateInit(state, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                  nullptr, nullptr, nullptr, static_cast<int32_t>(size));
+  }
+  ~CoreState() { i_IPStateTerm(state); }
+};
+
+// Leptonica keeps 32-bit words in host order: load the page word by word.
+PIX* lept_page(const std::vector<uint8_t>& buf) {
+  PIX* pix = pixCreate(kPageW, kPageH, 1);
+  l_uint32* data = pixGetData(pix);
+  const int wpl = pixGetWpl(pix);
+  for (int y = 0; y < kPageH; ++y)
+    for (int i = 0; i < wpl; ++i) {
+      const uint8_t* p = buf.data() + size_t(y) * kPageBpl + size_t(i) * 4;
+      data[size_t(y) * wpl + i] = l_uint32(p[0]) << 24 | l_uint32(p[1]) << 16 | l_uint32(p[2]) << 8 | p[3];
+    }
+  return pix;
+}
+
+struct RopCase {
+  const char* name;
+  RasterOpCode op;
+  unsigned truthTable;
+  int leptOp;
+};
+constexpr RopCase kRops[] = {
+    {"copy", IP_ROP_COPY, 12, PIX_SRC},
+    {"or", IP_ROP_OR, 14, PIX_SRC | PIX_DST},
+    {"xor", IP_ROP_XOR, 6, PIX_SRC ^ PIX_DST},
+};
+
+void BM_RasterOpCore(benchmark::State& st, RopCase rop, int shift) {
+  CoreState core;
+  const std::vector<uint8_t> src = letter_page(1);
+  std::vector<uint8_t> dst = letter_page(2);
+  for (auto _ : st) {
+    i_rasterOpFull(core.state, dst.data(), kPageW, kPageH, 0, 0, shift, 0, kPageW, kPageH, 1,
+                   kPageBpl, rop.op, src.data(), kPageW, kPageH, 0, 0, 0, 0, 1, kPageBpl);
+    benchmark::ClobberMemory();
+  }
+  st.SetBytesProcessed(int64_t(st.iterations()) * kPageBpl * kPageH);
+}
+
+void BM_RasterOpNaive(benchmark::State& st, RopCase rop, int shift) {
+  const std::vector<uint8_t> src = letter_page(1);
+  std::vector<uint8_t> dst = letter_page(2);
+  monotest::RefRasterOp ref;
+  ref.dst = dst.data();
+  ref.dstBytesPerLine = kPageBpl;
+  ref.dstX = shift;
+  ref.width = kPageW - shift;
+  ref.height = kPageH;
+  ref.truthTable = rop.truthTable;
+  ref.src = src.data();
+  ref.srcBytesPerLine = kPageBpl;
+  for (auto _ : st) {
+    monotest::ref_raster_op(ref);
+    benchmark::ClobberMemory();
+  }
+  st.SetBytesProcessed(int64_t(st.iterations()) * kPageBpl * kPageH);
+}
+
+void BM_RasterOpLeptonica(benchmark::State& st, RopCase rop, int shift) {
+  PIX* src = lept_page(letter_page(1));
+  PIX* dst = lept_page(letter_page(2));
+  for (auto _ : st) {
+    pixRasterop(dst, shift, 0, kPageW - shift, kPageH, rop.leptOp, src, 0, 0);
+    benchmark::ClobberMemory();
+  }
+  st.SetBytesProcessed(int64_t(st.iterations()) * kPageBpl * kPageH);
+  pixDestroy(&src);
+  pixDestroy(&dst);
+}
+
+void BM_CountBitsCore(benchmark::State& st) {
+  CoreState core;
+  const std::vector<uint8_t> page = letter_page(1);
+  for (auto _ : st) {
+    uint32_t n = 0;
+    i_countBits(core.state, page.data(), 0, 0, kPageW, kPageH, 1, kPageBpl, &n);
+    benchmark::DoNotOptimize(n);
+  }
+  st.SetBytesProcessed(int64_t(st.iterations()) * kPageBpl * kPageH);
+}
+
+// Reference: std::popcount over the page's 32-bit words, the right edge masked.
+void BM_CountBitsPopcount(benchmark::State& st) {
+  const std::vector<uint8_t> page = letter_page(1);
+  const uint32_t lastMask = ~0u << (32 - kPageW % 32);
+  for (auto _ : st) {
+    size_t n = 0;
+    for (int y = 0; y < kPageH; ++y) {
+      const uint8_t* row = page.data() + size_t(y) * kPageBpl;
+      for (uint32_t i = 0; i < kPageBpl / 4; ++i) {
+        uint32_t w = uint32_t(row[4 * i]) << 24 | uint32_t(row[4 * i + 1]) << 16 |
+                     uint32_t(row[4 * i + 2]) << 8 | row[4 * i + 3];
+        if (i + 1 == kPageBpl / 4) w &= lastMask;
+        n += static_cast<size_t>(std::popcount(w));
+      }
+    }
+    benchmark::DoNotOptimize(n);
+  }
+  st.SetBytesProcessed(int64_t(st.iterations()) * kPageBpl * kPageH);
+}
+
+void BM_CountBitsLeptonica(benchmark::State& st) {
+  PIX* pix = lept_page(letter_page(1));
+  l_int32* tab = makePixelSumTab8();
+  for (auto _ : st) {
+    l_int32 n = 0;
+    pixCountPixels(pix, &n, tab);
+    benchmark::DoNotOptimize(n);
+  }
+  st.SetBytesProcessed(int64_t(st.iterations()) * kPageBpl * kPageH);
+  LEPT_FREE(tab);
+  pixDestroy(&pix);
+}
+
 const bool registered = [] {
+  setLeptDebugOK(0);
+  for (const RopCase& rop : kRops)
+    for (int shift : {0, 3}) {
+      const std::string suffix = std::string(rop.name) + (shift ? "/shift3" : "/aligned");
+      benchmark::RegisterBenchmark(("RasterOp/core/" + suffix).c_str(), BM_RasterOpCore, rop, shift);
+      benchmark::RegisterBenchmark(("RasterOp/leptonica/" + suffix).c_str(), BM_RasterOpLeptonica, rop, shift);
+      benchmark::RegisterBenchmark(("RasterOp/naive/" + suffix).c_str(), BM_RasterOpNaive, rop, shift);
+    }
+  benchmark::RegisterBenchmark("CountBits/core/letter", BM_CountBitsCore);
+  benchmark::RegisterBenchmark("CountBits/popcount/letter", BM_CountBitsPopcount);
+  benchmark::RegisterBenchmark("CountBits/leptonica/letter", BM_CountBitsLeptonica);
   for (const std::string& name : monotest::sample_page_names()) {
     benchmark::RegisterBenchmark(("CountPixels/naive/" + name).c_str(), BM_CountPixelsNaive, name);
     benchmark::RegisterBenchmark(("CountPixels/popcount/" + name).c_str(), BM_CountPixelsPopcount, name);

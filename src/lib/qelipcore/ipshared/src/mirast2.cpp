@@ -1,6 +1,8 @@
 // The raster-op kernel family: one kernel per Boolean function and span shape, generated from
 // one template so that no kernel tests the operation or the shape inside its loops.
 
+#include <cstring>
+
 #include "byteorder.h"
 #include "ip_rastop.h"
 
@@ -9,8 +11,16 @@ namespace {
 using mono::load_be32;
 using mono::store_be32;
 
-template <uint32_t T>
-constexpr uint32_t rop(uint32_t s, uint32_t d) {
+// A word just loaded, hidden from the optimiser: left visible, the byte swaps of two loads and
+// the Boolean function between them get fused into a long byte-by-byte shuffle.
+inline uint32_t load_word(const uint8_t* p) {
+  uint32_t v = load_be32(p);
+  asm("" : "+r"(v));
+  return v;
+}
+
+template <uint32_t T, typename W = uint32_t>
+constexpr W rop(W s, W d) {
   if constexpr (T == 0) return 0;
   else if constexpr (T == 1) return ~(s | d);
   else if constexpr (T == 2) return ~s & d;
@@ -26,7 +36,7 @@ constexpr uint32_t rop(uint32_t s, uint32_t d) {
   else if constexpr (T == 12) return s;
   else if constexpr (T == 13) return s | ~d;
   else if constexpr (T == 14) return s | d;
-  else return ~0u;
+  else return static_cast<W>(~W{0});
 }
 
 enum class Shift { None, Left, Right };
@@ -61,6 +71,9 @@ constexpr Shape k1D{1, 0, Shift::None, false};
 constexpr Shape k2D{2, 0, Shift::None, false};
 constexpr Shape kD{kMany, 0, Shift::None, false};
 
+// One double-width shift joins two source words where registers are 64 bits wide.
+constexpr bool kWideRegisters = sizeof(void*) >= 8;
+
 // Yields the source word aligned with each destination word in turn, reading every source word
 // of the span exactly once and none outside it; the shifted part of a word is carried over.
 template <Shape S>
@@ -68,22 +81,28 @@ struct SourceStream {
   const uint8_t* p;
   uint32_t L, R, carry = 0;
 
+  // The 32 bits that start L bits into hi, continuing into lo.
+  uint32_t join(uint32_t hi, uint32_t lo) const {
+    if constexpr (kWideRegisters) return static_cast<uint32_t>(((uint64_t{hi} << 32) | lo) >> R);
+    else return (hi << L) | (lo >> R);
+  }
+
   uint32_t first() {
     if constexpr (!S.hasSource) {
       return 0;
     } else if constexpr (S.shift == Shift::None) {
-      return load_be32(p);
+      return load_word(p);
     } else if constexpr (S.shift == Shift::Left) {
-      const uint32_t w0 = load_be32(p);
+      const uint32_t w0 = load_word(p);
       if constexpr (S.dstWords == 1 && S.extraSrcWords == 0) {
         return w0 << L;
       } else {
         p += 4;
-        carry = load_be32(p);
-        return (w0 << L) | (carry >> R);
+        carry = load_word(p);
+        return join(w0, carry);
       }
     } else {
-      carry = load_be32(p);
+      carry = load_word(p);
       return carry >> R;
     }
   }
@@ -93,11 +112,11 @@ struct SourceStream {
       return 0;
     } else if constexpr (S.shift == Shift::None) {
       p += 4;
-      return load_be32(p);
+      return load_word(p);
     } else {
       p += 4;
-      const uint32_t w = load_be32(p);
-      const uint32_t a = (carry << L) | (w >> R);
+      const uint32_t w = load_word(p);
+      const uint32_t a = join(carry, w);
       carry = w;
       return a;
     }
@@ -112,20 +131,42 @@ struct SourceStream {
 
 template <uint32_t T>
 inline void merge(uint8_t* d, uint32_t a, uint32_t mask) {
-  const uint32_t old = load_be32(d);
+  const uint32_t old = load_word(d);
   store_be32(d, (old & ~mask) | (rop<T>(a, old) & mask));
 }
 
 template <uint32_t T>
 inline void whole(uint8_t* d, uint32_t a) {
-  if constexpr (rop_reads_destination(T)) store_be32(d, rop<T>(a, load_be32(d)));
-  else store_be32(d, rop<T>(a, 0));
+  if constexpr (rop_reads_destination(T)) store_be32(d, rop<T>(a, load_word(d)));
+  else store_be32(d, rop<T>(a, 0u));
+}
+
+// Unshifted middle words combine every bit with the bit in the same place of the source, so no
+// byte order matters there: they are combined in 8-byte chunks. A chunk of the source is read
+// before the destination chunk is written, which keeps the forward walk's overlap rule.
+template <uint32_t T, Shape S>
+inline void middle_chunks(const uint8_t* src, uint8_t* dst, size_t bytes) {
+  size_t j = 0;
+  for (; j + 8 <= bytes; j += 8) {
+    uint64_t s = 0, d = 0;
+    if constexpr (S.hasSource) std::memcpy(&s, src + j, 8);
+    if constexpr (rop_reads_destination(T)) std::memcpy(&d, dst + j, 8);
+    const uint64_t r = rop<T, uint64_t>(s, d);
+    std::memcpy(dst + j, &r, 8);
+  }
+  for (; j < bytes; ++j) {
+    uint32_t s = 0, d = 0;
+    if constexpr (S.hasSource) s = src[j];
+    if constexpr (rop_reads_destination(T)) d = dst[j];
+    dst[j] = static_cast<uint8_t>(rop<T>(s, d));
+  }
 }
 
 // firstWhole: the first destination word is whole and stored without reading it (NLM kernels).
+// Flattened so that the 206 instances keep every word access inline.
 template <uint32_t T, Shape S, bool firstWhole>
-VltStatus kernel(IPState*, const uint8_t* src, uint8_t* dst, int32_t lines,
-                 const RasterOpTileState* ts) {
+[[gnu::flatten]] VltStatus kernel(IPState*, const uint8_t* src, uint8_t* dst, int32_t lines,
+                                  const RasterOpTileState* ts) {
   const uint32_t L = ts->leftShift, R = ts->rightShift;
   const uint32_t leftMask = ts->leftMask, rightMask = ts->rightMask;
   const size_t srcStep = ts->srcBytesPerLine, dstStep = ts->dstBytesPerLine;
@@ -138,12 +179,23 @@ VltStatus kernel(IPState*, const uint8_t* src, uint8_t* dst, int32_t lines,
     if constexpr (S.dstWords == 1) {
       merge<T>(dst, a, leftMask);
     } else {
-      if constexpr (firstWhole) store_be32(dst, rop<T>(a, 0));
+      if constexpr (firstWhole) store_be32(dst, rop<T>(a, 0u));
       else merge<T>(dst, a, leftMask);
       uint8_t* d = dst + 4;
-      for (uint32_t i = 0; i < middle; ++i, d += 4) whole<T>(d, in.next());
+      if constexpr (S.shift == Shift::None) {
+        const uint8_t* s = nullptr;
+        if constexpr (S.hasSource) {
+          s = in.p + 4;
+          in.p += size_t{middle} * 4;
+        }
+        middle_chunks<T, S>(s, d, size_t{middle} * 4);
+        d += size_t{middle} * 4;
+      } else {
+#pragma GCC unroll 4
+        for (uint32_t i = 0; i < middle; ++i, d += 4) whole<T>(d, in.next());
+      }
       a = in.last();
-      if (lastWhole) store_be32(d, rop<T>(a, 0));
+      if (lastWhole) store_be32(d, rop<T>(a, 0u));
       else merge<T>(d, a, rightMask);
     }
     dst += dstStep;
