@@ -215,7 +215,7 @@ bool drain_line(FaxEncoder* enc, uint8_t* out, size_t cap, size_t* done) {
 
 // Writes the accumulator's waiting bits as whole bytes, most significant first.
 bool drain_bits(FaxEncoder* enc, uint8_t* out, size_t cap, size_t* done) {
-  const size_t n = (enc->bitCount + 7) / 8;
+  const size_t n = enc->bitCount < 32 ? (enc->bitCount + 7) / 8 : 4;
   if (cap - *done < n) return false;
   for (size_t i = 0; i < n; ++i) out[*done + i] = static_cast<uint8_t>(enc->bitAcc >> (24 - 8 * i));
   *done += n;
