@@ -383,6 +383,47 @@ TEST(RasterOpTileState, TileInfo) {
   EXPECT_EQ(handled, 0u);
 }
 
+// Each buffer holds exactly the words of its span, so under AddressSanitizer any word read or
+// written before or after a span is caught; the result is checked against the reference.
+TEST(RasterOpKernels, TouchOnlyTheirSpans) {
+  TestState ts;
+  std::mt19937 rng(2024);
+  for (unsigned t = 0; t < 16; ++t) {
+    if (t == 10) continue;
+    const bool withSource = ((t ^ (t >> 2)) & 3u) != 0;
+    for (uint32_t dstBit = 0; dstBit < 64; dstBit += 7)
+      for (uint32_t srcBit : {0u, 5u, 31u, 33u})
+        for (uint32_t width : {1u, 2u, 27u, 32u, 40u, 64u, 65u, 97u, 130u}) {
+          const uint32_t nD = (dstBit + width - 1) / 32 - dstBit / 32 + 1;
+          const uint32_t nS = (srcBit + width - 1) / 32 - srcBit / 32 + 1;
+          const uint32_t lines = 3;
+          std::vector<uint8_t> dst(size_t{nD} * 4 * lines), src(size_t{nS} * 4 * lines);
+          for (auto& b : dst) b = static_cast<uint8_t>(rng());
+          for (auto& b : src) b = static_cast<uint8_t>(rng());
+          std::vector<uint8_t> expected = dst;
+          RefRasterOp ref;
+          ref.dst = expected.data();
+          ref.dstBytesPerLine = nD * 4;
+          ref.dstX = dstBit % 32;
+          ref.width = width;
+          ref.height = lines;
+          ref.truthTable = t;
+          ref.src = withSource ? src.data() : nullptr;
+          ref.srcBytesPerLine = nS * 4;
+          ref.srcX = srcBit % 32;
+          monotest::ref_raster_op(ref);
+          const RasterOpCode op = (t << 1) | IP_ROP_NOCLIP;
+          ASSERT_EQ(i_rasterOpFull(ts.state, dst.data(), 0, 0, 0, 0, static_cast<int32_t>(dstBit % 32), 0,
+                                   static_cast<int32_t>(width), lines, 1, nD * 4, op,
+                                   withSource ? src.data() : nullptr, 0, 0,
+                                   static_cast<int32_t>(srcBit % 32), 0, 0, 0, 1, nS * 4),
+                    VLT_OK);
+          ASSERT_EQ(dst, expected) << "t " << t << " dst bit " << dstBit << " src bit " << srcBit
+                                   << " width " << width;
+        }
+  }
+}
+
 TEST(RasterOpKernels, NoLinesChangesNothing) {
   alignas(4) uint8_t dst[16], src[16];
   std::fill(std::begin(dst), std::end(dst), 0x33);
