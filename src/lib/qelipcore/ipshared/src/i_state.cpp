@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ip_internal.h"
+#include "ip_supertile.h"
 
 namespace {
 
@@ -18,7 +19,11 @@ VltStatus install_slot(IPState* state, uint32_t slot, IPMallocProc m, IPCallocPr
                                r ? r : ip_defaultRealloc, f ? f : ip_defaultFree, data);
 }
 
-VltStatus init_data_cache_manager(IPState* state) {
+}  // namespace
+
+extern "C" {
+
+VltStatus ip_initDataCacheManager(IPState* state) {
   if (state->dataCacheInitializer || state->cacheControl) return IP_FAIL(state, VLT_ERR_NOT_NULL);
   auto* init = static_cast<IPDataCacheInitializer*>(
       ipcore::alloc_zeroed(state, IP_SLOT_RECORDS, 1, sizeof(IPDataCacheInitializer)));
@@ -31,21 +36,18 @@ VltStatus init_data_cache_manager(IPState* state) {
   }
   state->dataCacheInitializer = init;
   state->cacheControl = control;
-  return VLT_OK;
+  return ip_initCacheControl(state, control);
 }
 
-VltStatus terminate_data_cache_manager(IPState* state) {
+VltStatus ip_terminateDataCacheManager(IPState* state) {
   if (!state->dataCacheInitializer || !state->cacheControl) return IP_FAIL(state, VLT_ERR_NULL);
+  ip_terminateCacheControl(state, state->cacheControl);
   ipcore::release(state, IP_SLOT_RECORDS, state->cacheControl);
   ipcore::release(state, IP_SLOT_RECORDS, state->dataCacheInitializer);
   state->cacheControl = nullptr;
   state->dataCacheInitializer = nullptr;
   return VLT_OK;
 }
-
-}  // namespace
-
-extern "C" {
 
 VltStatus i_getSizeOfIPState(uint32_t* size) {
   *size = sizeof(IPState);
@@ -73,7 +75,7 @@ VltStatus i_IPStateInit(IPState* state, IPMallocProc malloc2, IPCallocProc callo
   ip_IPStateSetPurifyIsRunning(state, 0);
   ip_IPStateSetPrivateDirName(state, nullptr);
   // A failed cache-record allocation must fail init: every raster operation needs the records.
-  if (VltStatus s = init_data_cache_manager(state)) return s;
+  if (VltStatus s = ip_initDataCacheManager(state)) return s;
   state->intervalAccumulator = nullptr;
   state->minIntervalTimes = nullptr;
   return VLT_OK;
@@ -81,7 +83,7 @@ VltStatus i_IPStateInit(IPState* state, IPMallocProc malloc2, IPCallocProc callo
 
 VltStatus i_IPStateTerm(IPState* state) {
   if (!state) return IP_FAIL(state, VLT_ERR_NULL);
-  if (VltStatus s = terminate_data_cache_manager(state)) return s;
+  if (VltStatus s = ip_terminateDataCacheManager(state)) return s;
   return i_freeMinIntervalTimeArray(state);
 }
 

@@ -86,6 +86,9 @@ VltStatus ip_countBitsSuperTile(IPState* state, TileDescriptor* descriptors, uin
 
 VltStatus ip_acquireCacheControl(IPState* state, IPCacheControl** record);
 VltStatus ip_releaseCacheControl(IPState* state, IPCacheControl* record);
+// Create and free the state's data-cache initializer and cache-control records.
+VltStatus ip_initDataCacheManager(IPState* state);
+VltStatus ip_terminateDataCacheManager(IPState* state);
 VltStatus ip_initCacheControl(IPState* state, IPCacheControl* record);
 VltStatus ip_terminateCacheControl(IPState* state, IPCacheControl* record);
 
