@@ -224,7 +224,7 @@ Step uncompressed_code(Reader& r, FaxDecoder* dec, Line& line, int32_t& a0, int&
 }
 
 // T.4 one-dimensional runs from a0 until the width or a stop (eight 0 bits or a bad code).
-Step fast_scan_1d(Reader& r, FaxDecoder* dec, Line& line, int32_t& a0, int& colour) {
+Step FastScan1D(Reader& r, FaxDecoder* dec, Line& line, int32_t& a0, int& colour) {
   const int32_t width = dec->width;
   while (a0 < width) {
     r.refill();
@@ -516,7 +516,7 @@ VltStatus NextLine(FaxDecoder* dec) {
       if (a0 < 0) a0 = 0;
       step = uncompressed_code(r, dec, line, a0, colour);
     } else if (dec->oneD) {
-      step = fast_scan_1d(r, dec, line, a0, colour);
+      step = FastScan1D(r, dec, line, a0, colour);
     } else {
       step = scan_2d(r, dec, line, a0, colour, j);
     }
