@@ -35,8 +35,10 @@ enum {
   VLT_ERR_CHANNELS_EQUAL = 37, /* Channels required to be equal */
 
   VLT_ERR_IPC_BOUNDS = 100,    /* Out of bounds error */
+  VLT_ERR_IPC_NO_IMAGE = 101,  /* No image data found */
   VLT_ERR_CODEC = 107,         /* Error during de/compression */
   VLT_ERR_CHANNELS = 110,      /* Desired number of channels not supported */
+  VLT_ERR_CHANNELS_MISMATCH = 111, /* Channels required to be equal */
   VLT_ERR_DIMENSIONS = 112,    /* Image Dimensions are incorrect */
   VLT_ERR_DIMS_MISMATCH = 113, /* Dimensions required to be equal */
   VLT_ERR_REDUCTION = 115,     /* Illegal reduction factor */
