@@ -608,9 +608,10 @@ VltStatus w_reallocPixrData(IPWState* s, PIXR* p) {
     W_TRY(s, geometry(s, c->width, c->height, c->depth, c->frame, &bpl, &size));
     const size_t rows = static_cast<size_t>(framed_height(c));
     const size_t stride = static_cast<size_t>(c->bytesPerLine);
-    const size_t rowBytes = (static_cast<size_t>(framed_width(c)) * static_cast<size_t>(c->depth) + 7) / 8;
-    // A stored stride wider than the computed one still needs its rows to fit.
-    if (c->bytesPerLine < 0 || rowBytes > stride) return W_FAIL(s, VLT_ERR_PARAM);
+    if (c->bytesPerLine <= 0) return W_FAIL(s, VLT_ERR_PARAM);
+    // The rows hold what their stored stride holds, even when the width grew past it.
+    const size_t rowBytes = std::min(
+        stride, (static_cast<size_t>(framed_width(c)) * static_cast<size_t>(c->depth) + 7) / 8);
     size = std::max(size, stride * rows + 32);
     const size_t oldOffset = static_cast<size_t>(c->imageAll - c->imageBuffer);
     void* moved = s->reallocProc[1](c->imageBuffer, size, s->allocData[1]);

@@ -42,26 +42,24 @@ struct PIXR {
 };
 
 // Check masks of wp_pixrCheckFlags: a property passes when its bit is set.
-enum : uint32_t {
-  PIXR_DEPTH_1 = 0x01,
-  PIXR_DEPTH_2 = 0x02,
-  PIXR_DEPTH_4 = 0x04,
-  PIXR_DEPTH_8 = 0x08,
-  PIXR_DEPTH_10 = 0x10,
-  PIXR_DEPTH_12 = 0x20,
-  PIXR_DEPTH_16 = 0x40,
-  PIXR_DEPTH_1TO8 = 0x0F,
-  PIXR_DEPTH_ANY = 0x7F,
-  PIXR_CHANNELS_1 = 0x80,
-  PIXR_CHANNELS_3 = 0x100,
-  PIXR_CHANNELS_ANY = 0x180,
-  PIXR_ORDER_0 = 0x200,
-  PIXR_ORDER_1 = 0x400,
-  PIXR_ORDER_ANY = 0x600,
-  PIXR_FRAME_0 = 0x800,
-  PIXR_FRAME_32 = 0x1000,
-  PIXR_FRAME_ANY = 0x1800,
-};
+inline constexpr uint32_t PIXR_DEPTH_1 = 0x01;
+inline constexpr uint32_t PIXR_DEPTH_2 = 0x02;
+inline constexpr uint32_t PIXR_DEPTH_4 = 0x04;
+inline constexpr uint32_t PIXR_DEPTH_8 = 0x08;
+inline constexpr uint32_t PIXR_DEPTH_10 = 0x10;
+inline constexpr uint32_t PIXR_DEPTH_12 = 0x20;
+inline constexpr uint32_t PIXR_DEPTH_16 = 0x40;
+inline constexpr uint32_t PIXR_DEPTH_1TO8 = 0x0F;
+inline constexpr uint32_t PIXR_DEPTH_ANY = 0x7F;
+inline constexpr uint32_t PIXR_CHANNELS_1 = 0x80;
+inline constexpr uint32_t PIXR_CHANNELS_3 = 0x100;
+inline constexpr uint32_t PIXR_CHANNELS_ANY = 0x180;
+inline constexpr uint32_t PIXR_ORDER_0 = 0x200;
+inline constexpr uint32_t PIXR_ORDER_1 = 0x400;
+inline constexpr uint32_t PIXR_ORDER_ANY = 0x600;
+inline constexpr uint32_t PIXR_FRAME_0 = 0x800;
+inline constexpr uint32_t PIXR_FRAME_32 = 0x1000;
+inline constexpr uint32_t PIXR_FRAME_ANY = 0x1800;
 
 /* Validates a record against the masks; reports and returns 1003 null, 1002 channels, 1001 depth,
    1004 frame, 1000 byte order (in that order). */
