@@ -197,6 +197,8 @@ TEST_F(PixrRecord, FailedAllocationsFreeWhatWasMade) {
       {"cloneStructOnly", [&](PIXR** o) { return w_clonePixrStructOnly(s, comp, o); }},
       {"clone", [&](PIXR** o) { return w_clonePixr(s, plain, o); }},
       {"copy", [&](PIXR** o) { return w_copy(s, comp, o); }},
+      {"invert", [&](PIXR** o) { return w_invert(s, comp, o); }},
+      {"reduce", [&](PIXR** o) { return w_reduce(s, plain, 1, 2, 3, 0, o); }},
       {"rectOf", [&](PIXR** o) {
          IPRect r{nullptr, nullptr, 2, 2, 10, 5};
          return w_rectOf(s, plain, &r, o);

@@ -184,6 +184,16 @@ VltStatus w_isRectValid(IPWState* s, const PIXR* image, const IPRect* r, uint8_t
   return VLT_OK;
 }
 
+VltStatus veriza::rect_on_image(IPWState* s, const PIXR* image, const IPRect* rect, IPRect** out) {
+  uint8_t valid = 0;
+  W_TRY(s, w_isRectValid(s, image, rect, &valid));
+  if (valid)
+    W_TRY(s, w_copyRect(s, rect, out));
+  else
+    W_TRY(s, w_clipRectToPixr(s, image, rect, out));
+  return VLT_OK;
+}
+
 namespace {
 
 VltStatus clear_band(IPWState* s, PIXR* c, int32_t x, int32_t y, int32_t w, int32_t h) {

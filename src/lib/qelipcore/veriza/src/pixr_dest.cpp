@@ -290,13 +290,8 @@ VltStatus w_rectOf(IPWState* s, const PIXR* src, const IPRect* rect, PIXR** plac
     W_TRY(s, w_copy(s, src, place));
     return VLT_OK;
   }
-  uint8_t valid = 0;
-  W_TRY(s, w_isRectValid(s, src, rect, &valid));
   IPRect* area = nullptr;
-  if (valid)
-    W_TRY(s, w_copyRect(s, rect, &area));
-  else
-    W_TRY(s, w_clipRectToPixr(s, src, rect, &area));
+  W_TRY(s, rect_on_image(s, src, rect, &area));
   const PIXR* c = primary_of(src);
   VltStatus st = w_createPixrExtendedNoInit(s, area->width, area->height, c->depth, c->xRes, c->yRes,
                                             PIXR_FRAME, channel_count(src), c->type, c->colorMap, place);

@@ -4,6 +4,7 @@
 // Helpers shared by the wrapper layer's image operations: failure propagation, channel walking,
 // geometry with overflow checks, and a guard that destroys a record made by a failing call.
 
+#include "iprect.h"
 #include "pixr.h"
 
 /* Reports a non-zero status from a callee again with this level's file and line and returns it. */
@@ -50,6 +51,9 @@ bool valid_create_depth(int32_t depth);
 // address; wraps the core's computation.
 VltStatus geometry(IPWState* s, int32_t width, int32_t height, int32_t depth, int32_t frame,
                    int32_t* bpl, size_t* size);
+
+// A new rectangle: rect itself when it lies inside the image, else rect clipped to it.
+VltStatus rect_on_image(IPWState* s, const PIXR* image, const IPRect* rect, IPRect** out);
 
 // Destroys the record in *place when the call that made it fails.
 class CreatedGuard {

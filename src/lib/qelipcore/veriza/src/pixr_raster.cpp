@@ -150,13 +150,8 @@ VltStatus w_pixrPutLine(IPWState* s, PIXR* p, int32_t x0, int32_t y0, int32_t x1
 VltStatus w_pixrPutRect(IPWState* s, PIXR* p, const IPRect* rect, int32_t thickness, uint32_t value) {
   W_TRY(s, wp_pixrCheckFlags(s, p, PIXR_ORDER_0, PIXR_DEPTH_1TO8, PIXR_CHANNELS_1, PIXR_FRAME_32));
   if (rect == nullptr) return W_FAIL(s, VLT_ERR_NULL);
-  uint8_t valid = 0;
-  W_TRY(s, w_isRectValid(s, p, rect, &valid));
   IPRect* r = nullptr;
-  if (valid)
-    W_TRY(s, w_copyRect(s, rect, &r));
-  else
-    W_TRY(s, w_clipRectToPixr(s, p, rect, &r));
+  W_TRY(s, rect_on_image(s, p, rect, &r));
   const uint8_t v[1] = {static_cast<uint8_t>(value)};
   VltStatus st = VLT_OK;
   if (r->width != 0 && r->height != 0) {
