@@ -1,6 +1,6 @@
 // Rank reduction of 1-bit images by 2, 4, 8 and 16 through the core's cascaded halvings.
 
-#include "ipcore.h"
+#include "i_reduce.h"
 #include "pixr_internal.h"
 #include "pixr_ops.h"
 
@@ -40,7 +40,7 @@ VltStatus reduce(IPWState* s, const PIXR* src, int k, const int32_t* t, PIXR** d
   // The kernel works over the wanted size: a given destination slightly smaller takes the rest in
   // its frame (cleared below); one slightly larger keeps its extra pixels.
   const int32_t dfw = w + 2 * PIXR_FRAME, dfh = h + 2 * PIXR_FRAME;
-  const auto dbpl = static_cast<uint32_t>(d->bytesPerLine), sbpl = static_cast<uint32_t>(src->bytesPerLine);
+  const int32_t dbpl = d->bytesPerLine, sbpl = src->bytesPerLine;
   const int32_t sfw = framed_width(src), sfh = framed_height(src);
   VltStatus st = VLT_OK;
   switch (k) {
