@@ -492,6 +492,11 @@ VltStatus NextLine(FaxDecoder* dec) {
   line.a[0] = -1;
   Reader r(dec);
   Step step = Step::kGo;
+  if (dec->uncompressed) {
+    // A line left in uncompressed mode without an exit code: an EOL ends the mode.
+    r.refill();
+    if (r.peek(11) == 0) dec->uncompressed = 0;
+  }
   if (dec->endSeen) {
     step = Step::kEndLine;
   } else if (!dec->uncompressed) {

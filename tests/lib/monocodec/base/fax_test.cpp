@@ -497,6 +497,8 @@ TEST(FaxDecode, HandMadeStreams) {
       // Uncompressed mode in 2-D: entry, W W B, B, five whites, exit with two whites.
       {"uncompressed 2-D", -1, 11, "0000001111" "001" "1" "000001" "000000001" "0",
        {"..##.......", "..........."}, VLT_OK},
+      // A line that reaches the width in uncompressed mode and is followed by an EOL, no exit.
+      {"uncompressed then EOL", -1, 4, "0000001111" "1111" + eol + "1", {"####", "####"}, VLT_OK},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
