@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "report_collector.h"
+
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
@@ -160,27 +162,10 @@ TEST(Blitter, EdgeCases) {
   for (uint8_t b : full) EXPECT_EQ(b, 0x5A);
 }
 
-struct Printed {
-  std::vector<VltStatus> codes;
-  std::string text;
-};
-
-int collect(void* ctx, VltStatus code, const char* format, ...) {
-  auto* p = static_cast<Printed*>(ctx);
-  p->codes.push_back(code);
-  char buf[256] = "";
-  va_list ap;
-  va_start(ap, format);
-  std::vsnprintf(buf, sizeof buf, format, ap);
-  va_end(ap);
-  p->text += buf;
-  return 0;
-}
-
 struct StateFixture : testing::Test {
-  Printed printed;
+  monotest::CollectedReports printed;
   VltState* state = nullptr;
-  void SetUp() override { ASSERT_EQ(Vlt_initVltState(&state, nullptr, nullptr, &printed, collect, 0, 0), VLT_OK); }
+  void SetUp() override { ASSERT_EQ(Vlt_initVltState(&state, nullptr, nullptr, &printed, monotest::collect_report, 0, 0), VLT_OK); }
   void TearDown() override { Vlt_cleanupVltState(&state); }
   VltImage* packed(int w, int h, int xo = 0, int yo = 0) {
     VltImage* im = nullptr;

@@ -12,23 +12,13 @@
 #include <vector>
 
 #include "counting_alloc.h"
+#include "report_collector.h"
 #include "vlt_image.h"
 #include "vlt_state.h"
 
 namespace {
 
 using monotest::CountingAllocator;
-
-int collect(void* ctx, VltStatus code, const char* format, ...) {
-  auto* text = static_cast<std::string*>(ctx);
-  char buf[256] = "";
-  va_list ap;
-  va_start(ap, format);
-  std::vsnprintf(buf, sizeof buf, format, ap);
-  va_end(ap);
-  *text += std::to_string(code) + ": " + buf + "\n";
-  return 0;
-}
 
 int samples(uint16_t type) { return type == VLT_IMAGE_RGB || type == VLT_IMAGE_RGBFLOAT ? 3 : 1; }
 
@@ -67,12 +57,12 @@ struct ConvertTest : testing::Test {
   CountingAllocator alloc;
   VltMemFuncs mem{CountingAllocator::g_malloc, CountingAllocator::g_free,
                   CountingAllocator::g_calloc, CountingAllocator::g_realloc};
-  std::string printed;
+  monotest::CollectedReports printed;
   VltState* state = nullptr;
   size_t baseline = 0;
   void SetUp() override {
     alloc.make_current();
-    ASSERT_EQ(Vlt_initVltState(&state, &mem, nullptr, &printed, collect, 0, 0), VLT_OK);
+    ASSERT_EQ(Vlt_initVltState(&state, &mem, nullptr, &printed, monotest::collect_report, 0, 0), VLT_OK);
     baseline = alloc.live_blocks();
   }
   void TearDown() override {
@@ -169,7 +159,7 @@ TEST_F(ConvertTest, ValuesFollowTheRuleOfEachPair) {
     VltImage_free(out);
     VltImage_free(src);
   }
-  EXPECT_EQ(printed, "");
+  EXPECT_TRUE(printed.codes.empty());
 }
 
 // Every pair of unpacked types with a value domain, and each to and from Packed, converts a
@@ -233,7 +223,8 @@ TEST_F(ConvertTest, DirectPathsRefuseRequestsTheyDoNotServe) {
   VltImage* packed = pixel(VLT_IMAGE_PACKED, {1});
   VltImage* out = nullptr;
   EXPECT_EQ(VltImage_pPromote(flt, VLT_IMAGE_GRAY, &out), VLT_ERR_CONSISTENCY);
-  EXPECT_NE(printed.find("10006: non-promotion request made to imPromote()"), std::string::npos);
+  EXPECT_EQ(printed.codes, std::vector<int32_t>{VLT_ERR_CONSISTENCY});
+  EXPECT_NE(printed.text.find("non-promotion request made to imPromote()"), std::string::npos);
   EXPECT_EQ(VltImage_pPromote(gray, VLT_IMAGE_GRAY, &out), VLT_ERR_ASSERT);
   EXPECT_EQ(VltImage_pPromote(packed, VLT_IMAGE_PACKED, &out), VLT_ERR_ASSERT);
   EXPECT_EQ(VltImage_pDemote(bin, VLT_IMAGE_PACKED, &out), VLT_ERR_ASSERT);

@@ -11,6 +11,7 @@
 
 #include "byteorder.h"
 #include "counting_alloc.h"
+#include "report_collector.h"
 #include "vlt_image.h"
 #include "vlt_state.h"
 
@@ -18,36 +19,18 @@ namespace {
 
 using monotest::CountingAllocator;
 
-struct Printed {
-  std::vector<VltStatus> codes;
-  std::string text;
-};
-
-int collect(void* ctx, VltStatus code, const char* format, ...) {
-  auto* p = static_cast<Printed*>(ctx);
-  p->codes.push_back(code);
-  char buf[256] = "";
-  va_list ap;
-  va_start(ap, format);
-  std::vsnprintf(buf, sizeof buf, format, ap);
-  va_end(ap);
-  p->text += buf;
-  p->text += '\n';
-  return 0;
-}
-
 // An engine state over a counting allocator with a collecting printer.
 struct ImageTest : testing::Test {
   CountingAllocator alloc;
   VltMemFuncs mem{CountingAllocator::g_malloc, CountingAllocator::g_free,
                   CountingAllocator::g_calloc, CountingAllocator::g_realloc};
-  Printed printed;
+  monotest::CollectedReports printed;
   VltState* state = nullptr;
   size_t baseline = 0;
 
   void SetUp() override {
     alloc.make_current();
-    ASSERT_EQ(Vlt_initVltState(&state, &mem, nullptr, &printed, collect, 0, 0), VLT_OK);
+    ASSERT_EQ(Vlt_initVltState(&state, &mem, nullptr, &printed, monotest::collect_report, 0, 0), VLT_OK);
     baseline = alloc.live_blocks();
   }
   void TearDown() override {

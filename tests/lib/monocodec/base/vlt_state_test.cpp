@@ -12,32 +12,13 @@
 #include <vector>
 
 #include "counting_alloc.h"
+#include "report_collector.h"
 #include "ipw_state.h"
 #include "vlt_state.h"
 
 namespace {
 
 using monotest::CountingAllocator;
-
-struct Printed {
-  std::vector<VltStatus> codes;
-  std::string text;
-};
-
-int collect(void* ctx, VltStatus code, const char* format, ...) {
-  auto* p = static_cast<Printed*>(ctx);
-  p->codes.push_back(code);
-  char buf[512] = "";
-  if (format != nullptr) {
-    va_list ap;
-    va_start(ap, format);
-    std::vsnprintf(buf, sizeof buf, format, ap);
-    va_end(ap);
-  }
-  p->text += buf;
-  p->text += '\n';
-  return 0;
-}
 
 // The engine state over a counting allocator.
 struct Counted {
@@ -50,9 +31,9 @@ struct Counted {
 VltSmallMem* pools_of(VltState* s) { return static_cast<VltSmallMem*>(s->smallContext); }
 
 TEST(VltState, DefaultsGiveOwnPoolsLibcMemoryReporterAndWrapper) {
-  Printed printed;
+  monotest::CollectedReports printed;
   VltState* s = nullptr;
-  ASSERT_EQ(Vlt_initVltState(&s, nullptr, nullptr, &printed, collect, 1, 1), VLT_OK);
+  ASSERT_EQ(Vlt_initVltState(&s, nullptr, nullptr, &printed, monotest::collect_report, 1, 1), VLT_OK);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->flags, VLT_STATE_OWNS_POOLS | VLT_STATE_LIBC_MEMORY);
   ASSERT_NE(s->errState, nullptr);
@@ -86,14 +67,14 @@ TEST(VltState, IncompleteTablesOrNullPlaceAreRefusedAndReported) {
     const VltSmallPoolFuncs* pools;
   } cases[] = {{&no_realloc, nullptr}, {&no_free, nullptr}, {nullptr, &no_alloc}};
   for (const auto& c : cases) {
-    Printed printed;
+    monotest::CollectedReports printed;
     VltState* s = marker;
-    EXPECT_EQ(Vlt_initVltState(&s, c.mem, c.pools, &printed, collect, 0, 0), VLT_ERR_NULL);
+    EXPECT_EQ(Vlt_initVltState(&s, c.mem, c.pools, &printed, monotest::collect_report, 0, 0), VLT_ERR_NULL);
     EXPECT_EQ(s, marker);
     EXPECT_EQ(printed.text, "Unexpected NULL pointer\n");
   }
-  Printed printed;
-  EXPECT_EQ(Vlt_initVltState(nullptr, nullptr, nullptr, &printed, collect, 0, 0), VLT_ERR_NULL);
+  monotest::CollectedReports printed;
+  EXPECT_EQ(Vlt_initVltState(nullptr, nullptr, nullptr, &printed, monotest::collect_report, 0, 0), VLT_ERR_NULL);
   EXPECT_EQ(printed.codes, std::vector<VltStatus>{VLT_ERR_NULL});
   EXPECT_EQ(Vlt_initVltState(nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0), VLT_ERR_NULL);
 }
@@ -123,8 +104,8 @@ TEST(VltState, CleanupReturnsEveryBlockAfterAFailureAtEachStepOfInit) {
   {
     Counted c;
     VltState* s = nullptr;
-    Printed printed;
-    ASSERT_EQ(Vlt_initVltState(&s, &c.mem, nullptr, &printed, collect, 1, 1), VLT_OK);
+    monotest::CollectedReports printed;
+    ASSERT_EQ(Vlt_initVltState(&s, &c.mem, nullptr, &printed, monotest::collect_report, 1, 1), VLT_OK);
     steps = c.alloc.allocations();
     void* block = nullptr;
     ASSERT_EQ(s->smallAlloc(s->smallContext, 3, &block), VLT_OK);
@@ -135,11 +116,11 @@ TEST(VltState, CleanupReturnsEveryBlockAfterAFailureAtEachStepOfInit) {
   ASSERT_GE(steps, 4u);
   for (size_t k = 1; k <= steps; ++k) {
     Counted c;
-    Printed printed;
+    monotest::CollectedReports printed;
     auto* const marker = reinterpret_cast<VltState*>(uintptr_t{0x40});
     VltState* s = marker;
     c.alloc.fail_at(k);
-    EXPECT_NE(Vlt_initVltState(&s, &c.mem, nullptr, &printed, collect, 1, 1), VLT_OK) << "step " << k;
+    EXPECT_NE(Vlt_initVltState(&s, &c.mem, nullptr, &printed, monotest::collect_report, 1, 1), VLT_OK) << "step " << k;
     EXPECT_EQ(s, marker) << "step " << k;
     EXPECT_EQ(c.alloc.live_blocks(), 0u) << "step " << k;
     EXPECT_EQ(c.alloc.foreign(), 0u) << "step " << k;
@@ -149,9 +130,9 @@ TEST(VltState, CleanupReturnsEveryBlockAfterAFailureAtEachStepOfInit) {
 
 TEST(VltState, WrapperAllocatesThroughTheStateAndReportsAsDideva) {
   Counted c;
-  Printed printed;
+  monotest::CollectedReports printed;
   VltState* s = nullptr;
-  ASSERT_EQ(Vlt_initVltState(&s, &c.mem, nullptr, &printed, collect, 0, 0), VLT_OK);
+  ASSERT_EQ(Vlt_initVltState(&s, &c.mem, nullptr, &printed, monotest::collect_report, 0, 0), VLT_OK);
   const size_t without = c.alloc.live_blocks();
   ASSERT_EQ(Vlt_initIPWState(s), VLT_OK);
   EXPECT_GT(c.alloc.live_blocks(), without);
@@ -215,9 +196,9 @@ TEST(VltPools, ChunksOfAThousandBlocksAreCarvedOnDemand) {
 
 TEST(VltPools, ArgumentChecksAndExhaustedMemory) {
   Counted c;
-  Printed printed;
+  monotest::CollectedReports printed;
   VltState* s = nullptr;
-  ASSERT_EQ(Vlt_initVltState(&s, &c.mem, nullptr, &printed, collect, 0, 0), VLT_OK);
+  ASSERT_EQ(Vlt_initVltState(&s, &c.mem, nullptr, &printed, monotest::collect_report, 0, 0), VLT_OK);
   void* b = nullptr;
   EXPECT_EQ(vlt_mallocSmall(nullptr, 0, &b), VLT_ERR_ASSERT);
   EXPECT_EQ(vlt_mallocSmall(s->smallContext, 8, &b), VLT_ERR_ASSERT);
