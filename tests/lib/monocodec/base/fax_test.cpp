@@ -231,6 +231,23 @@ TEST(FaxEncode, AdversarialLinesFitTheLineBuffer) {
   EXPECT_EQ(st.reports, "");
 }
 
+TEST(FaxEncode, BitsBeyondTheLineBufferAreRefusedAndReported) {
+  State st;
+  FaxEncoder* enc = nullptr;
+  ASSERT_EQ(EncodeCreate(&enc, st), VLT_OK);
+  ASSERT_EQ(EncodeInit(enc, 8), VLT_OK);
+  VltStatus s = VLT_OK;
+  size_t words = 0;
+  while (s == VLT_OK && words < 1000) {
+    s = PutBits(enc, 0xA5A5A5A5u, 32);
+    ++words;
+  }
+  EXPECT_EQ(s, VLT_ERR_VLT_OVERFLOW);
+  EXPECT_EQ(enc->lineBytes, enc->lineBufSize);
+  EXPECT_NE(st.reports.find("10001: Internal buffer overflow"), std::string::npos);
+  EncodeCleanUp(&enc);
+}
+
 // Every coding mode decodes back to its source, over widths and pathological patterns.
 TEST(FaxRoundTrip, EveryModeWidthAndPattern) {
   State st;
