@@ -139,7 +139,7 @@ const bool registered = [] {
     benchmark::RegisterBenchmark(("Components/runs/" + name).c_str(), BM_ComponentsRuns, name)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("Components/floodfill/" + name).c_str(), BM_ComponentsFloodFill, name)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("Components/leptonica/" + name).c_str(), BM_ComponentsLeptonica, name)->Unit(benchmark::kMillisecond);
-    for (auto [factor, t] : {std::pair{8, 1}, std::pair{2, 1}, std::pair{2, 2}}) {
+    for (auto [factor, t] : {std::pair{8, 1}, std::pair{2, 1}, std::pair{2, 2}, std::pair{2, 3}, std::pair{2, 4}}) {
       const std::string suffix = "/x" + std::to_string(factor) + "t" + std::to_string(t) + "/" + name;
       benchmark::RegisterBenchmark(("Reduce/core" + suffix).c_str(), BM_ReduceCore, name, factor, t)->Unit(benchmark::kMicrosecond);
       benchmark::RegisterBenchmark(("Reduce/naive" + suffix).c_str(), BM_ReduceNaive, name, factor, t)->Unit(benchmark::kMicrosecond);

@@ -38,10 +38,10 @@ inline uint32_t convert_by_table(const uint32_t* t, uint32_t g) {
 }
 
 // 2x: u = either line ON, v = both ON, per column; the pair's result lands on its left column.
+// Two source words side by side make one 64-bit row, so one step yields a whole destination word.
 template <int Threshold>
-inline uint32_t pair_result(uint32_t r0, uint32_t r1) {
-  const uint32_t u = r0 | r1, v = r0 & r1;
-  uint32_t r;
+inline uint64_t pair_result(uint64_t u, uint64_t v) {
+  uint64_t r;
   if constexpr (Threshold == 1)
     r = u | u << 1;
   else if constexpr (Threshold == 2)
@@ -50,14 +50,37 @@ inline uint32_t pair_result(uint32_t r0, uint32_t r1) {
     r = (u & u << 1) & (v | v << 1);
   else
     r = v & v << 1;
-  return r & 0xAAAAAAAAu;
+  return r & 0xAAAAAAAAAAAAAAAAull;
 }
+
+// One destination word from the rows a (upper line) and b; a blank block, the usual case on a
+// page, is settled by one test: with no pixel ON no threshold is met, and thresholds 3 and 4
+// need a column with both pixels ON. Otherwise the right word's results are moved next to the
+// left word's, as the table expects them.
+template <int Threshold>
+inline uint32_t reduce2_word(uint64_t a, uint64_t b, const uint32_t* table) {
+  const uint64_t u = a | b, v = a & b;
+  if ((Threshold >= 3 ? v : u) == 0) return 0;
+  const uint64_t r = pair_result<Threshold>(u, v);
+  return convert_by_table<4>(table, static_cast<uint32_t>(r >> 32) | static_cast<uint32_t>(r) >> 1);
+}
+
+inline uint64_t row_at(const uint8_t* p) { return uint64_t{word_at(p)} << 32 | word_at(p + 4); }
 
 template <int Threshold>
 void reduce2_line(const uint8_t* src, int32_t bpl, uint8_t* dst, int32_t D, int32_t L, const uint32_t* table) {
-  reduce_line<2, 1>(
-      src, dst, D, L, [bpl](const uint8_t* p) { return pair_result<Threshold>(word_at(p), word_at(p + bpl)); },
-      [table](uint32_t g) { return convert_by_table<4>(table, g); });
+  int32_t d = D;
+  // Groups reaching past L come first: their words beyond L count as 0.
+  for (; d >= 0 && 2 * d + 4 > L; d -= 4) {
+    uint64_t a = 0, b = 0;
+    if (2 * d <= L) {
+      a = uint64_t{word_at(src + 2 * d)} << 32;
+      b = uint64_t{word_at(src + 2 * d + bpl)} << 32;
+    }
+    mono::store_be32(dst + d, reduce2_word<Threshold>(a, b, table));
+  }
+  for (; d >= 0; d -= 4)
+    mono::store_be32(dst + d, reduce2_word<Threshold>(row_at(src + 2 * d), row_at(src + 2 * d + bpl), table));
 }
 
 // 4x: the 4 lines combined, then each nibble folded onto its top bit.
