@@ -1,7 +1,9 @@
 // The raster-op kernel family: one kernel per Boolean function and span shape, generated from
 // one template so that no kernel tests the operation or the shape inside its loops.
 
+#include <bit>
 #include <cstring>
+#include <type_traits>
 
 #include "byteorder.h"
 #include "ip_rastop.h"
@@ -74,6 +76,27 @@ constexpr Shape kD{kMany, 0, Shift::None, false};
 // One double-width shift joins two source words where registers are 64 bits wide.
 constexpr bool kWideRegisters = sizeof(void*) >= 8;
 
+// Shifted middle words travel in chunks as wide as a register, the first word in the most
+// significant end: one load, one swap and one rotation per chunk.
+using Chunk = std::conditional_t<kWideRegisters, uint64_t, uint32_t>;
+constexpr uint32_t kChunkWords = sizeof(Chunk) / 4;
+
+inline uint32_t byte_swap(uint32_t v) { return mono::bswap32(v); }
+inline uint64_t byte_swap(uint64_t v) { return __builtin_bswap64(v); }
+
+inline Chunk load_chunk(const uint8_t* p) {
+  if constexpr (kChunkWords == 1) return load_be32(p);
+  Chunk v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (!mono::kHostBigEndian) v = byte_swap(v);
+  return v;
+}
+inline void store_chunk(uint8_t* p, Chunk v) {
+  if constexpr (kChunkWords == 1) return store_be32(p, v);
+  if constexpr (!mono::kHostBigEndian) v = byte_swap(v);
+  std::memcpy(p, &v, sizeof v);
+}
+
 // Yields the source word aligned with each destination word in turn, reading every source word
 // of the span exactly once and none outside it; the shifted part of a word is carried over.
 template <Shape S>
@@ -122,6 +145,23 @@ struct SourceStream {
     }
   }
 
+  // Shifted shapes: each source chunk is rotated once by R, its low end kept as the high bits
+  // of the next result, so that one shift count serves the whole walk.
+  Chunk lowBits = ~Chunk{0} >> R;
+  Chunk high = 0;
+
+  void begin_chunks() { high = Chunk{carry} << (8 * sizeof(Chunk) - R); }
+
+  Chunk next_chunk() {
+    const Chunk w = load_chunk(p + 4);
+    p += sizeof(Chunk);
+    const Chunk r = std::rotr(w, static_cast<int>(R));
+    const Chunk a = (r & lowBits) | high;
+    high = r & ~lowBits;
+    carry = static_cast<uint32_t>(w);
+    return a;
+  }
+
   uint32_t last() {
     if constexpr (S.shift == Shift::Left && S.extraSrcWords == 0) return carry << L;
     else if constexpr (S.shift == Shift::Right && S.extraSrcWords < 0) return carry << L;
@@ -139,6 +179,12 @@ template <uint32_t T>
 inline void whole(uint8_t* d, uint32_t a) {
   if constexpr (rop_reads_destination(T)) store_be32(d, rop<T>(a, load_word(d)));
   else store_be32(d, rop<T>(a, 0u));
+}
+
+template <uint32_t T>
+inline void whole_chunk(uint8_t* d, Chunk a) {
+  if constexpr (rop_reads_destination(T)) store_chunk(d, rop<T, Chunk>(a, load_chunk(d)));
+  else store_chunk(d, rop<T, Chunk>(a, 0u));
 }
 
 // Unshifted middle words combine every bit with the bit in the same place of the source, so no
@@ -191,8 +237,12 @@ template <uint32_t T, Shape S, bool firstWhole>
         middle_chunks<T, S>(s, d, size_t{middle} * 4);
         d += size_t{middle} * 4;
       } else {
-#pragma GCC unroll 4
-        for (uint32_t i = 0; i < middle; ++i, d += 4) whole<T>(d, in.next());
+        uint32_t i = 0;
+        in.begin_chunks();
+#pragma GCC unroll 2
+        for (; i + kChunkWords <= middle; i += kChunkWords, d += sizeof(Chunk))
+          whole_chunk<T>(d, in.next_chunk());
+        for (; i < middle; ++i, d += 4) whole<T>(d, in.next());
       }
       a = in.last();
       if (lastWhole) store_be32(d, rop<T>(a, 0u));
