@@ -29,6 +29,16 @@ inline void store_be32(void* p, uint32_t v) {
   if constexpr (!kHostBigEndian) v = bswap32(v);
   std::memcpy(p, &v, 4);
 }
+inline uint64_t load_be64(const void* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (!kHostBigEndian) v = __builtin_bswap64(v);
+  return v;
+}
+inline void store_be64(void* p, uint64_t v) {
+  if constexpr (!kHostBigEndian) v = __builtin_bswap64(v);
+  std::memcpy(p, &v, 8);
+}
 inline uint16_t load_be16(const void* p) {
   uint16_t v;
   std::memcpy(&v, p, 2);

@@ -11,6 +11,7 @@ TEST(ByteOrder, WordsReadAndWriteMostSignificantByteFirst) {
   EXPECT_EQ(load_be32(bytes.data()), 0x12345678u);
   EXPECT_EQ(load_be32(bytes.data() + 1), 0x3456789Au);  // unaligned
   EXPECT_EQ(load_be16(bytes.data() + 3), 0x789Au);
+  EXPECT_EQ(load_be64(std::array<uint8_t, 9>{0, 1, 2, 3, 4, 5, 6, 7, 8}.data() + 1), 0x0102030405060708ull);
   EXPECT_EQ(load_le32(bytes.data()), 0x78563412u);
   EXPECT_EQ(load_le16(bytes.data() + 4), 0xBC9Au);
 
@@ -20,6 +21,9 @@ TEST(ByteOrder, WordsReadAndWriteMostSignificantByteFirst) {
   store_be16(out.data(), 0x0102);
   EXPECT_EQ(out[0], 1);
   EXPECT_EQ(out[1], 2);
+  std::array<uint8_t, 8> wide{};
+  store_be64(wide.data(), 0x1122334455667788ull);
+  EXPECT_EQ(wide, (std::array<uint8_t, 8>{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}));
   store_le32(out.data(), 0x01020304u);
   EXPECT_EQ(out[0], 4);
   EXPECT_EQ(out[3], 1);

@@ -81,20 +81,13 @@ constexpr bool kWideRegisters = sizeof(void*) >= 8;
 using Chunk = std::conditional_t<kWideRegisters, uint64_t, uint32_t>;
 constexpr uint32_t kChunkWords = sizeof(Chunk) / 4;
 
-inline uint32_t byte_swap(uint32_t v) { return mono::bswap32(v); }
-inline uint64_t byte_swap(uint64_t v) { return __builtin_bswap64(v); }
-
 inline Chunk load_chunk(const uint8_t* p) {
   if constexpr (kChunkWords == 1) return load_be32(p);
-  Chunk v;
-  std::memcpy(&v, p, sizeof v);
-  if constexpr (!mono::kHostBigEndian) v = byte_swap(v);
-  return v;
+  else return mono::load_be64(p);
 }
 inline void store_chunk(uint8_t* p, Chunk v) {
-  if constexpr (kChunkWords == 1) return store_be32(p, v);
-  if constexpr (!mono::kHostBigEndian) v = byte_swap(v);
-  std::memcpy(p, &v, sizeof v);
+  if constexpr (kChunkWords == 1) store_be32(p, v);
+  else mono::store_be64(p, v);
 }
 
 // Yields the source word aligned with each destination word in turn, reading every source word
