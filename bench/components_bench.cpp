@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_ip_state.h"
 #include "byteorder.h"
 #include "i_ccruns.h"
 #include "i_reduce.h"
@@ -20,22 +21,6 @@
 namespace {
 
 const monotest::RefBitmap& page(const std::string& name) { return monotest::cached_sample_page(name); }
-
-// An IPState on the C library's allocator, as the wrapper layer makes it.
-struct State {
-  std::vector<uint8_t> record;
-  IPState* state;
-  State() {
-    uint32_t size = 0;
-    i_getSizeOfIPState(&size);
-    record.assign(size, 0);
-    state = reinterpret_cast<IPState*>(record.data());
-    i_IPStateInit(state, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                  nullptr, static_cast<int32_t>(size));
-  }
-  ~State() { i_IPStateTerm(state); }
-};
 
 // A page inside a 32-pixel frame, lines a multiple of 4 bytes.
 struct Framed {
@@ -67,7 +52,7 @@ int count_component(IPState*, void* data, int32_t, int32_t, int32_t, int32_t, in
 void BM_ComponentsRuns(benchmark::State& st, const std::string& name) {
   const auto& bm = page(name);
   const Framed f(bm);
-  State s;
+  bench::CoreState s;
   int64_t n = 0;
   for (auto _ : st) {
     n = 0;
@@ -106,7 +91,7 @@ void BM_ReduceCore(benchmark::State& st, const std::string& name, int factor, in
   const auto& bm = page(name);
   const Framed src(bm);
   Framed dst(bm.width / factor, bm.height / factor);
-  State s;
+  bench::CoreState s;
   for (auto _ : st) {
     if (factor == 2)
       i_reduce2(s.state, dst.bytes.data(), dst.width, dst.height, dst.bpl, src.bytes.data(), src.bpl, t);

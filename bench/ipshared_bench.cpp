@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_ip_state.h"
 #include "ipcore.h"
 #include "pages.h"
 #include "ref_bitmap.h"
@@ -34,21 +35,6 @@ std::vector<uint8_t> letter_page(const std::string& name) {
   for (int y = 0; y < kPageH; ++y) std::memcpy(buf.data() + size_t(y) * kPageBpl, bm.row(y), bm.stride);
   return buf;
 }
-
-struct CoreState {
-  std::vector<uint8_t> record;
-  IPState* state;
-  CoreState() {
-    uint32_t size = 0;
-    i_getSizeOfIPState(&size);
-    record.assign(size, 0);
-    state = reinterpret_cast<IPState*>(record.data());
-    i_IPStateInit(state, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                  nullptr, nullptr, nullptr, static_cast<int32_t>(size));
-  }
-  ~CoreState() { i_IPStateTerm(state); }
-};
 
 // Leptonica keeps 32-bit words in host order: load the page word by word.
 PIX* lept_page(const std::vector<uint8_t>& buf) {
@@ -76,7 +62,7 @@ constexpr RopCase kRops[] = {
 };
 
 void BM_RasterOpCore(benchmark::State& st, RopCase rop, int shift) {
-  CoreState core;
+  bench::CoreState core;
   const std::vector<uint8_t> src = letter_page("doc3");
   std::vector<uint8_t> dst = letter_page("doc10");
   for (auto _ : st) {
@@ -119,7 +105,7 @@ void BM_RasterOpLeptonica(benchmark::State& st, RopCase rop, int shift) {
 }
 
 void BM_CountBitsCore(benchmark::State& st) {
-  CoreState core;
+  bench::CoreState core;
   const std::vector<uint8_t> page = letter_page("doc3");
   for (auto _ : st) {
     uint32_t n = 0;

@@ -11,14 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "counted_engine_test.h"
 #include "counting_alloc.h"
 #include "report_collector.h"
 #include "vlt_image.h"
 #include "vlt_state.h"
 
 namespace {
-
-using monotest::CountingAllocator;
 
 int samples(uint16_t type) { return type == VLT_IMAGE_RGB || type == VLT_IMAGE_RGBFLOAT ? 3 : 1; }
 
@@ -53,22 +52,7 @@ double get(const VltImage* im, int32_t x, int32_t y, int i) {
   }
 }
 
-struct ConvertTest : testing::Test {
-  CountingAllocator alloc;
-  VltMemFuncs mem{CountingAllocator::g_malloc, CountingAllocator::g_free,
-                  CountingAllocator::g_calloc, CountingAllocator::g_realloc};
-  monotest::CollectedReports printed;
-  VltState* state = nullptr;
-  size_t baseline = 0;
-  void SetUp() override {
-    alloc.make_current();
-    ASSERT_EQ(Vlt_initVltState(&state, &mem, nullptr, &printed, monotest::collect_report, 0, 0), VLT_OK);
-    baseline = alloc.live_blocks();
-  }
-  void TearDown() override {
-    EXPECT_EQ(alloc.live_blocks(), baseline);
-    Vlt_cleanupVltState(&state);
-  }
+struct ConvertTest : CountedEngineTest {
   // A one-pixel image at (3, -1) holding the samples.
   VltImage* pixel(uint16_t type, std::vector<double> v) {
     VltImage* im = nullptr;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "byteorder.h"
+#include "counted_engine_test.h"
 #include "counting_alloc.h"
 #include "report_collector.h"
 #include "vlt_image.h"
@@ -17,28 +18,7 @@
 
 namespace {
 
-using monotest::CountingAllocator;
-
-// An engine state over a counting allocator with a collecting printer.
-struct ImageTest : testing::Test {
-  CountingAllocator alloc;
-  VltMemFuncs mem{CountingAllocator::g_malloc, CountingAllocator::g_free,
-                  CountingAllocator::g_calloc, CountingAllocator::g_realloc};
-  monotest::CollectedReports printed;
-  VltState* state = nullptr;
-  size_t baseline = 0;
-
-  void SetUp() override {
-    alloc.make_current();
-    ASSERT_EQ(Vlt_initVltState(&state, &mem, nullptr, &printed, monotest::collect_report, 0, 0), VLT_OK);
-    baseline = alloc.live_blocks();
-  }
-  void TearDown() override {
-    EXPECT_EQ(alloc.live_blocks(), baseline) << "an image leaked";
-    Vlt_cleanupVltState(&state);
-    EXPECT_EQ(alloc.foreign(), 0u) << "freed memory the allocator never gave";
-  }
-};
+using ImageTest = CountedEngineTest;
 
 TEST_F(ImageTest, CreationGeometry) {
   struct Case {
