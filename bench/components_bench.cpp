@@ -13,6 +13,7 @@
 #include "i_ccruns.h"
 #include "i_reduce.h"
 #include "ipstate.h"
+#include "bench_lept.h"
 #include "pages.h"
 #include "ref_bitmap.h"
 #include "ref_components.h"
@@ -33,16 +34,6 @@ struct Framed {
         if (bm.get(x, y)) mono::set_bit(bytes.data() + size_t(y + 32) * bpl, size_t(x) + 32, 1);
   }
 };
-
-PIX* to_pix(const monotest::RefBitmap& bm) {
-  PIX* pix = pixCreate(bm.width, bm.height, 1);
-  l_uint32* data = pixGetData(pix);
-  const int wpl = pixGetWpl(pix);
-  for (int y = 0; y < bm.height; ++y)
-    for (int x = 0; x < bm.width; ++x)
-      if (bm.get(x, y)) SET_DATA_BIT(data + y * wpl, x);
-  return pix;
-}
 
 int count_component(IPState*, void* data, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, CCRun*) {
   ++*static_cast<int64_t*>(data);
@@ -75,7 +66,7 @@ void BM_ComponentsFloodFill(benchmark::State& st, const std::string& name) {
 }
 
 void BM_ComponentsLeptonica(benchmark::State& st, const std::string& name) {
-  PIX* pix = to_pix(page(name));
+  PIX* pix = bench::to_pix(page(name));
   int n = 0;
   for (auto _ : st) {
     BOXA* boxa = pixConnComp(pix, nullptr, 8);
@@ -109,7 +100,7 @@ void BM_ReduceNaive(benchmark::State& st, const std::string& name, int factor, i
 }
 
 void BM_ReduceLeptonica(benchmark::State& st, const std::string& name, int factor, int t) {
-  PIX* pix = to_pix(page(name));
+  PIX* pix = bench::to_pix(page(name));
   for (auto _ : st) {
     PIX* r = factor == 2 ? pixReduceRankBinaryCascade(pix, t, 0, 0, 0) : pixReduceRankBinaryCascade(pix, t, t, t, 0);
     benchmark::DoNotOptimize(r);

@@ -8,12 +8,12 @@
 #include <stdexcept>
 #include <string>
 
-#include <allheaders.h>
 
 #include <cstring>
 #include <vector>
 
 #include "bench_ip_state.h"
+#include "bench_lept.h"
 #include "ipcore.h"
 #include "pages.h"
 #include "ref_bitmap.h"
@@ -34,19 +34,6 @@ std::vector<uint8_t> letter_page(const std::string& name) {
   std::vector<uint8_t> buf(size_t{kPageBpl} * kPageH, 0);
   for (int y = 0; y < kPageH; ++y) std::memcpy(buf.data() + size_t(y) * kPageBpl, bm.row(y), bm.stride);
   return buf;
-}
-
-// Leptonica keeps 32-bit words in host order: load the page word by word.
-PIX* lept_page(const std::vector<uint8_t>& buf) {
-  PIX* pix = pixCreate(kPageW, kPageH, 1);
-  l_uint32* data = pixGetData(pix);
-  const int wpl = pixGetWpl(pix);
-  for (int y = 0; y < kPageH; ++y)
-    for (int i = 0; i < wpl; ++i) {
-      const uint8_t* p = buf.data() + size_t(y) * kPageBpl + size_t(i) * 4;
-      data[size_t(y) * wpl + i] = l_uint32(p[0]) << 24 | l_uint32(p[1]) << 16 | l_uint32(p[2]) << 8 | p[3];
-    }
-  return pix;
 }
 
 struct RopCase {
@@ -93,8 +80,8 @@ void BM_RasterOpNaive(benchmark::State& st, RopCase rop, int shift) {
 }
 
 void BM_RasterOpLeptonica(benchmark::State& st, RopCase rop, int shift) {
-  PIX* src = lept_page(letter_page("doc3"));
-  PIX* dst = lept_page(letter_page("doc10"));
+  PIX* src = bench::to_pix(page("doc3"));
+  PIX* dst = bench::to_pix(page("doc10"));
   for (auto _ : st) {
     pixRasterop(dst, shift, 0, kPageW - shift, kPageH, rop.leptOp, src, 0, 0);
     benchmark::ClobberMemory();
@@ -136,7 +123,7 @@ void BM_CountBitsPopcount(benchmark::State& st) {
 }
 
 void BM_CountBitsLeptonica(benchmark::State& st) {
-  PIX* pix = lept_page(letter_page("doc3"));
+  PIX* pix = bench::to_pix(page("doc3"));
   l_int32* tab = makePixelSumTab8();
   for (auto _ : st) {
     l_int32 n = 0;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_lept.h"
 #include "pages.h"
 #include "pixr.h"
 #include "pixr_ops.h"
@@ -36,16 +37,6 @@ struct Wrapper {
   }
 };
 
-PIX* to_pix(const monotest::RefBitmap& bm) {
-  PIX* pix = pixCreate(bm.width, bm.height, 1);
-  l_uint32* data = pixGetData(pix);
-  const int wpl = pixGetWpl(pix);
-  for (int y = 0; y < bm.height; ++y)
-    for (int x = 0; x < bm.width; ++x)
-      if (bm.get(x, y)) SET_DATA_BIT(data + y * wpl, x);
-  return pix;
-}
-
 void BM_Reduce8Wrapper(benchmark::State& state, const std::string& name) {
   Wrapper w;
   PIXR* src = w.load(page(name));
@@ -59,7 +50,7 @@ void BM_Reduce8Wrapper(benchmark::State& state, const std::string& name) {
 }
 
 void BM_Reduce8Leptonica(benchmark::State& state, const std::string& name) {
-  PIX* src = to_pix(page(name));
+  PIX* src = bench::to_pix(page(name));
   for (auto _ : state) {
     PIX* d = pixReduceRankBinaryCascade(src, 1, 1, 1, 0);
     benchmark::DoNotOptimize(d);
