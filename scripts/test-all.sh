@@ -24,4 +24,4 @@ step "configure fuzz"
 cmake --preset fuzz
 step "build fuzz"
 cmake --build build/fuzz -j "$jobs"
-scripts/run-fuzzers.sh build/fuzz "${MONO_FUZZ_SECONDS:-60}"
+scripts/run-fuzzers.sh build/fuzz "${MONO_FUZZ_TOTAL_SECONDS:-480}"
