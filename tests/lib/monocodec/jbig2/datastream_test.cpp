@@ -12,9 +12,12 @@
 #include <vector>
 
 #include "jb2_datastream.h"
+#include "jb2_test_stream.h"
 #include "vlt_state.h"
 
 namespace {
+
+using jb2test::WindowSource;
 
 struct Printed {
   std::vector<VltStatus> codes;
@@ -86,34 +89,6 @@ struct ChunkSink {
     for (size_t i = 0; i + 1 < chunks.size(); ++i) all.insert(all.end(), chunks[i].begin(), chunks[i].end());
     all.insert(all.end(), chunks.back().begin(), chunks.back().begin() + sink.pos);
     return all;
-  }
-};
-
-// A source handing out a byte string in windows of the given sizes (cycled).
-struct WindowSource {
-  DataSource source{};
-  const std::vector<uint8_t>* bytes;
-  std::vector<uint32_t> sizes;
-  size_t next = 0, turn = 0;
-  int calls = 0;
-
-  WindowSource(VltState* state, const std::vector<uint8_t>& b, std::vector<uint32_t> s)
-      : bytes(&b), sizes(std::move(s)) {
-    source.moredata = more;
-    source.context = this;
-    source.state = state;
-  }
-  static VltStatus more(DataSource* s, void*) {
-    auto* w = static_cast<WindowSource*>(s->context);
-    ++w->calls;
-    if (w->next >= w->bytes->size()) return VLT_ERR_IO_LENGTH;
-    const uint32_t n = std::min<uint32_t>(w->sizes[w->turn++ % w->sizes.size()],
-                                          static_cast<uint32_t>(w->bytes->size() - w->next));
-    s->data = w->bytes->data() + w->next;
-    s->size = n;
-    s->pos = 0;
-    w->next += n;
-    return VLT_OK;
   }
 };
 
