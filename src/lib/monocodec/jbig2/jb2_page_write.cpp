@@ -20,12 +20,9 @@ void start_segment(Jb2File* file, SegmentInfo* seg, uint8_t type) {
 }
 
 VltStatus write_with_data(Jb2File* file, SegmentInfo* seg, const uint8_t* data, uint32_t n) {
-  if (const VltStatus st = jb2EncodeSegmentHeader(file, seg); st != VLT_OK) return st;
-  DataSink* sink = file->dataSink;
-  dsResetCount(sink);
-  if (const VltStatus st = jb2WriteBytes(file, sink, data, n); st != VLT_OK) return st;
-  seg->dataLength = dsCount(sink);
-  return jb2EncodeSegmentHeaderDataLength(file, seg);
+  if (const VltStatus st = jb2BeginSegment(file, seg); st != VLT_OK) return st;
+  if (const VltStatus st = jb2WriteBytes(file, file->dataSink, data, n); st != VLT_OK) return st;
+  return jb2EndSegment(file, seg);
 }
 
 VltStatus write_empty(Jb2File* file, SegmentInfo* seg, uint8_t type) {

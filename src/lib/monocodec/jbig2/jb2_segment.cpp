@@ -96,6 +96,17 @@ VltStatus jb2EncodeSegmentHeaderDataLength(Jb2File* file, const SegmentInfo* seg
   return dsFillMark(file->headerSink, 4, b);
 }
 
+VltStatus jb2BeginSegment(Jb2File* file, const SegmentInfo* seg) {
+  if (const VltStatus st = jb2EncodeSegmentHeader(file, seg); st != VLT_OK) return st;
+  dsResetCount(file->dataSink);
+  return VLT_OK;
+}
+
+VltStatus jb2EndSegment(Jb2File* file, SegmentInfo* seg) {
+  seg->dataLength = dsCount(file->dataSink);
+  return jb2EncodeSegmentHeaderDataLength(file, seg);
+}
+
 VltStatus jb2EncodeRegSegment(Jb2File* file, DataSink* sink, const Jb2RegionInfo* region) {
   if (region->combOp > JB2_COMBOP_REPLACE) return VLT_ERR_ASSERT;
   uint8_t b[17];

@@ -181,6 +181,10 @@ struct SegmentInfo {
 VltStatus jb2EncodeSegmentHeader(Jb2File* file, const SegmentInfo* segment);
 /* Fills the reserved data length with segment->dataLength. */
 VltStatus jb2EncodeSegmentHeaderDataLength(Jb2File* file, const SegmentInfo* segment);
+/* The frame of every writer: the header with the data length reserved and the data sink's count
+   started, then, once the data part is written, the length filled in from that count. */
+VltStatus jb2BeginSegment(Jb2File* file, const SegmentInfo* segment);
+VltStatus jb2EndSegment(Jb2File* file, SegmentInfo* segment);
 /* Writes the 17-byte region segment information field into the sink; 10003 (unreported) for an
    operator above 4, after the four words. */
 VltStatus jb2EncodeRegSegment(Jb2File* file, DataSink* sink, const Jb2RegionInfo* region);

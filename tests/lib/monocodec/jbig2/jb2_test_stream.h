@@ -14,6 +14,7 @@
 #include "jb2_encode.h"
 #include "jb2_memsink.h"
 #include "ref_bitmap.h"
+#include "ref_generic.h"
 #include "vlt_image.h"
 
 namespace jb2test {
@@ -72,6 +73,23 @@ using SegmentWriter = std::function<VltStatus(Jb2File*)>;
 Bytes t88_file(VltState* state, const PageSpec& page, const SegmentWriter& segments,
                const Jb2FileParams* params = nullptr);
 
+// One segment found in a stream by reading its header as the standard lays it out.
+struct ParsedSegment {
+  uint32_t number = 0;
+  uint8_t type = 0;
+  bool deferred = false;
+  bool retain = false;
+  uint32_t page = 0;
+  std::vector<uint32_t> referred;
+  std::vector<bool> referredRetain;
+  size_t headerOffset = 0;
+  Bytes data;  // the data part, by the header's length
+};
+
+// The segments of a stream, with or without the file header (sequential organisation only).
+// Throws on a malformed or truncated stream.
+std::vector<ParsedSegment> parse_segments(const Bytes& stream, bool fileHeader);
+
 // A packed VltImage of the bitmap (a copy) and back; pixels past the width are left as they are
 // in padded (for tests of padding): rows are words, not bytes.
 VltImage* packed_image(VltState* state, const monotest::RefBitmap& bm, bool dirtyPadding = false);
@@ -80,6 +98,59 @@ monotest::RefBitmap ref_bitmap(const VltImage* image);
 // A generic region record over a bitmap at (x, y) of the page, immediate type, combination OR.
 SegmentInfo generic_record(VltImage* bitmap, uint32_t x, uint32_t y, bool mmr,
                            const Jb2GenericParams& params);
+
+// MMR-coded rows decoded by the engine's fax decoder (itself checked against libtiff); *used gets
+// the bytes taken, the end-of-block code included when eob is set.
+monotest::RefBitmap mmr_decode(const uint8_t* data, size_t size, int width, int height, bool eob,
+                               size_t* used, VltState* state);
+
+// The bitmap of a generic region segment's data part, decoded with the reference MQ decoding
+// procedure or the fax decoder as its flags say. Throws on a malformed data part.
+monotest::RefBitmap decode_generic_data(const Bytes& data, VltState* state);
+
+// A way to code a generic region: MMR, or MQ with a template, adaptive pixels and typical
+// prediction.
+struct GenericConfig {
+  std::string name;
+  bool mmr = false;
+  Jb2GenericParams params{};
+};
+
+// MMR, and templates 0-3 with and without typical prediction, each with its nominal adaptive
+// pixels and with ones far from them (up to 128 pixels away, on the row being coded and 128 rows
+// up).
+std::vector<GenericConfig> generic_configs();
+
+// A pattern dictionary of random patterns and a halftone region over it with a random grey image,
+// as the two segment records the writers take. The region refers to the dictionary once the
+// dictionary has its number (write() sees to it).
+class HalftoneSample {
+ public:
+  HalftoneSample(VltState* state, int patternWidth, int patternHeight, int patterns, int gridWidth,
+                 int gridHeight, uint32_t seed);
+  ~HalftoneSample();
+  HalftoneSample(const HalftoneSample&) = delete;
+  HalftoneSample& operator=(const HalftoneSample&) = delete;
+
+  // Writes the dictionary, then the region at (x, y) of page 1 with the given grid.
+  VltStatus write(Jb2File* file, uint32_t x, uint32_t y, uint32_t width, uint32_t height, int32_t gridX,
+                  int32_t gridY, int32_t vectorX, int32_t vectorY);
+  // The region's bitmap as the standard renders it (OR of the patterns on the default pixel 0).
+  monotest::RefBitmap render() const;
+
+  int patternWidth, patternHeight, patterns, gridWidth, gridHeight;
+  std::vector<monotest::RefBitmap> bitmaps;  // the patterns
+  std::vector<int> gray;                     // row by row
+  SegmentInfo dict{};
+  SegmentInfo region{};
+
+ private:
+  VltState* state_;
+  std::vector<Bytes> words_;
+  std::vector<HalftonePattern> records_;
+  uint32_t referred_ = 0;
+  uint8_t referredRetain_ = 0;
+};
 
 }  // namespace jb2test
 
