@@ -114,11 +114,16 @@ TEST(RescaleNoInterp, MatchesTheNaiveSamplerAtEveryDepth) {
   std::mt19937 rng(50);
   for (int depth : {1, 2, 4, 8})
     for (int n = 0; n < 60; ++n) {
-      const int sw = 1 + int(rng() % 90), sh = 1 + int(rng() % 6);
-      const int dw = n < 30 ? 1 + int(rng() % 100) : std::max(1, sw * (n % 3 == 0 ? 2 : 1) / (n % 3 == 1 ? 2 : 1));
+      int sw = 1 + int(rng() % 90);
+      const int sh = 1 + int(rng() % 6);
+      int dw = n < 30 ? 1 + int(rng() % 100) : std::max(1, sw * (n % 3 == 0 ? 2 : 1) / (n % 3 == 1 ? 2 : 1));
+      if (n % 6 == 5) sw = 1 + int(rng() % 12), dw = 40 + int(rng() % 60);  // many pixels from each source byte
       const int dh = 1 + int(rng() % 12);
       Framed src(sw, sh, depth, int(rng() % 2)), dst(dw, dh, depth, int(rng() % 2));
       src.fill_noise(rng);
+      if (n % 2)  // mostly blank, with a few ON pixels
+        for (int y = 0; y < sh; ++y)
+          for (int x = 0; x < sw; ++x) src.set(x, y, rng() % 16 == 0 ? src.max_value() : 0);
       dst.fill_noise(rng);
       const Framed before = dst;
       TestState ts;
@@ -165,6 +170,27 @@ TEST(RescaleNoInterp, RegionsComposeTheWholeImage) {
                 VLT_OK);
       ASSERT_EQ(check_nearest(src, before, dst, rx, ry, fw, fh), "") << "depth " << depth << " region " << rx << "," << ry;
     }
+  }
+}
+
+// A caller's table may name the source columns in any order: here a mirror image.
+TEST(RescaleNoInterp, CallerTablesInAnyOrder) {
+  std::mt19937 rng(12);
+  for (int depth : {1, 8}) {
+    Framed src(70, 4, depth), dst(70, 4, depth);
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 70; ++x) src.set(x, y, x < 40 ? 0 : uint32_t(rng()) & src.max_value());
+    TestState ts;
+    std::vector<uint8_t> block = make_tables(ts.state, 70, 4, src.bpl, depth, 70, 4);
+    for (int32_t i = 0; i < 70; ++i) {
+      const int32_t mirrored = 69 - i;
+      std::memcpy(block.data() + 24 + 4 * size_t(i), &mirrored, 4);
+    }
+    ASSERT_EQ(i_rescaleNoInterpSubRegion(ts.state, src.data(), src.fw(), src.fh(), src.bpl, depth, block.data(),
+                                         dst.data(), 0, 0, dst.fw(), dst.fh(), dst.bpl, depth),
+              VLT_OK);
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 70; ++x) ASSERT_EQ(dst.get(x, y), src.get(69 - x, y)) << x;
   }
 }
 

@@ -69,17 +69,37 @@ int64_t source_pixel(int32_t depth, int32_t x, int32_t shift) {
   return x;
 }
 
+// True when none of the source bytes first..last holds an ON pixel.
+bool blank_bytes(const uint8_t* s, size_t first, size_t last) {
+  for (; first + 8 <= last + 1; first += 8)
+    if (mono::load_be64(s + first)) return false;
+  for (; first <= last; ++first)
+    if (s[first]) return false;
+  return true;
+}
+
 // Assembles one destination line of dstW pixels from the source line through the x table,
-// words from their most significant end.
-void build_line(int32_t depth, const uint8_t* s, uint8_t* d, const Tables& t, int32_t regionX, int32_t dstW) {
+// words from their most significant end. With columns in ascending order, a 1-bit word whose
+// source span is blank is written without gathering its pixels: most of a page is paper.
+void build_line(int32_t depth, const uint8_t* s, uint8_t* d, const Tables& t, int32_t regionX, int32_t dstW,
+                bool ascending) {
   const uint8_t* xt = t.x + 4 * size_t(regionX);
   if (depth == 8) {
     for (int32_t i = 0; i < dstW; ++i) d[i] = s[word_at(xt, 4 * size_t(i))];
     return;
   }
   if (depth == 1) {
+    constexpr size_t kLongestSpan = 16;  // bytes worth testing before gathering
     for (int32_t i0 = 0; i0 < dstW; i0 += 32) {
       const int32_t n = dstW - i0 < 32 ? dstW - i0 : 32;
+      if (ascending) {
+        const auto first = size_t(word_at(xt, 4 * size_t(i0))) >> 3;
+        const auto last = size_t(word_at(xt, 4 * size_t(i0 + n - 1))) >> 3;
+        if (last - first < kLongestSpan && blank_bytes(s, first, last)) {
+          mono::store_be32(d + i0 / 8, 0);
+          continue;
+        }
+      }
       uint32_t word = 0;
       for (int32_t k = 0; k < n; ++k) {
         const auto x = static_cast<uint32_t>(word_at(xt, 4 * size_t(i0 + k)));
@@ -362,9 +382,13 @@ VltStatus i_rescaleNoInterpSubRegion(IPState* state, const uint8_t* src, int32_t
       ((depth == 2 || depth == 4) && int64_t{regionX} + dstW > t.shiftBytes))
     return IP_FAIL(state, VLT_ERR_PARAM);
   // Every entry used must name a pixel of the source, so that no table can send a read outside it.
-  for (int32_t i = regionX; i < regionX + dstW; ++i) {
-    const int64_t p = source_pixel(depth, t.xAt(i), depth == 2 || depth == 4 ? t.shift[i] : 0);
+  bool ascending = true;
+  for (int32_t i = regionX, previous = 0; i < regionX + dstW; ++i) {
+    const int32_t x = t.xAt(i);
+    const int64_t p = source_pixel(depth, x, depth == 2 || depth == 4 ? t.shift[i] : 0);
     if (p < 0 || p > int64_t{srcW} - 1) return IP_FAIL(state, VLT_ERR_PARAM);
+    ascending = ascending && x >= previous;
+    previous = x;
   }
   const int64_t lastLine = (int64_t{srcH} - 1) * srcBpl;
   for (int32_t j = regionY; j < regionY + dstH; ++j)
@@ -378,7 +402,7 @@ VltStatus i_rescaleNoInterpSubRegion(IPState* state, const uint8_t* src, int32_t
     if (j > 0 && y == t.yAt(regionY + j - 1))
       std::memcpy(d, d - dstBpl, lineBytes);
     else
-      build_line(depth, srcFirst + y, d, t, regionX, dstW);
+      build_line(depth, srcFirst + y, d, t, regionX, dstW, ascending);
   }
   return VLT_OK;
 }
