@@ -27,11 +27,23 @@ VltStatus fill_expansion(IPState* state, int32_t factor, int32_t depth, uint8_t*
     uint8_t run[16] = {};
     for (unsigned p = 0; p < 8 / d; ++p) {
       const unsigned v = b >> (8 - d * (p + 1)) & ((1u << d) - 1);
-      for (size_t r = 0; r < f; ++r) mono::set_pixel(run, p * f + r, d, v);
+      for (size_t r = 0; r < f; ++r) {
+        const size_t bit = (p * f + r) * d;  // a pixel never straddles a byte at these depths
+        run[bit / 8] = static_cast<uint8_t>(run[bit / 8] | v << (8 - d - bit % 8));
+      }
     }
     for (size_t k = 0; k < planes; ++k)
       std::memcpy(table + (planes - 1 - k) * 1024 + b * entryBytes, run + k * entryBytes, entryBytes);
   }
+  return VLT_OK;
+}
+
+// entry(h, l) of the byte with high nibble h and low nibble l; 8-bit images need no table.
+template <class Entry>
+VltStatus fill_rescon(IPState* state, uint8_t* table, int32_t depth, Entry entry) {
+  if (!table) return IP_FAIL(state, VLT_ERR_NULL);
+  if (depth == 8) return VLT_OK;
+  for (uint32_t b = 0; b < 256; ++b) mono::store_be32(table + 4 * b, entry(b >> 4, b & 15));
   return VLT_OK;
 }
 
@@ -64,23 +76,11 @@ VltStatus i_getResconTableSize(IPState* state, int32_t srcRes, int32_t dstRes, i
 }
 
 VltStatus i_fill1To2ResconTable(IPState* state, uint8_t* table, int32_t depth) {
-  if (!table) return IP_FAIL(state, VLT_ERR_NULL);
-  if (depth == 8) return VLT_OK;
-  for (uint32_t b = 0; b < 256; ++b) {
-    const uint32_t h = b >> 4, l = b & 15;
-    mono::store_be32(table + 4 * b, h << 12 | (h + l + 1) / 2 << 8 | l << 4);
-  }
-  return VLT_OK;
+  return fill_rescon(state, table, depth, [](uint32_t h, uint32_t l) { return h << 12 | (h + l + 1) / 2 << 8 | l << 4; });
 }
 
 VltStatus i_fill2To3ResconTable(IPState* state, uint8_t* table, int32_t depth) {
-  if (!table) return IP_FAIL(state, VLT_ERR_NULL);
-  if (depth == 8) return VLT_OK;
-  for (uint32_t b = 0; b < 256; ++b) {
-    const uint32_t h = b >> 4, l = b & 15;
-    mono::store_be32(table + 4 * b, h << 8 | (h + l) / 2 << 4 | l);
-  }
-  return VLT_OK;
+  return fill_rescon(state, table, depth, [](uint32_t h, uint32_t l) { return h << 8 | (h + l) / 2 << 4 | l; });
 }
 
 }  // extern "C"

@@ -231,9 +231,9 @@ VltStatus arb_rescale(IPState* state, uint8_t* src, int32_t srcW, int32_t srcH, 
     const size_t L = (size_t(srcW) + 64 + 3) / 4 * 4;
     SlotBlock<uint8_t> pair(state), out(state), table(state);
     pair.p = static_cast<uint8_t*>(ipcore::alloc_zeroed(state, IP_SLOT_RECORDS, 2 * L, 1));
-    if (!pair.p) return IP_FAIL(state, VLT_ERR_NOMEM);
+    if (!pair.p) return VLT_ERR_NOMEM;
     out.p = static_cast<uint8_t*>(ipcore::alloc_zeroed(state, IP_SLOT_RECORDS, (size_t(dstW) + 64 + 3) / 4 * 4, 1));
-    if (!out.p) return IP_FAIL(state, VLT_ERR_NOMEM);
+    if (!out.p) return VLT_ERR_NOMEM;
     size_t tableBytes = 0;
     VltStatus ts = i_getExpandTableSizes(state, 2, 4, &tableBytes);
     if (ts == VLT_OK) {
