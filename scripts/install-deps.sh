@@ -9,8 +9,8 @@ packages=(
   g++-powerpc-linux-gnu qemu-user
   # test and benchmark frameworks
   googletest libgtest-dev libbenchmark-dev time
-  # libraries the tests and benchmarks compare against
-  libleptonica-dev libtiff-dev
+  # libraries the runner reads pages with, and the tests and benchmarks compare against
+  libpng-dev libleptonica-dev libtiff-dev
   # oracle tools and page sources
   jbig2dec poppler-utils libtiff-tools netpbm jbigkit-bin jbigkit-testdata qpdf ghostscript
   libtasn1-doc

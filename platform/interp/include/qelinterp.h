@@ -1,0 +1,12 @@
+#ifndef QELINTERP_H
+#define QELINTERP_H
+
+// Everything a plug-in library uses of the interpreter.
+
+#include "elf_list.h"
+#include "elf_memory.h"
+#include "elf_object.h"
+#include "elf_plugin.h"
+#include "qel_image.h"
+
+#endif

@@ -1,0 +1,163 @@
+// The runner end to end: pages of every format through a plug-in method and back to files,
+// JBIG2 layers written for jbig2dec, and its answers to failures and wrong usage.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pages.h"
+#include "ref_bitmap.h"
+#include "tools.h"
+
+namespace {
+
+using monotest::RefBitmap;
+using monotest::TempDir;
+
+RefBitmap inverted(const RefBitmap& bm) {
+  RefBitmap out(bm.width, bm.height);
+  for (int y = 0; y < bm.height; ++y)
+    for (int x = 0; x < bm.width; ++x) out.set(x, y, !bm.get(x, y));
+  return out;
+}
+
+class MonodocTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    monotest::require_tool("pnmtopng", "netpbm");
+    monotest::require_tool("tiffcp", "libtiff-tools");
+    page = monotest::make_text_blobs(203, 97, 11);
+    monotest::write_pbm(dir.file("page.pbm"), page);
+  }
+
+  // Standard output and standard error of a run.
+  monotest::ToolResult monodoc(const std::string& args) {
+    return monotest::run_tool("cd " + monotest::shell_quote(dir.path()) + " && MONODOC_PLUGIN_PATH=" +
+                                      monotest::shell_quote(MONOTEST_PLUGIN_DIR) + " " +
+                                      monotest::shell_quote(MONODOC_BIN) + " " + args + " 2>&1");
+  }
+
+  void shell(const std::string& command) {
+    ASSERT_EQ(monotest::run_tool("cd " + monotest::shell_quote(dir.path()) + " && " + command).exit_code, 0) << command;
+  }
+
+  bool exists(const std::string& name) { return monotest::run_tool("test -f " + monotest::shell_quote(dir.file(name))).exit_code == 0; }
+
+  TempDir dir;
+  RefBitmap page;
+};
+
+TEST_F(MonodocTest, PagesOfEveryFormatGoThroughAMethodAndBack) {
+  shell("pnmtopng page.pbm > page.png && pnmtotiff -g4 page.pbm > page.tif");
+  for (const char* file : {"page.pbm", "page.png", "page.tif"}) {
+    const monotest::ToolResult r = monodoc(std::string("call -o out monotestplug invertLayers ") + file);
+    ASSERT_EQ(r.exit_code, 0) << file << ":\n" << r.output;
+    EXPECT_NE(r.output.find("invertLayers on image 1: inverted = 1"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("wrote out-1-1.pbm"), std::string::npos) << r.output;
+    EXPECT_EQ(monotest::first_difference(inverted(page), monotest::read_pbm(dir.file("out-1-1.pbm"))), "") << file;
+  }
+  const monotest::ToolResult twice = monodoc("call --arg times=2 --output=same monotestplug invertLayers page.tif");
+  ASSERT_EQ(twice.exit_code, 0) << twice.output;
+  EXPECT_EQ(monotest::first_difference(page, monotest::read_pbm(dir.file("same-1-1.pbm"))), "");
+}
+
+TEST_F(MonodocTest, PagesBecomeOneImageEachOrLayersOfOne) {
+  const RefBitmap second = monotest::make_lines(80, 50, 4);
+  monotest::write_pbm(dir.file("second.pbm"), second);
+  shell("pnmtotiff -g4 page.pbm > a.tif && pnmtotiff -g4 second.pbm > b.tif && tiffcp a.tif b.tif two.tif");
+
+  const monotest::ToolResult each = monodoc("call -o each monotestplug invertLayers two.tif");
+  ASSERT_EQ(each.exit_code, 0) << each.output;
+  EXPECT_EQ(monotest::first_difference(inverted(page), monotest::read_pbm(dir.file("each-1-1.pbm"))), "");
+  EXPECT_EQ(monotest::first_difference(inverted(second), monotest::read_pbm(dir.file("each-2-1.pbm"))), "");
+
+  const monotest::ToolResult one = monodoc("call -1 -o one monotestplug invertLayers two.tif");
+  ASSERT_EQ(one.exit_code, 0) << one.output;
+  EXPECT_NE(one.output.find("inverted = 2"), std::string::npos) << one.output;
+  EXPECT_EQ(monotest::first_difference(inverted(page), monotest::read_pbm(dir.file("one-1-1.pbm"))), "");
+  EXPECT_EQ(monotest::first_difference(inverted(second), monotest::read_pbm(dir.file("one-1-2.pbm"))), "");
+  EXPECT_FALSE(exists("one-2-1.pbm"));
+}
+
+// The global (page 0) and page-1 segments of a sequential JBIG2 file, without file header, end
+// of page and end of file: the form in which JBIG2 sits in layers.
+void split_embedded(const std::string& file, std::string* globals, std::string* page) {
+  const auto* d = reinterpret_cast<const uint8_t*>(file.data());
+  ASSERT_GE(file.size(), 13u);
+  ASSERT_TRUE(d[8] & 1) << "sequential organisation expected";
+  size_t p = (d[8] & 2) ? 9 : 13;
+  auto be32 = [&](size_t at) { return uint32_t{d[at]} << 24 | uint32_t{d[at + 1]} << 16 | uint32_t{d[at + 2]} << 8 | d[at + 3]; };
+  while (p < file.size()) {
+    const size_t start = p;
+    const uint32_t number = be32(p);
+    const uint8_t flags = d[p + 4];
+    const unsigned referred = d[p + 5] >> 5;
+    ASSERT_LT(referred, 5u) << "short form of the referred-segment count expected";
+    p += 6 + referred * (number <= 256 ? 1 : number <= 65536 ? 2 : 4);
+    const uint32_t page_number = (flags & 0x40) ? be32(p) : d[p];
+    p += (flags & 0x40) ? 4 : 1;
+    p += 4 + be32(p);
+    ASSERT_LE(p, file.size());
+    const unsigned type = flags & 0x3F;
+    if (type == 49 || type == 51) continue;
+    (page_number == 0 ? globals : page)->append(file, start, p - start);
+  }
+}
+
+TEST_F(MonodocTest, Jbig2LayersAreWrittenForJbig2dec) {
+  monotest::require_tool("jbig2dec", "jbig2dec");
+  const std::string features = monotest::feature_dir();
+  std::string globals, page_segments;
+  split_embedded(monotest::read_file(features + "/bitmap-symbol-global.jbig2"), &globals, &page_segments);
+  ASSERT_FALSE(globals.empty());
+  monotest::write_file(dir.file("globals.bin"), globals);
+  monotest::write_file(dir.file("page.bin"), page_segments);
+
+  const monotest::ToolResult r = monodoc("call -a page=page.bin -a dict=globals.bin -o jb monotestplug attachJbig2 page.pbm");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(monotest::read_file(dir.file("jb-1-1.jb2")), page_segments);
+  EXPECT_EQ(monotest::read_file(dir.file("jb-1-dict.jb2")), globals);
+  shell("jbig2dec -e -t pbm -o decoded.pbm jb-1-dict.jb2 jb-1-1.jb2");
+  EXPECT_EQ(monotest::first_difference(monotest::read_pbm(features + "/bitmap.pbm"),
+                                       monotest::read_pbm(dir.file("decoded.pbm"))),
+            "");
+}
+
+TEST_F(MonodocTest, FailuresAndWarningsAreReportedWithTheInterpreterStatus) {
+  struct Case {
+    const char* args;
+    int exit_code;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"call monotestplug failWith -a message=boom page.pbm", 1, "failWith on image 1: failed with status 21: failWith: boom"},
+      {"call monotestplug failWith -a code=20 -a severity=0 -a 'message=only a warning' page.pbm", 0,
+       "warning 20: failWith: only a warning"},
+      {"call monotestplug failWith page.pbm", 1, "failWith: lstScanArgs error"},
+      {"call nosuchplug invertLayers page.pbm", 1, "libnosuchplug.so"},
+      {"call monotestplug noSuchMethod page.pbm", 1, "symbol noSuchMethod not found"},
+      {"call monotestplug invertLayers absent.pbm", 1, "cannot open absent.pbm"},
+      {"call monotestplug invertLayers monotestplug.txt", 1, "not a PBM, PNG or TIFF file"},
+      {"call monotestplug invertLayers", 2, "needs LIBRARY, METHOD and at least one PAGEFILE"},
+      {"call --frobnicate monotestplug invertLayers page.pbm", 2, "unknown option --frobnicate"},
+      {"call -o", 2, "option --output needs a value"},
+      {"call -a times monotestplug invertLayers page.pbm", 2, "argument \"times\" is not name=value"},
+      {"call -a times:i=x monotestplug invertLayers page.pbm", 2, "argument \"times:i=x\""},
+      {"frobnicate", 2, "no command \"frobnicate\""},
+      {"", 2, "usage: monodoc <command>"},
+      {"help", 0, "call     call an interpreter method"},
+      {"help call", 0, "usage: monodoc call [options] LIBRARY METHOD PAGEFILE..."},
+      {"call --help", 0, "usage: monodoc call"},
+  };
+  monotest::write_file(dir.file("monotestplug.txt"), "plain text");
+  for (const Case& c : cases) {
+    const monotest::ToolResult r = monodoc(c.args);
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.args << ":\n" << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << ":\n" << r.output;
+  }
+  EXPECT_TRUE(exists("out-1-1.pbm"));  // the warning still wrote the results
+}
+
+}  // namespace

@@ -1,0 +1,46 @@
+#ifndef MONODOC_COMMANDS_H
+#define MONODOC_COMMANDS_H
+
+// The runner's commands. Each command parses its own arguments and returns the process exit
+// status: 0 success (warnings included), 1 failure, 2 a usage error.
+
+#include <string>
+#include <vector>
+
+namespace monodoc {
+
+enum ExitStatus { exit_ok = 0, exit_failed = 1, exit_usage = 2 };
+
+struct Command {
+  const char* name;
+  const char* summary;  // one line for the command list
+  const char* help;     // the full help text, usage first
+  int (*run)(const std::vector<std::string>& args);
+};
+
+// A command-line option of a command: "-o X", "-oX", "--output X" and "--output=X" all work;
+// "--" ends the options.
+struct OptionSpec {
+  char short_name;
+  const char* long_name;
+  bool takes_value;
+};
+
+struct ParsedOptions {
+  std::vector<std::pair<const OptionSpec*, std::string>> options;  // in command-line order
+  std::vector<std::string> operands;
+};
+
+// False with the reason for an unknown option or a missing value.
+bool parse_options(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedOptions* out,
+                   std::string* error);
+
+// Prints "monodoc: <command>: <message>" to the standard error stream.
+void complain(const char* command, const std::string& message);
+
+int run_call(const std::vector<std::string>& args);
+extern const char call_help[];
+
+}  // namespace monodoc
+
+#endif

@@ -1,0 +1,24 @@
+#ifndef MONODOC_PAGE_FILES_H
+#define MONODOC_PAGE_FILES_H
+
+// Page files the runner reads (PBM, PNG, TIFF, told apart by their first bytes) and the files
+// it writes.
+
+#include <string>
+#include <vector>
+
+#include "bilevel.h"
+
+namespace monodoc {
+
+// Appends every page of the file to pages: each image of a PBM file, the PNG image, each
+// directory of a TIFF file. Grey and colour pixels are black when darker than half (alpha is laid
+// on white first). False with the reason when the file cannot be read as a whole.
+bool read_pages(const std::string& path, std::vector<Bilevel>* pages, std::string* error);
+
+bool read_file_bytes(const std::string& path, std::string* bytes, std::string* error);
+bool write_file_bytes(const std::string& path, const void* data, size_t size, std::string* error);
+
+}  // namespace monodoc
+
+#endif
