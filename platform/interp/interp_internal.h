@@ -3,10 +3,20 @@
 
 // Helpers shared by the built-in types of the interpreter library.
 
+#include <cstddef>
+#include <type_traits>
+
 #include "elf_list.h"
 #include "elf_object.h"
+#include "qel_image.h"
 
 namespace interp {
+
+// Every record begins with the object header, so an object pointer is its record's pointer.
+template <class... T>
+constexpr bool header_first = ((std::is_standard_layout_v<T> && offsetof(T, hdr) == 0) && ...);
+static_assert(header_first<elf_LIST, elf_IDENT, elf_POINTER, elf_STRING, elf_INTEGER, elf_DOUBLE, elf_BOOLEAN,
+                           elf_QELIMAGE, elf_QELLAYER, elf_QELHDR>);
 
 // Hands every entry of a creation list to the object's set operation.
 void apply_creation_args(elf_state* state, elf_object* obj, elf_object* args);

@@ -10,7 +10,7 @@ namespace {
 
 using monotest::InterpTest;
 
-class ImageTest : public InterpTest {
+class QelImageTest : public InterpTest {
  protected:
   // A raw layer w x h; rows of rowBytes, length bytes of data.
   elf_object* raw(int32_t w, int32_t h, int32_t row_bytes, size_t length) {
@@ -38,7 +38,7 @@ class ImageTest : public InterpTest {
   }
 };
 
-TEST_F(ImageTest, LayersAreFoundByPositionAndTheDictionaryByKind) {
+TEST_F(QelImageTest, LayersAreFoundByPositionAndTheDictionaryByKind) {
   elf_object* image = mixed_image();
   elf_object* layers = qelImage(image)->layers;
   EXPECT_EQ(qelImage(image)->layerCount, 2);  // only QELAppendLayer counts
@@ -65,7 +65,7 @@ TEST_F(ImageTest, LayersAreFoundByPositionAndTheDictionaryByKind) {
   elfDiscard(image);
 }
 
-TEST_F(ImageTest, DeletedLayersAreHandedOverOrReleased) {
+TEST_F(QelImageTest, DeletedLayersAreHandedOverOrReleased) {
   elf_object* image = mixed_image();
   elf_object* removed = nullptr;
   EXPECT_EQ(QELDeleteLayer(image, 2, &removed), QEL_STATUS_INVALID);  // not a layer
@@ -88,7 +88,7 @@ TEST_F(ImageTest, DeletedLayersAreHandedOverOrReleased) {
   elfDiscard(image);
 }
 
-TEST_F(ImageTest, UpdateCountsLayersAndRefusesRawDataThatDoesNotFit) {
+TEST_F(QelImageTest, UpdateCountsLayersAndRefusesRawDataThatDoesNotFit) {
   elf_object* image = mixed_image();
   qelImage(image)->layerCount = 17;
   EXPECT_EQ(QELUpdateQELIMAGE(image), QEL_STATUS_OK);
@@ -126,7 +126,7 @@ TEST_F(ImageTest, UpdateCountsLayersAndRefusesRawDataThatDoesNotFit) {
   elfDiscard(image);
 }
 
-TEST_F(ImageTest, BilevelLayersDescribeTheirRowsAndRefuseDataThatDoesNotFit) {
+TEST_F(QelImageTest, BilevelLayersDescribeTheirRowsAndRefuseDataThatDoesNotFit) {
   elf_object* layer = raw(17, 3, 4, 12);
   const elf_QELLAYER* l = qelLayer(layer);
   const elf_QELHDR* h = qelHdr(l->description);
