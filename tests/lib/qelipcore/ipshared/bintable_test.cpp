@@ -115,4 +115,73 @@ TEST(BinarizationTables, SizesAndNullTables) {
   EXPECT_EQ(i_fill4To2bppBinarizationTable(ts.state, nullptr), VLT_ERR_NULL);
 }
 
+// Byte lookup tables: the sample entries and the relations between the tables. Each table is
+// the caller's, freed through slot 0.
+TEST(PermutationTables, EntriesAndRelations) {
+  TestState ts;
+  const size_t live = ts.alloc.live_blocks();
+  uint16_t *perm = nullptr, *inv = nullptr;
+  uint8_t *perm4 = nullptr, *red2 = nullptr, *red4 = nullptr;
+  ASSERT_EQ(ip_makePermuteLUT(ts.state, &perm), VLT_OK);
+  ASSERT_EQ(ip_makeInvPermuteLUT(ts.state, &inv), VLT_OK);
+  ASSERT_EQ(ip_make4PermuteLUT(ts.state, &perm4), VLT_OK);
+  ASSERT_EQ(ip_makeRedLUT2(ts.state, &red2), VLT_OK);
+  ASSERT_EQ(ip_makeRedLUT4(ts.state, &red4), VLT_OK);
+  EXPECT_EQ(ts.alloc.live_blocks(), live + 5);
+
+  const std::pair<unsigned, unsigned> permSamples[] = {{0x00, 0x000}, {0x01, 0x001}, {0x02, 0x100}, {0x55, 0x00F},
+                                                       {0xAA, 0xF00}, {0x80, 0x800}, {0xFF, 0xF0F}};
+  for (auto [b, v] : permSamples) EXPECT_EQ(perm[b], v) << b;
+  EXPECT_EQ(inv[0x00], 0xF0F);
+  EXPECT_EQ(inv[0xFF], 0);
+  const std::pair<unsigned, unsigned> perm4Samples[] = {{0x00, 0x00}, {0x02, 0x10}, {0x10, 0x02}, {0x08, 0x40},
+                                                        {0x40, 0x08}, {0x81, 0x81}, {0xA5, 0xA5}};
+  for (auto [b, v] : perm4Samples) EXPECT_EQ(perm4[b], v) << b;
+  const std::pair<unsigned, unsigned> red2Samples[] = {{0x00, 0}, {0xAA, 0x0F}, {0x55, 0x00}, {0x80, 0x08}, {0x02, 0x01}};
+  for (auto [b, v] : red2Samples) EXPECT_EQ(red2[b], v) << b;
+  const std::pair<unsigned, unsigned> red4Samples[] = {{0x00, 0}, {0x88, 0x03}, {0x80, 0x02}, {0x08, 0x01}, {0x77, 0x00}};
+  for (auto [b, v] : red4Samples) EXPECT_EQ(red4[b], v) << b;
+
+  for (unsigned b = 0; b < 256; ++b) {
+    ASSERT_EQ(inv[b], perm[255 - b]);
+    ASSERT_EQ(perm4[perm4[b]], b);
+    ASSERT_EQ(__builtin_popcount(perm4[b]), __builtin_popcount(b));
+    ASSERT_EQ(__builtin_popcount(perm[b]), __builtin_popcount(b));
+    ASSERT_EQ(red2[b], perm[b] >> 8);
+    ASSERT_EQ(red2[b], red2[b & 0xAA]);
+    ASSERT_EQ(red4[b], red4[b & 0x88]);
+    ASSERT_EQ(red4[b], red2[red2[b] << 4] >> 2);
+  }
+  for (void* t : {static_cast<void*>(perm), static_cast<void*>(inv), static_cast<void*>(perm4),
+                  static_cast<void*>(red2), static_cast<void*>(red4)})
+    ts.state->freeProc[IP_SLOT_RECORDS](t, ts.state->allocData[IP_SLOT_RECORDS]);
+}
+
+TEST(PermutationTables, FailuresGiveNullTables) {
+  TestState ts;
+  using Make16 = VltStatus (*)(IPState*, uint16_t**);
+  using Make8 = VltStatus (*)(IPState*, uint8_t**);
+  for (Make16 make : {Make16{ip_makePermuteLUT}, Make16{ip_makeInvPermuteLUT}}) {
+    uint16_t* t = reinterpret_cast<uint16_t*>(&ts);
+    ts.alloc.fail_at(1);
+    EXPECT_EQ(make(ts.state, &t), VLT_ERR_NOMEM);
+    EXPECT_EQ(t, nullptr);
+    t = reinterpret_cast<uint16_t*>(&ts);
+    EXPECT_EQ(make(nullptr, &t), VLT_ERR_NOMEM);
+    EXPECT_EQ(t, nullptr);
+    EXPECT_EQ(make(ts.state, nullptr), VLT_ERR_NULL);
+  }
+  for (Make8 make : {Make8{ip_make4PermuteLUT}, Make8{ip_makeRedLUT2}, Make8{ip_makeRedLUT4}}) {
+    uint8_t* t = reinterpret_cast<uint8_t*>(&ts);
+    ts.alloc.fail_at(1);
+    EXPECT_EQ(make(ts.state, &t), VLT_ERR_NOMEM);
+    EXPECT_EQ(t, nullptr);
+    const size_t before = ts.alloc.allocations();
+    t = reinterpret_cast<uint8_t*>(&ts);
+    EXPECT_EQ(make(nullptr, &t), VLT_ERR_NOMEM);
+    EXPECT_EQ(t, nullptr);
+    EXPECT_EQ(ts.alloc.allocations(), before);
+  }
+}
+
 }  // namespace

@@ -29,6 +29,9 @@ struct Framed {
   int32_t fh() const { return h + 64; }
   uint8_t* data() { return bytes.data(); }
   const uint8_t* data() const { return bytes.data(); }
+  // The first image pixel.
+  uint8_t* first() { return data() + 32 * size_t(bpl) + 4 * size_t(depth); }
+  bool in_image(int x, int y) const { return x >= 0 && y >= 0 && x < w && y < h; }
   // Pixels per line the buffer holds, frames and padding included.
   int line_pixels() const { return bpl * 8 / depth; }
 
@@ -44,6 +47,12 @@ struct Framed {
   void fill_image(std::mt19937& rng) {
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) set(x, y, static_cast<uint32_t>(rng()) & max_value());
+  }
+  // Random image pixels of which a share are not 0; the rest as it is.
+  void fill_image(std::mt19937& rng, double share) {
+    std::uniform_real_distribution<double> u(0, 1);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) set(x, y, u(rng) < share ? 1 + static_cast<uint32_t>(rng()) % max_value() : 0);
   }
   // Random bytes everywhere, frames and padding included.
   void fill_noise(std::mt19937& rng) {

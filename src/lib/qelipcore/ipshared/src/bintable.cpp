@@ -124,3 +124,81 @@ VltStatus i_fill4To2bppBinarizationTable(IPState* state, uint32_t* t) {
 }
 
 }  // extern "C"
+
+namespace {
+
+// Pixel p of a byte is bit 7 - p.
+constexpr unsigned pixel(unsigned b, unsigned p) { return b >> (7 - p) & 1u; }
+
+constexpr uint16_t permute_entry(unsigned b) {
+  unsigned v = 0;
+  for (unsigned i = 0; i < 4; ++i) {
+    v |= pixel(b, 2 * i) << (11 - i);
+    v |= pixel(b, 2 * i + 1) << (3 - i);
+  }
+  return static_cast<uint16_t>(v);
+}
+
+constexpr uint8_t permute4_entry(unsigned b) {
+  unsigned v = 0;
+  for (unsigned j = 0; j < 8; ++j) {
+    const unsigned r = (j & 1) << 2 | (j & 2) | (j >> 2 & 1);
+    v |= pixel(b, r) << (7 - j);
+  }
+  return static_cast<uint8_t>(v);
+}
+
+// Keep pixels 0, step, 2 step, ... packed into the low bits, the first in the highest.
+template <unsigned Step>
+constexpr uint8_t subsample_entry(unsigned b) {
+  constexpr unsigned kept = 8 / Step;
+  unsigned v = 0;
+  for (unsigned i = 0; i < kept; ++i) v |= pixel(b, Step * i) << (kept - 1 - i);
+  return static_cast<uint8_t>(v);
+}
+
+template <class T, T (*Rule)(unsigned)>
+constexpr std::array<T, kEntries> make_lut() {
+  std::array<T, kEntries> t{};
+  for (unsigned b = 0; b < kEntries; ++b) t[b] = Rule(b);
+  return t;
+}
+
+constexpr uint16_t inv_permute_entry(unsigned b) { return permute_entry(255 - b); }
+
+constexpr auto kPermute = make_lut<uint16_t, permute_entry>();
+constexpr auto kInvPermute = make_lut<uint16_t, inv_permute_entry>();
+constexpr auto kPermute4 = make_lut<uint8_t, permute4_entry>();
+constexpr auto kRed2 = make_lut<uint8_t, subsample_entry<2>>();
+constexpr auto kRed4 = make_lut<uint8_t, subsample_entry<4>>();
+
+static_assert(kPermute[0x55] == 0xF && kPermute[0xAA] == 0xF00 && kPermute[0xFF] == 0xF0F);
+static_assert(kPermute4[0x02] == 0x10 && kPermute4[0x08] == 0x40 && kPermute4[0x81] == 0x81);
+static_assert(kRed2[0xAA] == 0x0F && kRed4[0x88] == 0x03);
+
+// The 16-bit tables are zero-filled on allocation, the byte tables not; every entry is written
+// either way.
+template <class T>
+VltStatus hand_out(IPState* state, T** out, const std::array<T, kEntries>& lut, bool zeroed) {
+  if (!out) return VLT_ERR_NULL;
+  T* t = nullptr;
+  if (state)
+    t = static_cast<T*>(zeroed ? ipcore::alloc_zeroed(state, IP_SLOT_RECORDS, kEntries, sizeof(T))
+                               : ipcore::alloc(state, IP_SLOT_RECORDS, kEntries * sizeof(T)));
+  *out = t;
+  if (!t) return VLT_ERR_NOMEM;
+  for (size_t i = 0; i < kEntries; ++i) t[i] = lut[i];
+  return VLT_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+VltStatus ip_makePermuteLUT(IPState* state, uint16_t** table) { return hand_out(state, table, kPermute, true); }
+VltStatus ip_makeInvPermuteLUT(IPState* state, uint16_t** table) { return hand_out(state, table, kInvPermute, true); }
+VltStatus ip_make4PermuteLUT(IPState* state, uint8_t** table) { return hand_out(state, table, kPermute4, true); }
+VltStatus ip_makeRedLUT2(IPState* state, uint8_t** table) { return hand_out(state, table, kRed2, false); }
+VltStatus ip_makeRedLUT4(IPState* state, uint8_t** table) { return hand_out(state, table, kRed4, false); }
+
+}  // extern "C"

@@ -1,0 +1,212 @@
+// Kernels of the rotation without interpolation: the line table of the vertical shear, the
+// line kernels that lay a destination line down from it, and the grey weight tables.
+
+#include <cstring>
+
+#include "byteorder.h"
+#include "checked_size.h"
+#include "i_rotate.h"
+#include "ip_internal.h"
+
+namespace {
+
+// Source words of one image in the mapping's line numbering; anything outside the image reads
+// as background, and the word holding a line's last pixel is completed with the pad mask.
+struct Source {
+  const uint8_t* line0;
+  ptrdiff_t bpl;
+  int32_t H, words;
+  uint32_t background, pad;
+
+  uint32_t word(int32_t L, int64_t i) const {
+    if (L < 0 || L >= H || i < 0 || i >= words) return background;
+    const uint32_t w = mono::load_be32(line0 + L * bpl + 4 * i);
+    return i == words - 1 ? w | pad : w;
+  }
+  // The 32 bits from bit bitPos of line L on.
+  uint32_t bits(int32_t L, int64_t bitPos) const {
+    if (L < 0 || L >= H) return background;
+    const int64_t i = bitPos >> 5;
+    const int bo = static_cast<int>(bitPos & 31);
+    const uint32_t a = word(L, i);
+    return bo ? a << bo | word(L, i + 1) >> (32 - bo) : a;
+  }
+};
+
+// Ink of a pixel: 1 at 1 bpp, a clear most significant bit deeper; marked on that bit.
+uint32_t ink(uint32_t w, int depth) {
+  switch (depth) {
+    case 1: return w;
+    case 2: return ~w & 0xAAAAAAAAu;
+    case 4: return ~w & 0x88888888u;
+    default: return ~w & 0x80808080u;
+  }
+}
+
+// One destination line. Words whose two source words lie inside the line take an unchecked
+// path for every mask whose line is inside the image. With nice set (and a line before this
+// one at dst - dstBpl), a run is taken one pixel further left where a pair of pixels that are
+// ink in both this source line and the one before would otherwise lose their join with the
+// destination line before.
+void turn_line(const Source& s, uint8_t* dst, ptrdiff_t dstBpl, int32_t lineBits, int32_t srcWord,
+               int32_t L, int bo, const uint32_t* table, bool nice, int depth) {
+  const int32_t dstWords = (lineBits + 31) >> 5;
+  const int32_t fastLimit = s.pad ? s.words - 1 : s.words;
+  const auto H = static_cast<uint32_t>(s.H);
+  for (int32_t j = 0; j < dstWords; ++j) {
+    const int64_t i = int64_t{srcWord} + j;
+    const bool inside = i >= 0 && i + 1 < fastLimit;
+    const uint32_t before = nice ? ink(mono::load_be32(dst - dstBpl + 4 * size_t(j)), depth) : 0;
+    uint32_t acc = 0;
+    for (;;) {
+      const uint32_t m = *table++;
+      if (m) {
+        uint32_t v;
+        if (nice) {
+          const int64_t at = i * 32 + bo;
+          const uint32_t here = s.bits(L, at), left = s.bits(L, at - depth);
+          const uint32_t c = ink(here, depth) & ink(s.bits(L - 1, at), depth);
+          const uint32_t cl = ink(left, depth) & ink(s.bits(L - 1, at - depth), depth);
+          const uint32_t cr = ink(s.bits(L, at + depth), depth) & ink(s.bits(L - 1, at + depth), depth);
+          v = (c & (cl | cr) & m & ~before) ? left : here;
+        } else if (inside && static_cast<uint32_t>(L) < H) {
+          const uint8_t* q = s.line0 + L * s.bpl + 4 * i;
+          v = mono::load_be32(q);
+          if (bo) v = v << bo | mono::load_be32(q + 4) >> (32 - bo);
+        } else {
+          v = s.bits(L, i * 32 + bo);
+        }
+        acc |= v & m;
+      }
+      --L;
+      // The mask reaching the word's last bit ends the word; a run going on into the next
+      // word stays on its line.
+      if (m & 1) {
+        if (*table++) ++L;
+        break;
+      }
+    }
+    mono::store_be32(dst + 4 * size_t(j), acc);
+  }
+}
+
+constexpr uint32_t background_of(int depth) { return depth == 1 ? 0u : 0xFFFFFFFFu; }
+
+// The run walk of the vertical shear: calls emit(mask) for every mask and adjust(value) at every
+// word end, for `words` destination words. Run lengths come from a Bresenham-like walk in
+// 1/4096 pixel. A slope above 1 (sv > 65536) would make runs of no pixels, without end for the
+// steepest slopes and without bound on the table for the others, so it makes no table: false.
+template <class Emit, class Adjust>
+bool walk_runs(int32_t sv, int32_t words, int32_t depth, Emit emit, Adjust adjust) {
+  if (sv <= 0 || sv > 65536) return false;
+  const uint32_t r = 0x10000000u / static_cast<uint32_t>(sv);
+  const uint32_t whole = r >> 12, frac = r & 0xFFF;
+  int32_t e = 0, pos = 0, done = 0;
+  while (done < words) {
+    uint32_t pixels;
+    if (e < 0) {
+      e += 4096 - static_cast<int32_t>(frac);
+      pixels = whole + 1;
+    } else {
+      e -= static_cast<int32_t>(frac);
+      pixels = whole;
+    }
+    uint64_t bits = uint64_t{pixels} * static_cast<uint32_t>(depth);
+    for (;;) {
+      if (pos + bits < 32) {
+        emit(bits ? mono::left_mask32(static_cast<unsigned>(bits)) >> pos : 0u);
+        pos += static_cast<int32_t>(bits);
+        break;
+      }
+      emit(0xFFFFFFFFu >> pos);
+      const bool goesOn = pos + bits > 32;
+      adjust(goesOn);
+      bits -= static_cast<uint64_t>(32 - pos);
+      pos = 0;
+      if (++done == words || !goesOn) break;
+    }
+  }
+  return true;
+}
+
+template <int Depth>
+VltStatus gray_table(IPState* state, uint32_t sizeInBytes, uint16_t** table) {
+  constexpr uint32_t bValues = Depth == 8 ? 128 : 16, entries = 64 * bValues;
+  if (!table) return VLT_ERR_NULL;
+  if (*table && sizeInBytes != entries * 2) return VLT_ERR_PARAM;
+  uint16_t* t = *table;
+  if (!t) {
+    t = state ? static_cast<uint16_t*>(ipcore::alloc_zeroed(state, IP_SLOT_RECORDS, entries, 2)) : nullptr;
+    if (!t) return VLT_ERR_NOMEM;
+    *table = t;
+  }
+  for (uint32_t f = 0; f < 8; ++f)
+    for (uint32_t a = 0; a < 8; ++a)
+      for (uint32_t b = 0; b < bValues; ++b) {
+        const uint32_t g = Depth == 8 ? 2 * b : 16 * b;
+        const uint32_t v = g * (15 - 2 * a) / 16;
+        t[(f * 8 + a) * bValues + b] = static_cast<uint16_t>((v * (15 - 2 * f) / 16) << 8 | (v * (1 + 2 * f) / 16));
+      }
+  return VLT_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t ip_rotateAssemblyCodeIsPresent(IPState*) { return 0; }
+
+VltStatus ip_makeNoInterpRotTable(IPState* state, int32_t sv, uint32_t** table, int32_t width,
+                                  int32_t wordsPerSourceLine, int32_t depth, int32_t) {
+  if (!table) return VLT_ERR_NULL;
+  *table = nullptr;
+  if (depth != 1 && depth != 2 && depth != 4 && depth != 8) return VLT_ERR_DEPTH;
+  if (width < 0) return VLT_ERR_PARAM;
+  const auto words = static_cast<int32_t>(((int64_t{width} * depth) >> 5) + 1);
+  // Counted by a dry walk: a count from the slope alone falls short for narrow images.
+  uint64_t count = 0;
+  if (!walk_runs(sv, words, depth, [&](uint32_t) { ++count; }, [&](bool) { ++count; }))
+    return VLT_ERR_PARAM;
+  if (!state || count > SIZE_MAX / 4) return VLT_ERR_NOMEM;
+  auto* t = static_cast<uint32_t*>(ipcore::alloc_zeroed(state, IP_SLOT_RECORDS, static_cast<size_t>(count), 4));
+  if (!t) return VLT_ERR_NOMEM;
+  uint32_t* out = t;
+  const auto adjust = static_cast<uint32_t>(wordsPerSourceLine);
+  walk_runs(sv, words, depth, [&](uint32_t m) { *out++ = m; }, [&](bool on) { *out++ = on ? adjust : 0; });
+  *table = t;
+  return VLT_OK;
+}
+
+void ip_rotateNoInterpLine(IPState*, const uint8_t* srcLine0, int32_t srcBpl, uint8_t* dstLine,
+                           int32_t lineBits, int32_t srcWord, int32_t srcLineIndex, int32_t bitOffset,
+                           const uint32_t* table, uint32_t background, uint32_t padMask, int32_t,
+                           int32_t, int32_t H) {
+  const Source s{srcLine0, srcBpl, H, (lineBits + 31) >> 5, background, padMask};
+  turn_line(s, dstLine, 0, lineBits, srcWord, srcLineIndex, bitOffset, table, false, 1);
+}
+
+void ip_rotateNoInterpLineNiceBinary(IPState*, const uint8_t* srcLine0, int32_t srcBpl, uint8_t* dstLine,
+                                     int32_t dstBpl, int32_t lineBits, int32_t srcWord,
+                                     int32_t srcLineIndex, int32_t bitOffset, const uint32_t* table,
+                                     int32_t, int32_t, int32_t H) {
+  const Source s{srcLine0, srcBpl, H, (lineBits + 31) >> 5, 0, 0};
+  turn_line(s, dstLine, dstBpl, lineBits, srcWord, srcLineIndex, bitOffset, table, true, 1);
+}
+
+void ip_rotateNoInterpLineNiceGray(IPState*, const uint8_t* srcLine0, int32_t srcBpl, uint8_t* dstLine,
+                                   int32_t dstBpl, int32_t lineBits, int32_t srcWord,
+                                   int32_t srcLineIndex, int32_t bitOffset, const uint32_t* table,
+                                   int32_t depth, uint32_t padMask, int32_t, int32_t, int32_t H) {
+  if (depth != 2 && depth != 4 && depth != 8) return;
+  const Source s{srcLine0, srcBpl, H, (lineBits + 31) >> 5, background_of(depth), padMask};
+  turn_line(s, dstLine, dstBpl, lineBits, srcWord, srcLineIndex, bitOffset, table, true, depth);
+}
+
+VltStatus ip_makeGrayRotationTable(IPState* state, uint32_t sizeInBytes, uint16_t** table) {
+  return gray_table<8>(state, sizeInBytes, table);
+}
+VltStatus ip_make4bppGrayRotationTable(IPState* state, uint32_t sizeInBytes, uint16_t** table) {
+  return gray_table<4>(state, sizeInBytes, table);
+}
+
+}  // extern "C"
