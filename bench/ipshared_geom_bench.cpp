@@ -3,11 +3,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 
+#include "bench_framed.h"
 #include "bench_ip_state.h"
 #include "bench_lept.h"
 #include "i_dilate.h"
@@ -18,23 +17,7 @@
 
 namespace {
 
-// A 1-bit framed copy of a page, laid out as the wrapper lays out images (32-byte lines).
-struct Framed {
-  int W, H;
-  uint32_t bpl;
-  std::unique_ptr<uint8_t, decltype(&std::free)> buf{nullptr, &std::free};
-  Framed(int w, int h) : W(w), H(h), bpl(static_cast<uint32_t>((w + 64 + 255) / 256 * 32)) {
-    const size_t size = size_t(bpl) * size_t(h + 64);
-    buf.reset(static_cast<uint8_t*>(std::aligned_alloc(32, size + 32)));
-    std::memset(buf.get(), 0, size + 32);
-  }
-  explicit Framed(const monotest::RefBitmap& bm) : Framed(bm.width, bm.height) {
-    for (int y = 0; y < H; ++y) std::memcpy(first() + size_t(y) * bpl, bm.row(y), bm.stride);
-  }
-  // The first pixel on a 32-byte boundary, as for 32-byte access.
-  uint8_t* all() const { return buf.get() + 28; }
-  uint8_t* first() const { return all() + 32 * size_t(bpl) + 4; }
-};
+using bench::FramedBuffer;
 
 const monotest::RefBitmap& letter() { return monotest::cached_sample_page("doc3"); }
 
@@ -42,10 +25,10 @@ using TurnFn = VltStatus (*)(IPState*, uint8_t*, const uint8_t*, int32_t, int32_
 
 void BM_TurnCore(benchmark::State& st, TurnFn turn, bool quarter) {
   bench::CoreState core;
-  const Framed src(letter());
-  Framed dst(quarter ? src.H : src.W, quarter ? src.W : src.H);
+  FramedBuffer src(core.state, letter());
+  FramedBuffer dst(core.state, quarter ? src.h : src.w, quarter ? src.w : src.h, 1);
   for (auto _ : st) {
-    turn(core.state, dst.all(), src.all(), src.W + 64, src.H + 64, int32_t(src.bpl), int32_t(dst.bpl), 1);
+    turn(core.state, dst.all(), src.all(), src.w + 64, src.h + 64, int32_t(src.bpl), int32_t(dst.bpl), 1);
     benchmark::ClobberMemory();
   }
 }
@@ -70,11 +53,11 @@ void BM_TurnLeptonica(benchmark::State& st, bool quarter) {
 
 void BM_Dilate3x3Core(benchmark::State& st) {
   bench::CoreState core;
-  const Framed src(letter());
-  Framed dst(src.W, src.H);
+  FramedBuffer src(core.state, letter());
+  FramedBuffer dst(core.state, src.w, src.h, 1);
   const uint8_t cells[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
   for (auto _ : st) {
-    i_fastDilate(core.state, dst.all(), src.all(), nullptr, nullptr, src.W + 64, src.H + 64,
+    i_fastDilate(core.state, dst.all(), src.all(), nullptr, nullptr, src.w + 64, src.h + 64,
                  int32_t(src.bpl), int32_t(dst.bpl), 0, 0, 3, 3, 1, 1, cells);
     benchmark::ClobberMemory();
   }
@@ -109,11 +92,11 @@ monotest::RefBitmap skewed_letter() {
 
 void BM_SkewCore(benchmark::State& st, int32_t lineStep) {
   bench::CoreState core;
-  const Framed page(skewed_letter());
+  FramedBuffer page(core.state, skewed_letter());
   for (auto _ : st) {
     double angle = 0;
     int32_t confidence = 0;
-    i_detectSkew(core.state, page.all(), page.W + 64, page.H + 64, int32_t(page.bpl), lineStep, &angle,
+    i_detectSkew(core.state, page.all(), page.w + 64, page.h + 64, int32_t(page.bpl), lineStep, &angle,
                  &confidence, 300, 300);
     benchmark::DoNotOptimize(angle);
   }

@@ -14,6 +14,7 @@
 #include "i_rescale.h"
 #include "i_thresh.h"
 #include "ipcore.h"
+#include "bench_framed.h"
 #include "pages.h"
 #include "ref_rescale.h"
 
@@ -27,17 +28,7 @@ const monotest::RefBitmap& dense_page() {
   return page;
 }
 
-// A framed image buffer for the core, of the sizes the wrapper layer would give it.
-struct FramedBuffer {
-  int32_t w, h, depth;
-  uint32_t bpl = 0, size = 0;
-  std::vector<uint8_t> bytes;
-  FramedBuffer(IPState* s, int32_t w_, int32_t h_, int32_t d) : w(w_), h(h_), depth(d) {
-    i_calcImageProperties(s, w, h, d, IP_FRAME, &bpl, &size);
-    bytes.assign(size, 0);
-  }
-  uint8_t* line(int y) { return bytes.data() + size_t(y + IP_FRAME) * bpl + 4 * size_t(depth); }
-};
+using bench::FramedBuffer;
 
 // The page in grey: dark ink with some noise on a light, noisy paper.
 std::vector<uint8_t> grey_page() {
@@ -58,7 +49,7 @@ void BM_RescaleCore(benchmark::State& st, double factor, bool dense) {
   for (int y = 0; y < bm.height; ++y) std::memcpy(src.line(y), bm.row(y), bm.stride);
   FramedBuffer dst(core.state, int32_t(bm.width * factor), int32_t(bm.height * factor), 1);
   for (auto _ : st) {
-    i_rescaleNoInterp(core.state, src.bytes.data(), src.w + 64, src.h + 64, int32_t(src.bpl), 1, dst.bytes.data(),
+    i_rescaleNoInterp(core.state, src.all(), src.w + 64, src.h + 64, int32_t(src.bpl), 1, dst.all(),
                       dst.w + 64, dst.h + 64, int32_t(dst.bpl), 1);
     benchmark::ClobberMemory();
   }
@@ -94,7 +85,7 @@ void BM_ThresholdCore(benchmark::State& st) {
   FramedBuffer src(core.state, bm.width, bm.height, 8), dst(core.state, bm.width, bm.height, 1);
   for (int y = 0; y < bm.height; ++y) std::memcpy(src.line(y), grey.data() + size_t(y) * size_t(bm.width), size_t(bm.width));
   for (auto _ : st) {
-    i_thresholdI(core.state, src.bytes.data(), src.w + 64, src.h + 64, int32_t(src.bpl), dst.bytes.data(),
+    i_thresholdI(core.state, src.all(), src.w + 64, src.h + 64, int32_t(src.bpl), dst.all(),
                  int32_t(dst.bpl), nullptr, nullptr, nullptr, nullptr);
     benchmark::ClobberMemory();
   }
