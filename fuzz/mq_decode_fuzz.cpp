@@ -5,31 +5,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "fuzz_windows.h"
 #include "jb2_datastream.h"
 
 namespace {
 
-struct Windows {
-  const uint8_t* data;
-  size_t size;
-  size_t next;
-  uint8_t step;
-};
-
-VltStatus more(DataSource* s, void*) {
-  auto* w = static_cast<Windows*>(s->context);
-  if (w->next >= w->size) return VLT_ERR_IO_LENGTH;
-  const size_t n = w->size - w->next < w->step ? w->size - w->next : w->step;
-  s->data = w->data + w->next;
-  s->size = static_cast<uint32_t>(n);
-  s->pos = 0;
-  w->next += n;
-  return VLT_OK;
-}
-
 size_t decode(const uint8_t* data, size_t size, uint8_t step, bool sw, size_t decisions) {
-  Windows w{data, size, 0, step};
-  DataSource src{nullptr, 0, 0, more, &w, nullptr};
+  FuzzWindows w{data, size, 0, step};
+  DataSource src{nullptr, 0, 0, FuzzWindows::more, &w, nullptr};
   MqDecoder dec;
   if (sw)
     VltEncode_mqdInitSW(&dec, nullptr, 0, data_in, &src, nullptr);

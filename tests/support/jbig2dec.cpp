@@ -15,13 +15,13 @@ Jbig2decResult run(const TempDir& dir, const std::string& inputs, const std::str
   require_tool("jbig2dec", "jbig2dec");
   const std::string out = dir.file("page.pbm");
   const std::string log = dir.file("messages.txt");
-  const ToolResult r = run_tool("jbig2dec " + options + " -t pbm -o " + shell_quote(out) + " " + inputs +
-                                " >" + shell_quote(log) + " 2>&1");
+  const ToolResult r = run_tool("jbig2dec " + options + " -t pbm -o " + shell_quote(out) + " " +
+                                inputs + " >" + shell_quote(log) + " 2>&1");
   Jbig2decResult res;
   res.messages = read_file(log);
   if (r.exit_code != 0 || !std::filesystem::exists(out))
-    throw std::runtime_error("jbig2dec gave no page (exit " + std::to_string(r.exit_code) + "): " +
-                             res.messages);
+    throw std::runtime_error("jbig2dec gave no page (exit " + std::to_string(r.exit_code) +
+                             "): " + res.messages);
   res.page = read_pbm(out);
   return res;
 }

@@ -199,6 +199,12 @@ inline void renormd(MqDecoder* d) {
 
 extern "C" {
 
+constexpr VltMqQeTable VltMq_qe = [] {
+  VltMqQeTable t{};
+  for (size_t i = 0; i < 128; ++i) t.qe[i] = kRows[i].qe;
+  return t;
+}();
+
 void VltEncode_mqeInit(MqEncoder* enc, MqByteOutFn byteOut, void* context, VltState* state) {
   enc->C = 0;
   enc->A = 0x8000;
@@ -261,6 +267,25 @@ int VltEncode_mqeEncode(MqEncoder* enc, uint8_t* cx, int bit) {
   enc->C = code;
   enc->CT = ct;
   *cx = next;
+  return 1;
+}
+
+int VltEncode_mqeEncodeRun(MqEncoder* enc, uint8_t* cx, int bit, uint32_t count) {
+  while (count > 0) {
+    const QeRow& r = row_of(*cx);
+    if (static_cast<unsigned>(bit != 0) == (*cx >> 7u)) {
+      // While the interval stays at or above 0x8000 a more probable symbol only moves A and C by
+      // Qe; the decision that would take it below is coded normally and renormalises.
+      const uint32_t steps = (enc->A - 0x8000u) / r.qe;
+      const uint32_t m = steps < count ? steps : count;
+      enc->A = static_cast<uint16_t>(enc->A - m * r.qe);
+      enc->C += m * r.qe;
+      count -= m;
+      if (count == 0) break;
+    }
+    if (!VltEncode_mqeEncode(enc, cx, bit)) return 0;
+    --count;
+  }
   return 1;
 }
 

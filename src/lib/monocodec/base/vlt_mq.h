@@ -59,6 +59,11 @@ void VltEncode_mqeInit(MqEncoder* enc, MqByteOutFn byteOut, void* context, struc
 /* Codes one decision (bit 0 or 1) in the context *cx. Returns 1, or 0 when the byte-out callback
    failed; the encoder is unusable after a failure. */
 int VltEncode_mqeEncode(MqEncoder* enc, uint8_t* cx, int bit);
+/* Codes count equal decisions in the context *cx, exactly as count calls of VltEncode_mqeEncode
+   would, but a stretch of more probable symbols that needs no renormalisation costs one step: a
+   run of white pixels in a white neighbourhood is nearly free. Returns 1, or 0 when the byte-out
+   callback failed. */
+int VltEncode_mqeEncodeRun(MqEncoder* enc, uint8_t* cx, int bit, uint32_t count);
 /* Ends the code stream with the FF AC marker. Returns 1 when every byte was taken, else 0. The
    encoder must be started again before further use. */
 int VltEncode_mqeFlush(MqEncoder* enc);
@@ -86,7 +91,27 @@ int VltEncode_mqdEndSeenSW(const MqDecoder* dec);
 /* Works on a decoder of either kind. */
 const uint8_t* VltEncode_mqdFinishSW(MqDecoder* dec);
 
+/* The probability estimate Qe of each context byte's state (indexed by its low seven bits). */
+typedef struct VltMqQeTable {
+  uint16_t qe[128];
+} VltMqQeTable;
+extern const VltMqQeTable VltMq_qe;
+
 #ifdef __cplusplus
+}
+
+/* VltEncode_mqeEncode with its commonest case in line: a more probable symbol that needs no
+   renormalisation only moves A and C. For the per-pixel loops of bitmap coders. */
+inline int VltEncode_mqeEncodeFast(MqEncoder* enc, uint8_t* cx, int bit) {
+  const uint8_t c = *cx;
+  const uint32_t qe = VltMq_qe.qe[c & 0x7Fu];
+  const uint32_t a = enc->A - qe;
+  if (static_cast<unsigned>(bit != 0) == static_cast<unsigned>(c >> 7) && (a & 0x8000u) != 0) {
+    enc->A = static_cast<uint16_t>(a);
+    enc->C += qe;
+    return 1;
+  }
+  return VltEncode_mqeEncode(enc, cx, bit);
 }
 #endif
 

@@ -103,7 +103,8 @@ VltStatus jbfOpen(uint8_t* buffer, uint32_t length, JbfRefillFn refillFn, void* 
   }
   auto* f = static_cast<JbfFile*>(state->malloc(sizeof(JbfFile)));
   if (f == nullptr) return Vlt_report(state, VLT_ERR_NOMEM);
-  *f = JbfFile{buffer, buffer, length, 0, mode == JBF_WRITER ? 32 : 0, 0, refillFn, context, state, mode};
+  *f = JbfFile{buffer, buffer,   length,  0,     mode == JBF_WRITER ? 32 : 0,
+               0,      refillFn, context, state, mode};
   *file = f;
   return VLT_OK;
 }

@@ -21,16 +21,16 @@ typedef VltStatus (*JbfRefillFn)(uint8_t** base, uint32_t* length, void* context
 enum : uint8_t { JBF_READER = 0, JBF_WRITER = 1 };
 
 struct JbfFile {
-  uint8_t* base;        /* start of the current buffer */
-  uint8_t* ptr;         /* next byte to load (reader) or store (writer) */
-  uint32_t remaining;   /* bytes of the current buffer from ptr on */
-  uint32_t count;       /* writer: bytes stored since open or resume */
-  int32_t bits;         /* reader: valid low bits of acc; writer: free low bit positions */
+  uint8_t* base;      /* start of the current buffer */
+  uint8_t* ptr;       /* next byte to load (reader) or store (writer) */
+  uint32_t remaining; /* bytes of the current buffer from ptr on */
+  uint32_t count;     /* writer: bytes stored since open or resume */
+  int32_t bits;       /* reader: valid low bits of acc; writer: free low bit positions */
   uint32_t acc;
   JbfRefillFn refill;
-  void* context;        /* the DataSource or DataSink underneath */
+  void* context; /* the DataSource or DataSink underneath */
   VltState* state;
-  uint8_t mode;         /* JBF_READER or JBF_WRITER */
+  uint8_t mode; /* JBF_READER or JBF_WRITER */
 };
 
 /* Opens a reader on the unread rest of the source. 2003 (reported) when the source holds no more
@@ -39,8 +39,8 @@ VltStatus jbfOpenFromDataSource(DataSource* source, JbfFile** file);
 /* Opens a writer on the free rest of the sink's buffer. */
 VltStatus jbfOpenFromDataSink(DataSink* sink, JbfFile** file);
 /* The general open; an empty buffer is refilled once first. */
-VltStatus jbfOpen(uint8_t* buffer, uint32_t length, JbfRefillFn refill, void* context,
-                  uint8_t mode, VltState* state, JbfFile** file);
+VltStatus jbfOpen(uint8_t* buffer, uint32_t length, JbfRefillFn refill, void* context, uint8_t mode,
+                  VltState* state, JbfFile** file);
 
 /* Reads n bits (0-32) into *value, first bit most significant. *value is 0 on failure. */
 VltStatus jbfReadBits(JbfFile* file, int n, uint32_t* value);

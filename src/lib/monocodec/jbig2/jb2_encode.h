@@ -43,8 +43,8 @@ VltStatus jb2MMREncodeDS(Jb2File* file, DataSink* sink, const uint8_t* firstRow,
    statistics; jb2ArithEncodeImage makes its own when given none. 2001 (reported) when the
    encoder's output fails; 2 (reported) for a template above 3. */
 VltStatus jb2ArithEncodeImage(const uint8_t* buffer, int32_t width, int32_t height,
-                              int32_t wordsPerRow, const Jb2GenericParams* params, uint8_t* contexts,
-                              Jb2File* file, MqEncoder* encoder);
+                              int32_t wordsPerRow, const Jb2GenericParams* params,
+                              uint8_t* contexts, Jb2File* file, MqEncoder* encoder);
 VltStatus jb2ArithEncodeImagePacked(const VltImage* image, const Jb2GenericParams* params,
                                     uint8_t* contexts, MqEncoder* encoder, VltState* state);
 /* The template 3 branch (ten pixels over two rows). */

@@ -21,7 +21,7 @@ struct Jb2GenericParams {
   uint8_t gbTemplate; /* 0-3 */
   int8_t atx[4];
   int8_t aty[4];
-  uint8_t tpgdon;     /* non-zero: rows equal to the row above are coded as one decision */
+  uint8_t tpgdon; /* non-zero: rows equal to the row above are coded as one decision */
 };
 static_assert(sizeof(Jb2GenericParams) == 10, "copied as ten bytes");
 
@@ -39,9 +39,9 @@ struct Jb2FileParams {
   uint8_t trNoTranspose;    /* text regions are never transposed */
   uint8_t pdArith;          /* 0: pattern dictionaries MMR; else MQ with pdTemplate */
   uint8_t reserved19;
-  uint32_t pdTemplate;      /* pattern dictionary template when pdArith is set */
+  uint32_t pdTemplate; /* pattern dictionary template when pdArith is set */
   uint8_t reserved24[4];
-  uint32_t htTemplate;      /* halftone region template when trArith is set */
+  uint32_t htTemplate; /* halftone region template when trArith is set */
 };
 static_assert(sizeof(Jb2FileParams) == 32, "copied as a 32-byte block");
 static_assert(offsetof(Jb2FileParams, generic) == 3 && offsetof(Jb2FileParams, trArith) == 13 &&

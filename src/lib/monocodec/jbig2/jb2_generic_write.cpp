@@ -8,6 +8,7 @@
 // slides one pixel a step.
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "byteorder.h"
@@ -52,6 +53,39 @@ constexpr TemplateDef kTemplates[4] = {
     {{{0, -2, 2, 0}, {-1, -2, 4, 3}, {-2, -1, 3, 7}}, 3, 1, {2}, 0x00E5},
     {{{0, -4, 4, 0}, {-1, -3, 5, 5}}, 2, 1, {4}, 0x0195},
 };
+
+// The layouts of the templates with their adaptive pixels at the nominal places, where each one
+// extends a run.
+constexpr Field kNominal0[3] = {{0, -4, 4, 0}, {-1, -3, 7, 4}, {-2, -2, 5, 11}};
+constexpr Field kNominal1[3] = {{0, -3, 3, 0}, {-1, -2, 6, 3}, {-2, -1, 4, 9}};
+constexpr Field kNominal2[3] = {{0, -2, 2, 0}, {-1, -2, 5, 2}, {-2, -1, 3, 7}};
+constexpr Field kNominal3[2] = {{0, -4, 4, 0}, {-1, -3, 6, 4}};
+
+// Where the fields come from: constants the compiler folds into the pixel loop, or a layout built
+// at run time.
+template <const Field* F, int N>
+struct FixedFields {
+  static constexpr int count = N;
+  explicit FixedFields(const Layout&) {}
+  static constexpr Field get(int i) { return F[i]; }
+};
+
+template <int N>
+struct LayoutFields {
+  static constexpr int count = N;
+  const Layout& layout;
+  explicit LayoutFields(const Layout& l) : layout(l) {}
+  Field get(int i) const { return layout.f[i]; }
+};
+
+bool same_fields(const Layout& l, const Field* f, int n) {
+  if (l.count != n) return false;
+  for (int i = 0; i < n; ++i)
+    if (l.f[i].dy != f[i].dy || l.f[i].dx != f[i].dx || l.f[i].n != f[i].n ||
+        l.f[i].shift != f[i].shift)
+      return false;
+  return true;
+}
 
 // False for a template above 3 or an adaptive pixel that is not yet coded when the pixel is
 // (a decoder could not form the same context).
@@ -106,17 +140,43 @@ struct Lines {
   }
 };
 
+// Where the rows of the bitmap are: a row table, or a buffer of rows a fixed distance apart.
+struct RowSource {
+  uint8_t* const* rows;
+  const uint8_t* base;
+  size_t stride;
+  const uint8_t* operator()(int32_t y) const {
+    return rows != nullptr ? rows[y] : base + static_cast<size_t>(y) * stride;
+  }
+};
+
 // 64 pixels of a line from pixel p (which may lie in the margins), the first in the top bit.
 inline uint64_t window(const uint8_t* line, int32_t p) {
   const int32_t q = p + 8 * kMargin;
   return mono::load_be64(line + (q >> 3)) << (q & 7);
 }
 
-template <int NF, typename RowFn>
-VltStatus code_rows(RowFn rowOf, int32_t width, int32_t height, const Layout& layout, bool tpgdon,
-                    uint8_t* cx, MqEncoder* enc, VltState* state, Lines& lines) {
+// One bitmap to code.
+struct Job {
+  RowSource rowOf;
+  int32_t width;
+  int32_t height;
+  const Layout& layout;
+  bool tpgdon;
+  uint8_t* cx;
+  MqEncoder* enc;
+  VltState* state;
+  Lines& lines;
+};
+
+template <typename Fields>
+VltStatus code_rows(const Job& job) {
+  const auto [rowOf, width, height, layout, tpgdon, cx, enc, state, lines] = job;
+  constexpr int NF = Fields::count;
+  const Fields fields(layout);
   Field f[NF];
-  for (int i = 0; i < NF; ++i) f[i] = layout.f[i];
+#pragma GCC unroll 8
+  for (int i = 0; i < NF; ++i) f[i] = fields.get(i);
   int ltp = 0;
   for (int32_t y = 0; y < height; ++y) {
     lines.take(y, rowOf(y));
@@ -129,33 +189,74 @@ VltStatus code_rows(RowFn rowOf, int32_t width, int32_t height, const Layout& la
       if (same) continue;
     }
     const uint8_t* src[NF];
+#pragma GCC unroll 8
     for (int i = 0; i < NF; ++i) src[i] = lines.row(y + f[i].dy);
     for (int32_t x0 = 0; x0 < width; x0 += 32) {
       uint64_t w[NF];
-      for (int i = 0; i < NF; ++i) w[i] = window(src[i], x0 + f[i].dx);
-      uint32_t pixels = static_cast<uint32_t>(window(cur, x0) >> 32);
+      uint64_t inked = window(cur, x0);  // the pixels themselves, then every context pixel
+      uint64_t pixels = inked;
+#pragma GCC unroll 8
+      for (int i = 0; i < NF; ++i) {
+        w[i] = window(src[i], x0 + f[i].dx);
+        for (int j = 0; j < f[i].n; ++j) inked |= w[i] << j;
+      }
+      // Bit 31 - k is set where pixel k is white with a white context: such stretches are one
+      // run of equal decisions in context 0.
+      const auto blank = static_cast<uint32_t>(~inked >> 32);
       const int32_t m = std::min<int32_t>(32, width - x0);
-      for (int32_t k = 0; k < m; ++k) {
+      for (int32_t k = 0; k < m;) {
+        const int run = std::min<int32_t>(std::countl_one(blank << k), m - k);
+        if (run > 1) {
+          if (!VltEncode_mqeEncodeRun(enc, cx, 0, static_cast<uint32_t>(run)))
+            return Vlt_report(state, VLT_ERR_IO_WRITE);
+#pragma GCC unroll 8
+          for (int i = 0; i < NF; ++i) w[i] <<= run;
+          pixels <<= run;
+          k += run;
+          continue;
+        }
         uint32_t ctx = 0;
+#pragma GCC unroll 8
         for (int i = 0; i < NF; ++i) {
           ctx |= static_cast<uint32_t>(w[i] >> (64 - f[i].n)) << f[i].shift;
           w[i] <<= 1;
         }
-        const int bit = static_cast<int>(pixels >> 31);
+        const int bit = static_cast<int>(pixels >> 63);
         pixels <<= 1;
-        if (!VltEncode_mqeEncode(enc, cx + ctx, bit)) return Vlt_report(state, VLT_ERR_IO_WRITE);
+        if (!VltEncode_mqeEncodeFast(enc, cx + ctx, bit))
+          return Vlt_report(state, VLT_ERR_IO_WRITE);
+        ++k;
       }
     }
   }
   return VLT_OK;
 }
 
-template <typename RowFn>
-VltStatus code_bitmap(RowFn rowOf, int32_t width, int32_t height, const Jb2GenericParams* params,
-                      uint8_t* cx, MqEncoder* enc, VltState* state) {
+using Kernel = VltStatus (*)(const Job&);
+
+// The nominal layouts get kernels with their fields as constants.
+Kernel pick_kernel(const Layout& l, uint8_t gbTemplate) {
+  if (gbTemplate == 0 && same_fields(l, kNominal0, 3)) return code_rows<FixedFields<kNominal0, 3>>;
+  if (gbTemplate == 1 && same_fields(l, kNominal1, 3)) return code_rows<FixedFields<kNominal1, 3>>;
+  if (gbTemplate == 2 && same_fields(l, kNominal2, 3)) return code_rows<FixedFields<kNominal2, 3>>;
+  if (gbTemplate == 3 && same_fields(l, kNominal3, 2)) return code_rows<FixedFields<kNominal3, 2>>;
+  switch (l.count) {
+    case 2: return code_rows<LayoutFields<2>>;
+    case 3: return code_rows<LayoutFields<3>>;
+    case 4: return code_rows<LayoutFields<4>>;
+    case 5: return code_rows<LayoutFields<5>>;
+    case 6: return code_rows<LayoutFields<6>>;
+    default: return code_rows<LayoutFields<7>>;
+  }
+}
+
+VltStatus code_bitmap(RowSource rowOf, int32_t width, int32_t height,
+                      const Jb2GenericParams* params, uint8_t* cx, MqEncoder* enc,
+                      VltState* state) {
   Layout layout{};
   if (!make_layout(*params, &layout)) return Vlt_report(state, VLT_ERR_PARAM);
-  if (width <= 0 || height <= 0) return width < 0 || height < 0 ? Vlt_report(state, VLT_ERR_PARAM) : VLT_OK;
+  if (width <= 0 || height <= 0)
+    return width < 0 || height < 0 ? Vlt_report(state, VLT_ERR_PARAM) : VLT_OK;
   Lines lines;
   lines.width = width;
   lines.copyBytes = (static_cast<size_t>(width) + 7) / 8;
@@ -166,43 +267,39 @@ VltStatus code_bitmap(RowFn rowOf, int32_t width, int32_t height, const Jb2Gener
     return Vlt_report(state, VLT_ERR_NOMEM);
   lines.store = static_cast<uint8_t*>(state->calloc(1, total));
   if (lines.store == nullptr) return Vlt_report(state, VLT_ERR_NOMEM);
-  VltStatus st;
-  switch (layout.count) {
-    case 2: st = code_rows<2>(rowOf, width, height, layout, params->tpgdon, cx, enc, state, lines); break;
-    case 3: st = code_rows<3>(rowOf, width, height, layout, params->tpgdon, cx, enc, state, lines); break;
-    case 4: st = code_rows<4>(rowOf, width, height, layout, params->tpgdon, cx, enc, state, lines); break;
-    case 5: st = code_rows<5>(rowOf, width, height, layout, params->tpgdon, cx, enc, state, lines); break;
-    case 6: st = code_rows<6>(rowOf, width, height, layout, params->tpgdon, cx, enc, state, lines); break;
-    default: st = code_rows<7>(rowOf, width, height, layout, params->tpgdon, cx, enc, state, lines); break;
-  }
+  const VltStatus st = pick_kernel(layout, params->gbTemplate)(
+      Job{rowOf, width, height, layout, params->tpgdon != 0, cx, enc, state, lines});
   state->free(lines.store);
   return st;
 }
 
 bool is_generic_type(uint8_t t) {
-  return t == JB2_SEG_GENERIC_INTERMEDIATE || t == JB2_SEG_GENERIC_IMMEDIATE || t == JB2_SEG_GENERIC_LOSSLESS;
+  return t == JB2_SEG_GENERIC_INTERMEDIATE || t == JB2_SEG_GENERIC_IMMEDIATE ||
+         t == JB2_SEG_GENERIC_LOSSLESS;
 }
 
 }  // namespace
 
 VltStatus jb2ArithEncodeImagePacked(const VltImage* image, const Jb2GenericParams* params,
                                     uint8_t* contexts, MqEncoder* encoder, VltState* state) {
-  if (params->gbTemplate == 3) return arithEncodeImageT10L2(image, params, contexts, encoder, state);
-  return code_bitmap([image](int32_t y) -> const uint8_t* { return image->rows[y]; }, image->hdr.width,
-                     image->hdr.height, params, contexts, encoder, state);
+  if (params->gbTemplate == 3)
+    return arithEncodeImageT10L2(image, params, contexts, encoder, state);
+  return code_bitmap(RowSource{image->rows, nullptr, 0}, image->hdr.width, image->hdr.height,
+                     params, contexts, encoder, state);
 }
 
 VltStatus arithEncodeImageT10L2(const VltImage* image, const Jb2GenericParams* params,
                                 uint8_t* contexts, MqEncoder* encoder, VltState* state) {
-  return code_bitmap([image](int32_t y) -> const uint8_t* { return image->rows[y]; }, image->hdr.width,
-                     image->hdr.height, params, contexts, encoder, state);
+  return code_bitmap(RowSource{image->rows, nullptr, 0}, image->hdr.width, image->hdr.height,
+                     params, contexts, encoder, state);
 }
 
 VltStatus jb2ArithEncodeImage(const uint8_t* buffer, int32_t width, int32_t height,
-                              int32_t wordsPerRow, const Jb2GenericParams* params, uint8_t* contexts,
-                              Jb2File* file, MqEncoder* encoder) {
+                              int32_t wordsPerRow, const Jb2GenericParams* params,
+                              uint8_t* contexts, Jb2File* file, MqEncoder* encoder) {
   VltState* state = file->state;
-  if (wordsPerRow < (static_cast<int64_t>(width) + 31) / 32) return Vlt_report(state, VLT_ERR_PARAM);
+  if (wordsPerRow < (static_cast<int64_t>(width) + 31) / 32)
+    return Vlt_report(state, VLT_ERR_PARAM);
   uint8_t* own = nullptr;
   if (contexts == nullptr) {
     own = static_cast<uint8_t*>(state->calloc(jb2ABContextsNeeded(params), 1));
@@ -210,8 +307,8 @@ VltStatus jb2ArithEncodeImage(const uint8_t* buffer, int32_t width, int32_t heig
     contexts = own;
   }
   const size_t stride = static_cast<size_t>(wordsPerRow) * 4;
-  const VltStatus st = code_bitmap([buffer, stride](int32_t y) { return buffer + static_cast<size_t>(y) * stride; },
-                                   width, height, params, contexts, encoder, state);
+  const VltStatus st = code_bitmap(RowSource{nullptr, buffer, stride}, width, height, params,
+                                   contexts, encoder, state);
   state->free(own);
   return st;
 }
@@ -219,8 +316,8 @@ VltStatus jb2ArithEncodeImage(const uint8_t* buffer, int32_t width, int32_t heig
 VltStatus jb2MMREncode(const uint8_t* firstRow, int32_t width, int32_t height, int32_t wordsPerRow,
                        uint8_t* out, size_t* length, int32_t endFlag, VltState* state) {
   // The fax coder reports its own failures; "does not fit" is the caller's to handle.
-  return g4Encode(reinterpret_cast<const uint32_t*>(firstRow), width, height, wordsPerRow, out, length,
-                  endFlag, state);
+  return g4Encode(reinterpret_cast<const uint32_t*>(firstRow), width, height, wordsPerRow, out,
+                  length, endFlag, state);
 }
 
 VltStatus jb2MMREncodeDS(Jb2File* file, DataSink* sink, const uint8_t* firstRow, int32_t width,
@@ -229,7 +326,8 @@ VltStatus jb2MMREncodeDS(Jb2File* file, DataSink* sink, const uint8_t* firstRow,
   // One bit a pixel to start with, counted in 64 bits, and never less than a few bytes: a tiny
   // bitmap's code is longer than its pixels, and an allocator may answer a request for 0 bytes
   // with nothing.
-  const uint64_t pixels = static_cast<uint64_t>(width > 0 ? width : 0) * static_cast<uint64_t>(height > 0 ? height : 0);
+  const uint64_t pixels =
+      static_cast<uint64_t>(width > 0 ? width : 0) * static_cast<uint64_t>(height > 0 ? height : 0);
   uint64_t size = std::max<uint64_t>(pixels / 8, 64);
   for (;;) {
     if (size > SIZE_MAX || size > UINT32_MAX) return Vlt_report(state, VLT_ERR_NOMEM);
@@ -261,7 +359,8 @@ VltStatus jb2EncodeGenRegion(Jb2File* file, SegmentInfo* seg) {
   const VltImage* bm = seg->hasBitmap ? seg->bitmap : nullptr;
   if (g.data == nullptr) {
     // The region's pixels come from the bitmap, which must hold all of them.
-    if (bm == nullptr || bm->hdr.type != VLT_IMAGE_PACKED || seg->region.width > static_cast<uint32_t>(bm->hdr.width) ||
+    if (bm == nullptr || bm->hdr.type != VLT_IMAGE_PACKED ||
+        seg->region.width > static_cast<uint32_t>(bm->hdr.width) ||
         seg->region.height > static_cast<uint32_t>(bm->hdr.height))
       return VLT_ERR_ASSERT;
     Layout unused{};
@@ -274,7 +373,8 @@ VltStatus jb2EncodeGenRegion(Jb2File* file, SegmentInfo* seg) {
   if (const VltStatus st = jb2BeginSegment(file, seg); st != VLT_OK) return st;
   DataSink* sink = file->dataSink;
   if (const VltStatus st = jb2EncodeRegSegment(file, sink, &seg->region); st != VLT_OK) return st;
-  const uint8_t flags = g.mmr ? 0x01 : static_cast<uint8_t>(g.params.gbTemplate << 1 | (g.params.tpgdon ? 0x08 : 0));
+  const uint8_t flags =
+      g.mmr ? 0x01 : static_cast<uint8_t>(g.params.gbTemplate << 1 | (g.params.tpgdon ? 0x08 : 0));
   if (const VltStatus st = jb2WriteU8(file, sink, flags); st != VLT_OK) return st;
   if (!g.mmr) {
     if (const VltStatus st = jb2EncodeABParams(file, sink, &g.params); st != VLT_OK) return st;
@@ -286,13 +386,14 @@ VltStatus jb2EncodeGenRegion(Jb2File* file, SegmentInfo* seg) {
   if (g.data != nullptr) {
     st = jb2WriteBytes(file, sink, g.data, g.dataLength);
   } else if (g.mmr) {
-    st = jb2MMREncodeDS(file, sink, h > 0 ? bm->rows[0] : nullptr, w, h, bm->hdr.bytesPerLine / 4, 0);
+    st = jb2MMREncodeDS(file, sink, h > 0 ? bm->rows[0] : nullptr, w, h, bm->hdr.bytesPerLine / 4,
+                        0);
   } else {
     auto* cx = static_cast<uint8_t*>(state->calloc(jb2ABContextsNeeded(&g.params), 1));
     if (cx == nullptr) return Vlt_report(state, VLT_ERR_NOMEM);
     MqEncoder enc;
     dsInitVltEncode_MQEncoder(sink, &enc);
-    st = code_bitmap([bm](int32_t y) -> const uint8_t* { return bm->rows[y]; }, w, h, &g.params, cx, &enc, state);
+    st = code_bitmap(RowSource{bm->rows, nullptr, 0}, w, h, &g.params, cx, &enc, state);
     state->free(cx);
     if (st == VLT_OK) st = dsFinalVltEncode_MQEncoder(sink, &enc);
   }

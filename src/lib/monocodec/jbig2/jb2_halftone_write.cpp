@@ -28,7 +28,8 @@ Jb2GenericParams embedded_params(uint32_t gbTemplate, int8_t a1x, int8_t a1y) {
 }
 
 bool is_halftone_type(uint8_t t) {
-  return t == JB2_SEG_HALFTONE_INTERMEDIATE || t == JB2_SEG_HALFTONE_IMMEDIATE || t == JB2_SEG_HALFTONE_LOSSLESS;
+  return t == JB2_SEG_HALFTONE_INTERMEDIATE || t == JB2_SEG_HALFTONE_IMMEDIATE ||
+         t == JB2_SEG_HALFTONE_LOSSLESS;
 }
 
 int16_t gray_at(const VltImage* gray, int32_t x, int32_t y) {
@@ -47,7 +48,8 @@ VltStatus jb2EncodeHTDict(Jb2File* file, SegmentInfo* seg) {
   // Sizes are single bytes in the segment; the collective bitmap must be addressable, and an MQ
   // dictionary's first adaptive pixel sits one pattern width to the left.
   int32_t totalWidth = 0;
-  if (d.count < 1 || d.width < 1 || d.width > 255 || d.height < 1 || d.height > 255 || d.patterns == nullptr ||
+  if (d.count < 1 || d.width < 1 || d.width > 255 || d.height < 1 || d.height > 255 ||
+      d.patterns == nullptr ||
       !mono::checked_mul(static_cast<int32_t>(d.width), d.count, &totalWidth) ||
       (mq && (fp.pdTemplate > 3 || d.width > 128)))
     return Vlt_report(state, VLT_ERR_PARAM);
@@ -69,17 +71,19 @@ VltStatus jb2EncodeHTDict(Jb2File* file, SegmentInfo* seg) {
   if (const VltStatus st = jb2WriteBytes(file, sink, head, sizeof head); st != VLT_OK) return st;
 
   const int32_t words = (totalWidth + 31) / 32;
-  auto* collective = static_cast<uint8_t*>(state->calloc(static_cast<size_t>(d.height), static_cast<size_t>(words) * 4));
+  auto* collective = static_cast<uint8_t*>(
+      state->calloc(static_cast<size_t>(d.height), static_cast<size_t>(words) * 4));
   if (collective == nullptr) return Vlt_report(state, VLT_ERR_NOMEM);
   for (int32_t i = 0; i < d.count; ++i)
-    VltBlat_blitBits(collective, words, 0, 0, totalWidth, d.height, d.patterns[i].bits, d.patterns[i].wordsPerRow,
-                     d.width, d.height, i * d.width, 0);
+    VltBlat_blitBits(collective, words, 0, 0, totalWidth, d.height, d.patterns[i].bits,
+                     d.patterns[i].wordsPerRow, d.width, d.height, i * d.width, 0);
   VltStatus st;
   if (!mq) {
     st = jb2MMREncodeDS(file, sink, collective, totalWidth, d.height, words, 0);
   } else {
     // A1 is the same pixel of the pattern to the left.
-    const Jb2GenericParams p = embedded_params(fp.pdTemplate, static_cast<int8_t>(-static_cast<int32_t>(d.width)), 0);
+    const Jb2GenericParams p =
+        embedded_params(fp.pdTemplate, static_cast<int8_t>(-static_cast<int32_t>(d.width)), 0);
     MqEncoder enc;
     dsInitVltEncode_MQEncoder(sink, &enc);
     st = jb2ArithEncodeImage(collective, totalWidth, d.height, words, &p, nullptr, file, &enc);
@@ -94,15 +98,15 @@ VltStatus jb2EncodeHTRegion(Jb2File* file, SegmentInfo* seg, SegmentInfo* const*
   VltState* state = file->state;
   const Jb2FileParams& fp = file->params;
   const Jb2HalftoneRegion& h = seg->body.halftone;
-  if (seg->referredCount != 1 || seg->referred == nullptr || referred == nullptr || referred[0] == nullptr ||
-      referred[0]->type != JB2_SEG_PATTERN_DICT || seg->referred[0] != referred[0]->number ||
-      !is_halftone_type(seg->type))
+  if (seg->referredCount != 1 || seg->referred == nullptr || referred == nullptr ||
+      referred[0] == nullptr || referred[0]->type != JB2_SEG_PATTERN_DICT ||
+      seg->referred[0] != referred[0]->number || !is_halftone_type(seg->type))
     return VLT_ERR_ASSERT;
   const Jb2PatternDict& dict = referred[0]->body.patternDict;
   const VltImage* gray = h.gray;
   const bool mq = fp.trArith != 0;
-  if (gray == nullptr || gray->hdr.type != VLT_IMAGE_SHORT || dict.count < 1 || h.combOp > JB2_COMBOP_REPLACE ||
-      (mq && fp.htTemplate > 3))
+  if (gray == nullptr || gray->hdr.type != VLT_IMAGE_SHORT || dict.count < 1 ||
+      h.combOp > JB2_COMBOP_REPLACE || (mq && fp.htTemplate > 3))
     return Vlt_report(state, VLT_ERR_PARAM);
   const int32_t gw = gray->hdr.width, gh = gray->hdr.height;
   // Every cell must name a pattern the dictionary has.
@@ -119,11 +123,13 @@ VltStatus jb2EncodeHTRegion(Jb2File* file, SegmentInfo* seg, SegmentInfo* const*
   DataSink* sink = file->dataSink;
   if (const VltStatus st = jb2EncodeRegSegment(file, sink, &seg->region); st != VLT_OK) return st;
   uint8_t head[21];
-  head[0] = static_cast<uint8_t>((mq ? fp.htTemplate << 1 : 0x01) | h.combOp << 4 | (h.defaultPixel ? 0x80 : 0));
-  const uint32_t fields[4] = {static_cast<uint32_t>(gw), static_cast<uint32_t>(gh), static_cast<uint32_t>(h.gridX),
-                              static_cast<uint32_t>(h.gridY)};
+  head[0] = static_cast<uint8_t>((mq ? fp.htTemplate << 1 : 0x01) | h.combOp << 4 |
+                                 (h.defaultPixel ? 0x80 : 0));
+  const uint32_t fields[4] = {static_cast<uint32_t>(gw), static_cast<uint32_t>(gh),
+                              static_cast<uint32_t>(h.gridX), static_cast<uint32_t>(h.gridY)};
   for (int i = 0; i < 4; ++i)
-    for (int b = 0; b < 4; ++b) head[1 + 4 * i + b] = static_cast<uint8_t>(fields[i] >> (24 - 8 * b));
+    for (int b = 0; b < 4; ++b)
+      head[1 + 4 * i + b] = static_cast<uint8_t>(fields[i] >> (24 - 8 * b));
   head[17] = static_cast<uint8_t>(h.vectorX >> 8);
   head[18] = static_cast<uint8_t>(h.vectorX);
   head[19] = static_cast<uint8_t>(h.vectorY >> 8);
@@ -136,7 +142,8 @@ VltStatus jb2EncodeHTRegion(Jb2File* file, SegmentInfo* seg, SegmentInfo* const*
   const int32_t words = (gw + 31) / 32;
   const size_t planeBytes = static_cast<size_t>(words) * 4 * static_cast<size_t>(gh);
   size_t total = 0;
-  if (!mono::checked_mul(planeBytes, static_cast<size_t>(bpp), &total)) return Vlt_report(state, VLT_ERR_NOMEM);
+  if (!mono::checked_mul(planeBytes, static_cast<size_t>(bpp), &total))
+    return Vlt_report(state, VLT_ERR_NOMEM);
   auto* planes = static_cast<uint8_t*>(state->calloc(total > 0 ? total : 1, 1));
   if (planes == nullptr) return Vlt_report(state, VLT_ERR_NOMEM);
   auto plane = [&](int32_t j) { return planes + static_cast<size_t>(j) * planeBytes; };
@@ -145,7 +152,9 @@ VltStatus jb2EncodeHTRegion(Jb2File* file, SegmentInfo* seg, SegmentInfo* const*
       const auto v = static_cast<uint32_t>(gray_at(gray, x, y));
       const uint32_t code = v ^ (v >> 1);
       for (int32_t j = 0; j < bpp; ++j)
-        if (code >> j & 1) plane(j)[static_cast<size_t>(y) * words * 4 + (x >> 3)] |= static_cast<uint8_t>(0x80u >> (x & 7));
+        if (code >> j & 1)
+          plane(j)[static_cast<size_t>(y) * words * 4 + (x >> 3)] |=
+              static_cast<uint8_t>(0x80u >> (x & 7));
     }
   VltStatus st = VLT_OK;
   if (!mq) {

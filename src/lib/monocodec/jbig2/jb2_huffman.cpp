@@ -44,7 +44,8 @@ constexpr bool lay_out(const JhtLine* lines, int32_t n, CodeSpace* space) {
 constexpr void assign(JhtLine* lines, int32_t n, const CodeSpace& s) {
   uint32_t next[32] = {};
   for (int len = 0; len < 32; ++len) next[len] = s.first[len];
-  for (int32_t i = 0; i < n; ++i) lines[i].code = lines[i].prefLen != 0 ? next[lines[i].prefLen]++ : 0;
+  for (int32_t i = 0; i < n; ++i)
+    lines[i].code = lines[i].prefLen != 0 ? next[lines[i].prefLen]++ : 0;
 }
 
 constexpr uint32_t codes_of_length(const uint32_t* first, const uint32_t* last, int len) {
@@ -72,8 +73,10 @@ enum : uint8_t { kLower = 1, kUpper = 2, kOOB = 4 };
 template <size_t N>
 constexpr StdDef<N> define(const LineDef (&defs)[N], uint8_t extra) {
   StdDef<N> d;
-  for (size_t i = 0; i < N; ++i) d.lines[i] = JhtLine{0, defs[i].low, defs[i].prefLen, defs[i].rangeLen, {0, 0}};
-  if (!lay_out(d.lines.data(), N, &d.space)) throw "the prefix lengths of a standard table do not form a code";
+  for (size_t i = 0; i < N; ++i)
+    d.lines[i] = JhtLine{0, defs[i].low, defs[i].prefLen, defs[i].rangeLen, {0, 0}};
+  if (!lay_out(d.lines.data(), N, &d.space))
+    throw "the prefix lengths of a standard table do not form a code";
   assign(d.lines.data(), N, d.space);
   size_t k = 0;
   for (int len = 1; len < 32; ++len)
@@ -111,60 +114,66 @@ constexpr JhtTable compiled_table() {
 }
 
 constexpr auto kDefA = define({{0, 1, 4}, {16, 2, 8}, {272, 3, 16}, {65808, 3, 32}}, kUpper);
-constexpr auto kDefDW1 = define({{0, 1, 0}, {1, 2, 0}, {2, 3, 0}, {3, 4, 3}, {11, 5, 6}, {75, 6, 32},
-                                 {0, 6, 0}},
-                                kUpper | kOOB);
-constexpr auto kDefDW2 = define({{-256, 8, 8}, {0, 1, 0}, {1, 2, 0}, {2, 3, 0}, {3, 4, 3}, {11, 5, 6},
-                                 {-257, 8, 32}, {75, 7, 32}, {0, 6, 0}},
-                                kLower | kUpper | kOOB);
-constexpr auto kDefDH1 = define({{1, 1, 0}, {2, 2, 0}, {3, 3, 0}, {4, 4, 3}, {12, 5, 6}, {76, 5, 32}}, kUpper);
-constexpr auto kDefDH2 = define({{-255, 7, 8}, {1, 1, 0}, {2, 2, 0}, {3, 3, 0}, {4, 4, 3}, {12, 5, 6},
-                                 {-256, 7, 32}, {76, 6, 32}},
-                                kLower | kUpper);
-constexpr auto kDefFS1 = define({{-2048, 5, 10}, {-1024, 4, 9}, {-512, 4, 8}, {-256, 4, 7}, {-128, 5, 6},
-                                 {-64, 5, 5}, {-32, 4, 5}, {0, 2, 7}, {128, 3, 7}, {256, 3, 8},
-                                 {512, 4, 9}, {1024, 4, 10}, {-2049, 6, 32}, {2048, 6, 32}},
-                                kLower | kUpper);
-constexpr auto kDefFS2 = define({{-1024, 4, 9}, {-512, 3, 8}, {-256, 4, 7}, {-128, 5, 6}, {-64, 5, 5},
-                                 {-32, 4, 5}, {0, 4, 5}, {32, 5, 5}, {64, 5, 6}, {128, 4, 7},
-                                 {256, 3, 8}, {512, 3, 9}, {1024, 3, 10}, {-1025, 5, 32}, {2048, 5, 32}},
-                                kLower | kUpper);
-constexpr auto kDefDS1 = define({{-15, 8, 3}, {-7, 9, 1}, {-5, 8, 1}, {-3, 9, 0}, {-2, 7, 0}, {-1, 4, 0},
-                                 {0, 2, 1}, {2, 5, 0}, {3, 6, 0}, {4, 3, 4}, {20, 6, 1}, {22, 4, 4},
-                                 {38, 4, 5}, {70, 5, 6}, {134, 5, 7}, {262, 6, 7}, {390, 7, 8},
-                                 {646, 6, 10}, {-16, 9, 32}, {1670, 9, 32}, {0, 2, 0}},
-                                kLower | kUpper | kOOB);
-constexpr auto kDefDS2 = define({{-31, 8, 4}, {-15, 9, 2}, {-11, 8, 2}, {-7, 9, 1}, {-5, 7, 1}, {-3, 4, 1},
-                                 {-1, 3, 1}, {1, 3, 1}, {3, 5, 1}, {5, 6, 1}, {7, 3, 5}, {39, 6, 2},
-                                 {43, 4, 5}, {75, 4, 6}, {139, 5, 7}, {267, 5, 8}, {523, 6, 8},
-                                 {779, 7, 9}, {1291, 6, 11}, {-32, 9, 32}, {3339, 9, 32}, {0, 2, 0}},
-                                kLower | kUpper | kOOB);
-constexpr auto kDefDS3 = define({{-21, 7, 4}, {-5, 8, 0}, {-4, 7, 0}, {-3, 5, 0}, {-2, 2, 2}, {2, 5, 0},
-                                 {3, 6, 0}, {4, 7, 0}, {5, 8, 0}, {6, 2, 6}, {70, 5, 5}, {102, 6, 5},
-                                 {134, 6, 6}, {198, 6, 7}, {326, 6, 8}, {582, 6, 9}, {1094, 6, 10},
-                                 {2118, 7, 11}, {-22, 8, 32}, {4166, 8, 32}, {0, 2, 0}},
-                                kLower | kUpper | kOOB);
-constexpr auto kDefDT1 = define({{1, 1, 0}, {2, 2, 1}, {4, 4, 0}, {5, 4, 1}, {7, 5, 1}, {9, 5, 2},
-                                 {13, 6, 2}, {17, 7, 2}, {21, 7, 3}, {29, 7, 4}, {45, 7, 5}, {77, 7, 6},
-                                 {141, 7, 32}},
-                                kUpper);
-constexpr auto kDefDT2 = define({{1, 1, 0}, {2, 2, 0}, {3, 3, 1}, {5, 5, 0}, {6, 5, 1}, {8, 6, 1},
-                                 {10, 7, 0}, {11, 7, 1}, {13, 7, 2}, {17, 7, 3}, {25, 7, 4}, {41, 8, 5},
-                                 {73, 8, 32}},
-                                kUpper);
-constexpr auto kDefDT3 = define({{1, 1, 0}, {2, 3, 0}, {3, 4, 0}, {4, 5, 0}, {5, 4, 1}, {7, 3, 3},
-                                 {15, 6, 1}, {17, 6, 2}, {21, 6, 3}, {29, 6, 4}, {45, 6, 5}, {77, 7, 6},
-                                 {141, 7, 32}},
-                                kUpper);
-constexpr auto kDefDT3Neg = define({{1, 2, 0}, {2, 3, 0}, {3, 4, 0}, {4, 5, 0}, {5, 4, 1}, {7, 3, 3},
-                                    {15, 6, 1}, {17, 6, 2}, {21, 6, 3}, {29, 6, 4}, {45, 6, 5},
-                                    {77, 7, 6}, {0, 2, 32}, {141, 7, 32}},
-                                   kLower | kUpper);
+constexpr auto kDefDW1 = define(
+    {{0, 1, 0}, {1, 2, 0}, {2, 3, 0}, {3, 4, 3}, {11, 5, 6}, {75, 6, 32}, {0, 6, 0}},
+    kUpper | kOOB);
+constexpr auto kDefDW2 = define(
+    {{-256, 8, 8}, {0, 1, 0}, {1, 2, 0}, {2, 3, 0}, {3, 4, 3}, {11, 5, 6}, {-257, 8, 32},
+     {75, 7, 32}, {0, 6, 0}},
+    kLower | kUpper | kOOB);
+constexpr auto kDefDH1 = define(
+    {{1, 1, 0}, {2, 2, 0}, {3, 3, 0}, {4, 4, 3}, {12, 5, 6}, {76, 5, 32}},
+    kUpper);
+constexpr auto kDefDH2 = define(
+    {{-255, 7, 8}, {1, 1, 0}, {2, 2, 0}, {3, 3, 0}, {4, 4, 3}, {12, 5, 6}, {-256, 7, 32},
+     {76, 6, 32}},
+    kLower | kUpper);
+constexpr auto kDefFS1 = define(
+    {{-2048, 5, 10}, {-1024, 4, 9}, {-512, 4, 8}, {-256, 4, 7}, {-128, 5, 6}, {-64, 5, 5},
+     {-32, 4, 5}, {0, 2, 7}, {128, 3, 7}, {256, 3, 8}, {512, 4, 9}, {1024, 4, 10}, {-2049, 6, 32},
+     {2048, 6, 32}},
+    kLower | kUpper);
+constexpr auto kDefFS2 = define(
+    {{-1024, 4, 9}, {-512, 3, 8}, {-256, 4, 7}, {-128, 5, 6}, {-64, 5, 5}, {-32, 4, 5}, {0, 4, 5},
+     {32, 5, 5}, {64, 5, 6}, {128, 4, 7}, {256, 3, 8}, {512, 3, 9}, {1024, 3, 10}, {-1025, 5, 32},
+     {2048, 5, 32}},
+    kLower | kUpper);
+constexpr auto kDefDS1 = define(
+    {{-15, 8, 3}, {-7, 9, 1}, {-5, 8, 1}, {-3, 9, 0}, {-2, 7, 0}, {-1, 4, 0}, {0, 2, 1}, {2, 5, 0},
+     {3, 6, 0}, {4, 3, 4}, {20, 6, 1}, {22, 4, 4}, {38, 4, 5}, {70, 5, 6}, {134, 5, 7}, {262, 6, 7},
+     {390, 7, 8}, {646, 6, 10}, {-16, 9, 32}, {1670, 9, 32}, {0, 2, 0}},
+    kLower | kUpper | kOOB);
+constexpr auto kDefDS2 = define(
+    {{-31, 8, 4}, {-15, 9, 2}, {-11, 8, 2}, {-7, 9, 1}, {-5, 7, 1}, {-3, 4, 1}, {-1, 3, 1},
+     {1, 3, 1}, {3, 5, 1}, {5, 6, 1}, {7, 3, 5}, {39, 6, 2}, {43, 4, 5}, {75, 4, 6}, {139, 5, 7},
+     {267, 5, 8}, {523, 6, 8}, {779, 7, 9}, {1291, 6, 11}, {-32, 9, 32}, {3339, 9, 32}, {0, 2, 0}},
+    kLower | kUpper | kOOB);
+constexpr auto kDefDS3 = define(
+    {{-21, 7, 4}, {-5, 8, 0}, {-4, 7, 0}, {-3, 5, 0}, {-2, 2, 2}, {2, 5, 0}, {3, 6, 0}, {4, 7, 0},
+     {5, 8, 0}, {6, 2, 6}, {70, 5, 5}, {102, 6, 5}, {134, 6, 6}, {198, 6, 7}, {326, 6, 8},
+     {582, 6, 9}, {1094, 6, 10}, {2118, 7, 11}, {-22, 8, 32}, {4166, 8, 32}, {0, 2, 0}},
+    kLower | kUpper | kOOB);
+constexpr auto kDefDT1 = define(
+    {{1, 1, 0}, {2, 2, 1}, {4, 4, 0}, {5, 4, 1}, {7, 5, 1}, {9, 5, 2}, {13, 6, 2}, {17, 7, 2},
+     {21, 7, 3}, {29, 7, 4}, {45, 7, 5}, {77, 7, 6}, {141, 7, 32}},
+    kUpper);
+constexpr auto kDefDT2 = define(
+    {{1, 1, 0}, {2, 2, 0}, {3, 3, 1}, {5, 5, 0}, {6, 5, 1}, {8, 6, 1}, {10, 7, 0}, {11, 7, 1},
+     {13, 7, 2}, {17, 7, 3}, {25, 7, 4}, {41, 8, 5}, {73, 8, 32}},
+    kUpper);
+constexpr auto kDefDT3 = define(
+    {{1, 1, 0}, {2, 3, 0}, {3, 4, 0}, {4, 5, 0}, {5, 4, 1}, {7, 3, 3}, {15, 6, 1}, {17, 6, 2},
+     {21, 6, 3}, {29, 6, 4}, {45, 6, 5}, {77, 7, 6}, {141, 7, 32}},
+    kUpper);
+constexpr auto kDefDT3Neg = define(
+    {{1, 2, 0}, {2, 3, 0}, {3, 4, 0}, {4, 5, 0}, {5, 4, 1}, {7, 3, 3}, {15, 6, 1}, {17, 6, 2},
+     {21, 6, 3}, {29, 6, 4}, {45, 6, 5}, {77, 7, 6}, {0, 2, 32}, {141, 7, 32}},
+    kLower | kUpper);
 constexpr auto kDefRD1 = define({{-2, 3, 0}, {-1, 3, 0}, {0, 1, 0}, {1, 3, 0}, {2, 3, 0}}, 0);
-constexpr auto kDefRD2 = define({{-24, 7, 4}, {-8, 6, 2}, {-4, 5, 1}, {-2, 4, 0}, {-1, 3, 0}, {0, 1, 0},
-                                 {1, 3, 0}, {2, 4, 0}, {3, 5, 1}, {5, 6, 2}, {9, 7, 4}, {-25, 7, 32},
-                                 {25, 7, 32}},
-                                kLower | kUpper);
+constexpr auto kDefRD2 = define(
+    {{-24, 7, 4}, {-8, 6, 2}, {-4, 5, 1}, {-2, 4, 0}, {-1, 3, 0}, {0, 1, 0}, {1, 3, 0}, {2, 4, 0},
+     {3, 5, 1}, {5, 6, 2}, {9, 7, 4}, {-25, 7, 32}, {25, 7, 32}},
+    kLower | kUpper);
 
 #define JHT_VALUES(def) values_of<def>(std::make_index_sequence<def.lines.size()>())
 constexpr auto kValA = JHT_VALUES(kDefA);
@@ -240,7 +249,8 @@ VltStatus jhtCompile(JhtTable* table, void* const* values, VltState* state) {
   }
   for (int32_t i = 0; i < table->lineCount; ++i) {
     const JhtLine& l = table->lines[i];
-    if (l.prefLen != 0) store[start[l.prefLen] + (l.code - table->firstCode[l.prefLen])] = values[i];
+    if (l.prefLen != 0)
+      store[start[l.prefLen] + (l.code - table->firstCode[l.prefLen])] = values[i];
   }
   table->compiled = 1;
   return VLT_OK;

@@ -19,11 +19,11 @@ struct VltState;
 inline constexpr int JHT_MAX_PREFLEN = 31;
 
 struct JhtLine {
-  uint32_t code;     /* prefix code, right-aligned; set by jhtSetCodes */
-  int32_t rangeLow;  /* lowest value; for a lower range line the value offsets count down from */
-  uint8_t prefLen;   /* 0: the line has no code */
-  uint8_t rangeLen;  /* offset bits after the prefix; 32 on range lines */
-  uint8_t flags[2];  /* 0 in the standard tables */
+  uint32_t code;    /* prefix code, right-aligned; set by jhtSetCodes */
+  int32_t rangeLow; /* lowest value; for a lower range line the value offsets count down from */
+  uint8_t prefLen;  /* 0: the line has no code */
+  uint8_t rangeLen; /* offset bits after the prefix; 32 on range lines */
+  uint8_t flags[2]; /* 0 in the standard tables */
 };
 static_assert(sizeof(JhtLine) == 12, "table lines are 12-byte records");
 
@@ -37,10 +37,10 @@ struct JhtTable {
   uint8_t reserved;
   int32_t lineCount;
   JhtLine* lines;
-  int32_t minLength;        /* shortest prefix in use (31 when there is none) */
-  uint8_t compiled;         /* the lookup is valid */
-  uint32_t firstCode[32];   /* first canonical code of each length */
-  uint32_t lastCode[32];    /* last code of each length; firstCode - 1 where there is none */
+  int32_t minLength;      /* shortest prefix in use (31 when there is none) */
+  uint8_t compiled;       /* the lookup is valid */
+  uint32_t firstCode[32]; /* first canonical code of each length */
+  uint32_t lastCode[32];  /* last code of each length; firstCode - 1 where there is none */
   /* lookup[0] is the value array (owned by run-time tables); lookup[n] points where the values of
      the codes of length n start, so code c of length n has value lookup[n][c - firstCode[n]]. */
   void* const* lookup[32];
@@ -63,24 +63,24 @@ void jhtCleanup(JhtTable* table, VltState* state);
 void jhtFree(JhtTable* table, VltState* state);
 
 /* The standard tables, in the order of the table selectors the segment flags carry. */
-extern const JhtTable stdhuffA;       /* B.1 */
-extern const JhtTable stdhuffDW1;     /* B.2 */
-extern const JhtTable stdhuffDW2;     /* B.3 */
-extern const JhtTable stdhuffDH1;     /* B.4 */
-extern const JhtTable stdhuffDH2;     /* B.5 */
-extern const JhtTable stdhuffFS1;     /* B.6 */
-extern const JhtTable stdhuffFS2;     /* B.7 */
-extern const JhtTable stdhuffDS1;     /* B.8 */
-extern const JhtTable stdhuffDS2;     /* B.9 */
-extern const JhtTable stdhuffDS3;     /* B.10 */
-extern const JhtTable stdhuffDT1;     /* B.11 */
-extern const JhtTable stdhuffDT2;     /* B.12 */
-extern const JhtTable stdhuffDT3;     /* B.13 */
+extern const JhtTable stdhuffA;   /* B.1 */
+extern const JhtTable stdhuffDW1; /* B.2 */
+extern const JhtTable stdhuffDW2; /* B.3 */
+extern const JhtTable stdhuffDH1; /* B.4 */
+extern const JhtTable stdhuffDH2; /* B.5 */
+extern const JhtTable stdhuffFS1; /* B.6 */
+extern const JhtTable stdhuffFS2; /* B.7 */
+extern const JhtTable stdhuffDS1; /* B.8 */
+extern const JhtTable stdhuffDS2; /* B.9 */
+extern const JhtTable stdhuffDS3; /* B.10 */
+extern const JhtTable stdhuffDT1; /* B.11 */
+extern const JhtTable stdhuffDT2; /* B.12 */
+extern const JhtTable stdhuffDT3; /* B.13 */
 /* B.13 with the value-1 line two bits long and a lower range line (code 01) from 0 downwards,
    so strips may also step backwards. */
 extern const JhtTable stdhuffDT3_neg;
-extern const JhtTable stdhuffRD1;     /* B.14 */
-extern const JhtTable stdhuffRD2;     /* B.15 */
+extern const JhtTable stdhuffRD1; /* B.14 */
+extern const JhtTable stdhuffRD2; /* B.15 */
 
 /* Table groups of the writers that choose a table; the index in a group is its selector. */
 extern const JhtTable* const dhtables[2];

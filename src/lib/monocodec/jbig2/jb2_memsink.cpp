@@ -43,10 +43,12 @@ VltStatus jb2NewMemoryDataSink(VltState* state, DataSink** sink) {
     state->free(chunk);
     state->free(s);
     // The list reports nothing of its own; allocations are reported here.
-    return list == nullptr && chunk != nullptr && st != VLT_OK ? st : Vlt_report(state, VLT_ERR_NOMEM);
+    return list == nullptr && chunk != nullptr && st != VLT_OK ? st
+                                                               : Vlt_report(state, VLT_ERR_NOMEM);
   }
   *m = MemSink{list, 0, nullptr, false};
-  *s = DataSink{chunk, JB2_MEMSINK_CHUNK, 0, 0, mdsink_moredata, mdsink_mark, mdsink_fillmark, m, state};
+  *s = DataSink{chunk,       JB2_MEMSINK_CHUNK, 0, 0,    mdsink_moredata,
+                mdsink_mark, mdsink_fillmark,   m, state};
   *sink = s;
   return VLT_OK;
 }

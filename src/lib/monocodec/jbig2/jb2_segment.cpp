@@ -39,7 +39,8 @@ VltStatus jb2WriteU32(Jb2File* file, DataSink* sink, uint32_t value) {
 
 VltStatus jb2EncodeSegmentHeader(Jb2File* file, const SegmentInfo* seg) {
   const int32_t count = seg->referredCount;
-  if (count < 0 || count >= (1 << 29) || (count > 0 && (seg->referred == nullptr || seg->referredRetain == nullptr)))
+  if (count < 0 || count >= (1 << 29) ||
+      (count > 0 && (seg->referred == nullptr || seg->referredRetain == nullptr)))
     return VLT_ERR_ASSERT;
   // Refuse a forward or self reference before anything is written.
   for (int32_t i = 0; i < count; ++i)
@@ -130,13 +131,13 @@ VltStatus jb2AddReferencedSegments(Jb2File* file, SegmentInfo* seg, SegmentInfo*
   if (!mono::checked_add(seg->referredCount, n, &total) ||
       !mono::checked_mul(static_cast<size_t>(total), sizeof(uint32_t), &numberBytes))
     return Vlt_report(st, VLT_ERR_NOMEM);
-  auto* numbers = static_cast<uint32_t*>(seg->referred != nullptr ? st->realloc(seg->referred, numberBytes)
-                                                                  : st->malloc(numberBytes));
+  auto* numbers = static_cast<uint32_t*>(
+      seg->referred != nullptr ? st->realloc(seg->referred, numberBytes) : st->malloc(numberBytes));
   if (numbers == nullptr) return Vlt_report(st, VLT_ERR_NOMEM);
   seg->referred = numbers;  // larger now; the count still says how much of it is in use
-  auto* flags = static_cast<uint8_t*>(seg->referredRetain != nullptr
-                                          ? st->realloc(seg->referredRetain, static_cast<size_t>(total))
-                                          : st->malloc(static_cast<size_t>(total)));
+  auto* flags = static_cast<uint8_t*>(
+      seg->referredRetain != nullptr ? st->realloc(seg->referredRetain, static_cast<size_t>(total))
+                                     : st->malloc(static_cast<size_t>(total)));
   if (flags == nullptr) return Vlt_report(st, VLT_ERR_NOMEM);
   seg->referredRetain = flags;
   for (int32_t i = 0; i < n; ++i) {
@@ -151,10 +152,14 @@ uint32_t ceillog2(uint32_t n) { return n <= 1 ? 0 : static_cast<uint32_t>(std::b
 
 uint32_t jb2ABContextsNeeded(const Jb2GenericParams* params) {
   switch (params->gbTemplate) {
-    case 0: return 65536;
-    case 1: return 8192;
+    case 0:
+      return 65536;
+    case 1:
+      return 8192;
     case 2:
-    case 3: return 1024;
-    default: return 1;
+    case 3:
+      return 1024;
+    default:
+      return 1;
   }
 }

@@ -37,8 +37,13 @@ enum : uint8_t {
 };
 
 /* External combination operators of regions. */
-enum : uint8_t { JB2_COMBOP_OR = 0, JB2_COMBOP_AND = 1, JB2_COMBOP_XOR = 2, JB2_COMBOP_XNOR = 3,
-                 JB2_COMBOP_REPLACE = 4 };
+enum : uint8_t {
+  JB2_COMBOP_OR = 0,
+  JB2_COMBOP_AND = 1,
+  JB2_COMBOP_XOR = 2,
+  JB2_COMBOP_XNOR = 3,
+  JB2_COMBOP_REPLACE = 4
+};
 
 struct Jb2RegionInfo {
   uint32_t width;
@@ -50,13 +55,13 @@ struct Jb2RegionInfo {
 
 struct Jb2PageInfo {
   uint32_t width;
-  uint32_t height;         /* 0xFFFFFFFF: not known yet (striped pages) */
-  uint32_t xResolution;    /* pixels per metre, 0 when unknown */
+  uint32_t height;      /* 0xFFFFFFFF: not known yet (striped pages) */
+  uint32_t xResolution; /* pixels per metre, 0 when unknown */
   uint32_t yResolution;
   uint8_t eventuallyLossless;
   uint8_t mightRefine;
   uint8_t defaultPixel;
-  uint8_t defaultCombOp;   /* 0-3 */
+  uint8_t defaultCombOp; /* 0-3 */
   uint8_t auxBuffers;
   uint8_t combOpOverridden;
   uint8_t striped;
@@ -74,7 +79,7 @@ struct Jb2Symbol {
   uint8_t* bits;
   int32_t wordsPerRow;
   uint32_t spare;
-  void* owner;       /* the caller's record for this symbol */
+  void* owner; /* the caller's record for this symbol */
   uint32_t spare2;
 };
 
@@ -88,17 +93,17 @@ struct Jb2RefinedBitmap {
 
 /* One placed symbol of a text region. */
 struct Jb2Instance {
-  int32_t x;                   /* left column in region coordinates */
-  int32_t y;                   /* top row */
+  int32_t x; /* left column in region coordinates */
+  int32_t y; /* top row */
   Jb2Symbol* symbol;
-  Jb2RefinedBitmap* refined;   /* null when placed unrefined */
-  void* user;                  /* the caller's record for this placement */
+  Jb2RefinedBitmap* refined; /* null when placed unrefined */
+  void* user;                /* the caller's record for this placement */
 };
 
 struct Jb2SymbolDict {
   int32_t count;
   Jb2Symbol* symbols;
-  uint8_t* genericContexts;    /* retained MQ contexts, or null */
+  uint8_t* genericContexts; /* retained MQ contexts, or null */
   uint8_t* refineContexts;
 };
 
@@ -112,7 +117,7 @@ struct Jb2TextRegion {
 struct Jb2GenericRegion {
   uint8_t mmr;
   Jb2GenericParams params;
-  uint8_t* data;               /* coded bitmap: the writer copies it as it is when set */
+  uint8_t* data; /* coded bitmap: the writer copies it as it is when set */
   uint32_t dataLength;
 };
 
@@ -124,23 +129,23 @@ struct HalftonePattern {
 };
 
 struct Jb2PatternDict {
-  int32_t count;               /* GRAYMAX + 1 */
-  uint16_t width;              /* HDPW */
-  uint16_t height;             /* HDPH */
+  int32_t count;   /* GRAYMAX + 1 */
+  uint16_t width;  /* HDPW */
+  uint16_t height; /* HDPH */
   HalftonePattern* patterns;
 };
 
 struct SegmentInfo;
 
 struct Jb2HalftoneRegion {
-  VltImage* gray;              /* Short image, HGW x HGH cells, one pattern index per cell */
-  int32_t gridX;               /* HGX, 1/256 pixel */
-  int32_t gridY;               /* HGY */
-  int32_t vectorX;             /* HRX, written as 16 bits */
-  int32_t vectorY;             /* HRY */
-  uint8_t combOp;              /* HCOMBOP */
-  uint8_t defaultPixel;        /* HDEFPIXEL */
-  SegmentInfo* patternDict;    /* the referred pattern dictionary, not owned */
+  VltImage* gray;           /* Short image, HGW x HGH cells, one pattern index per cell */
+  int32_t gridX;            /* HGX, 1/256 pixel */
+  int32_t gridY;            /* HGY */
+  int32_t vectorX;          /* HRX, written as 16 bits */
+  int32_t vectorY;          /* HRY */
+  uint8_t combOp;           /* HCOMBOP */
+  uint8_t defaultPixel;     /* HDEFPIXEL */
+  SegmentInfo* patternDict; /* the referred pattern dictionary, not owned */
 };
 
 struct Jb2Extension {
@@ -152,16 +157,16 @@ struct Jb2Extension {
 struct SegmentInfo {
   uint32_t number;
   uint32_t dataLength;
-  uint32_t page;               /* page association */
+  uint32_t page; /* page association */
   int32_t referredCount;
-  uint32_t* referred;          /* owned, one per referred segment */
-  uint8_t* referredRetain;     /* owned, one per referred segment */
+  uint32_t* referred;      /* owned, one per referred segment */
+  uint8_t* referredRetain; /* owned, one per referred segment */
   uint8_t type;
-  uint8_t retain;              /* retain-this flag */
-  uint8_t deferred;            /* deferred non-retain flag */
+  uint8_t retain;   /* retain-this flag */
+  uint8_t deferred; /* deferred non-retain flag */
   Jb2RegionInfo region;
   uint8_t hasBitmap;
-  VltImage* bitmap;            /* Packed region bitmap */
+  VltImage* bitmap; /* Packed region bitmap */
   union {
     Jb2PageInfo pageInfo;
     Jb2EndOfStripe endOfStripe;
@@ -190,8 +195,8 @@ VltStatus jb2EndSegment(Jb2File* file, SegmentInfo* segment);
 VltStatus jb2EncodeRegSegment(Jb2File* file, DataSink* sink, const Jb2RegionInfo* region);
 /* Appends the numbers of n segments to the referred-to list with retain flags 0. 1 (reported)
    without memory, 10003 for a count without a list; the record is unchanged on failure. */
-VltStatus jb2AddReferencedSegments(Jb2File* file, SegmentInfo* segment, SegmentInfo* const* referred,
-                                   int32_t n);
+VltStatus jb2AddReferencedSegments(Jb2File* file, SegmentInfo* segment,
+                                   SegmentInfo* const* referred, int32_t n);
 
 /* Writes bytes into a sink: 2001 (reported) when the sink stores fewer. */
 VltStatus jb2WriteBytes(Jb2File* file, DataSink* sink, const uint8_t* bytes, uint32_t n);

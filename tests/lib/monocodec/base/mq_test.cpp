@@ -209,6 +209,39 @@ TEST(MqCoder, LongRunInOneContextCompressesAndDecodesBack) {
   }
 }
 
+// Runs of equal decisions coded in one call give the stream that coding them one by one gives:
+// long and short runs, of the more and the less probable symbol, switching contexts between runs.
+TEST(MqCoder, RunsCodeAsSingleDecisionsDo) {
+  std::mt19937 rng(17);
+  std::vector<Decision> ds;
+  struct Run {
+    uint32_t cx;
+    int bit;
+    uint32_t n;
+  };
+  std::vector<Run> runs;
+  for (int i = 0; i < 3000; ++i) {
+    const uint32_t n = rng() % 4 == 0 ? 1 + rng() % 5000 : 1 + rng() % 6;
+    const Run r{static_cast<uint32_t>(rng() % 3), rng() % 5 == 0 ? 1 : 0, n};
+    runs.push_back(r);
+    for (uint32_t k = 0; k < n; ++k) ds.push_back({r.cx, r.bit});
+  }
+  std::vector<uint8_t> out;
+  std::vector<uint8_t> cx(3, 0);
+  MqEncoder enc;
+  VltEncode_mqeInit(&enc, append_byte, &out, nullptr);
+  for (const Run& r : runs) ASSERT_EQ(VltEncode_mqeEncodeRun(&enc, &cx[r.cx], r.bit, r.n), 1);
+  ASSERT_EQ(VltEncode_mqeFlush(&enc), 1);
+  EXPECT_EQ(out, encode(ds, 3));
+  // A run that meets a refusing byte-out stops with the failure.
+  LimitedSink sink{{}, 0};
+  VltEncode_mqeInit(&enc, limited_byte, &sink, nullptr);
+  uint8_t one = 0;
+  int ok = 1;
+  for (int i = 0; i < 1000 && ok; ++i) ok = VltEncode_mqeEncodeRun(&enc, &one, i & 1, 3);
+  EXPECT_EQ(ok, 0);
+}
+
 TEST(MqCoder, ByteOutFailureStopsTheEncoder) {
   std::vector<Decision> ds;
   std::mt19937 rng(3);

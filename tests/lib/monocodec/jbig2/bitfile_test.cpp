@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "jb2_fixture.h"
 #include "jb2_bitfile.h"
+#include "jb2_fixture.h"
 #include "jb2_test_stream.h"
 
 namespace {
@@ -72,7 +72,8 @@ TEST_F(BitFileTest, RandomFieldsRoundTripThroughSuspendsAndWindows) {
     EXPECT_GT(coded.size(), 16384u * 2);
     EXPECT_GT(direct, 0u);
   }
-  for (const std::vector<uint32_t>& windows : {std::vector<uint32_t>{1u << 20}, {1}, {5, 2, 7}, {3, 16384}}) {
+  for (const std::vector<uint32_t>& windows :
+       {std::vector<uint32_t>{1u << 20}, {1}, {5, 2, 7}, {3, 16384}}) {
     SCOPED_TRACE(windows.front());
     WindowSource w(state, coded, windows);
     DataSource* src = &w.source;
@@ -176,7 +177,8 @@ TEST_F(BitFileTest, OpenFailures) {
   // An empty source without a refill, and one whose refill brings nothing.
   DataSource none{nullptr, 0, 0, nullptr, nullptr, state};
   EXPECT_EQ(jbfOpenFromDataSource(&none, &f), VLT_ERR_NULL);
-  DataSource dry{nullptr, 0, 0, [](DataSource*, void*) -> VltStatus { return VLT_OK; }, nullptr, state};
+  DataSource dry{nullptr, 0,    0, [](DataSource*, void*) -> VltStatus { return VLT_OK; },
+                 nullptr, state};
   EXPECT_EQ(jbfOpenFromDataSource(&dry, &f), VLT_ERR_IO_LENGTH);
   const Bytes one = {1};
   DataSource src{one.data(), 1, 0, nullptr, nullptr, state};

@@ -58,7 +58,8 @@ TEST_F(GenericTest, EveryCodingDecodesToTheSameBitmap) {
   bitmaps.emplace_back("repeated rows", stripes);
   for (const GenericConfig& c : jb2test::generic_configs()) {
     for (const auto& [name, bm] : bitmaps) {
-      SCOPED_TRACE(c.name + " on " + name + " " + std::to_string(bm.width) + "x" + std::to_string(bm.height));
+      SCOPED_TRACE(c.name + " on " + name + " " + std::to_string(bm.width) + "x" +
+                   std::to_string(bm.height));
       const Bytes data = write(bm, c);
       ASSERT_EQ(first_difference(bm, jb2test::decode_generic_data(data, state)), "");
       // Pixels past the width never reach the code.
@@ -82,7 +83,8 @@ TEST_F(GenericTest, SegmentBytesAroundTheCodedData) {
   for (const GenericConfig& g : jb2test::generic_configs()) {
     SCOPED_TRACE(g.name);
     const Bytes d = write(filled(8, 2, 1), g);
-    const uint8_t flags = g.mmr ? 0x01 : static_cast<uint8_t>(g.params.gbTemplate << 1 | (g.params.tpgdon ? 8 : 0));
+    const uint8_t flags =
+        g.mmr ? 0x01 : static_cast<uint8_t>(g.params.gbTemplate << 1 | (g.params.tpgdon ? 8 : 0));
     ASSERT_GE(d.size(), 18u);
     EXPECT_EQ(d[17], flags);
     if (g.mmr) continue;
@@ -133,13 +135,38 @@ TEST_F(GenericTest, RefusesWhatItCannotCode) {
     VltStatus status;
   };
   const Case cases[] = {
-      {"a refinement region's type", JB2_SEG_REFINE_IMMEDIATE, nominal, 10, 10, true, VLT_ERR_ASSERT},
-      {"a region larger than its bitmap", JB2_SEG_GENERIC_IMMEDIATE, nominal, 11, 10, true, VLT_ERR_ASSERT},
+      {"a refinement region's type", JB2_SEG_REFINE_IMMEDIATE, nominal, 10, 10, true,
+       VLT_ERR_ASSERT},
+      {"a region larger than its bitmap", JB2_SEG_GENERIC_IMMEDIATE, nominal, 11, 10, true,
+       VLT_ERR_ASSERT},
       {"nothing to code", JB2_SEG_GENERIC_IMMEDIATE, nominal, 10, 10, false, VLT_ERR_ASSERT},
-      {"template 4", JB2_SEG_GENERIC_IMMEDIATE, {4, {3, -3, 2, -2}, {-1, -1, -2, -2}, 0}, 10, 10, true, VLT_ERR_PARAM},
-      {"an adaptive pixel not yet coded", JB2_SEG_GENERIC_IMMEDIATE, {2, {0}, {0}, 0}, 10, 10, true, VLT_ERR_PARAM},
-      {"an adaptive pixel to the right", JB2_SEG_GENERIC_IMMEDIATE, {1, {1}, {0}, 0}, 10, 10, true, VLT_ERR_PARAM},
-      {"an adaptive pixel below", JB2_SEG_GENERIC_IMMEDIATE, {0, {3, -3, 2, -5}, {-1, -1, -2, 1}, 0}, 10, 10, true,
+      {"template 4",
+       JB2_SEG_GENERIC_IMMEDIATE,
+       {4, {3, -3, 2, -2}, {-1, -1, -2, -2}, 0},
+       10,
+       10,
+       true,
+       VLT_ERR_PARAM},
+      {"an adaptive pixel not yet coded",
+       JB2_SEG_GENERIC_IMMEDIATE,
+       {2, {0}, {0}, 0},
+       10,
+       10,
+       true,
+       VLT_ERR_PARAM},
+      {"an adaptive pixel to the right",
+       JB2_SEG_GENERIC_IMMEDIATE,
+       {1, {1}, {0}, 0},
+       10,
+       10,
+       true,
+       VLT_ERR_PARAM},
+      {"an adaptive pixel below",
+       JB2_SEG_GENERIC_IMMEDIATE,
+       {0, {3, -3, 2, -5}, {-1, -1, -2, 1}, 0},
+       10,
+       10,
+       true,
        VLT_ERR_PARAM},
   };
   for (const Case& c : cases) {
@@ -163,8 +190,8 @@ TEST_F(GenericTest, MmrBufferGrowsAndTinyBitmapsNeedNoEmptyAllocation) {
   EXPECT_GT(d.size() - 18, static_cast<size_t>(301 * 120 / 8));
   EXPECT_EQ(first_difference(noise, jb2test::decode_generic_data(d, state)), "");
   // An allocator that answers 0 bytes with nothing, as some C libraries do.
-  VltMemFuncs strict{[](size_t n) { return n == 0 ? nullptr : std::malloc(n); }, std::free, std::calloc,
-                     std::realloc};
+  VltMemFuncs strict{[](size_t n) { return n == 0 ? nullptr : std::malloc(n); }, std::free,
+                     std::calloc, std::realloc};
   VltState* s2 = nullptr;
   ASSERT_EQ(Vlt_initVltState(&s2, &strict, nullptr, nullptr, nullptr, 0, 0), VLT_OK);
   for (const RefBitmap& bm : {filled(1, 1, 1), filled(7, 1, 0), filled(1, 7, 1)}) {

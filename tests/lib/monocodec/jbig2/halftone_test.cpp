@@ -29,7 +29,8 @@ struct Written {
 };
 
 struct HalftoneTest : Jb2Test {
-  Written write(HalftoneSample& h, bool mqDict, bool mqRegion, uint32_t dictTemplate = 2, uint32_t regionTemplate = 0) {
+  Written write(HalftoneSample& h, bool mqDict, bool mqRegion, uint32_t dictTemplate = 2,
+                uint32_t regionTemplate = 0) {
     MemoryStream s(state);
     Jb2FileParams* p = jb2GetFileParams(s.file());
     p->pdArith = mqDict;
@@ -118,8 +119,9 @@ TEST_F(HalftoneTest, PatternsAndGreyValuesComeBack) {
       {40, 2, 3, 5, 5, false, true, 0, 1},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.n) + " patterns " + std::to_string(c.pw) + "x" + std::to_string(c.ph) +
-                 (c.mqDict ? " MQ" : " MMR") + " dictionary," + (c.mqRegion ? " MQ" : " MMR") + " region");
+    SCOPED_TRACE(std::to_string(c.n) + " patterns " + std::to_string(c.pw) + "x" +
+                 std::to_string(c.ph) + (c.mqDict ? " MQ" : " MMR") + " dictionary," +
+                 (c.mqRegion ? " MQ" : " MMR") + " region");
     HalftoneSample h(state, c.pw, c.ph, c.n, c.gw, c.gh, 21);
     const Written w = write(h, c.mqDict, c.mqRegion, c.dictTemplate, c.regionTemplate);
     EXPECT_EQ(w.dict.type, JB2_SEG_PATTERN_DICT);
@@ -127,7 +129,8 @@ TEST_F(HalftoneTest, PatternsAndGreyValuesComeBack) {
     EXPECT_EQ(w.dict.data.at(0), c.mqDict ? c.dictTemplate << 1 : 1u);
     const std::vector<RefBitmap> patterns = read_dict(w.dict.data);
     ASSERT_EQ(patterns.size(), static_cast<size_t>(c.n));
-    for (int i = 0; i < c.n; ++i) EXPECT_EQ(first_difference(h.bitmaps[i], patterns[i]), "") << "pattern " << i;
+    for (int i = 0; i < c.n; ++i)
+      EXPECT_EQ(first_difference(h.bitmaps[i], patterns[i]), "") << "pattern " << i;
     EXPECT_EQ(w.region.referred, std::vector<uint32_t>{w.dict.number});
     EXPECT_EQ(w.region.data.at(17), c.mqRegion ? c.regionTemplate << 1 : 1u);
     int bpp = 0;
@@ -163,8 +166,9 @@ TEST_F(HalftoneTest, FieldBytesAndEdgeCases) {
     const auto segs = parse_segments(s.finish(), false);
     const Bytes& d = segs.at(1).data;
     EXPECT_EQ(Bytes(d.begin(), d.begin() + 38),
-              Bytes({0, 0, 0, 50, 0, 0, 0, 60, 0, 0, 0, 5, 0, 0, 0, 6, 0, 0xA1, 0, 0, 0, 2, 0, 0, 0, 3, 0xFF, 0xFF,
-                     0xFE, 0xD4, 0, 1, 0x11, 0x70, 0x23, 0x45, 0x00, 0x80}));
+              Bytes({0,    0,    0,    50,   0,    0, 0,    60,   0,    0,    0,    5,   0,
+                     0,    0,    6,    0,    0xA1, 0, 0,    0,    2,    0,    0,    0,   3,
+                     0xFF, 0xFF, 0xFE, 0xD4, 0,    1, 0x11, 0x70, 0x23, 0x45, 0x00, 0x80}));
   }
   // MQ with the default template: flags 0.
   {

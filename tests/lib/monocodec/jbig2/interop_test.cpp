@@ -52,11 +52,13 @@ struct InteropTest : Jb2Test {
     const int h = bm.height;
     VltImage* im = jb2test::packed_image(state, bm);
     const Bytes file = jb2test::t88_file(
-        state, {static_cast<uint32_t>(bm.width), static_cast<uint32_t>(h * static_cast<int>(configs.size()))},
+        state,
+        {static_cast<uint32_t>(bm.width),
+         static_cast<uint32_t>(h * static_cast<int>(configs.size()))},
         [&](Jb2File* f) -> VltStatus {
           for (size_t i = 0; i < configs.size(); ++i) {
-            SegmentInfo seg = jb2test::generic_record(im, 0, static_cast<uint32_t>(i) * h, configs[i].mmr,
-                                                      configs[i].params);
+            SegmentInfo seg = jb2test::generic_record(im, 0, static_cast<uint32_t>(i) * h,
+                                                      configs[i].mmr, configs[i].params);
             if (const VltStatus st = jb2EncodeGenRegion(f, &seg); st != VLT_OK) return st;
           }
           return VLT_OK;
@@ -67,7 +69,8 @@ struct InteropTest : Jb2Test {
     ASSERT_EQ(decoded.page.width, bm.width);
     ASSERT_EQ(decoded.page.height, h * static_cast<int>(configs.size()));
     for (size_t i = 0; i < configs.size(); ++i)
-      EXPECT_EQ(first_difference(bm, crop(decoded.page, 0, static_cast<int>(i) * h, bm.width, h)), "")
+      EXPECT_EQ(first_difference(bm, crop(decoded.page, 0, static_cast<int>(i) * h, bm.width, h)),
+                "")
           << configs[i].name;
   }
 };
@@ -88,8 +91,11 @@ TEST_F(InteropTest, GenericRegionsOfEveryCodingAndWidth) {
   for (int w : {1, 31, 32, 33, 1000, 2550}) {
     const int h = w >= 1000 ? 48 : 40;
     const RefBitmap text = inked_crop(w < 2550 ? chart : page, w, h);
-    for (const auto& [name, bm] : {std::pair<const char*, RefBitmap>{"noise", monotest::make_noise(w, h, 0.5, 3)},
-                                   {"text", text}, {"white", filled(w, h, 0)}, {"black", filled(w, h, 1)}}) {
+    for (const auto& [name, bm] :
+         {std::pair<const char*, RefBitmap>{"noise", monotest::make_noise(w, h, 0.5, 3)},
+          {"text", text},
+          {"white", filled(w, h, 0)},
+          {"black", filled(w, h, 1)}}) {
       SCOPED_TRACE(std::string(name) + " of width " + std::to_string(w));
       check_bands(bm, configs);
     }
@@ -119,8 +125,10 @@ TEST_F(InteropTest, HalftoneRegions) {
   };
   for (int n : {2, 16}) {
     for (bool mq : {false, true}) {
-      for (const Grid& g : {Grid{"straight", 0, 0, 4 * 256, 0}, Grid{"turned", 3 * 256 + 77, -200, 900, 170}}) {
-        SCOPED_TRACE(std::to_string(n) + " patterns, " + (mq ? "MQ, " : "MMR, ") + g.name + " grid");
+      for (const Grid& g :
+           {Grid{"straight", 0, 0, 4 * 256, 0}, Grid{"turned", 3 * 256 + 77, -200, 900, 170}}) {
+        SCOPED_TRACE(std::to_string(n) + " patterns, " + (mq ? "MQ, " : "MMR, ") + g.name +
+                     " grid");
         jb2test::HalftoneSample h(state, 4, 5, n, 37, 23, static_cast<uint32_t>(n));
         Jb2FileParams params{};
         params.pdArith = mq;
@@ -129,7 +137,10 @@ TEST_F(InteropTest, HalftoneRegions) {
         const uint32_t w = 160, ht = 130;
         const Bytes file = jb2test::t88_file(
             state, {w + 11, ht + 9},
-            [&](Jb2File* f) { return h.write(f, 11, 9, w, ht, g.gridX, g.gridY, g.vectorX, g.vectorY); }, &params);
+            [&](Jb2File* f) {
+              return h.write(f, 11, 9, w, ht, g.gridX, g.gridY, g.vectorX, g.vectorY);
+            },
+            &params);
         const auto decoded = monotest::jbig2dec_decode(file);
         EXPECT_EQ(decoded.messages, "");
         RefBitmap want(static_cast<int>(w) + 11, static_cast<int>(ht) + 9);

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
-#include <utility>
 #include <stdexcept>
+#include <utility>
 
 #include "fax_decode.h"
 #include "vlt_state.h"
@@ -77,7 +77,8 @@ Bytes t88_file(VltState* state, const PageSpec& page, const SegmentWriter& segme
   MemoryStream s(state);
   if (params != nullptr) jb2SetFileParams(s.file(), params);
   // File header: the identification string, sequential organisation, one page.
-  static constexpr uint8_t kHeader[] = {0x97, 'J', 'B', '2', 0x0D, 0x0A, 0x1A, 0x0A, 0x01, 0, 0, 0, 1};
+  static constexpr uint8_t kHeader[] = {0x97, 'J',  'B', '2', 0x0D, 0x0A, 0x1A,
+                                        0x0A, 0x01, 0,   0,   0,    1};
   check(jb2WriteBytes(s.file(), s.sink(), kHeader, sizeof kHeader), "file header");
   SegmentInfo info{};
   info.page = 1;
@@ -100,11 +101,13 @@ Bytes t88_file(VltState* state, const PageSpec& page, const SegmentWriter& segme
 std::vector<ParsedSegment> parse_segments(const Bytes& s, bool fileHeader) {
   size_t at = 0;
   auto need = [&](size_t n) {
-    if (s.size() - at < n) throw std::runtime_error("stream ends inside a segment header at " + std::to_string(at));
+    if (s.size() - at < n)
+      throw std::runtime_error("stream ends inside a segment header at " + std::to_string(at));
   };
   auto u32 = [&]() {
     need(4);
-    const uint32_t v = uint32_t(s[at]) << 24 | uint32_t(s[at + 1]) << 16 | uint32_t(s[at + 2]) << 8 | s[at + 3];
+    const uint32_t v =
+        uint32_t(s[at]) << 24 | uint32_t(s[at + 1]) << 16 | uint32_t(s[at + 2]) << 8 | s[at + 3];
     at += 4;
     return v;
   };
@@ -175,7 +178,8 @@ VltImage* packed_image(VltState* state, const monotest::RefBitmap& bm, bool dirt
     std::memset(row, 0, static_cast<size_t>(im->hdr.bytesPerLine));
     std::memcpy(row, bm.row(y), bm.stride);
     if (dirtyPadding)
-      for (int x = bm.width; x < im->hdr.bytesPerLine * 8; ++x) row[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
+      for (int x = bm.width; x < im->hdr.bytesPerLine * 8; ++x)
+        row[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
     else if (bm.width % 8 != 0)
       row[bm.width >> 3] &= static_cast<uint8_t>(0xFF00u >> (bm.width & 7));
   }
@@ -194,8 +198,8 @@ SegmentInfo generic_record(VltImage* bitmap, uint32_t x, uint32_t y, bool mmr,
   SegmentInfo seg{};
   seg.page = 1;
   seg.type = JB2_SEG_GENERIC_IMMEDIATE;
-  seg.region = Jb2RegionInfo{static_cast<uint32_t>(bitmap->hdr.width), static_cast<uint32_t>(bitmap->hdr.height),
-                             x, y, JB2_COMBOP_OR};
+  seg.region = Jb2RegionInfo{static_cast<uint32_t>(bitmap->hdr.width),
+                             static_cast<uint32_t>(bitmap->hdr.height), x, y, JB2_COMBOP_OR};
   seg.hasBitmap = 1;
   seg.bitmap = bitmap;
   seg.body.generic.mmr = mmr ? 1 : 0;
@@ -208,8 +212,8 @@ monotest::RefBitmap mmr_decode(const uint8_t* data, size_t size, int width, int 
   const int words = (width + 31) / 32;
   std::vector<uint32_t> rows(static_cast<size_t>(words) * static_cast<size_t>(height) + 1, 0);
   size_t taken = 0;
-  check(g4Decode(rows.data(), width, height, words, 0, width - 1, height - 1, data, size, eob ? 1 : 0, &taken,
-                 state),
+  check(g4Decode(rows.data(), width, height, words, 0, width - 1, height - 1, data, size,
+                 eob ? 1 : 0, &taken, state),
         "g4Decode");
   if (used != nullptr) *used = taken;
   monotest::RefBitmap bm(width, height);
@@ -221,7 +225,9 @@ monotest::RefBitmap mmr_decode(const uint8_t* data, size_t size, int width, int 
 
 monotest::RefBitmap decode_generic_data(const Bytes& d, VltState* state) {
   if (d.size() < 18) throw std::runtime_error("generic region data too short");
-  auto be32 = [&](size_t at) { return uint32_t(d[at]) << 24 | uint32_t(d[at + 1]) << 16 | uint32_t(d[at + 2]) << 8 | d[at + 3]; };
+  auto be32 = [&](size_t at) {
+    return uint32_t(d[at]) << 24 | uint32_t(d[at + 1]) << 16 | uint32_t(d[at + 2]) << 8 | d[at + 3];
+  };
   const int w = static_cast<int>(be32(0)), h = static_cast<int>(be32(4));
   const uint8_t flags = d[17];
   size_t at = 18;
@@ -260,7 +266,11 @@ std::vector<GenericConfig> generic_configs() {
       for (uint8_t tp = 0; tp < 2; ++tp) {
         GenericConfig c;
         c.name = std::string("T");
-        c.name.append(std::to_string(t)).append(" ").append(at->name).append(" AT").append(tp ? " TPGDON" : "");
+        c.name.append(std::to_string(t))
+            .append(" ")
+            .append(at->name)
+            .append(" AT")
+            .append(tp ? " TPGDON" : "");
         c.params.gbTemplate = t;
         std::copy(at->x, at->x + 4, c.params.atx);
         std::copy(at->y, at->y + 4, c.params.aty);
@@ -270,19 +280,30 @@ std::vector<GenericConfig> generic_configs() {
   return out;
 }
 
-HalftoneSample::HalftoneSample(VltState* state, int pw, int ph, int n, int gw, int gh, uint32_t seed)
-    : patternWidth(pw), patternHeight(ph), patterns(n), gridWidth(gw), gridHeight(gh), state_(state) {
+HalftoneSample::HalftoneSample(VltState* state, int pw, int ph, int n, int gw, int gh,
+                               uint32_t seed)
+    : patternWidth(pw),
+      patternHeight(ph),
+      patterns(n),
+      gridWidth(gw),
+      gridHeight(gh),
+      state_(state) {
   std::mt19937 rng(seed);
   const int wpr = (pw + 31) / 32;
   for (int i = 0; i < n; ++i) {
-    bitmaps.push_back(monotest::make_noise(pw, ph, 0.1 + 0.8 * i / std::max(1, n - 1), seed + static_cast<uint32_t>(i)));
+    bitmaps.push_back(monotest::make_noise(pw, ph, 0.1 + 0.8 * i / std::max(1, n - 1),
+                                           seed + static_cast<uint32_t>(i)));
     Bytes w(static_cast<size_t>(wpr) * 4 * static_cast<size_t>(ph), 0);
-    for (int y = 0; y < ph; ++y) std::memcpy(w.data() + static_cast<size_t>(y) * wpr * 4, bitmaps[i].row(y), bitmaps[i].stride);
+    for (int y = 0; y < ph; ++y)
+      std::memcpy(w.data() + static_cast<size_t>(y) * wpr * 4, bitmaps[i].row(y),
+                  bitmaps[i].stride);
     words_.push_back(std::move(w));
   }
-  for (int i = 0; i < n; ++i) records_.push_back(HalftonePattern{words_[i].data(), static_cast<uint16_t>(wpr), 0});
+  for (int i = 0; i < n; ++i)
+    records_.push_back(HalftonePattern{words_[i].data(), static_cast<uint16_t>(wpr), 0});
   dict.page = 1;
-  dict.body.patternDict = Jb2PatternDict{n, static_cast<uint16_t>(pw), static_cast<uint16_t>(ph), records_.data()};
+  dict.body.patternDict =
+      Jb2PatternDict{n, static_cast<uint16_t>(pw), static_cast<uint16_t>(ph), records_.data()};
   VltImage* g = nullptr;
   check(VltImage_new(state, VLT_IMAGE_SHORT, gw, gh, &g), "VltImage_new");
   for (int y = 0; y < gh; ++y)
@@ -300,8 +321,9 @@ HalftoneSample::HalftoneSample(VltState* state, int pw, int ph, int n, int gw, i
 
 HalftoneSample::~HalftoneSample() { VltImage_free(region.body.halftone.gray); }
 
-VltStatus HalftoneSample::write(Jb2File* file, uint32_t x, uint32_t y, uint32_t width, uint32_t height,
-                                int32_t gridX, int32_t gridY, int32_t vectorX, int32_t vectorY) {
+VltStatus HalftoneSample::write(Jb2File* file, uint32_t x, uint32_t y, uint32_t width,
+                                uint32_t height, int32_t gridX, int32_t gridY, int32_t vectorX,
+                                int32_t vectorY) {
   if (const VltStatus st = jb2EncodeHTDict(file, &dict); st != VLT_OK) return st;
   referred_ = dict.number;
   region.referredCount = 1;
@@ -319,12 +341,14 @@ VltStatus HalftoneSample::write(Jb2File* file, uint32_t x, uint32_t y, uint32_t 
 
 monotest::RefBitmap HalftoneSample::render() const {
   const Jb2HalftoneRegion& h = region.body.halftone;
-  monotest::RefBitmap out(static_cast<int>(region.region.width), static_cast<int>(region.region.height));
+  monotest::RefBitmap out(static_cast<int>(region.region.width),
+                          static_cast<int>(region.region.height));
   for (int m = 0; m < gridHeight; ++m)
     for (int n = 0; n < gridWidth; ++n) {
       const int x0 = (h.gridX + m * h.vectorY + n * h.vectorX) >> 8;
       const int y0 = (h.gridY + m * h.vectorX - n * h.vectorY) >> 8;
-      const monotest::RefBitmap& p = bitmaps[static_cast<size_t>(gray[static_cast<size_t>(m * gridWidth + n)])];
+      const monotest::RefBitmap& p =
+          bitmaps[static_cast<size_t>(gray[static_cast<size_t>(m * gridWidth + n)])];
       for (int v = 0; v < patternHeight; ++v)
         for (int u = 0; u < patternWidth; ++u) {
           const int x = x0 + u, y = y0 + v;

@@ -133,8 +133,8 @@ class HalftoneSample {
   HalftoneSample& operator=(const HalftoneSample&) = delete;
 
   // Writes the dictionary, then the region at (x, y) of page 1 with the given grid.
-  VltStatus write(Jb2File* file, uint32_t x, uint32_t y, uint32_t width, uint32_t height, int32_t gridX,
-                  int32_t gridY, int32_t vectorX, int32_t vectorY);
+  VltStatus write(Jb2File* file, uint32_t x, uint32_t y, uint32_t width, uint32_t height,
+                  int32_t gridX, int32_t gridY, int32_t vectorX, int32_t vectorY);
   // The region's bitmap as the standard renders it (OR of the patterns on the default pixel 0).
   monotest::RefBitmap render() const;
 

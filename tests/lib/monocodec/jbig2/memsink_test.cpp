@@ -69,7 +69,7 @@ TEST_F(MemSinkTest, MarkedFieldIsFilledAcrossChunkEnds) {
     put(before);
     ASSERT_EQ(dsMark(sink, 4), VLT_OK);
     EXPECT_EQ(dsCount(sink), before);  // reserved bytes are not counted
-    put(40000, 9);                      // the field ends up in a finished chunk
+    put(40000, 9);                     // the field ends up in a finished chunk
     const uint8_t len[4] = {0xDE, 0xAD, 0xBE, 0xEF};
     ASSERT_EQ(dsFillMark(sink, 4, len), VLT_OK);
     Bytes out;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "jb2_fixture.h"
 #include "jb2_encode.h"
+#include "jb2_fixture.h"
 #include "jb2_test_stream.h"
 
 namespace {
@@ -21,7 +21,8 @@ Bytes hex(const std::string& s) {
   std::string digits;
   for (char c : s)
     if (c != ' ') digits += c;
-  for (size_t i = 0; i + 1 < digits.size(); i += 2) b.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < digits.size(); i += 2)
+    b.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
   return b;
 }
 
@@ -98,19 +99,72 @@ TEST_F(SegmentTest, HeaderVectors) {
   const std::vector<uint8_t> none;
   const HeaderCase cases[] = {
       {"nothing referred", 3, 38, 1, 0, 0, {}, {}, "00000003 26 00 01 01020304"},
-      {"one-byte referred numbers up to 256", 256, 38, 1, 0, 0, {255}, {0}, "00000100 26 20 FF 01 01020304"},
-      {"two-byte numbers from 257", 257, 38, 1, 0, 0, {255}, {0}, "00000101 26 20 00FF 01 01020304"},
-      {"two-byte numbers up to 65536", 65536, 38, 1, 0, 0, {300}, {0}, "00010000 26 20 012C 01 01020304"},
-      {"four-byte numbers beyond", 65537, 38, 1, 0, 0, {65536}, {0}, "00010001 26 20 00010000 01 01020304"},
+      {"one-byte referred numbers up to 256",
+       256,
+       38,
+       1,
+       0,
+       0,
+       {255},
+       {0},
+       "00000100 26 20 FF 01 01020304"},
+      {"two-byte numbers from 257",
+       257,
+       38,
+       1,
+       0,
+       0,
+       {255},
+       {0},
+       "00000101 26 20 00FF 01 01020304"},
+      {"two-byte numbers up to 65536",
+       65536,
+       38,
+       1,
+       0,
+       0,
+       {300},
+       {0},
+       "00010000 26 20 012C 01 01020304"},
+      {"four-byte numbers beyond",
+       65537,
+       38,
+       1,
+       0,
+       0,
+       {65536},
+       {0},
+       "00010001 26 20 00010000 01 01020304"},
       {"page 255", 0, 48, 255, 0, 0, {}, {}, "00000000 30 00 FF 01020304"},
       {"page 256", 0, 48, 256, 0, 0, {}, {}, "00000000 70 00 00000100 01020304"},
       {"deferred", 9, 38, 1, 0, 1, {}, {}, "00000009 A6 00 01 01020304"},
-      {"four referred, short form with retention", 10, 6, 1, 1, 0, {0, 1, 2, 3}, {1, 0, 1, 0},
+      {"four referred, short form with retention",
+       10,
+       6,
+       1,
+       1,
+       0,
+       {0, 1, 2, 3},
+       {1, 0, 1, 0},
        "0000000A 06 8B 00010203 01 01020304"},
-      {"five referred, long form", 10, 6, 1, 1, 0, {0, 1, 2, 3, 4}, {0, 0, 0, 0, 1},
+      {"five referred, long form",
+       10,
+       6,
+       1,
+       1,
+       0,
+       {0, 1, 2, 3, 4},
+       {0, 0, 0, 0, 1},
        "0000000A 06 E0000005 21 0001020304 01 01020304"},
-      {"eight referred, two retention bytes", 10, 6, 1, 0, 0, {0, 1, 2, 3, 4, 5, 6, 7},
-       {0, 0, 0, 0, 0, 0, 0, 1}, "0000000A 06 E0000008 00 01 0001020304050607 01 01020304"},
+      {"eight referred, two retention bytes",
+       10,
+       6,
+       1,
+       0,
+       0,
+       {0, 1, 2, 3, 4, 5, 6, 7},
+       {0, 0, 0, 0, 0, 0, 0, 1},
+       "0000000A 06 E0000008 00 01 0001020304050607 01 01020304"},
   };
   for (const HeaderCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -150,13 +204,15 @@ TEST_F(SegmentTest, HeaderRefusesForwardReferences) {
 TEST_F(SegmentTest, DataLengthFilledAcrossAChunkEnd) {
   MemoryStream s(state);
   Bytes pad(JB2_MEMSINK_CHUNK - 8, 0);
-  ASSERT_EQ(jb2WriteBytes(s.file(), s.sink(), pad.data(), static_cast<uint32_t>(pad.size())), VLT_OK);
+  ASSERT_EQ(jb2WriteBytes(s.file(), s.sink(), pad.data(), static_cast<uint32_t>(pad.size())),
+            VLT_OK);
   SegmentInfo seg{};
   seg.page = 1;
   seg.body.endOfStripe.endRow = 99;
   ASSERT_EQ(jb2EncodeEOStripe(s.file(), &seg), VLT_OK);  // its length field straddles the end
   const Bytes out = s.finish();
-  EXPECT_EQ(Bytes(out.begin() + static_cast<long>(pad.size()), out.end()), hex("00000000 32 00 01 00000004 00000063"));
+  EXPECT_EQ(Bytes(out.begin() + static_cast<long>(pad.size()), out.end()),
+            hex("00000000 32 00 01 00000004 00000063"));
 }
 
 TEST_F(SegmentTest, RegionInformationAndReferredLists) {
@@ -183,8 +239,10 @@ TEST_F(SegmentTest, RegionInformationAndReferredLists) {
   ASSERT_EQ(jb2AddReferencedSegments(s.file(), &seg, first, 2), VLT_OK);
   ASSERT_EQ(jb2AddReferencedSegments(s.file(), &seg, second, 1), VLT_OK);
   ASSERT_EQ(seg.referredCount, 3);
-  EXPECT_EQ(std::vector<uint32_t>(seg.referred, seg.referred + 3), (std::vector<uint32_t>{3, 7, 9}));
-  EXPECT_EQ(std::vector<uint8_t>(seg.referredRetain, seg.referredRetain + 3), (std::vector<uint8_t>{0, 0, 0}));
+  EXPECT_EQ(std::vector<uint32_t>(seg.referred, seg.referred + 3),
+            (std::vector<uint32_t>{3, 7, 9}));
+  EXPECT_EQ(std::vector<uint8_t>(seg.referredRetain, seg.referredRetain + 3),
+            (std::vector<uint8_t>{0, 0, 0}));
   state->free(seg.referred);
   state->free(seg.referredRetain);
   // A count without its arrays is an inconsistent record.
@@ -202,10 +260,18 @@ TEST_F(SegmentTest, PageInformationFlagsAndStriping) {
     const char* data;
   };
   const Case cases[] = {
-      {"striped", {2550, 3300, 11811, 11811, 0, 0, 0, 0, 0, 0, 1, 1000}, "000009F6 00000CE4 00002E23 00002E23 00 83E8"},
-      {"not striped: the size is ignored", {1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1000}, "00000001 00000002 00000000 00000000 00 0000"},
-      {"combination operator 2", {1, 1, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0}, "00000001 00000001 00000000 00000000 10 0000"},
-      {"every flag", {1, 1, 0, 0, 1, 1, 1, 3, 1, 1, 0, 0}, "00000001 00000001 00000000 00000000 7F 0000"},
+      {"striped",
+       {2550, 3300, 11811, 11811, 0, 0, 0, 0, 0, 0, 1, 1000},
+       "000009F6 00000CE4 00002E23 00002E23 00 83E8"},
+      {"not striped: the size is ignored",
+       {1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1000},
+       "00000001 00000002 00000000 00000000 00 0000"},
+      {"combination operator 2",
+       {1, 1, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0},
+       "00000001 00000001 00000000 00000000 10 0000"},
+      {"every flag",
+       {1, 1, 0, 0, 1, 1, 1, 3, 1, 1, 0, 0},
+       "00000001 00000001 00000000 00000000 7F 0000"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
