@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -18,4 +19,15 @@ TEST(PlatformProbe, ByteOrderAndPointerSizeMatchTheBuild) {
 #endif
   // Plain char is signed on the build host and unsigned on the device; code must not care.
   EXPECT_TRUE(std::is_signed_v<char> || std::is_unsigned_v<char>);
+}
+
+// The C library's double and single precision maths must run wherever the suite runs; under
+// the PowerPC emulator this depends on the status-read handler of the cross build.
+TEST(PlatformProbe, MathsRoutinesRun) {
+  volatile double x = 0.3;
+  EXPECT_NEAR(std::sin(x), 0.29552020666133955, 1e-15);
+  EXPECT_NEAR(std::cos(x), 0.955336489125606, 1e-15);
+  EXPECT_NEAR(std::atan2(x, 1.0), 0.2914567944778671, 1e-15);
+  volatile float f = 0.3f;
+  EXPECT_NEAR(std::sin(f), 0.29552020f, 1e-6f);
 }
