@@ -82,6 +82,24 @@ TEST_F(InteropTest, PageWithoutRegionsShowsItsDefaultPixel) {
   }
 }
 
+// The form PDF carries: no file header, and (as this system writes pages) no end of page.
+TEST_F(InteropTest, EmbeddedPageWithoutEndOfPage) {
+  const RefBitmap bm = monotest::make_text_blobs(300, 120, 4);
+  VltImage* im = jb2test::packed_image(state, bm);
+  jb2test::MemoryStream s(state);
+  SegmentInfo info{};
+  info.page = 1;
+  info.body.pageInfo.width = 300;
+  info.body.pageInfo.height = 120;
+  ASSERT_EQ(jb2EncodePageInfo(s.file(), &info), VLT_OK);
+  const GenericConfig c = jb2test::generic_configs()[1];
+  SegmentInfo region = jb2test::generic_record(im, 0, 0, c.mmr, c.params);
+  ASSERT_EQ(jb2EncodeGenRegion(s.file(), &region), VLT_OK);
+  VltImage_free(im);
+  const auto decoded = monotest::jbig2dec_decode_embedded({}, s.finish());
+  EXPECT_EQ(first_difference(bm, decoded.page), "");
+}
+
 // Every coding on noise, text, white and black bitmaps of awkward and real widths; the wide ones
 // are kept short so the matrix stays quick.
 TEST_F(InteropTest, GenericRegionsOfEveryCodingAndWidth) {
