@@ -272,14 +272,14 @@ int VltEncode_mqeEncode(MqEncoder* enc, uint8_t* cx, int bit) {
 
 int VltEncode_mqeEncodeRun(MqEncoder* enc, uint8_t* cx, int bit, uint32_t count) {
   while (count > 0) {
-    const QeRow& r = row_of(*cx);
+    const uint32_t qe = row_of(*cx).qe;
     if (static_cast<unsigned>(bit != 0) == (*cx >> 7u)) {
       // While the interval stays at or above 0x8000 a more probable symbol only moves A and C by
       // Qe; the decision that would take it below is coded normally and renormalises.
-      const uint32_t steps = (enc->A - 0x8000u) / r.qe;
-      const uint32_t m = steps < count ? steps : count;
-      enc->A = static_cast<uint16_t>(enc->A - m * r.qe);
-      enc->C += m * r.qe;
+      const uint32_t room = enc->A - 0x8000u;
+      const uint32_t m = uint64_t{count} * qe <= room ? count : room / qe;
+      enc->A = static_cast<uint16_t>(enc->A - m * qe);
+      enc->C += m * qe;
       count -= m;
       if (count == 0) break;
     }

@@ -23,6 +23,8 @@ namespace {
 // 64-bit window.
 constexpr int32_t kMargin = 32;
 constexpr int kMaxFields = 7;
+// Shorter runs are cheaper coded pixel by pixel.
+constexpr int kMinRun = 4;
 
 struct Field {
   int32_t dy;
@@ -175,8 +177,12 @@ VltStatus code_rows(const Job& job) {
   constexpr int NF = Fields::count;
   const Fields fields(layout);
   Field f[NF];
+  uint32_t fullContext = 0;  // every context pixel black
 #pragma GCC unroll 8
-  for (int i = 0; i < NF; ++i) f[i] = fields.get(i);
+  for (int i = 0; i < NF; ++i) {
+    f[i] = fields.get(i);
+    fullContext |= ((1u << f[i].n) - 1) << f[i].shift;
+  }
   int ltp = 0;
   for (int32_t y = 0; y < height; ++y) {
     lines.take(y, rowOf(y));
@@ -193,21 +199,30 @@ VltStatus code_rows(const Job& job) {
     for (int i = 0; i < NF; ++i) src[i] = lines.row(y + f[i].dy);
     for (int32_t x0 = 0; x0 < width; x0 += 32) {
       uint64_t w[NF];
-      uint64_t inked = window(cur, x0);  // the pixels themselves, then every context pixel
-      uint64_t pixels = inked;
+      // OR and AND of the pixels themselves and of every context pixel.
+      const uint64_t pixels0 = window(cur, x0);
+      uint64_t inked = pixels0, solid = pixels0;
+      uint64_t pixels = pixels0;
 #pragma GCC unroll 8
       for (int i = 0; i < NF; ++i) {
         w[i] = window(src[i], x0 + f[i].dx);
-        for (int j = 0; j < f[i].n; ++j) inked |= w[i] << j;
+        for (int j = 0; j < f[i].n; ++j) {
+          inked |= w[i] << j;
+          solid &= w[i] << j;
+        }
       }
-      // Bit 31 - k is set where pixel k is white with a white context: such stretches are one
-      // run of equal decisions in context 0.
+      // Bit 31 - k is set where pixel k and its whole context are white (or all black): such
+      // stretches are runs of equal decisions in one context.
       const auto blank = static_cast<uint32_t>(~inked >> 32);
+      const auto full = static_cast<uint32_t>(solid >> 32);
       const int32_t m = std::min<int32_t>(32, width - x0);
       for (int32_t k = 0; k < m;) {
-        const int run = std::min<int32_t>(std::countl_one(blank << k), m - k);
-        if (run > 1) {
-          if (!VltEncode_mqeEncodeRun(enc, cx, 0, static_cast<uint32_t>(run)))
+        const int white = std::countl_one(blank << k);
+        const int black = std::countl_one(full << k);
+        const int run = std::min<int32_t>(std::max(white, black), m - k);
+        if (run >= kMinRun) {
+          if (!VltEncode_mqeEncodeRun(enc, cx + (white > 0 ? 0 : fullContext), white > 0 ? 0 : 1,
+                                      static_cast<uint32_t>(run)))
             return Vlt_report(state, VLT_ERR_IO_WRITE);
 #pragma GCC unroll 8
           for (int i = 0; i < NF; ++i) w[i] <<= run;
