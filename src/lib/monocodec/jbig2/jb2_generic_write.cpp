@@ -297,6 +297,8 @@ bool is_generic_type(uint8_t t) {
 
 VltStatus jb2ArithEncodeImagePacked(const VltImage* image, const Jb2GenericParams* params,
                                     uint8_t* contexts, MqEncoder* encoder, VltState* state) {
+  if (image == nullptr || image->hdr.type != VLT_IMAGE_PACKED)
+    return Vlt_report(state, VLT_ERR_PARAM);
   if (params->gbTemplate == 3)
     return arithEncodeImageT10L2(image, params, contexts, encoder, state);
   return code_bitmap(RowSource{image->rows, nullptr, 0}, image->hdr.width, image->hdr.height,
@@ -305,6 +307,8 @@ VltStatus jb2ArithEncodeImagePacked(const VltImage* image, const Jb2GenericParam
 
 VltStatus arithEncodeImageT10L2(const VltImage* image, const Jb2GenericParams* params,
                                 uint8_t* contexts, MqEncoder* encoder, VltState* state) {
+  if (image == nullptr || image->hdr.type != VLT_IMAGE_PACKED)
+    return Vlt_report(state, VLT_ERR_PARAM);
   return code_bitmap(RowSource{image->rows, nullptr, 0}, image->hdr.width, image->hdr.height,
                      params, contexts, encoder, state);
 }

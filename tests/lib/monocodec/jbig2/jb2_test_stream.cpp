@@ -72,7 +72,7 @@ Bytes MemoryStream::finish() {
   return out;
 }
 
-Bytes t88_file(VltState* state, const PageSpec& page, const SegmentWriter& segments,
+Bytes t88_file(VltState* state, const PageSetup& page, const SegmentWriter& segments,
                const Jb2FileParams* params) {
   MemoryStream s(state);
   if (params != nullptr) jb2SetFileParams(s.file(), params);

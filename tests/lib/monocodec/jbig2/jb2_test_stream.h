@@ -59,7 +59,7 @@ class MemoryStream {
   Jb2File* file_ = nullptr;
 };
 
-struct PageSpec {
+struct PageSetup {
   uint32_t width = 0;
   uint32_t height = 0;
   uint8_t defaultPixel = 0;
@@ -70,7 +70,7 @@ using SegmentWriter = std::function<VltStatus(Jb2File*)>;
 
 // A one-page T.88 file in sequential organisation. The context starts with the given parameters
 // (the defaults when null), so writers that read them see what the test wants.
-Bytes t88_file(VltState* state, const PageSpec& page, const SegmentWriter& segments,
+Bytes t88_file(VltState* state, const PageSetup& page, const SegmentWriter& segments,
                const Jb2FileParams* params = nullptr);
 
 // One segment found in a stream by reading its header as the standard lays it out.
