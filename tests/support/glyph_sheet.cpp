@@ -4,7 +4,6 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <unistd.h>
@@ -77,32 +76,47 @@ GrayImage gaussian_blur(const GrayImage& im, double sigma) {
   double sum = 0;
   for (int i = -r; i <= r; ++i) sum += k[size_t(i + r)] = std::exp(-0.5 * i * i / (sigma * sigma));
   for (double& v : k) v /= sum;
-  std::vector<double> tmp(im.px.size());
-  const auto clampi = [](int v, int hi) { return std::clamp(v, 0, hi - 1); };
-  for (int y = 0; y < im.height; ++y)
+  // Rows blurred across are kept in a ring of 2r + 1, enough for one output row down.
+  const size_t w = size_t(im.width);
+  std::vector<double> ring(size_t(2 * r + 1) * w);
+  const auto across = [&](int y, double* out) {
+    const uint8_t* row = &im.px[size_t(y) * w];
     for (int x = 0; x < im.width; ++x) {
       double v = 0;
-      for (int i = -r; i <= r; ++i) v += k[size_t(i + r)] * im.at(clampi(x + i, im.width), y);
-      tmp[size_t(y) * size_t(im.width) + size_t(x)] = v;
+      for (int i = -r; i <= r; ++i) v += k[size_t(i + r)] * row[std::clamp(x + i, 0, im.width - 1)];
+      out[x] = v;
     }
+  };
+  const auto slot = [&](int y) { return &ring[size_t(std::clamp(y, 0, im.height - 1) % (2 * r + 1)) * w]; };
+  for (int y = 0; y < std::min(r, im.height); ++y) across(y, slot(y));
   GrayImage out = im;
-  for (int y = 0; y < im.height; ++y)
+  for (int y = 0; y < im.height; ++y) {
+    if (y + r < im.height) across(y + r, slot(y + r));
     for (int x = 0; x < im.width; ++x) {
       double v = 0;
-      for (int i = -r; i <= r; ++i) v += k[size_t(i + r)] * tmp[size_t(clampi(y + i, im.height)) * size_t(im.width) + size_t(x)];
-      out.px[size_t(y) * size_t(im.width) + size_t(x)] = static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+      for (int i = -r; i <= r; ++i) v += k[size_t(i + r)] * slot(y + i)[x];
+      out.px[size_t(y) * w + size_t(x)] = static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
     }
+  }
   return out;
 }
 
 void add_noise(GrayImage& im, double sigma, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> u(0.0, 1.0);
-  for (uint8_t& p : im.px) {
-    // Box-Muller, so the noise does not depend on the library's normal distribution.
-    const double a = std::max(u(rng), 1e-12), b = u(rng);
-    const double n = std::sqrt(-2.0 * std::log(a)) * std::cos(6.283185307179586 * b) * sigma;
-    p = static_cast<uint8_t>(std::clamp(std::lround(p + n), 0L, 255L));
+  // splitmix64 and Box-Muller pairs: cheap, and the same numbers on every library.
+  uint64_t state = seed;
+  const auto uniform = [&state]() {
+    uint64_t z = (state += 0x9e3779b97f4a7c15ull);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return (double((z ^ (z >> 31)) >> 11) + 0.5) * 0x1.0p-53;
+  };
+  const auto add = [sigma](uint8_t& p, double n) {
+    p = static_cast<uint8_t>(std::clamp(std::lround(p + n * sigma), 0L, 255L));
+  };
+  for (size_t i = 0; i < im.px.size(); i += 2) {
+    const double r = std::sqrt(-2.0 * std::log(uniform())), t = 6.283185307179586 * uniform();
+    add(im.px[i], r * std::cos(t));
+    if (i + 1 < im.px.size()) add(im.px[i + 1], r * std::sin(t));
   }
 }
 
@@ -123,8 +137,8 @@ int GlyphSheet::cell_at(int x, int y) const {
 GlyphSheet glyph_sheet(const std::vector<std::string>& fonts, const std::vector<std::string>& texts,
                        const std::vector<double>& points, int dpi, int repeats) {
   const double biggest = *std::max_element(points.begin(), points.end());
-  const double cw = 3.0 * biggest, ch = 2.2 * biggest;  // cell size in points
-  const int columns = 16;
+  const double cw = 2.4 * biggest, ch = 1.9 * biggest;  // cell size in points
+  const int columns = 24;
   const size_t count = fonts.size() * texts.size() * points.size() * size_t(repeats);
   const int rows = static_cast<int>((count + columns - 1) / columns);
   const double pw = columns * cw, ph = rows * ch;
@@ -140,8 +154,8 @@ GlyphSheet glyph_sheet(const std::vector<std::string>& fonts, const std::vector<
           const int col = static_cast<int>(i % columns), row = static_cast<int>(i / columns);
           // Sub-pixel phases differ from copy to copy.
           const double phase = ((i * 7 + size_t(k) * 3) % 10) / 10.0 * 72.0 / dpi;
-          const double x = col * cw + 0.6 * biggest + phase;
-          const double y = ph - (row + 1) * ch + 0.6 * biggest + phase * 0.7;
+          const double x = col * cw + 0.4 * biggest + phase;
+          const double y = ph - (row + 1) * ch + 0.5 * biggest + phase * 0.7;
           ps << "/" << font << " findfont " << size << " scalefont setfont " << x << " " << y << " moveto (" << text
              << ") show\n";
           SheetCell c;

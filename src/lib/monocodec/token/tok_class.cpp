@@ -139,10 +139,25 @@ VltStatus commitClass(TokState* state, TokClassTable* table, TokClass* cls, int 
   if (VltStatus st = tokCGenerateExemplar(state, cls)) return st;
   if (VltStatus st = tokCCheckMembers(table, cls, state)) return st;
   if (!force && !reaches_commit(state, cls)) return VLT_OK;
+  // Once committed, the class has only its sum to make exemplars from, so the sum gets its
+  // histogram and the exemplar is made while the members still have their bitmaps.
+  if (cls->sum == nullptr) {
+    const TokBox* only = cls->members->count == 1 ? static_cast<TokBox*>(cls->members->first->data) : nullptr;
+    if (only == nullptr || only->model == nullptr) return VLT_ERR_ASSERT;
+    if (VltStatus st = ModelToSum(only->model, state, &cls->sum)) return st;
+  }
+  if (cls->sum->histogram == nullptr) {
+    if (VltStatus st = makeRealHist(cls, state)) return st;
+  }
   cls->flags |= TOK_CLASS_COMMITTED;
+  if (!(cls->flags & TOK_CLASS_OWNS_EXEMPLAR)) {
+    if (VltStatus st = tokCGenerateExemplar(state, cls)) {
+      cls->flags &= ~TOK_CLASS_COMMITTED;
+      return st;
+    }
+  }
   for (VltAdtListNode* n = cls->members->first; n != nullptr; n = n->next)
     release_bitmaps(static_cast<TokBox*>(n->data), state);
-  if (!(cls->flags & TOK_CLASS_OWNS_EXEMPLAR)) return tokCGenerateExemplar(state, cls);
   return VLT_OK;
 }
 

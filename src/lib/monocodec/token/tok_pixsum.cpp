@@ -37,12 +37,15 @@ bool covers(const VltImage* h, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
 
 bool fits_i16(int32_t v) { return v >= INT16_MIN && v <= INT16_MAX; }
 
+// The image layer reports its memory failures as 10005; the classifier's callers see 1.
+VltStatus image_status(VltStatus st) { return st == VLT_ERR_VLT_NOMEM ? VLT_ERR_NOMEM : st; }
+
 // A zeroed histogram over the bounds plus the border.
 VltStatus new_hist(TokState* state, bool narrow, int32_t xmin, int32_t ymin, int32_t xmax, int32_t ymax,
                    VltImage** out) {
   const uint16_t type = narrow ? VLT_IMAGE_GRAY : VLT_IMAGE_SHORT;
-  return VltImage_newOffset(state->engine, type, xmax - xmin + 1 + 2 * kBorder, ymax - ymin + 1 + 2 * kBorder,
-                            xmin - kBorder, ymin - kBorder, out);
+  return image_status(VltImage_newOffset(state->engine, type, xmax - xmin + 1 + 2 * kBorder,
+                                         ymax - ymin + 1 + 2 * kBorder, xmin - kBorder, ymin - kBorder, out));
 }
 
 // A model's set pixels must keep off its margin columns.
@@ -82,7 +85,7 @@ VltStatus widened(TokState* state, const VltImage* h, VltImage** out) {
   VltImage* w = nullptr;
   if (VltStatus st = VltImage_newOffset(state->engine, VLT_IMAGE_SHORT, h->hdr.width, h->hdr.height,
                                         h->hdr.xOffset, h->hdr.yOffset, &w))
-    return st;
+    return image_status(st);
   for (int32_t y = h->hdr.yOffset; y < h->hdr.yOffset + h->hdr.height; ++y)
     for (int32_t x = h->hdr.xOffset; x < h->hdr.xOffset + h->hdr.width; ++x) set_cell(w, x, y, get_cell(h, x, y));
   *out = w;
@@ -224,11 +227,12 @@ VltStatus InsertModel(TokClass* cls, const TokModel* model, int32_t x, int32_t y
   if (sum == nullptr || model == nullptr || !margin_clear(model, state->margin)) return VLT_ERR_ASSERT;
   if (sum->count + 1 > kMaxCount) return VLT_ERR_ASSERT;
   const int32_t count = sum->count + 1;
-  // A resumed class keeps the histogram its record brought, whatever its count; any other has
-  // one exactly from sumStart members on.
-  const bool resumed = (cls->flags & TOK_CLASS_RESUMED) != 0;
-  const bool building = !resumed && count == state->sumStart;
-  if (!resumed && (count <= state->sumStart) != (sum->histogram == nullptr)) return VLT_ERR_ASSERT;
+  // A committed class keeps the histogram it was committed with, and a resumed one the histogram
+  // its record brought, whatever their counts; any other class has one exactly from sumStart
+  // members on.
+  const bool keeps = (cls->flags & (TOK_CLASS_RESUMED | TOK_CLASS_COMMITTED)) != 0;
+  const bool building = !keeps && count == state->sumStart;
+  if (!keeps && (count <= state->sumStart) != (sum->histogram == nullptr)) return VLT_ERR_ASSERT;
   if (count >= state->sumLimit && count != state->sumLimit) return VLT_ERR_ASSERT;
   const Saved old = save(cls);
   if (!widen(sum, state->margin + x, y, static_cast<int32_t>(model->width) + x - 1,
@@ -236,7 +240,7 @@ VltStatus InsertModel(TokClass* cls, const TokModel* model, int32_t x, int32_t y
     return VLT_ERR_ASSERT;
   sum->count = count;
   exemplar_changed(cls);
-  if (resumed ? sum->histogram == nullptr : count < state->sumStart) {
+  if (keeps ? sum->histogram == nullptr : count < state->sumStart) {
     if (count == state->sumLimit) cls->flags |= TOK_CLASS_SATURATED;
     return VLT_OK;
   }
@@ -320,7 +324,7 @@ VltStatus MergePixelSumsWithOffset(TokClass* a, TokClass* b, int32_t x, int32_t 
     if (sb->histogram != nullptr) {
       if (VltStatus st = VltImage_dup(sb->histogram, 0, &copy)) {
         restore(a, old);
-        return st;
+        return image_status(st);
       }
       VltImage_setOffset(copy, copy->hdr.xOffset + x, copy->hdr.yOffset + y);
     }
@@ -397,7 +401,7 @@ VltStatus MakeExemplarFromPixelSum(TokState* state, TokClass* cls, int force) {
   if (members == 0) return VLT_ERR_ASSERT;
 
   bool temporary = false;
-  if (sum->count < state->sumStart) {
+  if (sum->count < state->sumStart && !(cls->flags & TOK_CLASS_COMMITTED)) {
     if (sum->histogram != nullptr) return VLT_ERR_ASSERT;
     if (VltStatus st = makeRealHist(cls, state)) return st;
     temporary = true;

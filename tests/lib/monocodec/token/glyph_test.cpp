@@ -157,7 +157,7 @@ TEST_F(GlyphTest, KnownTextClassesNeverMixCharacters) {
   const std::vector<std::string> texts = {"0", "O", "8", "B", "6", "5", "3", "1", "l", "I", "rn", "m", "e", "c"};
   const std::pair<int, std::vector<double>> settings[] = {{200, {12, 14}}, {300, {8, 10, 12}}};
   for (const auto& [dpi, points] : settings) {
-    const monotest::GlyphSheet sheet = monotest::glyph_sheet(fonts, texts, points, dpi, 4);
+    const monotest::GlyphSheet sheet = monotest::glyph_sheet(fonts, texts, points, dpi, 3);
     std::vector<size_t> counts;
     int dropped = 0;
     const std::vector<Labelled> clean = label(sheet, monotest::cut_components(monotest::threshold(sheet.gray)),

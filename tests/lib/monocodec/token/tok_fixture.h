@@ -82,7 +82,7 @@ struct TokTest : testing::Test {
     if (wpl == 0) wpl = words_for(bm.width);
     const std::vector<uint8_t> bytes = packed(bm, wpl);
     auto* bits = static_cast<uint8_t*>(engine->malloc(bytes.size() + 1));
-    std::memcpy(bits, bytes.data(), bytes.size());
+    if (bits != nullptr) std::memcpy(bits, bytes.data(), bytes.size());
     return TokBitmap{static_cast<uint16_t>(bm.width), static_cast<uint16_t>(bm.height), bits,
                      static_cast<uint16_t>(wpl), owner};
   }
@@ -92,6 +92,7 @@ struct TokTest : testing::Test {
   // Adds a bitmap; bits the classifier did not take are freed here.
   VltStatus add(const RefBitmap& bm, void* owner = nullptr) {
     TokBitmap b = bitmap(bm, owner);
+    if (b.bits == nullptr) return VLT_ERR_NOMEM;  // a failure injected into the caller's own allocation
     const VltStatus st = tokAddBitmap(tok, &b);
     engine->free(b.bits);
     return st;
