@@ -9,7 +9,9 @@
 
 namespace bench {
 
-inline PIX* to_pix(const monotest::RefBitmap& bm) {
+// Any bitmap with width, height and get(x, y).
+template <typename Bitmap = monotest::RefBitmap>
+inline PIX* to_pix(const Bitmap& bm) {
   PIX* pix = pixCreate(bm.width, bm.height, 1);
   l_uint32* data = pixGetData(pix);
   const int wpl = pixGetWpl(pix);

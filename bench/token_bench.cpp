@@ -38,16 +38,6 @@ struct PageGlyphs {
   PIXA* images = nullptr;
 };
 
-PIX* component_pix(const CutComponent& c) {
-  PIX* pix = pixCreate(c.width, c.height, 1);
-  l_uint32* data = pixGetData(pix);
-  const int wpl = pixGetWpl(pix);
-  for (int y = 0; y < c.height; ++y)
-    for (int x = 0; x < c.width; ++x)
-      if (c.get(x, y)) SET_DATA_BIT(data + y * wpl, x);
-  return pix;
-}
-
 const PageGlyphs& glyphs(const std::string& name) {
   static std::map<std::string, PageGlyphs> cache;
   auto it = cache.find(name);
@@ -60,7 +50,7 @@ const PageGlyphs& glyphs(const std::string& name) {
   g.images = pixaCreate(0);
   for (const CutComponent& c : g.comps) {
     boxaAddBox(g.boxes, boxCreate(c.x, c.y, c.width, c.height), L_INSERT);
-    pixaAddPix(g.images, component_pix(c), L_INSERT);
+    pixaAddPix(g.images, bench::to_pix(c), L_INSERT);
   }
   return cache.emplace(name, std::move(g)).first->second;
 }

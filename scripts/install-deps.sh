@@ -14,6 +14,8 @@ packages=(
   # oracle tools and page sources
   jbig2dec poppler-utils libtiff-tools netpbm jbigkit-bin jbigkit-testdata qpdf ghostscript
   libtasn1-doc
+  # fonts of the known-text sheets the token classifier is tested on
+  fonts-urw-base35 fonts-dejavu-core
 )
 
 missing=()
