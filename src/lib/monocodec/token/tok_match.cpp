@@ -26,14 +26,20 @@ int32_t truncate(float v) {
 // The last shift index tried; the table has no more.
 int32_t last_shift(const TokState* s) { return std::min(s->maxShift, TOK_SHIFT_COUNT - 1); }
 
-// 32 pixels of a row from column p on; pad stands for every pixel outside the row's words.
-uint32_t extract(const uint8_t* row, uint32_t words, int64_t p, uint32_t pad) {
-  const int64_t q = p >= 0 ? p / 32 : -((-p + 31) / 32);
-  const uint32_t s = static_cast<uint32_t>(p - q * 32);
-  const auto at = [&](int64_t i) { return i >= 0 && i < int64_t(words) ? mono::load_be32(row + 4 * i) : pad; };
-  const uint32_t w0 = at(q);
-  return s == 0 ? w0 : (w0 << s) | (at(q + 1) >> (32 - s));
-}
+// Reads 32 pixels of a row starting dx columns right of a word boundary; pad stands for every
+// pixel outside the row's words. The word split is worked out once per offset.
+struct Window {
+  int64_t words_before;  // whole words of the offset, rounded down
+  uint32_t shift;        // the rest, 0..31
+  explicit Window(int64_t dx) : words_before(dx >= 0 ? dx / 32 : -((-dx + 31) / 32)), shift(uint32_t(dx - words_before * 32)) {}
+  // The pixels of columns 32i + dx .. 32i + dx + 31.
+  uint32_t at(const uint8_t* row, uint32_t words, int64_t i, uint32_t pad) const {
+    const int64_t q = i + words_before;
+    const auto word = [&](int64_t k) { return k >= 0 && k < int64_t(words) ? mono::load_be32(row + 4 * k) : pad; };
+    const uint32_t w0 = word(q);
+    return shift == 0 ? w0 : (w0 << shift) | (word(q + 1) >> (32 - shift));
+  }
+};
 
 uint32_t words_of(const TokModel* m) { return (m->width + 31) / 32; }
 
@@ -51,8 +57,7 @@ uint32_t mismatch_word(const TokModel* edge, const TokModel* b, int32_t dx, int3
   const uint32_t word = mono::load_be32(tok_row(b->bits, b->wordsPerLine, uint32_t(y)) + 4 * i);
   const int64_t ey = y + rowOffset;
   if (word == 0 || ey < 0 || ey >= int64_t(edge->height)) return word;
-  return word & extract(tok_row(edge->bits, edge->wordsPerLine, uint32_t(ey)), edge->wordsPerLine,
-                        32 * i + dx, ~0u);
+  return word & Window(dx).at(tok_row(edge->bits, edge->wordsPerLine, uint32_t(ey)), edge->wordsPerLine, i, ~0u);
 }
 
 // Pixels set in exactly one of a and b (b at (dx, dy)), counted until they pass limit.
@@ -60,6 +65,7 @@ uint32_t difference(const TokModel* a, const TokModel* b, int32_t dx, int32_t dy
   const int64_t top = std::min<int64_t>(0, dy);
   const int64_t bottom = std::max<int64_t>(a->height, int64_t(dy) + b->height);
   const uint32_t aw = words_of(a), bw = words_of(b);
+  const Window moved_b(-int64_t(dx));
   uint32_t count = 0;
   for (int64_t y = top; y < bottom; ++y) {
     const bool inA = y >= 0 && y < int64_t(a->height);
@@ -74,7 +80,7 @@ uint32_t difference(const TokModel* a, const TokModel* b, int32_t dx, int32_t dy
       const uint8_t* br = tok_row(b->bits, b->wordsPerLine, uint32_t(by));
       uint32_t inside = 0;
       for (uint32_t j = 0; j < aw; ++j) {
-        const uint32_t moved = extract(br, bw, 32 * int64_t(j) - dx, 0);
+        const uint32_t moved = moved_b.at(br, bw, j, 0);
         inside += tok_bitcount(moved);
         count += tok_bitcount(mono::load_be32(ar + 4 * j) ^ moved);
       }
@@ -145,6 +151,7 @@ uint32_t NumMismatched(const TokModel* edge, const TokModel* b, int32_t dx, int3
   if (int64_t(b->pixelCount) - int64_t(edge->pixelCount) > limit) return b->pixelCount;
   const int32_t rowOffset = dy + state->margin;
   const uint32_t words = words_of(b);
+  const Window window(dx);
   uint32_t count = 0;
   for (uint32_t y = 0; y < b->height; ++y) {
     const uint8_t* row = tok_row(b->bits, b->wordsPerLine, y);
@@ -155,7 +162,7 @@ uint32_t NumMismatched(const TokModel* edge, const TokModel* b, int32_t dx, int3
       const uint8_t* er = tok_row(edge->bits, edge->wordsPerLine, uint32_t(ey));
       for (uint32_t i = 0; i < words; ++i) {
         const uint32_t word = mono::load_be32(row + 4 * i);
-        if (word != 0) count += tok_bitcount(word & extract(er, edge->wordsPerLine, 32 * int64_t(i) + dx, ~0u));
+        if (word != 0) count += tok_bitcount(word & window.at(er, edge->wordsPerLine, i, ~0u));
       }
     }
     if (int64_t(count) > limit) return count;
