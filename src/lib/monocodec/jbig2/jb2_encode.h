@@ -9,6 +9,7 @@
 
 #include <stdint.h>
 
+#include "jb2_intcode.h"
 #include "jb2_segment.h"
 #include "vlt_mq.h"
 
@@ -58,5 +59,65 @@ VltStatus jb2EncodeHTDict(Jb2File* file, SegmentInfo* segment);
    the grey image as Gray-coded bit planes, most significant first. 10003 (nothing written) when
    the record does not refer to exactly one pattern dictionary or has another type. */
 VltStatus jb2EncodeHTRegion(Jb2File* file, SegmentInfo* segment, SegmentInfo* const* referred);
+
+/* Code table segment (type 53, retained, referring to nothing) of the table in the record's body,
+   on the page association the caller set. */
+VltStatus jb2EncodeHuffTable(Jb2File* file, SegmentInfo* segment);
+
+/* Called once with the dictionary's symbols in coding order; non-zero ends the writer with it. */
+typedef VltStatus (*Jb2SymbolOrderFn)(Jb2Symbol* const* order, int32_t n, void* context);
+
+/* Symbol dictionary (type 0, retained): every symbol of the record new and exported, sorted into
+   height classes by height, then width, then position in the record. Huffman coding with MMR
+   collective bitmaps, or MQ throughout, as the context's parameters say; tuned height and width
+   tables go first as code table segments, which the record then refers to. referred holds the
+   records already on the record's referred-to list (their symbols are the dictionary's input
+   symbols, none re-exported); it may be null only when that list is empty. reorder != 0 leaves
+   the record's symbols in coding order, so that a symbol's index is its ID. */
+VltStatus jb2EncodeSymDict(Jb2File* file, SegmentInfo* segment, SegmentInfo* const* referred,
+                           Jb2SymbolOrderFn hook, void* hookContext, int reorder);
+/* One height class of a Huffman dictionary as an MMR collective bitmap after its byte size
+   (through the bmsize encoder), or uncompressed with size 0 when MMR would not be smaller. */
+VltStatus writeMMRCollectiveBitmap(Jb2File* file, DataSink* sink, JbfFile* bits, EiEncoder* bmsize,
+                                   Jb2Symbol* const* symbols, int32_t m);
+
+/* Called once with the instances in coding order; non-zero ends the writer with it. */
+typedef VltStatus (*Jb2InstanceOrderFn)(Jb2Instance* const* order, int32_t n, void* context);
+
+/* Text region (type 4, 6 or 7) placing the record's instances, each a symbol of one of the
+   referred symbol dictionaries (referred holds the records of the record's referred-to list;
+   other segment types among them are skipped). A symbol's ID is its running index over those
+   dictionaries in list order. Tuned tables go first as code table segments, which the record
+   then refers to. keepOrder != 0 codes the instances in their given order (top-left corner,
+   one-row strips). The symbols' owner links are borrowed during the call and always restored. */
+VltStatus jb2EncodeSymRegion(Jb2File* file, SegmentInfo* segment, SegmentInfo* const* referred,
+                             Jb2InstanceOrderFn hook, void* hookContext, int keepOrder);
+
+enum : int { JB2_TEXT_DT = 0, JB2_TEXT_DS = 1, JB2_TEXT_FS = 2 };
+enum : uint8_t { JB2_CORNER_BOTTOMLEFT = 0, JB2_CORNER_TOPLEFT = 1 };
+
+/* Everything a text region's coding leaves to the encoder. */
+struct Jb2TextChoice {
+  Jb2Instance** order;        /* coding order (allocated; jb2FreeTextChoice releases it) */
+  const JhtTable* tables[3];  /* Huffman: the DT, DS and FS tables */
+  uint8_t tuned[3];           /* 1 where that table is a tuned copy, owned by the choice */
+  uint8_t selector[3];        /* the table selectors of the region's Huffman flags */
+  uint64_t countedBits[3];    /* Huffman: bits the DT, DS and FS values take with those tables */
+  int32_t sbStrips;           /* 1, 2, 4 or 8 */
+  int32_t logSbStrips;
+  uint8_t refCorner;          /* JB2_CORNER_* */
+  uint8_t transposed;
+  int32_t dsOffset;           /* -16..15 */
+  int32_t firstStrip;         /* the writer codes its negative as the first DT value */
+};
+
+/* Chooses transposition, corner, SBDSOFFSET, strip size, instance order and (Huffman) tables for
+   the record's instances. 10003 (unreported) when the parameters forbid the corner the region
+   needs; 2 (reported) for keepOrder with the top-left corner forbidden, for strips that step
+   backwards with fixed tables, and for instances outside the coordinate range the codec
+   handles; 1 (reported) without memory. On failure nothing stays allocated. */
+VltStatus decideSREncoding(const Jb2FileParams* params, const SegmentInfo* segment, int keepOrder,
+                           Jb2TextChoice* choice, VltState* state);
+void jb2FreeTextChoice(Jb2TextChoice* choice, VltState* state);
 
 #endif
