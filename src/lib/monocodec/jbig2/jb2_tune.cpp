@@ -324,6 +324,11 @@ VltStatus jb2EncodeHuffTable(Jb2File* file, SegmentInfo* seg) {
   const VltStatus closed = jbfCloseFromDataSink(bits);
   if (st != VLT_OK) return st;
   if (closed != VLT_OK) return closed;
+  // jbig2dec refuses a table whose last field ends exactly at the end of the data; a spare zero
+  // byte costs nothing to decoders that read the fields up to where they end.
+  const int64_t fieldBits = int64_t{normal} * (htps + htrs) + int64_t{htps} * (t.hasOOB ? 3 : 2);
+  if (fieldBits % 8 == 0)
+    if (const VltStatus pad = jb2WriteU8(file, sink, 0); pad != VLT_OK) return pad;
   seg->dataLength = dsCount(sink);
   return jb2EncodeSegmentHeaderDataLength(file, seg);
 }
