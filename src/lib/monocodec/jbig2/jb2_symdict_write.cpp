@@ -125,35 +125,40 @@ VltStatus writeMMRCollectiveBitmap(Jb2File* file, DataSink* sink, JbfFile* bits,
   if (total > INT32_MAX - 31) return Vlt_report(state, VLT_ERR_PARAM);
   const int32_t width = static_cast<int32_t>(total);
   const int32_t words = (width + 31) / 32;
-  const size_t rowBytes = static_cast<size_t>((width + 7) / 8);
-  size_t bufferBytes = 0, rawBytes = 0;
+  size_t bufferBytes = 0, capacity = 0;
   if (!mono::checked_mul(static_cast<size_t>(words) * 4, static_cast<size_t>(h), &bufferBytes) ||
-      !mono::checked_mul(rowBytes, static_cast<size_t>(h), &rawBytes) || rawBytes > INT32_MAX)
+      !mono::checked_mul(static_cast<size_t>((width + 7) / 8), static_cast<size_t>(h), &capacity) ||
+      capacity > INT32_MAX / 2)
     return Vlt_report(state, VLT_ERR_PARAM);
   auto* buffer = static_cast<uint8_t*>(state->calloc(bufferBytes, 1));
-  auto* out = static_cast<uint8_t*>(state->malloc(rawBytes));
-  if (buffer == nullptr || out == nullptr) {
-    state->free(buffer);
-    state->free(out);
-    return Vlt_report(state, VLT_ERR_NOMEM);
-  }
+  if (buffer == nullptr) return Vlt_report(state, VLT_ERR_NOMEM);
   int32_t x = 0;
   for (int32_t i = 0; i < m; ++i) {
     VltBlat_blitBitsNoClip(buffer, words, symbols[i]->bits, symbols[i]->wordsPerRow, symbols[i]->width, h, x, 0);
     x += symbols[i]->width;
   }
-  size_t coded = rawBytes;
-  VltStatus st = jb2MMREncode(buffer, width, h, words, out, &coded, 0, state);
-  if (st == VLT_ERR_OVERFLOW) {
-    // MMR would not be smaller than the pixels themselves: send those, flagged by size 0.
-    st = VLT_OK;
-    coded = 0;
-    for (int32_t y = 0; y < h; ++y) std::memcpy(out + y * rowBytes, buffer + static_cast<size_t>(y) * words * 4, rowBytes);
+  // Every class goes as MMR, even where the code is larger than the pixels: some decoders in
+  // wide use lose count of the bytes of an uncompressed class (size 0) and misread every later
+  // segment of the stream.
+  uint8_t* out = nullptr;
+  size_t coded = 0;
+  VltStatus st = VLT_ERR_OVERFLOW;
+  while (st == VLT_ERR_OVERFLOW) {
+    state->free(out);
+    out = static_cast<uint8_t*>(state->malloc(capacity));
+    if (out == nullptr) {
+      st = Vlt_report(state, VLT_ERR_NOMEM);
+      break;
+    }
+    coded = capacity;
+    st = jb2MMREncode(buffer, width, h, words, out, &coded, 0, state);
+    if (st == VLT_ERR_OVERFLOW && capacity > INT32_MAX / 2) st = Vlt_report(state, VLT_ERR_PARAM);
+    capacity += capacity / 4 + 1;
   }
   if (st == VLT_OK) st = eiEncode(bmsize, static_cast<int32_t>(coded), 0);
   if (st == VLT_OK) st = jbfSuspend(bits);
   if (st == VLT_OK) {
-    st = jb2WriteBytes(file, sink, out, static_cast<uint32_t>(coded != 0 ? coded : rawBytes));
+    st = jb2WriteBytes(file, sink, out, static_cast<uint32_t>(coded));
     jbfResume(bits);
   }
   state->free(buffer);

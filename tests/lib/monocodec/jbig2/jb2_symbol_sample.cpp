@@ -233,7 +233,7 @@ class PageWriter {
       where_[i] = {static_cast<int>(i % static_cast<size_t>(d)), static_cast<int>(m.size())};
       m.push_back(page.shapes[i]);
     }
-    for (auto& m : members) sets_.push_back(std::make_unique<SymbolSet>(state, m));
+    for (auto& m : members) sets_.push_back(std::make_unique<SymbolSet>(state, m, page.dirtyPadding));
   }
 
   VltStatus write_dictionaries(Jb2File* file, uint32_t pageAssociation) {

@@ -102,6 +102,7 @@ struct SymbolPage {
   int dictionaries = 1;             // shapes dealt round-robin into this many dictionaries
   std::vector<int> bandRows = {};   // starting rows of the bands after the first
   int keepOrder = 0;                // passed to the text region writer
+  bool dirtyPadding = false;        // symbols carry set bits past their width
 };
 
 // What the coding choice made of each band (as decideSREncoding gives it for the same input).
