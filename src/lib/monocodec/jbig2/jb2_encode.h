@@ -63,6 +63,9 @@ VltStatus jb2EncodeHTRegion(Jb2File* file, SegmentInfo* segment, SegmentInfo* co
 /* Code table segment (type 53, retained, referring to nothing) of the table in the record's body,
    on the page association the caller set. */
 VltStatus jb2EncodeHuffTable(Jb2File* file, SegmentInfo* segment);
+/* Sends a tuned table as a code table segment on the page of the segment that uses it, and
+   adds it to that segment's referred-to list. */
+VltStatus jb2SendTunedTable(Jb2File* file, SegmentInfo* user, const JhtTable* table);
 
 /* Called once with the dictionary's symbols in coding order; non-zero ends the writer with it. */
 typedef VltStatus (*Jb2SymbolOrderFn)(Jb2Symbol* const* order, int32_t n, void* context);

@@ -101,15 +101,6 @@ VltStatus choose_tables(const Jb2FileParams& params, Jb2Symbol* const* sorted, i
   return st;
 }
 
-VltStatus send_table(Jb2File* file, SegmentInfo* seg, const JhtTable* table) {
-  SegmentInfo t{};
-  t.page = seg->page;
-  t.body.codeTable = *table;
-  if (const VltStatus st = jb2EncodeHuffTable(file, &t); st != VLT_OK) return st;
-  SegmentInfo* ref = &t;
-  return jb2AddReferencedSegments(file, seg, &ref, 1);
-}
-
 }  // namespace
 
 VltStatus writeMMRCollectiveBitmap(Jb2File* file, DataSink* sink, JbfFile* bits, EiEncoder* bmsize,
@@ -209,7 +200,7 @@ VltStatus jb2EncodeSymDict(Jb2File* file, SegmentInfo* seg, SegmentInfo* const* 
     if (const VltStatus st = choose_tables(params, res.sorted, n, tables, selector, res); st != VLT_OK) return st;
     for (int g : {1, 0})
       if (res.tuned[g] != nullptr)
-        if (const VltStatus st = send_table(file, seg, res.tuned[g]); st != VLT_OK) return st;
+        if (const VltStatus st = jb2SendTunedTable(file, seg, res.tuned[g]); st != VLT_OK) return st;
   }
 
   seg->number = jb2FileNextSegmentNumber(file);

@@ -134,19 +134,6 @@ struct Resources {
   }
 };
 
-VltStatus send_tuned_tables(Jb2File* file, SegmentInfo* seg, const Jb2TextChoice& c) {
-  for (int f : {JB2_TEXT_FS, JB2_TEXT_DS, JB2_TEXT_DT}) {
-    if (!c.tuned[f]) continue;
-    SegmentInfo table{};
-    table.page = seg->page;
-    table.body.codeTable = *c.tables[f];
-    if (const VltStatus st = jb2EncodeHuffTable(file, &table); st != VLT_OK) return st;
-    SegmentInfo* ref = &table;
-    if (const VltStatus st = jb2AddReferencedSegments(file, seg, &ref, 1); st != VLT_OK) return st;
-  }
-  return VLT_OK;
-}
-
 }  // namespace
 
 VltStatus jb2EncodeSymRegion(Jb2File* file, SegmentInfo* seg, SegmentInfo* const* referred,
@@ -166,8 +153,9 @@ VltStatus jb2EncodeSymRegion(Jb2File* file, SegmentInfo* seg, SegmentInfo* const
   if (const VltStatus st = decideSREncoding(&params, seg, keepOrder, &c, state); st != VLT_OK) return st;
   if (hook != nullptr)
     if (const VltStatus st = hook(c.order, tr.count, hookContext); st != VLT_OK) return st;
-  if (huffman)
-    if (const VltStatus st = send_tuned_tables(file, seg, c); st != VLT_OK) return st;
+  for (int f : {JB2_TEXT_FS, JB2_TEXT_DS, JB2_TEXT_DT})
+    if (huffman && c.tuned[f])
+      if (const VltStatus st = jb2SendTunedTable(file, seg, c.tables[f]); st != VLT_OK) return st;
 
   seg->number = jb2FileNextSegmentNumber(file);
   seg->retain = 0;

@@ -332,3 +332,12 @@ VltStatus jb2EncodeHuffTable(Jb2File* file, SegmentInfo* seg) {
   seg->dataLength = dsCount(sink);
   return jb2EncodeSegmentHeaderDataLength(file, seg);
 }
+
+VltStatus jb2SendTunedTable(Jb2File* file, SegmentInfo* user, const JhtTable* table) {
+  SegmentInfo seg{};
+  seg.page = user->page;
+  seg.body.codeTable = *table;
+  if (const VltStatus st = jb2EncodeHuffTable(file, &seg); st != VLT_OK) return st;
+  SegmentInfo* ref = &seg;
+  return jb2AddReferencedSegments(file, user, &ref, 1);
+}

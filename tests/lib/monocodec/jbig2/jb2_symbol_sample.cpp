@@ -292,36 +292,37 @@ class PageWriter {
   std::vector<std::unique_ptr<SymbolSet>> sets_;
 };
 
-Bytes page_info_segments(VltState* state, const SymbolPage& page, uint32_t firstNumber,
-                         const std::function<VltStatus(Jb2File*)>& body, const Jb2FileParams& params,
-                         bool fileHeader) {
+// The page stream of an embedded page: page information, then the body, numbering on from
+// firstNumber.
+Bytes page_stream(VltState* state, const SymbolPage& page, uint32_t firstNumber,
+                  const std::function<VltStatus(Jb2File*)>& body, const Jb2FileParams& params) {
   MemoryStream s(state);
   jb2SetFileParams(s.file(), &params);
   jb2SetFileSegnum(s.file(), firstNumber);
-  if (fileHeader) {
-    static constexpr uint8_t kHeader[] = {0x97, 'J', 'B', '2', 0x0D, 0x0A, 0x1A, 0x0A, 0x01, 0, 0, 0, 1};
-    check(jb2WriteBytes(s.file(), s.sink(), kHeader, sizeof kHeader), "file header");
-  }
   SegmentInfo info{};
   info.page = 1;
   info.body.pageInfo.width = static_cast<uint32_t>(page.width);
   info.body.pageInfo.height = static_cast<uint32_t>(page.height);
-  info.body.pageInfo.xResolution = 11811;
-  info.body.pageInfo.yResolution = 11811;
+  info.body.pageInfo.xResolution = info.body.pageInfo.yResolution = 11811;
   info.body.pageInfo.eventuallyLossless = 1;
   check(jb2EncodePageInfo(s.file(), &info), "jb2EncodePageInfo");
   check(body(s.file()), "the page's segments");
-  if (fileHeader) {
-    SegmentInfo eop{};
-    eop.page = 1;
-    check(jb2EncodeEOPage(s.file(), &eop), "jb2EncodeEOPage");
-    SegmentInfo eof{};
-    check(jb2EncodeEOFile(s.file(), &eof), "jb2EncodeEOFile");
-  }
   return s.finish();
 }
 
 }  // namespace
+
+SymbolPage glyph_page(const RefBitmap& source) {
+  const auto glyphs = cut_glyphs(source);
+  const auto classes = exact_classes(glyphs);
+  SymbolPage page;
+  page.shapes = classes.shapes;
+  for (size_t i = 0; i < glyphs.size(); ++i) page.placed.push_back({classes.classOf[i], glyphs[i].x, glyphs[i].y});
+  page.width = source.width;
+  page.height = source.height;
+  page.bandRows = {source.height / 2};
+  return page;
+}
 
 VltStatus write_symbol_page(Jb2File* file, const SymbolPage& page, std::vector<BandChoice>* choices) {
   PageWriter w(file->state, page);
@@ -331,8 +332,8 @@ VltStatus write_symbol_page(Jb2File* file, const SymbolPage& page, std::vector<B
 
 Bytes symbol_page_file(VltState* state, const SymbolPage& page, const Jb2FileParams& params,
                        std::vector<BandChoice>* choices) {
-  return page_info_segments(state, page, 0, [&](Jb2File* f) { return write_symbol_page(f, page, choices); },
-                            params, true);
+  return t88_file(state, {static_cast<uint32_t>(page.width), static_cast<uint32_t>(page.height)},
+                  [&](Jb2File* f) { return write_symbol_page(f, page, choices); }, &params);
 }
 
 EmbeddedStreams symbol_page_embedded(VltState* state, const SymbolPage& page, const Jb2FileParams& params) {
@@ -346,8 +347,7 @@ EmbeddedStreams symbol_page_embedded(VltState* state, const SymbolPage& page, co
     next = jb2GetFileSegnum(g.file());
     out.globals = g.finish();
   }
-  out.page = page_info_segments(state, page, next, [&](Jb2File* f) { return w.write_regions(f, nullptr); }, params,
-                                false);
+  out.page = page_stream(state, page, next, [&](Jb2File* f) { return w.write_regions(f, nullptr); }, params);
   return out;
 }
 

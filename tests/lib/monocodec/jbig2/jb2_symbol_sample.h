@@ -113,6 +113,10 @@ struct BandChoice {
   int tunedTables;
 };
 
+// The page of a document's glyphs where they stood, each distinct glyph one symbol, coded as
+// two bands split at half height.
+SymbolPage glyph_page(const monotest::RefBitmap& source);
+
 // Writes the page's dictionaries and text regions into the context, numbering on from its
 // segment number; the page association is 1. Fills choices when given.
 VltStatus write_symbol_page(Jb2File* file, const SymbolPage& page, std::vector<BandChoice>* choices = nullptr);

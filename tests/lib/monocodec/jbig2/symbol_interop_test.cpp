@@ -23,19 +23,6 @@ using jb2test::SymbolPage;
 using monotest::first_difference;
 using monotest::RefBitmap;
 
-// The page of a real document's glyphs where they stood: each distinct glyph one symbol.
-SymbolPage glyph_page(const RefBitmap& source) {
-  const auto glyphs = jb2test::cut_glyphs(source);
-  const auto classes = jb2test::exact_classes(glyphs);
-  SymbolPage page;
-  page.shapes = classes.shapes;
-  for (size_t i = 0; i < glyphs.size(); ++i) page.placed.push_back({classes.classOf[i], glyphs[i].x, glyphs[i].y});
-  page.width = source.width;
-  page.height = source.height;
-  page.bandRows = {source.height / 2};
-  return page;
-}
-
 // Lines of the shapes, used in the given order, on a page just tall enough.
 SymbolPage lines_page(std::vector<RefBitmap> shapes, const std::vector<int>& use, int width, int lineHeight, int gap,
                       int jitter) {
@@ -99,11 +86,11 @@ std::vector<Scenario> scenarios() {
     out.push_back({"Fibonacci class counts", lines_page(dots, use, 1200, 9, 1, 0)});
   }
   for (int n : {1, 5}) {
-    Scenario s{"CCITT chart " + std::to_string(n), glyph_page(monotest::ccitt_chart(n))};
+    Scenario s{"CCITT chart " + std::to_string(n), jb2test::glyph_page(monotest::ccitt_chart(n))};
     if (n == 5) s.page.dirtyPadding = true;
     out.push_back(s);
   }
-  out.push_back({"rendered page", glyph_page(monotest::doc_page(1))});
+  out.push_back({"rendered page", jb2test::glyph_page(monotest::doc_page(1))});
   {
     SymbolPage p;
     p.shapes = jb2test::random_shapes(40, 12, 9);
@@ -187,7 +174,7 @@ TEST_F(SymbolInteropTest, JbigDecReproducesEveryPage) {
 TEST_F(SymbolInteropTest, EmbeddedStreamsThroughJbigDecAndPoppler) {
   monotest::require_tool("qpdf", "qpdf");
   monotest::require_tool("pdfimages", "poppler-utils");
-  SymbolPage page = glyph_page(monotest::ccitt_chart(2));
+  SymbolPage page = jb2test::glyph_page(monotest::ccitt_chart(2));
   page.dictionaries = 2;
   const RefBitmap want = jb2test::render(page.shapes, page.placed, page.width, page.height);
   for (int profile : {1, 2, 3}) {
