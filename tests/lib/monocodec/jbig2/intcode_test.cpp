@@ -70,18 +70,18 @@ TEST_F(IntCodeTest, HuffmanCodesFollowTheTableLines) {
     std::string bits;
   };
   const Case cases[] = {
-      {"B.1 first line", &stdhuffA, 0, 0, "0" + zeros(4)},
-      {"B.1 second line", &stdhuffA, 16, 0, "10" + zeros(8)},
-      {"B.1 third line, top", &stdhuffA, 65807, 0, "110" + bin(65535, 16)},
-      {"B.1 upper range", &stdhuffA, 65808, 0, "111" + zeros(32)},
-      {"B.1 upper range, far", &stdhuffA, INT32_MAX, 0, "111" + bin(uint64_t{INT32_MAX} - 65808, 32)},
+      {"B.1 first line", &stdhuffA, 0, 0, std::string("0") + zeros(4)},
+      {"B.1 second line", &stdhuffA, 16, 0, std::string("10") + zeros(8)},
+      {"B.1 third line, top", &stdhuffA, 65807, 0, std::string("110") + bin(65535, 16)},
+      {"B.1 upper range", &stdhuffA, 65808, 0, std::string("111") + zeros(32)},
+      {"B.1 upper range, far", &stdhuffA, INT32_MAX, 0, std::string("111") + bin(uint64_t{INT32_MAX} - 65808, 32)},
       {"B.2 no range bits", &stdhuffDW1, 2, 0, "110"},
-      {"B.2 last ordinary value", &stdhuffDW1, 74, 0, "11110" + bin(63, 6)},
+      {"B.2 last ordinary value", &stdhuffDW1, 74, 0, std::string("11110") + bin(63, 6)},
       {"B.2 out of band", &stdhuffDW1, 12345, 1, "111111"},
-      {"B.3 lower range", &stdhuffDW2, -300, 0, "11111111" + bin(43, 32)},
-      {"B.3 lowest ordinary value", &stdhuffDW2, -256, 0, "11111110" + zeros(8)},
+      {"B.3 lower range", &stdhuffDW2, -300, 0, std::string("11111111") + bin(43, 32)},
+      {"B.3 lowest ordinary value", &stdhuffDW2, -256, 0, std::string("11111110") + zeros(8)},
       {"B.8 negative ordinary value", &stdhuffDS1, -1, 0, "1010"},
-      {"extended B.13 steps back", &stdhuffDT3_neg, -5, 0, "01" + bin(5, 32)},
+      {"extended B.13 steps back", &stdhuffDT3_neg, -5, 0, std::string("01") + bin(5, 32)},
       {"extended B.13 value 1", &stdhuffDT3_neg, 1, 0, "00"},
   };
   for (const Case& c : cases) {
