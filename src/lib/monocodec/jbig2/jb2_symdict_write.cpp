@@ -45,6 +45,17 @@ struct Resources {
   }
 };
 
+// Coding order: by height, then width; equal sizes keep their order in the record (by index,
+// so the order never depends on where the entries happen to lie).
+struct symGT {
+  const Jb2Symbol* base;
+  bool operator()(const Jb2Symbol* a, const Jb2Symbol* b) const {
+    if (a->height != b->height) return a->height < b->height;
+    if (a->width != b->width) return a->width < b->width;
+    return (a - base) < (b - base);
+  }
+};
+
 VltStatus check_symbols(const Jb2SymbolDict& d, VltState* state) {
   if (d.count < 0 || (d.count > 0 && d.symbols == nullptr)) return VLT_ERR_ASSERT;
   for (int32_t i = 0; i < d.count; ++i) {
@@ -184,13 +195,7 @@ VltStatus jb2EncodeSymDict(Jb2File* file, SegmentInfo* seg, SegmentInfo* const* 
       (res.sorted = static_cast<Jb2Symbol**>(state->malloc(bytes))) == nullptr)
     return Vlt_report(state, VLT_ERR_NOMEM);
   for (int32_t i = 0; i < n; ++i) res.sorted[i] = &dict.symbols[i];
-  // Equal sizes keep their order in the record.
-  const Jb2Symbol* base = dict.symbols;
-  std::sort(res.sorted, res.sorted + n, [base](const Jb2Symbol* a, const Jb2Symbol* b) {
-    if (a->height != b->height) return a->height < b->height;
-    if (a->width != b->width) return a->width < b->width;
-    return (a - base) < (b - base);
-  });
+  std::sort(res.sorted, res.sorted + n, symGT{dict.symbols});
   if (hook != nullptr)
     if (const VltStatus st = hook(res.sorted, n, hookContext); st != VLT_OK) return st;
 

@@ -22,6 +22,23 @@ struct Record {
   int32_t index;
 };
 
+// Bands of eight rows, then along S; the extent and then the index break ties.
+bool instCmp(const Record& a, const Record& b) {
+  if ((a.p.t >> 3) != (b.p.t >> 3)) return (a.p.t >> 3) < (b.p.t >> 3);
+  if (a.p.s != b.p.s) return a.p.s < b.p.s;
+  if (a.p.extent != b.p.extent) return a.p.extent < b.p.extent;
+  return a.index < b.index;
+}
+
+// The coding order, over records whose T has been shifted down to the strip index: strip by
+// strip, along S within a strip, the index breaking ties. One comparator serves every strip
+// size and both transpositions, since the placement already holds the right T and S.
+bool instGT(const Record& a, const Record& b) {
+  if (a.p.t != b.p.t) return a.p.t < b.p.t;
+  if (a.p.s != b.p.s) return a.p.s < b.p.s;
+  return a.index < b.index;
+}
+
 template <typename T>
 T* alloc_array(VltState* state, int32_t n) {
   size_t bytes = 0;
@@ -272,12 +289,7 @@ VltStatus decideSREncoding(const Jb2FileParams* params, const SegmentInfo* seg, 
     minT = std::min(minT, records[i].p.t);
   }
   if (!keepOrder) {
-    std::sort(records, records + n, [](const Record& a, const Record& b) {
-      if ((a.p.t >> 3) != (b.p.t >> 3)) return (a.p.t >> 3) < (b.p.t >> 3);
-      if (a.p.s != b.p.s) return a.p.s < b.p.s;
-      if (a.p.extent != b.p.extent) return a.p.extent < b.p.extent;
-      return a.index < b.index;
-    });
+    std::sort(records, records + n, instCmp);
   }
   c->dsOffset = choose_ds_offset(records, n);
   if (!keepOrder) {
@@ -287,11 +299,7 @@ VltStatus decideSREncoding(const Jb2FileParams* params, const SegmentInfo* seg, 
     // Strip by strip, along S within a strip; the records are reused as sort keys.
     const int log = c->logSbStrips;
     for (int32_t i = 0; i < n; ++i) records[i].p.t >>= log;
-    std::sort(records, records + n, [](const Record& a, const Record& b) {
-      if (a.p.t != b.p.t) return a.p.t < b.p.t;
-      if (a.p.s != b.p.s) return a.p.s < b.p.s;
-      return a.index < b.index;
-    });
+    std::sort(records, records + n, instGT);
     for (int32_t i = 0; i < n; ++i) c->order[i] = &tr.instances[records[i].index];
   } else {
     c->sbStrips = 1;
