@@ -17,7 +17,8 @@ VltStatus refill(JbfFile* f) {
   uint8_t* base = nullptr;
   uint32_t length = 0;
   if (const VltStatus st = f->refill(&base, &length, f->context); st != VLT_OK) return st;
-  if (base == nullptr || length == 0) return VLT_ERR_ASSERT;
+  // A refill that brings nothing is data ending early, as at the open.
+  if (base == nullptr || length == 0) return Vlt_report(f->state, VLT_ERR_IO_LENGTH);
   f->base = f->ptr = base;
   f->remaining = length;
   return VLT_OK;

@@ -148,10 +148,37 @@ struct Jb2HalftoneRegion {
   SegmentInfo* patternDict; /* the referred pattern dictionary, not owned */
 };
 
+/* Refinement template and adaptive pixels: A1 lies in the bitmap being coded, A2 in the
+   reference. Template 1 has no adaptive pixels and keeps all four coordinates 0. */
+struct RefinementParams {
+  uint8_t grTemplate; /* 0 or 1 */
+  int8_t atx1;
+  int8_t atx2;
+  int8_t aty1;
+  int8_t aty2;
+  uint8_t tpgron;     /* non-zero: rows predicted from the reference are skipped */
+};
+static_assert(sizeof(RefinementParams) == 6, "six bytes in this order");
+
+struct Jb2RefineRegion {
+  RefinementParams params;
+  uint8_t* data;               /* coded bitmap, owned */
+  int32_t dataLength;
+  SegmentInfo* reference;      /* the one referred region, not owned; null refines the page */
+};
+
+/* An ASCII comment: name/value pairs in stream order, every string owned. */
+struct Jb2Comment {
+  int32_t count;
+  char** names;
+  char** values;
+};
+
 struct Jb2Extension {
   uint32_t type;
-  uint8_t* payload;
+  uint8_t* payload;            /* binary comment, owned */
   uint32_t length;
+  Jb2Comment* comment;         /* ASCII comment, owned */
 };
 
 struct SegmentInfo {
@@ -173,6 +200,7 @@ struct SegmentInfo {
     Jb2SymbolDict symbolDict;
     Jb2TextRegion textRegion;
     Jb2GenericRegion generic;
+    Jb2RefineRegion refinement;
     JhtTable codeTable;
     Jb2PatternDict patternDict;
     Jb2HalftoneRegion halftone;
