@@ -10,7 +10,7 @@ packages=(
   # test and benchmark frameworks
   googletest libgtest-dev libbenchmark-dev time
   # libraries the runner reads pages with, and the tests and benchmarks compare against
-  libpng-dev libleptonica-dev libtiff-dev libjbig-dev
+  libpng-dev libleptonica-dev libtiff-dev libjbig-dev libjbig2dec0-dev
   # oracle tools and page sources
   jbig2dec poppler-utils libtiff-tools netpbm jbigkit-bin jbigkit-testdata qpdf ghostscript
   libtasn1-doc

@@ -3,61 +3,16 @@
 
 #include "vlt_mq.h"
 
-#include <array>
-#include <bit>
+#include "vlt_mq_fast.h"
 
 namespace {
 
-struct QeRow {
-  uint16_t qe;
-  uint8_t nmps;
-  uint8_t nlps;  // bit 7: the more probable symbol switches on a less probable one
-};
-
-constexpr uint8_t kSwitch = 0x80;
-
-// Probability states 0-45 of the JBIG2 MQ coder.
-constexpr std::array<QeRow, 46> kQe = {{
-    {0x5601, 1, 1 | kSwitch},  {0x3401, 2, 6},   {0x1801, 3, 9},   {0x0AC1, 4, 12},
-    {0x0521, 5, 29},           {0x0221, 38, 33}, {0x5601, 7, 6 | kSwitch}, {0x5401, 8, 14},
-    {0x4801, 9, 14},           {0x3801, 10, 14}, {0x3001, 11, 17}, {0x2401, 12, 18},
-    {0x1C01, 13, 20},          {0x1601, 29, 21}, {0x5601, 15, 14 | kSwitch}, {0x5401, 16, 14},
-    {0x5101, 17, 15},          {0x4801, 18, 16}, {0x3801, 19, 17}, {0x3401, 20, 18},
-    {0x3001, 21, 19},          {0x2801, 22, 19}, {0x2401, 23, 20}, {0x2201, 24, 21},
-    {0x1C01, 25, 22},          {0x1801, 26, 23}, {0x1601, 27, 24}, {0x1401, 28, 25},
-    {0x1201, 29, 26},          {0x1101, 30, 27}, {0x0AC1, 31, 28}, {0x09C1, 32, 29},
-    {0x08A1, 33, 30},          {0x0521, 34, 31}, {0x0441, 35, 32}, {0x02A1, 36, 33},
-    {0x0221, 37, 34},          {0x0141, 38, 35}, {0x0111, 39, 36}, {0x0085, 40, 37},
-    {0x0049, 41, 38},          {0x0025, 42, 39}, {0x0015, 43, 40}, {0x0009, 44, 41},
-    {0x0005, 45, 42},          {0x0001, 45, 43},
-}};
-
-constexpr bool table_is_closed() {
-  for (const QeRow& r : kQe)
-    if (r.nmps >= kQe.size() || (r.nlps & 0x7F) >= kQe.size()) return false;
-  return true;
-}
-static_assert(table_is_closed(), "every transition stays inside the table");
-
-// Indexed by the whole state field (7 bits): a context byte whose state bits were corrupted by a
-// caller reads the last state instead of memory past the table, and no branch is needed.
-constexpr std::array<QeRow, 128> kRows = [] {
-  std::array<QeRow, 128> rows{};
-  for (size_t i = 0; i < rows.size(); ++i) rows[i] = kQe[i < kQe.size() ? i : kQe.size() - 1];
-  return rows;
-}();
-
-inline const QeRow& row_of(uint8_t cx) { return kRows[cx & 0x7Fu]; }
-
-// Renormalisation shifts the interval register until its top bit is set: this many bits.
-inline int renorm_bits(uint16_t a) { return std::countl_zero(a); }
-
-inline uint8_t after_mps(const QeRow& r, uint8_t cx) {
-  return static_cast<uint8_t>(r.nmps | (cx & 0x80u));
-}
-inline uint8_t after_lps(const QeRow& r, uint8_t cx) {
-  return static_cast<uint8_t>(r.nlps ^ (cx & 0x80u));
-}
+using vlt_mq::after_lps;
+using vlt_mq::kRows;
+using vlt_mq::after_mps;
+using vlt_mq::QeRow;
+using vlt_mq::renorm_bits;
+using vlt_mq::row_of;
 
 // Emits the held-back byte and takes the next one from the code register. Registers change only
 // once the callback has accepted the byte.
@@ -110,36 +65,6 @@ inline bool next_byte(MqDecoder* d, uint32_t* b) {
   }
   *b = *d->ptr++;
   return true;
-}
-
-void bytein(MqDecoder* d) {
-  uint32_t b;
-  if (d->mode == MQD_MODE_DATA && next_byte(d, &b)) {
-    if (d->B == 0xFF) {
-      if (b > 0x8F) {
-        d->mode = MQD_MODE_END_MARKER;
-        b = 0x7F;
-      }
-      d->B = static_cast<uint8_t>(b);
-      d->C += b << 9;
-      d->CT = 7;
-    } else {
-      d->B = static_cast<uint8_t>(b);
-      d->C += b << 8;
-      d->CT = 8;
-    }
-    return;
-  }
-  // Past the end: alternate 0xFF and 0x7F, an endless run of 1-bits.
-  if (d->B == 0xFF) {
-    d->B = 0x7F;
-    d->C += 0xFE00u;
-    d->CT = 7;
-  } else {
-    d->B = 0xFF;
-    d->C += 0xFF00u;
-    d->CT = 8;
-  }
 }
 
 void bytein_sw(MqDecoder* d) {
@@ -196,6 +121,42 @@ inline void renormd(MqDecoder* d) {
 }
 
 }  // namespace
+
+namespace vlt_mq {
+
+void bytein(MqDecoder* d) {
+  uint32_t b;
+  if (d->mode == MQD_MODE_DATA && next_byte(d, &b)) {
+    if (d->B == 0xFF) {
+      if (b > 0x8F) {
+        d->mode = MQD_MODE_END_MARKER;
+        b = 0x7F;
+      }
+      d->B = static_cast<uint8_t>(b);
+      d->C += b << 9;
+      d->CT = 7;
+    } else {
+      d->B = static_cast<uint8_t>(b);
+      d->C += b << 8;
+      d->CT = 8;
+    }
+    return;
+  }
+  // Past the end: alternate 0xFF and 0x7F, an endless run of 1-bits.
+  if (d->B == 0xFF) {
+    d->B = 0x7F;
+    d->C += 0xFE00u;
+    d->CT = 7;
+  } else {
+    d->B = 0xFF;
+    d->C += 0xFF00u;
+    d->CT = 8;
+  }
+}
+
+}  // namespace vlt_mq
+
+using vlt_mq::bytein;
 
 extern "C" {
 
@@ -320,38 +281,9 @@ void VltEncode_mqdInit(MqDecoder* dec, const uint8_t* data, uint32_t length, MqR
 }
 
 int VltEncode_mqdDecode(MqDecoder* dec, uint8_t* cx) {
-  // The context byte is stored last: a byte store may alias the decoder's registers and would
-  // force them out of registers for the renormalisation.
-  const uint8_t c = *cx;
-  const QeRow& r = row_of(c);
-  const uint32_t qe = r.qe;
-  const int mps = c >> 7;
-  const uint32_t a = dec->A - qe;
-  int d;
-  uint8_t next;
-  if ((dec->C >> 16) < qe) {
-    if (a < qe) {
-      d = mps;
-      next = after_mps(r, c);
-    } else {
-      d = 1 - mps;
-      next = after_lps(r, c);
-    }
-    dec->A = static_cast<uint16_t>(qe);
-  } else {
-    dec->C -= qe << 16;
-    dec->A = static_cast<uint16_t>(a);
-    if (a & 0x8000u) return mps;
-    if (a < qe) {
-      d = 1 - mps;
-      next = after_lps(r, c);
-    } else {
-      d = mps;
-      next = after_mps(r, c);
-    }
-  }
-  renormd<bytein>(dec);
-  *cx = next;
+  vlt_mq::FastDecoder f(dec);
+  const int d = f.decode(cx);
+  f.store();
   return d;
 }
 

@@ -8,6 +8,7 @@
 // extend those runs, so the usual case reads one new pixel per row above and costs a few shifts;
 // adaptive pixels elsewhere are fetched afresh at every pixel with bounds tests.
 
+#include <bit>
 #include <cstring>
 
 #include "byteorder.h"
@@ -15,6 +16,7 @@
 #include "jb2_decode.h"
 #include "jb2_memsink.h"
 #include "vlt_blit.h"
+#include "vlt_mq_fast.h"
 #include "vlt_state.h"
 
 namespace {
@@ -105,20 +107,44 @@ void decode_row(uint8_t* row, const uint8_t* up1, const uint8_t* up2, const uint
   constexpr int s2 = 63 - g.up2.right - g.up2.low;
   uint32_t ctx = run_start(up1, g.up1, width) | (g.up2.n != 0 ? run_start(up2, g.up2, width) : 0u);
   uint32_t prev = 0;
+  vlt_mq::FastDecoder dec(mq);
   for (int32_t k = 0; k < nw; ++k) {
     uint64_t w1 = static_cast<uint64_t>(word(up1, k, nw)) << 32 | word(up1, k + 1, nw);
     uint64_t w2 = g.up2.n != 0 ? static_cast<uint64_t>(word(up2, k, nw)) << 32 | word(up2, k + 1, nw) : 0;
     const int32_t count = width - 32 * k < 32 ? width - 32 * k : 32;
     uint32_t out = 0;
     for (int32_t j = 0; j < count; ++j) {
-      ctx = ((ctx << 1) & keep) | prev | (static_cast<uint32_t>(w1 >> s1) & (1u << g.up1.low));
+      ctx = ((ctx << 1) & keep) | (static_cast<uint32_t>(w1 >> s1) & (1u << g.up1.low));
       if constexpr (g.up2.n != 0) ctx |= static_cast<uint32_t>(w2 >> s2) & (1u << g.up2.low);
+      if constexpr (Nominal) {
+        if ((ctx | prev) == 0 && (cx[0] & 0x80) == 0) {
+          // A white pixel in a white neighbourhood: the pixels after it keep context 0 while
+          // they decode white and no black pixel enters the template from the rows above.
+          const int z1 = std::countl_zero(w1 << (g.up1.right + 1));
+          const int z2 = g.up2.n != 0 ? std::countl_zero(w2 << (g.up2.right + 1)) : 64;
+          const uint32_t ahead = static_cast<uint32_t>(1 + (z1 < z2 ? z1 : z2));
+          const uint32_t left = static_cast<uint32_t>(count - j);
+          const uint32_t n = dec.run(cx, ahead < left ? ahead : left);
+          if (n > 0) {
+            j += static_cast<int32_t>(n) - 1;
+            w1 <<= n;
+            if constexpr (g.up2.n != 0) w2 <<= n;
+            out = static_cast<uint32_t>(static_cast<uint64_t>(out) << n);
+            continue;
+          }
+        }
+      }
       w1 <<= 1;
       if constexpr (g.up2.n != 0) w2 <<= 1;
       if constexpr (Nominal) {
-        prev = static_cast<uint32_t>(VltEncode_mqdDecode(mq, &cx[ctx]));
+        // Both contexts the pixel may take are read before the pixel to its left is known, so
+        // the wait for that pixel does not include a memory read.
+        const uint8_t c0 = cx[ctx], c1 = cx[ctx | 1];
+        ctx |= prev;
+        prev = static_cast<uint32_t>(dec.decode(&cx[ctx], prev ? c1 : c0));
         out = out << 1 | prev;
       } else {
+        ctx |= prev;
         const int32_t x = 32 * k + j;
         if (skipRow != nullptr && pixel(skipRow, x)) {
           prev = 0;
@@ -127,12 +153,13 @@ void decode_row(uint8_t* row, const uint8_t* up1, const uint8_t* up2, const uint
         uint32_t full = ctx;
         for (int a = 0; a < g.atCount; ++a)
           full |= static_cast<uint32_t>(pixel_checked(atRows[a], x + p.atx[a], width)) << g.atBit[a];
-        prev = static_cast<uint32_t>(VltEncode_mqdDecode(mq, &cx[full]));
+        prev = static_cast<uint32_t>(dec.decode(&cx[full]));
         if (prev) row[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
       }
     }
     if constexpr (Nominal) mono::store_be32(row + 4 * static_cast<size_t>(k), out << (32 - count));
   }
+  dec.store();
 }
 
 template <int T>
