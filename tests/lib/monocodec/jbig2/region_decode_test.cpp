@@ -1,0 +1,587 @@
+// Generic and refinement region decoding: our writer's every coding decodes to its source bitmap,
+// composed into pages in every way; the parsing rules and refusals of both segment kinds; data of
+// unknown length; regions off the page; refinement diagnostics as warnings; deep refinement
+// chains; allocation failures. (The shared feature streams check the decoders against encoders
+// we did not write.)
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "byteorder.h"
+#include "jb2_decode.h"
+#include "jb2_fixture.h"
+#include "jb2_page_reader.h"
+#include "jb2_test_stream.h"
+#include "ref_bitmap.h"
+#include "vlt_blit.h"
+
+namespace {
+
+using jb2test::Bytes;
+using monotest::first_difference;
+using monotest::RefBitmap;
+
+Bytes be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
+
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Bytes region_field(uint32_t w, uint32_t h, uint32_t x, uint32_t y, uint8_t op) {
+  return be32(w) + be32(h) + be32(x) + be32(y) + Bytes{op};
+}
+
+RefBitmap filled(int w, int h, int v) {
+  RefBitmap bm(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) bm.set(x, y, v);
+  return bm;
+}
+
+// Glyph-like blobs scattered on a wide white band, so white runs cross word boundaries.
+RefBitmap sparse(int w, int h, uint32_t seed) {
+  RefBitmap bm(w, h);
+  uint32_t r = seed;
+  for (int n = 0; n < w / 40; ++n) {
+    r = r * 1664525u + 1013904223u;
+    const int x0 = static_cast<int>(r % static_cast<uint32_t>(w)), y0 = static_cast<int>((r >> 16) % static_cast<uint32_t>(h));
+    for (int y = y0; y < y0 + 5 && y < h; ++y)
+      for (int x = x0; x < x0 + 3 && x < w; ++x) bm.set(x, y, 1);
+  }
+  return bm;
+}
+
+struct RegionTest : Jb2Test {
+  Jb2File* file = nullptr;
+  void SetUp() override {
+    Jb2Test::SetUp();
+    ASSERT_EQ(jb2CreateFile(nullptr, nullptr, state, &file), VLT_OK);
+  }
+  void TearDown() override {
+    jb2FreeFile(file);
+    Jb2Test::TearDown();
+  }
+
+  Bytes segment(uint32_t number, uint8_t type, const std::vector<uint32_t>& refs, const Bytes& data,
+                uint32_t length) {
+    jb2test::MemoryStream s(state);
+    SegmentInfo seg{};
+    seg.number = number;
+    seg.type = type;
+    seg.page = 1;
+    std::vector<uint8_t> retain(refs.size(), 0);
+    seg.referredCount = static_cast<int32_t>(refs.size());
+    seg.referred = const_cast<uint32_t*>(refs.data());
+    seg.referredRetain = retain.data();
+    seg.dataLength = length;
+    jb2test::check(jb2EncodeSegmentHeader(s.file(), &seg), "header");
+    jb2test::check(jb2EncodeSegmentHeaderDataLength(s.file(), &seg), "length");
+    return s.finish() + data;
+  }
+  Bytes segment(uint32_t number, uint8_t type, const std::vector<uint32_t>& refs, const Bytes& data) {
+    return segment(number, type, refs, data, static_cast<uint32_t>(data.size()));
+  }
+
+  VltStatus read(const Bytes& b, SegmentInfo* seg, SegmentInfo** referred = nullptr, DataSource* src = nullptr) {
+    DataSource own;
+    if (src == nullptr) src = &own;
+    jb2test::memory_source(src, state, b.data(), b.size());
+    VltStatus st = jb2DecodeSegmentHeader(file, src, seg);
+    if (st == VLT_OK) st = jb2DecodeSegment(file, src, seg, referred);
+    return st;
+  }
+
+  // A generic region of the bitmap written by our writer: the whole segment.
+  Bytes written(const RefBitmap& bm, const jb2test::GenericConfig& c, uint32_t x = 0, uint32_t y = 0,
+                uint8_t op = JB2_COMBOP_OR) {
+    jb2test::MemoryStream s(state);
+    VltImage* im = jb2test::packed_image(state, bm);
+    SegmentInfo seg = jb2test::generic_record(im, x, y, c.mmr, c.params);
+    seg.region.combOp = op;
+    const VltStatus st = jb2EncodeGenRegion(s.file(), &seg);
+    VltImage_free(im);
+    jb2test::check(st, "jb2EncodeGenRegion");
+    return s.finish();
+  }
+
+  VltImage* page(int w, int h, int fill) {
+    VltImage* p = nullptr;
+    jb2test::check(VltImage_new(state, VLT_IMAGE_PACKED, w, h, &p), "page");
+    if (fill) VltBlat_blitFillPacked(p);
+    return p;
+  }
+};
+
+// ---- Generic regions -------------------------------------------------------------------------
+
+TEST_F(RegionTest, EveryCodingOfOurWriterDecodesToItsSource) {
+  std::vector<std::pair<std::string, RefBitmap>> bitmaps;
+  for (int w : {1, 31, 32, 33, 95, 200}) bitmaps.emplace_back("noise", monotest::make_noise(w, 17, 0.4, static_cast<uint32_t>(w)));
+  bitmaps.emplace_back("text", monotest::make_text_blobs(321, 77, 5));
+  bitmaps.emplace_back("sparse", sparse(1000, 40, 9));
+  bitmaps.emplace_back("white", filled(100, 9, 0));
+  bitmaps.emplace_back("black", filled(100, 9, 1));
+  RefBitmap repeated = monotest::make_lines(150, 140, 3);
+  for (int y = 1; y < 140; y += 3) std::copy(repeated.row(y - 1), repeated.row(y - 1) + repeated.stride, repeated.row(y));
+  bitmaps.emplace_back("repeated rows", repeated);
+  for (const jb2test::GenericConfig& c : jb2test::generic_configs()) {
+    for (const auto& [name, bm] : bitmaps) {
+      SCOPED_TRACE(c.name + " on " + name + " " + std::to_string(bm.width));
+      SegmentInfo seg{};
+      ASSERT_EQ(read(written(bm, c), &seg), VLT_OK) << printed.text;
+      ASSERT_EQ(jb2RenderGenReg(file, &seg), VLT_OK);
+      EXPECT_EQ(first_difference(bm, jb2test::ref_bitmap(seg.bitmap)), "");
+      jb2FreeSegmentInfo(&seg, state);
+    }
+  }
+}
+
+TEST_F(RegionTest, RegionsComposeIntoThePageWithTheirOperator) {
+  const RefBitmap bm = monotest::make_text_blobs(70, 30, 11);
+  const RefBitmap back = monotest::make_noise(120, 50, 0.5, 4);
+  for (const bool mmr : {true, false}) {
+    for (uint8_t op = 0; op <= JB2_COMBOP_REPLACE; ++op) {
+      SCOPED_TRACE(std::to_string(mmr) + " op " + std::to_string(op));
+      const jb2test::GenericConfig c{"", mmr, {0, {3, -3, 2, -2}, {-1, -1, -2, -2}, 0}};
+      SegmentInfo seg{};
+      ASSERT_EQ(read(written(bm, c, 37, 9, op), &seg), VLT_OK);
+      VltImage* p = jb2test::packed_image(state, back);
+      ASSERT_EQ(jb2RenderGenRegIntoPage(file, &seg, p), VLT_OK) << printed.text;
+      // MMR ORed into the page goes straight in, without a region bitmap.
+      EXPECT_EQ(seg.hasBitmap, mmr && op == JB2_COMBOP_OR ? 0 : 1);
+      RefBitmap want = back;
+      for (int y = 0; y < bm.height; ++y)
+        for (int x = 0; x < bm.width; ++x) {
+          const int d = back.get(x + 37, y + 9), s = bm.get(x, y);
+          const int v = op == 0 ? (s | d) : op == 1 ? (s & d) : op == 2 ? (s ^ d) : op == 3 ? !(s ^ d) : s;
+          want.set(x + 37, y + 9, v);
+        }
+      EXPECT_EQ(first_difference(want, jb2test::ref_bitmap(p)), "");
+      VltImage_free(p);
+      jb2FreeSegmentInfo(&seg, state);
+    }
+  }
+}
+
+TEST_F(RegionTest, RegionsOffThePageAndIntermediateRegions) {
+  const RefBitmap bm = filled(10, 4, 1);
+  const jb2test::GenericConfig c{"", false, {2, {2}, {-1}, 0}};
+  for (const uint32_t x : {90u, 91u, 0xFFFFFFF8u}) {
+    printed = {};
+    SegmentInfo seg{};
+    ASSERT_EQ(read(written(bm, c, x, 0), &seg), VLT_OK);
+    VltImage* p = page(100, 4, 0);
+    EXPECT_EQ(jb2RenderGenRegIntoPage(file, &seg, p), x == 90 ? VLT_OK : VLT_ERR_CODEC) << x;
+    if (x != 90) {
+      EXPECT_NE(printed.text.find("region extends off page"), std::string::npos);
+    }
+    VltImage_free(p);
+    jb2FreeSegmentInfo(&seg, state);
+  }
+  Bytes seg36 = written(bm, c);
+  seg36[4] = JB2_SEG_GENERIC_INTERMEDIATE;
+  SegmentInfo seg{};
+  ASSERT_EQ(read(seg36, &seg), VLT_OK);
+  VltImage* p = page(100, 4, 0);
+  printed = {};
+  EXPECT_EQ(jb2RenderGenRegIntoPage(file, &seg, p), VLT_ERR_ASSERT);
+  EXPECT_TRUE(printed.codes.empty());
+  VltImage_free(p);
+  jb2FreeSegmentInfo(&seg, state);
+}
+
+TEST_F(RegionTest, AdaptivePixelsMustPrecedeThePixel) {
+  struct Case {
+    uint8_t tmpl;
+    Bytes at;
+    VltStatus status;
+  };
+  const Case cases[] = {
+      {1, {3, 0xFF}, VLT_OK},                                   // (3, -1)
+      {1, {0, 0}, VLT_ERR_PARAM},                               // (0, 0)
+      {1, {1, 0}, VLT_ERR_PARAM},                               // (1, 0)
+      {1, {0xFF, 0}, VLT_OK},                                   // (-1, 0)
+      {2, {0, 1}, VLT_ERR_PARAM},                               // (0, 1)
+      {0, {3, 0xFF, 0xFD, 0xFF, 2, 0xFE, 0xFE, 0xFE}, VLT_OK},  // nominal, AT4 (-2, -2)
+      {0, {3, 0xFF, 0xFD, 0xFF, 2, 0xFE, 5, 0}, VLT_ERR_PARAM}, // AT4 (5, 0)
+  };
+  for (const Case& c : cases) {
+    printed = {};
+    SegmentInfo seg{};
+    const Bytes data = region_field(8, 2, 0, 0, 0) + Bytes{uint8_t(c.tmpl << 1)} + c.at + Bytes{0x12, 0x34};
+    EXPECT_EQ(read(segment(1, JB2_SEG_GENERIC_IMMEDIATE, {}, data), &seg), c.status);
+    if (c.status != VLT_OK) {
+      EXPECT_NE(printed.text.find("bad AT params"), std::string::npos);
+    }
+    if (c.status == VLT_OK) {
+      EXPECT_EQ(seg.body.generic.dataLength, 2u);
+      EXPECT_EQ(seg.body.generic.params.atx[1], c.tmpl == 0 ? -3 : 0);
+    }
+    jb2FreeSegmentInfo(&seg, state);
+  }
+}
+
+TEST_F(RegionTest, GenericSegmentRefusals) {
+  struct Case {
+    const char* name;
+    uint8_t type;
+    std::vector<uint32_t> refs;
+    Bytes data;
+    VltStatus status;
+    const char* message;
+  };
+  const Bytes mqBody = Bytes{0x04, 2, 0xFF, 0xFF, 0xAC};
+  const Case cases[] = {
+      {"refers", JB2_SEG_GENERIC_IMMEDIATE, {0}, region_field(8, 2, 0, 0, 0) + mqBody, VLT_ERR_CODEC,
+       "generic region segment can't refer to anything"},
+      {"too large", JB2_SEG_GENERIC_IMMEDIATE, {}, region_field(1u << 16, 1u << 15, 0, 0, 0) + mqBody, VLT_ERR_CODEC,
+       "region too large"},
+      {"too wide", JB2_SEG_GENERIC_IMMEDIATE, {}, region_field(0x80000000u, 0, 0, 0, 0) + mqBody, VLT_ERR_CODEC,
+       "region too large"},
+      {"short", JB2_SEG_GENERIC_IMMEDIATE, {}, region_field(8, 2, 0, 0, 0) + Bytes{0x04, 2}, VLT_ERR_IO_LENGTH, nullptr},
+  };
+  SegmentInfo zero{};
+  SegmentInfo* refs[] = {&zero};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    printed = {};
+    SegmentInfo seg{};
+    EXPECT_EQ(read(segment(1, c.type, c.refs, c.data), &seg, refs), c.status);
+    if (c.message != nullptr) {
+      EXPECT_NE(printed.text.find(c.message), std::string::npos) << printed.text;
+    }
+    EXPECT_EQ(seg.body.generic.data, nullptr);
+    jb2FreeSegmentInfo(&seg, state);
+  }
+}
+
+TEST_F(RegionTest, MmrDataMustBeUsedUp) {
+  const RefBitmap bm = monotest::make_text_blobs(50, 20, 2);
+  const jb2test::GenericConfig c{"", true, {}};
+  Bytes seg = written(bm, c);
+  for (const uint8_t extra : {0x00, 0x5A}) {
+    printed = {};
+    Bytes longer = seg + Bytes{extra};
+    mono::store_be32(longer.data() + 7, mono::load_be32(longer.data() + 7) + 1);
+    SegmentInfo s{};
+    ASSERT_EQ(read(longer, &s), VLT_OK);
+    // A zero byte after the code is padding; anything else is data the code did not account for.
+    EXPECT_EQ(jb2RenderGenReg(file, &s), extra == 0 ? VLT_OK : VLT_ERR_CODEC);
+    if (extra != 0) {
+      EXPECT_NE(printed.text.find("not all MMR-encoded data consumed"), std::string::npos);
+    }
+    VltImage* p = page(50, 20, 0);
+    EXPECT_EQ(jb2RenderGenRegIntoPage(file, &s, p), extra == 0 ? VLT_OK : VLT_ERR_CODEC);
+    VltImage_free(p);
+    jb2FreeSegmentInfo(&s, state);
+  }
+}
+
+TEST_F(RegionTest, UnknownLengthEndsAtTheEndSequence) {
+  // MQ coded: a lone AC, and AC after FF 7F, do not end the data; FF AC does, and the row count
+  // after it is the height. The next segment follows at once.
+  const Bytes coded = {0x12, 0xAC, 0xFF, 0x7F, 0xAC, 0x00, 0xFF, 0xAC};
+  const Bytes next = segment(2, JB2_SEG_END_OF_STRIPE, {}, be32(2));
+  const Bytes mq = segment(1, JB2_SEG_GENERIC_IMMEDIATE, {},
+                           region_field(8, 0xFFFFFFFF, 0, 0, 0) + Bytes{0x06, 2, 0xFF} + coded + be32(3) + next,
+                           JB2_UNKNOWN_LENGTH);
+  SegmentInfo seg{};
+  DataSource src;
+  ASSERT_EQ(read(mq, &seg, nullptr, &src), VLT_OK) << printed.text;
+  EXPECT_EQ(seg.region.height, 3u);
+  EXPECT_EQ(seg.body.generic.dataLength, coded.size());
+  EXPECT_EQ(seg.dataLength, 18 + 2 + coded.size() + 4);
+  ASSERT_EQ(jb2RenderGenReg(file, &seg), VLT_OK);
+  EXPECT_EQ(seg.bitmap->hdr.height, 3);
+  jb2FreeSegmentInfo(&seg, state);
+  ASSERT_EQ(jb2DecodeSegmentHeader(file, &src, &seg), VLT_OK);
+  EXPECT_EQ(seg.number, 2u);
+  jb2FreeSegmentInfo(&seg, state);
+
+  // MMR coded: the code with its end-of-block, then 00 00 and the row count.
+  const RefBitmap bm = monotest::make_text_blobs(90, 25, 8);
+  VltImage* im = jb2test::packed_image(state, bm);
+  Bytes code(4096);
+  size_t n = code.size();
+  jb2test::check(jb2MMREncode(im->rows[0], 90, 25, im->hdr.bytesPerLine / 4, code.data(), &n, 1, state), "MMR");
+  VltImage_free(im);
+  code.resize(n);
+  const Bytes mmr = segment(1, JB2_SEG_GENERIC_LOSSLESS, {},
+                            region_field(90, 0xFFFFFFFF, 0, 0, 0) + Bytes{0x01} + code + Bytes{0, 0} + be32(25),
+                            JB2_UNKNOWN_LENGTH);
+  ASSERT_EQ(read(mmr, &seg), VLT_OK) << printed.text;
+  ASSERT_EQ(jb2RenderGenReg(file, &seg), VLT_OK) << printed.text;
+  EXPECT_EQ(first_difference(bm, jb2test::ref_bitmap(seg.bitmap)), "");
+  jb2FreeSegmentInfo(&seg, state);
+
+  struct Bad {
+    const char* name;
+    Bytes bytes;
+    VltStatus status;
+    const char* message;
+  };
+  const Bytes body = Bytes{0x06, 2, 0xFF} + coded;
+  const Bad bad[] = {
+      {"intermediate", segment(1, JB2_SEG_GENERIC_INTERMEDIATE, {}, region_field(8, 9, 0, 0, 0) + body + be32(3), JB2_UNKNOWN_LENGTH),
+       VLT_ERR_CODEC, "non-immediate streaming generic region"},
+      {"more rows than its height", segment(1, JB2_SEG_GENERIC_IMMEDIATE, {}, region_field(8, 2, 0, 0, 0) + body + be32(3), JB2_UNKNOWN_LENGTH),
+       VLT_ERR_CODEC, "row count beyond its height"},
+      {"no end sequence", segment(1, JB2_SEG_GENERIC_IMMEDIATE, {}, region_field(8, 9, 0, 0, 0) + Bytes{0x06, 2, 0xFF, 1, 2, 3}, JB2_UNKNOWN_LENGTH),
+       VLT_ERR_IO_LENGTH, nullptr},
+      {"no row count", segment(1, JB2_SEG_GENERIC_IMMEDIATE, {}, region_field(8, 9, 0, 0, 0) + body + Bytes{0, 0}, JB2_UNKNOWN_LENGTH),
+       VLT_ERR_IO_LENGTH, nullptr},
+  };
+  for (const Bad& b : bad) {
+    SCOPED_TRACE(b.name);
+    printed = {};
+    EXPECT_EQ(read(b.bytes, &seg), b.status);
+    if (b.message != nullptr) {
+      EXPECT_NE(printed.text.find(b.message), std::string::npos) << printed.text;
+    }
+    EXPECT_EQ(seg.body.generic.data, nullptr);
+    jb2FreeSegmentInfo(&seg, state);
+  }
+}
+
+TEST_F(RegionTest, GenericAllocationFailuresLeaveNothing) {
+  const RefBitmap bm = monotest::make_text_blobs(64, 30, 3);
+  const Bytes cases[] = {
+      written(bm, {"", false, {1, {3}, {-1}, 1}}),
+      written(bm, {"", true, {}}),
+      segment(1, JB2_SEG_GENERIC_IMMEDIATE, {},
+              region_field(8, 0xFFFFFFFF, 0, 0, 0) + Bytes{0x06, 2, 0xFF} + Bytes(40000, 0x11) + Bytes{0xFF, 0xAC} + be32(2),
+              JB2_UNKNOWN_LENGTH),
+  };
+  for (const Bytes& b : cases) {
+    for (size_t k = 1;; ++k) {
+      alloc.fail_at(k);
+      SegmentInfo seg{};
+      VltStatus st = read(b, &seg);
+      VltImage* p = nullptr;
+      if (st == VLT_OK) st = VltImage_new(state, VLT_IMAGE_PACKED, 64, 30, &p);
+      if (st == VLT_OK) st = jb2RenderGenRegIntoPage(file, &seg, p);
+      alloc.fail_at(0);
+      VltImage_free(p);
+      jb2FreeSegmentInfo(&seg, state);
+      EXPECT_EQ(alloc.live_blocks(), baseline + 1) << k;
+      if (st == VLT_OK) break;
+      // Bitmaps report running out of memory as the engine's own code.
+      EXPECT_TRUE(st == VLT_ERR_NOMEM || st == VLT_ERR_VLT_NOMEM) << k << ": " << st;
+    }
+  }
+}
+
+// ---- Refinement ------------------------------------------------------------------------------
+
+Bytes refine_body(uint8_t flags, const Bytes& at = {0xFF, 0, 0, 0}) {
+  Bytes b{flags};
+  if ((flags & 1) == 0) b = b + at;
+  return b + Bytes{0x55, 0x23, 0x77, 0xFF, 0xAC};
+}
+
+TEST_F(RegionTest, RefinementAdaptivePixels) {
+  struct Case {
+    Bytes at;  // x1, y1, x2, y2
+    VltStatus status;
+  };
+  const Case cases[] = {
+      {{0xFF, 0, 0, 0}, VLT_OK},           // A1 (-1, 0)
+      {{5, 0xFF, 0, 0}, VLT_OK},           // A1 (5, -1)
+      {{0xFF, 0, 100, 100}, VLT_OK},       // A2 anywhere
+      {{0, 0, 0, 0}, VLT_ERR_PARAM},       // A1 (0, 0)
+      {{0xFF, 1, 0, 0}, VLT_ERR_PARAM},    // A1 (-1, 1)
+  };
+  for (const Case& c : cases) {
+    printed = {};
+    SegmentInfo seg{};
+    const Bytes data = region_field(9, 3, 0, 0, 4) + refine_body(0, c.at);
+    EXPECT_EQ(read(segment(1, JB2_SEG_REFINE_LOSSLESS, {}, data), &seg), c.status);
+    if (c.status != VLT_OK) {
+      EXPECT_NE(printed.text.find("bad RAT params"), std::string::npos);
+    } else {
+      EXPECT_EQ(seg.body.refinement.params.atx1, static_cast<int8_t>(c.at[0]));
+      EXPECT_EQ(seg.body.refinement.params.aty2, static_cast<int8_t>(c.at[3]));
+      EXPECT_EQ(seg.body.refinement.dataLength, 5);
+    }
+    jb2FreeSegmentInfo(&seg, state);
+  }
+  // Template 1: no adaptive pixels, the data follow the flags; 1024 contexts.
+  SegmentInfo seg{};
+  ASSERT_EQ(read(segment(1, JB2_SEG_REFINE_LOSSLESS, {}, region_field(9, 3, 0, 0, 4) + refine_body(1)), &seg), VLT_OK);
+  EXPECT_EQ(seg.body.refinement.dataLength, 5);
+  EXPECT_EQ(seg.body.refinement.data[0], 0x55);
+  EXPECT_EQ(jb2RABContextsNeeded(&seg.body.refinement.params), 1024u);
+  jb2FreeSegmentInfo(&seg, state);
+  RefinementParams p{0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(jb2RABContextsNeeded(&p), 8192u);
+  p.grTemplate = 2;
+  EXPECT_EQ(jb2RABContextsNeeded(&p), 1u);
+}
+
+TEST_F(RegionTest, RefinementOfThePage) {
+  VltImage* p = page(40, 10, 1);
+  struct Case {
+    uint32_t x;
+    uint8_t op;
+    VltStatus status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {30, JB2_COMBOP_REPLACE, VLT_OK, nullptr},
+      {30, JB2_COMBOP_OR, VLT_ERR_CODEC, "refinement segment applying to page needs REPLACE"},
+      {31, JB2_COMBOP_REPLACE, VLT_ERR_CODEC, "region extends off page"},
+  };
+  for (const Case& c : cases) {
+    printed = {};
+    SegmentInfo seg{};
+    ASSERT_EQ(read(segment(1, JB2_SEG_REFINE_LOSSLESS, {}, region_field(10, 10, c.x, 0, c.op) + refine_body(0)), &seg), VLT_OK);
+    EXPECT_EQ(jb2RenderGenRefRegIntoPage(file, &seg, p), c.status);
+    if (c.message != nullptr) {
+      EXPECT_NE(printed.text.find(c.message), std::string::npos) << printed.text;
+    }
+    // The result is written into the page, not kept.
+    EXPECT_EQ(seg.hasBitmap, 0);
+    jb2FreeSegmentInfo(&seg, state);
+  }
+  VltImage_free(p);
+}
+
+TEST_F(RegionTest, RefinementDiagnosticsAreWarnings) {
+  // An intermediate generic region to refine, and one immediate region that cannot be.
+  SegmentInfo generic36{}, generic38{};
+  const RefBitmap bm = monotest::make_text_blobs(20, 6, 1);
+  const jb2test::GenericConfig c{"", false, {2, {2}, {-1}, 0}};
+  Bytes b = written(bm, c);
+  ASSERT_EQ(read(b, &generic38), VLT_OK);
+  b[4] = JB2_SEG_GENERIC_INTERMEDIATE;
+  ASSERT_EQ(read(b, &generic36), VLT_OK);
+  struct Case {
+    const char* name;
+    uint8_t type;
+    std::vector<SegmentInfo*> refs;
+    Bytes region;
+    const char* warning;
+    VltStatus render;  // rendering afterwards
+  };
+  const Bytes same = region_field(20, 6, 0, 0, 0);
+  const Case cases[] = {
+      {"fine", JB2_SEG_REFINE_INTERMEDIATE, {&generic36}, same, nullptr, VLT_OK},
+      {"intermediate without reference", JB2_SEG_REFINE_INTERMEDIATE, {}, same,
+       "intermediate refinement refers to != 1 segments", VLT_ERR_ASSERT},
+      {"two references", JB2_SEG_REFINE_IMMEDIATE, {&generic36, &generic36}, same,
+       "immediate refinement refers to != (0,1) segments", VLT_ERR_ASSERT},
+      {"immediate reference", JB2_SEG_REFINE_IMMEDIATE, {&generic38}, same,
+       "refinement refers to non-intermediate region segment", VLT_ERR_ASSERT},
+      {"other place", JB2_SEG_REFINE_INTERMEDIATE, {&generic36}, region_field(20, 6, 1, 0, 0),
+       "refinement segment doesn't match segment it's refining", VLT_OK},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    printed = {};
+    std::vector<uint32_t> numbers(k.refs.size(), 0);
+    SegmentInfo seg{};
+    std::vector<SegmentInfo*> refs = k.refs;
+    ASSERT_EQ(read(segment(1, k.type, numbers, k.region + refine_body(0)), &seg, refs.data()), VLT_OK);
+    if (k.warning == nullptr) {
+      EXPECT_TRUE(printed.codes.empty()) << printed.text;
+    } else {
+      EXPECT_EQ(printed.codes, std::vector<int32_t>{VLT_CODE_WARNING});
+      EXPECT_NE(printed.text.find(k.warning), std::string::npos) << printed.text;
+    }
+    EXPECT_EQ(jb2RenderGenRefReg(file, &seg), k.render);
+    if (k.render == VLT_OK) {
+      // Rendered once: the second call keeps the first bitmap.
+      VltImage* first = seg.bitmap;
+      EXPECT_EQ(jb2RenderGenRefReg(file, &seg), VLT_OK);
+      EXPECT_EQ(seg.bitmap, first);
+    }
+    jb2FreeSegmentInfo(&seg, state);
+  }
+  jb2FreeSegmentInfo(&generic36, state);
+  jb2FreeSegmentInfo(&generic38, state);
+}
+
+TEST_F(RegionTest, TypicalPredictionFromAReferenceBlackAllAround) {
+  // A reference one pixel larger on every side, all black: with typical prediction every pixel,
+  // those of the first two columns included, is predicted black and takes nothing from the data,
+  // which hold only the prediction bits (on for the first row, then unchanged).
+  const int w = 12, h = 5;
+  VltImage* ref = page(w + 2, h + 2, 1);
+  jb2test::MemoryStream s(state);
+  MqEncoder enc;
+  dsInitVltEncode_MQEncoder(s.sink(), &enc);
+  std::vector<uint8_t> cx(8192, 0);
+  for (int y = 0; y < h; ++y) ASSERT_EQ(VltEncode_mqeEncode(&enc, &cx[0x10], y == 0), 1);
+  ASSERT_EQ(dsFinalVltEncode_MQEncoder(s.sink(), &enc), VLT_OK);
+  const Bytes data = s.finish();
+  std::vector<uint8_t> dst(static_cast<size_t>(h) * 4, 0);
+  const RefinementParams p{0, -1, 0, 0, 0, 1};
+  MqDecoder dec;
+  VltEncode_mqdInit(&dec, data.data(), static_cast<uint32_t>(data.size()), nullptr, nullptr, state);
+  ASSERT_EQ(jb2ArithDecodeRefinement(dst.data(), w, h, 1, ref->rows[0], w + 2, h + 2, ref->hdr.bytesPerLine / 4, -1, -1,
+                                     &p, nullptr, file, &dec),
+            VLT_OK);
+  for (int y = 0; y < h; ++y) EXPECT_EQ(mono::load_be32(&dst[4 * y]), 0xFFF00000u) << y;
+  VltImage_free(ref);
+}
+
+TEST_F(RegionTest, LongRefinementChainsRender) {
+  // Each intermediate refinement refines the one before; rendering the last renders them all.
+  const int n = 20000;
+  std::vector<SegmentInfo> chain(n);
+  const RefBitmap bm = filled(3, 2, 1);
+  const jb2test::GenericConfig c{"", false, {2, {2}, {-1}, 0}};
+  Bytes b = written(bm, c);
+  b[4] = JB2_SEG_GENERIC_INTERMEDIATE;
+  ASSERT_EQ(read(b, &chain[0]), VLT_OK);
+  const Bytes link = segment(1, JB2_SEG_REFINE_INTERMEDIATE, {0}, region_field(3, 2, 0, 0, 0) + refine_body(1));
+  for (int i = 1; i < n; ++i) {
+    SegmentInfo* ref = &chain[i - 1];
+    ASSERT_EQ(read(link, &chain[i], &ref), VLT_OK);
+  }
+  EXPECT_EQ(jb2RenderGenRefReg(file, &chain[n - 1]), VLT_OK);
+  for (int i = 0; i < n; ++i) EXPECT_EQ(chain[i].hasBitmap, 1) << i;
+  for (SegmentInfo& s : chain) jb2FreeSegmentInfo(&s, state);
+}
+
+TEST_F(RegionTest, RefinementAllocationFailuresLeaveNothing) {
+  SegmentInfo base{};
+  const jb2test::GenericConfig c{"", false, {2, {2}, {-1}, 0}};
+  Bytes b = written(monotest::make_text_blobs(30, 10, 4), c);
+  b[4] = JB2_SEG_GENERIC_INTERMEDIATE;
+  ASSERT_EQ(read(b, &base), VLT_OK);
+  SegmentInfo* refs[] = {&base};
+  const Bytes cases[] = {
+      segment(2, JB2_SEG_REFINE_IMMEDIATE, {1}, region_field(30, 10, 0, 0, 0) + refine_body(0)),
+      segment(2, JB2_SEG_REFINE_LOSSLESS, {}, region_field(30, 10, 2, 1, 4) + refine_body(2)),
+  };
+  for (const Bytes& bytes : cases) {
+    for (size_t k = 1;; ++k) {
+      alloc.fail_at(k);
+      SegmentInfo seg{};
+      VltStatus st = read(bytes, &seg, refs);
+      VltImage* p = nullptr;
+      if (st == VLT_OK) st = VltImage_new(state, VLT_IMAGE_PACKED, 40, 12, &p);
+      if (st == VLT_OK) st = jb2RenderGenRefRegIntoPage(file, &seg, p);
+      alloc.fail_at(0);
+      VltImage_free(p);
+      jb2FreeSegmentInfo(&seg, state);
+      // The intermediate region's bitmap stays once made.
+      if (base.hasBitmap) {
+        VltImage_free(base.bitmap);
+        base.bitmap = nullptr;
+        base.hasBitmap = 0;
+      }
+      EXPECT_EQ(alloc.live_blocks(), baseline + 2) << k;
+      if (st == VLT_OK) break;
+      // Bitmaps report running out of memory as the engine's own code.
+      EXPECT_TRUE(st == VLT_ERR_NOMEM || st == VLT_ERR_VLT_NOMEM) << k << ": " << st;
+    }
+  }
+  jb2FreeSegmentInfo(&base, state);
+}
+
+}  // namespace
