@@ -13,7 +13,7 @@ struct FuzzWindows {
   const uint8_t* data;
   size_t size;
   size_t next;
-  uint8_t step;
+  size_t step;
 
   static VltStatus more(DataSource* s, void*) {
     auto* w = static_cast<FuzzWindows*>(s->context);

@@ -75,6 +75,11 @@ VltStatus jb2RenderRegionIntoPage(Jb2File* file, SegmentInfo* segment, VltImage*
 /* Frees what the record owns (referred arrays, a region's bitmap, the body); not the record. */
 void jb2FreeSegmentInfo(SegmentInfo* segment, VltState* state);
 
+/* Reports the code with the message through the context's engine state and returns the code. */
+VltStatus jb2Fail(const Jb2File* file, VltStatus code, const char* message);
+/* Reports the message as a warning; the caller goes on. */
+void jb2Warn(const Jb2File* file, const char* message);
+
 /* 1 for the region segment types (bit 2 or 3 set, below 48). */
 int jb2IsRegionSegment(uint8_t type);
 

@@ -21,11 +21,6 @@
 
 namespace {
 
-VltStatus fail(const Jb2File* file, VltStatus code, const char* message) {
-  const VltState* st = jb2GetFileVlt_State(file);
-  return Vlt_reportErrMsg(st != nullptr ? st->errState : nullptr, code, "%s", message);
-}
-
 // ---- Template geometry -----------------------------------------------------------------------
 
 // A run of n pixels of the row dy above, rightmost at column x + right, occupying context bits
@@ -246,7 +241,7 @@ VltStatus read_unknown_length(Jb2File* file, DataSource* source, SegmentInfo* se
     if ((st = put_byte(sink, b)) != VLT_OK) break;
     // The whole segment's length must still be expressible.
     if (++total > 0xFFFFFFFEu - consumed - 4) {
-      st = fail(file, VLT_ERR_CODEC, "region data too long");
+      st = jb2Fail(file, VLT_ERR_CODEC, "region data too long");
       break;
     }
     if (after && b == second) break;
@@ -263,7 +258,7 @@ VltStatus read_unknown_length(Jb2File* file, DataSource* source, SegmentInfo* se
   if (st == VLT_OK) {
     const uint32_t height = mono::load_be32(rows);
     if (height > seg->region.height)
-      st = fail(file, VLT_ERR_CODEC, "generic region row count beyond its height");
+      st = jb2Fail(file, VLT_ERR_CODEC, "generic region row count beyond its height");
     else
       seg->region.height = height;
   }
@@ -305,12 +300,12 @@ VltStatus jb2DecodeABParams(Jb2File* file, DataSource* source, Jb2GenericParams*
   // Every adaptive pixel must be decoded before the pixel whose context it is part of.
   for (int i = 0; i < pairs; ++i)
     if (params->aty[i] > 0 || (params->aty[i] == 0 && params->atx[i] >= 0))
-      return fail(file, VLT_ERR_PARAM, "bad AT params");
+      return jb2Fail(file, VLT_ERR_PARAM, "bad AT params");
   return VLT_OK;
 }
 
 VltStatus jb2DecodeGenReg(Jb2File* file, DataSource* source, SegmentInfo* seg, SegmentInfo**) {
-  if (seg->referredCount != 0) return fail(file, VLT_ERR_CODEC, "generic region segment can't refer to anything");
+  if (seg->referredCount != 0) return jb2Fail(file, VLT_ERR_CODEC, "generic region segment can't refer to anything");
   VltStatus st = jb2DecodeRegSegment(file, source, &seg->region);
   if (st != VLT_OK) return st;
   uint8_t flags;
@@ -325,11 +320,11 @@ VltStatus jb2DecodeGenReg(Jb2File* file, DataSource* source, SegmentInfo* seg, S
   if (!g.mmr && (st = jb2DecodeABParams(file, source, &g.params, &consumed)) != VLT_OK) return st;
   if (seg->dataLength == JB2_UNKNOWN_LENGTH) {
     if (seg->type == JB2_SEG_GENERIC_INTERMEDIATE)
-      return fail(file, VLT_ERR_CODEC, "non-immediate streaming generic region");
+      return jb2Fail(file, VLT_ERR_CODEC, "non-immediate streaming generic region");
     return read_unknown_length(file, source, seg, consumed);
   }
   if ((st = jb2CheckRegionSize(file, seg->region.width, seg->region.height)) != VLT_OK) return st;
-  if (seg->dataLength < consumed) return fail(file, VLT_ERR_CODEC, "generic region data too short");
+  if (seg->dataLength < consumed) return jb2Fail(file, VLT_ERR_CODEC, "generic region data too short");
   const uint32_t n = seg->dataLength - consumed;
   if ((st = jb2ReadBlock(file, source, n, &g.data)) != VLT_OK) return st;
   g.dataLength = n;
@@ -378,7 +373,7 @@ VltStatus jb2RenderGenRegIntoPage(Jb2File* file, SegmentInfo* seg, VltImage* pag
   const Jb2RegionInfo& r = seg->region;
   if (uint64_t{r.x} + r.width > static_cast<uint64_t>(page->hdr.width) ||
       uint64_t{r.y} + r.height > static_cast<uint64_t>(page->hdr.height))
-    return fail(file, VLT_ERR_CODEC, "region extends off page");
+    return jb2Fail(file, VLT_ERR_CODEC, "region extends off page");
   if (seg->type == JB2_SEG_GENERIC_INTERMEDIATE) return VLT_ERR_ASSERT;
   if (r.width == 0 || r.height == 0) return VLT_OK;
   const Jb2GenericRegion& g = seg->body.generic;

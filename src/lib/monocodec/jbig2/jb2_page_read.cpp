@@ -8,11 +8,6 @@
 
 namespace {
 
-VltStatus fail(const Jb2File* file, const char* message) {
-  const VltState* st = jb2GetFileVlt_State(file);
-  return Vlt_reportErrMsg(st != nullptr ? st->errState : nullptr, VLT_ERR_CODEC, "%s", message);
-}
-
 VltStatus read_exact(DataSource* source, uint32_t n, uint8_t* dest) {
   uint32_t got = 0;
   return dsRead(source, n, dest, &got);
@@ -49,11 +44,11 @@ void free_strings(char** strings, int32_t n, VltState* state) {
 }  // namespace
 
 VltStatus jb2DecodePageInfo(Jb2File* file, DataSource* source, SegmentInfo* seg, SegmentInfo**) {
-  if (seg->referredCount != 0) return fail(file, "page info segment referencing another segment");
+  if (seg->referredCount != 0) return jb2Fail(file, VLT_ERR_CODEC, "page info segment referencing another segment");
   uint8_t b[19];
   if (const VltStatus st = read_exact(source, sizeof b, b); st != VLT_OK) return st;
   const uint8_t flags = b[16];
-  if ((flags & 0x80) != 0) return fail(file, "reserved flag is 1 in page info segment");
+  if ((flags & 0x80) != 0) return jb2Fail(file, VLT_ERR_CODEC, "reserved flag is 1 in page info segment");
   Jb2PageInfo& p = seg->body.pageInfo;
   p.width = mono::load_be32(b);
   p.height = mono::load_be32(b + 4);
@@ -72,13 +67,13 @@ VltStatus jb2DecodePageInfo(Jb2File* file, DataSource* source, SegmentInfo* seg,
 }
 
 VltStatus jb2DecodeEOPage(Jb2File* file, DataSource*, SegmentInfo* seg, SegmentInfo**) {
-  if (seg->referredCount != 0) return fail(file, "end of page segment referencing another segment");
-  if (seg->dataLength != 0) return fail(file, "end of page segment has data!");
+  if (seg->referredCount != 0) return jb2Fail(file, VLT_ERR_CODEC, "end of page segment referencing another segment");
+  if (seg->dataLength != 0) return jb2Fail(file, VLT_ERR_CODEC, "end of page segment has data!");
   return VLT_OK;
 }
 
 VltStatus jb2DecodeEOStripe(Jb2File* file, DataSource* source, SegmentInfo* seg, SegmentInfo**) {
-  if (seg->referredCount != 0) return fail(file, "end of stripe segment referencing another segment");
+  if (seg->referredCount != 0) return jb2Fail(file, VLT_ERR_CODEC, "end of stripe segment referencing another segment");
   uint8_t b[4];
   if (const VltStatus st = read_exact(source, 4, b); st != VLT_OK) return st;
   seg->body.endOfStripe.endRow = mono::load_be32(b);
@@ -86,8 +81,8 @@ VltStatus jb2DecodeEOStripe(Jb2File* file, DataSource* source, SegmentInfo* seg,
 }
 
 VltStatus jb2DecodeEOFile(Jb2File* file, DataSource*, SegmentInfo* seg, SegmentInfo**) {
-  if (seg->referredCount != 0) return fail(file, "end of file segment referencing another segment");
-  if (seg->dataLength != 0) return fail(file, "end of file segment has data!");
+  if (seg->referredCount != 0) return jb2Fail(file, VLT_ERR_CODEC, "end of file segment referencing another segment");
+  if (seg->dataLength != 0) return jb2Fail(file, VLT_ERR_CODEC, "end of file segment has data!");
   return VLT_OK;
 }
 
@@ -100,7 +95,7 @@ VltStatus jb2DecodeExtension(Jb2File* file, DataSource* source, SegmentInfo* seg
   if (const Handler* h = handler_of(type); h != nullptr) return h->decode(file, source, seg, referred);
   // Extensions a reader may ignore (other comment kinds, for one) are skipped with their data.
   if ((type & kNecessary) == 0) return VLT_OK;
-  return fail(file, "unrecognised segment type");
+  return jb2Fail(file, VLT_ERR_CODEC, "unrecognised segment type");
 }
 
 void jb2FreeExtensionSegment(SegmentInfo* seg, VltState* state) {

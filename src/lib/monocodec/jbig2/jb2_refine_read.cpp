@@ -11,20 +11,6 @@
 
 namespace {
 
-const VltErrState* reporter(const Jb2File* file) {
-  const VltState* st = jb2GetFileVlt_State(file);
-  return st != nullptr ? st->errState : nullptr;
-}
-
-VltStatus fail(const Jb2File* file, VltStatus code, const char* message) {
-  return Vlt_reportErrMsg(reporter(file), code, "%s", message);
-}
-
-// Deviations that the decoder can live with are told, not failed.
-void warn(const Jb2File* file, const char* message) {
-  Vlt_reportErrMsg(reporter(file), VLT_CODE_WARNING, "%s", message);
-}
-
 // Only an intermediate region can be refined: of the known types 4, 20, 36 and 40.
 bool intermediate_region(uint8_t t) {
   return !((t & 0x30) == 0x30 || (t & 0x0C) == 0 || (t & 0x02) != 0);
@@ -169,7 +155,7 @@ VltStatus jb2DecodeRABParams(Jb2File* file, DataSource* source, RefinementParams
   } else if (p->grTemplate == 1) {
     return VLT_OK;
   }
-  return fail(file, VLT_ERR_PARAM, "bad RAT params");
+  return jb2Fail(file, VLT_ERR_PARAM, "bad RAT params");
 }
 
 void refineImageT13(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy,
@@ -188,7 +174,7 @@ VltStatus jb2ArithDecodeRefinement(uint8_t* dst, int32_t width, int32_t height, 
                                    const RefinementParams* params, uint8_t* contexts, Jb2File* file,
                                    MqDecoder* mq) {
   VltState* state = jb2GetFileVlt_State(file);
-  if (params->grTemplate > 1) return fail(file, VLT_ERR_PARAM, "bad RAT params");
+  if (params->grTemplate > 1) return jb2Fail(file, VLT_ERR_PARAM, "bad RAT params");
   VltImage* d = nullptr;
   VltImage* r = nullptr;
   VltStatus st = VltImage_wrap(state, dst, width, height, wordsPerRow, &d);
@@ -217,13 +203,13 @@ VltStatus jb2DecodeGenRefReg(Jb2File* file, DataSource* source, SegmentInfo* seg
                              SegmentInfo** referred) {
   const int32_t count = seg->referredCount;
   if (seg->type == JB2_SEG_REFINE_INTERMEDIATE && count != 1)
-    warn(file, "intermediate refinement refers to != 1 segments");
+    jb2Warn(file, "intermediate refinement refers to != 1 segments");
   else if (seg->type != JB2_SEG_REFINE_INTERMEDIATE && count >= 2)
-    warn(file, "immediate refinement refers to != (0,1) segments");
+    jb2Warn(file, "immediate refinement refers to != (0,1) segments");
   SegmentInfo* reference = nullptr;
   if (count == 1) {
     reference = referred[0];
-    if (!intermediate_region(reference->type)) warn(file, "refinement refers to non-intermediate region segment");
+    if (!intermediate_region(reference->type)) jb2Warn(file, "refinement refers to non-intermediate region segment");
   }
   VltStatus st = jb2DecodeRegSegment(file, source, &seg->region);
   if (st != VLT_OK) return st;
@@ -231,7 +217,7 @@ VltStatus jb2DecodeGenRefReg(Jb2File* file, DataSource* source, SegmentInfo* seg
     const Jb2RegionInfo& a = seg->region;
     const Jb2RegionInfo& b = reference->region;
     if (a.width != b.width || a.height != b.height || a.x != b.x || a.y != b.y || a.combOp != b.combOp)
-      warn(file, "refinement segment doesn't match segment it's refining");
+      jb2Warn(file, "refinement segment doesn't match segment it's refining");
   }
   uint8_t flags;
   uint32_t got = 0;
@@ -243,9 +229,9 @@ VltStatus jb2DecodeGenRefReg(Jb2File* file, DataSource* source, SegmentInfo* seg
   uint32_t consumed = 18;
   if ((st = jb2DecodeRABParams(file, source, &g.params, &consumed)) != VLT_OK) return st;
   if ((st = jb2CheckRegionSize(file, seg->region.width, seg->region.height)) != VLT_OK) return st;
-  if (seg->dataLength < consumed) return fail(file, VLT_ERR_CODEC, "refinement region data too short");
+  if (seg->dataLength < consumed) return jb2Fail(file, VLT_ERR_CODEC, "refinement region data too short");
   const uint32_t n = seg->dataLength - consumed;
-  if (n > INT32_MAX) return fail(file, VLT_ERR_CODEC, "refinement region data too long");
+  if (n > INT32_MAX) return jb2Fail(file, VLT_ERR_CODEC, "refinement region data too long");
   if ((st = jb2ReadBlock(file, source, n, &g.data)) != VLT_OK) return st;
   g.dataLength = static_cast<int32_t>(n);
   g.reference = reference;
@@ -276,7 +262,7 @@ VltStatus jb2RenderGenRefReg(Jb2File* file, SegmentInfo* seg) {
 VltStatus jb2RenderGenRefRegIntoPage(Jb2File* file, SegmentInfo* seg, VltImage* page) {
   const Jb2RegionInfo& r = seg->region;
   if (int64_t{r.x} + r.width > page->hdr.width || int64_t{r.y} + r.height > page->hdr.height)
-    return fail(file, VLT_ERR_CODEC, "region extends off page");
+    return jb2Fail(file, VLT_ERR_CODEC, "region extends off page");
   if (seg->type == JB2_SEG_REFINE_INTERMEDIATE) return VLT_ERR_ASSERT;
   const int32_t x = static_cast<int32_t>(r.x), y = static_cast<int32_t>(r.y);
   if (seg->referredCount != 0) {
@@ -286,7 +272,7 @@ VltStatus jb2RenderGenRefRegIntoPage(Jb2File* file, SegmentInfo* seg, VltImage* 
   // The page itself is the reference.
   const Jb2RefineRegion& g = seg->body.refinement;
   if (g.reference != nullptr) return VLT_ERR_ASSERT;
-  if (r.combOp != JB2_COMBOP_REPLACE) return fail(file, VLT_ERR_CODEC, "refinement segment applying to page needs REPLACE");
+  if (r.combOp != JB2_COMBOP_REPLACE) return jb2Fail(file, VLT_ERR_CODEC, "refinement segment applying to page needs REPLACE");
   if (r.width == 0 || r.height == 0) return VLT_OK;
   VltState* state = jb2GetFileVlt_State(file);
   const int32_t w = static_cast<int32_t>(r.width), h = static_cast<int32_t>(r.height);

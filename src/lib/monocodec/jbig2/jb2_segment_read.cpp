@@ -16,10 +16,6 @@ const VltErrState* reporter(const Jb2File* file) {
   return st != nullptr ? st->errState : nullptr;
 }
 
-VltStatus fail(const Jb2File* file, VltStatus code, const char* message) {
-  return Vlt_reportErrMsg(reporter(file), code, "%s", message);
-}
-
 VltStatus read_exact(DataSource* source, uint32_t n, uint8_t* dest) {
   uint32_t got = 0;
   return dsRead(source, n, dest, &got);
@@ -124,7 +120,7 @@ VltStatus read_referred_numbers(Jb2File* file, DataSource* source, SegmentInfo* 
     uint8_t b[4];
     if (const VltStatus st = read_exact(source, static_cast<uint32_t>(width), b); st != VLT_OK) return st;
     const uint32_t r = width == 1 ? b[0] : width == 2 ? mono::load_be16(b) : mono::load_be32(b);
-    if (r >= seg->number) return fail(file, VLT_ERR_CODEC, "bad referenced segment number");
+    if (r >= seg->number) return jb2Fail(file, VLT_ERR_CODEC, "bad referenced segment number");
     seg->referred[i] = r;
   }
   return VLT_OK;
@@ -178,7 +174,7 @@ constexpr auto make_freeers() {
   return t;
 }
 
-VltStatus bad_type(const Jb2File* file) { return fail(file, VLT_ERR_CODEC, "bad segment type"); }
+VltStatus bad_type(const Jb2File* file) { return jb2Fail(file, VLT_ERR_CODEC, "bad segment type"); }
 
 }  // namespace
 
@@ -247,7 +243,7 @@ VltStatus jb2DecodeSegmentHeader(Jb2File* file, DataSource* source, SegmentInfo*
     st = read_long_retention(file, source, seg, count);
   } else if (count == 5 || count == 6) {
     // The short form stops at four: bits 5 and 6 would be the count field itself.
-    return fail(file, VLT_ERR_CODEC, "bad referred-to segment count");
+    return jb2Fail(file, VLT_ERR_CODEC, "bad referred-to segment count");
   } else {
     seg->retain = countByte & 1;
     if (count != 0) {
@@ -300,7 +296,7 @@ VltStatus jb2DecodeSegment(Jb2File* file, DataSource* source, SegmentInfo* seg,
   if (seg->dataLength == JB2_UNKNOWN_LENGTH) {
     // Only a generic region finds its own end; it reads the stream itself.
     if (decode != jb2DecodeGenReg)
-      return fail(file, VLT_ERR_CODEC, "segment of unknown data length");
+      return jb2Fail(file, VLT_ERR_CODEC, "segment of unknown data length");
     return decode(file, source, seg, referred);
   }
   Jb2BoundedSource view;
@@ -338,11 +334,19 @@ int jb2IsRegionSegment(uint8_t type) { return type < 48 && (type & 0x0C) != 0 ? 
 
 // ---- Shared pieces ---------------------------------------------------------------------------
 
+VltStatus jb2Fail(const Jb2File* file, VltStatus code, const char* message) {
+  return Vlt_reportErrMsg(reporter(file), code, "%s", message);
+}
+
+void jb2Warn(const Jb2File* file, const char* message) {
+  Vlt_reportErrMsg(reporter(file), VLT_CODE_WARNING, "%s", message);
+}
+
 VltStatus jb2DecodeRegSegment(Jb2File* file, DataSource* source, Jb2RegionInfo* region) {
   uint8_t b[17];
   if (const VltStatus st = read_exact(source, sizeof b, b); st != VLT_OK) return st;
-  if ((b[16] & 7) > JB2_COMBOP_REPLACE) return fail(file, VLT_ERR_CODEC, "bad combination operator");
-  if ((b[16] & 0xF8) != 0) return fail(file, VLT_ERR_CODEC, "bad region flags");
+  if ((b[16] & 7) > JB2_COMBOP_REPLACE) return jb2Fail(file, VLT_ERR_CODEC, "bad combination operator");
+  if ((b[16] & 0xF8) != 0) return jb2Fail(file, VLT_ERR_CODEC, "bad region flags");
   region->width = mono::load_be32(b);
   region->height = mono::load_be32(b + 4);
   region->x = mono::load_be32(b + 8);
@@ -354,7 +358,7 @@ VltStatus jb2DecodeRegSegment(Jb2File* file, DataSource* source, Jb2RegionInfo* 
 VltStatus jb2CheckRegionSize(Jb2File* file, uint32_t width, uint32_t height) {
   if (width > JB2_MAX_REGION_PIXELS || height > JB2_MAX_REGION_PIXELS ||
       uint64_t{width} * height > JB2_MAX_REGION_PIXELS)
-    return fail(file, VLT_ERR_CODEC, "region too large");
+    return jb2Fail(file, VLT_ERR_CODEC, "region too large");
   return VLT_OK;
 }
 

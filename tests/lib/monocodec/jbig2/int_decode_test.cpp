@@ -60,17 +60,7 @@ struct IntEncoder {
   }
 };
 
-struct IntTest : Jb2Test {
-  Jb2File* file = nullptr;
-  void SetUp() override {
-    Jb2Test::SetUp();
-    ASSERT_EQ(jb2CreateFile(nullptr, nullptr, state, &file), VLT_OK);
-  }
-  void TearDown() override {
-    jb2FreeFile(file);
-    Jb2Test::TearDown();
-  }
-};
+using IntTest = Jb2ReadTest;
 
 TEST_F(IntTest, MqIntegers) {
   const std::vector<int64_t> values = {0, 1, -1, 3, 4, -4, 19, 20, 83, 84, 339, 340, 4435, 4436, -4436, 100000,

@@ -6,6 +6,7 @@
 // is taken before the count starts.
 
 #include "counted_engine_test.h"
+#include "jb2_file.h"
 #include "vlt_adt.h"
 
 struct Jb2Test : CountedEngineTest {
@@ -15,6 +16,19 @@ struct Jb2Test : CountedEngineTest {
     ASSERT_EQ(VltAdt_liNew(&warm, state), VLT_OK);
     VltAdt_liFree(warm);
     baseline = alloc.live_blocks();
+  }
+};
+
+// The same with a stream context for the readers, which use only its engine state.
+struct Jb2ReadTest : Jb2Test {
+  Jb2File* file = nullptr;
+  void SetUp() override {
+    Jb2Test::SetUp();
+    ASSERT_EQ(jb2CreateFile(nullptr, nullptr, state, &file), VLT_OK);
+  }
+  void TearDown() override {
+    jb2FreeFile(file);
+    Jb2Test::TearDown();
   }
 };
 

@@ -54,16 +54,7 @@ RefBitmap sparse(int w, int h, uint32_t seed) {
   return bm;
 }
 
-struct RegionTest : Jb2Test {
-  Jb2File* file = nullptr;
-  void SetUp() override {
-    Jb2Test::SetUp();
-    ASSERT_EQ(jb2CreateFile(nullptr, nullptr, state, &file), VLT_OK);
-  }
-  void TearDown() override {
-    jb2FreeFile(file);
-    Jb2Test::TearDown();
-  }
+struct RegionTest : Jb2ReadTest {
 
   Bytes segment(uint32_t number, uint8_t type, const std::vector<uint32_t>& refs, const Bytes& data,
                 uint32_t length) {
@@ -105,6 +96,46 @@ struct RegionTest : Jb2Test {
     VltImage_free(im);
     jb2test::check(st, "jb2EncodeGenRegion");
     return s.finish();
+  }
+
+  // A segment that must be refused with the status (and message, when given), leaving nothing
+  // in the record's body.
+  void expect_refused(const Bytes& b, SegmentInfo** refs, VltStatus status, const char* message) {
+    printed = {};
+    SegmentInfo seg{};
+    EXPECT_EQ(read(b, &seg, refs), status);
+    if (message != nullptr) {
+      EXPECT_NE(printed.text.find(message), std::string::npos) << printed.text;
+    }
+    EXPECT_EQ(seg.body.generic.data, nullptr);
+    jb2FreeSegmentInfo(&seg, state);
+  }
+
+  // Reads the segment and composes it into a page of w x h with every allocation failing in
+  // turn: each failure reports running out of memory and leaves no more than `kept` blocks.
+  void fail_each_allocation(const Bytes& b, SegmentInfo** refs, int w, int h, size_t kept,
+                            SegmentInfo* reference = nullptr) {
+    for (size_t k = 1;; ++k) {
+      alloc.fail_at(k);
+      SegmentInfo seg{};
+      VltStatus st = read(b, &seg, refs);
+      VltImage* p = nullptr;
+      if (st == VLT_OK) st = VltImage_new(state, VLT_IMAGE_PACKED, w, h, &p);
+      if (st == VLT_OK) st = jb2RenderRegionIntoPage(file, &seg, p);
+      alloc.fail_at(0);
+      VltImage_free(p);
+      jb2FreeSegmentInfo(&seg, state);
+      // A reference rendered on the way keeps its bitmap: drop it for the count.
+      if (reference != nullptr && reference->hasBitmap) {
+        VltImage_free(reference->bitmap);
+        reference->bitmap = nullptr;
+        reference->hasBitmap = 0;
+      }
+      EXPECT_EQ(alloc.live_blocks(), baseline + kept) << k;
+      if (st == VLT_OK) break;
+      // Bitmaps report running out of memory as the engine's own code.
+      EXPECT_TRUE(st == VLT_ERR_NOMEM || st == VLT_ERR_VLT_NOMEM) << k << ": " << st;
+    }
   }
 
   VltImage* page(int w, int h, int fill) {
@@ -247,14 +278,7 @@ TEST_F(RegionTest, GenericSegmentRefusals) {
   SegmentInfo* refs[] = {&zero};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    printed = {};
-    SegmentInfo seg{};
-    EXPECT_EQ(read(segment(1, c.type, c.refs, c.data), &seg, refs), c.status);
-    if (c.message != nullptr) {
-      EXPECT_NE(printed.text.find(c.message), std::string::npos) << printed.text;
-    }
-    EXPECT_EQ(seg.body.generic.data, nullptr);
-    jb2FreeSegmentInfo(&seg, state);
+    expect_refused(segment(1, c.type, c.refs, c.data), refs, c.status, c.message);
   }
 }
 
@@ -336,13 +360,7 @@ TEST_F(RegionTest, UnknownLengthEndsAtTheEndSequence) {
   };
   for (const Bad& b : bad) {
     SCOPED_TRACE(b.name);
-    printed = {};
-    EXPECT_EQ(read(b.bytes, &seg), b.status);
-    if (b.message != nullptr) {
-      EXPECT_NE(printed.text.find(b.message), std::string::npos) << printed.text;
-    }
-    EXPECT_EQ(seg.body.generic.data, nullptr);
-    jb2FreeSegmentInfo(&seg, state);
+    expect_refused(b.bytes, nullptr, b.status, b.message);
   }
 }
 
@@ -355,23 +373,7 @@ TEST_F(RegionTest, GenericAllocationFailuresLeaveNothing) {
               region_field(8, 0xFFFFFFFF, 0, 0, 0) + Bytes{0x06, 2, 0xFF} + Bytes(40000, 0x11) + Bytes{0xFF, 0xAC} + be32(2),
               JB2_UNKNOWN_LENGTH),
   };
-  for (const Bytes& b : cases) {
-    for (size_t k = 1;; ++k) {
-      alloc.fail_at(k);
-      SegmentInfo seg{};
-      VltStatus st = read(b, &seg);
-      VltImage* p = nullptr;
-      if (st == VLT_OK) st = VltImage_new(state, VLT_IMAGE_PACKED, 64, 30, &p);
-      if (st == VLT_OK) st = jb2RenderGenRegIntoPage(file, &seg, p);
-      alloc.fail_at(0);
-      VltImage_free(p);
-      jb2FreeSegmentInfo(&seg, state);
-      EXPECT_EQ(alloc.live_blocks(), baseline + 1) << k;
-      if (st == VLT_OK) break;
-      // Bitmaps report running out of memory as the engine's own code.
-      EXPECT_TRUE(st == VLT_ERR_NOMEM || st == VLT_ERR_VLT_NOMEM) << k << ": " << st;
-    }
-  }
+  for (const Bytes& b : cases) fail_each_allocation(b, nullptr, 64, 30, 1);
 }
 
 // ---- Refinement ------------------------------------------------------------------------------
@@ -558,29 +560,8 @@ TEST_F(RegionTest, RefinementAllocationFailuresLeaveNothing) {
       segment(2, JB2_SEG_REFINE_IMMEDIATE, {1}, region_field(30, 10, 0, 0, 0) + refine_body(0)),
       segment(2, JB2_SEG_REFINE_LOSSLESS, {}, region_field(30, 10, 2, 1, 4) + refine_body(2)),
   };
-  for (const Bytes& bytes : cases) {
-    for (size_t k = 1;; ++k) {
-      alloc.fail_at(k);
-      SegmentInfo seg{};
-      VltStatus st = read(bytes, &seg, refs);
-      VltImage* p = nullptr;
-      if (st == VLT_OK) st = VltImage_new(state, VLT_IMAGE_PACKED, 40, 12, &p);
-      if (st == VLT_OK) st = jb2RenderGenRefRegIntoPage(file, &seg, p);
-      alloc.fail_at(0);
-      VltImage_free(p);
-      jb2FreeSegmentInfo(&seg, state);
-      // The intermediate region's bitmap stays once made.
-      if (base.hasBitmap) {
-        VltImage_free(base.bitmap);
-        base.bitmap = nullptr;
-        base.hasBitmap = 0;
-      }
-      EXPECT_EQ(alloc.live_blocks(), baseline + 2) << k;
-      if (st == VLT_OK) break;
-      // Bitmaps report running out of memory as the engine's own code.
-      EXPECT_TRUE(st == VLT_ERR_NOMEM || st == VLT_ERR_VLT_NOMEM) << k << ": " << st;
-    }
-  }
+  // The context and the intermediate region's coded data stay.
+  for (const Bytes& bytes : cases) fail_each_allocation(bytes, refs, 40, 12, 2, &base);
   jb2FreeSegmentInfo(&base, state);
 }
 

@@ -18,16 +18,7 @@ namespace {
 
 using jb2test::Bytes;
 
-struct ReadTest : Jb2Test {
-  Jb2File* file = nullptr;
-  void SetUp() override {
-    Jb2Test::SetUp();
-    ASSERT_EQ(jb2CreateFile(nullptr, nullptr, state, &file), VLT_OK);
-  }
-  void TearDown() override {
-    jb2FreeFile(file);
-    Jb2Test::TearDown();
-  }
+struct ReadTest : Jb2ReadTest {
 
   // One segment as our header writer lays it out, followed by its data; length overrides the
   // data length field.

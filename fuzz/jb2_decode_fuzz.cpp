@@ -1,0 +1,28 @@
+// The segment loop over arbitrary bytes: headers, referred segments, every decoder and the
+// composition of regions into a page, as a file or as an embedded stream, arriving in windows of
+// a size the input chooses. It must end with a page or a status, never read outside its input
+// and leave nothing allocated. The first byte chooses the form (bit 0) and the window size.
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "fuzz_windows.h"
+#include "jb2_page_reader.h"
+#include "vlt_state.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const auto form = (data[0] & 1) != 0 ? jb2test::StreamForm::kEmbedded : jb2test::StreamForm::kFile;
+  // Most inputs arrive whole; some in small windows, so that every field can straddle two.
+  const size_t step = (data[0] >> 1) < 96 ? size : (data[0] >> 1) - 95;
+  VltState* state = nullptr;
+  if (Vlt_initVltState(&state, nullptr, nullptr, nullptr, nullptr, 0, 0) != VLT_OK) return 0;
+  FuzzWindows w{data + 1, size - 1, 0, step};
+  DataSource src{nullptr, 0, 0, FuzzWindows::more, &w, state};
+  VltImage* page = nullptr;
+  // Pages up to four million pixels keep each input quick.
+  if (jb2test::read_page(state, &src, form, &page, uint64_t{1} << 22) == VLT_OK && page == nullptr) std::abort();
+  VltImage_free(page);
+  Vlt_cleanupVltState(&state);
+  return 0;
+}
