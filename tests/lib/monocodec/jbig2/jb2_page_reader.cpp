@@ -82,6 +82,7 @@ VltStatus start_page(Page* page, const SegmentInfo* seg) {
   const Jb2PageInfo& info = seg->body.pageInfo;
   if (page->image != nullptr) return fail(page->state, "second page information for the page");
   page->defaultPixel = info.defaultPixel;
+  if (info.width == 0) return fail(page->state, "empty page");
   if (info.height == 0xFFFFFFFFu) {
     if (!info.striped) return fail(page->state, "page of unknown height without stripes");
     page->unknownHeight = true;
