@@ -32,13 +32,13 @@ int decode(VltState* state, const char* in, const char* out) {
   if (jb2test::read_page(state, bytes.data(), bytes.size(), jb2test::StreamForm::kFile, &page) != VLT_OK)
     return 1;
   const int32_t w = page->hdr.width, h = page->hdr.height;
-  std::string pbm = "P4\n" + std::to_string(w) + " " + std::to_string(h) + "\n";
+  FILE* o = std::fopen(out, "wb");
+  bool ok = o != nullptr && std::fprintf(o, "P4\n%d %d\n", w, h) > 0;
   const size_t rowBytes = (static_cast<size_t>(w) + 7) / 8;
-  std::vector<uint8_t> body(rowBytes * static_cast<size_t>(h));
-  for (int32_t y = 0; y < h; ++y) std::memcpy(body.data() + rowBytes * y, page->rows[y], rowBytes);
+  for (int32_t y = 0; ok && y < h; ++y) ok = std::fwrite(page->rows[y], 1, rowBytes, o) == rowBytes;
+  if (o != nullptr && std::fclose(o) != 0) ok = false;
   VltImage_free(page);
-  body.insert(body.begin(), pbm.begin(), pbm.end());
-  return write_all(out, body.data(), body.size()) ? 0 : 1;
+  return ok ? 0 : 1;
 }
 
 }  // namespace

@@ -24,17 +24,18 @@ struct Page {
   uint32_t height = 0;
   uint32_t capacity = 0;
   bool unknownHeight = false;
+  bool untouched = true;  // every pixel still the default, nothing composed
   uint8_t defaultPixel = 0;
   uint64_t maxPixels = 0;
 
   ~Page() { VltImage_free(image); }
 
+  // Rows past the height have not been written since the image was made (cleared).
   void fill_rows(uint32_t from, uint32_t to) const {
+    if (!defaultPixel) return;
     const int32_t width = image->hdr.width;
     for (uint32_t y = from; y < to; ++y) {
       uint8_t* row = image->rows[y];
-      std::memset(row, 0, static_cast<size_t>(image->hdr.bytesPerLine));
-      if (!defaultPixel) continue;
       for (int32_t k = 0; k < width / 32; ++k) mono::store_be32(row + 4 * k, ~0u);
       if (width % 32 != 0) mono::store_be32(row + 4 * (width / 32), mono::left_mask32(width % 32));
     }
@@ -114,6 +115,25 @@ VltStatus act(Page* page, Jb2File* file, SegmentInfo* seg, bool* done) {
   if (!immediate_region(seg->type)) return VLT_OK;
   if (page->unknownHeight) {
     if (const VltStatus st = page->grow(uint64_t{seg->region.y} + seg->region.height); st != VLT_OK) return st;
+  }
+  const bool untouched = page->untouched;
+  page->untouched = false;
+  const Jb2RegionInfo& r = seg->region;
+  // A white page that is one MQ-coded generic region ORed, XORed or put onto it is that region's
+  // bitmap: it becomes the page, whose own rows are then never touched. (MMR ORed goes straight
+  // into the page anyway.)
+  if (untouched && !page->defaultPixel && !page->unknownHeight && r.x == 0 && r.y == 0 &&
+      r.width == static_cast<uint32_t>(page->image->hdr.width) && r.height == page->height &&
+      (seg->type == JB2_SEG_GENERIC_IMMEDIATE || seg->type == JB2_SEG_GENERIC_LOSSLESS) &&
+      !seg->body.generic.mmr &&
+      (r.combOp == JB2_COMBOP_OR || r.combOp == JB2_COMBOP_XOR || r.combOp == JB2_COMBOP_REPLACE)) {
+    if (const VltStatus st = jb2RenderGenReg(file, seg); st != VLT_OK) return st;
+    VltImage_free(page->image);
+    page->image = seg->bitmap;
+    page->capacity = page->height;
+    seg->bitmap = nullptr;
+    seg->hasBitmap = 0;
+    return VLT_OK;
   }
   return jb2RenderRegionIntoPage(file, seg, page->image);
 }
