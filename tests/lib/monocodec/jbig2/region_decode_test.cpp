@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "jb2_page_reader.h"
 #include "jb2_test_stream.h"
 #include "ref_bitmap.h"
+#include "ref_generic.h"
 #include "vlt_blit.h"
 
 namespace {
@@ -299,6 +301,19 @@ TEST_F(RegionTest, MmrDataMustBeUsedUp) {
     }
     VltImage* p = page(50, 20, 0);
     EXPECT_EQ(jb2RenderGenRegIntoPage(file, &s, p), extra == 0 ? VLT_OK : VLT_ERR_CODEC);
+    // The same rule when the code is read from a source into a window of a bitmap.
+    VltImage* q = page(64, 20, 0);
+    DataSource src;
+    jb2test::memory_source(&src, state, s.body.generic.data, s.body.generic.dataLength);
+    EXPECT_EQ(jb2MMRDecodeImage(q->rows[0], 50, 20, 2, 7, 56, 19, file, &src, s.body.generic.dataLength),
+              extra == 0 ? VLT_OK : VLT_ERR_CODEC);
+    if (extra == 0) {
+      RefBitmap shifted(64, 20);
+      for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 50; ++x) shifted.set(x + 7, y, bm.get(x, y));
+      EXPECT_EQ(first_difference(shifted, jb2test::ref_bitmap(q)), "");
+    }
+    VltImage_free(q);
     VltImage_free(p);
     jb2FreeSegmentInfo(&s, state);
   }
@@ -563,6 +578,83 @@ TEST_F(RegionTest, RefinementAllocationFailuresLeaveNothing) {
   // The context and the intermediate region's coded data stay.
   for (const Bytes& bytes : cases) fail_each_allocation(bytes, refs, 40, 12, 2, &base);
   jb2FreeSegmentInfo(&base, state);
+}
+
+}  // namespace
+
+namespace {
+
+// Any coded bytes decode to one bitmap: ours, its white-run steps included, and the reference
+// decoder written pixel by pixel from the standard must agree on every one, whatever the bytes.
+TEST_F(RegionTest, AnyCodedBytesDecodeAsTheReferenceDecodesThem) {
+  std::mt19937 rng(7);
+  for (const jb2test::GenericConfig& c : jb2test::generic_configs()) {
+    if (c.mmr) continue;
+    for (int trial = 0; trial < 6; ++trial) {
+      const int w = 1 + static_cast<int>(rng() % 150), h = 1 + static_cast<int>(rng() % 40);
+      // Mostly small values make long white stretches; a marker ends every other stream.
+      Bytes data(static_cast<size_t>(rng() % 300));
+      for (uint8_t& b : data) b = static_cast<uint8_t>(trial % 2 == 0 ? rng() % 4 : rng());
+      if (trial % 3 != 2) data = data + Bytes{0xFF, 0xAC};
+      SCOPED_TRACE(c.name + " " + std::to_string(w) + "x" + std::to_string(h) + " trial " + std::to_string(trial));
+      monotest::RefGenericParams rp;
+      rp.gbTemplate = c.params.gbTemplate;
+      for (int i = 0; i < 4; ++i) {
+        rp.atx[i] = c.params.atx[i];
+        rp.aty[i] = c.params.aty[i];
+      }
+      rp.tpgdon = c.params.tpgdon != 0;
+      monotest::RefGenericDecoder ref(data.data(), data.size());
+      const RefBitmap want = ref.decode(w, h, rp);
+      std::vector<uint8_t> buf(static_cast<size_t>((w + 31) / 32) * 4 * static_cast<size_t>(h), 0);
+      MqDecoder mq;
+      VltEncode_mqdInit(&mq, data.data(), static_cast<uint32_t>(data.size()), nullptr, nullptr, state);
+      ASSERT_EQ(jb2ArithDecodeImage(buf.data(), w, h, (w + 31) / 32, &c.params, nullptr, file, &mq), VLT_OK);
+      RefBitmap got(w, h);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) got.set(x, y, (buf[static_cast<size_t>(y) * ((w + 31) / 32) * 4 + x / 8] >> (7 - x % 8)) & 1);
+      ASSERT_EQ(first_difference(want, got), "");
+    }
+  }
+}
+
+TEST_F(RegionTest, SkippedPixelsStayWhiteAndTakeNoDecision) {
+  const RefBitmap bm = monotest::make_text_blobs(90, 30, 6);
+  const jb2test::GenericConfig c{"", false, {0, {3, -3, 2, -2}, {-1, -1, -2, -2}, 0}};
+  const Bytes seg = written(bm, c);
+  const Bytes data(seg.begin() + 11 + 18 + 8, seg.end());
+  auto decode = [&](const RefBitmap* skipBits, MqDecoder* mq) {
+    VltImage* im = page(90, 30, 0);
+    VltImage* skip = skipBits != nullptr ? jb2test::packed_image(state, *skipBits) : nullptr;
+    std::vector<uint8_t> cx(65536, 0);
+    VltEncode_mqdInit(mq, data.data(), static_cast<uint32_t>(data.size()), nullptr, nullptr, state);
+    jb2ArithDecodeImagePacked(im, &c.params, cx.data(), mq, skip);
+    const RefBitmap out = jb2test::ref_bitmap(im);
+    VltImage_free(skip);
+    VltImage_free(im);
+    return out;
+  };
+  MqDecoder mq;
+  ASSERT_EQ(first_difference(bm, decode(nullptr, &mq)), "");
+  // Skipping everything decides nothing.
+  const RefBitmap all = filled(90, 30, 1);
+  MqDecoder fresh;
+  VltEncode_mqdInit(&fresh, data.data(), static_cast<uint32_t>(data.size()), nullptr, nullptr, state);
+  EXPECT_EQ(decode(&all, &mq).count(), 0u);
+  EXPECT_EQ(mq.C, fresh.C);
+  EXPECT_EQ(mq.A, fresh.A);
+  EXPECT_EQ(VltEncode_mqdReadPos(&mq), VltEncode_mqdReadPos(&fresh));
+  // Skipping from row 20 on: the rows before decode as without skipping, the skipped pixels stay
+  // white.
+  RefBitmap tail(90, 30);
+  for (int y = 20; y < 30; ++y)
+    for (int x = y % 3; x < 90; x += 3) tail.set(x, y, 1);
+  const RefBitmap got = decode(&tail, &mq);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 90; ++x) {
+      const int want = tail.get(x, y) ? 0 : y < 20 ? bm.get(x, y) : got.get(x, y);
+      ASSERT_EQ(got.get(x, y), want) << x << "," << y;
+    }
 }
 
 }  // namespace
