@@ -83,8 +83,17 @@ struct FeatureDecode : Jb2Test {
 };
 
 TEST_F(FeatureDecode, EveryStreamDecodesToTheBitmapOrIsRefusedAsNotYetSupported) {
-  ASSERT_FALSE(features().empty());
-  int decoded = 0;
+  // The features of this share of the decoder are all in the set, none needing a later one.
+  for (const char* name : {"bitmap.jbig2", "bitmap-template1.jbig2", "bitmap-template2-customat-tpgdon.jbig2",
+                           "bitmap-template3-tpgdon.jbig2", "bitmap-customat.jbig2", "bitmap-mmr.jbig2",
+                           "bitmap-refine-template1-tpgron.jbig2", "bitmap-refine-page-subrect.jbig2",
+                           "bitmap-stripe-initially-unknown-height.jbig2", "bitmap-stripe-last-implicit.jbig2",
+                           "bitmap-randomaccess.jbig2", "bitmap-p32-eof.jbig2", "bitmap-initially-unknown-size.jbig2",
+                           "bitmap-trailing-7fff-stripped-harder-refine.jbig2", "bitmap-composite-and-xnor-refine.jbig2"}) {
+    const auto it = std::find_if(features().begin(), features().end(), [&](const Feature& f) { return f.name == name; });
+    ASSERT_NE(it, features().end()) << name;
+    EXPECT_FALSE(it->later) << name;
+  }
   for (const Feature& f : features()) {
     SCOPED_TRACE(f.name);
     for (const StreamForm form : {StreamForm::kFile, StreamForm::kEmbedded}) {
@@ -99,11 +108,8 @@ TEST_F(FeatureDecode, EveryStreamDecodesToTheBitmapOrIsRefusedAsNotYetSupported)
       }
       ASSERT_EQ(st, VLT_OK) << (form == StreamForm::kFile ? "file: " : "embedded: ") << printed.text;
       EXPECT_EQ(monotest::first_difference(expected(), page), "");
-      ++decoded;
     }
   }
-  // Generic regions of every kind, refinement, stripes and both organisations are in the set.
-  EXPECT_GT(decoded, 0);
 }
 
 TEST_F(FeatureDecode, StreamsArrivingInPiecesDecodeTheSame) {
