@@ -178,6 +178,9 @@ struct Loop {
     st = jb2DecodeSegment(file, source, seg, referred);
     state->free(referred);
     if (st != VLT_OK) return st;
+    // Regions that are only referred to never meet the page's bounds: hold them to its limit.
+    if (jb2IsRegionSegment(seg->type) && uint64_t{seg->region.width} * seg->region.height > page->maxPixels)
+      return fail(state, "region larger than a page may be");
     if (seg->page == 1 || seg->type == JB2_SEG_END_OF_FILE) return act(page, file, seg, done);
     return VLT_OK;
   }
