@@ -117,5 +117,7 @@ VltStatus VltImage_dup(const VltImage* image, int copyComment, VltImage** copy);
 VltStatus VltImage_convert(const VltImage* image, uint16_t type, VltImage** result);
 VltStatus VltImage_pPromote(const VltImage* image, uint16_t type, VltImage** result);
 VltStatus VltImage_pDemote(const VltImage* image, uint16_t type, VltImage** result);
+/* 1 when the conversion table holds a promotion from one unpacked tag to another, else 0. */
+int VltImage_isPromotion(uint16_t from, uint16_t to);
 
 #endif

@@ -323,6 +323,11 @@ VltStatus then_free(VltImage* temp, Second second) {
 
 }  // namespace
 
+int VltImage_isPromotion(uint16_t from, uint16_t to) {
+  const VltConvertEntry* e = entry_for(from, to);
+  return e != nullptr && e->converter != nullptr && e->isPromotion ? 1 : 0;
+}
+
 VltStatus VltImage_pPromote(const VltImage* image, uint16_t type, VltImage** result) {
   if (result != nullptr) *result = nullptr;
   if (image == nullptr || result == nullptr) return VLT_ERR_ASSERT;

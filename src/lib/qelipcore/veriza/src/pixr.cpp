@@ -43,6 +43,17 @@ VltStatus geometry(IPWState* s, int32_t width, int32_t height, int32_t depth, in
   return VLT_OK;
 }
 
+VltStatus check_channels_alike(IPWState* s, const PIXR* p) {
+  const PIXR* primary = primary_of(p);
+  for (int i = 0; i < channel_count(p); ++i) {
+    const PIXR* c = channel_at(p, i);
+    if (c->width != primary->width || c->height != primary->height || c->depth != primary->depth ||
+        c->frame != primary->frame)
+      return W_FAIL(s, VLT_ERR_DIMENSIONS);
+  }
+  return VLT_OK;
+}
+
 }  // namespace veriza
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include "iprect.h"
 #include "pixr.h"
+#include "pixr_ops.h"
 
 /* Reports a non-zero status from a callee again with this level's file and line and returns it. */
 #define W_TRY(state, expr)                       \
@@ -51,6 +52,30 @@ bool valid_create_depth(int32_t depth);
 // address; wraps the core's computation.
 VltStatus geometry(IPWState* s, int32_t width, int32_t height, int32_t depth, int32_t frame,
                    int32_t* bpl, size_t* size);
+
+// Every channel of a composite has the primary's width, height, depth and frame (112 if not), so
+// a destination checked through its primary can take a result in each channel.
+VltStatus check_channels_alike(IPWState* s, const PIXR* p);
+
+// A 16.16 resolution rounded to whole dots per inch.
+inline int32_t whole_dpi(int32_t res) { return static_cast<int32_t>((int64_t{res} + 32768) >> 16); }
+
+// Runs op(target) for a plain destination d that should be wantW x wantH. When d's size differs
+// (within the frame, as the destination check allows), op runs into a temporary of the wanted
+// size whose image is then copied into d over d's own size, the temporary's blank frame filling
+// any excess: kernels that write whole framed layouts never write past d's buffer, and d ends
+// with the result and nothing else.
+template <class Op>
+VltStatus into_wanted_size(IPWState* s, PIXR* d, int32_t wantW, int32_t wantH, Op op) {
+  if (d->width == wantW && d->height == wantH) return op(d);
+  PIXR* tmp = nullptr;
+  VltStatus st = w_createPixrNoInit(s, wantW, wantH, d->depth, d->xRes, d->yRes, PIXR_FRAME, &tmp);
+  if (st != VLT_OK) return st;
+  st = op(tmp);
+  if (st == VLT_OK) st = w_rasterop(s, 0, 0, tmp, W_ROP_COPY, 0, 0, d->width, d->height, d);
+  w_destroyPixr(s, &tmp);
+  return st;
+}
 
 // A new rectangle: rect itself when it lies inside the image, else rect clipped to it.
 VltStatus rect_on_image(IPWState* s, const PIXR* image, const IPRect* rect, IPRect** out);
