@@ -16,9 +16,9 @@
    cell gives a clear image. */
 VltStatus w_dilate(IPWState* s, const PIXR* src, strel* element, PIXR** place);
 /* Erosion: a pixel is set when every hit cell finds the source pixel at p + d set and every
-   miss cell finds it clear (a hit-or-miss transform with miss cells). At the border the first
-   cell in row order counts outside pixels as clear and the others impose nothing there. An
-   element without hit or miss cells gives a set image. */
+   miss cell finds it clear (a hit-or-miss transform with miss cells); pixels outside the image
+   are clear, so a hit fails there and a miss holds. An element without hit or miss cells gives
+   a set image; a single cell works wherever its centre is said to be. */
 VltStatus w_erode(IPWState* s, const PIXR* src, strel* element, PIXR** place);
 /* Erosion then dilation, and dilation then erosion, through a temporary image. */
 VltStatus w_open(IPWState* s, const PIXR* src, strel* element, PIXR** place);

@@ -46,9 +46,9 @@ VltStatus fill(IPWState* s, PIXR* p, int32_t x, int32_t y, int32_t w, int32_t h)
 }
 
 VltStatus copy(IPWState* s, const PIXR* src, int32_t sx, int32_t sy, PIXR* dst, int32_t dx, int32_t dy,
-               int32_t w, int32_t h) {
+               int32_t w, int32_t h, int32_t op = W_ROP_COPY) {
   if (w <= 0 || h <= 0) return VLT_OK;
-  W_TRY(s, w_rasterop(s, sx, sy, src, W_ROP_COPY, dx, dy, w, h, dst));
+  W_TRY(s, w_rasterop(s, sx, sy, src, op, dx, dy, w, h, dst));
   return VLT_OK;
 }
 
@@ -79,16 +79,9 @@ VltStatus shear_copy(IPWState* s, const PIXR* src, bool horizontal, float f, PIX
                                 src->colorMap, out));
   CreatedGuard guard(s, out, true);
   PIXR* d = *out;
-  if (src->depth > 1) {
-    const int32_t G = static_cast<int32_t>(std::min<int64_t>(trunc_size(spread), g));
-    if (horizontal) {
-      W_TRY(s, fill(s, d, 0, 0, G, outH));
-      W_TRY(s, fill(s, d, W, 0, std::min(G, outW - W), outH));
-    } else {
-      W_TRY(s, fill(s, d, 0, 0, outW, G));
-      W_TRY(s, fill(s, d, 0, H, outW, std::min(G, outH - H)));
-    }
-  }
+  // Deep images get their background everywhere first: strips of trunc(D |f|) beside the
+  // bands would leave the last column (line) unfilled when D |f| has a fraction.
+  if (src->depth > 1) W_TRY(s, fill(s, d, 0, 0, outW, outH));
   const float step = std::fabs(1.0f / f);
   const auto band_edge = [&](int64_t k) {
     return std::min<int64_t>(trunc_size(static_cast<double>(static_cast<float>(k) * step)), D);
@@ -125,13 +118,15 @@ VltStatus shear_copy(IPWState* s, const PIXR* src, bool horizontal, float f, PIX
 // ---- In-place horizontal shear
 
 // Moves lines y0..y0+n of the image right by k within the image, through the top 32 lines of
-// the framed area: the core's copy runs left to right and would overwrite what it still reads.
+// the framed area (unclipped: they lie outside the image): the core's copy runs left to right
+// and would otherwise need a copy of its own of what it still reads, which could fail halfway
+// through the shear.
 VltStatus move_right_inside(IPWState* s, PIXR* image, int32_t y0, int32_t n, int32_t k) {
   const int32_t w = image->width - k;
   for (int32_t y = y0; y < y0 + n; y += PIXR_FRAME) {
     const int32_t lines = std::min<int32_t>(PIXR_FRAME, y0 + n - y);
-    W_TRY(s, copy(s, image, 0, y, image, 0, -PIXR_FRAME, w, lines));
-    W_TRY(s, copy(s, image, 0, -PIXR_FRAME, image, k, y, w, lines));
+    W_TRY(s, copy(s, image, 0, y, image, 0, -PIXR_FRAME, w, lines, W_ROP_COPY_NOCLIP));
+    W_TRY(s, copy(s, image, 0, -PIXR_FRAME, image, k, y, w, lines, W_ROP_COPY_NOCLIP));
   }
   return VLT_OK;
 }
