@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bench_lept.h"
+#include "bench_wrapper.h"
 #include "pages.h"
 #include "pixr.h"
 #include "pixr_ops.h"
@@ -18,24 +19,7 @@ namespace {
 
 const monotest::RefBitmap& page(const std::string& name) { return monotest::cached_sample_page(name); }
 
-struct Wrapper {
-  IPWState* s = nullptr;
-  Wrapper() {
-    w_IPWStateInit(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &s);
-  }
-  ~Wrapper() { w_IPWStateTerm(&s); }
-  PIXR* load(const monotest::RefBitmap& bm) {
-    PIXR* p = nullptr;
-    w_createPixr(s, bm.width, bm.height, 1, 300 << 16, 300 << 16, 32, &p);
-    for (int y = 0; y < bm.height; ++y) {
-      uint8_t* line = nullptr;
-      w_pixrGetLine(s, p, y, &line);
-      std::memcpy(line, bm.row(y), bm.stride);
-    }
-    return p;
-  }
-};
+using bench::Wrapper;
 
 void BM_Reduce8Wrapper(benchmark::State& state, const std::string& name) {
   Wrapper w;

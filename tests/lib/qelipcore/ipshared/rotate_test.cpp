@@ -253,8 +253,9 @@ TEST(RotateNoInterpolation, ArgumentsAndNoTurn) {
   EXPECT_EQ(i_rotateNoInterpolationFixedPoint(ts.state, src.data(), 164, 104, int32_t(src.bpl), 300,
                                               src.data() + 8, int32_t(src.bpl), 1, 0, 300, 300),
             VLT_ERR_PARAM);
-  // Failed allocations (the table, then the ring) leave the image as it was and free everything.
-  for (size_t k = 1; k <= 2; ++k) {
+  // Failed allocations (the table, its unrolled plan, then the ring) leave the image as it was
+  // and free everything.
+  for (size_t k = 1; k <= 3; ++k) {
     before = dst;
     ts.alloc.fail_at(k);
     EXPECT_EQ(inPlace(500, 1, 300, 300), VLT_ERR_NOMEM);

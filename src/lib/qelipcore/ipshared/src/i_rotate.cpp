@@ -66,6 +66,8 @@ struct Turn {
   Slopes slopes;
   uint32_t background, pad;
   const uint32_t* table;
+  NoInterpRotPlan plan;  // the table unrolled, when memory allowed (plain kernel only)
+  bool planned;
   bool nice;
 
   // Lays destination line y down at dst; the line before it lies dstBpl bytes earlier.
@@ -74,7 +76,9 @@ struct Turn {
     const auto bo = static_cast<int32_t>(hBits & 31);
     const auto L = static_cast<int32_t>(V + y);
     const auto sb = static_cast<int32_t>(srcBpl);
-    if (!nice || y == 0)
+    if (!nice && planned)
+      ip_rotateNoInterpLinePlanned(state, src0, sb, dst, lineBits, word, L, bo, &plan, background, pad, H);
+    else if (!nice || y == 0)
       ip_rotateNoInterpLine(state, src0, sb, dst, lineBits, word, L, bo, table, background, pad, 0, 0, H);
     else if (depth == 1)
       ip_rotateNoInterpLineNiceBinary(state, src0, sb, dst, static_cast<int32_t>(dstBpl), lineBits,
@@ -138,7 +142,24 @@ VltStatus prepare(IPState* state, Turn* t, const uint8_t* first, int32_t srcBpl,
   const int32_t wordsPerLine = (srcBpl < 0 ? -srcBpl : srcBpl) / 4;
   if (VltStatus s = ip_makeNoInterpRotTable(state, slopes.sv, &table, W, wordsPerLine, depth, 0)) return s;
   t->table = table;
+  // The plain kernel runs from the table unrolled; a table with more runs in a word than the
+  // plan holds is walked as it is.
+  if (!t->nice) {
+    const VltStatus s = ip_makeNoInterpRotPlan(state, table, t->lineBits, &t->plan);
+    if (s == VLT_ERR_NOMEM) {
+      ipcore::release(state, IP_SLOT_RECORDS, table);
+      t->table = nullptr;
+      return s;
+    }
+    t->planned = s == VLT_OK;
+  }
   return VLT_OK;
+}
+
+void release(IPState* state, Turn* t) {
+  ip_freeNoInterpRotPlan(state, &t->plan);
+  ipcore::release(state, IP_SLOT_RECORDS, const_cast<uint32_t*>(t->table));
+  t->table = nullptr;
 }
 
 }  // namespace
@@ -184,7 +205,7 @@ VltStatus i_rotateNoInterpolationFixedPoint(IPState* state, const uint8_t* srcAl
     t.line(state, y, walk.hBits, V, dst0 + y * db, db);
     walk.next(t);
   }
-  ipcore::release(state, IP_SLOT_RECORDS, const_cast<uint32_t*>(t.table));
+  release(state, &t);
   return ip_clearRightFrame(state, dstFirst, W, H, uint32_t(dstBpl), depth);
 }
 
@@ -217,7 +238,7 @@ VltStatus i_rotateNoInterpolationIPFixedPoint(IPState* state, uint8_t* imageAll,
   if (mono::checked_mul<size_t>(size_t(M), size_t(bpl), &ringBytes))
     ring = static_cast<uint8_t*>(ipcore::alloc(state, IP_SLOT_RECORDS, ringBytes));
   if (!ring) {
-    ipcore::release(state, IP_SLOT_RECORDS, const_cast<uint32_t*>(t.table));
+    release(state, &t);
     return VLT_ERR_NOMEM;
   }
 
@@ -251,7 +272,7 @@ VltStatus i_rotateNoInterpolationIPFixedPoint(IPState* state, uint8_t* imageAll,
     if (++next == M) next = 1;
   }
   ipcore::release(state, IP_SLOT_RECORDS, ring);
-  ipcore::release(state, IP_SLOT_RECORDS, const_cast<uint32_t*>(t.table));
+  release(state, &t);
   return ip_clearRightFrame(state, first, W, H, uint32_t(bpl), depth);
 }
 

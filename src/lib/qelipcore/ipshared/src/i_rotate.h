@@ -76,6 +76,27 @@ void ip_rotateNoInterpLineNiceGray(IPState* state, const uint8_t* srcLine0, int3
                                    const uint32_t* table, int32_t depth, uint32_t padMask,
                                    int32_t leadLimit, int32_t tailLimit, int32_t H);
 
+// The line table unrolled once per image for the plain kernel: for each destination word the
+// masks of its runs and the line of each (counted from the line's first run), padded with empty
+// masks to the most runs any word has, and the nearest and farthest line a word reads.
+typedef struct NoInterpRotPlan {
+  int32_t words;
+  int32_t runs;
+  uint32_t* masks;   // words x runs
+  int32_t* lines;    // words x runs
+  int32_t* nearest;  // per word
+  int32_t* farthest;
+} NoInterpRotPlan;
+// From slot 0; 1 without memory, 2 for a table of more than 16 runs in a word (the plain table
+// walk serves those).
+VltStatus ip_makeNoInterpRotPlan(IPState* state, const uint32_t* table, int32_t lineBits,
+                                 NoInterpRotPlan* plan);
+void ip_freeNoInterpRotPlan(IPState* state, NoInterpRotPlan* plan);
+// The plain kernel through a plan: the same line as ip_rotateNoInterpLine with the same table.
+void ip_rotateNoInterpLinePlanned(IPState* state, const uint8_t* srcLine0, int32_t srcBpl,
+                                  uint8_t* dstLine, int32_t lineBits, int32_t srcWord,
+                                  int32_t srcLineIndex, int32_t bitOffset, const NoInterpRotPlan* plan,
+                                  uint32_t background, uint32_t padMask, int32_t H);
 // Weight tables of 16-bit entries (high byte, low byte) for grey rotation: 8192 entries
 // (16384 bytes) indexed f x 1024 + a x 128 + b, or 1024 entries (2048 bytes) indexed
 // f x 128 + a x 16 + b at 4 bpp. A null *table is allocated (slot 0); a given one must be

@@ -1,7 +1,9 @@
 // Kernels of the rotation without interpolation: the line table of the vertical shear, the
 // line kernels that lay a destination line down from it, and the grey weight tables.
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "byteorder.h"
 #include "checked_size.h"
@@ -48,8 +50,9 @@ uint32_t ink(uint32_t w, int depth) {
 // one at dst - dstBpl), a run is taken one pixel further left where a pair of pixels that are
 // ink in both this source line and the one before would otherwise lose their join with the
 // destination line before.
+template <bool nice>
 void turn_line(const Source& s, uint8_t* dst, ptrdiff_t dstBpl, int32_t lineBits, int32_t srcWord,
-               int32_t L, int bo, const uint32_t* table, bool nice, int depth) {
+               int32_t L, int bo, const uint32_t* table, int depth) {
   const int32_t dstWords = (lineBits + 31) >> 5;
   const int32_t fastLimit = s.pad ? s.words - 1 : s.words;
   const auto H = static_cast<uint32_t>(s.H);
@@ -62,7 +65,7 @@ void turn_line(const Source& s, uint8_t* dst, ptrdiff_t dstBpl, int32_t lineBits
       const uint32_t m = *table++;
       if (m) {
         uint32_t v;
-        if (nice) {
+        if constexpr (nice) {
           const int64_t at = i * 32 + bo;
           const uint32_t here = s.bits(L, at), left = s.bits(L, at - depth);
           const uint32_t c = ink(here, depth) & ink(s.bits(L - 1, at), depth);
@@ -150,6 +153,43 @@ VltStatus gray_table(IPState* state, uint32_t sizeInBytes, uint16_t** table) {
   return VLT_OK;
 }
 
+// Every word reads the same number of runs (known at compile time for the usual counts), so
+// the loop has no exit to mispredict; words at the edges of the image or of the source line
+// take the checked reads.
+template <int32_t Runs>
+void planned_line(const Source& s, uint8_t* dstLine, int32_t srcWord, int32_t L, int32_t bitOffset,
+                  const NoInterpRotPlan* plan) {
+  const int32_t fastLimit = s.pad ? s.words - 1 : s.words;
+  const int32_t runs = Runs > 0 ? Runs : plan->runs;
+  const auto bo = static_cast<unsigned>(bitOffset);
+  const ptrdiff_t bpl = s.bpl;
+  // The word and the next are both inside the line: one 64-bit read gives the 32 bits at any
+  // offset.
+  const auto run = [&](const uint8_t* base, const int32_t* lines, const uint32_t* masks, int32_t k) {
+    return static_cast<uint32_t>(mono::load_be64(base + lines[k] * bpl) << bo >> 32) & masks[k];
+  };
+  for (int32_t j = 0; j < plan->words; ++j) {
+    const int64_t i = int64_t{srcWord} + j;
+    const uint32_t* masks = plan->masks + size_t(j) * runs;
+    const int32_t* lines = plan->lines + size_t(j) * runs;
+    uint32_t acc = 0;
+    if (i >= 0 && i + 1 < fastLimit && L + plan->farthest[j] >= 0 && L + plan->nearest[j] < s.H) {
+      const uint8_t* base = s.line0 + 4 * i + L * bpl;
+      if constexpr (Runs > 0) {
+        [&]<int32_t... K>(std::integer_sequence<int32_t, K...>) {
+          acc = (run(base, lines, masks, K) | ...);
+        }(std::make_integer_sequence<int32_t, Runs>{});
+      } else {
+        for (int32_t k = 0; k < runs; ++k) acc |= run(base, lines, masks, k);
+      }
+    } else {
+      for (int32_t k = 0; k < runs; ++k)
+        if (masks[k]) acc |= s.bits(L + lines[k], i * 32 + bitOffset) & masks[k];
+    }
+    mono::store_be32(dstLine + 4 * size_t(j), acc);
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -182,7 +222,7 @@ void ip_rotateNoInterpLine(IPState*, const uint8_t* srcLine0, int32_t srcBpl, ui
                            const uint32_t* table, uint32_t background, uint32_t padMask, int32_t,
                            int32_t, int32_t H) {
   const Source s{srcLine0, srcBpl, H, (lineBits + 31) >> 5, background, padMask};
-  turn_line(s, dstLine, 0, lineBits, srcWord, srcLineIndex, bitOffset, table, false, 1);
+  turn_line<false>(s, dstLine, 0, lineBits, srcWord, srcLineIndex, bitOffset, table, 1);
 }
 
 void ip_rotateNoInterpLineNiceBinary(IPState*, const uint8_t* srcLine0, int32_t srcBpl, uint8_t* dstLine,
@@ -190,7 +230,7 @@ void ip_rotateNoInterpLineNiceBinary(IPState*, const uint8_t* srcLine0, int32_t 
                                      int32_t srcLineIndex, int32_t bitOffset, const uint32_t* table,
                                      int32_t, int32_t, int32_t H) {
   const Source s{srcLine0, srcBpl, H, (lineBits + 31) >> 5, 0, 0};
-  turn_line(s, dstLine, dstBpl, lineBits, srcWord, srcLineIndex, bitOffset, table, true, 1);
+  turn_line<true>(s, dstLine, dstBpl, lineBits, srcWord, srcLineIndex, bitOffset, table, 1);
 }
 
 void ip_rotateNoInterpLineNiceGray(IPState*, const uint8_t* srcLine0, int32_t srcBpl, uint8_t* dstLine,
@@ -199,7 +239,92 @@ void ip_rotateNoInterpLineNiceGray(IPState*, const uint8_t* srcLine0, int32_t sr
                                    int32_t depth, uint32_t padMask, int32_t, int32_t, int32_t H) {
   if (depth != 2 && depth != 4 && depth != 8) return;
   const Source s{srcLine0, srcBpl, H, (lineBits + 31) >> 5, background_of(depth), padMask};
-  turn_line(s, dstLine, dstBpl, lineBits, srcWord, srcLineIndex, bitOffset, table, true, depth);
+  turn_line<true>(s, dstLine, dstBpl, lineBits, srcWord, srcLineIndex, bitOffset, table, depth);
+}
+
+VltStatus ip_makeNoInterpRotPlan(IPState* state, const uint32_t* table, int32_t lineBits,
+                                 NoInterpRotPlan* plan) {
+  if (!plan || !table) return VLT_ERR_NULL;
+  *plan = NoInterpRotPlan{};
+  if (!state || lineBits < 0) return VLT_ERR_NOMEM;
+  constexpr int32_t kMostRuns = 16;
+  const int32_t words = (lineBits + 31) >> 5;
+  int32_t runs = 1;
+  const uint32_t* t = table;
+  for (int32_t j = 0; j < words; ++j) {
+    int32_t n = 0;
+    for (;;) {
+      const uint32_t m = *t++;
+      n += m != 0;
+      if (m & 1) {
+        ++t;
+        break;
+      }
+    }
+    runs = std::max(runs, n);
+  }
+  if (runs > kMostRuns) return VLT_ERR_PARAM;
+  const size_t entries = size_t(words) * size_t(runs);
+  auto* block = static_cast<uint8_t*>(
+      ipcore::alloc_zeroed(state, IP_SLOT_RECORDS, entries * 8 + size_t(words) * 8 + 8, 1));
+  if (!block) return VLT_ERR_NOMEM;
+  plan->words = words;
+  plan->runs = runs;
+  plan->masks = reinterpret_cast<uint32_t*>(block);
+  plan->lines = reinterpret_cast<int32_t*>(block + entries * 4);
+  plan->nearest = plan->lines + entries;
+  plan->farthest = plan->nearest + words;
+  t = table;
+  int32_t line = 0;
+  for (int32_t j = 0; j < words; ++j) {
+    int32_t n = 0;
+    int32_t nearest = INT32_MIN, farthest = INT32_MAX;
+    for (;;) {
+      const uint32_t m = *t++;
+      if (m) {
+        plan->masks[size_t(j) * runs + n] = m;
+        plan->lines[size_t(j) * runs + n] = line;
+        nearest = std::max(nearest, line);
+        farthest = std::min(farthest, line);
+        ++n;
+      }
+      --line;
+      if (m & 1) {
+        if (*t++) ++line;
+        break;
+      }
+    }
+    // Empty runs read a line the word reads anyway.
+    const int32_t pad = n ? plan->lines[size_t(j) * runs + n - 1] : 0;
+    for (int32_t k = n; k < runs; ++k) plan->lines[size_t(j) * runs + k] = pad;
+    plan->nearest[j] = n ? nearest : 0;
+    plan->farthest[j] = n ? farthest : 0;
+  }
+  return VLT_OK;
+}
+
+void ip_freeNoInterpRotPlan(IPState* state, NoInterpRotPlan* plan) {
+  if (!plan) return;
+  ipcore::release(state, IP_SLOT_RECORDS, plan->masks);
+  *plan = NoInterpRotPlan{};
+}
+
+void ip_rotateNoInterpLinePlanned(IPState*, const uint8_t* srcLine0, int32_t srcBpl, uint8_t* dstLine,
+                                  int32_t lineBits, int32_t srcWord, int32_t srcLineIndex, int32_t bitOffset,
+                                  const NoInterpRotPlan* plan, uint32_t background, uint32_t padMask,
+                                  int32_t H) {
+  const Source s{srcLine0, srcBpl, H, (lineBits + 31) >> 5, background, padMask};
+  switch (plan->runs) {
+    case 1: planned_line<1>(s, dstLine, srcWord, srcLineIndex, bitOffset, plan); break;
+    case 2: planned_line<2>(s, dstLine, srcWord, srcLineIndex, bitOffset, plan); break;
+    case 3: planned_line<3>(s, dstLine, srcWord, srcLineIndex, bitOffset, plan); break;
+    case 4: planned_line<4>(s, dstLine, srcWord, srcLineIndex, bitOffset, plan); break;
+    case 5: planned_line<5>(s, dstLine, srcWord, srcLineIndex, bitOffset, plan); break;
+    case 6: planned_line<6>(s, dstLine, srcWord, srcLineIndex, bitOffset, plan); break;
+    case 7: planned_line<7>(s, dstLine, srcWord, srcLineIndex, bitOffset, plan); break;
+    case 8: planned_line<8>(s, dstLine, srcWord, srcLineIndex, bitOffset, plan); break;
+    default: planned_line<0>(s, dstLine, srcWord, srcLineIndex, bitOffset, plan); break;
+  }
 }
 
 VltStatus ip_makeGrayRotationTable(IPState* state, uint32_t sizeInBytes, uint16_t** table) {

@@ -80,6 +80,24 @@ VltStatus into_wanted_size(IPWState* s, PIXR* d, int32_t wantW, int32_t wantH, O
 // A new rectangle: rect itself when it lies inside the image, else rect clipped to it.
 VltStatus rect_on_image(IPWState* s, const PIXR* image, const IPRect* rect, IPRect** out);
 
+// A block from allocator set 0 that lives as long as the object.
+class Set0Block {
+ public:
+  explicit Set0Block(IPWState* s) : s_(s) {}
+  ~Set0Block() { wp_release(s_, block_); }
+  Set0Block(const Set0Block&) = delete;
+  Set0Block& operator=(const Set0Block&) = delete;
+  bool allocate(size_t bytes) {
+    block_ = wp_alloc(s_, bytes == 0 ? 1 : bytes);
+    return block_ != nullptr;
+  }
+  int32_t* words() const { return static_cast<int32_t*>(block_); }
+
+ private:
+  IPWState* s_;
+  void* block_ = nullptr;
+};
+
 // Destroys the record in *place when the call that made it fails.
 class CreatedGuard {
  public:

@@ -65,24 +65,6 @@ VltStatus scaled_destination(IPWState* s, const PIXR* src, int32_t width, int32_
   return VLT_OK;
 }
 
-// Set-0 blocks of the masked transfer, released on every path.
-class Set0Block {
- public:
-  explicit Set0Block(IPWState* s) : s_(s) {}
-  ~Set0Block() { wp_release(s_, block_); }
-  Set0Block(const Set0Block&) = delete;
-  Set0Block& operator=(const Set0Block&) = delete;
-  bool allocate(size_t bytes) {
-    block_ = wp_alloc(s_, bytes == 0 ? 1 : bytes);
-    return block_ != nullptr;
-  }
-  int32_t* words() const { return static_cast<int32_t*>(block_); }
-
- private:
-  IPWState* s_;
-  void* block_ = nullptr;
-};
-
 }  // namespace
 
 VltStatus w_scaleToSize(IPWState* s, const PIXR* src, int32_t width, int32_t height, PIXR** dst) {
