@@ -301,6 +301,14 @@ VltStatus band_loop(IPWState* s, WShearBand* band, const WShearGeometry* g, int6
   if (band == nullptr || g == nullptr || g->image == nullptr || g->left == nullptr || g->right == nullptr)
     return W_FAIL(s, VLT_ERR_NULL);
   if ((delta != 1 && delta != -1) || step < 1 || shift < 0) return W_FAIL(s, VLT_ERR_PARAM);
+  // Every line a band moves must exist in the image and in both margins.
+  const PIXR* parts[] = {g->image, g->left, g->right};
+  for (const PIXR* p : parts)
+    if (!is_plain(p) || p->imageAll == nullptr || p->depth != g->image->depth || p->height < g->height)
+      return W_FAIL(s, VLT_ERR_DIMENSIONS);
+  if (g->image->width != g->width || g->image->height != g->height || g->margin < 0 ||
+      g->left->width < g->margin || g->right->width < g->margin)
+    return W_FAIL(s, VLT_ERR_DIMENSIONS);
   while (band->row < g->height && shift >= 0) {
     const int32_t end = static_cast<int32_t>(std::min<int64_t>((band->position + 32768) >> 16, g->height));
     if (end > band->row) {
