@@ -87,7 +87,7 @@ elf_object* copy_hdr(elf_object* obj) {
 
 using HdrHeld = interp::HeldFields<elf_QELHDR, qelHdr>;
 constexpr elf_type_ops hdr_ops{HdrHeld::reset, empty_hdr, nullptr, copy_hdr, nullptr, nullptr,
-                               free_hdr,       interp::set_no_member, interp::get_no_member, HdrHeld::cycle, equal_hdr};
+                               free_hdr,       interp::set_no_member, interp::get_member, HdrHeld::cycle, equal_hdr};
 
 // ---- QELLAYER ----
 
@@ -153,7 +153,7 @@ elf_object* copy_layer(elf_object* obj) {
 }
 
 constexpr elf_type_ops layer_ops{LayerHeld::reset, empty_layer, nullptr, copy_layer, nullptr, nullptr,
-                                 free_layer,       interp::set_no_member, interp::get_no_member, LayerHeld::cycle,
+                                 free_layer,       interp::set_no_member, interp::get_member, LayerHeld::cycle,
                                  equal_layer};
 
 // ---- QELIMAGE ----
@@ -181,7 +181,7 @@ int equal_image(elf_object* a, elf_object* b) {
 }
 
 constexpr elf_type_ops image_ops{ImageHeld::reset, empty_image, nullptr, copy_QELIMAGE, nullptr, nullptr,
-                                 free_QELIMAGE,    interp::set_no_member, interp::get_no_member, ImageHeld::cycle,
+                                 free_QELIMAGE,    interp::set_no_member, interp::get_member, ImageHeld::cycle,
                                  equal_image};
 
 elf_state* state_of(elf_object* obj) { return obj ? obj->state : nullptr; }

@@ -58,13 +58,18 @@ void own_directory(char* out, size_t size) {
   out[n] = '\0';
 }
 
+// Whether dir/file exists; writes the path.
+bool found_in(const char* dir, size_t dir_len, const char* file, char* out, size_t size) {
+  const int n = std::snprintf(out, size, "%.*s/%s", static_cast<int>(dir_len), dir, file);
+  return dir_len != 0 && n > 0 && static_cast<size_t>(n) < size && access(out, F_OK) == 0;
+}
+
 enum class Found { No, Loaded, Broken };
 
 // Tries dir/file: absent gives No; present but not loadable gives Broken with the reason.
 Found try_directory(const char* dir, size_t dir_len, const char* file, void** handle, char* why, size_t why_size) {
   char path[PATH_MAX];
-  const int n = std::snprintf(path, sizeof path, "%.*s/%s", static_cast<int>(dir_len), dir, file);
-  if (dir_len == 0 || n <= 0 || static_cast<size_t>(n) >= sizeof path || access(path, F_OK) != 0) return Found::No;
+  if (!found_in(dir, dir_len, file, path, sizeof path)) return Found::No;
   *handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   if (*handle) return Found::Loaded;
   set_why(why, why_size, "cannot load %s: %s", path, dlerror());
@@ -109,6 +114,24 @@ void* open_library(const char* library, char* why, size_t why_size) {
 }
 
 }  // namespace
+
+int elfFindPlatformFile(const char* name, char* out, size_t size) {
+  if (!name || !*name || !out || !size) return 0;
+  if (std::strchr(name, '/')) {
+    const int n = std::snprintf(out, size, "%s", name);
+    return n > 0 && static_cast<size_t>(n) < size && access(out, F_OK) == 0 ? 1 : 0;
+  }
+  const char* path = std::getenv(ELF_PLUGIN_PATH_ENV);
+  for (const char* dir = path; dir && *dir;) {
+    const char* end = std::strchr(dir, ':');
+    const size_t len = end ? static_cast<size_t>(end - dir) : std::strlen(dir);
+    if (found_in(dir, len, name, out, size)) return 1;
+    dir = end ? end + 1 : nullptr;
+  }
+  char own[PATH_MAX];
+  own_directory(own, sizeof own);
+  return found_in(own, std::strlen(own), name, out, size) ? 1 : 0;
+}
 
 int elfBindSharedProc(const char* library, const char* symbol, void** place, char* why, size_t whySize) {
   if (why && whySize) why[0] = '\0';

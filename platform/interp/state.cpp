@@ -7,25 +7,15 @@
 #include "interp_internal.h"
 #include "qel_image.h"
 
-struct elf_type_entry {
-  char* name;
-  elf_new_proc make;
-  int32_t instances;
-};
-
-struct elf_type_table {
-  int32_t count;
-  int32_t capacity;
-  elf_type_entry* entries;  // id = index + 1
-};
-
 namespace interp {
 
 const BuiltinType builtin_types[ELF_TYPE_FIRST_FREE - 1] = {
-    {"LIST", new_LIST},         {"IDENT", new_IDENT},       {"POINTER", new_POINTER},
-    {"STRING", new_STRING},     {"INTEGER", new_INTEGER},   {"DOUBLE", new_DOUBLE},
-    {"BOOLEAN", new_BOOLEAN},   {"QELIMAGE", new_QELIMAGE}, {"QELLAYER", new_QELLAYER},
-    {"QELHDR", new_QELHDR},
+    {"LIST", new_LIST, read_LIST},          {"IDENT", new_IDENT, read_ident},
+    {"POINTER", new_POINTER, read_pointer}, {"STRING", new_STRING, read_string},
+    {"INTEGER", new_INTEGER, read_integer}, {"DOUBLE", new_DOUBLE, read_double},
+    {"BOOLEAN", new_BOOLEAN, read_boolean}, {"QELIMAGE", new_QELIMAGE, nullptr},
+    {"QELLAYER", new_QELLAYER, nullptr},    {"QELHDR", new_QELHDR, nullptr},
+    {"METHOD", new_METHOD, nullptr},
 };
 
 }  // namespace interp
@@ -38,13 +28,6 @@ void print_text(elf_state* state, const char* text) {
   } else {
     std::fputs(text, stderr);
   }
-}
-
-void free_type_table(elf_type_table* table) {
-  if (!table) return;
-  for (int32_t i = 0; i < table->count; ++i) _elfFree(table->entries[i].name);
-  _elfFree(table->entries);
-  _elfFree(table);
 }
 
 int32_t builtin_id(const char* name) {
@@ -94,17 +77,25 @@ void clearStatus(elf_state* state) {
 
 elf_state* initState(elf_state* parent, const char* config) {
   auto* state = static_cast<elf_state*>(elfCalloc(1, sizeof(elf_state)));
-  if (!state) return nullptr;
+  if (!state) {
+    elfMessage(parent, "initState: no memory for a state\n");
+    return nullptr;
+  }
   if (parent) {
     state->print = parent->print;
     state->printData = parent->printData;
   }
-  state->types = static_cast<elf_type_table*>(elfCalloc(1, sizeof(elf_type_table)));
+  state->types = interp::new_type_table();
   if (config) state->config = elfStrDup(config);
   bool ok = state->types && (!config || state->config);
   for (const auto& t : interp::builtin_types) {
-    if (ok) ok = elfRegisterType(state, t.name, t.make) > 0;
+    if (!ok) break;
+    const int32_t id = elfRegisterType(state, t.name, t.make);
+    ok = id > 0 && interp::set_type_reader(state, id, t.read) == 0;
   }
+  if (ok) ok = interp::bind_builtin_members(state) == 0;
+  if (!ok) elfMessage(parent, "initState: no memory for a state\n");
+  if (ok && interp::is_type_description(config)) ok = interp::load_type_description(state, config) == 0;
   if (!ok) {
     freeState(state);
     return nullptr;
@@ -115,60 +106,9 @@ elf_state* initState(elf_state* parent, const char* config) {
 void freeState(elf_state* state) {
   if (!state) return;
   elfRefDown(state->variables);
-  free_type_table(state->types);
+  interp::free_type_table(state->types);
   _elfFree(state->config);
   _elfFree(state);
-}
-
-int32_t elfRegisterType(elf_state* state, const char* name, elf_new_proc make) {
-  if (!state || !state->types || !name || !*name || !make) return -1;
-  elf_type_table* table = state->types;
-  if (find_elf_type(state, name) > 0) {
-    elfMessage(state, "elfRegisterType: type %s is already registered\n", name);
-    return -1;
-  }
-  if (table->count == table->capacity) {
-    const int32_t capacity = table->capacity ? table->capacity * 2 : 16;
-    auto* entries = static_cast<elf_type_entry*>(elfCalloc(static_cast<size_t>(capacity), sizeof(elf_type_entry)));
-    if (!entries) {
-      elfMessage(state, "elfRegisterType: no memory for type %s\n", name);
-      return -1;
-    }
-    if (table->count) std::memcpy(entries, table->entries, sizeof(elf_type_entry) * static_cast<size_t>(table->count));
-    _elfFree(table->entries);
-    table->entries = entries;
-    table->capacity = capacity;
-  }
-  char* copy = elfStrDup(name);
-  if (!copy) {
-    elfMessage(state, "elfRegisterType: no memory for type %s\n", name);
-    return -1;
-  }
-  table->entries[table->count] = elf_type_entry{copy, make, 0};
-  return ++table->count;
-}
-
-int32_t find_elf_type(elf_state* state, const char* name) {
-  if (!state || !state->types || !name) return -1;
-  const elf_type_table* table = state->types;
-  for (int32_t i = 0; i < table->count; ++i) {
-    if (std::strcmp(table->entries[i].name, name) == 0) return i + 1;
-  }
-  return -1;
-}
-
-int32_t elfNextInstance(elf_state* state, int32_t typeId) {
-  if (!state || !state->types || typeId < 1 || typeId > state->types->count) return 0;
-  return ++state->types->entries[typeId - 1].instances;
-}
-
-elf_object* new_elf_object(elf_state* state, const char* typeName, elf_object* args) {
-  const int32_t id = find_elf_type(state, typeName);
-  if (id < 1) {
-    elfMessage(state, "new_elf_object: unknown object type %s\n", typeName ? typeName : "(none)");
-    return nullptr;
-  }
-  return state->types->entries[id - 1].make(state, nullptr, args);
 }
 
 int elfInitObject(elf_object* obj, elf_state* state, const char* typeName, const elf_type_ops* ops) {
@@ -227,11 +167,6 @@ void apply_creation_args(elf_state* state, elf_object* obj, elf_object* args) {
     auto* ident = reinterpret_cast<elf_IDENT*>(entry);
     if (obj->ops.set) obj->ops.set(state, obj, ident->name, ident->value);
   }
-}
-
-elf_object* get_no_member(elf_state* state, elf_object* obj, const char* name) {
-  elfMessage(state, "Unknown member <%s> for object get of %s\n", name ? name : "", obj ? obj->typeName : "");
-  return nullptr;
 }
 
 int set_no_member(elf_state* state, elf_object* obj, const char* name, elf_object*) {

@@ -55,11 +55,9 @@ void reset_list(elf_object* obj, elf_state* state) {
   for (int32_t i = 0; i < list->count; ++i) reset_optional(list->items[i], state);
 }
 
-constexpr elf_type_ops list_ops{reset_list,  empty_list, nullptr,
-                                copy_LIST,   nullptr,    nullptr,
-                                free_LIST,   interp::set_no_member,
-                                interp::get_no_member,   cycle_list,
-                                equal_list};
+constexpr elf_type_ops list_ops{reset_list, empty_list,           interp::refs_builtin, copy_LIST,
+                                interp::write_builtin, read_LIST, free_LIST, interp::set_no_member,
+                                interp::get_member,    cycle_list, equal_list};
 
 // ---- IDENT ----
 
@@ -82,9 +80,9 @@ int equal_ident(elf_object* a, elf_object* b) {
   return std::strcmp(x->name, y->name) == 0 && IdentHeld::equal(x, y) ? 1 : 0;
 }
 
-constexpr elf_type_ops ident_ops{IdentHeld::reset, empty_ident, nullptr,   copy_IDENT,       nullptr,    nullptr,
-                                 free_IDENT,       interp::set_no_member,  interp::get_no_member,
-                                 IdentHeld::cycle, equal_ident};
+constexpr elf_type_ops ident_ops{IdentHeld::reset,    empty_ident,       interp::refs_builtin, copy_IDENT,
+                                 interp::write_builtin, interp::read_ident, free_IDENT,          interp::set_no_member,
+                                 interp::get_member,    IdentHeld::cycle,  equal_ident};
 
 // ---- POINTER ----
 
@@ -113,9 +111,10 @@ int equal_pointer(elf_object* a, elf_object* b) {
   return PointerHeld::equal(x, y) ? 1 : 0;
 }
 
-constexpr elf_type_ops pointer_ops{PointerHeld::reset, empty_pointer, nullptr,   copy_POINTER,      nullptr,  nullptr,
-                                   free_POINTER,       interp::set_no_member,    interp::get_no_member,
-                                   PointerHeld::cycle, equal_pointer};
+constexpr elf_type_ops pointer_ops{PointerHeld::reset,    empty_pointer,       interp::refs_builtin,
+                                   copy_POINTER,          interp::write_builtin, interp::read_pointer,
+                                   free_POINTER,          interp::set_no_member, interp::get_member,
+                                   PointerHeld::cycle,    equal_pointer};
 
 // ---- Scalars ----
 // One template over the four scalar records; Traits gives the type name and how a value is
@@ -124,6 +123,7 @@ constexpr elf_type_ops pointer_ops{PointerHeld::reset, empty_pointer, nullptr,  
 struct StringTraits {
   using Record = elf_STRING;
   static constexpr const char* name = "STRING";
+  static constexpr elf_read_proc read = interp::read_string;
   static bool assign(Record* r, const Record* from) {
     char* copy = elfStrDup(from->value);
     if (!copy) return false;
@@ -136,10 +136,11 @@ struct StringTraits {
   static void release(Record* r) { _elfFree(r->value); }
 };
 
-template <class R, const char* N>
+template <class R, const char* N, elf_read_proc Read>
 struct NumberTraits {
   using Record = R;
   static constexpr const char* name = N;
+  static constexpr elf_read_proc read = Read;
   static bool assign(Record* r, const Record* from) {
     r->value = from->value;
     return true;
@@ -152,9 +153,9 @@ struct NumberTraits {
 constexpr char integer_name[] = "INTEGER";
 constexpr char double_name[] = "DOUBLE";
 constexpr char boolean_name[] = "BOOLEAN";
-using IntegerTraits = NumberTraits<elf_INTEGER, integer_name>;
-using DoubleTraits = NumberTraits<elf_DOUBLE, double_name>;
-using BooleanTraits = NumberTraits<elf_BOOLEAN, boolean_name>;
+using IntegerTraits = NumberTraits<elf_INTEGER, integer_name, interp::read_integer>;
+using DoubleTraits = NumberTraits<elf_DOUBLE, double_name, interp::read_double>;
+using BooleanTraits = NumberTraits<elf_BOOLEAN, boolean_name, interp::read_boolean>;
 
 template <class T>
 struct Scalar {
@@ -229,8 +230,8 @@ struct Scalar {
   }
 
   using Held = interp::HeldFields<Record, as>;
-  static constexpr elf_type_ops ops{Held::reset, empty, nullptr, copy, nullptr, nullptr, free, set,
-                                    interp::get_no_member, Held::cycle, equal};
+  static constexpr elf_type_ops ops{Held::reset, empty, interp::refs_builtin, copy, interp::write_builtin, T::read,
+                                    free, set, interp::get_member, Held::cycle, equal};
 };
 
 template <class T>

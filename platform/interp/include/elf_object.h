@@ -27,8 +27,9 @@ enum {
 };
 enum { QEL_SEVERITY_WARNING = 0, QEL_SEVERITY_ERROR = 1 };
 
-/* The eleven operations of a type, in the order the object record holds them. The built-in
-   types have no text form: their write, read and refs operations are null. */
+/* The eleven operations of a type, in the order the object record holds them. Of the built-in
+   types, the page-image types (QELIMAGE, QELLAYER, QELHDR) and METHOD have no text form: their
+   write, read and refs operations are null, and callers check. */
 typedef struct elf_type_ops {
   void (*resetELF)(elf_object* obj, elf_state* state);
   int (*empty)(elf_object* obj);
@@ -50,6 +51,8 @@ typedef int (*elf_method_proc)(void* target, elf_object* args, elf_object** resu
 
 /* A type's creator: (state or null, an ignored word, creation argument list or null). */
 typedef elf_object* (*elf_new_proc)(elf_state* state, void* unused, elf_object* args);
+/* A type's reader of its text form (elf_text.h): the object read from fd, or null. */
+typedef elf_object* (*elf_read_proc)(elf_state* state, int fd);
 
 /* Cached generic members, in record order: "Type", "Split", "Attach", "Refs", "Copy", "Write". */
 enum { ELF_GENERIC_MEMBERS = 6 };
@@ -87,11 +90,14 @@ struct elf_state {
   void* printData;
   elf_object* variables;           /* the context's variable LIST, held, or null */
   char* config;                    /* the configuration name the state was made from */
-  struct elf_type_table* types;
+  struct elf_type_table* types;    /* types, their member bindings, procedures and scripts */
 };
 
 /* A new state with the built-in types registered; it takes the parent's message function
-   when one is given. Null when memory runs out. */
+   when one is given. A configuration name ending in ".ucm" names a type description that is
+   loaded into the state (elf_member.h tells its form; the file is found as elfFindPlatformFile
+   finds it); any other name is only kept. Null when memory runs out or the type description
+   cannot be found or read (reported through the message function). */
 MONO_API elf_state* initState(elf_state* parent, const char* config);
 /* Drops the variables, frees the type table and the state; null is ignored. */
 MONO_API void freeState(elf_state* state);
@@ -123,18 +129,29 @@ enum {
   ELF_TYPE_QELIMAGE,
   ELF_TYPE_QELLAYER,
   ELF_TYPE_QELHDR,
+  ELF_TYPE_METHOD,
   ELF_TYPE_FIRST_FREE,
 };
 
 /* Adds a type to the state's table; returns its id, or -1 for a name already there, an
    empty name or no memory (reported through the message function). */
 MONO_API int32_t elfRegisterType(elf_state* state, const char* name, elf_new_proc make);
+/* Adds a type that lives in a plug-in library: its creator "new_<name>" and its reader
+   "read_<name>" are bound by name in library when first needed, and its members are bound
+   there (elf_member.h). A type already in the table keeps its creator and takes the library
+   when it had none. Returns the type's id, or -1 (reported). */
+MONO_API int32_t elfRegisterTypeLibrary(elf_state* state, const char* name, const char* library);
+/* The library of a type, or null for the built-in types and unknown ids. */
+MONO_API const char* elfTypeLibrary(elf_state* state, int32_t typeId);
+/* The reader of a type's text form: kept in the table once found ("read_<name>" in the type's
+   library for library types). Null, reported, when the type has none. */
+MONO_API elf_read_proc elfTypeReader(elf_state* state, int32_t typeId);
 /* The id of a registered type, or -1. */
 MONO_API int32_t find_elf_type(elf_state* state, const char* name);
 /* Raises the instance counter of a type and returns it (0 for an unknown type). */
 MONO_API int32_t elfNextInstance(elf_state* state, int32_t typeId);
-/* Creates an object of a registered type through its creator; null for an unknown type
-   (reported) or a failed creation. */
+/* Creates an object of a registered type through its creator (bound first for library types);
+   null for an unknown type or a creator that cannot be bound (reported) or a failed creation. */
 MONO_API elf_object* new_elf_object(elf_state* state, const char* typeName, elf_object* args);
 
 /* Fills a zeroed record's header: state, type name copy, type id, state word, operations,

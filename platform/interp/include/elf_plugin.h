@@ -26,6 +26,12 @@ MONO_API int elfBindSharedProc(const char* library, const char* symbol, void** p
    function. */
 MONO_API void* ELFFindSharedProc(elf_state* state, const char* library, const char* symbol);
 
+/* Finds a data file of the platform (a type description such as "pagefiler.ucm") as plug-in
+   libraries are found: a name holding a '/' is a path; any other name is looked for in the
+   directories of MONODOC_PLUGIN_PATH, then beside the interpreter library. Writes the path into
+   out and returns 1, or returns 0 when there is no such file. */
+MONO_API int elfFindPlatformFile(const char* name, char* out, size_t size);
+
 /* Unloads every library loaded so far; addresses bound from them become invalid. */
 MONO_API void elfUnloadSharedLibraries(void);
 

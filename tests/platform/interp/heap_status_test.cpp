@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "interp_fixture.h"
@@ -90,7 +91,9 @@ using TypeTest = InterpTest;
 elf_object* make_plain_list(elf_state* state, void*, elf_object* args) { return new_LIST(state, nullptr, args); }
 
 TEST_F(TypeTest, BuiltinsHaveFixedIdsAndNewTypesFollow) {
-  const char* names[] = {"LIST", "IDENT", "POINTER", "STRING", "INTEGER", "DOUBLE", "BOOLEAN", "QELIMAGE", "QELLAYER", "QELHDR"};
+  const char* names[] = {"LIST",    "IDENT",    "POINTER",  "STRING", "INTEGER", "DOUBLE",
+                         "BOOLEAN", "QELIMAGE", "QELLAYER", "QELHDR", "METHOD"};
+  static_assert(std::size(names) == ELF_TYPE_FIRST_FREE - 1);
   for (int32_t i = 0; i < ELF_TYPE_FIRST_FREE - 1; ++i) {
     EXPECT_EQ(find_elf_type(state, names[i]), i + 1) << names[i];
     elf_object* obj = new_elf_object(state, names[i], nullptr);
