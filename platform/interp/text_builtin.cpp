@@ -91,13 +91,20 @@ elf_object* read_frame(elf_state* state, int fd, elf_object* obj, OnValue&& on_v
   char marker[64], key[64];
   std::snprintf(marker, sizeof marker, "END%s", obj->typeName);
   std::snprintf(key, sizeof key, "%s", obj->typeName);
+  bool header = true;
   for (;;) {
     const int code = readusercm_fd(fd, buffer);
     if (code == ELF_TOKEN_END) break;
+    header = header && code == ELF_TOKEN_NAME;
     if (code == ELF_TOKEN_LABEL) {
       if (std::snprintf(key, sizeof key, "%s", buffer) >= static_cast<int>(sizeof key)) key[0] = '\0';
     } else if (code == ELF_TOKEN_NAME) {
       if (elfIsEndToken(buffer, marker, &obj->instance)) break;
+      // A reader started before the header line skips it.
+      if (header && strcasecmp(buffer, obj->typeName) == 0) {
+        header = false;
+        continue;
+      }
       elf_object* nested = elfReadObject(state, fd, buffer);
       if (nested && !on_nested(key, nested)) elfDiscard(nested);
     } else if (code == ELF_TOKEN_PLAIN || code == ELF_TOKEN_STRING) {
@@ -182,10 +189,8 @@ namespace interp {
 
 int write_builtin(elf_object* obj, int fd, const char* indent) {
   if (!obj) return -1;
-  char child[ELF_INDENT_MAX + 1];
-  const char* inner = elfChildIndent(indent, child);
-  if (dprintf(fd, "%s[%s]\n", or_empty(indent), obj->typeName) < 0 || write_nested(obj->peer, fd, inner, "peer") != 0 ||
-      write_fields(obj, fd, inner) != 0) {
+  if (dprintf(fd, "%s[%s]\n", or_empty(indent), obj->typeName) < 0 || write_nested(obj->peer, fd, indent, "peer") != 0 ||
+      write_fields(obj, fd, indent) != 0) {
     return -1;
   }
   return dprintf(fd, "%s[END%s%d]\n", or_empty(indent), obj->typeName, obj->instance) < 0 ? -1 : 0;
@@ -193,29 +198,28 @@ int write_builtin(elf_object* obj, int fd, const char* indent) {
 
 void refs_builtin(elf_object* obj, int fd, const char* indent) {
   if (!obj) return;
-  char child[ELF_INDENT_MAX + 1];
-  const char* inner = elfChildIndent(indent, child);
-  dprintf(fd, "%s[%s] : refCount=%d, elf=%" PRIxPTR "\n", or_empty(indent), obj->typeName, obj->refCount,
-          reinterpret_cast<uintptr_t>(obj->state));
-  dprintf(fd, "%speer: \n", inner);
-  elfRefsObject(obj->peer, fd, elfChildIndent(inner, child));
-  char grandchild[ELF_INDENT_MAX + 1];
+  indent = or_empty(indent);
+  char child_buf[ELF_INDENT_MAX + 1];
+  const char* child = elfChildIndent(indent, child_buf);
+  dprintf(fd, "%s[%s] : refCount=%d, elf=%" PRIxPTR "\n%speer: \n", indent, obj->typeName, obj->refCount,
+          reinterpret_cast<uintptr_t>(obj->state), indent);
+  elfRefsObject(obj->peer, fd, child);
   switch (obj->typeId) {
     case ELF_TYPE_LIST: {
       auto* list = as<elf_LIST>(obj);
       for (int32_t i = 0; i < list->count; ++i) {
-        dprintf(fd, "%sitem: \n", inner);
-        elfRefsObject(list->items[i], fd, elfChildIndent(inner, grandchild));
+        dprintf(fd, "%sitem: \n", indent);
+        elfRefsObject(list->items[i], fd, child);
       }
       break;
     }
     case ELF_TYPE_IDENT:
-      dprintf(fd, "%svalue: \n", inner);
-      elfRefsObject(as<elf_IDENT>(obj)->value, fd, elfChildIndent(inner, grandchild));
+      dprintf(fd, "%svalue: \n", indent);
+      elfRefsObject(as<elf_IDENT>(obj)->value, fd, child);
       break;
     case ELF_TYPE_POINTER:
-      dprintf(fd, "%snext: \n", inner);
-      elfRefsObject(as<elf_POINTER>(obj)->next, fd, elfChildIndent(inner, grandchild));
+      dprintf(fd, "%snext: \n", indent);
+      elfRefsObject(as<elf_POINTER>(obj)->next, fd, child);
       break;
     default: break;
   }
@@ -267,9 +271,12 @@ elf_object* read_pointer(elf_state* state, int fd) {
     return nullptr;
   }
   auto* p = as<elf_POINTER>(obj);
-  if (data.bad || (data.bytes && data.length != declared)) {
-    elfMessage(state, "read_POINTER: data of %zu bytes does not match its length %zu%s\n", data.length, declared,
-               data.bad ? " or is not hexadecimal" : "");
+  if (data.bad) {
+    elfMessage(state, "read_POINTER: data that is not hexadecimal was dropped\n");
+    _elfFree(data.bytes);
+    data = HexData{};
+  } else if (data.bytes && data.length != declared) {
+    elfMessage(state, "read_POINTER: data of %zu bytes does not match its length %zu\n", data.length, declared);
   }
   // Without its data a length would promise bytes that are not there.
   p->data = data.bytes;

@@ -51,7 +51,8 @@ typedef int (*elf_method_proc)(void* target, elf_object* args, elf_object** resu
 
 /* A type's creator: (state or null, an ignored word, creation argument list or null). */
 typedef elf_object* (*elf_new_proc)(elf_state* state, void* unused, elf_object* args);
-/* A type's reader of its text form (elf_text.h): the object read from fd, or null. */
+/* A type's reader of its text form (elf_text.h): the object read from fd, or null. It reads from
+   the object's header line or from just after it, up to its end line. */
 typedef elf_object* (*elf_read_proc)(elf_state* state, int fd);
 
 /* Cached generic members, in record order: "Type", "Split", "Attach", "Refs", "Copy", "Write". */

@@ -5,9 +5,9 @@
 //
 // An object is written as a frame of lines, each starting with the writer's indentation:
 //   [TYPENAME]                   the header line
-//     label: value               a field; nested objects follow a label on lines of their own,
-//     peer:                      two blanks deeper (an indentation never grows past 63)
-//       [STRING] ... [ENDSTRING4]
+//   peer:                        a field whose value is an object: the object follows on lines
+//     [STRING] ... [ENDSTRING4]  of its own, two blanks deeper (an indentation never grows
+//   label: value                 past 63); a field with a plain value
 //   [ENDTYPENAME7]               the end line with the object's instance number
 //
 // Grammar of the tokens readusercm_fd reads (one line gives one or two tokens):

@@ -184,14 +184,21 @@ struct Protocol {
     std::snprintf(marker, sizeof marker, "END%s", T::name);
     std::snprintf(key, sizeof key, "%s", T::name);
     int nth = 0;
+    bool header = true;
     for (;;) {
       const int code = readusercm_fd(fd, buffer);
       if (code == ELF_TOKEN_END) break;
+      header = header && code == ELF_TOKEN_NAME;
       if (code == ELF_TOKEN_LABEL) {
         if (std::snprintf(key, sizeof key, "%s", buffer) >= static_cast<int>(sizeof key)) key[0] = '\0';
         nth = 0;
       } else if (code == ELF_TOKEN_NAME) {
         if (elfIsEndToken(buffer, marker, &obj->instance)) break;
+        // A reader started before the header line skips it.
+        if (header && strcasecmp(buffer, T::name) == 0) {
+          header = false;
+          continue;
+        }
         // Every nested frame is read to its end, so that its lines are never taken for this
         // object's; what this type does not keep is dropped.
         elf_object* nested = elfReadObject(state, fd, buffer);

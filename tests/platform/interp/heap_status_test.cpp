@@ -135,12 +135,12 @@ TEST_F(TypeTest, StateCreationSurvivesEveryFailedAllocation) {
   for (size_t k = 1;; ++k) {
     const size_t failures = heap.failures();
     heap.fail_at(k);
-    elf_state* s = initState(state, "pagefiler.ucm");
+    elf_state* s = initState(state, "monodoc");
     const bool failed = heap.failures() > failures;
     heap.fail_at(0);
     if (!failed) {
       ASSERT_NE(s, nullptr);
-      EXPECT_STREQ(s->config, "pagefiler.ucm");
+      EXPECT_STREQ(s->config, "monodoc");
       EXPECT_EQ(s->printData, &messages);  // the parent's message function
       freeState(s);
       break;
