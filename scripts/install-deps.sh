@@ -9,11 +9,12 @@ packages=(
   g++-powerpc-linux-gnu qemu-user
   # test and benchmark frameworks
   googletest libgtest-dev libbenchmark-dev time
-  # libraries the runner reads pages with, and the tests and benchmarks compare against
-  libpng-dev libleptonica-dev libtiff-dev libjbig-dev libjbig2dec0-dev
+  # libraries the runner reads pages with, the platform stand-ins use, and the tests and
+  # benchmarks compare against
+  libpng-dev libleptonica-dev libtiff-dev libjbig-dev libjbig2dec0-dev zlib1g-dev
   # oracle tools and page sources
   jbig2dec poppler-utils libtiff-tools netpbm jbigkit-bin jbigkit-testdata qpdf ghostscript
-  libtasn1-doc
+  libtasn1-doc file zip gzip
   # fonts of the known-text sheets the token classifier is tested on
   fonts-urw-base35 fonts-dejavu-core
 )

@@ -30,9 +30,10 @@ constexpr KVngFormatEntry known_formats[] = {
     {"PNM", "image/x-portable-anymap", nullptr, "readpnm", "writepnm", "pnm,pbm,pgm,ppm,pam"},
 };
 
-// Media types of the PNM kinds P1 to P7.
+// Media types of the PNM kinds P1 to P7, none of them registered: named as file(1) names them,
+// which spells the plain grey map with an "a" and the raw one with an "e".
 constexpr const char* pnm_types[7] = {
-    "image/x-portable-bitmap", "image/x-portable-greymap", "image/x-portable-pixmap", "image/x-portable-bitmap",
+    "image/x-portable-bitmap", "image/x-portable-graymap", "image/x-portable-pixmap", "image/x-portable-bitmap",
     "image/x-portable-greymap", "image/x-portable-pixmap", "image/x-portable-arbitrarymap",
 };
 

@@ -49,10 +49,10 @@ char* __DIO_makeFullName(const char* name, int32_t page, const char* defaultExt)
   char* dir = elfPath(name);
   char* base = elfName(name);
   char* ext = elfExt(name);
-  if (!ext && defaultExt) ext = elfStrDup(defaultExt);
   // A part that is there but could not be copied fails the name rather than changing it.
   const bool has_dir = std::strchr(name, '/') != nullptr;
   const bool has_ext = base && std::strlen(name) != (dir ? std::strlen(dir) + 1 : 0) + std::strlen(base);
+  if (!ext && !has_ext && defaultExt) ext = elfStrDup(defaultExt);
   char* out = nullptr;
   if (base && (!has_dir || dir) && (ext || (!has_ext && !defaultExt))) {
     char number[16] = "";
