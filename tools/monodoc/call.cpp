@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "image_io.h"
 #include "page_files.h"
+#include "session.h"
 
 namespace monodoc {
 
@@ -73,17 +74,6 @@ bool parse_call(const std::vector<std::string>& argv, CallOptions* o, std::strin
   return true;
 }
 
-// The interpreter state of the run, freed last.
-struct Interpreter {
-  elf_state* state = initState(nullptr, "monodoc");
-  ~Interpreter() {
-    freeState(state);
-    elfUnloadSharedLibraries();
-  }
-};
-
-void print_message(void*, const char* text) { std::fprintf(stderr, "monodoc: %s", text); }
-
 // Calls the method on one image and writes its results; returns the exit status.
 int call_on_image(elf_state* state, elf_method_proc method, const CallOptions& o, elf_object* args, Held image,
                   int number) {
@@ -135,12 +125,11 @@ int run_call(const std::vector<std::string>& argv) {
     }
   }
 
-  Interpreter interp;
+  Interpreter interp("monodoc");
   if (!interp.state) {
     complain(name, "cannot make the interpreter state");
     return exit_failed;
   }
-  interp.state->print = print_message;
   void* address = nullptr;
   char why[4200];
   if (!elfBindSharedProc(o.library.c_str(), o.method.c_str(), &address, why, sizeof why)) {

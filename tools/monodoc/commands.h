@@ -40,6 +40,10 @@ void complain(const char* command, const std::string& message);
 
 int run_call(const std::vector<std::string>& args);
 extern const char call_help[];
+int run_identify(const std::vector<std::string>& args);
+extern const char identify_help[];
+int run_info(const std::vector<std::string>& args);
+extern const char info_help[];
 
 }  // namespace monodoc
 

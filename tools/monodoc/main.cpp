@@ -14,6 +14,8 @@ namespace {
 
 constexpr Command commands[] = {
     {"call", "call an interpreter method of a plug-in library on pages", call_help, run_call},
+    {"identify", "tell what the imaging engine takes files for", identify_help, run_identify},
+    {"info", "open documents with libpagefiler and print format, pages, checksum", info_help, run_info},
 };
 
 constexpr char overview[] =
@@ -21,7 +23,7 @@ constexpr char overview[] =
     "       monodoc help [<command>]\n"
     "\n"
     "Plays the imaging interpreter: loads plug-in libraries, reads pages into page images and\n"
-    "calls the libraries' methods on them.\n"
+    "calls the libraries' methods on them; opens documents through libpagefiler.\n"
     "\n"
     "Commands:\n";
 
@@ -37,7 +39,7 @@ constexpr char trailer[] =
 
 void print_overview(FILE* out) {
   std::fputs(overview, out);
-  for (const Command& c : commands) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
+  for (const Command& c : commands) std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
   std::fputs(trailer, out);
 }
 

@@ -147,7 +147,12 @@ TEST_F(MonodocTest, FailuresAndWarningsAreReportedWithTheInterpreterStatus) {
       {"call -a times:i=x monotestplug invertLayers page.pbm", 2, "argument \"times:i=x\""},
       {"frobnicate", 2, "no command \"frobnicate\""},
       {"", 2, "usage: monodoc <command>"},
-      {"help", 0, "call     call an interpreter method"},
+      {"help", 0, "call      call an interpreter method"},
+      {"help", 0, "identify  tell what the imaging engine takes files for"},
+      {"help identify", 0, "usage: monodoc identify FILE..."},
+      {"info --help", 0, "usage: monodoc info [-p PASSWORD] DOCUMENT..."},
+      {"identify", 2, "needs at least one FILE"},
+      {"info -p", 2, "option --password needs a value"},
       {"help call", 0, "usage: monodoc call [options] LIBRARY METHOD PAGEFILE..."},
       {"call --help", 0, "usage: monodoc call"},
   };
@@ -158,6 +163,30 @@ TEST_F(MonodocTest, FailuresAndWarningsAreReportedWithTheInterpreterStatus) {
     EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << ":\n" << r.output;
   }
   EXPECT_TRUE(exists("out-1-1.pbm"));  // the warning still wrote the results
+}
+
+TEST_F(MonodocTest, DocumentsAreIdentifiedAndOpenedThroughTheLibrary) {
+  monotest::require_tool("gs", "ghostscript");
+  shell("pnmtopng page.pbm > page.png && gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=doc.pdf -c showpage "
+        "&& printf 'text\\n' > note.txt");
+  const monotest::ToolResult ids = monodoc("identify page.pbm page.png doc.pdf note.txt");
+  EXPECT_EQ(ids.exit_code, 1) << ids.output;
+  for (const char* line : {"page.pbm: PNM image/x-portable-bitmap, read by readpnm\n",
+                           "page.png: PNG image/png, read by readpng\n",
+                           "doc.pdf: PDF application/pdf, read by readpdf\n", "note.txt: not identified\n"}) {
+    EXPECT_NE(ids.output.find(line), std::string::npos) << line << ids.output;
+  }
+  EXPECT_EQ(monodoc("identify page.png doc.pdf").exit_code, 0);
+
+  // The reader comes from libpagefiler by name; this build reads no document format yet.
+  const monotest::ToolResult info = monodoc("info doc.pdf absent.pdf");
+  EXPECT_EQ(info.exit_code, 1) << info.output;
+  EXPECT_NE(info.output.find("info: doc.pdf: Unable to initialize PDF IO"), std::string::npos) << info.output;
+  EXPECT_NE(info.output.find("PDFInit: PDF documents are not available in this build"), std::string::npos);
+  EXPECT_NE(info.output.find("info: absent.pdf: MakeDocReader: No supported file format was found by name or "
+                             "extension for absent.pdf"),
+            std::string::npos)
+      << info.output;
 }
 
 }  // namespace
