@@ -52,7 +52,8 @@ int setStatus(elf_state* state, int code, int severity, const char* format, ...)
   char text[ELF_MESSAGE_MAX];
   va_list ap;
   va_start(ap, format);
-  std::vsnprintf(text, sizeof text, format ? format : "", ap);
+  text[0] = '\0';
+  if (format) std::vsnprintf(text, sizeof text, format, ap);
   va_end(ap);
   if (!state) {
     print_text(nullptr, text);

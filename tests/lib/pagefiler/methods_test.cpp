@@ -2,8 +2,10 @@
 // from file names and formats with the back ends this build has.
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -400,7 +402,16 @@ TEST_F(CreationTest, ReadersNeedAFileOfAKnownFormat) {
     EXPECT_EQ(status_message(), "MakeDocReader: No filename for document reader\n");
   }
   // Missing, unreadable or of no known format: nothing to read it with.
-  for (const char* name : {"absent.pdf", "text.pdf", "folder.pdf"}) {
+  std::vector<const char*> unusable = {"absent.pdf", "text.pdf", "folder.pdf"};
+  if (geteuid() != 0) {  // permissions do not stop the superuser
+    ASSERT_EQ(monotest::run_tool("cp " + monotest::shell_quote(dir.file("d.pdf")) + " " +
+                                 monotest::shell_quote(dir.file("locked.pdf")) + " && chmod 000 " +
+                                 monotest::shell_quote(dir.file("locked.pdf")))
+                  .exit_code,
+              0);
+    unusable.push_back("locked.pdf");
+  }
+  for (const char* name : unusable) {
     const std::string path = dir.file(name);
     EXPECT_EQ(make_reader(args(lstBuildArgs(state, "filename:s", path.c_str(), 0, LST_END))), QEL_STATUS_FAILED);
     EXPECT_EQ(status_message(),
@@ -485,6 +496,39 @@ TEST_F(CreationTest, WritersTakeTheFormatByNameOrByExtension) {
               QEL_STATUS_FAILED);
     EXPECT_EQ(status_message(), "MakeDocWriter: No supported file format found by name or extension\n");
   }
+}
+
+TEST_F(CreationTest, ProcedureNamesNoLongerThanTheirPrefixNameNoFormat) {
+  // An engine whose table names its procedures too briefly, kept in the context as the engine's
+  // own table would be.
+  static constexpr KVngFormatEntry short_names[] = {
+      {"PNG", "image/png", nullptr, "rea", "writ", "png"},
+      {"PDF", "application/pdf", nullptr, "read", "write", "pdf"},
+      {"GIF", "image/gif", nullptr, "readgif", "writegif", "gif"},
+  };
+  KVngFileFormats table{static_cast<int32_t>(std::size(short_names)), short_names, nullptr};
+  elf_object* pointer = elfNewPointer(state, &table, 40);
+  reinterpret_cast<elf_POINTER*>(pointer)->release = [](elf_object* p) {
+    reinterpret_cast<elf_POINTER*>(p)->data = nullptr;
+  };
+  state->variables = lstBuildArgs(state, "FileFormats:POINTER", pointer, 0, LST_END);
+  elfRefUp(state->variables);
+
+  monotest::write_file(dir.file("p.png"), "\x89PNG\r\n\x1A\n");
+  monotest::write_file(dir.file("d.pdf"), "%PDF-1.4\n");
+  monotest::write_file(dir.file("g.gif"), "GIF89a");
+  for (const char* name : {"p.png", "d.pdf"}) {
+    const std::string path = dir.file(name);
+    EXPECT_EQ(make_reader(args(lstBuildArgs(state, "filename:s", path.c_str(), 0, LST_END))), QEL_STATUS_FAILED);
+    EXPECT_EQ(status_message(),
+              "MakeDocReader: No supported file format was found by name or extension for " + path + "\n");
+    EXPECT_EQ(make_writer(args(lstBuildArgs(state, "filename:s", path.c_str(), 0, LST_END))), QEL_STATUS_FAILED);
+    EXPECT_EQ(status_message(), "MakeDocWriter: No supported file format found by name or extension\n");
+  }
+  // A full name still selects its format.
+  EXPECT_EQ(make_reader(args(lstBuildArgs(state, "filename:s", dir.file("g.gif").c_str(), 0, LST_END))),
+            QEL_STATUS_FAILED);
+  EXPECT_EQ(status_message(), "Unable to initialize Standard KV IO\n");
 }
 
 TEST_F(CreationTest, DecomposingNeedsAPdf) {
