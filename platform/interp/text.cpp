@@ -288,3 +288,48 @@ elf_object* elfReadObject(elf_state* state, int fd, const char* typeName) {
   _elfFree(buffer);
   return nullptr;
 }
+
+int elfReadFrame(elf_state* state, int fd, elf_object* obj, elf_frame_value_proc value, elf_frame_nested_proc nested,
+                 void* data) {
+  if (!obj || !obj->typeName) return -1;
+  auto* buffer = static_cast<char*>(elfMalloc(ELF_TOKEN_MAX));
+  if (!buffer) return -1;
+  char marker[ELF_TOKEN_MAX + 3], key[64];
+  std::snprintf(marker, sizeof marker, "END%s", obj->typeName);
+  std::snprintf(key, sizeof key, "%s", obj->typeName);
+  int nth = 0;
+  bool header = true;
+  for (;;) {
+    const int code = readusercm_fd(fd, buffer);
+    if (code == ELF_TOKEN_END) break;
+    header = header && code == ELF_TOKEN_NAME;
+    if (code == ELF_TOKEN_LABEL) {
+      if (std::snprintf(key, sizeof key, "%s", buffer) >= static_cast<int>(sizeof key)) key[0] = '\0';
+      nth = 0;
+    } else if (code == ELF_TOKEN_NAME) {
+      if (elfIsEndToken(buffer, marker, &obj->instance)) break;
+      // A reader started before the header line skips it.
+      if (header && strcasecmp(buffer, obj->typeName) == 0) {
+        header = false;
+        continue;
+      }
+      // Every nested frame is read to its end, so that its lines are never taken for this
+      // object's; what the type does not keep is dropped.
+      elf_object* object = elfReadObject(state, fd, buffer);
+      if (!object) continue;
+      if (strcasecmp(key, "peer") == 0) {
+        ELF_ASSIGN(state, &obj->peer, object);
+      } else if (!nested || !nested(data, key, object)) {
+        elfDiscard(object);
+      }
+    } else if (code == ELF_TOKEN_PLAIN || code == ELF_TOKEN_STRING) {
+      if (value) value(data, key, buffer, nth);
+      ++nth;
+    } else {
+      elfMessage(state, "read_%s: a token longer than %d bytes under %s was skipped\n", obj->typeName,
+                 ELF_TOKEN_MAX - 1, key);
+    }
+  }
+  _elfFree(buffer);
+  return 0;
+}

@@ -77,55 +77,32 @@ int write_fields(elf_object* obj, int fd, const char* indent) {
   }
 }
 
-// Reads a frame: values go to on_value(key, text), nested objects to on_nested(key, object),
-// which answers whether it kept the object. Returns obj, or null when obj is null or the token
-// buffer cannot be had (obj released then).
+// Reads a frame with lambdas: values go to on_value(key, text), nested objects other than the
+// peer to on_nested(key, object), which answers whether it kept the object. Returns obj, or null
+// when obj is null or the frame cannot be read (obj released then).
 template <class OnValue, class OnNested>
 elf_object* read_frame(elf_state* state, int fd, elf_object* obj, OnValue&& on_value, OnNested&& on_nested) {
   if (!obj) return nullptr;
-  auto* buffer = static_cast<char*>(elfMalloc(ELF_TOKEN_MAX));
-  if (!buffer) {
+  struct Calls {
+    OnValue& value;
+    OnNested& nested;
+  } calls{on_value, on_nested};
+  const int read = elfReadFrame(
+      state, fd, obj,
+      [](void* data, const char* key, const char* text, int) { static_cast<Calls*>(data)->value(key, text); },
+      [](void* data, const char* key, elf_object* nested) {
+        return static_cast<Calls*>(data)->nested(key, nested) ? 1 : 0;
+      },
+      &calls);
+  if (read != 0) {
     elfDiscard(obj);
     return nullptr;
   }
-  char marker[64], key[64];
-  std::snprintf(marker, sizeof marker, "END%s", obj->typeName);
-  std::snprintf(key, sizeof key, "%s", obj->typeName);
-  bool header = true;
-  for (;;) {
-    const int code = readusercm_fd(fd, buffer);
-    if (code == ELF_TOKEN_END) break;
-    header = header && code == ELF_TOKEN_NAME;
-    if (code == ELF_TOKEN_LABEL) {
-      if (std::snprintf(key, sizeof key, "%s", buffer) >= static_cast<int>(sizeof key)) key[0] = '\0';
-    } else if (code == ELF_TOKEN_NAME) {
-      if (elfIsEndToken(buffer, marker, &obj->instance)) break;
-      // A reader started before the header line skips it.
-      if (header && strcasecmp(buffer, obj->typeName) == 0) {
-        header = false;
-        continue;
-      }
-      elf_object* nested = elfReadObject(state, fd, buffer);
-      if (nested && !on_nested(key, nested)) elfDiscard(nested);
-    } else if (code == ELF_TOKEN_PLAIN || code == ELF_TOKEN_STRING) {
-      on_value(key, buffer);
-    } else {
-      elfMessage(state, "read_%s: a token longer than %d bytes under %s was skipped\n", obj->typeName,
-                 ELF_TOKEN_MAX - 1, key);
-    }
-  }
-  _elfFree(buffer);
   return obj;
 }
 
-// The peer is read the same way for every type.
-bool take_peer(elf_state* state, elf_object* obj, const char* key, elf_object* nested) {
-  if (std::strcmp(key, "peer") != 0) return false;
-  ELF_ASSIGN(state, &obj->peer, nested);
-  return true;
-}
-
 auto no_values = [](const char*, const char*) {};
+auto no_nested = [](const char*, elf_object*) { return false; };
 
 // Reads a number written by the writer; false for anything else.
 bool parse_int(const char* text, int32_t* out) {
@@ -183,6 +160,14 @@ Record* as(elf_object* obj) {
   return reinterpret_cast<Record*>(obj);
 }
 
+// An owned text takes a copy of text; short of memory it keeps what it had.
+void replace_text(char** slot, const char* text) {
+  if (char* copy = elfStrDup(text)) {
+    _elfFree(*slot);
+    *slot = copy;
+  }
+}
+
 }  // namespace
 
 namespace interp {
@@ -230,14 +215,10 @@ elf_object* read_ident(elf_state* state, int fd) {
   return read_frame(
       state, fd, obj,
       [&](const char* key, const char* text) {
-        if (std::strcmp(key, "name") != 0) return;
-        if (char* copy = elfStrDup(text)) {
-          _elfFree(as<elf_IDENT>(obj)->name);
-          as<elf_IDENT>(obj)->name = copy;
-        }
+        if (std::strcmp(key, "name") == 0) replace_text(&as<elf_IDENT>(obj)->name, text);
       },
       [&](const char* key, elf_object* nested) {
-        if (std::strcmp(key, "value") != 0) return take_peer(state, obj, key, nested);
+        if (std::strcmp(key, "value") != 0) return false;
         ELF_ASSIGN(state, &as<elf_IDENT>(obj)->value, nested);
         return true;
       });
@@ -251,10 +232,7 @@ elf_object* read_pointer(elf_state* state, int fd) {
       state, fd, obj,
       [&](const char* key, const char* text) {
         if (std::strcmp(key, "description") == 0) {
-          if (char* copy = elfStrDup(text)) {
-            _elfFree(as<elf_POINTER>(obj)->description);
-            as<elf_POINTER>(obj)->description = copy;
-          }
+          replace_text(&as<elf_POINTER>(obj)->description, text);
         } else if (std::strcmp(key, "length") == 0) {
           declared = std::strtoull(text, nullptr, 10);
         } else if (std::strcmp(key, "data") == 0) {
@@ -262,7 +240,7 @@ elf_object* read_pointer(elf_state* state, int fd) {
         }
       },
       [&](const char* key, elf_object* nested) {
-        if (std::strcmp(key, "next") != 0 || !elfIsType(nested, "POINTER")) return take_peer(state, obj, key, nested);
+        if (std::strcmp(key, "next") != 0 || !elfIsType(nested, "POINTER")) return false;
         ELF_ASSIGN(state, &as<elf_POINTER>(obj)->next, nested);
         return true;
       });
@@ -289,13 +267,9 @@ elf_object* read_string(elf_state* state, int fd) {
   return read_frame(
       state, fd, obj,
       [&](const char* key, const char* text) {
-        if (std::strcmp(key, "value") != 0) return;
-        if (char* copy = elfStrDup(text)) {
-          _elfFree(as<elf_STRING>(obj)->value);
-          as<elf_STRING>(obj)->value = copy;
-        }
+        if (std::strcmp(key, "value") == 0) replace_text(&as<elf_STRING>(obj)->value, text);
       },
-      [&](const char* key, elf_object* nested) { return take_peer(state, obj, key, nested); });
+      no_nested);
 }
 
 template <class Record, class Parse>
@@ -305,7 +279,7 @@ elf_object* read_number(elf_state* state, int fd, elf_object* obj, Parse&& parse
       [&](const char* key, const char* text) {
         if (std::strcmp(key, "value") != 0 || !parse(text, &as<Record>(obj)->value)) return;
       },
-      [&](const char* key, elf_object* nested) { return take_peer(state, obj, key, nested); });
+      no_nested);
 }
 
 elf_object* read_integer(elf_state* state, int fd) {
@@ -344,7 +318,6 @@ void refs_LIST(elf_object* obj, int fd, const char* indent) {
 elf_object* read_LIST(elf_state* state, int fd) {
   elf_object* obj = new_LIST(state, nullptr, nullptr);
   return read_frame(state, fd, obj, no_values, [&](const char* key, elf_object* nested) {
-    if (std::strcmp(key, "item") != 0) return take_peer(state, obj, key, nested);
-    return elflistInsert(obj, nested, -1, 0) == 0;
+    return std::strcmp(key, "item") == 0 && elflistInsert(obj, nested, -1, 0) == 0;
   });
 }

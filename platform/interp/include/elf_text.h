@@ -78,6 +78,21 @@ MONO_API elf_object* elfReadObject(elf_state* state, int fd, const char* typeNam
    to *instance when given. */
 MONO_API int elfIsEndToken(const char* token, const char* marker, int32_t* instance);
 
+/* A value of a frame: its label (key; the type name before the first label), the text, and how
+   many values came under the label before it. */
+typedef void (*elf_frame_value_proc)(void* data, const char* key, const char* text, int nth);
+/* An object nested in a frame under key (read by its type's reader); 1 when the callee keeps it,
+   else it is released. */
+typedef int (*elf_frame_nested_proc)(void* data, const char* key, elf_object* nested);
+
+/* Reads obj's frame from its header line or just after it, up to its end line ("END" and the
+   type name, whose number becomes obj's instance number) or the end of input: values go to
+   value, a nested object under "peer" becomes obj's peer, other nested objects go to nested;
+   frames of unknown types are skipped to their end. Either callback may be null. Returns 0, or
+   -1 when the token buffer cannot be had. */
+MONO_API int elfReadFrame(elf_state* state, int fd, elf_object* obj, elf_frame_value_proc value,
+                          elf_frame_nested_proc nested, void* data);
+
 /* Text forms of the built-in types that have one. */
 MONO_API int write_LIST(elf_object* obj, int fd, const char* indent);
 MONO_API elf_object* read_LIST(elf_state* state, int fd);

@@ -28,16 +28,8 @@ int fail(elf_state* context, const char* format, const char* who, const char* na
 // Hands the new object to the caller in a result list; on failure the object goes.
 int hand_out(elf_state* context, elf_object* obj, const char* spec, elf_object** result, const char* who) {
   elf_object* list = lstBuildArgs(context, spec, obj, 0, LST_END);
-  if (!list) {
-    elfDiscard(obj);
-    return fail(context, "%s: Unable to build the result\n", who);
-  }
-  if (result) {
-    *result = list;
-  } else {
-    elfDiscard(list);
-  }
-  return QEL_STATUS_OK;
+  if (!list) elfDiscard(obj);
+  return dio::give(context, result, list, who);
 }
 
 // Starts the reader's back end and fills its slots; the message for a failure otherwise.
@@ -231,12 +223,5 @@ int PDFDecompose(void* target, elf_object* args, elf_object** result) {
     return fail(context, "%s: %s is not a PDF file\n", name, filename);
   }
   const int32_t pages = PDFObjsToTextFile(filename, destname, password);
-  elf_object* list = lstBuildArgs(context, "pgcnt:i", pages, 0, LST_END);
-  if (!list) return fail(context, "%s: Unable to build the result\n", name);
-  if (result) {
-    *result = list;
-  } else {
-    elfDiscard(list);
-  }
-  return QEL_STATUS_OK;
+  return dio::give(context, result, lstBuildArgs(context, "pgcnt:i", pages, 0, LST_END), name);
 }

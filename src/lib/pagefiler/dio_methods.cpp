@@ -17,17 +17,7 @@ int fail(elf_state* state, const char* format, const char* who) {
   return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, format, who);
 }
 
-// Hands a result list to the caller (or drops it without a place); a list that could not be
-// made fails.
-int give(elf_state* state, elf_object** result, elf_object* list, const char* who) {
-  if (!list) return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: Unable to build the result\n", who);
-  if (result) {
-    *result = list;
-  } else {
-    elfDiscard(list);
-  }
-  return QEL_STATUS_OK;
-}
+using dio::give;
 
 template <class R>
 int format_result(elf_state* state, const R* r, elf_object** result, const char* who) {
@@ -167,20 +157,55 @@ int32_t file_size(const char* filename) {
   return st.st_size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(st.st_size);
 }
 
+// The checks both dispatchers make first: a started object, then a member name. Gives the
+// member name, or null with the status reported in *status.
+template <class R>
+const char* member_name(R* obj, elf_object* args, const char* who, const char* no_method, int* status) {
+  elf_state* state = state_of(args);
+  const char* method = nullptr;
+  if (!obj || !obj->backend) {
+    *status = fail(state, "%s: Error, no IO handle\n", who);
+  } else if (!lstScanArgs(args, "CALL_NAME:s", LST_REQUIRED, &method, LST_END)) {
+    *status = fail(state, no_method, who);
+  }
+  return method;
+}
+
+// The members the two dispatchers answer alike; false for the others.
+template <class R>
+bool common_member(elf_state* state, R* obj, const char* method, elf_object** result, const char* who, int* status) {
+  if (std::strcmp(method, "getFormat") == 0) {
+    *status = format_result(state, obj, result, who);
+  } else if (std::strcmp(method, "getFilename") == 0) {
+    *status = give(state, result, lstBuildArgs(state, "filename:s", dio::or_empty(obj->filename), 0, LST_END), who);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+namespace dio {
+
+int give(elf_state* state, elf_object** result, elf_object* list, const char* who) {
+  if (!list) return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: Unable to build the result\n", who);
+  if (result) {
+    *result = list;
+  } else {
+    elfDiscard(list);
+  }
+  return QEL_STATUS_OK;
+}
+
+}  // namespace dio
 
 int DocReadMethods(void* target, elf_object* args, elf_object** result) {
   elf_state* state = state_of(args);
   elf_DOCUMENTREADER* r = dioReader(static_cast<elf_object*>(target));
-  if (!r || !r->backend) return fail(state, "%s: Error, no IO handle\n", reader_name);
-  const char* method = nullptr;
-  if (!lstScanArgs(args, "CALL_NAME:s", LST_REQUIRED, &method, LST_END)) {
-    return fail(state, "%s:Internal Object Error - No such method\n", reader_name);
-  }
-  if (std::strcmp(method, "getFormat") == 0) return format_result(state, r, result, reader_name);
-  if (std::strcmp(method, "getFilename") == 0) {
-    return give(state, result, lstBuildArgs(state, "filename:s", dio::or_empty(r->filename), 0, LST_END), reader_name);
-  }
+  int status = QEL_STATUS_OK;
+  const char* method = member_name(r, args, reader_name, "%s:Internal Object Error - No such method\n", &status);
+  if (!method || common_member(state, r, method, result, reader_name, &status)) return status;
   if (std::strcmp(method, "getPageCount") == 0) return reader_page_count(state, r, result);
   if (std::strcmp(method, "getPage") == 0) return reader_page(state, r, args, result);
   if (std::strcmp(method, "release") == 0) return reader_release(state, r);
@@ -190,15 +215,9 @@ int DocReadMethods(void* target, elf_object* args, elf_object** result) {
 int DocWriteMethods(void* target, elf_object* args, elf_object** result) {
   elf_state* state = state_of(args);
   elf_DOCUMENTWRITER* w = dioWriter(static_cast<elf_object*>(target));
-  if (!w || !w->backend) return fail(state, "%s: Error, no IO handle\n", writer_name);
-  const char* method = nullptr;
-  if (!lstScanArgs(args, "CALL_NAME:s", LST_REQUIRED, &method, LST_END)) {
-    return fail(state, "%s:Internal Object Error - No such Method\n", writer_name);
-  }
-  if (std::strcmp(method, "getFormat") == 0) return format_result(state, w, result, writer_name);
-  if (std::strcmp(method, "getFilename") == 0) {
-    return give(state, result, lstBuildArgs(state, "filename:s", dio::or_empty(w->filename), 0, LST_END), writer_name);
-  }
+  int status = QEL_STATUS_OK;
+  const char* method = member_name(w, args, writer_name, "%s:Internal Object Error - No such Method\n", &status);
+  if (!method || common_member(state, w, method, result, writer_name, &status)) return status;
   if (std::strcmp(method, "getFileSize") == 0) {
     return give(state, result, lstBuildArgs(state, "size:i", file_size(w->filename), 0, LST_END), writer_name);
   }

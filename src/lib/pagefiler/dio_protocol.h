@@ -173,49 +173,20 @@ struct Protocol {
     if (fd < 0 || fd == 1 || fd == 2) return nullptr;
     elf_object* obj = make(state, nullptr, nullptr);
     if (!obj) return nullptr;
-    state = obj->state;
-    auto* buffer = static_cast<char*>(elfCalloc(ELF_TOKEN_MAX, 1));
-    if (!buffer) {
+    const int read = elfReadFrame(
+        obj->state, fd, obj,
+        [](void* data, const char* key, const char* text, int nth) {
+          T::read_value(static_cast<Record*>(data), key, text, nth);
+        },
+        [](void* data, const char* key, elf_object* nested) {
+          auto* r = static_cast<Record*>(data);
+          return T::read_nested(r->hdr.state, r, key, nested) ? 1 : 0;
+        },
+        cast(obj));
+    if (read != 0) {
       free(obj);
       return nullptr;
     }
-    Record* r = cast(obj);
-    char marker[64], key[64];
-    std::snprintf(marker, sizeof marker, "END%s", T::name);
-    std::snprintf(key, sizeof key, "%s", T::name);
-    int nth = 0;
-    bool header = true;
-    for (;;) {
-      const int code = readusercm_fd(fd, buffer);
-      if (code == ELF_TOKEN_END) break;
-      header = header && code == ELF_TOKEN_NAME;
-      if (code == ELF_TOKEN_LABEL) {
-        if (std::snprintf(key, sizeof key, "%s", buffer) >= static_cast<int>(sizeof key)) key[0] = '\0';
-        nth = 0;
-      } else if (code == ELF_TOKEN_NAME) {
-        if (elfIsEndToken(buffer, marker, &obj->instance)) break;
-        // A reader started before the header line skips it.
-        if (header && strcasecmp(buffer, T::name) == 0) {
-          header = false;
-          continue;
-        }
-        // Every nested frame is read to its end, so that its lines are never taken for this
-        // object's; what this type does not keep is dropped.
-        elf_object* nested = elfReadObject(state, fd, buffer);
-        if (!nested) continue;
-        if (strcasecmp(key, "peer") == 0) {
-          ELF_ASSIGN(state, &obj->peer, nested);
-        } else if (!T::read_nested(state, r, key, nested)) {
-          elfDiscard(nested);
-        }
-      } else if (code == ELF_TOKEN_PLAIN || code == ELF_TOKEN_STRING) {
-        T::read_value(r, key, buffer, nth++);
-      } else {
-        elfMessage(state, "read_%s: a token longer than %d bytes under %s was skipped\n", T::name, ELF_TOKEN_MAX - 1,
-                   key);
-      }
-    }
-    _elfFree(buffer);
     return obj;
   }
 
