@@ -266,10 +266,22 @@ int elfIsEndToken(const char* token, const char* marker, int32_t* instance) {
 }
 
 elf_object* elfReadObject(elf_state* state, int fd, const char* typeName) {
-  const int32_t id = find_elf_type(state, typeName);
-  elf_read_proc reader = id > 0 ? elfTypeReader(state, id) : nullptr;
-  if (reader) return reader(state, fd);
-  elfMessage(state, "elfReadObject: no reader for %s, skipped\n", typeName ? typeName : "(none)");
+  // Readers call each other for nested frames; the depth is bounded so that no text can exhaust
+  // the stack.
+  static thread_local int depth = 0;
+  if (depth >= ELF_NESTING_MAX) {
+    elfMessage(state, "elfReadObject: %s nested deeper than %d frames, skipped\n", typeName ? typeName : "(none)",
+               ELF_NESTING_MAX);
+  } else {
+    const int32_t id = find_elf_type(state, typeName);
+    if (elf_read_proc reader = id > 0 ? elfTypeReader(state, id) : nullptr) {
+      ++depth;
+      elf_object* obj = reader(state, fd);
+      --depth;
+      return obj;
+    }
+    elfMessage(state, "elfReadObject: no reader for %s, skipped\n", typeName ? typeName : "(none)");
+  }
   // Skip to the frame's end line, counting frames of the same type nested in it.
   char marker[ELF_TOKEN_MAX + 3];
   std::snprintf(marker, sizeof marker, "END%s", typeName ? typeName : "");

@@ -1,5 +1,6 @@
 // Built-in types: LIST, IDENT, POINTER and the scalars STRING, INTEGER, DOUBLE, BOOLEAN.
 
+#include <cmath>
 #include <cstring>
 #include <type_traits>
 
@@ -145,7 +146,13 @@ struct NumberTraits {
     r->value = from->value;
     return true;
   }
-  static bool equal(const Record* a, const Record* b) { return a->value == b->value; }
+  // A NaN equals a NaN, so that a copy equals its source.
+  static bool equal(const Record* a, const Record* b) {
+    if constexpr (std::is_floating_point_v<decltype(a->value)>) {
+      if (std::isnan(a->value) && std::isnan(b->value)) return true;
+    }
+    return a->value == b->value;
+  }
   static bool is_empty(const Record* r) { return r->value == 0; }
   static void release(Record*) {}
 };

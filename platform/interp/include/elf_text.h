@@ -50,6 +50,9 @@ enum { ELF_TOKEN_MAX = 4096 };
 /* The longest indentation; deeper objects keep it. */
 enum { ELF_INDENT_MAX = 63 };
 
+/* How deep frames may nest when they are read; deeper ones are skipped. */
+enum { ELF_NESTING_MAX = 200 };
+
 /* Reads the next token from fd into buffer (ELF_TOKEN_MAX bytes) and returns its code. A read
    error counts as the end of input. */
 MONO_API int readusercm_fd(int fd, char* buffer);
@@ -69,8 +72,8 @@ MONO_API int elfWriteObject(elf_object* obj, int fd, const char* indent);
 MONO_API void elfRefsObject(elf_object* obj, int fd, const char* indent);
 
 /* Reads the object whose header name token (typeName) was just read, with the type's reader
-   (elfTypeReader). A type without a reader, or an unknown one, is skipped up to its end line and
-   reported; null then. */
+   (elfTypeReader). A type without a reader, or an unknown one, or a frame nested deeper than
+   ELF_NESTING_MAX, is skipped up to its end line and reported; null then. */
 MONO_API elf_object* elfReadObject(elf_state* state, int fd, const char* typeName);
 
 /* True when token (a name token) is the end line of the frame whose end marker is marker

@@ -118,6 +118,8 @@ TEST_F(TextTest, BuiltinTypesReadBackEqual) {
       ident(state, "tenth", elfNewDouble(state, 0.1)),
       ident(state, "huge", elfNewDouble(state, DBL_MAX)),
       ident(state, "tiny", elfNewDouble(state, -DBL_TRUE_MIN)),
+      ident(state, "nan", elfNewDouble(state, std::nan(""))),
+      ident(state, "infinite", elfNewDouble(state, -HUGE_VAL)),
       ident(state, "yes", elfNewBoolean(state, 1)),
       ident(state, "no value", nullptr),
       inner,
@@ -230,6 +232,28 @@ TEST_F(TextTest, UnknownAndDamagedFramesAreSkipped) {
   EXPECT_NE(messages.find("no reader for METHOD"), std::string::npos);
   EXPECT_NE(messages.find("not hexadecimal"), std::string::npos);
   // The reader stopped at its end line: the next frame is still there.
+  std::vector<char> buffer(ELF_TOKEN_MAX);
+  EXPECT_EQ(readusercm_fd(file.fd(), buffer.data()), ELF_TOKEN_NAME);
+  EXPECT_STREQ(buffer.data(), "STRING");
+  elfDiscard(list);
+}
+
+TEST_F(TextTest, NestingIsBoundedSoNoTextExhaustsTheStack) {
+  std::string text;
+  const int levels = ELF_NESTING_MAX + 50;
+  for (int i = 0; i < levels; ++i) text += "[LIST]\nitem: \n";
+  text += "[STRING]\nvalue: deepest\n[ENDSTRING1]\n";
+  for (int i = 0; i < levels; ++i) text += "[ENDLIST" + std::to_string(i) + "]\n";
+  text += "[STRING]\n";
+  TextFile file;
+  file.set(text);
+  elf_object* list = read_LIST(state, file.fd());
+  ASSERT_NE(list, nullptr);
+  int depth = 1;
+  for (elf_object* at = list; (at = elflistItem(at, 0)) && elfIsType(at, "LIST");) ++depth;
+  EXPECT_EQ(depth, ELF_NESTING_MAX + 1) << "the outermost list and its nested frames up to the limit";
+  EXPECT_NE(messages.find("nested deeper than"), std::string::npos);
+  // The skipped frames were read to their end: what follows is still there.
   std::vector<char> buffer(ELF_TOKEN_MAX);
   EXPECT_EQ(readusercm_fd(file.fd(), buffer.data()), ELF_TOKEN_NAME);
   EXPECT_STREQ(buffer.data(), "STRING");
