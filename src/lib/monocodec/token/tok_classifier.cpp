@@ -14,9 +14,6 @@
 
 namespace {
 
-// Class frames keep coordinates in 16 bits with room for borders and offsets.
-constexpr uint32_t kMaxSide = 16383;
-
 bool pool_holds(uint32_t pool, size_t size) { return Vlt_getPoolSize(pool) >= static_cast<int32_t>(size); }
 
 // Searches the grid cells of the search order for a class that takes the box.
@@ -200,7 +197,7 @@ VltStatus tokBitmapToBox(TokState* state, TokBitmap* bm, TokBox** out) {
   const int32_t g = state->margin;
   if (bm == nullptr || bm->bits == nullptr || g < 0 || g >= 32) return VLT_ERR_ASSERT;
   const uint32_t w = bm->width, h = bm->height;
-  if (w > kMaxSide || h > kMaxSide) return Vlt_report(es, VLT_ERR_PARAM);
+  if (w > TOK_MAX_BITMAP_SIDE || h > TOK_MAX_BITMAP_SIDE) return Vlt_report(es, VLT_ERR_PARAM);
   const uint32_t modelWidth = w + uint32_t(g);
   const uint32_t needed = (modelWidth + 31) / 32;
 

@@ -19,6 +19,10 @@ inline constexpr uint32_t TOK_POOL_PIXEL_SUM = 2;
 inline constexpr uint32_t TOK_POOL_MODEL = 3;
 inline constexpr uint32_t TOK_POOL_BOX = 4;
 
+// Class frames keep coordinates in 16 bits with room for borders and offsets, so no side of a
+// bitmap handed to the classifier may exceed this.
+inline constexpr uint32_t TOK_MAX_BITMAP_SIDE = 16383;
+
 // A packed bitmap: a component's model, or an edge image (the complement of a model's dilation).
 struct TokModel {
   uint32_t width;         // pixels per row, the margin included

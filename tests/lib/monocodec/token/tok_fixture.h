@@ -60,10 +60,11 @@ struct TokTest : testing::Test {
   TokParams params{};
   TokState* tok = nullptr;
   size_t baseline = 0;
+  int wrapper = 0;  // 1: the engine state gets a wrapper state (page tests)
 
   void SetUp() override {
     alloc.make_current();
-    ASSERT_EQ(Vlt_initVltState(&engine, &mem, &pools, &printed, monotest::collect_report, 0, 0), VLT_OK);
+    ASSERT_EQ(Vlt_initVltState(&engine, &mem, &pools, &printed, monotest::collect_report, wrapper, 0), VLT_OK);
     tokSetDefaults(&params);
     params.engineState = engine;
     baseline = alloc.live_blocks();

@@ -305,6 +305,19 @@ VltStatus w_rectOf(IPWState* s, const PIXR* src, const IPRect* rect, PIXR** plac
   return VLT_OK;
 }
 
+VltStatus w_rowsOf(IPWState* s, const PIXR* src, int32_t y, int32_t height, PIXR** place) {
+  if (place == nullptr) return W_FAIL(s, VLT_ERR_NULL);
+  if (*place != nullptr) return W_FAIL(s, VLT_ERR_NOT_NULL);
+  W_TRY(s, wp_pixrCheckFlags(s, src, PIXR_ORDER_0, kAnyDepth, PIXR_CHANNELS_1, PIXR_FRAME_32));
+  if (src->imageAll == nullptr) return W_FAIL(s, VLT_ERR_IPC_NO_IMAGE);
+  if (y < 0 || height < 0 || int64_t{y} + height > src->height) return W_FAIL(s, VLT_ERR_PARAM);
+  W_TRY(s, w_clonePixrStructOnly(s, src, place));
+  // Moving the framed area down by y lines puts the view's first row where the source's row y is.
+  (*place)->imageAll = src->imageAll + static_cast<size_t>(y) * static_cast<size_t>(src->bytesPerLine);
+  (*place)->height = height;
+  return VLT_OK;
+}
+
 VltStatus w_paint(IPWState* s, PIXR* p, const IPRect* rect, const uint8_t* values) {
   W_TRY(s, wp_pixrCheckFlags(s, p, PIXR_ORDER_0, PIXR_DEPTH_1TO8, kAnyChannels, PIXR_FRAME_32));
   if (values == nullptr) return W_FAIL(s, VLT_ERR_NULL);

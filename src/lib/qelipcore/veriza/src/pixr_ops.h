@@ -53,6 +53,11 @@ VltStatus w_invert(IPWState* s, PIXR* src, PIXR** place);
 VltStatus w_center(IPWState* s, const PIXR* src, PIXR* dst);
 /* A new framed image of the rectangle's area (clipped to the source); null rect copies all. */
 VltStatus w_rectOf(IPWState* s, const PIXR* src, const IPRect* rect, PIXR** place);
+/* A record over source rows y .. y + height - 1 at full width that shares the source's buffer
+   (a plain framed source): no pixel is copied. The view's frame lines are the source's
+   neighbouring rows, so operations on the view must not write its frame. Destroy it like any
+   record; the buffer goes with the last record sharing it. */
+VltStatus w_rowsOf(IPWState* s, const PIXR* src, int32_t y, int32_t height, PIXR** place);
 /* Fills the rectangle (clipped to the image; null for all) with values[c] in channel c. */
 VltStatus w_paint(IPWState* s, PIXR* p, const IPRect* rect, const uint8_t* values);
 

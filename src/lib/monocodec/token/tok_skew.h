@@ -1,0 +1,28 @@
+#ifndef TOK_SKEW_H
+#define TOK_SKEW_H
+
+// The skew angle of a page, measured as pages are added so that the section's tokens can later
+// be straightened by it.
+
+#include <stdint.h>
+
+#include "pixr.h"
+#include "vlt_state.h"
+
+struct DeskewContext {
+  int32_t orientation;             // 1: measure the page turned by 180 degrees, 2 by 270, 3 by 90
+  int32_t sampling;                // line step of the skew detector: 1, 2, 4, 8, 16 or 32
+  int32_t* straighteningLengths;   // per page of the section; kept by the deskew facility
+  int32_t leastStraighteningLength;
+  VltState* state;
+};
+
+// A context for a detail level (clamped to 0..5; level n samples every 2^(5 - n)th line). 118
+// without place, 1 without memory.
+VltStatus deskewInit(DeskewContext** out, int32_t level, int32_t orientation, VltState* state);
+void deskewCleanup(DeskewContext* context);
+// The page's skew angle in radians, or 0.0 when the detector is not confident (5 % or less) or
+// finds more than 30 degrees. A failed turn or detection leaves *angle untouched.
+VltStatus getSkewAngle(DeskewContext* context, const PIXR* page, float* angle);
+
+#endif
