@@ -1,6 +1,7 @@
 #include "ref_bitmap.h"
 
 #include <cctype>
+#include <cmath>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -187,6 +188,19 @@ RefBitmap make_checkerboard(int w, int h, int cell) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) bm.set(x, y, ((x / cell) + (y / cell)) & 1);
   return bm;
+}
+
+RefBitmap turned(const RefBitmap& page, double angle) {
+  RefBitmap out(page.width, page.height);
+  const double c = std::cos(angle), sn = std::sin(angle);
+  const double mx = page.width / 2.0, my = page.height / 2.0;
+  for (int y = 0; y < page.height; ++y)
+    for (int x = 0; x < page.width; ++x) {
+      const double dx = x - mx, dy = y - my;
+      const long sx = std::lround(mx + c * dx + sn * dy), sy = std::lround(my - sn * dx + c * dy);
+      if (sx >= 0 && sy >= 0 && sx < page.width && sy < page.height && page.get(int(sx), int(sy))) out.set(x, y, 1);
+    }
+  return out;
 }
 
 }  // namespace monotest

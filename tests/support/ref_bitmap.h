@@ -42,6 +42,9 @@ RefBitmap make_noise(int w, int h, double density, uint32_t seed);
 RefBitmap make_text_blobs(int w, int h, uint32_t seed);  // glyph-sized blobs on text lines
 RefBitmap make_lines(int w, int h, uint32_t seed);       // horizontal, vertical and slanted strokes
 RefBitmap make_checkerboard(int w, int h, int cell);
+// The bitmap turned by angle radians (positive clockwise as displayed) about its centre, nearest
+// pixel, same size.
+RefBitmap turned(const RefBitmap& page, double angle);
 
 }  // namespace monotest
 

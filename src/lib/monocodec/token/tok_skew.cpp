@@ -45,7 +45,11 @@ VltStatus getSkewAngle(DeskewContext* context, const PIXR* page, float* angle) {
   if (st == VLT_OK) st = w_findSkewSample(w, turned != nullptr ? turned : page, context->sampling, &confidence, &found);
   w_destroyPixr(w, &turned);
   if (st != VLT_OK) return st;
-  const double a = found;
-  *angle = confidence > kLeastConfidence && a >= -kLargestSkew && a <= kLargestSkew ? found : 0.0f;
+  *angle = tok_skewAccepted(confidence, found) ? found : 0.0f;
   return VLT_OK;
+}
+
+int tok_skewAccepted(int32_t confidence, float angle) {
+  const double a = angle;
+  return confidence > kLeastConfidence && a >= -kLargestSkew && a <= kLargestSkew ? 1 : 0;
 }

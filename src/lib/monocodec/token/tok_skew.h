@@ -24,5 +24,8 @@ void deskewCleanup(DeskewContext* context);
 // The page's skew angle in radians, or 0.0 when the detector is not confident (5 % or less) or
 // finds more than 30 degrees. A failed turn or detection leaves *angle untouched.
 VltStatus getSkewAngle(DeskewContext* context, const PIXR* page, float* angle);
+// 1 when a detection is taken: confidence above 5 and the angle, widened to double, within 30
+// degrees either way.
+int tok_skewAccepted(int32_t confidence, float angle);
 
 #endif

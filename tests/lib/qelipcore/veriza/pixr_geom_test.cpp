@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <random>
 #include <vector>
 
@@ -369,25 +368,10 @@ TEST_F(GeomTest, QuarterTurnsInPlace) {
 
 // ---- Skew sampling
 
-// The page turned by angle radians (positive clockwise as displayed), nearest pixel, about its
-// centre.
-RefBitmap turned(const RefBitmap& page, double angle) {
-  RefBitmap out(page.width, page.height);
-  const double c = std::cos(angle), sn = std::sin(angle);
-  const double mx = page.width / 2.0, my = page.height / 2.0;
-  for (int y = 0; y < page.height; ++y)
-    for (int x = 0; x < page.width; ++x) {
-      const double dx = x - mx, dy = y - my;
-      const long sx = std::lround(mx + c * dx + sn * dy), sy = std::lround(my - sn * dx + c * dy);
-      if (sx >= 0 && sy >= 0 && sx < page.width && sy < page.height && page.get(int(sx), int(sy))) out.set(x, y, 1);
-    }
-  return out;
-}
-
 TEST_F(GeomTest, SkewOfTurnedPages) {
   const RefBitmap page = monotest::make_text_blobs(1400, 1000, 12);
   for (const double angle : {-0.04, -0.015, 0.0, 0.01, 0.03}) {
-    PIXR* p = from_ref(turned(page, angle));
+    PIXR* p = from_ref(monotest::turned(page, angle));
     int32_t confidence = -1;
     float found = 1.0f;
     ASSERT_EQ(w_findSkewSample(s, p, 2, &confidence, &found), VLT_OK);

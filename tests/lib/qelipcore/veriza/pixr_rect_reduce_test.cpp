@@ -147,6 +147,41 @@ TEST_F(PixrRect, CuttingAPageReproducesEveryRow) {
   destroy(p);
 }
 
+// Row views share the page's buffer: they see its rows, writes go through, and the buffer lives
+// until the last record sharing it goes.
+TEST_F(PixrRect, RowViewsShareThePageBuffer) {
+  const RefBitmap page = monotest::make_text_blobs(300, 90, 4);
+  PIXR* p = from_ref(page);
+  PIXR* upper = nullptr;
+  PIXR* lower = nullptr;
+  ASSERT_EQ(w_rowsOf(s, p, 0, 41, &upper), VLT_OK);
+  ASSERT_EQ(w_rowsOf(s, p, 41, 49, &lower), VLT_OK);
+  const size_t blocks = alloc.live_blocks();
+  EXPECT_EQ(upper->height, 41);
+  EXPECT_EQ(lower->height, 49);
+  EXPECT_EQ(lower->width, 300);
+  for (int y = 0; y < 90; ++y)
+    ASSERT_EQ(std::memcmp(y < 41 ? line(upper, y) : line(lower, y - 41), page.row(y), page.stride), 0) << y;
+  line(lower, 0)[0] ^= 0x80;
+  EXPECT_EQ(line(p, 41)[0], page.row(41)[0] ^ 0x80);
+  destroy(p);
+  EXPECT_LT(alloc.live_blocks(), blocks) << "the page record went";
+  EXPECT_EQ(to_ref(upper).row(40)[3], page.row(40)[3]);
+  destroy(upper);
+  EXPECT_EQ(line(lower, 48)[5], page.row(89)[5]) << "the buffer lives while a view does";
+  destroy(lower);
+
+  PIXR* q = make(10, 10);
+  PIXR* v = nullptr;
+  EXPECT_EQ(w_rowsOf(s, q, 5, 6, &v), VLT_ERR_PARAM);
+  EXPECT_EQ(w_rowsOf(s, q, -1, 2, &v), VLT_ERR_PARAM);
+  EXPECT_EQ(w_rowsOf(s, q, 0, 2, nullptr), VLT_ERR_NULL);
+  ASSERT_EQ(w_rowsOf(s, q, 10, 0, &v), VLT_OK) << "an empty view at the bottom";
+  EXPECT_EQ(w_rowsOf(s, q, 0, 1, &v), VLT_ERR_NOT_NULL);
+  destroy(v);
+  destroy(q);
+}
+
 TEST_F(PixrReduce, EveryThresholdCombinationMatchesNaiveCascade) {
   const RefBitmap pattern = monotest::make_text_blobs(203, 157, 5);
   PIXR* src = from_ref(pattern);
