@@ -6,11 +6,12 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cstring>
 
+#include "byteorder.h"
 #include "checked_size.h"
+#include "ip_count.h"
 #include "pixr_ops.h"
 #include "tok_bufcc.h"
 #include "tok_classifier.h"
@@ -115,10 +116,10 @@ VltStatus add_lossless(VltLlCCData* ll, int32_t X, int32_t Y, int32_t w, int32_t
   ll->posBlock->entries[ll->posBlock->count] =
       VltPosEntry{static_cast<uint32_t>(ll->residualCount), static_cast<uint32_t>(ll->pageIndex)};
   const uint32_t tokens = ll->tokBlock->count;
-  if (VltStatus st = VltCC_tokenAddCC(es, ll->tokenizer, ll->tokBlock, &key, &r.token)) {
-    es->free(key.runs);
-    return st;
-  }
+  const VltStatus st = VltCC_tokenAddCC(es, ll->tokenizer, ll->tokBlock, &key, &r.token);
+  // Whatever the tokenizer did not take (a failure, copy mode) is still ours.
+  es->free(key.runs);
+  if (st != VLT_OK) return st;
   if (chargeTokens && ll->tokBlock->count > tokens) charge(&ll->memory, bitmap_bytes(w, h));
   ++ll->posBlock->count;
   ++ll->residualCount;
@@ -216,13 +217,12 @@ VltStatus check_pools(VltState* es) {
   return VLT_OK;
 }
 
-// Black pixels of columns 0 .. width - 1 of an image row (the image starts on a byte).
-int32_t row_pixels(const uint8_t* row, int32_t width) {
-  int32_t n = 0;
-  const int32_t whole = width / 8;
-  for (int32_t i = 0; i < whole; ++i) n += std::popcount(static_cast<unsigned>(row[i]));
-  if (width % 8 != 0) n += std::popcount(static_cast<unsigned>(row[whole] & (0xFF00u >> (width % 8))));
-  return n;
+// Black pixels of columns 0 .. width - 1 of an image row.
+int32_t row_pixels(IPState* ip, const uint8_t* row, int32_t width) {
+  if (width <= 0) return 0;
+  uint32_t n = 0;
+  ip_countBitsLine(ip, row, uint32_t(width + 31) / 32, ~0u, mono::left_mask32(uint32_t(width - 1) % 32 + 1), &n);
+  return static_cast<int32_t>(n);
 }
 
 // User CPU time so far.
@@ -390,7 +390,7 @@ VltStatus getSectionHeight(VltState* engine, const PIXR* page, int32_t, int32_t*
   for (int32_t r = 0; r < rh && st == VLT_OK; ++r) {
     uint8_t* line = nullptr;
     st = w_pixrGetLine(w, reduced, r, &line);
-    if (st == VLT_OK) counts[r] = row_pixels(line, rw);
+    if (st == VLT_OK) counts[r] = row_pixels(w, line, rw);
   }
   w_destroyPixr(w, &reduced);
   if (st != VLT_OK) {
@@ -414,7 +414,7 @@ VltStatus getSectionHeight(VltState* engine, const PIXR* page, int32_t, int32_t*
       uint8_t* line = nullptr;
       st = w_pixrGetLine(w, page, base + i, &line);
       if (st != VLT_OK) break;
-      const int32_t n = row_pixels(line, W);
+      const int32_t n = row_pixels(w, line, W);
       if (n < fewest) {
         fewest = n;
         split = base + i;

@@ -102,6 +102,31 @@ TEST_F(PageCCTest, ComponentsAreRoutedBySize) {
   EXPECT_GE(cc->lossless.residualCapacity, 6);
 }
 
+// The collecting callback makes a bitmap of every component and routes none; the scan's user
+// time is added to the accumulators.
+TEST_F(PageCCTest, CollectingCallbackAndScanTime) {
+  open_section(6);
+  const RefBitmap page = monotest::make_text_blobs(300, 620, 8);
+  ASSERT_EQ(open_page(page.width, page.height), VLT_OK);
+  int32_t bpl = 0;
+  const std::vector<uint8_t> buf = framed(page, &bpl);
+  int64_t seconds = 2, micros = 999999;
+  ASSERT_EQ(getBoxesLossy(engine, buf.data(), page.width, page.height, bpl, 1, 0, nullptr, nullptr, &pictures,
+                          &positions, MakeModelsFromRunsWithoutTellingTokenizer, cc, &seconds, &micros),
+            VLT_OK);
+  EXPECT_GE(seconds * 1000000 + micros, 2999999);
+  EXPECT_LT(micros, 1000000);
+  EXPECT_EQ(pictures->count, 0u);
+  EXPECT_EQ(cc->lossless.componentCount, 0);
+  EXPECT_EQ(cc->largeCount, 0);
+  uint32_t classes = 1;
+  ASSERT_EQ(tokGetCount(tok, &classes), VLT_OK);
+  EXPECT_EQ(classes, 0u);
+  for (VltAdtListNode* n = cc->components->first; n != nullptr; n = n->next)
+    EXPECT_NE(static_cast<TokComponent*>(n->data)->bitmap.bits, nullptr);
+  EXPECT_EQ(monotest::first_difference(page, rebuild(page.width, page.height)), "");
+}
+
 // Pages of at most 500 rows are not split; taller ones split at the emptiest row near the middle.
 TEST_F(PageCCTest, TallPagesSplitAtAnEmptyRow) {
   open_section(6);
