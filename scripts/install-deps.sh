@@ -11,10 +11,11 @@ packages=(
   googletest libgtest-dev libbenchmark-dev time
   # libraries the runner reads pages with, the platform stand-ins use, and the tests and
   # benchmarks compare against
-  libpng-dev libleptonica-dev libtiff-dev libjbig-dev libjbig2dec0-dev zlib1g-dev
+  libpng-dev libleptonica-dev libtiff-dev libjbig-dev libjbig2dec0-dev zlib1g-dev libjpeg62-turbo-dev
+  libgif-dev
   # oracle tools and page sources
   jbig2dec poppler-utils libtiff-tools netpbm jbigkit-bin jbigkit-testdata qpdf ghostscript
-  libtasn1-doc file zip gzip
+  libtasn1-doc file zip gzip pngcheck giflib-tools libjpeg-turbo-progs
   # fonts of the known-text sheets the token classifier is tested on
   fonts-urw-base35 fonts-dejavu-core
 )
