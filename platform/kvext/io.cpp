@@ -127,6 +127,14 @@ KVngIO* KVngIO_Str(const void* buffer, int64_t size) {
   return &m->io;
 }
 
+char* KVngUTF8ConvertToFilename(const char* name) {
+  if (!name) return nullptr;
+  const size_t n = std::strlen(name) + 1;
+  auto* copy = static_cast<char*>(kvng_internal_calloc(n, 1));
+  if (copy) std::memcpy(copy, name, n);
+  return copy;
+}
+
 int KVngIOReadBytes(KVngIO* io, void* buffer, int64_t count) {
   if (!io || count < 0) return 0;
   auto* out = static_cast<unsigned char*>(buffer);

@@ -36,6 +36,10 @@ MONO_API KVngIO* KVngIO_FileName(const char* name, const char* mode);
 /* A read-only stream over size bytes of memory that the caller keeps alive, or null. */
 MONO_API KVngIO* KVngIO_Str(const void* buffer, int64_t size);
 
+/* The platform's form of a UTF-8 file name, for fopen: a new string on the engine heap
+   (kvng_internal_free), or null. File names here are UTF-8 bytes, so it is a copy. */
+MONO_API char* KVngUTF8ConvertToFilename(const char* name);
+
 /* Reads exactly count bytes; 1, or 0 when the stream ends first or fails. */
 MONO_API int KVngIOReadBytes(KVngIO* io, void* buffer, int64_t count);
 

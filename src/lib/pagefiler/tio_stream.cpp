@@ -1,0 +1,216 @@
+// The TIFF back end's file keys and connectors, the bridge instance, and the code mappings.
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "tio.h"
+
+namespace {
+
+// Made on first use by any state of the back end and kept for the life of the process; no lock,
+// the back end is used from one thread at a time.
+void* mio_handle = nullptr;
+
+int32_t create_key(const char* fileName, SioFileKey** key, const char* mode, int32_t failure) {
+  if (!key) return failure;
+  *key = nullptr;
+  auto* k = static_cast<SioFileKey*>(std::calloc(1, sizeof(SioFileKey)));
+  if (!k) return failure;
+  char* name = fileName ? KVngUTF8ConvertToFilename(fileName) : nullptr;
+  k->file = name ? std::fopen(name, mode) : nullptr;
+  kvng_internal_free(name);
+  if (!k->file) {
+    std::free(k);
+    return failure;
+  }
+  *key = k;
+  return 0;
+}
+
+SioFileKey* key_of(void* key) { return static_cast<SioFileKey*>(key); }
+
+}  // namespace
+
+int32_t __sioCreateReadFileKey(const char* fileName, SioFileKey** key) {
+  return create_key(fileName, key, "rb", TIO_READ_FAILED);
+}
+
+int32_t __sioCreateWriteFileKey(const char* fileName, SioFileKey** key) {
+  return create_key(fileName, key, "wb", TIO_WRITE_FAILED);
+}
+
+int32_t __sioReleaseFileKey(SioFileKey* key) {
+  if (!key) return 0;
+  if (key->file) std::fclose(key->file);
+  std::free(key);
+  return 0;
+}
+
+int32_t __sioCnctRead(void* key, void* buffer, int32_t count) {
+  SioFileKey* k = key_of(key);
+  if (!k || !k->file || !buffer || count <= 0) return 0;
+  int32_t total = 0;
+  while (total < count) {
+    const size_t n = std::fread(static_cast<char*>(buffer) + total, 1, static_cast<size_t>(count - total), k->file);
+    if (n == 0) break;
+    total += static_cast<int32_t>(n);
+  }
+  k->position += total;
+  return total;
+}
+
+int32_t __sioCnctWrite(void* key, const void* buffer, int32_t count) {
+  SioFileKey* k = key_of(key);
+  if (!k || !k->file || !buffer || count <= 0) return 0;
+  int32_t total = 0;
+  while (total < count) {
+    const size_t n =
+        std::fwrite(static_cast<const char*>(buffer) + total, 1, static_cast<size_t>(count - total), k->file);
+    if (n == 0) break;
+    std::fflush(k->file);
+    total += static_cast<int32_t>(n);
+  }
+  k->position += total;
+  return total;
+}
+
+int32_t __sioCnctSeek(void* key, int32_t offset) {
+  SioFileKey* k = key_of(key);
+  if (!k || !k->file || offset < 0 || std::fseek(k->file, offset, SEEK_SET) != 0) return 0;
+  k->position = offset;
+  return offset;
+}
+
+int32_t __sioCnctSize(void* key) {
+  SioFileKey* k = key_of(key);
+  if (!k || !k->file || std::fseek(k->file, 0, SEEK_END) != 0) return 0;
+  const long end = std::ftell(k->file);
+  if (end < 0 || end > INT32_MAX) return 0;
+  k->position = static_cast<int32_t>(end);
+  return k->position;
+}
+
+int32_t __sioCnctTell(void* key) { return key_of(key) ? key_of(key)->position : 0; }
+
+int32_t __initMIOHandle(void** handle) {
+  int32_t status = 0;
+  if (!mio_handle) status = TFX_InitInstance(nullptr, &mio_handle);
+  if (handle) *handle = mio_handle;
+  return status;
+}
+
+void* __freeMIOHandle(void** handle) {
+  if (handle) *handle = mio_handle;
+  return mio_handle;
+}
+
+void* __tioInstance(void) { return mio_handle; }
+
+int32_t __ioCSpaceFromQEL(int32_t photometry) {
+  switch (photometry) {
+    case 21:
+    case 118:
+      return 1;
+    case 1:
+    case 22:
+    case 117:
+      return 2;
+    case 2:
+    case 18:
+    case 111:
+      return 3;
+    case 6:
+      return 4;
+    case 15:
+      return 5;
+    case 4:
+      return 6;
+    case 5:
+      return 7;
+    case 16:
+    case 20:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
+int32_t __photoFromIOColortype(int32_t colorType, int32_t colorSpace) {
+  if (colorType == 1 || colorType == 3) {
+    return colorSpace == 1 ? 21 : colorSpace == 2 ? 1 : 0;
+  }
+  if (colorType == 7) {
+    switch (colorSpace) {
+      case 3:
+        return 111;
+      case 5:
+        return 15;
+      case 6:
+      case 7:
+        return 4;
+      case 8:
+        return 20;
+      default:
+        return 0;
+    }
+  }
+  return 0;
+}
+
+uint32_t __ioCompressFromQEL(int32_t compression, int32_t predictor) {
+  switch (compression) {
+    case 0:
+      return 0x1;
+    case 1:
+      return 0x20;
+    case 2:
+      return 0x4;
+    case 3:
+      return 0x10;
+    case 4:
+      return 0x8;
+    case 6:
+      return 0x4000;
+    case 7:
+      return 0x800;
+    case 8:
+      return 0x8000;
+    case 10:
+      return predictor ? 0x280000 : 0x80000;
+    case 11:
+      return 0x20000;
+    default:
+      return 0;
+  }
+}
+
+int32_t __compressFromIOCompression(uint32_t coding, int32_t* predictor) {
+  if (predictor) *predictor = (coding & 0x200000) ? 1 : 0;
+  switch (coding) {
+    case 0x1:
+    case 0x100000:
+      return 0;
+    case 0x2:
+    case 0x4:
+      return 2;
+    case 0x8:
+      return 4;
+    case 0x10:
+      return 3;
+    case 0x20:
+      return 1;
+    case 0x800:
+      return 7;
+    case 0x4000:
+      return 6;
+    case 0x8000:
+      return 8;
+    case 0x20000:
+      return 11;
+    case 0x80000:
+    case 0x280000:
+      return 10;
+    default:
+      return -1;
+  }
+}
