@@ -44,6 +44,8 @@ int run_identify(const std::vector<std::string>& args);
 extern const char identify_help[];
 int run_info(const std::vector<std::string>& args);
 extern const char info_help[];
+int run_zip(const std::vector<std::string>& args);
+extern const char zip_help[];
 
 }  // namespace monodoc
 

@@ -16,6 +16,7 @@ constexpr Command commands[] = {
     {"call", "call an interpreter method of a plug-in library on pages", call_help, run_call},
     {"identify", "tell what the imaging engine takes files for", identify_help, run_identify},
     {"info", "open documents with libpagefiler and print format, pages, checksum", info_help, run_info},
+    {"zip", "list, dump or extract zip archives", zip_help, run_zip},
 };
 
 constexpr char overview[] =
@@ -23,7 +24,8 @@ constexpr char overview[] =
     "       monodoc help [<command>]\n"
     "\n"
     "Plays the imaging interpreter: loads plug-in libraries, reads pages into page images and\n"
-    "calls the libraries' methods on them; opens documents through libpagefiler.\n"
+    "calls the libraries' methods on them; opens documents and zip archives through\n"
+    "libpagefiler.\n"
     "\n"
     "Commands:\n";
 

@@ -189,4 +189,46 @@ TEST_F(MonodocTest, DocumentsAreIdentifiedAndOpenedThroughTheLibrary) {
       << info.output;
 }
 
+TEST_F(MonodocTest, ZipArchivesAreListedDumpedAndExtracted) {
+  monotest::require_tool("zip", "zip");
+  monotest::require_tool("unzip", "unzip");
+  shell("mkdir -p in/sub && printf 'alpha\\n' > in/a.txt && seq 1 500 > in/sub/n.txt && "
+        "cd in && zip -q -r ../pack.zip a.txt sub && zip -q -r - a.txt | cat > ../piped.zip");
+  const monotest::ToolResult list = monodoc("zip list pack.zip");
+  ASSERT_EQ(list.exit_code, 0) << list.output;
+  EXPECT_NE(list.output.find("ZipFile: pack.zip\n  location  comprSz\n"), std::string::npos) << list.output;
+  for (const char* name : {"  a.txt\n", "  sub/\n", "  sub/n.txt\n"}) {
+    EXPECT_NE(list.output.find(name), std::string::npos) << name << list.output;
+  }
+  const monotest::ToolResult dump = monodoc("zip dump piped.zip");
+  EXPECT_EQ(dump.exit_code, 0) << dump.output;
+  EXPECT_NE(dump.output.find("    fileName             a.txt\n"), std::string::npos) << dump.output;
+
+  EXPECT_EQ(monodoc("zip extract pack.zip").exit_code, 0);
+  shell("unzip -qq pack.zip -d ref && diff -r ref pack");
+  EXPECT_EQ(monodoc("zip extract pack.zip SUB/N.TXT").output, monotest::read_file(dir.file("in/sub/n.txt")));
+  EXPECT_EQ(monodoc("zip extract -o a.out piped.zip a.txt").exit_code, 0);
+  EXPECT_EQ(monotest::read_file(dir.file("a.out")), "alpha\n");
+
+  struct Case {
+    const char* args;
+    int exit_code;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"zip extract pack.zip nothing", 1, "zip: pack.zip: no entry nothing"},
+      {"zip list absent.zip", 1, "Can't open souce: absent.zip"},
+      {"zip", 2, "needs list, dump or extract and an ARCHIVE"},
+      {"zip shuffle pack.zip", 2, "needs list, dump or extract"},
+      {"zip list -o x pack.zip", 2, "needs list, dump or extract"},
+      {"zip list --fast pack.zip", 2, "unknown option --fast"},
+      {"help zip", 0, "usage: monodoc zip list ARCHIVE..."},
+  };
+  for (const Case& c : cases) {
+    const monotest::ToolResult r = monodoc(c.args);
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.args << ":\n" << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << ":\n" << r.output;
+  }
+}
+
 }  // namespace
