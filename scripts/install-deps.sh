@@ -15,7 +15,7 @@ packages=(
   libgif-dev
   # oracle tools and page sources
   jbig2dec poppler-utils libtiff-tools netpbm jbigkit-bin jbigkit-testdata qpdf ghostscript
-  libtasn1-doc file zip gzip pngcheck giflib-tools libjpeg-turbo-progs
+  libtasn1-doc file zip unzip gzip libarchive-tools python3 pngcheck giflib-tools libjpeg-turbo-progs
   # fonts of the known-text sheets the token classifier is tested on
   fonts-urw-base35 fonts-dejavu-core
 )
