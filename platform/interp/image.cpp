@@ -37,7 +37,7 @@ int empty_hdr(elf_object* obj) {
   if (!h) return -1;
   if (obj->stateWord == ELF_OBJECT_EMPTY) return 1;
   return !obj->peer && h->width == 0 && h->height == 0 && h->samplesPerPixel == 0 && !h->bitsPerSample &&
-                 !h->bytesPerRow && h->photometric == 0 && h->compression == 0
+                 !h->bytesPerRow && h->photometric == 0 && h->compression == 0 && h->interleave == 0
              ? 1
              : 0;
 }
@@ -50,7 +50,8 @@ int equal_hdr(elf_object* a, elf_object* b) {
   return x->width == y->width && x->height == y->height && x->samplesPerPixel == y->samplesPerPixel &&
                  same_array(x->bitsPerSample, x->bitsPerSampleCount, y->bitsPerSample, y->bitsPerSampleCount) &&
                  same_array(x->bytesPerRow, x->bytesPerRowCount, y->bytesPerRow, y->bytesPerRowCount) &&
-                 x->photometric == y->photometric && x->compression == y->compression
+                 x->photometric == y->photometric && x->compression == y->compression &&
+                 x->interleave == y->interleave
              ? 1
              : 0;
 }
@@ -75,6 +76,7 @@ elf_object* copy_hdr(elf_object* obj) {
   c->samplesPerPixel = h->samplesPerPixel;
   c->photometric = h->photometric;
   c->compression = h->compression;
+  c->interleave = h->interleave;
   c->bitsPerSampleCount = h->bitsPerSampleCount;
   c->bytesPerRowCount = h->bytesPerRowCount;
   if (!copy_array(h->bitsPerSample, h->bitsPerSampleCount, &c->bitsPerSample) ||
@@ -375,4 +377,76 @@ elf_object* QELNewBilevelLayer(elf_state* state, int32_t width, int32_t height, 
   l->width = width;
   l->height = height;
   return layer;
+}
+
+elf_object* QELLayer2QELIMAGE(elf_object* layer, int32_t index, elf_object* image) {
+  const elf_QELLAYER* l = qelLayer(layer);
+  elf_state* state = state_of(layer);
+  if (!l || (image && !qelImage(image))) {
+    elfMessage(state, "QELLayer2QELIMAGE: %s\n", l ? "not a QELIMAGE to add to" : "no layer");
+    return nullptr;
+  }
+  elf_object* target = image ? image : new_QELIMAGE(state, nullptr, nullptr);
+  elf_QELIMAGE* im = qelImage(target);
+  if (!im) return nullptr;
+  char name[32];
+  std::snprintf(name, sizeof name, "layer%d", index);
+  if (QELAppendLayer(target, name, layer) != QEL_STATUS_OK) {
+    if (!image) elfDiscard(target);
+    return nullptr;
+  }
+  if (!image) {
+    const elf_QELHDR* h = qelHdr(l->description);
+    im->width = h ? h->width : static_cast<int32_t>(l->width);
+    im->height = h ? h->height : static_cast<int32_t>(l->height);
+    im->xres = l->xres;
+    im->yres = l->yres;
+  }
+  return target;
+}
+
+namespace {
+
+// Whether an attribute value is the identity matrix: a LIST of the six numbers 1 0 0 1 0 0.
+bool is_identity(elf_object* value) {
+  static constexpr double identity[6] = {1, 0, 0, 1, 0, 0};
+  if (elflistLength(value) != 6) return false;
+  for (int32_t i = 0; i < 6; ++i) {
+    elf_object* item = elfIdentValue(elflistItem(value, i));
+    double v;
+    if (elfIsType(item, "INTEGER")) {
+      v = reinterpret_cast<elf_INTEGER*>(item)->value;
+    } else if (elfIsType(item, "DOUBLE")) {
+      v = reinterpret_cast<elf_DOUBLE*>(item)->value;
+    } else {
+      return false;
+    }
+    if (v != identity[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int __QELIMAGEAutoAffine(elf_object* image) {
+  const elf_QELIMAGE* im = qelImage(image);
+  if (!im) {
+    return setStatus(state_of(image), QEL_STATUS_INVALID, QEL_SEVERITY_ERROR, "__QELIMAGEAutoAffine: no image\n");
+  }
+  const int32_t n = elflistLength(im->layers);
+  for (int32_t i = 0; i < n; ++i) {
+    const elf_QELLAYER* l = qelLayer(QELGetLayer(image, i));
+    const int32_t m = l ? elflistLength(l->attributes) : 0;
+    for (int32_t a = 0; a < m; ++a) {
+      elf_object* entry = elflistItem(l->attributes, a);
+      if (!elfIsType(entry, "IDENT") || std::strcmp(reinterpret_cast<elf_IDENT*>(entry)->name, QEL_ATTR_MATRIX) != 0) {
+        continue;
+      }
+      if (!is_identity(reinterpret_cast<elf_IDENT*>(entry)->value)) {
+        return setStatus(image->state, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR,
+                         "__QELIMAGEAutoAffine: layer %d carries an affine matrix, which cannot be applied\n", i);
+      }
+    }
+  }
+  return QEL_STATUS_OK;
 }

@@ -146,6 +146,8 @@ int32_t set_type_reader(elf_state* state, int32_t id, elf_read_proc reader);
 elf_method_proc member_proc(elf_state* state, int32_t typeId, const char* name);
 // Members the interpreter serves itself (LIST "length" and "ref", QELIMAGE attributes).
 int bind_builtin_members(elf_state* state);
+// The imaging engine's procedures and page-image members (engine.cpp).
+int bind_engine(elf_state* state);
 
 // Forgets a value left waiting on fd by a reader that stopped after a label (text.cpp).
 void drop_pending(int fd);

@@ -13,7 +13,8 @@ namespace {
 
 struct MemberBinding {
   char* name;
-  char* symbol;          // in the type's library, or null for proc
+  char* library;         // where symbol is, or null for the type's library
+  char* symbol;          // or null for proc
   elf_method_proc proc;  // bound, or null until first resolved
 };
 
@@ -48,6 +49,7 @@ void free_entry(elf_type_entry& e) {
   _elfFree(e.library);
   for (MemberBinding& m : e.members) {
     _elfFree(m.name);
+    _elfFree(m.library);
     _elfFree(m.symbol);
   }
   e.members.release();
@@ -76,7 +78,8 @@ bool set_text(char** slot, const char* text) {
   return true;
 }
 
-int bind_member(elf_state* state, int32_t typeId, const char* member, const char* symbol, elf_method_proc proc) {
+int bind_member(elf_state* state, int32_t typeId, const char* member, const char* library, const char* symbol,
+                elf_method_proc proc) {
   elf_type_entry* e = entry_of(state, typeId);
   if (!e || !member || !*member || (!symbol && !proc)) {
     elfMessage(state, "elfBindMember: no type %d or no member to bind\n", typeId);
@@ -87,7 +90,7 @@ int bind_member(elf_state* state, int32_t typeId, const char* member, const char
     if (std::strcmp(m.name, member) == 0) found = &m;
   }
   if (!found) {
-    MemberBinding fresh{elfStrDup(member), nullptr, nullptr};
+    MemberBinding fresh{elfStrDup(member), nullptr, nullptr, nullptr};
     if (!fresh.name || !e->members.push(fresh)) {
       _elfFree(fresh.name);
       elfMessage(state, "elfBindMember: no memory for member %s of %s\n", member, e->name);
@@ -95,7 +98,7 @@ int bind_member(elf_state* state, int32_t typeId, const char* member, const char
     }
     found = &e->members[e->members.size() - 1];
   }
-  if (!set_text(&found->symbol, symbol)) {
+  if (!set_text(&found->library, library) || !set_text(&found->symbol, symbol)) {
     elfMessage(state, "elfBindMember: no memory for member %s of %s\n", member, e->name);
     return -1;
   }
@@ -175,11 +178,12 @@ elf_method_proc member_proc(elf_state* state, int32_t typeId, const char* name) 
   for (MemberBinding& m : e->members) {
     if (std::strcmp(m.name, name) != 0) continue;
     if (!m.proc) {
-      if (!e->library) {
+      const char* library = m.library ? m.library : e->library;
+      if (!library) {
         elfMessage(state, "get_assigned_method: type %s has no library for %s\n", e->name, m.symbol);
         return nullptr;
       }
-      m.proc = reinterpret_cast<elf_method_proc>(ELFFindSharedProc(state, e->library, m.symbol));
+      m.proc = reinterpret_cast<elf_method_proc>(ELFFindSharedProc(state, library, m.symbol));
     }
     return m.proc;
   }
@@ -270,11 +274,19 @@ elf_object* new_elf_object(elf_state* state, const char* typeName, elf_object* a
 }
 
 int elfBindMember(elf_state* state, int32_t typeId, const char* member, const char* symbol) {
-  return bind_member(state, typeId, member, symbol, nullptr);
+  return bind_member(state, typeId, member, nullptr, symbol, nullptr);
+}
+
+int elfBindMemberIn(elf_state* state, int32_t typeId, const char* member, const char* library, const char* symbol) {
+  if (!library) {
+    elfMessage(state, "elfBindMemberIn: no library for member %s\n", member ? member : "(none)");
+    return -1;
+  }
+  return bind_member(state, typeId, member, library, symbol, nullptr);
 }
 
 int elfBindMemberProc(elf_state* state, int32_t typeId, const char* member, elf_method_proc proc) {
-  return bind_member(state, typeId, member, nullptr, proc);
+  return bind_member(state, typeId, member, nullptr, nullptr, proc);
 }
 
 int elfBindProcedure(elf_state* state, int kind, const char* name, const char* library, const char* symbol) {

@@ -94,7 +94,7 @@ elf_state* initState(elf_state* parent, const char* config) {
     const int32_t id = elfRegisterType(state, t.name, t.make);
     ok = id > 0 && interp::set_type_reader(state, id, t.read) == 0;
   }
-  if (ok) ok = interp::bind_builtin_members(state) == 0;
+  if (ok) ok = interp::bind_builtin_members(state) == 0 && interp::bind_engine(state) == 0;
   if (!ok) elfMessage(parent, "initState: no memory for a state\n");
   if (ok && interp::is_type_description(config)) ok = interp::load_type_description(state, config) == 0;
   if (!ok) {

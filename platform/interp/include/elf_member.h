@@ -28,6 +28,11 @@
 //     symbol: TFXFormatAdjust
 //   [ENDPROCEDURE] / [ENDSCRIPT]
 // Lines starting with '#' are comments.
+//
+// The imaging engine's side: every state knows the engine's procedures "readtif" and "Execute"
+// and the page-image members "exec", "modheader", "unmap", "interleave", "writetif", "writejpg",
+// "writepng", "writegif", "writebmp" and "writeimage" of QELIMAGE; they are bound by name in the
+// engine's library "kvraster" when first called (kvraster.h tells what they do).
 
 #include <stdint.h>
 
@@ -53,6 +58,10 @@ MONO_API int elfGenericMemberIndex(const char* name);
 /* Binds member of a type to symbol in the type's library (bound when first resolved), or to
    proc. Binding a member again replaces the binding. Returns 0, or -1 (reported). */
 MONO_API int elfBindMember(elf_state* state, int32_t typeId, const char* member, const char* symbol);
+/* The same with symbol in the named library: members a type takes from another library than its
+   own (the imaging engine's members of the page-image types). */
+MONO_API int elfBindMemberIn(elf_state* state, int32_t typeId, const char* member, const char* library,
+                             const char* symbol);
 MONO_API int elfBindMemberProc(elf_state* state, int32_t typeId, const char* member, elf_method_proc proc);
 
 /* A new METHOD object (count 0) for the member name of the type: its own binding, else the

@@ -63,6 +63,7 @@ typedef struct elf_QELHDR {
   int32_t* bytesPerRow;
   int32_t photometric;
   int32_t compression;
+  int32_t interleave;        /* sample layout: 1 pixel-interleaved, 0 when not said */
 } elf_QELHDR;
 
 typedef struct elf_QELLAYER {
@@ -125,6 +126,20 @@ MONO_API int QELUpdateQELIMAGE(elf_object* image);
    the layer count. Returns 0, or QEL_STATUS_FAILED when it cannot (reported through the message
    function); the layer is not kept then. */
 MONO_API int QELAppendLayer(elf_object* image, const char* name, elf_object* layer);
+
+/* A new image (count 0) holding layer (held) as its only layer, under the name "layer<index>",
+   sized and resolved as the layer; image, when given, receives the layer instead and is
+   returned. Null when the layer is missing or memory runs out (reported). */
+MONO_API elf_object* QELLayer2QELIMAGE(elf_object* layer, int32_t index, elf_object* image);
+
+/* The layer attribute that records an affine matrix to be applied to the layer. */
+#define QEL_ATTR_MATRIX "_DIOMatrixTransform"
+
+/* Applies the affine matrices recorded on an image's layers before it is written. Returns 0 when
+   no layer carries one (or only the identity, six numbers 1 0 0 1 0 0 in a LIST); other
+   matrices cannot be applied here and give QEL_STATUS_INVALID, reported, so that no page is
+   written without its transform. */
+MONO_API int __QELIMAGEAutoAffine(elf_object* image);
 
 /* A raw 1-bit layer (kind 7, photometric QEL_PHOTO_BILEVEL, compression 0) over rows of
    rowBytes each. It takes rows (this heap) on success; on failure (null) the caller keeps it. */

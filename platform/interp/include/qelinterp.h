@@ -11,5 +11,6 @@
 #include "elf_plugin.h"
 #include "elf_text.h"
 #include "qel_image.h"
+#include "qel_struct.h"
 
 #endif

@@ -7,5 +7,6 @@
 #include "kvng_io.h"
 #include "kvng_print.h"
 #include "sstate.h"
+#include "qelutil.h"
 
 #endif
