@@ -1,0 +1,232 @@
+// The engine's JBIG2 bridge without an outside decoder: stripe bounds, the segment sequence of a
+// section (numbering, page associations, no end segments), page information, run painting, the
+// stream's collections, and every allocation failure.
+
+#include <gtest/gtest.h>
+
+#include "bridge_fixture.h"
+#include "byteorder.h"
+#include "jb2_symbol_sample.h"
+
+namespace {
+
+using bridgetest::Blocks;
+using bridgetest::LargePiece;
+using bridgetest::Placement;
+using bridgetest::Section;
+using bridgetest::TestPage;
+using monotest::RefBitmap;
+
+RefBitmap box(int w, int h) {
+  RefBitmap b(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) b.set(x, y, 1);
+  return b;
+}
+
+// Three section shapes, two residual ones; three pages, split and unsplit, with large pieces.
+Section sample_section() {
+  Section s;
+  s.shapes = jb2test::random_shapes(5, 12, 7);
+  s.shapes.push_back(box(3, 40));
+  s.sectionShapes = 3;
+  for (int p = 0; p < 3; ++p) {
+    TestPage page;
+    page.width = 200 + 17 * p;
+    page.height = 150 + 60 * p;
+    page.splitRow = p == 1 ? 1 : page.height / 2;
+    page.residualShapes = {3 + p % 2, 5};
+    for (int i = 0; i < 40; ++i)
+      page.placed.push_back(Placement{i % 3, (i * 37) % (page.width - 12), 12 + (i * 53) % (page.height - 13)});
+    page.placed.push_back(Placement{3 + p % 2, 5, page.height - 1});
+    page.placed.push_back(Placement{5, 100, std::max(page.splitRow + 10, 45)});
+    page.large.push_back(LargePiece{box(30, 20), 150, page.splitRow + 5, p % 2 == 0});
+    page.large.push_back(LargePiece{jb2test::random_shapes(1, 40, 9)[0], 3, page.height - 2, p % 2 == 1});
+    s.pages.push_back(page);
+  }
+  return s;
+}
+
+TEST_F(BridgeTest, SectionIsOneSegmentSequenceWithoutEndSegments) {
+  for (uint32_t profile : {1u, 2u, 3u}) {
+    SCOPED_TRACE(profile);
+    Blocks blocks;
+    ASSERT_EQ(bridgetest::write_section(state, sample_section(), profile, &blocks), VLT_OK);
+    auto dict = jb2test::parse_segments(blocks.dictionary, false);
+    ASSERT_FALSE(dict.empty());
+    uint32_t next = 0;
+    for (const auto& seg : dict) {
+      EXPECT_EQ(seg.number, next++);
+      EXPECT_EQ(seg.page, 0u);
+    }
+    const uint32_t dictNumber = dict.back().number;
+    EXPECT_EQ(dict.back().type, JB2_SEG_SYMBOL_DICT);
+    ASSERT_EQ(blocks.pages.size(), 3u);
+    for (const auto& page : blocks.pages) {
+      const auto segs = jb2test::parse_segments(page, false);
+      ASSERT_FALSE(segs.empty());
+      EXPECT_EQ(segs.front().type, JB2_SEG_PAGE_INFO);
+      int stripes = 0, texts = 0, pageDicts = 0;
+      for (const auto& seg : segs) {
+        EXPECT_EQ(seg.number, next++);
+        EXPECT_EQ(seg.page, 1u);
+        EXPECT_NE(seg.type, JB2_SEG_END_OF_PAGE);
+        EXPECT_NE(seg.type, JB2_SEG_END_OF_FILE);
+        stripes += seg.type == JB2_SEG_END_OF_STRIPE;
+        pageDicts += seg.type == JB2_SEG_SYMBOL_DICT;
+        if (seg.type == JB2_SEG_TEXT_IMMEDIATE) {
+          ++texts;
+          ASSERT_FALSE(seg.referred.empty());
+          EXPECT_EQ(seg.referred.front(), dictNumber);
+        }
+      }
+      EXPECT_EQ(stripes, 1);
+      EXPECT_EQ(pageDicts, 1);
+      EXPECT_EQ(texts, 2);
+    }
+  }
+}
+
+TEST_F(BridgeTest, PageInformationCarriesResolutionAndStriping) {
+  Jb2OutputCallbacks cb{};
+  vlt_fillOutputCallbacks(&cb);
+  Jb2StreamState* s = nullptr;
+  uintptr_t ctx = 0;
+  ASSERT_EQ(cb.createState(nullptr, state, 2, 1, 0, &s, &ctx), VLT_OK);
+  const uint8_t striped = 0, unstriped = 1;
+  ASSERT_EQ(writeJb2PageInfo(2550, 3300, 300, 300, s, &striped), VLT_OK);
+  ASSERT_EQ(writeJb2PageInfo(100, 50, 200, 300, s, &unstriped), VLT_OK);
+  EXPECT_EQ(s->pageNumber, 2u);
+  ASSERT_EQ(cb.finishPage(s, ctx), VLT_OK);
+  uint8_t* bytes = nullptr;
+  uint32_t length = 0;
+  ASSERT_EQ(getJb2CompressedData(s, &bytes, &length), VLT_OK);
+  jb2test::Bytes b(bytes, bytes + length);
+  state->free(bytes);
+  ASSERT_EQ(cb.closeState(s, ctx), VLT_OK);
+  const auto segs = jb2test::parse_segments(b, false);
+  ASSERT_EQ(segs.size(), 3u);
+  EXPECT_EQ(segs[0].page, 1u);
+  EXPECT_EQ(mono::load_be32(segs[0].data.data() + 8), 11811u);
+  EXPECT_EQ(mono::load_be32(segs[0].data.data() + 12), 11811u);
+  EXPECT_EQ(mono::load_be16(segs[0].data.data() + 17), 0x8000u | 3299u);
+  EXPECT_EQ(segs[1].page, 2u);
+  EXPECT_EQ(mono::load_be32(segs[1].data.data() + 8), 7874u);
+  EXPECT_EQ(mono::load_be16(segs[1].data.data() + 17), 0u);
+  // Without single-page mode the page ends with an end of page on its own number.
+  EXPECT_EQ(segs[2].type, JB2_SEG_END_OF_PAGE);
+  EXPECT_EQ(segs[2].page, 2u);
+}
+
+TEST_F(BridgeTest, EmptyCollectionKeepsNumbering) {
+  Jb2StreamState* s = nullptr;
+  uintptr_t ctx = 5;
+  ASSERT_EQ(createJb2StateAPICB(nullptr, state, 3, 1, 1, &s, &ctx), VLT_OK);
+  EXPECT_EQ(ctx, 0u);
+  uint8_t* bytes = &s->singlePage;
+  uint32_t length = 9;
+  ASSERT_EQ(getJb2CompressedData(s, &bytes, &length), VLT_OK);
+  EXPECT_EQ(bytes, nullptr);
+  EXPECT_EQ(length, 0u);
+  ASSERT_EQ(writeJb2EOStripe(4, 1, s), VLT_OK);
+  ASSERT_EQ(getJb2CompressedData(s, &bytes, &length), VLT_OK);
+  ASSERT_EQ(writeJb2EOStripe(9, 1, s), VLT_OK);
+  uint8_t* second = nullptr;
+  ASSERT_EQ(getJb2CompressedData(s, &second, &length), VLT_OK);
+  EXPECT_EQ(jb2test::parse_segments(jb2test::Bytes(second, second + length), false).front().number, 1u);
+  state->free(bytes);
+  state->free(second);
+  ASSERT_EQ(closeJb2StateAPICB(s, ctx), VLT_OK);
+}
+
+// The end of the first stripe: every instance and component lies wholly in one stripe, and the
+// first stripe ends no earlier than the split row (or the page's last row).
+TEST_F(BridgeTest, StripesHoldTheirInstancesWhole) {
+  RefBitmap one(5, 1), two(4, 2), tall(6, 20), mid(6, 8);
+  struct Case {
+    const char* name;
+    int height, split;
+    std::vector<std::pair<const RefBitmap*, int>> records;  // shape, bottom row
+    std::vector<std::pair<int, int>> components;             // height, bottom row
+    int endRow, firstCount;
+  };
+  const std::vector<Case> cases = {
+      {"one-row instance at the split row", 600, 300, {{&one, 300}, {&one, 301}}, {}, 300, 1},
+      {"ink on rows 0-1 of an unsplit page", 100, 1, {{&two, 1}, {&one, 50}}, {}, 1, 1},
+      {"class taller than its member crossing the split", 600, 300, {{&one, 290}, {&tall, 305}}, {}, 305, 2},
+      {"a crossing instance pulls in one that starts inside it", 600, 300,
+       {{&tall, 305}, {&mid, 310}, {&mid, 330}}, {}, 310, 2},
+      {"a component crossing the split", 600, 300, {{&one, 320}}, {{40, 330}}, 330, 1},
+      {"nothing on a one-row page", 1, 1, {}, {}, 0, 0},
+      {"everything below the split", 400, 100, {{&mid, 300}, {&mid, 399}}, {}, 100, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<VltTokenRecord> tokens(c.records.size());
+    std::vector<VltPosRecord> pos;
+    for (size_t i = 0; i < c.records.size(); ++i) {
+      tokens[i].width = uint16_t(c.records[i].first->width);
+      tokens[i].height = uint16_t(c.records[i].first->height);
+      pos.push_back(VltPosRecord{&tokens[i], 0, 0, int16_t(c.records[i].second)});
+    }
+    VltAdtList* list = nullptr;
+    ASSERT_EQ(VltAdt_liNew(&list, state), VLT_OK);
+    std::vector<TokComponent> comps(c.components.size());
+    for (size_t i = 0; i < comps.size(); ++i) {
+      comps[i].bitmap.width = 10;
+      comps[i].bitmap.height = uint16_t(c.components[i].first);
+      comps[i].y = c.components[i].second;
+      ASSERT_EQ(VltAdt_liAdd(list, &comps[i], nullptr), VLT_OK);
+    }
+    vlt_sortPositions(pos.data(), int32_t(pos.size()));
+    VltStripeSplit split{};
+    ASSERT_EQ(vlt_splitStripes(pos.data(), int32_t(pos.size()), list, c.height, c.split, &split, state), VLT_OK);
+    VltAdt_liFree(list);
+    EXPECT_EQ(split.endRow, c.endRow);
+    EXPECT_EQ(split.firstCount, c.firstCount);
+  }
+}
+
+TEST_F(BridgeTest, SortKeepsEqualRowsInOrder) {
+  VltTokenRecord t{};
+  std::vector<VltPosRecord> pos;
+  for (int i = 0; i < 50; ++i) pos.push_back(VltPosRecord{&t, 0, int16_t(i), int16_t((i * 7) % 5)});
+  vlt_sortPositions(pos.data(), int32_t(pos.size()));
+  for (size_t i = 1; i < pos.size(); ++i) {
+    ASSERT_LE(pos[i - 1].bottom, pos[i].bottom);
+    if (pos[i - 1].bottom == pos[i].bottom) {
+      EXPECT_LT(pos[i - 1].x, pos[i].x);
+    }
+  }
+}
+
+TEST_F(BridgeTest, FillRunsStartsARowWhenARunDoesNotMoveRight) {
+  std::vector<uint8_t> bits(3 * 3 * 4, 0);
+  const uint16_t runs[] = {0, 3, 1, 2, 30, 40, 70, 70};
+  fillruns(bits.data(), 3, runs, 4, 2, 1);
+  EXPECT_EQ(mono::load_be32(bits.data() + 12), 0x3C000000u);
+  // Row 2: columns 3-4, 32-42 (across a word boundary) and 72.
+  EXPECT_EQ(mono::load_be32(bits.data() + 24), 0x18000000u);
+  EXPECT_EQ(mono::load_be32(bits.data() + 28), 0xFFE00000u);
+  EXPECT_EQ(mono::load_be32(bits.data() + 32), 0x00800000u);
+}
+
+// Every allocation of a whole section may fail: the failure comes back and nothing is left.
+TEST_F(BridgeTest, AllocationFailuresFreeEverything) {
+  const Section section = sample_section();
+  for (uint32_t profile : {2u, 3u}) {
+    size_t k = 1;
+    for (; k < 20000; ++k) {
+      alloc.fail_at(k);
+      Blocks blocks;
+      const VltStatus st = bridgetest::write_section(state, section, profile, &blocks);
+      alloc.fail_at(0);
+      ASSERT_EQ(alloc.live_blocks(), baseline) << "failure " << k;
+      if (st == VLT_OK) break;
+    }
+    EXPECT_LT(k, 20000u) << "the section never succeeded";
+    EXPECT_GT(k, 20u);
+  }
+}
+
+}  // namespace
