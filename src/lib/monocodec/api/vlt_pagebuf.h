@@ -9,16 +9,7 @@
 #include <stdint.h>
 
 #include "mono_export.h"
-
-/* The page handed to VltApi_addMonoPage. */
-struct VltPageDesc {
-  uint8_t* buffer;       /* framed, zero frame; pixel x of row y at line 32 + y, bit 32 + x */
-  uint32_t width;
-  uint32_t height;
-  uint32_t bytesPerLine; /* of the framed buffer */
-  uint32_t xRes;
-  uint32_t yRes;
-};
+#include "vlt_pagebuf_desc.h"
 
 /* Copies height rows of bytesPerRow bytes (at least width / 8 rounded up) into a fresh framed
    buffer; pixels past the width are cleared, so nothing beyond the page reaches the engine. */
