@@ -202,9 +202,15 @@ const char* raw_layer_problem(const elf_QELLAYER* layer) {
   }
   const auto* data = reinterpret_cast<const elf_POINTER*>(layer->data);
   if (!elfIsType(layer->data, "POINTER") || !data->data) return nullptr;
+  // Rows may come in strips, one data item each, chained through next.
+  size_t have = 0;
+  for (const elf_POINTER* item = data; item; item = reinterpret_cast<const elf_POINTER*>(item->next)) {
+    if (!mono::checked_add(have, item->length, &have)) return "data longer than memory";
+    if (!elfIsType(item->next, "POINTER")) break;
+  }
   size_t need;
   if (!mono::checked_mul(static_cast<size_t>(h->bytesPerRow[0]), static_cast<size_t>(h->height), &need) ||
-      data->length < need) {
+      have < need) {
     return "data shorter than its rows";
   }
   return nullptr;

@@ -44,13 +44,13 @@ int __StdKVAppendPage(void* backend, elf_object* image, int32_t* count);
 int StdKVSetAttributes(void* backend, elf_object* attributes);
 int StdKVInitTransforms(void* backend, elf_object* specs);
 
-// TIFF and TIFF-FX writing.
-void* TIFFWriteInit(elf_state* context, const char* filename, int32_t format, int32_t subtype);
-void TIFFRelease(elf_object* obj);
-int TIFFInsertPage(void* backend, elf_object* image, int32_t* count);
-int TIFFAppendPage(void* backend, elf_object* image, int32_t* count);
-int TIFFSetAttributes(void* backend, elf_object* attributes);
-int TIFFInitTransforms(void* backend, elf_object* specs);
+// TIFF and TIFF-FX writing; exported, as the reader's entry points are (tio.h).
+MONO_API void* TIFFWriteInit(elf_state* context, const char* filename, int32_t format, int32_t subtype);
+MONO_API void TIFFRelease(elf_object* obj);
+MONO_API int TIFFInsertPage(void* backend, elf_object* image, int32_t* count);
+MONO_API int TIFFAppendPage(void* backend, elf_object* image, int32_t* count);
+MONO_API int TIFFSetAttributes(void* backend, elf_object* attributes);
+MONO_API int TIFFInitTransforms(void* backend, elf_object* specs);
 
 }  // extern "C"
 

@@ -19,7 +19,6 @@ void* no_start(const char* function, const char* what) {
 constexpr char pdf[] = "PDF documents";
 constexpr char xps[] = "XPS documents";
 constexpr char raster[] = "the standard raster formats";
-constexpr char tiff[] = "TIFF and TIFF-FX documents";
 
 }  // namespace
 
@@ -78,7 +77,9 @@ DIO_PENDING_READER(__StdKVReadGetPage, StdKVReadGetChecksum, __StdKVReadGetPageC
 DIO_PENDING_WRITER(__StdKVRelease, __StdKVInsertPage, __StdKVAppendPage, StdKVSetAttributes, StdKVInitTransforms,
                    raster)
 
-void* TIFFWriteInit(elf_state*, const char*, int32_t, int32_t) { return no_start("TIFFWriteInit", tiff); }
-DIO_PENDING_WRITER(TIFFRelease, TIFFInsertPage, TIFFAppendPage, TIFFSetAttributes, TIFFInitTransforms, tiff)
+int TIFFInitTransforms(void*, elf_object*) {
+  no_start("TIFFInitTransforms", "transform specifications for TIFF and TIFF-FX documents");
+  return QEL_STATUS_INVALID;
+}
 
 }  // extern "C"

@@ -96,7 +96,7 @@ extern "C" {
 
 /* ---- File keys and connectors ---- */
 
-/* A key over the file opened for reading ("rb") or writing ("wb"): 0, or 2000 / 2001 with a
+/* A key over the file opened for reading ("rb") or writing ("w+b", created or emptied): 0, or 2000 / 2001 with a
    null key when the file cannot be opened. */
 MONO_API int32_t __sioCreateReadFileKey(const char* fileName, SioFileKey** key);
 MONO_API int32_t __sioCreateWriteFileKey(const char* fileName, SioFileKey** key);
@@ -134,6 +134,8 @@ MONO_API int32_t __compressFromIOCompression(uint32_t coding, int32_t* predictor
 
 MONO_API int __TIFF_OpenDocumentWrite(TIOState* state);
 MONO_API int __TIFF_CloseDocumentWrite(TIOState* state);
+/* Writes one page in mode 0; modes 1 and 2 are not supported (10). */
+MONO_API int __singlePageMgr(TIOState* state, elf_object* image, int mode);
 MONO_API int __TIFF_CompressWrite(TIOState* state, elf_object* image);
 MONO_API int __TIFF_UncompressWrite(TIOState* state, elf_object* image);
 
@@ -153,6 +155,13 @@ MONO_API int __TIFF_CloseDocumentRead(TIOState* state);
 
 #ifdef __cplusplus
 }
+#endif
+
+#ifdef __cplusplus
+namespace tio {
+/* Reports an inner result through the interpreter with code 20 and returns that status. */
+int report(elf_state* context, int32_t code);
+}  // namespace tio
 #endif
 
 #endif

@@ -36,7 +36,8 @@ int32_t __sioCreateReadFileKey(const char* fileName, SioFileKey** key) {
 }
 
 int32_t __sioCreateWriteFileKey(const char* fileName, SioFileKey** key) {
-  return create_key(fileName, key, "wb", TIO_WRITE_FAILED);
+  // Readable too: libtiff reads back the directory chain when it links a page after the first.
+  return create_key(fileName, key, "w+b", TIO_WRITE_FAILED);
 }
 
 int32_t __sioReleaseFileKey(SioFileKey* key) {
@@ -213,4 +214,31 @@ int32_t __compressFromIOCompression(uint32_t coding, int32_t* predictor) {
     default:
       return -1;
   }
+}
+
+int32_t __ioCTypeFromQEL(elf_object* header) {
+  const elf_QELHDR* h = qelHdr(header);
+  if (!h || !h->bitsPerSample || h->bitsPerSampleCount < 1) return 0;
+  int64_t bits = 0;
+  switch (h->interleave) {
+    case 0:
+      if (h->samplesPerPixel <= 0) return 0;
+      for (int32_t i = 0; i < h->samplesPerPixel && i < h->bitsPerSampleCount; ++i) bits += h->bitsPerSample[i];
+      break;
+    case 1:
+      bits = int64_t{h->bitsPerSample[0]} * h->samplesPerPixel;
+      break;
+    case 3:  // JPEG data as the reader marks it: the samples are not laid out in the layer
+      if (h->samplesPerPixel == 3) {
+        bits = 24;
+      } else if (h->bitsPerSample[0] == 8 || h->bitsPerSample[0] == 1) {
+        bits = h->bitsPerSample[0];
+      } else if (h->compression == 1 || h->compression == 8 || h->compression == 50) {
+        bits = 8;
+      }
+      break;
+    default:
+      return 0;
+  }
+  return bits == 1 ? 1 : bits == 8 ? 3 : bits == 24 ? 7 : 0;
 }
