@@ -125,7 +125,13 @@ int run_call(const std::vector<std::string>& argv) {
     }
   }
 
-  Interpreter interp("monodoc");
+  // A library that brings object types has a type description beside it; its methods make and
+  // use those types, so the state knows them.
+  const std::string types = o.library + ".ucm";
+  char found[4096];
+  const bool has_types = o.library.find('/') == std::string::npos &&
+                         elfFindPlatformFile(types.c_str(), found, sizeof found);
+  Interpreter interp(has_types ? types.c_str() : "monodoc");
   if (!interp.state) {
     complain(name, "cannot make the interpreter state");
     return exit_failed;

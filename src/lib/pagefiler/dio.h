@@ -138,6 +138,8 @@ DIO_DECLARE_TYPE(DOCUMENTREADER)
 DIO_DECLARE_TYPE(DOCUMENTWRITER)
 DIO_DECLARE_TYPE(PAGEFILER)
 
+#include "dio_transform.h"
+
 /* Interpreter methods. */
 MONO_API int MakeDocReader(void* context, elf_object* args, elf_object** result);
 MONO_API int MakeDocWriter(void* context, elf_object* args, elf_object** result);

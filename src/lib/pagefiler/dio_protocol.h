@@ -320,4 +320,25 @@ struct DocFields {
 
 }  // namespace dio
 
+// The exported twelve operations of type X over its traits.
+#define DIO_DEFINE_TYPE(X, Traits)                                                                              \
+  elf_object* new_##X(elf_state* state, void* unused, elf_object* args) {                                      \
+    return dio::Protocol<Traits>::make(state, unused, args);                                                     \
+  }                                                                                                             \
+  elf_object* get_##X(elf_state* state, elf_object* obj, const char* name) {                                   \
+    return dio::Protocol<Traits>::get(state, obj, name);                                                         \
+  }                                                                                                             \
+  int set_##X(elf_state* state, elf_object* obj, const char* name, elf_object* value) {                        \
+    return dio::Protocol<Traits>::set(state, obj, name, value);                                                  \
+  }                                                                                                             \
+  void free_##X(elf_object* obj) { dio::Protocol<Traits>::free(obj); }                                         \
+  elf_object* read_##X(elf_state* state, int fd) { return dio::Protocol<Traits>::read(state, fd); }            \
+  int write_##X(elf_object* obj, int fd, const char* indent) { return dio::Protocol<Traits>::write(obj, fd, indent); } \
+  elf_object* copy_##X(elf_object* obj) { return dio::Protocol<Traits>::copy(obj); }                           \
+  void refs_##X(elf_object* obj, int fd, const char* indent) { dio::Protocol<Traits>::refs(obj, fd, indent); } \
+  void resetELF_##X(elf_object* obj, elf_state* state) { dio::Protocol<Traits>::reset(obj, state); }           \
+  int empty_##X(elf_object* obj) { return dio::Protocol<Traits>::empty(obj); }                                 \
+  int cycle_##X(elf_object* obj, elf_object* other) { return dio::Protocol<Traits>::cycle(obj, other); }       \
+  int equal_##X(elf_object* obj, elf_object* other) { return dio::Protocol<Traits>::equal(obj, other); }
+
 #endif
