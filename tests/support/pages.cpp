@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <unistd.h>
@@ -22,14 +23,18 @@ constexpr const char* kChartDir = "/usr/share/jbigkit-testdata";
 constexpr const char* kDocPdf = "/usr/share/doc/libtasn1-doc/libtasn1.pdf";
 
 // Builds the cached file with make(tmp) unless it is there; rename keeps parallel tests safe.
-std::string cached(const std::string& name, void (*make)(const std::string&, int), int arg) {
+std::string cached(const std::string& name, const std::function<void(const std::string&)>& make) {
   const std::string path = cache_dir() + "/" + name;
   if (fs::exists(path)) return path;
   fs::create_directories(cache_dir());
   const std::string tmp = path + ".tmp" + std::to_string(getpid());
-  make(tmp, arg);
+  make(tmp);
   fs::rename(tmp, path);
   return path;
+}
+
+std::string cached(const std::string& name, void (*make)(const std::string&, int), int arg) {
+  return cached(name, [&](const std::string& tmp) { make(tmp, arg); });
 }
 
 void make_chart(const std::string& out, int n) {
@@ -87,6 +92,20 @@ RefBitmap ccitt_chart(int n) {
 
 RefBitmap doc_page(int n) {
   return read_pbm(cached("doc-page" + std::to_string(n) + ".pbm", make_doc_page, n));
+}
+
+std::string doc_page_render(int n, int dpi, const std::string& mode) {
+  const char* option = mode == "mono" ? " -mono" : mode == "gray" ? " -gray" : mode == "color" ? "" : nullptr;
+  if (!option) throw std::invalid_argument("pages render as mono, gray or color, not " + mode);
+  const std::string name = "doc-page" + std::to_string(n) + "-" + std::to_string(dpi) + "-" + mode + ".pnm";
+  return cached(name, [&](const std::string& out) {
+    require_tool("pdftoppm", "poppler-utils");
+    if (!fs::exists(kDocPdf)) throw std::runtime_error(std::string(kDocPdf) + " is missing: apt-get install libtasn1-doc");
+    const std::string p = std::to_string(n);
+    const ToolResult r = run_tool("pdftoppm -r " + std::to_string(dpi) + option + " -f " + p + " -l " + p + " " +
+                                  shell_quote(kDocPdf) + " > " + shell_quote(out));
+    if (r.exit_code != 0) throw std::runtime_error("pdftoppm failed on page " + p);
+  });
 }
 
 std::vector<std::string> sample_page_names() {

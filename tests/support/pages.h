@@ -23,6 +23,10 @@ RefBitmap ccitt_chart(int n);
 // Page n (1-based) of a pdfTeX documentation PDF rendered at 300 dpi and thresholded at 50 %.
 RefBitmap doc_page(int n);
 
+// Page n of the same PDF as pdftoppm renders it at dpi: mode "mono" gives a PBM (P4), "gray" a
+// PGM (P5), "color" a PPM (P6). The path of the cached file.
+std::string doc_page_render(int n, int dpi, const std::string& mode);
+
 // Names of the sample pages the benchmarks and quick start use, and their loader.
 std::vector<std::string> sample_page_names();
 RefBitmap sample_page(const std::string& name);

@@ -4,8 +4,10 @@
 // Helpers for the transform-specification tests: specs made as the writers make them, integer
 // lists as scripts hand them over, and looking into result lists.
 
+#include <cstdio>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "dio_fixture.h"
 
@@ -45,6 +47,8 @@ class SpecTest : public DocTest {
     return list;
   }
 
+
+ public:
   // The value under name in the current result list, or null.
   elf_object* result_value(const char* name) const {
     const int32_t n = elflistLength(result);
@@ -87,6 +91,8 @@ class SpecTest : public DocTest {
     return "";
   }
 
+
+ protected:
   void TearDown() override {
     for (elf_object* obj : kept_) elfRefDown(obj);
     kept_.clear();
@@ -102,6 +108,35 @@ inline std::string photometries(const DIORasterSpec& b) {
   if (!b.photometries) return "none";
   std::string text;
   for (int32_t i = 0; i < b.photometries->count; ++i) text += (i ? "," : "") + std::to_string(b.photometries->entries[i]);
+  return text;
+}
+
+// Gives a block a photometry list of its own in place of the one it had, as the library makes them.
+inline void give_list(DIORasterSpec* b, std::initializer_list<int32_t> codes) {
+  if (b->photometries) {
+    _elfFree(b->photometries->entries);
+    _elfFree(b->photometries);
+  }
+  auto* list = static_cast<DIOPhotometryList*>(elfCalloc(1, sizeof(DIOPhotometryList)));
+  list->entries = static_cast<int32_t*>(elfCalloc(codes.size(), sizeof(int32_t)));
+  list->count = 0;
+  for (int32_t code : codes) list->entries[list->count++] = code;
+  b->photometries = list;
+}
+
+// The fields of a block as one line, for comparing whole blocks.
+inline std::string block_text(const DIORasterSpec& b) {
+  char text[256];
+  std::snprintf(text, sizeof text, "depth %d comp %d q %d arith %d il %d res %gx%g size %dx%d photo %s", b.depth,
+                b.compression, b.jpegquality, b.jbig2arith, b.interleave, b.maxXRes, b.maxYRes, b.width, b.height,
+                photometries(b).c_str());
+  return text;
+}
+
+inline std::string page_text(const DIOCoreSpec& c) {
+  char text[160];
+  std::snprintf(text, sizeof text, "format %d sub %d orient %d mode %d ppf %d rotate %d affine %d", c.format,
+                c.subtype, c.orientation, c.pageMode, c.pagesPerFile, c.rotate, c.affine);
   return text;
 }
 

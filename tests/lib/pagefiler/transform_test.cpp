@@ -11,26 +11,12 @@
 
 namespace {
 
+using monotest::block_text;
+using monotest::page_text;
 using monotest::photometries;
 using monotest::SpecTest;
 using monotest::TextFile;
 using TransformSpecTest = SpecTest;
-
-// The fields of a block as one line, for comparing whole blocks.
-std::string block_text(const DIORasterSpec& b) {
-  char text[256];
-  std::snprintf(text, sizeof text, "depth %d comp %d q %d arith %d il %d res %gx%g size %dx%d photo %s", b.depth,
-                b.compression, b.jpegquality, b.jbig2arith, b.interleave, b.maxXRes, b.maxYRes, b.width, b.height,
-                photometries(b).c_str());
-  return text;
-}
-
-std::string page_text(const DIOCoreSpec& c) {
-  char text[160];
-  std::snprintf(text, sizeof text, "format %d sub %d orient %d mode %d ppf %d rotate %d affine %d", c.format,
-                c.subtype, c.orientation, c.pageMode, c.pagesPerFile, c.rotate, c.affine);
-  return text;
-}
 
 TEST_F(TransformSpecTest, ADefaultSpecAcceptsAnyCompressionAtAnyUsualResolution) {
   elf_object* spec = default_spec();
