@@ -35,6 +35,10 @@ const char call_help[] =
     "  -n, --no-output        call the method but write no files\n"
     "  -h, --help             this text\n"
     "\n"
+    "A library that brings object types has a type description beside it (\"pagefiler.ucm\"); the\n"
+    "call's interpreter state is made from it, so its methods can make those types:\n"
+    "  monodoc call -n pagefiler getTransformSpec page.tif\n"
+    "\n"
     "A method that fails makes monodoc report the interpreter status and exit with 1; a warning\n"
     "(severity 0) is reported and the results are still written.\n";
 
@@ -118,11 +122,9 @@ int run_call(const std::vector<std::string>& argv) {
   }
 
   std::vector<Bilevel> pages;
-  for (const std::string& file : o.files) {
-    if (!read_pages(file, &pages, &error)) {
-      complain(name, error);
-      return exit_failed;
-    }
+  if (!read_all_pages(o.files, &pages, &error)) {
+    complain(name, error);
+    return exit_failed;
   }
 
   // A library that brings object types has a type description beside it; its methods make and

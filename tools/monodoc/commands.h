@@ -46,6 +46,8 @@ int run_info(const std::vector<std::string>& args);
 extern const char info_help[];
 int run_zip(const std::vector<std::string>& args);
 extern const char zip_help[];
+int run_spec(const std::vector<std::string>& args);
+extern const char spec_help[];
 
 }  // namespace monodoc
 

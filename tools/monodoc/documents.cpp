@@ -57,26 +57,6 @@ void print_engine_message(void*, int kind, const char* text) {
   if (kind != KVNG_PRINT_DEBUG) std::fprintf(stderr, "monodoc: %s", text);
 }
 
-// The reason the interpreter gives for a failed call, on one line.
-std::string status_text(elf_state* state, int status) {
-  std::string message = getStatusMessage(state);
-  message.erase(message.find_last_not_of('\n') + 1);
-  return message.empty() ? "failed with status " + std::to_string(status) : message;
-}
-
-// Calls a member of the reader; the result list, or null with *error set.
-elf_object* member(elf_state* state, elf_object* reader, const char* name, std::string* error) {
-  clearStatus(state);
-  elf_object* result = nullptr;
-  const int status = call_elf_object_method(state, reader, name, nullptr, &result);
-  if (status != QEL_STATUS_OK) {
-    elfDiscard(result);
-    *error = std::string(name) + ": " + status_text(state, status);
-    return nullptr;
-  }
-  return result;
-}
-
 // Prints one document's line; false with the reason when it cannot be read.
 bool describe_document(elf_state* state, elf_method_proc make_reader, const std::string& file,
                        const std::string& password, std::string* error) {
@@ -97,9 +77,9 @@ bool describe_document(elf_state* state, elf_method_proc make_reader, const std:
     *error = status_text(state, status);
     return false;
   }
-  const Held format(member(state, reader, "getFormat", error));
-  const Held pages(format.get() ? member(state, reader, "getPageCount", error) : nullptr);
-  const Held sum(pages.get() ? member(state, reader, "getChecksum", error) : nullptr);
+  const Held format = call_member(state, reader, "getFormat", nullptr, error);
+  const Held pages = format.get() ? call_member(state, reader, "getPageCount", nullptr, error) : Held();
+  const Held sum = pages.get() ? call_member(state, reader, "getChecksum", nullptr, error) : Held();
   const char *format_name = "", *subtype = "";
   int32_t count = 0, checksum = 0;
   const bool ok = sum.get() &&
@@ -107,7 +87,7 @@ bool describe_document(elf_state* state, elf_method_proc make_reader, const std:
                               &subtype, LST_END) == 1 &&
                   lstScanArgs(pages.get(), "num:i", LST_REQUIRED, &count, LST_END) == 1 &&
                   lstScanArgs(sum.get(), "sum:i", LST_REQUIRED, &checksum, LST_END) == 1;
-  elfDiscard(member(state, reader, "release", error));
+  call_member(state, reader, "release", nullptr, error);
   if (!ok) {
     if (error->empty()) *error = "the reader gave no answer";
     return false;

@@ -205,6 +205,24 @@ bool write_image_layers(elf_object* image, const std::string& prefix, int image_
   return true;
 }
 
+std::string status_text(elf_state* state, int status) {
+  std::string message = getStatusMessage(state);
+  message.erase(message.find_last_not_of('\n') + 1);
+  return message.empty() ? "failed with status " + std::to_string(status) : message;
+}
+
+Held call_member(elf_state* state, elf_object* obj, const char* name, elf_object* args, std::string* error) {
+  clearStatus(state);
+  elf_object* result = nullptr;
+  const int status = call_elf_object_method(state, obj, name, args, &result);
+  Held held(result);
+  if (status != QEL_STATUS_OK) {
+    *error = std::string(name) + ": " + status_text(state, status);
+    return Held();
+  }
+  return result ? std::move(held) : Held(new_LIST(state, nullptr, nullptr));
+}
+
 std::vector<std::string> describe_list(elf_object* list) {
   std::vector<std::string> lines;
   const int32_t n = elflistLength(list);
@@ -222,6 +240,10 @@ std::vector<std::string> describe_list(elf_object* list) {
       line += reinterpret_cast<elf_BOOLEAN*>(value)->value ? "true" : "false";
     } else if (elfIsType(value, "STRING")) {
       line += reinterpret_cast<elf_STRING*>(value)->value;
+    } else if (elfIsType(value, "LIST") && value != list) {
+      std::string inner;
+      for (const std::string& item : describe_list(value)) inner += (inner.empty() ? "" : ", ") + item;
+      line += "{" + inner + "}";
     } else {
       line += value ? "[" + std::string(value->typeName) + "]" : "(none)";
     }

@@ -30,6 +30,13 @@ class Held {
   elf_object* obj_ = nullptr;
 };
 
+// The reason the interpreter gives for a failed call, on one line.
+std::string status_text(elf_state* state, int status);
+
+// Calls a member of obj with args (may be null) as the interpreter does; the result list (an
+// empty one when the member gives none), or none with *error set to the member and the reason.
+Held call_member(elf_state* state, elf_object* obj, const char* name, elf_object* args, std::string* error);
+
 // A QELIMAGE holding one raw 1-bit layer per page, named "layer<n>", sized and resolved like the
 // first page; null with the reason when memory runs out.
 elf_object* image_from_pages(elf_state* state, const std::vector<const Bilevel*>& pages, std::string* error);
@@ -47,7 +54,7 @@ elf_object* arguments_from_text(elf_state* state, const std::vector<std::string>
 bool write_image_layers(elf_object* image, const std::string& prefix, int image_number,
                         std::vector<std::string>* written, std::vector<std::string>* skipped, std::string* error);
 
-// "name = value" lines for the entries of a result list.
+// "name = value" lines for the entries of a result list; a LIST value as "{name = value, ...}".
 std::vector<std::string> describe_list(elf_object* list);
 
 }  // namespace monodoc

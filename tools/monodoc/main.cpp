@@ -17,6 +17,7 @@ constexpr Command commands[] = {
     {"identify", "tell what the imaging engine takes files for", identify_help, run_identify},
     {"info", "open documents with libpagefiler and print format, pages, checksum", info_help, run_info},
     {"zip", "list, dump or extract zip archives", zip_help, run_zip},
+    {"spec", "describe pages as transform specifications and match them to targets", spec_help, run_spec},
 };
 
 constexpr char overview[] =

@@ -263,6 +263,13 @@ bool starts_with(const std::string& bytes, const char* magic, size_t n) {
 
 }  // namespace
 
+bool read_all_pages(const std::vector<std::string>& files, std::vector<Bilevel>* pages, std::string* error) {
+  for (const std::string& file : files) {
+    if (!read_pages(file, pages, error)) return false;
+  }
+  return true;
+}
+
 bool read_file_bytes(const std::string& path, std::string* bytes, std::string* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return fail(error, "cannot open " + path + ": " + std::strerror(errno));

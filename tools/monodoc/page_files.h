@@ -16,6 +16,9 @@ namespace monodoc {
 // on white first). False with the reason when the file cannot be read as a whole.
 bool read_pages(const std::string& path, std::vector<Bilevel>* pages, std::string* error);
 
+// The pages of every file in order; false with the reason at the first file that cannot be read.
+bool read_all_pages(const std::vector<std::string>& files, std::vector<Bilevel>* pages, std::string* error);
+
 bool read_file_bytes(const std::string& path, std::string* bytes, std::string* error);
 bool write_file_bytes(const std::string& path, const void* data, size_t size, std::string* error);
 

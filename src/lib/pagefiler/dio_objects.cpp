@@ -85,25 +85,16 @@ struct WriterTraits {
     if (r->backend && r->fns.Release) r->fns.Release(&r->hdr);
     r->backend = nullptr;
   }
+  using Held = dio::HeldObjects<Record, &Record::attributes, &Record::transspecs>;
   static void drop_fields(Record* r) {
     DocFields<Record>::drop(r);
-    elfRefDown(r->attributes);
-    elfRefDown(r->transspecs);
-    r->attributes = r->transspecs = nullptr;
+    Held::drop(r);
   }
   static void refs_fields(Record* r, int fd, const char* indent, const char* child) {
-    dprintf(fd, "%sattributes: \n", indent);
-    refs_LIST(r->attributes, fd, child);
-    dprintf(fd, "%stransspecs: \n", indent);
-    refs_LIST(r->transspecs, fd, child);
+    Held::refs(r, fd, indent, child, {"attributes", "transspecs"});
   }
-  static void reset_fields(Record* r, elf_state* state) {
-    dio::reset_held(r->attributes, state);
-    dio::reset_held(r->transspecs, state);
-  }
-  static bool reaches_fields(Record* r, elf_object* other) {
-    return dio::reaches(r->attributes, other) || dio::reaches(r->transspecs, other);
-  }
+  static void reset_fields(Record* r, elf_state* state) { Held::reset(r, state); }
+  static bool reaches_fields(Record* r, elf_object* other) { return Held::reach(r, other); }
 };
 }  // namespace
 

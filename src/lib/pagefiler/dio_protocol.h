@@ -62,6 +62,19 @@ inline void reset_held(elf_object* obj, elf_state* state) {
   if (obj && obj->ops.resetELF) obj->ops.resetELF(obj, state);
 }
 
+// Object fields a type holds besides the peer, with the labels its references show them under.
+template <class R, elf_object* R::*... Fields>
+struct HeldObjects {
+  static constexpr size_t count = sizeof...(Fields);
+  static void drop(R* r) { ((elfRefDown(r->*Fields), r->*Fields = nullptr), ...); }
+  static void reset(R* r, elf_state* state) { (reset_held(r->*Fields, state), ...); }
+  static bool reach(R* r, elf_object* other) { return (reaches(r->*Fields, other) || ...); }
+  static void refs(R* r, int fd, const char* indent, const char* child, const char* const (&labels)[count]) {
+    size_t i = 0;
+    ((dprintf(fd, "%s%s: \n", indent, labels[i++]), elfRefsObject(r->*Fields, fd, child)), ...);
+  }
+};
+
 template <class T>
 struct Protocol {
   using Record = typename T::Record;

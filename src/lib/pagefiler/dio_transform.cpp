@@ -382,24 +382,13 @@ struct SpecTraits {
   }
   static bool empty_fields(const Record* r) { return !r->attributes && !r->coreImage; }
   static void release_backend(Record*) {}
-  static void drop_fields(Record* r) {
-    elfRefDown(r->attributes);
-    elfRefDown(r->coreImage);
-    r->attributes = r->coreImage = nullptr;
-  }
+  using Held = dio::HeldObjects<Record, &Record::attributes, &Record::coreImage>;
+  static void drop_fields(Record* r) { Held::drop(r); }
   static void refs_fields(Record* r, int fd, const char* indent, const char* child) {
-    dprintf(fd, "%sattributes: \n", indent);
-    elfRefsObject(r->attributes, fd, child);
-    dprintf(fd, "%scoreImage: \n", indent);
-    elfRefsObject(r->coreImage, fd, child);
+    Held::refs(r, fd, indent, child, {"attributes", "coreImage"});
   }
-  static void reset_fields(Record* r, elf_state* state) {
-    dio::reset_held(r->attributes, state);
-    dio::reset_held(r->coreImage, state);
-  }
-  static bool reaches_fields(Record* r, elf_object* other) {
-    return dio::reaches(r->attributes, other) || dio::reaches(r->coreImage, other);
-  }
+  static void reset_fields(Record* r, elf_state* state) { Held::reset(r, state); }
+  static bool reaches_fields(Record* r, elf_object* other) { return Held::reach(r, other); }
 };
 
 using Protocol = dio::Protocol<SpecTraits>;
@@ -418,6 +407,14 @@ DIOCoreSpec* settable(elf_state* context, elf_object* spec, const char* who, int
     return nullptr;
   }
   return core_record(ts->coreImage);
+}
+
+// Runs set on the record a setter changes; its status, or the setter's refusal.
+template <class Set>
+int change(elf_state* context, elf_object* spec, const char* who, Set&& set) {
+  int status = QEL_STATUS_OK;
+  DIOCoreSpec* c = settable(context, spec, who, &status);
+  return c ? set(c) : status;
 }
 
 // Asks a LIST member for an integer answer ("obj:i"), as the interpreter would; 0 or the status
@@ -512,107 +509,99 @@ int __createDefaultTransformSpec(elf_state* context, elf_object** spec) {
 
 int __setTSAttributes(elf_state* context, elf_object* spec, int32_t format, int32_t subtype, int32_t orientation,
                       int32_t pageMode, int32_t pagesPerFile) {
-  int status = QEL_STATUS_OK;
-  DIOCoreSpec* c = settable(context, spec, "setTSAttributes", &status);
-  if (!c) return status;
-  c->format = format;
-  c->subtype = subtype;
-  c->orientation = orientation;
-  c->pageMode = pageMode;
-  c->pagesPerFile = pagesPerFile;
-  return QEL_STATUS_OK;
+  return change(context, spec, "setTSAttributes", [&](DIOCoreSpec* c) -> int {
+    c->format = format;
+    c->subtype = subtype;
+    c->orientation = orientation;
+    c->pageMode = pageMode;
+    c->pagesPerFile = pagesPerFile;
+    return QEL_STATUS_OK;
+  });
 }
 
 int __setTSInterleave(elf_state* context, elf_object* spec, int32_t interleave, int32_t binary) {
-  int status = QEL_STATUS_OK;
-  DIOCoreSpec* c = settable(context, spec, "setInterleave", &status);
-  if (!c) return status;
-  (binary ? c->binary : c->contone).interleave = interleave;
-  return QEL_STATUS_OK;
+  return change(context, spec, "setInterleave", [&](DIOCoreSpec* c) -> int {
+    (binary ? c->binary : c->contone).interleave = interleave;
+    return QEL_STATUS_OK;
+  });
 }
 
 int __setTSRotate(elf_state* context, elf_object* spec, int32_t degrees) {
-  int status = QEL_STATUS_OK;
-  DIOCoreSpec* c = settable(context, spec, "setRotate", &status);
-  if (!c) return status;
-  c->rotate = degrees;
-  return QEL_STATUS_OK;
+  return change(context, spec, "setRotate", [&](DIOCoreSpec* c) -> int {
+    c->rotate = degrees;
+    return QEL_STATUS_OK;
+  });
 }
 
 int __setTSAffine(elf_state* context, elf_object* spec, int32_t flag) {
-  int status = QEL_STATUS_OK;
-  DIOCoreSpec* c = settable(context, spec, "setAffine", &status);
-  if (!c) return status;
-  c->affine = flag;
-  return QEL_STATUS_OK;
+  return change(context, spec, "setAffine", [&](DIOCoreSpec* c) -> int {
+    c->affine = flag;
+    return QEL_STATUS_OK;
+  });
 }
 
 int __setTSCompression(elf_state* context, elf_object* spec, int32_t compression, int32_t binary,
                        int32_t jpegQuality, int32_t jbig2Arith) {
-  int status = QEL_STATUS_OK;
-  DIOCoreSpec* c = settable(context, spec, "setCompression", &status);
-  if (!c) return status;
-  if (binary) {
-    if (compression == QEL_COMPRESSION_JPEG || compression == QEL_COMPRESSION_JPEG_DEFLATE) {
-      return setStatus(context, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR,
-                       "setCompression: Compression specified is not allowed for binary data.\n");
+  return change(context, spec, "setCompression", [&](DIOCoreSpec* c) -> int {
+    if (binary) {
+      if (compression == QEL_COMPRESSION_JPEG || compression == QEL_COMPRESSION_JPEG_DEFLATE) {
+        return setStatus(context, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR,
+                         "setCompression: Compression specified is not allowed for binary data.\n");
+      }
+      c->binary.compression = compression;
+      c->binary.jbig2arith = jbig2Arith;
+      return QEL_STATUS_OK;
     }
-    c->binary.compression = compression;
-    c->binary.jbig2arith = jbig2Arith;
+    if (compression == QEL_COMPRESSION_G3 || compression == QEL_COMPRESSION_G4 || compression == QEL_COMPRESSION_G3_2D ||
+        compression == QEL_COMPRESSION_JBIG2) {
+      return setStatus(context, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR,
+                       "setCompression: Compression specified is not allowed for contone data.\n");
+    }
+    c->contone.compression = compression;
+    c->contone.jpegquality = jpegQuality;
     return QEL_STATUS_OK;
-  }
-  if (compression == QEL_COMPRESSION_G3 || compression == QEL_COMPRESSION_G4 || compression == QEL_COMPRESSION_G3_2D ||
-      compression == QEL_COMPRESSION_JBIG2) {
-    return setStatus(context, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR,
-                     "setCompression: Compression specified is not allowed for contone data.\n");
-  }
-  c->contone.compression = compression;
-  c->contone.jpegquality = jpegQuality;
-  return QEL_STATUS_OK;
+  });
 }
 
 int __setTSCompressControlList(elf_state* context, elf_object* spec, const int32_t* list) {
-  int status = QEL_STATUS_OK;
-  DIOCoreSpec* c = settable(context, spec, "setCompressControl", &status);
-  if (!c) return status;
-  if (!list) {
-    return setStatus(context, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR, "setCompressControl: No list given.\n");
-  }
-  std::memcpy(c->compressControl, list, sizeof c->compressControl);
-  return QEL_STATUS_OK;
+  return change(context, spec, "setCompressControl", [&](DIOCoreSpec* c) -> int {
+    if (!list) {
+      return setStatus(context, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR, "setCompressControl: No list given.\n");
+    }
+    std::memcpy(c->compressControl, list, sizeof c->compressControl);
+    return QEL_STATUS_OK;
+  });
 }
 
 int __setTSRasterAttr(elf_state* context, elf_object* spec, int32_t compression, int32_t jpegQuality,
                       int32_t jbig2Arith, int32_t interleave, elf_object* photometries, int32_t maxXRes,
                       int32_t maxYRes, int32_t depth) {
-  int status = QEL_STATUS_OK;
-  DIOCoreSpec* c = settable(context, spec, "unsetTSCompression", &status);
-  if (!c) return status;
-  DIORasterSpec& b = depth == 1 ? c->binary : c->contone;
-  b.depth = depth;
-  b.compression = compression;
-  b.jpegquality = jpegQuality;
-  b.jbig2arith = jbig2Arith;
-  b.interleave = interleave;
-  b.maxXRes = maxXRes;
-  b.maxYRes = maxYRes;
-  free_list(b.photometries);
-  b.photometries = nullptr;
-  return photometries ? photometries_from(context, photometries, &b.photometries) : QEL_STATUS_OK;
+  return change(context, spec, "unsetTSCompression", [&](DIOCoreSpec* c) -> int {
+    DIORasterSpec& b = depth == 1 ? c->binary : c->contone;
+    b.depth = depth;
+    b.compression = compression;
+    b.jpegquality = jpegQuality;
+    b.jbig2arith = jbig2Arith;
+    b.interleave = interleave;
+    b.maxXRes = maxXRes;
+    b.maxYRes = maxYRes;
+    free_list(b.photometries);
+    b.photometries = nullptr;
+    return photometries ? photometries_from(context, photometries, &b.photometries) : QEL_STATUS_OK;
+  });
 }
 
 int __unsetTSRasterAttr(elf_state* context, elf_object* spec, int32_t binary) {
-  int status = QEL_STATUS_OK;
-  DIOCoreSpec* c = settable(context, spec, "unsetTSCompression", &status);
-  if (!c) return status;
-  DIORasterSpec& b = binary ? c->binary : c->contone;
-  b.depth = 0;
-  b.compression = DIO_COMPRESSION_ANY;
-  b.interleave = 0;
-  b.maxXRes = b.maxYRes = 0.0;
-  free_list(b.photometries);
-  b.photometries = nullptr;
-  return QEL_STATUS_OK;
+  return change(context, spec, "unsetTSCompression", [&](DIOCoreSpec* c) -> int {
+    DIORasterSpec& b = binary ? c->binary : c->contone;
+    b.depth = 0;
+    b.compression = DIO_COMPRESSION_ANY;
+    b.interleave = 0;
+    b.maxXRes = b.maxYRes = 0.0;
+    free_list(b.photometries);
+    b.photometries = nullptr;
+    return QEL_STATUS_OK;
+  });
 }
 
 void __qelcompressToString(int32_t code, char* buffer) {

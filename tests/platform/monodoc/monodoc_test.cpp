@@ -231,4 +231,49 @@ TEST_F(MonodocTest, ZipArchivesAreListedDumpedAndExtracted) {
   }
 }
 
+TEST_F(MonodocTest, PagesAreDescribedAsSpecsAndMatchedToTargets) {
+  // A page wider than high, and a copy cut to half its width: the second matches the first's
+  // spec but must be scaled to its width.
+  shell("pamcut -width 101 page.pbm > half.pbm && pnmtotiff -g4 page.pbm > page.tif");
+  const monotest::ToolResult described = monodoc("spec -w first.spec page.tif");
+  ASSERT_EQ(described.exit_code, 0) << described.output;
+  EXPECT_EQ(described.output,
+            "page 1: orientation landscape, page mode flat, rotate 0, affine 0, MRC no\n"
+            "    binary: depth 1, compression none, 300x300 dpi, 203x97, photometry 21\n"
+            "    contone: none\n");
+
+  const monotest::ToolResult matched = monodoc("spec -t first.spec -a pulling=false half.pbm");
+  ASSERT_EQ(matched.exit_code, 0) << matched.output;
+  for (const char* line : {"  page 1 matches target 1 (not exact)\n",
+                           "    testSize: needed, sfact = 2.0099, xsize = 203, ysize = 0, xres = 300, yres = 300\n",
+                           "    testCompress: not needed, cinfo = {binena = false, contena = false}\n",
+                           "    testPhotom: photometry 21 listed\n"}) {
+    EXPECT_NE(matched.output.find(line), std::string::npos) << line << matched.output;
+  }
+
+  shell("printf 'not a list\\n' > bad.spec");
+  const struct {
+    const char* args;
+    int exit_code;
+    const char* says;
+  } cases[] = {
+      {"spec -t absent.spec page.pbm", 1, "spec: cannot open absent.spec"},
+      {"spec -t bad.spec page.pbm", 1, "spec: bad.spec holds no LIST of TRANSFORMSPEC"},
+      {"spec", 2, "needs at least one PAGEFILE"},
+      {"spec -a x page.pbm", 2, "argument \"x\" is not name=value"},
+      {"help spec", 0, "usage: monodoc spec [options] PAGEFILE..."},
+  };
+  for (const auto& c : cases) {
+    const monotest::ToolResult r = monodoc(c.args);
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.args << ":\n" << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << ":\n" << r.output;
+  }
+
+  // call reaches the library's methods by name, with the library's types known.
+  const monotest::ToolResult call = monodoc("call -n pagefiler getTransformSpec page.pbm");
+  EXPECT_EQ(call.exit_code, 0) << call.output;
+  EXPECT_NE(call.output.find("getTransformSpec on image 1: transSpec = [TRANSFORMSPEC]"), std::string::npos)
+      << call.output;
+}
+
 }  // namespace
