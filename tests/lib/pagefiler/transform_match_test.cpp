@@ -99,7 +99,8 @@ class SpecImageTest : public SpecTest {
 
   // matchList of spec over candidates: the index of the one chosen (-1 for none) and exactness.
   int match(elf_object* spec, const std::vector<elf_object*>& candidates, int32_t* exact = nullptr) {
-    elf_object* list = new_LIST(state, nullptr, nullptr);
+    // Held here: the argument list that carries it drops its reference when it goes.
+    elf_object* list = keep(new_LIST(state, nullptr, nullptr));
     for (elf_object* c : candidates) elflistInsert(list, c, -1, 0);
     EXPECT_EQ(ask(spec, "matchList", lstBuildArgs(state, "speclist:LIST", list, 0, LST_END)), 0);
     EXPECT_EQ(result_names(), "exact nearmatch");
@@ -109,7 +110,6 @@ class SpecImageTest : public SpecTest {
     for (size_t i = 0; i < candidates.size(); ++i) {
       if (candidates[i] == chosen && index < 0) index = static_cast<int>(i);
     }
-    elfDiscard(list);
     return index;
   }
 };
