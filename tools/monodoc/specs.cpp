@@ -28,7 +28,7 @@ const char spec_help[] =
     "With --targets, matchList chooses the target closest to each page, and the tests of that\n"
     "target (testFlat, testAffine, testSegment, testSize, testDepth, testOrient, testCompress,\n"
     "testPhotom) tell which steps the page needs:\n"
-    "  page 1: matches target 2 (not exact)\n"
+    "  page 1 matches target 2 (not exact)\n"
     "    testSize: needed, sfact = 0.666667, xsize = 1700, ysize = 2200, xres = 200, yres = 200\n"
     "\n"
     "Options:\n"
