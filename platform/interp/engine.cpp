@@ -15,8 +15,9 @@ struct EngineProcedure {
 constexpr EngineProcedure engine_procedures[] = {{"readtif", "KVReadTif"}, {"Execute", "KVExecute"}};
 
 // Members of QELIMAGE, all served by one dispatcher on the member name.
-constexpr const char* image_members[] = {"exec",     "modheader", "unmap",    "interleave", "writetif",
-                                         "writejpg", "writepng",  "writegif", "writebmp",   "writeimage"};
+constexpr const char* image_members[] = {"exec",       "modheader", "unmap",     "interleave",  "writetif",
+                                         "writejpg",   "writepng",  "writegif",  "writebmp",    "writeimage",
+                                         "findField", "getFieldInt", "getFieldStr"};
 constexpr char image_methods[] = "KVImageMethods";
 
 }  // namespace

@@ -31,7 +31,7 @@
 //
 // The imaging engine's side: every state knows the engine's procedures "readtif" and "Execute"
 // and the page-image members "exec", "modheader", "unmap", "interleave", "writetif", "writejpg",
-// "writepng", "writegif", "writebmp" and "writeimage" of QELIMAGE; they are bound by name in the
+// "writepng", "writegif", "writebmp", "writeimage", "findField", "getFieldInt" and "getFieldStr" of QELIMAGE; they are bound by name in the
 // engine's library "kvraster" when first called (kvraster.h tells what they do).
 
 #include <stdint.h>

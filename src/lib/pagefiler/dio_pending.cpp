@@ -18,7 +18,6 @@ void* no_start(const char* function, const char* what) {
 
 constexpr char pdf[] = "PDF documents";
 constexpr char xps[] = "XPS documents";
-constexpr char raster[] = "the standard raster formats";
 
 }  // namespace
 
@@ -72,10 +71,10 @@ void* __XPSInit(elf_state*, const char*, int) { return no_start("__XPSInit", xps
 DIO_PENDING_READER(__XPSReadGetPage, __XPSGetChecksum, __XPSReadGetPageCount, xps)
 DIO_PENDING_WRITER(__XPSRelease, __XPSInsertPage, __XPSAppendPage, __XPSSetAttributes, XPSInitTransforms, xps)
 
-void* StdKVInit(elf_state*, const char*, int32_t, int32_t, int32_t*) { return no_start("StdKVInit", raster); }
-DIO_PENDING_READER(__StdKVReadGetPage, StdKVReadGetChecksum, __StdKVReadGetPageCount, raster)
-DIO_PENDING_WRITER(__StdKVRelease, __StdKVInsertPage, __StdKVAppendPage, StdKVSetAttributes, StdKVInitTransforms,
-                   raster)
+int StdKVInitTransforms(void*, elf_object*) {
+  no_start("StdKVInitTransforms", "the standard raster formats' transform specifications");
+  return QEL_STATUS_INVALID;
+}
 
 int TIFFInitTransforms(void*, elf_object*) {
   no_start("TIFFInitTransforms", "transform specifications for TIFF and TIFF-FX documents");
