@@ -33,16 +33,16 @@ int __XPSAppendPage(void* backend, elf_object* image, int32_t* count);
 int __XPSSetAttributes(void* backend, elf_object* attributes);
 int XPSInitTransforms(void* backend, elf_object* specs);
 
-// The engine's standard raster formats.
-void* StdKVInit(elf_state* context, const char* filename, int32_t format, int32_t read, int32_t* subtype);
-void __StdKVRelease(elf_object* obj);
-int __StdKVReadGetPage(elf_state* state, void* backend, int32_t page, elf_object** image);
-int StdKVReadGetChecksum(elf_state* state, void* backend, int32_t* sum);
-int __StdKVReadGetPageCount(elf_state* state, void* backend, int32_t* count);
-int __StdKVInsertPage(void* backend, elf_object* image, int32_t* count);
-int __StdKVAppendPage(void* backend, elf_object* image, int32_t* count);
-int StdKVSetAttributes(void* backend, elf_object* attributes);
-int StdKVInitTransforms(void* backend, elf_object* specs);
+// The engine's standard raster formats (exported: the slots are tested on their own).
+MONO_API void* StdKVInit(elf_state* context, const char* filename, int32_t format, int32_t read, int32_t* subtype);
+MONO_API void __StdKVRelease(elf_object* obj);
+MONO_API int __StdKVReadGetPage(elf_state* state, void* backend, int32_t page, elf_object** image);
+MONO_API int StdKVReadGetChecksum(elf_state* state, void* backend, int32_t* sum);
+MONO_API int __StdKVReadGetPageCount(elf_state* state, void* backend, int32_t* count);
+MONO_API int __StdKVInsertPage(void* backend, elf_object* image, int32_t* count);
+MONO_API int __StdKVAppendPage(void* backend, elf_object* image, int32_t* count);
+MONO_API int StdKVSetAttributes(void* backend, elf_object* attributes);
+MONO_API int StdKVInitTransforms(void* backend, elf_object* specs);
 
 // TIFF and TIFF-FX writing; exported, as the reader's entry points are (tio.h).
 MONO_API void* TIFFWriteInit(elf_state* context, const char* filename, int32_t format, int32_t subtype);

@@ -418,7 +418,7 @@ TEST_F(CreationTest, ReadersNeedAFileOfAKnownFormat) {
               "MakeDocReader: No supported file format was found by name or extension for " + path + "\n");
     EXPECT_EQ(result, nullptr);
   }
-  // Known formats go to their back end; this build has none of them yet.
+  // Known formats go to their back end; PDF and XPS have none in this build yet.
   struct Known {
     const char* file;
     const char* failure;
@@ -427,7 +427,6 @@ TEST_F(CreationTest, ReadersNeedAFileOfAKnownFormat) {
   const Known known[] = {
       {"d.pdf", "Unable to initialize PDF IO\n", "PDFInit: PDF documents are not available"},
       {"d.xps", "Unable to initialize XPS IO\n", "__XPSInit: XPS documents are not available"},
-      {"p.png", "Unable to initialize Standard KV IO\n", "StdKVInit: the standard raster formats are not available"},
   };
   for (const Known& k : known) {
     engine_messages.clear();
@@ -436,6 +435,9 @@ TEST_F(CreationTest, ReadersNeedAFileOfAKnownFormat) {
     EXPECT_EQ(status_message(), k.failure);
     EXPECT_NE(engine_messages.find(k.engine), std::string::npos) << engine_messages;
   }
+
+  EXPECT_EQ(make_reader(args(lstBuildArgs(state, "filename:s", dir.file("p.png").c_str(), 0, LST_END))), QEL_STATUS_OK)
+      << status_message();
 
   // The engine's format table was read once and is kept in the context.
   ASSERT_NE(state->variables, nullptr);
@@ -477,6 +479,11 @@ TEST_F(CreationTest, WritersTakeTheFormatByNameOrByExtension) {
     elf_object* a = args(lstBuildArgs(state, "filename:s", c.file, 0, "testfile:b", 1, 0, LST_END));
     if (c.format) lstAppendArgs(a, "format:s", c.format, 0, LST_END);
     if (c.subtype) lstAppendArgs(a, "subtype:s", c.subtype, 0, LST_END);
+    // The raster back end starts without touching the file; the others are not in this build.
+    if (std::strcmp(c.started, "StdKVInit") == 0) {
+      EXPECT_EQ(make_writer(a), QEL_STATUS_OK) << c.file << " " << (c.format ? c.format : "") << status_message();
+      continue;
+    }
     EXPECT_EQ(make_writer(a), QEL_STATUS_FAILED) << c.file << " " << (c.format ? c.format : "");
     EXPECT_EQ(status_message(), std::string("Failed to open file ") + c.file + " for writing\n");
     EXPECT_EQ(engine_messages.rfind(std::string(c.started) + ":", 0), 0u) << c.file << ": " << engine_messages;
@@ -524,9 +531,11 @@ TEST_F(CreationTest, ProcedureNamesNoLongerThanTheirPrefixNameNoFormat) {
     EXPECT_EQ(status_message(), "MakeDocWriter: No supported file format found by name or extension\n");
   }
   // A full name still selects its format.
-  EXPECT_EQ(make_reader(args(lstBuildArgs(state, "filename:s", dir.file("g.gif").c_str(), 0, LST_END))),
-            QEL_STATUS_FAILED);
-  EXPECT_EQ(status_message(), "Unable to initialize Standard KV IO\n");
+  EXPECT_EQ(make_reader(args(lstBuildArgs(state, "filename:s", dir.file("g.gif").c_str(), 0, LST_END))), QEL_STATUS_OK)
+      << status_message();
+  elf_object* gif = nullptr;
+  ASSERT_TRUE(lstScanArgs(result, "docrd:DOCUMENTREADER", LST_REQUIRED, &gif, LST_END));
+  EXPECT_EQ(dioReader(gif)->format, DIO_FORMAT_GIF);
 }
 
 TEST_F(CreationTest, DecomposingNeedsAPdf) {
