@@ -530,6 +530,7 @@ QELImage* read_png(SState* state, PngRead& r, Cursor& cursor) {
   }
   for (png_uint_32 y = 0; y < height; ++y) r.pointers[y] = r.rows + row * y;
   png_read_image(r.png, r.pointers);
+  png_read_end(r.png, nullptr);  // a file cut short after its pixels is still cut short
 
   const size_t colour_row = row_bytes(width, channels, static_cast<uint64_t>(bits));
   const int alpha_bits = alpha_code == 1 ? 1 : bits;
