@@ -6,6 +6,7 @@
 #include <jpeglib.h>
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -106,9 +107,9 @@ bool read_tiff_page(elf_state* state, const char* filename, int32_t page, Raster
     const uint32_t* src = rgba.data() + static_cast<size_t>(height - 1 - y) * width;
     uint8_t* dst = out->row(static_cast<int32_t>(y));
     for (uint32_t x = 0; x < width; ++x) {
-      dst[x * 3] = static_cast<uint8_t>(src[x]);
-      dst[x * 3 + 1] = static_cast<uint8_t>(src[x] >> 8);
-      dst[x * 3 + 2] = static_cast<uint8_t>(src[x] >> 16);
+      // The library gives colour multiplied by alpha: laid on white, the rest is white.
+      const uint32_t white = 255 - (src[x] >> 24);
+      for (int c = 0; c < 3; ++c) dst[x * 3 + c] = static_cast<uint8_t>(std::min<uint32_t>(255, ((src[x] >> (8 * c)) & 0xFF) + white));
     }
   }
   return true;
@@ -148,6 +149,7 @@ bool read_png(elf_state* state, const char* filename, Raster* out) {
     return fail(state, "QELReadFile2QELIMAGE: no memory for PNG reading\n"), false;
   }
   std::vector<png_bytep> rows;
+  std::vector<uint8_t> with_alpha;  // before the jump point: it must outlive a jump
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_read_struct(&png, &info, nullptr);
     return fail(state, "QELReadFile2QELIMAGE: %s: %s\n", filename, why), false;
@@ -157,24 +159,40 @@ bool read_png(elf_state* state, const char* filename, Raster* out) {
   png_read_info(png, info);
   const png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
   const int type = png_get_color_type(png, info), depth = png_get_bit_depth(png, info);
-  Form form = type & PNG_COLOR_MASK_COLOR ? Form::Rgb : depth == 1 ? Form::Bilevel : Form::Grey;
-  if (type & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(png);
+  const bool alpha = (type & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+  const Form form = type & PNG_COLOR_MASK_COLOR ? Form::Rgb : depth == 1 && !alpha ? Form::Bilevel : Form::Grey;
   if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
   if (form == Form::Grey && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
+  if (alpha) png_set_tRNS_to_alpha(png);
   if (depth == 16) png_set_strip_16(png);
   if (form == Form::Bilevel) png_set_invert_mono(png);
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
+  const size_t samples = (form == Form::Rgb ? 3 : 1) + (alpha ? 1 : 0);
   if (width > INT32_MAX || height > INT32_MAX ||
       !out->allocate(static_cast<int32_t>(width), static_cast<int32_t>(height), form) ||
-      png_get_rowbytes(png, info) != out->row_bytes()) {
+      png_get_rowbytes(png, info) != (alpha ? size_t{width} * samples : out->row_bytes())) {
     png_destroy_read_struct(&png, &info, nullptr);
     return fail(state, "QELReadFile2QELIMAGE: %s: a PNG of %ux%u cannot be held\n", filename, width, height), false;
   }
+  // Transparent pixels are laid on white, as on a page.
+  with_alpha.assign(alpha ? size_t{width} * samples * height : 0, 0);
   rows.resize(height);
-  for (png_uint_32 y = 0; y < height; ++y) rows[y] = out->row(static_cast<int32_t>(y));
+  for (png_uint_32 y = 0; y < height; ++y) {
+    rows[y] = alpha ? with_alpha.data() + size_t{width} * samples * y : out->row(static_cast<int32_t>(y));
+  }
   png_read_image(png, rows.data());
   png_read_end(png, nullptr);
+  for (png_uint_32 y = 0; alpha && y < height; ++y) {
+    const uint8_t* src = rows[y];
+    uint8_t* dst = out->row(static_cast<int32_t>(y));
+    for (png_uint_32 x = 0; x < width; ++x) {
+      const uint32_t a = src[x * samples + samples - 1];
+      for (size_t c = 0; c + 1 < samples; ++c) {
+        dst[x * (samples - 1) + c] = static_cast<uint8_t>((src[x * samples + c] * a + 255 * (255 - a) + 127) / 255);
+      }
+    }
+  }
   png_uint_32 rx = 0, ry = 0;
   int unit = 0;
   if (png_get_pHYs(png, info, &rx, &ry, &unit) && unit == PNG_RESOLUTION_METER) {

@@ -16,7 +16,7 @@
 // Pixel-interleaved rows unless the description's interleave field is 2 (planar: each row holds
 // the rows of the sample planes, plane 0 first).
 // Readers give one layer: 1-bit pages as kind 7 with QEL_PHOTO_BILEVEL, grey as photometric 22,
-// colour as 111 (red, green, blue), 8 bits a sample; alpha channels are not kept.
+// colour as 111 (red, green, blue), 8 bits a sample; pixels with alpha are laid on white.
 //
 // Procedures (target: the interpreter state):
 //   "readtif"  "filename:s" (required), "dirnum:i" (page, from 1; default 1), "info:b" (an image

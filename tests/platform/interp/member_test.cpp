@@ -200,8 +200,8 @@ TEST_F(MemberTest, ProceduresAndScriptsRunByName) {
   // Procedures and scripts are apart; unknown ones fail with a status.
   EXPECT_EQ(ELFScriptExec(state, "Execute", nullptr, nullptr), QEL_STATUS_FAILED);
   EXPECT_STREQ(getStatusMessage(state), "ELFScriptExec: no script Execute\n");
-  EXPECT_EQ(call_elf_procedure(state, "readtif", nullptr, nullptr), QEL_STATUS_FAILED);
-  EXPECT_STREQ(getStatusMessage(state), "call_elf_procedure: no procedure readtif\n");
+  EXPECT_EQ(call_elf_procedure(state, "readnothing", nullptr, nullptr), QEL_STATUS_FAILED);
+  EXPECT_STREQ(getStatusMessage(state), "call_elf_procedure: no procedure readnothing\n");
 
   ASSERT_EQ(elfBindProcedure(state, ELF_PROCEDURE, "fail", "monotestplug", "failWith"), 0);
   elf_object* args = lstBuildArgs(state, "message:s", "bound late", 0, LST_END);

@@ -300,6 +300,20 @@ TEST_F(RasterTest, ConversionMethodsGiveNewImages) {
   EXPECT_TRUE(page_of(mixed).rows == (std::vector<uint8_t>{1, 3, 5, 2, 4, 6}));
 }
 
+TEST_F(RasterTest, TransparentPixelsAreLaidOnWhite) {
+  monotest::require_tool("pnmtopng", "netpbm");
+  monotest::require_tool("pnmtotiff", "netpbm");
+  // Black everywhere, opaque only in the left half; 50 % grey alpha in the right column.
+  monotest::write_file(dir.file("black.pgm"), "P5\n4 1\n255\n" + std::string(4, '\0'));
+  monotest::write_file(dir.file("alpha.pgm"), std::string("P5\n4 1\n255\n\xff\xff\x00\x80", 15));
+  ASSERT_EQ(run_tool("cd " + shell_quote(dir.path()) + " && pnmtopng -alpha=alpha.pgm black.pgm > a.png").exit_code, 0);
+  elf_object* back = nullptr;
+  ASSERT_EQ(QELReadFile2QELIMAGE(state, dir.file("a.png").c_str(), nullptr, &back), QEL_STATUS_OK) << getStatusMessage(state);
+  keep(back);
+  // pnmtopng makes a palette with transparent entries of it: the page comes back in colour.
+  EXPECT_TRUE(page_of(back).rows == (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 255, 255, 255, 127, 127, 127}));
+}
+
 TEST_F(RasterTest, RefusalsLeaveNoFileBehind) {
   elf_object* image = image_of(make_page(Kind::Grey), grey);
   const std::string out = dir.file("x.tif");
