@@ -5,6 +5,7 @@
 
 #include "dio_backends.h"
 #include "dio_internal.h"
+#include "dio_transform.h"
 #include "kvng_io.h"
 #include "kvraster.h"
 
@@ -240,6 +241,38 @@ int write_page(StdKVState* s, elf_state* state, elf_object** image, elf_object* 
   return st;
 }
 
+
+// What a format's writer accepts, as transform specifications.
+struct SpecPlan {
+  int32_t count;            // specs inserted
+  int32_t format, pagesPerFile;
+  int32_t contone[2];       // contone compression of the first and second spec
+  int32_t interleave;
+  int32_t binary;           // binary compression, or -2 when bilevel pages are not accepted
+};
+
+int add_spec(elf_state* context, elf_object* specs, const SpecPlan& plan, int32_t index) {
+  elf_object* spec = nullptr;
+  int status = __createDefaultTransformSpec(context, &spec);
+  if (status != QEL_STATUS_OK) return status;
+  status = __setTSAttributes(context, spec, plan.format, DIO_SUBFORMAT_NONE, 0, 1, plan.pagesPerFile);
+  if (status == QEL_STATUS_OK) {
+    status = __setTSRasterAttr(context, spec, plan.contone[index], 80, 0, plan.interleave, nullptr, 65000, 65000, 24);
+  }
+  if (status == QEL_STATUS_OK) {
+    status = plan.binary == -2 ? __unsetTSRasterAttr(context, spec, 1)
+                               : __setTSRasterAttr(context, spec, plan.binary, 80, 0, plan.interleave, nullptr, 65000,
+                                                   65000, 1);
+  }
+  // The first TIFF spec goes in with the list's insert flag set.
+  if (status == QEL_STATUS_OK &&
+      elflistInsert(specs, spec, elflistLength(specs), plan.format == DIO_FORMAT_TIFF && index == 0 ? 1 : 0) != 0) {
+    status = setStatus(context, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "StdKVInitTransforms: cannot keep a spec\n");
+  }
+  if (status != QEL_STATUS_OK) elfDiscard(spec);
+  return status;
+}
+
 }  // namespace
 
 extern "C" {
@@ -298,6 +331,34 @@ int StdKVSetAttributes(void* backend, elf_object* attributes) {
     s->append = single ? 0 : 1;
   }
   if (noNumber != -1) s->pageName = noNumber ? -1 : 1;
+  return QEL_STATUS_OK;
+}
+
+int StdKVInitTransforms(void* backend, elf_object* specs) {
+  elf_state* context = specs ? specs->state : nullptr;
+  StdKVState* s = checked(backend);
+  if (!s) return invalid(context, "StdKVInitTransforms: invalid internal state\n");
+  SpecPlan plan;
+  switch (s->format) {
+    case DIO_FORMAT_JFIF: plan = {2, DIO_FORMAT_JFIF, 1, {1, 0}, 1, -2}; break;
+    case DIO_FORMAT_TIFF: plan = {2, DIO_FORMAT_TIFF, 2, {1, 1}, 1, 3}; break;
+    case DIO_FORMAT_BMP:
+    case DIO_FORMAT_PNG: plan = {1, DIO_FORMAT_PNG, 1, {0, 0}, 1, 0}; break;
+    case DIO_FORMAT_GIF: plan = {1, DIO_FORMAT_GIF, 1, {0, 0}, 0, -2}; break;
+    default: {
+      elf_object* spec = nullptr;
+      int status = __createDefaultTransformSpec(context, &spec);
+      if (status == QEL_STATUS_OK && elflistInsert(specs, spec, elflistLength(specs), 0) != 0) {
+        elfDiscard(spec);
+        status = setStatus(context, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "StdKVInitTransforms: cannot keep a spec\n");
+      }
+      return status;
+    }
+  }
+  for (int32_t i = 0; i < plan.count; ++i) {
+    const int status = add_spec(context, specs, plan, i);
+    if (status != QEL_STATUS_OK) return status;
+  }
   return QEL_STATUS_OK;
 }
 

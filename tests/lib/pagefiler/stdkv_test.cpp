@@ -11,6 +11,7 @@
 
 #include "dio_backends.h"
 #include "dio_fixture.h"
+#include "dio_transform.h"
 #include "kvng_io.h"
 #include "kvraster.h"
 #include "tools.h"
@@ -204,6 +205,44 @@ TEST_F(StdKVTest, TiffV6WritersSayItAndOtherFormatsPickTheirWriter) {
     EXPECT_EQ(access(dir.file(c.written).c_str(), F_OK), 0) << c.written;
     release_all();
   }
+}
+
+TEST_F(StdKVTest, WritersDescribeWhatTheyAcceptAsSpecs) {
+  struct Case {
+    const char* file;
+    int32_t specs, format, pagesPerFile, contone[2], binary;  // binary -1: bilevel pages not taken
+    int32_t gif_interleave;
+  };
+  const Case cases[] = {{"a.jpg", 2, DIO_FORMAT_JFIF, 1, {1, 0}, -1, 1}, {"a.tif", 2, DIO_FORMAT_TIFF, 2, {1, 1}, 3, 1},
+                        {"a.bmp", 1, DIO_FORMAT_PNG, 1, {0, 0}, 0, 1},   {"a.png", 1, DIO_FORMAT_PNG, 1, {0, 0}, 0, 1},
+                        {"a.gif", 1, DIO_FORMAT_GIF, 1, {0, 0}, -1, 0},  {"a.pnm", 1, 0, -1, {-1, -1}, -1, -1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    elf_object* w = make(MakeDocWriter, dir.file(c.file));
+    ASSERT_NE(w, nullptr) << status_message();
+    elf_object* specs = dioWriter(w)->transspecs;
+    ASSERT_EQ(elflistLength(specs), c.specs);
+    for (int32_t i = 0; i < c.specs; ++i) {
+      const DIOCoreSpec* core = dioCoreSpec(elfIdentValue(elflistItem(specs, i)));
+      ASSERT_NE(core, nullptr);
+      EXPECT_EQ(core->format, c.format);
+      if (c.format == 0) continue;  // the default spec as it stands
+      EXPECT_EQ(core->pagesPerFile, c.pagesPerFile);
+      EXPECT_EQ(core->contone.depth, 24);
+      EXPECT_EQ(core->contone.compression, c.contone[i]);
+      EXPECT_EQ(core->contone.jpegquality, 80);
+      EXPECT_EQ(core->contone.interleave, c.gif_interleave);
+      EXPECT_EQ(core->contone.maxXRes, 65000);
+      EXPECT_EQ(core->binary.depth, c.binary == -1 ? 0 : 1);
+      if (c.binary != -1) {
+        EXPECT_EQ(core->binary.compression, c.binary);
+      }
+    }
+    release_all();
+  }
+  int32_t bogus[16] = {};
+  EXPECT_EQ(StdKVInitTransforms(bogus, keep(new_LIST(state, nullptr, nullptr))), QEL_STATUS_INVALID);
+  EXPECT_EQ(status_message(), "StdKVInitTransforms: invalid internal state\n");
 }
 
 TEST_F(StdKVTest, PagesAreConvertedOrRefusedBeforeWriting) {
