@@ -37,7 +37,8 @@ int empty_hdr(elf_object* obj) {
   if (!h) return -1;
   if (obj->stateWord == ELF_OBJECT_EMPTY) return 1;
   return !obj->peer && h->width == 0 && h->height == 0 && h->samplesPerPixel == 0 && !h->bitsPerSample &&
-                 !h->bytesPerRow && h->photometric == 0 && h->compression == 0 && h->interleave == 0
+                 !h->bytesPerRow && h->photometric == 0 && h->compression == 0 && h->interleave == 0 &&
+                 !h->engineData
              ? 1
              : 0;
 }
@@ -61,6 +62,7 @@ void free_hdr(elf_object* obj) {
   if (!h || obj->refCount >= 1) return;
   _elfFree(h->bitsPerSample);
   _elfFree(h->bytesPerRow);
+  if (h->engineData) h->engineData->release(h->engineData);
   elfFinishObject(obj);
   _elfFree(h);
 }
@@ -79,8 +81,9 @@ elf_object* copy_hdr(elf_object* obj) {
   c->interleave = h->interleave;
   c->bitsPerSampleCount = h->bitsPerSampleCount;
   c->bytesPerRowCount = h->bytesPerRowCount;
+  if (h->engineData) c->engineData = h->engineData->copy(h->engineData);
   if (!copy_array(h->bitsPerSample, h->bitsPerSampleCount, &c->bitsPerSample) ||
-      !copy_array(h->bytesPerRow, h->bytesPerRowCount, &c->bytesPerRow)) {
+      !copy_array(h->bytesPerRow, h->bytesPerRowCount, &c->bytesPerRow) || (h->engineData && !c->engineData)) {
     elfDiscard(copy);
     return nullptr;
   }
@@ -100,6 +103,17 @@ int empty_layer(elf_object* obj) {
   return !obj->peer && l->kind == 0 && !l->name && !l->description && !l->data && !l->attributes ? 1 : 0;
 }
 
+constexpr QELTransform2D kIdentity{{1, 0, 0, 1, 0, 0}};
+
+bool same_transform(const QELTransform2D* a, const QELTransform2D* b) {
+  const double* x = (a ? a : &kIdentity)->m;
+  const double* y = (b ? b : &kIdentity)->m;
+  for (int i = 0; i < 6; ++i) {
+    if (x[i] != y[i]) return false;
+  }
+  return true;
+}
+
 using LayerHeld = interp::HeldFields<elf_QELLAYER, qelLayer, &elf_QELLAYER::description, &elf_QELLAYER::data,
                                      &elf_QELLAYER::attributes>;
 
@@ -110,7 +124,7 @@ int equal_layer(elf_object* a, elf_object* b) {
   if (a == b) return 1;
   return x->kind == y->kind && same_text(x->name, y->name) && x->xres == y->xres && x->yres == y->yres &&
                  x->x == y->x && x->y == y->y && x->width == y->width && x->height == y->height &&
-                 LayerHeld::equal(x, y)
+                 same_transform(x->transform, y->transform) && LayerHeld::equal(x, y)
              ? 1
              : 0;
 }
@@ -120,6 +134,7 @@ void free_layer(elf_object* obj) {
   if (!l || obj->refCount >= 1) return;
   LayerHeld::drop(l);
   _elfFree(l->name);
+  _elfFree(l->transform);
   elfFinishObject(obj);
   _elfFree(l);
 }
@@ -145,7 +160,9 @@ elf_object* copy_layer(elf_object* obj) {
   c->y = l->y;
   c->width = l->width;
   c->height = l->height;
-  const bool ok = (!l->name || (c->name = elfStrDup(l->name))) && copy_field(l->description, &c->description) &&
+  const bool ok = (!l->name || (c->name = elfStrDup(l->name))) &&
+                  __QELLAYERSetTransformMatrix(copy, l->transform) == QEL_STATUS_OK &&
+                  copy_field(l->description, &c->description) &&
                   copy_field(l->data, &c->data) && copy_field(l->attributes, &c->attributes);
   if (!ok) {
     elfDiscard(copy);
@@ -339,6 +356,53 @@ int QELAppendLayer(elf_object* image, const char* name, elf_object* layer) {
   }
   if (lstAppendArgs(im->layers, spec, layer, 0, LST_END) != 1) return QEL_STATUS_FAILED;
   ++im->layerCount;
+  return QEL_STATUS_OK;
+}
+
+QELTransform2D* QELTransform2DNew(void) {
+  auto* t = static_cast<QELTransform2D*>(elfMalloc(sizeof(QELTransform2D)));
+  if (t) *t = kIdentity;
+  return t;
+}
+
+void QELTransform2DConcat(QELTransform2D* t, const QELTransform2D* after) {
+  const double* p = t->m;
+  const double* q = after->m;
+  const QELTransform2D r{{p[0] * q[0] + p[1] * q[2], p[0] * q[1] + p[1] * q[3], p[2] * q[0] + p[3] * q[2],
+                          p[2] * q[1] + p[3] * q[3], p[4] * q[0] + p[5] * q[2] + q[4],
+                          p[4] * q[1] + p[5] * q[3] + q[5]}};
+  *t = r;
+}
+
+void QELTransform2DScale(QELTransform2D* t, double sx, double sy) {
+  const QELTransform2D s{{sx, 0, 0, sy, 0, 0}};
+  QELTransform2DConcat(t, &s);
+}
+
+void QELTransform2DTranslate(QELTransform2D* t, double tx, double ty) {
+  const QELTransform2D s{{1, 0, 0, 1, tx, ty}};
+  QELTransform2DConcat(t, &s);
+}
+
+int QELTransform2DIsIdentity(const QELTransform2D* t) { return same_transform(t, &kIdentity) ? 1 : 0; }
+
+QELTransform2D* __QELLAYERGetTransformMatrix(elf_object* layer) {
+  const elf_QELLAYER* l = qelLayer(layer);
+  QELTransform2D* t = l ? QELTransform2DNew() : nullptr;
+  if (t && l->transform) *t = *l->transform;
+  return t;
+}
+
+int __QELLAYERSetTransformMatrix(elf_object* layer, const QELTransform2D* t) {
+  elf_QELLAYER* l = qelLayer(layer);
+  if (!l) return QEL_STATUS_INVALID;
+  QELTransform2D* copy = nullptr;
+  if (t && !QELTransform2DIsIdentity(t)) {
+    if (!(copy = QELTransform2DNew())) return QEL_STATUS_FAILED;
+    *copy = *t;
+  }
+  _elfFree(l->transform);
+  l->transform = copy;
   return QEL_STATUS_OK;
 }
 

@@ -51,6 +51,14 @@ enum { QEL_PHOTO_BILEVEL = 0x15 };
 #define QEL_ATTR_JB2_DICT_UID "jb2DictUID"
 #define QEL_ATTR_PAGE_NUMBER "DIOPageNum"
 
+/* What an engine header carries beside the description (calibration, ICC profile, compression
+   chain ...): the engine defines the record, which begins with these two operations; the QELHDR
+   owns it, copies it with copy (null when memory runs out) and lets it go with release. */
+typedef struct elf_hdr_extra {
+  struct elf_hdr_extra* (*copy)(const struct elf_hdr_extra* data);
+  void (*release)(struct elf_hdr_extra* data);
+} elf_hdr_extra;
+
 /* Layer description. The per-sample arrays come from elfCalloc and go with _elfFree. */
 typedef struct elf_QELHDR {
   elf_object hdr;
@@ -64,7 +72,14 @@ typedef struct elf_QELHDR {
   int32_t photometric;
   int32_t compression;
   int32_t interleave;        /* sample layout: 1 pixel-interleaved, 0 when not said */
+  elf_hdr_extra* engineData; /* owned, or null */
 } elf_QELHDR;
+
+/* A 2-D affine transform in the PDF order a b c d e f: a point (x, y) goes to
+   (a x + c y + e, b x + d y + f). */
+typedef struct QELTransform2D {
+  double m[6];
+} QELTransform2D;
 
 typedef struct elf_QELLAYER {
   elf_object hdr;
@@ -79,6 +94,7 @@ typedef struct elf_QELLAYER {
   double width;
   double height;
   elf_object* attributes;    /* LIST, held, or null */
+  QELTransform2D* transform; /* owned (elfMalloc), or null for the identity */
 } elf_QELLAYER;
 
 typedef struct elf_QELIMAGE {
@@ -140,6 +156,22 @@ MONO_API elf_object* QELLayer2QELIMAGE(elf_object* layer, int32_t index, elf_obj
    matrices cannot be applied here and give QEL_STATUS_INVALID, reported, so that no page is
    written without its transform. */
 MONO_API int __QELIMAGEAutoAffine(elf_object* image);
+
+/* Transforms on this heap: a new identity, or null when memory runs out; released with _elfFree. */
+MONO_API QELTransform2D* QELTransform2DNew(void);
+/* t becomes t followed by a scale, or by a translation. */
+MONO_API void QELTransform2DScale(QELTransform2D* t, double sx, double sy);
+MONO_API void QELTransform2DTranslate(QELTransform2D* t, double tx, double ty);
+/* t becomes t followed by after (t applies first). */
+MONO_API void QELTransform2DConcat(QELTransform2D* t, const QELTransform2D* after);
+MONO_API int QELTransform2DIsIdentity(const QELTransform2D* t);
+
+/* A new copy of the layer's transform matrix (the identity when it has none) for the caller to
+   release with _elfFree; null when layer is no QELLAYER or memory runs out. */
+MONO_API QELTransform2D* __QELLAYERGetTransformMatrix(elf_object* layer);
+/* Sets the layer's transform matrix to a copy of t (null: the identity). 0, or
+   QEL_STATUS_INVALID for no layer, QEL_STATUS_FAILED when memory runs out. */
+MONO_API int __QELLAYERSetTransformMatrix(elf_object* layer, const QELTransform2D* t);
 
 /* A raw 1-bit layer (kind 7, photometric QEL_PHOTO_BILEVEL, compression 0) over rows of
    rowBytes each. It takes rows (this heap) on success; on failure (null) the caller keeps it. */

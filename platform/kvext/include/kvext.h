@@ -4,8 +4,10 @@
 // Everything a plug-in library uses of the imaging engine's extended library.
 
 #include "kvng_format.h"
+#include "kvng_hdr.h"
 #include "kvng_io.h"
 #include "kvng_print.h"
+#include "kvng_sb.h"
 #include "sstate.h"
 #include "qelutil.h"
 

@@ -1,0 +1,425 @@
+// Documents: opening, writing and closing, errors, the version, the catalog and information
+// dictionary, pages, outlines and the object dump.
+
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <cstdio>
+#include <cstring>
+
+#include "kvng.h"
+#include "kvng_print.h"
+#include "pdf_internal.h"
+
+using pdflib::guarded;
+using pdflib::impl;
+using pdflib::resolved;
+using pdflib::wrap;
+
+namespace pdflib {
+
+int fail(PDFDoc* doc, const char* format, ...) {
+  if (!doc || !doc->impl) return 0;
+  char text[PDF_ERROR_TEXT_MAX];
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(text, sizeof text, format, ap);
+  va_end(ap);
+  doc->impl->errorText = text;
+  return 0;
+}
+
+PDFObj* wrap(PDFDoc* doc, QPDFObjectHandle h, bool pinned) {
+  if (!h.isInitialized()) return nullptr;
+  auto obj = std::make_unique<PDFObj>();
+  obj->h = h;
+  obj->pinned = pinned;
+  doc->impl->handles.push_back(std::move(obj));
+  return doc->impl->handles.back().get();
+}
+
+QPDFObjectHandle resolved(PDFObj* obj) {
+  if (!obj || !obj->h.isInitialized()) return QPDFObjectHandle();
+  return obj->h;  // qpdf resolves references when the object is used
+}
+
+int32_t kind_of(QPDFObjectHandle h) {
+  if (!h.isInitialized()) return PDF_OBJ_NONE;
+  if (h.isNull()) return PDF_OBJ_NULL;
+  if (h.isBool()) return PDF_OBJ_BOOLEAN;
+  if (h.isInteger()) return PDF_OBJ_INTEGER;
+  if (h.isReal()) return PDF_OBJ_REAL;
+  if (h.isString()) return PDF_OBJ_STRING;
+  if (h.isName()) return PDF_OBJ_NAME;
+  if (h.isArray()) return PDF_OBJ_ARRAY;
+  if (h.isStream()) return PDF_OBJ_STREAM;
+  if (h.isDictionary()) return PDF_OBJ_DICT;
+  if (h.isInlineImage()) return PDF_OBJ_INLINE_IMAGE;
+  return PDF_OBJ_NONE;
+}
+
+}  // namespace pdflib
+
+namespace {
+
+PDFDoc* new_doc(const char* name) {
+  auto* doc = static_cast<PDFDoc*>(kvng_internal_calloc(1, sizeof(PDFDoc)));
+  if (!doc) return nullptr;
+  try {
+    doc->impl = new PDFDocImpl;
+    doc->impl->name = name ? name : "";
+    doc->filename = doc->impl->name.c_str();
+    doc->impl->pdf.setSuppressWarnings(true);
+  } catch (...) {
+    delete doc->impl;
+    kvng_internal_free(doc);
+    return nullptr;
+  }
+  return doc;
+}
+
+void free_doc(PDFDoc* doc) {
+  if (!doc) return;
+  if (doc->impl && doc->impl->jbig2.handle) pdflib::jbig2_finish(doc);
+  delete doc->impl;
+  kvng_internal_free(doc);
+}
+
+int32_t open_error(const QPDFExc& e) {
+  switch (e.getErrorCode()) {
+    case qpdf_e_password:
+      return PDF_ERR_PASSWORD;
+    case qpdf_e_system:
+      return PDF_ERR_OPEN;
+    default:
+      return PDF_ERR_DAMAGED;
+  }
+}
+
+// Reads the document that new_doc made, from its file or its memory; pages get the attributes
+// they inherit, so that a page dictionary answers for its own box and resources.
+PDFDoc* read_doc(PDFDoc* doc, bool memory, const char* password, int32_t* error) {
+  int32_t code = PDF_ERR_NONE;
+  try {
+    PDFDocImpl* d = doc->impl;
+    if (memory) {
+      d->pdf.processMemoryFile(d->name.c_str(), d->memory.data(), d->memory.size(), password);
+    } else {
+      d->pdf.processFile(d->name.c_str(), password);
+    }
+    d->pdf.pushInheritedAttributesToPage();
+    QPDFPageDocumentHelper(d->pdf).getAllPages();
+  } catch (const QPDFExc& e) {
+    code = open_error(e);
+    KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
+  } catch (const std::bad_alloc&) {
+    code = PDF_ERR_MEMORY;
+  } catch (const std::exception& e) {
+    code = PDF_ERR_DAMAGED;
+    KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
+  }
+  if (error) *error = code;
+  if (code != PDF_ERR_NONE) {
+    free_doc(doc);
+    return nullptr;
+  }
+  return doc;
+}
+
+const char* version_text(int32_t version) {
+  switch (version) {
+    case 13:
+      return "1.3";
+    case 14:
+      return "1.4";
+    case 15:
+      return "1.5";
+    case 16:
+      return "1.6";
+    default:
+      return "1.7";
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+PDFDoc* PDFOpenFilenameEx(const char* name, int mode, const char* password, int32_t* error) {
+  if (error) *error = PDF_ERR_ARGUMENT;
+  if (!name || !*name) return nullptr;
+  PDFDoc* doc = new_doc(name);
+  if (!doc) {
+    if (error) *error = PDF_ERR_MEMORY;
+    return nullptr;
+  }
+  if (mode == 'r') return read_doc(doc, false, password, error);
+  // A writer makes its file now, so that a place it cannot write to fails at once.
+  FILE* f = std::fopen(name, "wb");
+  if (!f) {
+    if (error) *error = PDF_ERR_OPEN;
+    free_doc(doc);
+    return nullptr;
+  }
+  std::fclose(f);
+  try {
+    doc->impl->pdf.emptyPDF();
+    doc->writing = 1;
+  } catch (...) {
+    if (error) *error = PDF_ERR_MEMORY;
+    free_doc(doc);
+    return nullptr;
+  }
+  if (error) *error = PDF_ERR_NONE;
+  return doc;
+}
+
+PDFDoc* PDFOpenMemoryEx(const void* bytes, size_t size, const char* password, int32_t* error) {
+  if (error) *error = PDF_ERR_ARGUMENT;
+  if (!bytes && size) return nullptr;
+  PDFDoc* doc = new_doc("memory");
+  if (!doc) {
+    if (error) *error = PDF_ERR_MEMORY;
+    return nullptr;
+  }
+  try {
+    doc->impl->memory.assign(static_cast<const char*>(bytes), size);
+  } catch (...) {
+    if (error) *error = PDF_ERR_MEMORY;
+    free_doc(doc);
+    return nullptr;
+  }
+  return read_doc(doc, true, password, error);
+}
+
+int PDFCloseFile(PDFDoc* doc, int testMode) {
+  if (!doc) return 0;
+  int ok = 1;
+  if (doc->writing && doc->impl) {
+    ok = guarded(doc, "PDFCloseFile", 0, [&] {
+      PDFDocImpl* d = doc->impl;
+      if (!pdflib::jbig2_finish(doc)) return 0;
+      pdflib::finalize_streams(doc);
+      pdflib::write_outlines(doc);
+      QPDFWriter w(d->pdf, d->name.c_str());
+      w.setCompressStreams(false);
+      w.setDecodeLevel(qpdf_dl_none);
+      w.setObjectStreamMode(qpdf_o_disable);
+      w.setMinimumPDFVersion(version_text(d->version));
+      if (testMode) w.setDeterministicID(true);
+      w.write();
+      return 1;
+    });
+    if (!ok) KVngError("PDFCloseFile: %s\n", PDFErrorText(doc));
+  }
+  free_doc(doc);
+  return ok;
+}
+
+const char* PDFErrorText(const PDFDoc* doc) { return doc && doc->impl ? doc->impl->errorText.c_str() : ""; }
+
+int PDFSetError(PDFDoc* doc, int32_t code, const char* file, int32_t line, const char* format, ...) {
+  if (!doc || doc->error.code != PDF_ERR_NONE) return 0;
+  doc->error.code = code;
+  doc->error.file = file;
+  doc->error.line = line;
+  doc->error.message[0] = '\0';
+  if (format) {
+    va_list ap;
+    va_start(ap, format);
+    std::vsnprintf(doc->error.message, sizeof doc->error.message, format, ap);
+    va_end(ap);
+  }
+  return 0;
+}
+
+void PDFClearError(PDFDoc* doc) {
+  if (doc) doc->error = PDFErrorRecord{};
+}
+
+int PDFSetVersion(PDFDoc* doc, int32_t version) {
+  if (!impl(doc)) return 0;
+  if (version < 13 || version > 17) return pdflib::fail(doc, "PDFSetVersion: no PDF version %d", version);
+  doc->impl->version = version;
+  return 1;
+}
+
+PDFObj* PDFGetCatalog(PDFDoc* doc) {
+  return guarded(doc, "PDFGetCatalog", static_cast<PDFObj*>(nullptr),
+                 [&] { return wrap(doc, doc->impl->pdf.getRoot(), true); });
+}
+
+int PDFAddInfoDict(PDFDoc* doc, ...) {
+  va_list ap;
+  va_start(ap, doc);
+  std::vector<std::pair<std::string, std::string>> entries;
+  while (const char* key = va_arg(ap, const char*)) {
+    const char* value = va_arg(ap, const char*);
+    entries.emplace_back(key, value ? value : "");
+  }
+  va_end(ap);
+  return guarded(doc, "PDFAddInfoDict", 0, [&] {
+    QPDFObjectHandle trailer = doc->impl->pdf.getTrailer();
+    QPDFObjectHandle info = trailer.getKey("/Info");
+    if (!info.isDictionary()) {
+      info = doc->impl->pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
+      trailer.replaceKey("/Info", info);
+    }
+    for (const auto& [key, value] : entries) info.replaceKey("/" + key, QPDFObjectHandle::newUnicodeString(value));
+    return 1;
+  });
+}
+
+int PDFObjsToFile(PDFDoc* doc, const char* path) {
+  if (!path) return pdflib::fail(doc, "PDFObjsToFile: no path");
+  return guarded(doc, "PDFObjsToFile", 0, [&] {
+    FILE* f = std::fopen(path, "w");
+    if (!f) return pdflib::fail(doc, "PDFObjsToFile: cannot create %s", path);
+    for (QPDFObjectHandle h : doc->impl->pdf.getAllObjects()) {
+      std::string body;
+      if (h.isStream()) {
+        body = h.getDict().unparse() + "\nstream (" + std::to_string(h.getRawStreamData()->getSize()) +
+               " bytes)\nendstream";
+      } else {
+        body = h.unparseResolved();
+      }
+      std::fprintf(f, "%d %d obj\n%s\nendobj\n", h.getObjectID(), h.getGeneration(), body.c_str());
+    }
+    std::fprintf(f, "trailer\n%s\n", doc->impl->pdf.getTrailer().unparse().c_str());
+    return std::fclose(f) == 0 ? 1 : pdflib::fail(doc, "PDFObjsToFile: cannot write %s", path);
+  });
+}
+
+PDFObj* PDFAddPage(PDFDoc* doc) {
+  if (!impl(doc) || !doc->writing) return nullptr;
+  return guarded(doc, "PDFAddPage", static_cast<PDFObj*>(nullptr), [&] {
+    QPDF& pdf = doc->impl->pdf;
+    QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
+    page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
+    page.replaceKey("/MediaBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(0, 0, 612, 792)));
+    page.replaceKey("/Resources", QPDFObjectHandle::newDictionary());
+    QPDFObjectHandle contents = pdf.newStream();
+    pdflib::pending(doc->impl, contents);
+    page.replaceKey("/Contents", contents);
+    page = pdf.makeIndirectObject(page);
+    QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(page), false);
+    PDFObj* handle = wrap(doc, page, true);
+    doc->impl->pageHandles.push_back(handle);
+    return handle;
+  });
+}
+
+PDFObj** PDFGetPageList(PDFDoc* doc, int32_t* count) {
+  if (count) *count = 0;
+  return guarded(doc, "PDFGetPageList", static_cast<PDFObj**>(nullptr), [&]() -> PDFObj** {
+    PDFDocImpl* d = doc->impl;
+    if (!doc->writing) {
+      const auto pages = QPDFPageDocumentHelper(d->pdf).getAllPages();
+      if (d->pageHandles.size() != pages.size()) {
+        d->pageHandles.clear();
+        for (const auto& p : pages) d->pageHandles.push_back(wrap(doc, p.getObjectHandle(), true));
+      }
+    }
+    const size_t n = d->pageHandles.size();
+    auto** list = static_cast<PDFObj**>(kvng_internal_calloc(n ? n : 1, sizeof(PDFObj*)));
+    if (!list) {
+      pdflib::fail(doc, "PDFGetPageList: no memory");
+      return nullptr;
+    }
+    for (size_t i = 0; i < n; ++i) list[i] = d->pageHandles[i];
+    if (count) *count = static_cast<int32_t>(n);
+    return list;
+  });
+}
+
+PDFObj* PDFFindPage(PDFDoc* doc, PDFObj* page) {
+  if (!impl(doc) || !page) return nullptr;
+  for (PDFObj* p : doc->impl->pageHandles) {
+    if (p == page || (page->h.isInitialized() && p->h.getObjGen() == page->h.getObjGen() &&
+                      page->h.getObjGen().isIndirect())) {
+      return p;
+    }
+  }
+  return nullptr;
+}
+
+PDFObj* PDFFindIndirectObject(PDFDoc* doc, PDFObj* obj, int32_t) {
+  return guarded(doc, "PDFFindIndirectObject", static_cast<PDFObj*>(nullptr), [&]() -> PDFObj* {
+    if (!obj || !obj->h.isInitialized() || !obj->h.isIndirect()) return nullptr;
+    return obj;
+  });
+}
+
+int PDFPageAddMediaBox(PDFDoc* doc, PDFObj* page, double x0, double y0, double x1, double y1) {
+  return guarded(doc, "PDFPageAddMediaBox", 0, [&] {
+    QPDFObjectHandle p = resolved(page);
+    if (!p.isDictionary()) return pdflib::fail(doc, "PDFPageAddMediaBox: no page");
+    if (!(x1 > x0) || !(y1 > y0)) return pdflib::fail(doc, "PDFPageAddMediaBox: empty box");
+    p.replaceKey("/MediaBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(x0, y0, x1, y1)));
+    return 1;
+  });
+}
+
+PDFObj* PDFGetPgMediaBox(PDFDoc* doc, PDFObj* page) {
+  return guarded(doc, "PDFGetPgMediaBox", static_cast<PDFObj*>(nullptr), [&]() -> PDFObj* {
+    QPDFObjectHandle p = resolved(page);
+    if (!p.isDictionary()) return nullptr;
+    QPDFObjectHandle box = QPDFPageObjectHelper(p).getAttribute("/MediaBox", false);
+    return box.isArray() ? wrap(doc, box) : nullptr;
+  });
+}
+
+int PDFPageClose(PDFDoc* doc, PDFObj* page) {
+  return guarded(doc, "PDFPageClose", 0, [&] {
+    if (!PDFFindPage(doc, page)) return pdflib::fail(doc, "PDFPageClose: not a page of this document");
+    return 1;
+  });
+}
+
+int PDFAddBookmark(PDFDoc* doc, PDFObj* target) {
+  return guarded(doc, "PDFAddBookmark", 0, [&] {
+    QPDFObjectHandle t = resolved(target);
+    if (!t.isDictionary() || !t.isIndirect() || !PDFFindPage(doc, target)) {
+      return pdflib::fail(doc, "PDFAddBookmark: the target is not a page of this document");
+    }
+    doc->impl->bookmarks.push_back(t.getObjGen());
+    return 1;
+  });
+}
+
+}  // extern "C"
+
+namespace pdflib {
+
+void write_outlines(PDFDoc* doc) {
+  PDFDocImpl* d = doc->impl;
+  if (d->bookmarks.empty()) return;
+  QPDF& pdf = d->pdf;
+  QPDFObjectHandle outlines = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Outlines >>"));
+  std::vector<QPDFObjectHandle> items;
+  for (const QPDFObjGen& target : d->bookmarks) {
+    size_t number = 0;
+    for (size_t i = 0; i < d->pageHandles.size(); ++i) {
+      if (d->pageHandles[i]->h.getObjGen() == target) number = i + 1;
+    }
+    QPDFObjectHandle item = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
+    item.replaceKey("/Title", QPDFObjectHandle::newUnicodeString("Page " + std::to_string(number)));
+    item.replaceKey("/Parent", outlines);
+    QPDFObjectHandle dest = QPDFObjectHandle::newArray();
+    dest.appendItem(pdf.getObject(target));
+    dest.appendItem(QPDFObjectHandle::newName("/Fit"));
+    item.replaceKey("/Dest", dest);
+    if (!items.empty()) {
+      item.replaceKey("/Prev", items.back());
+      items.back().replaceKey("/Next", item);
+    }
+    items.push_back(item);
+  }
+  outlines.replaceKey("/First", items.front());
+  outlines.replaceKey("/Last", items.back());
+  outlines.replaceKey("/Count", QPDFObjectHandle::newInteger(static_cast<long long>(items.size())));
+  pdf.getRoot().replaceKey("/Outlines", outlines);
+}
+
+}  // namespace pdflib

@@ -1,0 +1,158 @@
+#ifndef PDF_INTERNAL_H
+#define PDF_INTERNAL_H
+
+// What the files of the PDF library share: the document's inner record over qpdf, object
+// handles, the pending state of streams being written, and the guard every entry point runs in.
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+
+#include <cstdarg>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "pdflib.h"
+
+struct PDFObj {
+  QPDFObjectHandle h;
+  KVngSB* sb = nullptr;      // the stream's data buffer, made on first use
+  std::string text;          // the object's text form, kept for PDFObjectText
+  bool pinned = false;       // held by the library itself (page list, images): never freed early
+  ~PDFObj() { KVngSBFree(sb); }
+};
+
+namespace pdflib {
+
+// One filter of a stream being written, with its parameters.
+struct Filter {
+  int32_t code = PDF_FILTER_NONE;
+  std::map<std::string, int32_t> params;
+};
+
+// A stream the writer has made or changed: its bytes until the document is written.
+struct PendingStream {
+  enum Kind { EMPTY, RAW, PRECOMPRESSED };
+  Kind kind = EMPTY;
+  std::string data;
+  std::vector<Filter> filters;   // coding order: the first codes the samples
+  bool decodeSet = false;
+  double decodeLo = 0, decodeHi = 1;
+  bool tokenized = false;        // handed to the JBIG2 coder, its data to come from there
+};
+
+struct OperatorHook {
+  PDFOperatorCallback callback = nullptr;
+  void* data = nullptr;
+};
+
+struct EventHook {
+  PDFEventCallback callback;
+  void* data;
+};
+
+struct Jbig2Coder {
+  void* handle = nullptr;
+  bool arithmetic = false;
+  std::vector<QPDFObjGen> pending;   // pages of the open section
+};
+
+}  // namespace pdflib
+
+struct PDFDocImpl {
+  QPDF pdf;
+  std::string name;
+  std::string memory;                // the bytes of a document opened from memory
+  std::string errorText;
+  int32_t version = 14;
+  std::vector<std::unique_ptr<PDFObj>> handles;
+  std::map<QPDFObjGen, pdflib::PendingStream> streams;
+  std::map<QPDFObjGen, std::string> imageNames;    // written images: their resource names
+  std::vector<PDFObj*> pageHandles;                // the page list
+  std::vector<QPDFObjGen> bookmarks;
+  std::map<std::string, PDFResourceEntry> resources;
+  std::map<std::string, QPDFObjectHandle> standardFonts;
+  QPDFObjectHandle srgbProfile;
+  std::map<QPDFObjGen, std::unique_ptr<PDFImage>> images;
+  std::vector<std::unique_ptr<PDFColorSpace>> colorSpaces;
+  std::map<int32_t, PDFColorSpace*> deviceSpaces;
+  std::map<std::string, PDFColorSpace*> namedSpaces;   // by resource dictionary and name
+  std::vector<pdflib::OperatorHook> registered = std::vector<pdflib::OperatorHook>(PDF_OP_COUNT);
+  std::vector<std::vector<pdflib::OperatorHook>> added = std::vector<std::vector<pdflib::OperatorHook>>(PDF_OP_COUNT);
+  std::vector<pdflib::EventHook> events;
+  PDFObj* currentResources = nullptr;    // of the running extraction, for colour-space names
+  int formDepth = 0;
+  std::vector<QPDFObjGen> formStack;
+  pdflib::Jbig2Coder jbig2;
+};
+
+namespace pdflib {
+
+inline PDFDocImpl* impl(PDFDoc* doc) { return doc ? doc->impl : nullptr; }
+
+// Records the reason of a failing call and returns 0 (or null through the template).
+int fail(PDFDoc* doc, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// A handle of the document for h; null when h is not initialized.
+PDFObj* wrap(PDFDoc* doc, QPDFObjectHandle h, bool pinned = false);
+
+// The object behind a handle, references followed; a null handle when there is none.
+QPDFObjectHandle resolved(PDFObj* obj);
+
+// Runs body, which answers a result, turning any exception (qpdf reports damage by throwing) into
+// a failure recorded with the call's name: the answer is then fallback.
+template <typename T, typename F>
+T guarded(PDFDoc* doc, const char* call, T fallback, F&& body) {
+  if (!doc || !doc->impl) return fallback;
+  try {
+    return body();
+  } catch (const std::exception& e) {
+    fail(doc, "%s: %s", call, e.what());
+  } catch (...) {
+    fail(doc, "%s: unexpected failure", call);
+  }
+  return fallback;
+}
+
+// The pending state of a stream being written (made on first use).
+PendingStream& pending(PDFDocImpl* d, QPDFObjectHandle stream);
+
+// Components of a colour space object as written (1, 3, 4; 0 when it cannot tell).
+int components_of(QPDFObjectHandle space);
+
+// Writes every pending stream into the document: data coded through its filters.
+void finalize_streams(PDFDoc* doc);
+// Codes data through the filters of a stream whose dictionary is dict; throws on failure.
+std::string encode(const std::string& data, const std::vector<Filter>& filters, QPDFObjectHandle dict);
+// The decoded bytes of a stream; throws when they cannot be had.
+std::string decode(PDFDoc* doc, QPDFObjectHandle stream);
+
+// Codecs of their own (qpdf decodes but does not code these).
+std::string lzw_encode(const std::string& data, bool earlyChange);
+std::string ascii85_encode(const std::string& data);
+std::string ascii_hex_encode(const std::string& data);
+std::string run_length_encode(const std::string& data);
+std::string flate_encode(const std::string& data);
+std::string dct_encode(const std::string& data, int width, int height, int components, int quality,
+                       bool colorTransform);
+std::string ccitt_encode(const std::string& data, int width, int height, int K);
+std::string ccitt_decode(const std::string& data, int width, int height, int K, bool blackIs1);
+std::string tiff_predict(const std::string& data, int columns, int colors, int bits);
+
+// Number text for content streams: no exponent, no trailing zeros.
+std::string number(double value);
+
+// Names: kind PDF_OBJ_* of a handle.
+int32_t kind_of(QPDFObjectHandle h);
+
+// Writes the document outline from the bookmarks.
+void write_outlines(PDFDoc* doc);
+
+// Ends an open JBIG2 section and the coder (document close).
+int jbig2_finish(PDFDoc* doc);
+
+}  // namespace pdflib
+
+#endif

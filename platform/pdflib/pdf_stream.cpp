@@ -1,0 +1,333 @@
+// Streams: appending data, filters and their parameters, coding pending streams when the
+// document is written, and stream data as stored or decoded when it is read.
+
+#include <cstring>
+
+#include "pdf_internal.h"
+
+using pdflib::guarded;
+using pdflib::resolved;
+
+namespace pdflib {
+
+PendingStream& pending(PDFDocImpl* d, QPDFObjectHandle stream) { return d->streams[stream.getObjGen()]; }
+
+int components_of(QPDFObjectHandle space) {
+  if (space.isName()) {
+    const std::string n = space.getName();
+    if (n == "/DeviceGray" || n == "/G" || n == "/CalGray") return 1;
+    if (n == "/DeviceRGB" || n == "/RGB") return 3;
+    if (n == "/DeviceCMYK" || n == "/CMYK") return 4;
+    return 0;
+  }
+  if (!space.isArray() || space.getArrayNItems() < 1 || !space.getArrayItem(0).isName()) return 0;
+  const std::string family = space.getArrayItem(0).getName();
+  if (family == "/CalGray" || family == "/Indexed" || family == "/Separation") return 1;
+  if (family == "/CalRGB" || family == "/Lab") return 3;
+  if (family == "/CalCMYK") return 4;
+  if (family == "/ICCBased" && space.getArrayNItems() > 1) {
+    QPDFObjectHandle n = space.getArrayItem(1).isStream() ? space.getArrayItem(1).getDict().getKey("/N")
+                                                          : QPDFObjectHandle::newNull();
+    return n.isInteger() ? n.getIntValueAsInt() : 0;
+  }
+  return 0;
+}
+
+}  // namespace pdflib
+
+namespace {
+
+const char* filter_name(int32_t code) {
+  switch (code) {
+    case PDF_FILTER_ASCII85:
+      return "/ASCII85Decode";
+    case PDF_FILTER_LZW:
+      return "/LZWDecode";
+    case PDF_FILTER_FLATE:
+      return "/FlateDecode";
+    case PDF_FILTER_RUN_LENGTH:
+      return "/RunLengthDecode";
+    case PDF_FILTER_CCITT:
+      return "/CCITTFaxDecode";
+    case PDF_FILTER_JBIG2:
+      return "/JBIG2Decode";
+    case PDF_FILTER_DCT:
+      return "/DCTDecode";
+    case PDF_FILTER_ASCII_HEX:
+      return "/ASCIIHexDecode";
+    default:
+      return nullptr;
+  }
+}
+
+// Parameters that only steer coding here and mean nothing to a reader of the file.
+bool coding_only(const std::string& key) { return key == "Quality" || key == "Visual" || key == "Smoothing"; }
+
+bool is_boolean_param(const std::string& key) {
+  return key == "BlackIs1" || key == "EncodedByteAlign" || key == "EndOfBlock" || key == "EndOfLine";
+}
+
+// The DecodeParms dictionary of a filter, or a null object when it has none to write.
+QPDFObjectHandle decode_parms(PDFDoc* doc, const pdflib::Filter& f, bool coded_here) {
+  QPDFObjectHandle parms = QPDFObjectHandle::newDictionary();
+  bool any = false;
+  for (const auto& [key, value] : f.params) {
+    if (coded_here && coding_only(key)) continue;
+    if (key == "JBIG2GlobalsRef") {
+      QPDFObjectHandle globals = doc->impl->pdf.getObjectByID(value, 0);
+      if (!globals.isStream()) throw std::runtime_error("JBIG2GlobalsRef names no stream");
+      parms.replaceKey("/JBIG2Globals", globals);
+    } else if (is_boolean_param(key)) {
+      parms.replaceKey("/" + key, QPDFObjectHandle::newBool(value != 0));
+    } else {
+      parms.replaceKey("/" + key, QPDFObjectHandle::newInteger(value));
+    }
+    any = true;
+  }
+  return any ? parms : QPDFObjectHandle::newNull();
+}
+
+int32_t param(const pdflib::Filter& f, const char* key, int32_t fallback) {
+  const auto it = f.params.find(key);
+  return it == f.params.end() ? fallback : it->second;
+}
+
+}  // namespace
+
+namespace pdflib {
+
+std::string encode(const std::string& data, const std::vector<Filter>& filters, QPDFObjectHandle dict) {
+  const int width = dict.getKey("/Width").isInteger() ? dict.getKey("/Width").getIntValueAsInt() : 0;
+  const int height = dict.getKey("/Height").isInteger() ? dict.getKey("/Height").getIntValueAsInt() : 0;
+  const int bits = dict.getKey("/BitsPerComponent").isInteger() ? dict.getKey("/BitsPerComponent").getIntValueAsInt()
+                                                                 : 8;
+  const bool mask = dict.getKey("/ImageMask").isBool() && dict.getKey("/ImageMask").getBoolValue();
+  const int comps = mask ? 1 : components_of(dict.getKey("/ColorSpace"));
+  std::string out = data;
+  bool samples = true;  // out still holds image samples
+  for (const Filter& f : filters) {
+    switch (f.code) {
+      case PDF_FILTER_CCITT: {
+        if (!samples || bits != 1 || (comps != 1 && !mask)) throw std::runtime_error("CCITT codes 1-bit samples only");
+        out = ccitt_encode(out, param(f, "Columns", width), height, param(f, "K", 0));
+        break;
+      }
+      case PDF_FILTER_DCT: {
+        if (!samples || bits != 8 || comps < 1) throw std::runtime_error("DCT codes 8-bit samples only");
+        out = dct_encode(out, width, height, comps, param(f, "Quality", 75), param(f, "ColorTransform", 1) != 0);
+        break;
+      }
+      case PDF_FILTER_JBIG2:
+        throw std::runtime_error("JBIG2 data must be given coded or through the JBIG2 coder");
+      case PDF_FILTER_FLATE:
+      case PDF_FILTER_LZW: {
+        const int predictor = param(f, "Predictor", 1);
+        if (predictor == 2) {
+          if (!samples) throw std::runtime_error("a predictor needs image samples");
+          out = tiff_predict(out, param(f, "Columns", 1), param(f, "Colors", 1), param(f, "BitsPerComponent", 8));
+        } else if (predictor != 1) {
+          throw std::runtime_error("only the TIFF predictor (2) is coded");
+        }
+        out = f.code == PDF_FILTER_FLATE ? flate_encode(out) : lzw_encode(out, param(f, "EarlyChange", 1) != 0);
+        break;
+      }
+      case PDF_FILTER_ASCII85:
+        out = ascii85_encode(out);
+        break;
+      case PDF_FILTER_ASCII_HEX:
+        out = ascii_hex_encode(out);
+        break;
+      case PDF_FILTER_RUN_LENGTH:
+        out = run_length_encode(out);
+        break;
+      default:
+        throw std::runtime_error("unknown filter");
+    }
+    samples = false;
+  }
+  return out;
+}
+
+void finalize_streams(PDFDoc* doc) {
+  PDFDocImpl* d = doc->impl;
+  for (auto& [objgen, p] : d->streams) {
+    QPDFObjectHandle s = d->pdf.getObject(objgen);
+    if (!s.isStream()) continue;
+    if (p.tokenized) throw std::runtime_error("a JBIG2 page was never coded");
+    QPDFObjectHandle dict = s.getDict();
+    const bool coded_here = p.kind != PendingStream::PRECOMPRESSED;
+    std::string stored = coded_here ? encode(p.data, p.filters, dict) : p.data;
+    QPDFObjectHandle filter = QPDFObjectHandle::newNull();
+    QPDFObjectHandle parms = QPDFObjectHandle::newNull();
+    if (!p.filters.empty()) {
+      // The filter that coded last is the first to decode.
+      QPDFObjectHandle names = QPDFObjectHandle::newArray();
+      QPDFObjectHandle all = QPDFObjectHandle::newArray();
+      bool any = false;
+      for (auto it = p.filters.rbegin(); it != p.filters.rend(); ++it) {
+        names.appendItem(QPDFObjectHandle::newName(filter_name(it->code)));
+        QPDFObjectHandle one = decode_parms(doc, *it, coded_here);
+        any = any || !one.isNull();
+        all.appendItem(one);
+      }
+      filter = p.filters.size() == 1 ? names.getArrayItem(0) : names;
+      if (any) parms = p.filters.size() == 1 ? all.getArrayItem(0) : all;
+    }
+    if (p.decodeSet) {
+      const bool mask = dict.getKey("/ImageMask").isBool() && dict.getKey("/ImageMask").getBoolValue();
+      int n = mask ? 1 : components_of(dict.getKey("/ColorSpace"));
+      if (n < 1) n = 1;
+      QPDFObjectHandle decode = QPDFObjectHandle::newArray();
+      for (int i = 0; i < n; ++i) {
+        decode.appendItem(QPDFObjectHandle::newReal(p.decodeLo, 6, true));
+        decode.appendItem(QPDFObjectHandle::newReal(p.decodeHi, 6, true));
+      }
+      dict.replaceKey("/Decode", decode);
+    }
+    s.replaceStreamData(stored, filter, parms);
+  }
+  d->streams.clear();
+}
+
+std::string decode(PDFDoc* doc, QPDFObjectHandle stream) {
+  QPDFObjectHandle dict = stream.getDict();
+  QPDFObjectHandle filters = dict.getKey("/Filter");
+  QPDFObjectHandle parms = dict.getKey("/DecodeParms");
+  if (filters.isName()) filters = QPDFObjectHandle::newArray({filters});
+  if (parms.isDictionary()) parms = QPDFObjectHandle::newArray({parms});
+  const int n = filters.isArray() ? filters.getArrayNItems() : 0;
+  const bool ccitt_last = n > 0 && filters.getArrayItem(n - 1).isNameAndEquals("/CCITTFaxDecode");
+  if (!ccitt_last) {
+    std::shared_ptr<Buffer> b = stream.getStreamData(qpdf_dl_all);
+    return std::string(reinterpret_cast<const char*>(b->getBuffer()), b->getSize());
+  }
+  // qpdf does not decode CCITT: the filters before it run through a scratch stream, the last
+  // through the fax decoder.
+  for (int i = 0; i < n - 1; ++i) {
+    if (filters.getArrayItem(i).isNameAndEquals("/CCITTFaxDecode")) throw std::runtime_error("CCITT inside a chain");
+  }
+  std::shared_ptr<Buffer> raw = stream.getRawStreamData();
+  std::string data(reinterpret_cast<const char*>(raw->getBuffer()), raw->getSize());
+  if (n > 1) {
+    QPDFObjectHandle head = QPDFObjectHandle::newArray();
+    QPDFObjectHandle headParms = QPDFObjectHandle::newArray();
+    for (int i = 0; i < n - 1; ++i) {
+      head.appendItem(filters.getArrayItem(i));
+      headParms.appendItem(parms.isArray() && i < parms.getArrayNItems() ? parms.getArrayItem(i)
+                                                                       : QPDFObjectHandle::newNull());
+    }
+    QPDFObjectHandle scratch = QPDFObjectHandle::newStream(&doc->impl->pdf);
+    scratch.replaceStreamData(data, head, headParms);
+    std::shared_ptr<Buffer> b = scratch.getStreamData(qpdf_dl_all);
+    data.assign(reinterpret_cast<const char*>(b->getBuffer()), b->getSize());
+  }
+  QPDFObjectHandle p = parms.isArray() && parms.getArrayNItems() >= n ? parms.getArrayItem(n - 1)
+                                                                       : QPDFObjectHandle::newDictionary();
+  if (!p.isDictionary()) p = QPDFObjectHandle::newDictionary();
+  auto integer = [&](const char* key, int fallback) {
+    QPDFObjectHandle v = p.getKey(key);
+    return v.isInteger() ? v.getIntValueAsInt() : fallback;
+  };
+  auto boolean = [&](const char* key, bool fallback) {
+    QPDFObjectHandle v = p.getKey(key);
+    return v.isBool() ? v.getBoolValue() : fallback;
+  };
+  if (boolean("/EncodedByteAlign", false)) throw std::runtime_error("CCITT with EncodedByteAlign is not decoded");
+  int rows = integer("/Rows", 0);
+  if (rows <= 0 && dict.getKey("/Height").isInteger()) rows = dict.getKey("/Height").getIntValueAsInt();
+  return ccitt_decode(data, integer("/Columns", 1728), rows, integer("/K", 0), boolean("/BlackIs1", false));
+}
+
+}  // namespace pdflib
+
+namespace {
+
+int append(PDFDoc* doc, PDFObj* stream, const void* bytes, size_t length, pdflib::PendingStream::Kind kind,
+           const char* call) {
+  return guarded(doc, call, 0, [&] {
+    QPDFObjectHandle s = resolved(stream);
+    if (!doc->writing || !s.isStream()) return pdflib::fail(doc, "%s: not a stream being written", call);
+    if (!bytes && length) return pdflib::fail(doc, "%s: no data", call);
+    pdflib::PendingStream& p = pdflib::pending(doc->impl, s);
+    if (p.kind != pdflib::PendingStream::EMPTY && p.kind != kind) {
+      return pdflib::fail(doc, "%s: the stream already holds data of the other kind", call);
+    }
+    if (p.tokenized) return pdflib::fail(doc, "%s: the stream is with the JBIG2 coder", call);
+    p.kind = kind;
+    p.data.append(static_cast<const char*>(bytes), length);
+    return 1;
+  });
+}
+
+}  // namespace
+
+extern "C" {
+
+int PDFAppendStream(PDFDoc* doc, PDFObj* stream, const void* bytes, size_t length) {
+  return append(doc, stream, bytes, length, pdflib::PendingStream::RAW, "PDFAppendStream");
+}
+
+int PDFAppendPrecompressedStream(PDFDoc* doc, PDFObj* stream, const void* bytes, size_t length) {
+  return append(doc, stream, bytes, length, pdflib::PendingStream::PRECOMPRESSED, "PDFAppendPrecompressedStream");
+}
+
+int PDFSetStreamFilter(PDFDoc* doc, PDFObj* stream, int32_t filter, ...) {
+  pdflib::Filter f;
+  f.code = filter;
+  va_list ap;
+  va_start(ap, filter);
+  while (const char* key = va_arg(ap, const char*)) f.params[key] = va_arg(ap, int32_t);
+  va_end(ap);
+  return guarded(doc, "PDFSetStreamFilter", 0, [&] {
+    QPDFObjectHandle s = resolved(stream);
+    if (!doc->writing || !s.isStream()) return pdflib::fail(doc, "PDFSetStreamFilter: not a stream being written");
+    if (!filter_name(filter)) return pdflib::fail(doc, "PDFSetStreamFilter: unknown filter %d", filter);
+    pdflib::pending(doc->impl, s).filters.push_back(f);
+    return 1;
+  });
+}
+
+int32_t PDFGetStreamFilterCount(PDFDoc* doc, PDFObj* stream) {
+  return guarded(doc, "PDFGetStreamFilterCount", int32_t{0}, [&]() -> int32_t {
+    QPDFObjectHandle s = resolved(stream);
+    if (!s.isStream()) return 0;
+    const auto it = doc->impl->streams.find(s.getObjGen());
+    if (it != doc->impl->streams.end()) return static_cast<int32_t>(it->second.filters.size());
+    QPDFObjectHandle f = s.getDict().getKey("/Filter");
+    return f.isName() ? 1 : f.isArray() ? f.getArrayNItems() : 0;
+  });
+}
+
+KVngSB* PDFGetCompressedStreamData(PDFDoc* doc, PDFObj* stream) {
+  return guarded(doc, "PDFGetCompressedStreamData", static_cast<KVngSB*>(nullptr), [&]() -> KVngSB* {
+    QPDFObjectHandle s = resolved(stream);
+    if (!s.isStream()) {
+      pdflib::fail(doc, "PDFGetCompressedStreamData: not a stream");
+      return nullptr;
+    }
+    std::shared_ptr<Buffer> raw = s.getRawStreamData();
+    if (!stream->sb && !(stream->sb = KVngSBNew())) throw std::bad_alloc();
+    KVngSBClear(stream->sb);
+    if (!KVngSBAppend(stream->sb, raw->getBuffer(), raw->getSize())) throw std::bad_alloc();
+    return stream->sb;
+  });
+}
+
+KVngSB* PDFReadStreamData(PDFDoc* doc, PDFObj* stream) { return PDFGetCompressedStreamData(doc, stream); }
+
+KVngSB* PDFGetStreamData(PDFDoc* doc, PDFObj* stream) {
+  return guarded(doc, "PDFGetStreamData", static_cast<KVngSB*>(nullptr), [&]() -> KVngSB* {
+    QPDFObjectHandle s = resolved(stream);
+    if (!s.isStream()) {
+      pdflib::fail(doc, "PDFGetStreamData: not a stream");
+      return nullptr;
+    }
+    const std::string data = pdflib::decode(doc, s);
+    if (!stream->sb && !(stream->sb = KVngSBNew())) throw std::bad_alloc();
+    KVngSBClear(stream->sb);
+    if (!KVngSBAppend(stream->sb, data.data(), data.size())) throw std::bad_alloc();
+    return stream->sb;
+  });
+}
+
+}  // extern "C"
