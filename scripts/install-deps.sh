@@ -12,7 +12,7 @@ packages=(
   # libraries the runner reads pages with, the platform stand-ins use, and the tests and
   # benchmarks compare against
   libpng-dev libleptonica-dev libtiff-dev libjbig-dev libjbig2dec0-dev zlib1g-dev libjpeg62-turbo-dev
-  libgif-dev
+  libgif-dev libqpdf-dev liblcms2-dev
   # oracle tools and page sources
   jbig2dec poppler-utils libtiff-tools netpbm jbigkit-bin jbigkit-testdata qpdf ghostscript
   libtasn1-doc file zip unzip gzip libarchive-tools python3 pngcheck giflib-tools libjpeg-turbo-progs
