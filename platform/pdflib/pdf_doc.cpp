@@ -3,6 +3,7 @@
 
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFSystemError.hh>
 #include <qpdf/QPDFWriter.hh>
 
 #include <cstdio>
@@ -112,6 +113,10 @@ PDFDoc* read_doc(PDFDoc* doc, bool memory, const char* password, int32_t* error)
     QPDFPageDocumentHelper(d->pdf).getAllPages();
   } catch (const QPDFExc& e) {
     code = open_error(e);
+    KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
+  } catch (const QPDFSystemError& e) {
+    // The file itself could not be had: not a damaged document.
+    code = PDF_ERR_OPEN;
     KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
   } catch (const std::bad_alloc&) {
     code = PDF_ERR_MEMORY;
