@@ -17,7 +17,7 @@
 #include "checked_size.h"
 #include "fax_decode.h"
 #include "fax_encode.h"
-#include "pdf_internal.h"
+#include "pdf_codec.h"
 #include "vlt_state.h"
 
 namespace pdflib {

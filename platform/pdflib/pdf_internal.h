@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "pdf_codec.h"
 #include "pdflib.h"
 
 struct PDFObj {
@@ -128,21 +129,6 @@ void finalize_streams(PDFDoc* doc);
 std::string encode(const std::string& data, const std::vector<Filter>& filters, QPDFObjectHandle dict);
 // The decoded bytes of a stream; throws when they cannot be had.
 std::string decode(PDFDoc* doc, QPDFObjectHandle stream);
-
-// Codecs of their own (qpdf decodes but does not code these).
-std::string lzw_encode(const std::string& data, bool earlyChange);
-std::string ascii85_encode(const std::string& data);
-std::string ascii_hex_encode(const std::string& data);
-std::string run_length_encode(const std::string& data);
-std::string flate_encode(const std::string& data);
-std::string dct_encode(const std::string& data, int width, int height, int components, int quality,
-                       bool colorTransform);
-std::string ccitt_encode(const std::string& data, int width, int height, int K);
-std::string ccitt_decode(const std::string& data, int width, int height, int K, bool blackIs1);
-std::string tiff_predict(const std::string& data, int columns, int colors, int bits);
-
-// Number text for content streams: no exponent, no trailing zeros.
-std::string number(double value);
 
 // Names: kind PDF_OBJ_* of a handle.
 int32_t kind_of(QPDFObjectHandle h);
