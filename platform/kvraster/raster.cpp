@@ -61,6 +61,20 @@ bool raster_of(elf_state* state, elf_object* image, const char* who, Raster* out
            false;
   }
   const auto* data = elfIsType(l->data, "POINTER") ? reinterpret_cast<const elf_POINTER*>(l->data) : nullptr;
+  // Strips chained behind the first are joined so that the rows read as one run.
+  std::vector<uint8_t> joined;
+  elf_POINTER whole{};
+  if (data && data->next) {
+    for (elf_object* p = l->data; p; p = reinterpret_cast<elf_POINTER*>(p)->next) {
+      const auto* strip = elfIsType(p, "POINTER") ? reinterpret_cast<const elf_POINTER*>(p) : nullptr;
+      if (!strip || (strip->length && !strip->data)) return fail(state, "%s: the layer's strips are broken\n", who), false;
+      const auto* bytes = static_cast<const uint8_t*>(strip->data);
+      joined.insert(joined.end(), bytes, bytes + strip->length);
+    }
+    whole.data = joined.data();
+    whole.length = joined.size();
+    data = &whole;
+  }
   const int32_t samples = h->samplesPerPixel;
   const int32_t bits = h->bitsPerSample && h->bitsPerSampleCount > 0 ? h->bitsPerSample[0] : 0;
   const int32_t bpr = h->bytesPerRow && h->bytesPerRowCount > 0 ? h->bytesPerRow[0] : 0;
@@ -98,7 +112,7 @@ bool raster_of(elf_state* state, elf_object* image, const char* who, Raster* out
     const uint8_t* src = bytes + stride * static_cast<size_t>(y);
     uint8_t* dst = out->row(y);
     if (form == Form::Bilevel) {
-      const bool black_is_one = h->photometric == photo_bilevel || white_is_zero;
+      const bool black_is_one = h->photometric == photo_bilevel;
       for (size_t i = 0; i < row_out; ++i) dst[i] = black_is_one ? src[i] : static_cast<uint8_t>(~src[i]);
       continue;
     }

@@ -97,14 +97,14 @@ bool read_tiff_page(elf_state* state, const char* filename, int32_t page, Raster
     return tiff_by_scanline(state, tif.get(), filename, out, false);
   }
   // Everything else (palettes, alpha, 16 bits, planes, tiles, YCbCr, CMYK) through the library's
-  // RGBA rendering, whose rows run bottom-up.
+  // RGBA rendering, top row first.
   std::vector<uint32_t> rgba;
   rgba.resize(static_cast<size_t>(width) * height);
   if (!KVTF_TIFFReadRGBAImage(tif.get(), width, height, rgba.data())) {
     return fail(state, "readtif: %s: page %d cannot be rendered\n", filename, page), false;
   }
   for (uint32_t y = 0; y < height; ++y) {
-    const uint32_t* src = rgba.data() + static_cast<size_t>(height - 1 - y) * width;
+    const uint32_t* src = rgba.data() + static_cast<size_t>(y) * width;
     uint8_t* dst = out->row(static_cast<int32_t>(y));
     for (uint32_t x = 0; x < width; ++x) {
       // The library gives colour multiplied by alpha: laid on white, the rest is white.
@@ -263,10 +263,17 @@ bool read_jpeg(elf_state* state, const char* filename, Raster* out) {
 
 // ---- GIF ----
 
+namespace {
+const char* gif_reason(int error) {
+  const char* text = GifErrorString(error);
+  return text ? text : "not a GIF file the reader takes";
+}
+}  // namespace
+
 bool read_gif(elf_state* state, const char* filename, Raster* out) {
   int error = 0;
   GifFileType* gif = DGifOpenFileName(filename, &error);
-  if (!gif) return fail(state, "QELReadFile2QELIMAGE: %s: %s\n", filename, GifErrorString(error)), false;
+  if (!gif) return fail(state, "QELReadFile2QELIMAGE: %s: %s\n", filename, gif_reason(error)), false;
   struct Closer {
     GifFileType* g;
     ~Closer() {
@@ -275,7 +282,7 @@ bool read_gif(elf_state* state, const char* filename, Raster* out) {
     }
   } closer{gif};
   if (DGifSlurp(gif) != GIF_OK || gif->ImageCount < 1) {
-    return fail(state, "QELReadFile2QELIMAGE: %s: %s\n", filename, GifErrorString(gif->Error)), false;
+    return fail(state, "QELReadFile2QELIMAGE: %s: %s\n", filename, gif_reason(gif->Error)), false;
   }
   const SavedImage& frame = gif->SavedImages[0];
   const ColorMapObject* map = frame.ImageDesc.ColorMap ? frame.ImageDesc.ColorMap : gif->SColorMap;

@@ -230,7 +230,7 @@ bool write_gif(elf_state* state, const Raster& r, const char* filename) {
   GifFileType* gif = EGifOpenFileName(filename, false, &error);
   if (!gif) {
     GifFreeMapObject(map);
-    return fail(state, "writegif: %s: %s\n", filename, GifErrorString(error)), false;
+    return fail(state, "writegif: %s: %s\n", filename, GifErrorString(error) ? GifErrorString(error) : "GIF error"), false;
   }
   bool ok = EGifPutScreenDesc(gif, r.width, r.height, 8, 0, map) == GIF_OK &&
             EGifPutImageDesc(gif, 0, 0, r.width, r.height, false, nullptr) == GIF_OK;
@@ -241,7 +241,7 @@ bool write_gif(elf_state* state, const Raster& r, const char* filename) {
   GifFreeMapObject(map);
   if (!ok) {
     std::remove(filename);
-    return fail(state, "writegif: %s: %s\n", filename, GifErrorString(error)), false;
+    return fail(state, "writegif: %s: %s\n", filename, GifErrorString(error) ? GifErrorString(error) : "GIF error"), false;
   }
   return true;
 }

@@ -63,26 +63,23 @@ bool gather_bytes(elf_object* data, std::string* bytes) {
   return !bytes->empty();
 }
 
-// A raw 1-bit layer as a page (1 = black); false when its description does not fit its data.
-bool page_from_layer(const elf_QELHDR& h, const std::string& bytes, Bilevel* page) {
-  size_t need;
-  if (!page_size_ok(h.width, h.height, &page->stride) || !h.bytesPerRow || h.bytesPerRowCount < 1 ||
-      static_cast<size_t>(h.bytesPerRow[0]) < page->stride ||
-      !mono::checked_mul(static_cast<size_t>(h.bytesPerRow[0]), static_cast<size_t>(h.height), &need) ||
-      bytes.size() < need) {
-    return false;
-  }
-  page->width = h.width;
-  page->height = h.height;
-  page->bits.resize(page->stride * static_cast<size_t>(h.height));
-  const bool invert = h.photometric != QEL_PHOTO_BILEVEL;
-  for (int32_t y = 0; y < h.height; ++y) {
-    const auto* in = reinterpret_cast<const uint8_t*>(bytes.data()) + static_cast<size_t>(y) * h.bytesPerRow[0];
-    uint8_t* out = page->row(y);
-    for (size_t i = 0; i < page->stride; ++i) out[i] = invert ? static_cast<uint8_t>(~in[i]) : in[i];
-  }
-  clear_padding(page);
-  return true;
+// Writes a layer as a page file through the engine's "writeimage", on an image of its own.
+bool write_through_engine(elf_object* layer, int32_t index, const std::string& path, std::string* error) {
+  elf_state* state = layer->state;
+  elf_object* single = QELLayer2QELIMAGE(layer, index, nullptr);
+  if (!single) return fail(error, "no memory for the page image");
+  elfRefUp(single);
+  elf_object* args = lstBuildArgs(state, "filename:s", path.c_str(), 0, LST_END);
+  elf_object* result = nullptr;
+  clearStatus(state);
+  const int status = args ? call_elf_object_method(state, single, "writeimage", args, &result) : QEL_STATUS_FAILED;
+  if (args) elfDiscard(args);
+  if (result) elfDiscard(result);
+  elfRefDown(single);
+  if (status == QEL_STATUS_OK) return true;
+  std::string message = getStatusMessage(state);
+  message.erase(message.find_last_not_of('\n') + 1);
+  return fail(error, message.empty() ? "the page cannot be written" : message);
 }
 
 std::string layer_summary(const elf_QELLAYER& layer, const elf_QELHDR* h) {
@@ -189,12 +186,14 @@ bool write_image_layers(elf_object* image, const std::string& prefix, int image_
       if (!gather_bytes(layer->data, &bytes)) return fail(error, where + ": the JBIG2 layer holds no data");
     } else if (h && h->compression == QEL_COMPRESSION_NONE && h->samplesPerPixel == 1 && h->bitsPerSample &&
                h->bitsPerSampleCount > 0 && h->bitsPerSample[0] == 1) {
+      // Raw pages go out through the engine's own PNM writer.
       path = stem + "-" + std::to_string(i + 1) + ".pbm";
-      Bilevel page;
-      if (!gather_bytes(layer->data, &bytes) || !page_from_layer(*h, bytes, &page)) {
-        return fail(error, where + ": the raw layer's data does not match its description");
+      if (!write_through_engine(elfIdentValue(elflistItem(im->layers, i)), i, path, error)) {
+        *error = where + ": " + *error;
+        return false;
       }
-      bytes = format_pbm(page);
+      written->push_back(path);
+      continue;
     } else {
       skipped->push_back(where + ": " + layer_summary(*layer, h) + " has no file form here");
       continue;

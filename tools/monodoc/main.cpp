@@ -32,8 +32,9 @@ constexpr char overview[] =
 
 constexpr char trailer[] =
     "\n"
-    "Pages are read from PBM (P1, P4, several images per file), PNG and TIFF (every directory)\n"
-    "files; grey and colour pixels darker than half are black.\n"
+    "Pages are read from PBM (P1, P4, several images per file) and, through the imaging engine's\n"
+    "readers, TIFF (every directory), PNG, JPEG, GIF, BMP and PNM files; grey and colour pixels\n"
+    "darker than half are black, transparent ones white.\n"
     "Plug-in libraries are named as the interpreter names them: \"monocodec\" is libmonocodec.so,\n"
     "looked for in the directories of MONODOC_PLUGIN_PATH (colon-separated), then beside the\n"
     "interpreter library, then on the loader's path; a name with a '/' is a file path.\n"

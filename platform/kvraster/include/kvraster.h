@@ -7,14 +7,14 @@
 // (giflib), BMP and PNM.
 //
 // Pixels of a raw layer (compression 0), by samples and photometric value:
-//   - one sample of one bit: 1 is black for QEL_PHOTO_BILEVEL (0x15) and 118 (white is zero),
-//     0 is black for any other value;
+//   - one sample of one bit: 1 is black for QEL_PHOTO_BILEVEL (0x15), 0 for any other value;
 //   - one sample of 8 or 16 bits: grey, 0 is white for 118, else 0 is black;
 //   - three samples: red, green, blue; 11 (palette) must be unmapped first and CMYK (four
 //     samples) is not written;
 //   - 16-bit samples are big-endian; writers that take 8 bits keep the high byte.
-// Pixel-interleaved rows unless the description's interleave field is 2 (planar: each row holds
-// the rows of the sample planes, plane 0 first).
+// Data is the layer's POINTER with the strips chained behind it. Pixel-interleaved rows unless
+// the description's interleave field is 2 (planar: each row holds the rows of the sample planes,
+// plane 0 first).
 // Readers give one layer: 1-bit pages as kind 7 with QEL_PHOTO_BILEVEL, grey as photometric 22,
 // colour as 111 (red, green, blue), 8 bits a sample; pixels with alpha are laid on white.
 //

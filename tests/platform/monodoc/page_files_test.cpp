@@ -138,7 +138,7 @@ TEST_F(PageFilesTest, DamagedFilesAreRefusedWithAReason) {
   };
   const Case cases[] = {
       {"cut.png", "PNG"},           {"cut.tif", "TIFF"},       {"cut.pbm", "truncated"},
-      {"other.gif", "not a PBM"},   {"empty.pbm", "not a PBM"}, {"absent.pbm", "cannot open"},
+      {"other.gif", "GIF"},   {"empty.pbm", "not a PBM"}, {"absent.pbm", "cannot open"},
       {"huge.pbm", "too large"},    {"digit.pbm", "other than 0 and 1"},
       {"tail.pbm", "data after the last image"},
   };
