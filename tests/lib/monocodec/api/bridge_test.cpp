@@ -6,6 +6,8 @@
 
 #include "bridge_fixture.h"
 #include "byteorder.h"
+#include <set>
+
 #include "jb2_symbol_sample.h"
 
 namespace {
@@ -227,6 +229,71 @@ TEST_F(BridgeTest, AllocationFailuresFreeEverything) {
     EXPECT_LT(k, 20000u) << "the section never succeeded";
     EXPECT_GT(k, 20u);
   }
+}
+
+}  // namespace
+
+namespace {
+
+struct HookSeen {
+  std::vector<void*> records;
+  void* first = nullptr;
+};
+
+VltStatus order_hook(void** records, int32_t n, void*, void* first, void**, VltState*) {
+  auto* seen = static_cast<HookSeen*>(first);
+  seen->records.assign(records, records + n);
+  return VLT_OK;
+}
+
+// The text-region callback tells a hook the coded order of its records, refers to the page
+// dictionary on both stripes and lets it go after the last, and gives every link word back.
+TEST_F(BridgeTest, PositionBlockHookAndPageDictionaryLifetime) {
+  const std::vector<RefBitmap> shapes = jb2test::random_shapes(4, 10, 3);
+  std::vector<VltTokenRecord> records(shapes.size());
+  for (size_t i = 0; i < shapes.size(); ++i) {
+    VltTokenRecord& r = records[i];
+    r.width = uint16_t(shapes[i].width);
+    r.height = uint16_t(shapes[i].height);
+    r.lineWords = 1;
+    r.bitmap = static_cast<uint8_t*>(state->calloc(size_t(r.height) * 4, 1));
+    for (int y = 0; y < shapes[i].height; ++y) r.bitmap[y * 4] = shapes[i].row(y)[0];
+    r.link = &records[i];  // a value the call must give back
+  }
+  Jb2StreamState* s = nullptr;
+  uintptr_t ctx = 0;
+  ASSERT_EQ(createJb2StateAPICB(nullptr, state, 2, 1, 1, &s, &ctx), VLT_OK);
+  void* nb = nullptr;
+  ASSERT_EQ(writeJb2DictionaryCB(records.data(), 2, nullptr, &nb, 0, 0, s, ctx), VLT_OK);
+  // Already written records are left out of a later dictionary.
+  ASSERT_EQ(writeJb2PageDictionaryCB(records.data(), 4, 0, 0, 0, 0, 0, nullptr, &nb, 0, 0, s, ctx), VLT_OK);
+  EXPECT_EQ(s->sectionSymbolCount, 2u);
+  EXPECT_EQ(s->pageDictSymbolCount, 2u);
+  std::vector<VltPosRecord> pos;
+  for (int i = 0; i < 12; ++i) pos.push_back(VltPosRecord{&records[size_t(i % 4)], 0, int16_t(3 * i), int16_t(20 + i)});
+  HookSeen seen;
+  Jb2InstanceOrderHook hook{order_hook, &seen, nullptr, nullptr};
+  const int32_t y = 0;
+  ASSERT_EQ(writeJb2PosBlockCB(pos.data(), 12, 60, 40, 300, 300, &hook, 1, nullptr, 0, s, &y), VLT_OK);
+  ASSERT_EQ(seen.records.size(), 12u);
+  std::set<void*> distinct(seen.records.begin(), seen.records.end());
+  EXPECT_EQ(distinct.size(), 12u);
+  for (void* r : seen.records) EXPECT_TRUE(r >= static_cast<void*>(pos.data()) && r < static_cast<void*>(pos.data() + 12));
+  for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i].link, &records[i]);
+  EXPECT_NE(s->pageDictSegments, nullptr);
+  // An empty last stripe writes nothing but ends the page dictionaries' use.
+  ASSERT_EQ(writeJb2PosBlockCB(nullptr, 0, 60, 40, 300, 300, nullptr, 1, nullptr, 1, s, &y), VLT_OK);
+  EXPECT_EQ(s->pageDictSegments, nullptr);
+  uint8_t* bytes = nullptr;
+  uint32_t length = 0;
+  ASSERT_EQ(getJb2CompressedData(s, &bytes, &length), VLT_OK);
+  const auto segs = jb2test::parse_segments(jb2test::Bytes(bytes, bytes + length), false);
+  state->free(bytes);
+  ASSERT_EQ(segs.size(), 3u);
+  EXPECT_EQ(segs[2].type, JB2_SEG_TEXT_IMMEDIATE);
+  EXPECT_EQ(segs[2].referred, (std::vector<uint32_t>{segs[0].number, segs[1].number}));
+  ASSERT_EQ(closeJb2StateAPICB(s, ctx), VLT_OK);
+  for (VltTokenRecord& r : records) state->free(r.bitmap);
 }
 
 }  // namespace
