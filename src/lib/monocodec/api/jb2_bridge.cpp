@@ -323,16 +323,6 @@ VltStatus writeJb2BinaryCC(VltImage* image, uint32_t, int32_t x, int32_t y, Jb2S
   return jb2EncodeGenRegion(s->file, &seg);
 }
 
-// A box of the picture path: position and size, two words, the halftone period, one word and the
-// group the box belongs to.
-struct Jb2PixrBox {
-  int32_t x, y, width, height;
-  int32_t word4, word5;
-  int32_t period;
-  int32_t word7;
-  int32_t group;
-};
-
 VltStatus writeJb2BinaryPixrCB(VltAdtList* boxes, int32_t group, VltAdtList* pixrs, Jb2StreamState* s) {
   VltState* es = engine_of(s);
   if (boxes == nullptr || pixrs == nullptr) return VLT_OK;

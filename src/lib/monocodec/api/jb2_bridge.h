@@ -96,6 +96,18 @@ VltStatus freeJb2DictblockCB(void* dictBlock, Jb2StreamState* stream, uintptr_t 
 // A generic region of the image at (x, y); the image stays the caller's.
 VltStatus writeJb2BinaryCC(VltImage* image, uint32_t word, int32_t x, int32_t y, Jb2StreamState* stream,
                            void* unused);
+// A box of the picture path: position and size, two words, the halftone period (above 0: the
+// first adaptive pixel moves to (-2 x period, 0) for this and later regions), one word and the
+// group the box belongs to. Slot 7 writes the boxes of one group, each with its PIXR (no frame),
+// as generic regions, and removes them and their PIXRs from the lists.
+struct Jb2PixrBox {
+  int32_t x, y, width, height;
+  int32_t word4, word5;
+  int32_t period;
+  int32_t word7;
+  int32_t group;
+};
+
 VltStatus writeJb2BinaryPixrCB(VltAdtList* boxes, int32_t group, VltAdtList* pixrs, Jb2StreamState* stream);
 VltStatus freeSegVltAdt_List(VltAdtList* list, VltState* state);
 VltStatus freeNsymVltAdt_List(VltAdtList* list, VltState* state);

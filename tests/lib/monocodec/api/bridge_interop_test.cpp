@@ -6,6 +6,7 @@
 #include "bridge_fixture.h"
 #include "jb2_symbol_sample.h"
 #include "jbig2dec.h"
+#include "pixr.h"
 
 namespace {
 
@@ -72,6 +73,68 @@ TEST_F(BridgeTest, EveryPlacementDecodesWhole) {
       const RefBitmap expected = bridgetest::render(section, section.pages[p]);
       EXPECT_EQ(monotest::first_difference(expected, decoded.page), "") << decoded.messages;
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Slot 7: the boxes of one group with their PIXRs become generic regions where the boxes say;
+// boxes of other groups stay listed with their images.
+TEST(BridgePixrTest, OneGroupOfImagesBecomesGenericRegions) {
+  for (uint32_t profile : {2u, 3u}) {
+    SCOPED_TRACE(profile);
+    VltState* es = nullptr;
+    ASSERT_EQ(Vlt_initVltState(&es, nullptr, nullptr, nullptr, nullptr, 1, 0), VLT_OK);
+    VltAdtList *boxes = nullptr, *pixrs = nullptr;
+    ASSERT_EQ(VltAdt_liNew(&boxes, es), VLT_OK);
+    ASSERT_EQ(VltAdt_liNew(&pixrs, es), VLT_OK);
+    RefBitmap expected(200, 120);
+    const struct {
+      int x, y, w, h, period, group;
+    } spec[] = {{10, 5, 40, 30, 0, 1}, {100, 60, 70, 50, 3, 1}, {60, 40, 30, 30, 0, 2}};
+    for (const auto& b : spec) {
+      const RefBitmap ink = monotest::make_noise(b.w, b.h, 0.4, uint32_t(b.x));
+      PIXR* p = nullptr;
+      ASSERT_EQ(w_createPixr(es->ipwState, b.w, b.h, 1, 300, 300, 0, &p), VLT_OK);
+      int32_t bpl = 0;
+      uint8_t* bits = nullptr;
+      ASSERT_EQ(w_pixrGetBpl(es->ipwState, p, &bpl), VLT_OK);
+      ASSERT_EQ(w_pixrGetImage(es->ipwState, p, &bits), VLT_OK);
+      for (int y = 0; y < b.h; ++y)
+        for (int x = 0; x < b.w; ++x)
+          if (ink.get(x, y)) {
+            bits[size_t(y) * size_t(bpl) + size_t(x) / 8] |= uint8_t(0x80 >> (x % 8));
+            if (b.group == 1) expected.set(b.x + x, b.y + y, 1);
+          }
+      auto* box = static_cast<Jb2PixrBox*>(es->calloc(1, sizeof(Jb2PixrBox)));
+      *box = Jb2PixrBox{b.x, b.y, b.w, b.h, 0, 0, b.period, 0, b.group};
+      ASSERT_EQ(VltAdt_liAdd(boxes, box, nullptr), VLT_OK);
+      ASSERT_EQ(VltAdt_liAdd(pixrs, p, nullptr), VLT_OK);
+    }
+    Jb2StreamState* s = nullptr;
+    uintptr_t ctx = 0;
+    ASSERT_EQ(createJb2StateAPICB(nullptr, es, profile, 1, 1, &s, &ctx), VLT_OK);
+    const uint8_t unstriped = 1;
+    ASSERT_EQ(writeJb2PageInfo(200, 120, 300, 300, s, &unstriped), VLT_OK);
+    ASSERT_EQ(writeJb2BinaryPixrCB(boxes, 1, pixrs, s), VLT_OK);
+    EXPECT_EQ(boxes->count, 1u);
+    EXPECT_EQ(pixrs->count, 1u);
+    uint8_t* bytes = nullptr;
+    uint32_t length = 0;
+    ASSERT_EQ(getJb2CompressedData(s, &bytes, &length), VLT_OK);
+    const jb2test::Bytes page(bytes, bytes + length);
+    es->free(bytes);
+    ASSERT_EQ(closeJb2StateAPICB(s, ctx), VLT_OK);
+    const auto decoded = monotest::jbig2dec_decode_embedded({}, page);
+    EXPECT_EQ(monotest::first_difference(expected, decoded.page), "") << decoded.messages;
+    PIXR* left = static_cast<PIXR*>(pixrs->first->data);
+    w_destroyPixr(es->ipwState, &left);
+    es->free(boxes->first->data);
+    VltAdt_liFree(boxes);
+    VltAdt_liFree(pixrs);
+    Vlt_cleanupVltState(&es);
   }
 }
 
