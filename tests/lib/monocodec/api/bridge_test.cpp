@@ -297,3 +297,48 @@ TEST_F(BridgeTest, PositionBlockHookAndPageDictionaryLifetime) {
 }
 
 }  // namespace
+
+namespace {
+
+// Section dictionaries accumulate in the stream until slot 8 lets them go (with or without a
+// block); a call with every record already written writes nothing.
+TEST_F(BridgeTest, SectionDictionariesAccumulateUntilReleased) {
+  std::vector<VltTokenRecord> records(5);
+  for (VltTokenRecord& r : records) {
+    r.width = 3;
+    r.height = 2;
+    r.lineWords = 1;
+    r.bitmap = static_cast<uint8_t*>(state->calloc(8, 1));
+    r.bitmap[0] = 0xE0;
+    r.bitmap[4] = 0x40;
+  }
+  Jb2StreamState* s = nullptr;
+  uintptr_t ctx = 0;
+  ASSERT_EQ(createJb2StateAPICB(nullptr, state, 1, 1, 1, &s, &ctx), VLT_OK);
+  void* nb = &ctx;
+  ASSERT_EQ(writeJb2DictionaryCB(records.data(), 3, nullptr, &nb, 0, 0, s, ctx), VLT_OK);
+  EXPECT_EQ(nb, nullptr);
+  ASSERT_EQ(writeJb2DictionaryCB(records.data(), 5, nullptr, &nb, 0, 0, s, ctx), VLT_OK);
+  EXPECT_EQ(s->sectionSymbolCount, 5u);
+  ASSERT_EQ(s->dictSegments->count, 2u);
+  EXPECT_EQ(*static_cast<uint32_t*>(s->dictSymbolCounts->last->data), 2u);
+  ASSERT_EQ(writeJb2DictionaryCB(records.data(), 5, nullptr, &nb, 0, 0, s, ctx), VLT_OK);
+  EXPECT_EQ(s->dictSegments->count, 2u);
+  for (const VltTokenRecord& r : records) EXPECT_EQ(r.inDictionary, 1);
+  // The token bitmaps outlive the dictionaries.
+  ASSERT_EQ(freeJb2DictblockCB(nullptr, s, ctx), VLT_OK);
+  EXPECT_EQ(s->dictSegments, nullptr);
+  EXPECT_EQ(s->sectionSymbolCount, 5u);
+  EXPECT_EQ(records[4].bitmap[0], 0xE0);
+  uint8_t* bytes = nullptr;
+  uint32_t length = 0;
+  ASSERT_EQ(getJb2CompressedData(s, &bytes, &length), VLT_OK);
+  const auto segs = jb2test::parse_segments(jb2test::Bytes(bytes, bytes + length), false);
+  state->free(bytes);
+  ASSERT_EQ(segs.size(), 2u);
+  EXPECT_EQ(segs[1].number, segs[0].number + 1);
+  ASSERT_EQ(closeJb2StateAPICB(s, ctx), VLT_OK);
+  for (VltTokenRecord& r : records) state->free(r.bitmap);
+}
+
+}  // namespace
