@@ -19,6 +19,20 @@ constexpr int32_t kCacheRuns = 4;
 
 void* word_of(uint32_t occurrence) { return reinterpret_cast<void*>(static_cast<uintptr_t>(occurrence)); }
 
+// A token kept from an earlier section comes back without occurrences: its list was spent on
+// that section's records.
+VltStatus add_occurrence(VltState* es, VltLlToken* t, uint32_t occurrence) {
+  const bool made = t->occurrences == nullptr;
+  if (made)
+    if (VltStatus st = VltAdt_liNew(&t->occurrences, es)) return st;
+  const VltStatus st = VltAdt_liAdd(t->occurrences, word_of(occurrence), nullptr);
+  if (st != VLT_OK && made) {
+    VltAdt_liFree(t->occurrences);
+    t->occurrences = nullptr;
+  }
+  return st;
+}
+
 void give_record(VltState* es, VltLlToken* t) { es->smallFree(es->smallContext, VLT_LLTOK_POOL, t); }
 
 // Width (largest run end) and height (lines holding runs) of a run list.
@@ -186,7 +200,7 @@ VltStatus VltLlAddToken(VltLlTokState* s, VltLlTokKey* key, uint32_t newIndex, u
   // The occurrence goes in before refs count it, so a failure changes nothing.
   VltLlToken* last = s->last;
   if (last->count == key->count && ExactMatchRuns(last->runs, key->runs, key->count)) {
-    if (VltStatus st = VltAdt_liAdd(last->occurrences, word_of(key->occurrence), nullptr)) return st;
+    if (VltStatus st = add_occurrence(es, last, key->occurrence)) return st;
     ++last->refs;
     *index = last->index;
     take_runs();
@@ -204,7 +218,7 @@ VltStatus VltLlAddToken(VltLlTokState* s, VltLlTokKey* key, uint32_t newIndex, u
   if (VltStatus st = VltAdt_htIsInTable(table, &probe, &found)) return st;
   if (found != nullptr) {
     auto* match = static_cast<VltLlToken*>(found);
-    if (VltStatus st = VltAdt_liAdd(match->occurrences, word_of(key->occurrence), nullptr)) return st;
+    if (VltStatus st = add_occurrence(es, match, key->occurrence)) return st;
     ++match->refs;
     if (key->count <= kCacheRuns) s->last = match;
     *index = match->index;
