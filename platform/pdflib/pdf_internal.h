@@ -56,6 +56,7 @@ struct EventHook {
 
 struct Jbig2Coder {
   void* handle = nullptr;
+  PDFJbig2Engine engine{};           // the coder the handle came from, kept however it changes
   bool arithmetic = false;
   std::vector<QPDFObjGen> pending;   // pages of the open section
 };

@@ -11,7 +11,7 @@ using pdflib::resolved;
 
 namespace {
 
-// The installed coder; its functions stay the same for the life of the process.
+// The installed coder; a coder already running in a document stays the one it started with.
 PDFJbig2Engine g_engine{};
 bool g_installed = false;
 
@@ -25,7 +25,8 @@ int open_coder(PDFDoc* doc, const VltApiOptions* options, const TokParams* param
   // One setup serves every stream until the setup changes.
   if (c.handle && c.arithmetic == arithmetic) return 1;
   if (c.handle && !pdflib::jbig2_finish(doc)) return 0;
-  c.handle = g_engine.open(options, params);
+  c.engine = g_engine;
+  c.handle = c.engine.open(options, params);
   if (!c.handle) return pdflib::fail(doc, "%s: the JBIG2 coder cannot start", call);
   c.arithmetic = arithmetic;
   return 1;
@@ -39,7 +40,7 @@ int end_section(PDFDoc* doc) {
   pages.swap(c.pending);
   unsigned char* dict = nullptr;
   size_t dictLength = 0;
-  if (!c.handle || !g_engine.endSection(c.handle, &dict, &dictLength)) {
+  if (!c.handle || !c.engine.endSection(c.handle, &dict, &dictLength)) {
     for (const QPDFObjGen& og : pages) doc->impl->streams[og].tokenized = false;
     return pdflib::fail(doc, "PDFJbig2EndSection: the JBIG2 coder failed to end its section");
   }
@@ -52,7 +53,7 @@ int end_section(PDFDoc* doc) {
     p.tokenized = false;
     unsigned char* data = nullptr;
     size_t length = 0;
-    if (!ok || !g_engine.pageData(c.handle, &data, &length)) {
+    if (!ok || !c.engine.pageData(c.handle, &data, &length)) {
       ok = false;
       continue;
     }
@@ -79,7 +80,7 @@ int jbig2_finish(PDFDoc* doc) {
   } catch (...) {
     ok = fail(doc, "PDFJbig2End: the section could not be written");
   }
-  if (c.handle) g_engine.close(c.handle);
+  if (c.handle) c.engine.close(c.handle);
   c.handle = nullptr;
   return ok;
 }
@@ -123,7 +124,7 @@ int PDFJbig2TokenizeStream(PDFDoc* doc, PDFObj* stream) {
         !p.filters.empty()) {
       return pdflib::fail(doc, "PDFJbig2TokenizeStream: the stream does not hold the image's raw rows");
     }
-    if (!g_engine.addPage(c.handle, reinterpret_cast<const unsigned char*>(p.data.data()), width, height,
+    if (!c.engine.addPage(c.handle, reinterpret_cast<const unsigned char*>(p.data.data()), width, height,
                           static_cast<int32_t>(rowBytes))) {
       return pdflib::fail(doc, "PDFJbig2TokenizeStream: the JBIG2 coder refused the page");
     }

@@ -282,6 +282,11 @@ int PDFSetStreamFilter(PDFDoc* doc, PDFObj* stream, int32_t filter, ...) {
     QPDFObjectHandle s = resolved(stream);
     if (!doc->writing || !s.isStream()) return pdflib::fail(doc, "PDFSetStreamFilter: not a stream being written");
     if (!filter_name(filter)) return pdflib::fail(doc, "PDFSetStreamFilter: unknown filter %d", filter);
+    // A globals reference is checked now, so the caller learns of it here and not at the close.
+    const auto globals = f.params.find("JBIG2GlobalsRef");
+    if (globals != f.params.end() && !doc->impl->pdf.getObjectByID(globals->second, 0).isStream()) {
+      return pdflib::fail(doc, "PDFSetStreamFilter: JBIG2GlobalsRef %d names no stream", globals->second);
+    }
     pdflib::pending(doc->impl, s).filters.push_back(f);
     return 1;
   });

@@ -442,7 +442,8 @@ MONO_API char* PDFWt_MetaDataStr_noPacketHeader(const char* date, const char* cr
 /* The engine's coder as the library drives it: a handle per coding setup, a section at a time. */
 typedef struct PDFJbig2Engine {
   /* Starts a coder: Huffman (options given) or arithmetic (options null); params null for the
-     engine's own classifier defaults. A handle, or null. */
+     engine's own classifier defaults. Both records are read during the call only. A handle, or
+     null. */
   void* (*open)(const struct VltApiOptions* options, const struct TokParams* params);
   /* Adds a page of packed rows (MSB first, 1 black); 1 or 0. */
   int (*addPage)(void* handle, const unsigned char* rows, int32_t width, int32_t height, int32_t rowBytes);
@@ -453,7 +454,8 @@ typedef struct PDFJbig2Engine {
   void (*close)(void* handle);
 } PDFJbig2Engine;
 
-/* Installs the engine's coder (null: none). */
+/* Installs the engine's coder (null: none) for the coding setups that start from now on; a
+   document whose coder is running keeps it until its section ends. */
 MONO_API void PDFJbig2SetEngine(const PDFJbig2Engine* engine);
 MONO_API int PDFJbig2Init(PDFDoc* doc, const struct VltApiOptions* options, const struct TokParams* params);
 MONO_API int PDFJbig2InitArith(PDFDoc* doc, const struct TokParams* params);

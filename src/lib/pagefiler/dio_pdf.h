@@ -33,21 +33,31 @@ MONO_API char* EventPDF_ToStringSinceMark(elf_object* image);
 
 /* ---- Stream-filter parameter record ---- */
 
-/* Filled by the layer writers for __pkvuSetStreamFilter; words not named are not read here. */
+/* Filled by the layer writers for the stream-filter setters. */
 typedef struct PdfFilterParams {
-  int32_t reserved0;
+  int32_t compression;     /* the layer's own code: non-zero when its data is coded already */
   int32_t photometric;
   int32_t colorKind;       /* 5: DCT data written with ColorTransform 0 */
   int32_t columns;         /* pixels per line */
   int32_t jpegQuality;     /* 0: none given */
-  int32_t reserved5;
-  int32_t reserved6;
-  int32_t reserved7;
-  int32_t reserved8;
+  int32_t jbig2Globals;    /* object number of the JBIG2Globals stream, 0 for none */
+  int32_t jbig2Coding;     /* 0 arithmetic, any other value Huffman */
+  int32_t jbig2Lossless;   /* tokenize with exact matching only */
+  int32_t jbig2Count;      /* raised for each raw layer handed to the JBIG2 tokenizer */
   int32_t predictor;       /* LZW predictor, 0 for none */
   int32_t bitsPerComponent;
   int32_t colors;
 } PdfFilterParams;
+
+/* ---- JBIG2 image streams ---- */
+
+/* Makes stream a JBIG2 image. Data already in JBIG2 (alreadyJbig2 non-zero) gets the filter with
+   its globals stream (the caller appends the data as precompressed); a raw 1-bit layer (data, a
+   POINTER and its chained strips) is appended and handed to the library's tokenizer, with
+   arithmetic coding for coding 0, else Huffman, and exact matching only when lossless. Decode
+   [1 0] unless photometric is 0x15. 0 or a status, reported through data's state. */
+MONO_API int __pdiouSetJBIG2image(PDFDoc* doc, PDFObj* stream, elf_object* data, int32_t globals,
+                                  int32_t alreadyJbig2, int32_t coding, int32_t lossless, int32_t photometric);
 
 /* ---- Colour, compression and geometry ---- */
 
@@ -67,6 +77,11 @@ MONO_API int32_t __pkvuPDFCompToQEL(int32_t filter);
 /* Sets the stream's filters and decode array for an engine compression code; 0 or a status. */
 MONO_API int __pkvuSetStreamFilter(elf_state* state, PDFDoc* doc, int32_t compression, PdfFilterParams* params,
                                    PDFObj* stream);
+/* The same for every code, and code 7 as __pdiouSetJBIG2image does it with the record's JBIG2
+   words and the layer's data. When a raw layer went to the tokenizer (its bytes are in the stream
+   then) the record's jbig2Count is raised. 0 or a status. */
+MONO_API int __setStreamFilter(elf_state* state, PDFDoc* doc, int32_t compression, PdfFilterParams* params,
+                               PDFObj* stream, elf_object* data);
 /* Drops the coding-only JPEG keys from the stream's DecodeParms. */
 MONO_API void __pkvuRmJpegCompressionParams(PDFObj* stream, PDFDoc* doc);
 /* 1 when the image's DCT data is YCC-coded (filterParams: the filter's DecodeParms, or null). */

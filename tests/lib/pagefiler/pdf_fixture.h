@@ -12,6 +12,7 @@
 
 #include "kvng.h"
 #include "pdflib.h"
+#include "ref_bitmap.h"
 #include "tools.h"
 
 namespace monotest {
@@ -44,6 +45,31 @@ inline std::string qpdf_document(const TempDir& dir, const std::string& name, co
   const auto r = run_tool("qpdf --stream-data=preserve " + shell_quote(raw) + " " + shell_quote(path) + " 2>/dev/null");
   EXPECT_TRUE(r.exit_code == 0 || r.exit_code == 3) << "qpdf could not repair " << name;
   return path;
+}
+
+// The marks poppler paints on page (1-based) of a document whose page is w by h points: rendered
+// at ten pixels a point without smoothing, the centre of each block taken, dark as 1.
+inline RefBitmap painted_marks(const TempDir& dir, const std::string& path, int page, int w, int h) {
+  const std::string base = dir.file("painted" + std::to_string(page));
+  const std::string n = std::to_string(page);
+  const auto r = run_tool("pdftoppm -r 720 -gray -aa no -f " + n + " -l " + n + " -singlefile " + shell_quote(path) +
+                          " " + shell_quote(base));
+  EXPECT_EQ(r.exit_code, 0);
+  const std::string pgm = read_file(base + ".pgm");
+  RefBitmap marks(w, h);
+  const size_t pixels = static_cast<size_t>(w) * 10 * static_cast<size_t>(h) * 10;
+  if (pgm.size() < pixels) {
+    ADD_FAILURE() << "page " << page << " is not " << w << " by " << h << " points";
+    return marks;
+  }
+  const size_t start = pgm.size() - pixels;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const auto px = static_cast<uint8_t>(pgm[start + (static_cast<size_t>(y) * 10 + 5) * w * 10 + x * 10 + 5]);
+      marks.set(x, y, px < 128);
+    }
+  }
+  return marks;
 }
 
 // A document opened for reading, closed when the object goes.
