@@ -225,6 +225,31 @@ TEST_F(PdfJbig2, CodedPagesKeepTheirBytesAndGlobals) {
     EXPECT_EQ(monotest::first_difference(pages[i].photometric == kBlackIs1 ? want : inverted(want), painted), "");
   }
   EXPECT_EQ(monotest::first_difference(source, want), "") << "the glyph page is not the source";
+
+  // The library's reading side finds the same streams: each page's data as stored, and one
+  // globals stream for all.
+  ReadDoc rd(path);
+  ASSERT_NE(rd.get(), nullptr);
+  int32_t globalsSeen = 0;
+  for (int32_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    PDFObj* res = PDFGetDictEntry(rd.get(), rd.page(i), "Resources");
+    PDFObj* xobjects = PDFGetDictEntry(rd.get(), res, "XObject");
+    PDFImage* image = PDFStreamToImage(rd.get(), PDFGetDictEntry(rd.get(), xobjects, "Im0"));
+    ASSERT_NE(image, nullptr) << PDFErrorText(rd.get());
+    size_t length = 0;
+    const unsigned char* data = KVngSBData(PDFGetCompressedStreamData(rd.get(), image->stream), &length);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), length), bytes_of(coded.page));
+    PDFObj* g = PDFGetImageJBIG2Globals(rd.get(), image);
+    ASSERT_NE(g, nullptr);
+    const int32_t id = PDFGetObjectNumber(rd.get(), g, nullptr);
+    if (i == 0) globalsSeen = id;
+    EXPECT_EQ(id, globalsSeen);
+    data = KVngSBData(PDFGetCompressedStreamData(rd.get(), g), &length);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), length), bytes_of(coded.globals));
+    double decode[2] = {};
+    EXPECT_EQ(PDFImageGetDecode(rd.get(), image, decode, 2), pages[i].photometric == kBlackIs1 ? 0 : 2);
+  }
 }
 
 // Raw layers handed to the tokenizer: the layer's strips all reach the coder, which is started
