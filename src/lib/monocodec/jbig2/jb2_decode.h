@@ -18,6 +18,7 @@
 
 #include "jb2_bitfile.h"
 #include "jb2_segment.h"
+#include "jb2_symid.h"
 #include "vlt_adt.h"
 #include "vlt_mq.h"
 
@@ -25,6 +26,11 @@
 inline constexpr uint32_t JB2_UNKNOWN_LENGTH = 0xFFFFFFFFu;
 /* The largest region bitmap a decoder makes, in pixels (128 MiB of bitmap). */
 inline constexpr uint64_t JB2_MAX_REGION_PIXELS = uint64_t{1} << 30;
+/* The most symbols one dictionary may define or a region may choose from, and the most symbol
+   instances one region (or all aggregate symbols of one dictionary) may place. An arithmetic-coded
+   count costs next to no data, so these bound the work a short stream can ask for. */
+inline constexpr uint32_t JB2_MAX_SYMBOLS = uint32_t{1} << 22;
+inline constexpr uint32_t JB2_MAX_INSTANCES = uint32_t{1} << 22;
 
 typedef VltStatus (*Jb2DecodeFn)(Jb2File* file, DataSource* source, SegmentInfo* segment,
                                  SegmentInfo** referred);
@@ -64,8 +70,7 @@ VltStatus jb2MarshalSegments(Jb2File* file, const SegmentInfo* segment, const Vl
 /* Decodes the segment's data through decoders[type]. The decoder reads from a source bounded to
    the data length; what it leaves of that data is skipped, so the source ends just after the
    segment. Only generic regions may have an unknown length. 107 "bad segment type" for a type
-   without decoder, 6 for a type whose decoder is not built yet; else the decoder's status. On
-   failure the body holds nothing to free. */
+   without decoder; else the decoder's status. On failure the body holds nothing to free. */
 VltStatus jb2DecodeSegment(Jb2File* file, DataSource* source, SegmentInfo* segment,
                            SegmentInfo** referred);
 /* Makes the region's bitmap (renderers[type]); 107 "bad segment type" without a renderer. */
@@ -249,5 +254,79 @@ VltStatus jb2DecodeGenRefReg(Jb2File* file, DataSource* source, SegmentInfo* seg
 VltStatus jb2RenderGenRefReg(Jb2File* file, SegmentInfo* segment);
 VltStatus jb2RenderGenRefRegIntoPage(Jb2File* file, SegmentInfo* segment, VltImage* page);
 void jb2FreeGenRefRegSegment(SegmentInfo* segment, VltState* state);
+
+// ---- Symbol instances ----------------------------------------------------------------------
+
+/* Maps what the symbol-ID decoder gave (ID + 1; 0 for an ID beyond the list) to a symbol, or
+   null when there is none. A symbol not decoded yet comes back with null bits. */
+typedef Jb2Symbol* (*Jb2SymbolLookupFn)(void* context, uint32_t value);
+
+/* How the instances of a text region (or of an aggregate symbol) are coded, and the coders that
+   read them. Integers come from the decoders (Huffman over bits, or MQ over mq); symbol IDs from
+   ids, or, when ids is null, as idBits-bit fields of the bit reader. it and ri are MQ only,
+   rsize Huffman only; the refinement decoders are needed only when refine is set. */
+struct Jb2InstanceCoding {
+  uint8_t huffman;
+  uint8_t refine;
+  uint8_t transposed;
+  uint8_t refCorner;  /* 0 bottom left, 1 top left, 2 bottom right, 3 top right */
+  uint8_t logStrips;  /* 0-3 */
+  int32_t dsOffset;   /* -16..15 */
+  SymDecoder* ids;
+  int32_t idBits;
+  Jb2SymbolLookupFn lookup;
+  void* lookupContext;
+  DiDecoder* fs;
+  DiDecoder* ds;
+  DiDecoder* dt;
+  DiDecoder* it;
+  DiDecoder* ri;
+  DiDecoder* rdw;
+  DiDecoder* rdh;
+  DiDecoder* rdx;
+  DiDecoder* rdy;
+  DiDecoder* rsize;
+  JbfFile* bits;
+  DataSource* source;  /* where Huffman-mode refinement blocks are read */
+  MqDecoder* mq;
+  const RefinementParams* refineParams;
+  uint8_t* refineContexts; /* shared by every refined instance */
+  uint64_t* pixelBudget;   /* refined pixels still allowed; each refinement takes its share */
+};
+
+/* Decodes count instances (0 to JB2_MAX_INSTANCES, the caller bounds it) into a new array that
+   grows as they arrive: *instances (state's allocator) and *decoded, set on failure too, so the
+   caller frees what was made with jb2FreeInstances. 0 once a strip ends with count instances. */
+VltStatus jb2DecodeInstances(Jb2File* file, const Jb2InstanceCoding* coding, uint32_t count,
+                             Jb2Instance** instances, uint32_t* decoded);
+/* Combines each instance's bitmap (refined or its symbol's) into the destination at its place,
+   clipped to the destination, in array order. */
+void jb2DrawInstances(uint8_t* bits, int32_t width, int32_t height, int32_t wordsPerRow,
+                      const Jb2Instance* instances, uint32_t count, uint8_t combOp, VltState* state);
+/* Frees the refinement records and the array. */
+void jb2FreeInstances(Jb2Instance* instances, uint32_t count, VltState* state);
+
+// ---- Symbol dictionaries and text regions --------------------------------------------------
+
+VltStatus jb2DecodeSymDict(Jb2File* file, DataSource* source, SegmentInfo* segment,
+                           SegmentInfo** referred);
+void jb2FreeSymDictSegment(SegmentInfo* segment, VltState* state);
+
+VltStatus jb2DecodeSymReg(Jb2File* file, DataSource* source, SegmentInfo* segment,
+                          SegmentInfo** referred);
+VltStatus jb2RenderSymReg(Jb2File* file, SegmentInfo* segment);
+VltStatus jb2RenderSymRegIntoPage(Jb2File* file, SegmentInfo* segment, VltImage* page);
+void jb2FreeSymRegSegment(SegmentInfo* segment, VltState* state);
+
+// ---- Pattern dictionaries and halftone regions ---------------------------------------------
+
+VltStatus jb2DecodeHTDict(Jb2File* file, DataSource* source, SegmentInfo* segment,
+                          SegmentInfo** referred);
+void jb2FreeHTDictSegment(SegmentInfo* segment, VltState* state);
+VltStatus jb2DecodeHTReg(Jb2File* file, DataSource* source, SegmentInfo* segment,
+                         SegmentInfo** referred);
+VltStatus jb2RenderHTReg(Jb2File* file, SegmentInfo* segment);
+VltStatus jb2RenderHTRegIntoPage(Jb2File* file, SegmentInfo* segment, VltImage* page);
+void jb2FreeHTRegSegment(SegmentInfo* segment, VltState* state);
 
 #endif

@@ -105,6 +105,8 @@ struct Jb2SymbolDict {
   Jb2Symbol* symbols;
   uint8_t* genericContexts; /* retained MQ contexts, or null */
   uint8_t* refineContexts;
+  uint32_t genericContextCount; /* bytes of the retained arrays */
+  uint32_t refineContextCount;
 };
 
 struct Jb2TextRegion {

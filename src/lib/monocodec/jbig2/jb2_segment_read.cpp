@@ -126,19 +126,12 @@ VltStatus read_referred_numbers(Jb2File* file, DataSource* source, SegmentInfo* 
   return VLT_OK;
 }
 
-// Segment kinds whose decoders are still to come report this instead of a blank result.
-VltStatus not_built_yet(Jb2File* file, DataSource*, SegmentInfo* seg, SegmentInfo**) {
-  const char* kind = seg->type == JB2_SEG_SYMBOL_DICT    ? "symbol dictionary"
-                     : seg->type == JB2_SEG_PATTERN_DICT ? "pattern dictionary"
-                     : seg->type < JB2_SEG_PATTERN_DICT  ? "text region"
-                                                         : "halftone region";
-  return Vlt_reportErrMsg(reporter(file), VLT_ERR_NOT_IMPLEMENTED,
-                          "%s segments are not supported yet", kind);
-}
-
 constexpr auto make_decoders() {
   Jb2DecodeTable t{};
-  for (int type : {0, 4, 6, 7, 16, 20, 22, 23}) t[type] = not_built_yet;
+  t[0] = jb2DecodeSymDict;
+  t[4] = t[6] = t[7] = jb2DecodeSymReg;
+  t[16] = jb2DecodeHTDict;
+  t[20] = t[22] = t[23] = jb2DecodeHTReg;
   t[36] = t[38] = t[39] = jb2DecodeGenReg;
   t[40] = t[42] = t[43] = jb2DecodeGenRefReg;
   t[48] = jb2DecodePageInfo;
@@ -153,6 +146,8 @@ constexpr auto make_decoders() {
 
 constexpr auto make_renderers() {
   Jb2RenderTable t{};
+  t[4] = t[6] = t[7] = jb2RenderSymReg;
+  t[20] = t[22] = t[23] = jb2RenderHTReg;
   t[36] = t[38] = t[39] = jb2RenderGenReg;
   t[40] = t[42] = t[43] = jb2RenderGenRefReg;
   return t;
@@ -160,6 +155,8 @@ constexpr auto make_renderers() {
 
 constexpr auto make_intorenderers() {
   Jb2RenderIntoTable t{};
+  t[4] = t[6] = t[7] = jb2RenderSymRegIntoPage;
+  t[20] = t[22] = t[23] = jb2RenderHTRegIntoPage;
   t[36] = t[38] = t[39] = jb2RenderGenRegIntoPage;
   t[40] = t[42] = t[43] = jb2RenderGenRefRegIntoPage;
   return t;
@@ -167,6 +164,10 @@ constexpr auto make_intorenderers() {
 
 constexpr auto make_freeers() {
   Jb2FreeTable t{};
+  t[0] = jb2FreeSymDictSegment;
+  t[4] = t[6] = t[7] = jb2FreeSymRegSegment;
+  t[16] = jb2FreeHTDictSegment;
+  t[20] = t[22] = t[23] = jb2FreeHTRegSegment;
   t[36] = t[38] = t[39] = jb2FreeGenRegSegment;
   t[40] = t[42] = t[43] = jb2FreeGenRefRegSegment;
   t[53] = jb2FreeHuffTableSegment;

@@ -1,7 +1,6 @@
-// The shared JBIG2 feature streams through the segment loop: every stream whose segments we
-// decode gives bitmap.pbm exactly, as a file and as an embedded stream, whole or arriving in
-// pieces; a stream that needs a segment kind still to come fails with "not supported yet"; and
-// no cut of any stream gives a wrong page with success.
+// The shared JBIG2 feature streams through the segment loop: every stream gives bitmap.pbm
+// exactly, as a file and as an embedded stream, whole or arriving in pieces; the standard's
+// worked example gives its three pages; and no cut of any stream gives a wrong page with success.
 
 #include <gtest/gtest.h>
 
@@ -26,15 +25,7 @@ struct Feature {
   std::string name;
   Bytes file;
   jb2test::SplitFile split;
-  bool later;  // needs a segment kind whose decoder is still to come
 };
-
-bool decoded_later(uint8_t type) {
-  switch (type) {
-    case 0: case 4: case 6: case 7: case 16: case 20: case 22: case 23: return true;
-    default: return false;
-  }
-}
 
 const std::vector<Feature>& features() {
   static const std::vector<Feature> all = [] {
@@ -48,7 +39,6 @@ const std::vector<Feature>& features() {
       f.file.assign(bytes.begin(), bytes.end());
       if (!jb2test::split_file(f.file.data(), f.file.size(), &f.split))
         throw std::runtime_error("cannot split " + name);
-      f.later = std::any_of(f.split.types.begin(), f.split.types.end(), decoded_later);
       v.push_back(std::move(f));
     }
     std::sort(v.begin(), v.end(), [](const Feature& a, const Feature& b) { return a.name < b.name; });
@@ -82,18 +72,8 @@ struct FeatureDecode : Jb2Test {
   }
 };
 
-TEST_F(FeatureDecode, EveryStreamDecodesToTheBitmapOrIsRefusedAsNotYetSupported) {
-  // The features of this share of the decoder are all in the set, none needing a later one.
-  for (const char* name : {"bitmap.jbig2", "bitmap-template1.jbig2", "bitmap-template2-customat-tpgdon.jbig2",
-                           "bitmap-template3-tpgdon.jbig2", "bitmap-customat.jbig2", "bitmap-mmr.jbig2",
-                           "bitmap-refine-template1-tpgron.jbig2", "bitmap-refine-page-subrect.jbig2",
-                           "bitmap-stripe-initially-unknown-height.jbig2", "bitmap-stripe-last-implicit.jbig2",
-                           "bitmap-randomaccess.jbig2", "bitmap-p32-eof.jbig2", "bitmap-initially-unknown-size.jbig2",
-                           "bitmap-trailing-7fff-stripped-harder-refine.jbig2", "bitmap-composite-and-xnor-refine.jbig2"}) {
-    const auto it = std::find_if(features().begin(), features().end(), [&](const Feature& f) { return f.name == name; });
-    ASSERT_NE(it, features().end()) << name;
-    EXPECT_FALSE(it->later) << name;
-  }
+TEST_F(FeatureDecode, EveryStreamDecodesToTheBitmap) {
+  ASSERT_EQ(features().size(), 106u);
   for (const Feature& f : features()) {
     SCOPED_TRACE(f.name);
     for (const StreamForm form : {StreamForm::kFile, StreamForm::kEmbedded}) {
@@ -101,13 +81,10 @@ TEST_F(FeatureDecode, EveryStreamDecodesToTheBitmapOrIsRefusedAsNotYetSupported)
       printed = {};
       monotest::RefBitmap page;
       const VltStatus st = decode(bytes, form, &page);
-      if (f.later) {
-        EXPECT_EQ(st, VLT_ERR_NOT_IMPLEMENTED) << printed.text;
-        EXPECT_NE(printed.text.find("not supported yet"), std::string::npos) << printed.text;
-        continue;
+      EXPECT_EQ(st, VLT_OK) << (form == StreamForm::kFile ? "file: " : "embedded: ") << printed.text;
+      if (st == VLT_OK) {
+        EXPECT_EQ(monotest::first_difference(expected(), page), "");
       }
-      ASSERT_EQ(st, VLT_OK) << (form == StreamForm::kFile ? "file: " : "embedded: ") << printed.text;
-      EXPECT_EQ(monotest::first_difference(expected(), page), "");
     }
   }
 }
@@ -115,7 +92,6 @@ TEST_F(FeatureDecode, EveryStreamDecodesToTheBitmapOrIsRefusedAsNotYetSupported)
 TEST_F(FeatureDecode, StreamsArrivingInPiecesDecodeTheSame) {
   // Windows of odd sizes make every field, bounded segment and MQ or MMR block straddle them.
   for (const Feature& f : features()) {
-    if (f.later) continue;
     SCOPED_TRACE(f.name);
     for (const StreamForm form : {StreamForm::kFile, StreamForm::kEmbedded}) {
       const Bytes& bytes = form == StreamForm::kFile ? f.file : f.split.embedded;

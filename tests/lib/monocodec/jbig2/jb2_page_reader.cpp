@@ -140,6 +140,7 @@ VltStatus act(Page* page, Jb2File* file, SegmentInfo* seg, bool* done) {
 
 struct Loop {
   VltState* state;
+  uint32_t pageNumber = 1;
   Jb2File* file = nullptr;
   VltAdtList* decoded = nullptr;
 
@@ -181,7 +182,7 @@ struct Loop {
     // Regions that are only referred to never meet the page's bounds: hold them to its limit.
     if (jb2IsRegionSegment(seg->type) && uint64_t{seg->region.width} * seg->region.height > page->maxPixels)
       return fail(state, "region larger than a page may be");
-    if (seg->page == 1 || seg->type == JB2_SEG_END_OF_FILE) return act(page, file, seg, done);
+    if (seg->page == pageNumber || seg->type == JB2_SEG_END_OF_FILE) return act(page, file, seg, done);
     return VLT_OK;
   }
 };
@@ -199,9 +200,10 @@ void memory_source(DataSource* source, VltState* state, const uint8_t* data, siz
 }
 
 VltStatus read_page(VltState* state, DataSource* source, StreamForm form, VltImage** out,
-                    uint64_t maxPixels) {
+                    uint64_t maxPixels, uint32_t pageNumber) {
   *out = nullptr;
   Loop loop{state};
+  loop.pageNumber = pageNumber;
   Page page{state};
   page.maxPixels = maxPixels;
   VltStatus st = jb2CreateFile(nullptr, nullptr, state, &loop.file);
@@ -354,10 +356,10 @@ bool split_file(const uint8_t* b, size_t size, SplitFile* out) {
 }
 
 VltStatus read_page(VltState* state, const uint8_t* data, size_t size, StreamForm form,
-                    VltImage** page, uint64_t maxPixels) {
+                    VltImage** page, uint64_t maxPixels, uint32_t pageNumber) {
   DataSource source;
   memory_source(&source, state, data, size);
-  return read_page(state, &source, form, page, maxPixels);
+  return read_page(state, &source, form, page, maxPixels, pageNumber);
 }
 
 }  // namespace jb2test

@@ -19,15 +19,18 @@ namespace jb2test {
 
 enum class StreamForm { kFile, kEmbedded };
 
-/* Decodes page 1 from the source into *page, a new Packed image owned by the caller (null on
-   failure). Every failure is reported through the state's reporter and returned; a stream that
-   ends before the page is complete is a failure. Pages beyond maxPixels are refused. */
+/* Decodes a page (page 1 unless told) from the source into *page, a new Packed image owned by
+   the caller (null on failure); the segments of the pages before it are decoded on the way, as
+   they may be referred to. Every failure is reported through the state's reporter and returned;
+   a stream that ends before the page is complete is a failure. Pages beyond maxPixels are
+   refused. */
 VltStatus read_page(VltState* state, DataSource* source, StreamForm form, VltImage** page,
-                    uint64_t maxPixels = JB2_MAX_REGION_PIXELS);
+                    uint64_t maxPixels = JB2_MAX_REGION_PIXELS, uint32_t pageNumber = 1);
 
 /* The same over bytes in memory. */
 VltStatus read_page(VltState* state, const uint8_t* data, size_t size, StreamForm form,
-                    VltImage** page, uint64_t maxPixels = JB2_MAX_REGION_PIXELS);
+                    VltImage** page, uint64_t maxPixels = JB2_MAX_REGION_PIXELS,
+                    uint32_t pageNumber = 1);
 
 /* A T.88 file taken apart by a small parser of its own (not the codec's). */
 struct SplitFile {
