@@ -11,6 +11,7 @@
 
 #include "jb2_intcode.h"
 #include "jb2_segment.h"
+#include "vlt_adt.h"
 #include "vlt_mq.h"
 
 /* Page information (type 48) from the record's page body: 19 data bytes. 10003 (unreported) for
@@ -59,6 +60,36 @@ VltStatus jb2EncodeHTDict(Jb2File* file, SegmentInfo* segment);
    the grey image as Gray-coded bit planes, most significant first. 10003 (nothing written) when
    the record does not refer to exactly one pattern dictionary or has another type. */
 VltStatus jb2EncodeHTRegion(Jb2File* file, SegmentInfo* segment, SegmentInfo* const* referred);
+
+/* One halftone area of a page, as the picture path records it. */
+struct HalftoneBox {
+  int32_t x;      /* left edge on the page, pixels */
+  int32_t y;      /* top edge */
+  int32_t width;  /* region size, pixels */
+  int32_t height;
+  int32_t word4;  /* not read here */
+  int32_t word5;
+  int32_t cellSize; /* width and height of a cell and of every pattern */
+  int32_t levels;   /* number of patterns */
+  int32_t kind;     /* which of the writer's calls takes the box */
+};
+
+/* Writes, for every box of the given kind (boxes and greys are parallel lists of HalftoneBox and
+   PIXR), a pattern dictionary of spiral dot patterns and an immediate lossless halftone region
+   whose cells take the grey image's values as pattern indices (0 the full dot), on a straight
+   grid of cellSize pixels. Boxes of another kind or without a cell size are passed over with
+   their grey image. 10003 for an absent list or grey image; otherwise the first failing status,
+   the boxes after it unwritten. Whatever it makes for a box is freed before the next one, on
+   failure too. */
+VltStatus encodeHalftoneJBig2(VltAdtList* boxes, VltAdtList* greys, Jb2File* file, int32_t kind,
+                              uint32_t page, VltState* state);
+/* Fills count pattern records with size x size dot patterns that grow from the cell's centre in
+   square rings, one pattern per step with evenly spread steps left out: pattern 0 blank, the last
+   one full (the other way round when reverse is set). Each pattern gets size / 32 + 1 words per
+   row from the state's allocator, owned by the caller. 10003 (unreported) for size 0, count
+   below 2 or above size * size + 1, or no array; 1 (reported) without memory, nothing kept. */
+VltStatus makeSpiralHalftonePattern(VltState* state, uint32_t size, uint32_t count, int reverse,
+                                    HalftonePattern* patterns);
 
 /* Code table segment (type 53, retained, referring to nothing) of the table in the record's body,
    on the page association the caller set. */

@@ -1,6 +1,7 @@
 // Pattern dictionaries and halftone regions: the patterns and grey values decoded again from the
 // segments (reference MQ decoding procedure, the engine's fax decoder for MMR), the flags and
-// field bytes, the refusals and the failure paths. Runs on every build.
+// field bytes, the refusals and the failure paths; the spiral dot patterns and the halftone
+// encoder over them. Runs on every build.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,8 @@
 
 #include "jb2_fixture.h"
 #include "jb2_test_stream.h"
+#include "pixr.h"
+#include "pixr_ops.h"
 
 namespace {
 
@@ -239,6 +242,186 @@ TEST_F(HalftoneTest, AllocationFailuresLeaveNothingBehind) {
       ASSERT_LT(k, 80u);
     }
   }
+}
+
+// ---- Spiral dot patterns and the halftone encoder -------------------------------------------
+
+struct SpiralTest : Jb2Test {
+  // The patterns as pictures: "#" black, "." white, rows joined by "/".
+  std::vector<std::string> make(uint32_t size, uint32_t count, int reverse) {
+    std::vector<HalftonePattern> p(count);
+    EXPECT_EQ(makeSpiralHalftonePattern(state, size, count, reverse, p.data()), VLT_OK);
+    std::vector<std::string> out;
+    for (const HalftonePattern& h : p) {
+      EXPECT_EQ(h.wordsPerRow, size / 32 + 1);
+      std::string pic;
+      for (uint32_t y = 0; y < size; ++y) {
+        if (y > 0) pic += '/';
+        for (uint32_t x = 0; x < size; ++x)
+          pic += (h.bits[y * h.wordsPerRow * 4 + x / 8] >> (7 - x % 8)) & 1 ? '#' : '.';
+      }
+      out.push_back(pic);
+      state->free(h.bits);
+    }
+    return out;
+  }
+};
+
+TEST_F(SpiralTest, DotsGrowInRingsWithEvenlySkippedSteps) {
+  struct Case {
+    uint32_t size, count;
+    int reverse;
+    std::vector<std::string> want;
+  };
+  const Case cases[] = {
+      // Skipped steps 1, 3, 4, 5, 6, 8 of the growth (1,1) (1,0) (2,1) (1,2) (0,1) (2,0) (2,2) (0,2) (0,0).
+      {3, 4, 0, {".../.../...", ".#./.#./...", ".##/###/.##", "###/###/###"}},
+      {3, 4, 1, {"###/###/###", ".##/###/.##", ".#./.#./...", ".../.../..."}},
+      // No step skipped: one pixel more per pattern, (0,0) (1,0) (1,1) (0,1).
+      {2, 5, 0, {"../..", "#./..", "##/..", "##/.#", "##/##"}},
+      {2, 2, 0, {"../..", "##/##"}},
+      // The inner ring, then the outer one starting downwards: offsets 1, 0, 2.
+      {4, 17, 0, {"..../..../..../....", "..../.#../..../....", "..../.##./..../....", "..../.##./..#./....",
+                  "..../.##./.##./....", ".#../.##./.##./....", ".#../.###/.##./....", ".#../.###/.##./..#.",
+                  ".#../.###/###./..#.", "##../.###/###./..#.", "##.#/.###/###./..#.", "##.#/.###/###./..##",
+                  "##.#/.###/###./#.##", "####/.###/###./#.##", "####/.###/####/#.##", "####/.###/####/####",
+                  "####/####/####/####"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.size) + " pixels, " + std::to_string(c.count) + " patterns");
+    EXPECT_EQ(make(c.size, c.count, c.reverse), c.want);
+  }
+}
+
+TEST_F(SpiralTest, WideCellsAndRefusals) {
+  // A 32-pixel cell: two words per row, the spare one clear; every pattern has one pixel more
+  // than the one before or the same count.
+  std::vector<HalftonePattern> p(40);
+  ASSERT_EQ(makeSpiralHalftonePattern(state, 32, 40, 0, p.data()), VLT_OK);
+  int last = -1;
+  for (const HalftonePattern& h : p) {
+    ASSERT_EQ(h.wordsPerRow, 2);
+    int n = 0;
+    for (int y = 0; y < 32; ++y) {
+      for (int k = 0; k < 4; ++k) n += __builtin_popcount(h.bits[y * 8 + k]);
+      for (int k = 4; k < 8; ++k) EXPECT_EQ(h.bits[y * 8 + k], 0);
+    }
+    EXPECT_GT(n, last);
+    last = n;
+    state->free(h.bits);
+  }
+  EXPECT_EQ(last, 32 * 32);
+  HalftonePattern q[20];
+  for (const auto& c : {std::pair<uint32_t, uint32_t>{0, 2}, {3, 1}, {3, 11}, {2, 6}})
+    EXPECT_EQ(makeSpiralHalftonePattern(state, c.first, c.second, 0, q), VLT_ERR_ASSERT);
+  EXPECT_EQ(makeSpiralHalftonePattern(state, 3, 4, 0, nullptr), VLT_ERR_ASSERT);
+  EXPECT_TRUE(printed.codes.empty());
+}
+
+struct HalftoneEncodeTest : Jb2Test {
+  // The grey images are wrapper images: the state needs its wrapper state.
+  void SetUp() override {
+    Jb2Test::SetUp();
+    Vlt_cleanupVltState(&state);
+    ASSERT_EQ(Vlt_initVltState(&state, &mem, nullptr, &printed, monotest::collect_report, 1, 0), VLT_OK);
+    // The list pool keeps its first chunk with the state.
+    VltAdtList* warm = nullptr;
+    ASSERT_EQ(VltAdt_liNew(&warm, state), VLT_OK);
+    VltAdt_liFree(warm);
+    baseline = alloc.live_blocks();
+  }
+  IPWState* ipw() const { return state->ipwState; }
+  // A grey image of w x h cells with values below levels.
+  PIXR* grey(int w, int h, int levels) {
+    PIXR* p = nullptr;
+    EXPECT_EQ(w_createPixr(ipw(), w, h, 8, 300, 300, 32, &p), VLT_OK);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) EXPECT_EQ(w_pixrPutPixel(ipw(), p, x, y, static_cast<uint32_t>((x * 7 + y * 3) % levels)), VLT_OK);
+    return p;
+  }
+};
+
+TEST_F(HalftoneEncodeTest, SelectedBoxesGiveADictionaryAndARegionEach) {
+  VltAdtList *boxes = nullptr, *greys = nullptr;
+  ASSERT_EQ(VltAdt_liNew(&boxes, state), VLT_OK);
+  ASSERT_EQ(VltAdt_liNew(&greys, state), VLT_OK);
+  HalftoneBox b[4] = {{0, 0, 40, 24, 0, 0, 4, 16, 1},    // written
+                      {8, 30, 20, 10, 0, 0, 5, 16, 2},   // another kind
+                      {0, 0, 40, 24, 0, 0, 0, 16, 1},    // no cell size
+                      {50, 40, 30, 12, 0, 0, 6, 2, 1}};  // written
+  PIXR* g[4] = {grey(10, 6, 16), grey(4, 2, 16), grey(10, 6, 16), grey(5, 2, 2)};
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(VltAdt_liAdd(boxes, &b[i], nullptr), VLT_OK);
+    ASSERT_EQ(VltAdt_liAdd(greys, g[i], nullptr), VLT_OK);
+  }
+  MemoryStream s(state);
+  ASSERT_EQ(encodeHalftoneJBig2(boxes, greys, s.file(), 1, 3, state), VLT_OK);
+  const std::vector<ParsedSegment> segs = parse_segments(s.finish(), false);
+  ASSERT_EQ(segs.size(), 4u);
+  for (int i = 0; i < 2; ++i) {
+    const ParsedSegment& d = segs[2 * i];
+    const ParsedSegment& r = segs[2 * i + 1];
+    EXPECT_EQ(d.type, JB2_SEG_PATTERN_DICT);
+    EXPECT_EQ(r.type, JB2_SEG_HALFTONE_LOSSLESS);
+    EXPECT_EQ(r.number, d.number + 1);
+    EXPECT_EQ(r.referred, std::vector<uint32_t>{d.number});
+    EXPECT_EQ(d.page, 3u);
+    EXPECT_EQ(r.page, 3u);
+    const HalftoneBox& box = b[3 * i];
+    EXPECT_EQ(be32(r.data, 0), static_cast<uint32_t>(box.width));
+    EXPECT_EQ(be32(r.data, 8), static_cast<uint32_t>(box.x));
+    EXPECT_EQ(d.data.at(1), box.cellSize);
+    EXPECT_EQ(be32(d.data, 3), static_cast<uint32_t>(box.levels - 1));
+    // HRX is the cell size in 1/256 pixel, HRY 0.
+    EXPECT_EQ(r.data.at(34) << 8 | r.data.at(35), box.cellSize * 256);
+    EXPECT_EQ(r.data.at(36) << 8 | r.data.at(37), 0);
+  }
+  // Absent lists or grey images.
+  EXPECT_EQ(encodeHalftoneJBig2(nullptr, greys, s.file(), 1, 3, state), VLT_ERR_ASSERT);
+  EXPECT_EQ(encodeHalftoneJBig2(boxes, nullptr, s.file(), 1, 3, state), VLT_ERR_ASSERT);
+  greys->first->data = nullptr;
+  EXPECT_EQ(encodeHalftoneJBig2(boxes, greys, s.file(), 1, 3, state), VLT_ERR_ASSERT);
+  greys->first->data = g[0];
+  for (PIXR* p : g) w_destroyPixr(ipw(), &p);
+  VltAdt_liFree(boxes);
+  VltAdt_liFree(greys);
+}
+
+TEST_F(HalftoneEncodeTest, EveryFailurePathFreesWhatItMade) {
+  VltAdtList *boxes = nullptr, *greys = nullptr;
+  ASSERT_EQ(VltAdt_liNew(&boxes, state), VLT_OK);
+  ASSERT_EQ(VltAdt_liNew(&greys, state), VLT_OK);
+  HalftoneBox b{0, 0, 48, 24, 0, 0, 4, 16, 1};
+  PIXR* g = grey(12, 6, 16);
+  ASSERT_EQ(VltAdt_liAdd(boxes, &b, nullptr), VLT_OK);
+  ASSERT_EQ(VltAdt_liAdd(greys, g, nullptr), VLT_OK);
+  for (bool mq : {false, true}) {
+    for (size_t k = 1;; ++k) {
+      const size_t live = alloc.live_blocks();
+      VltStatus st;
+      {
+        MemoryStream s(state);
+        jb2GetFileParams(s.file())->pdArith = mq;
+        jb2GetFileParams(s.file())->trArith = mq;
+        alloc.fail_at(k);
+        st = encodeHalftoneJBig2(boxes, greys, s.file(), 1, 1, state);
+        alloc.fail_at(0);
+      }
+      EXPECT_EQ(alloc.live_blocks(), live) << "allocation " << k;
+      if (st == VLT_OK) break;
+      EXPECT_NE(st, VLT_OK);
+      ASSERT_LT(k, 200u);
+    }
+  }
+  // Levels the patterns cannot give are refused without a trace.
+  b.levels = 1;
+  {
+    MemoryStream s(state);
+    EXPECT_EQ(encodeHalftoneJBig2(boxes, greys, s.file(), 1, 1, state), VLT_ERR_ASSERT);
+  }
+  w_destroyPixr(ipw(), &g);
+  VltAdt_liFree(boxes);
+  VltAdt_liFree(greys);
 }
 
 }  // namespace

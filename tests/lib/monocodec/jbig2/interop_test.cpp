@@ -4,13 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <stdexcept>
 #include <vector>
 
 #include "jb2_fixture.h"
+#include "jb2_page_reader.h"
 #include "jb2_test_stream.h"
 #include "jbig2dec.h"
 #include "pages.h"
+#include "pixr.h"
+#include "pixr_ops.h"
+#include "tools.h"
 
 namespace {
 
@@ -134,20 +139,21 @@ TEST_F(InteropTest, WholePages) {
   check_bands(monotest::doc_page(3), configs);
 }
 
-// Pattern dictionaries of 2 and 16 patterns with a halftone region over them, MMR and MQ, on a
-// straight grid and on a turned one whose cells overlap.
+// Pattern dictionaries of 1, 2 and 16 patterns with a halftone region over them, MMR and MQ, on
+// a straight grid and on a turned one whose cells overlap; jbig2dec and our decoder give the
+// page the patterns make. One pattern means no bit plane at all: every cell takes pattern 0.
 TEST_F(InteropTest, HalftoneRegions) {
   struct Grid {
     const char* name;
     int32_t gridX, gridY, vectorX, vectorY;
   };
-  for (int n : {2, 16}) {
+  for (int n : {1, 2, 16}) {
     for (bool mq : {false, true}) {
       for (const Grid& g :
            {Grid{"straight", 0, 0, 4 * 256, 0}, Grid{"turned", 3 * 256 + 77, -200, 900, 170}}) {
         SCOPED_TRACE(std::to_string(n) + " patterns, " + (mq ? "MQ, " : "MMR, ") + g.name +
                      " grid");
-        jb2test::HalftoneSample h(state, 4, 5, n, 37, 23, static_cast<uint32_t>(n));
+        jb2test::HalftoneSample h(state, n == 1 ? 8 : 4, n == 1 ? 8 : 5, n, 37, 23, static_cast<uint32_t>(n));
         Jb2FileParams params{};
         params.pdArith = mq;
         params.pdTemplate = 0;
@@ -159,16 +165,112 @@ TEST_F(InteropTest, HalftoneRegions) {
               return h.write(f, 11, 9, w, ht, g.gridX, g.gridY, g.vectorX, g.vectorY);
             },
             &params);
-        const auto decoded = monotest::jbig2dec_decode(file);
-        EXPECT_EQ(decoded.messages, "");
         RefBitmap want(static_cast<int>(w) + 11, static_cast<int>(ht) + 9);
         const RefBitmap region = h.render();
         ASSERT_GT(region.count(), 0u);
         for (int y = 0; y < region.height; ++y)
           for (int x = 0; x < region.width; ++x) want.set(x + 11, y + 9, region.get(x, y));
-        EXPECT_EQ(first_difference(want, decoded.page), "");
+        VltImage* page = nullptr;
+        ASSERT_EQ(jb2test::read_page(state, file.data(), file.size(), jb2test::StreamForm::kFile, &page), VLT_OK)
+            << printed.text;
+        EXPECT_EQ(first_difference(want, jb2test::ref_bitmap(page)), "");
+        const auto decoded = monotest::jbig2dec_decode(file);
+        if (n == 1 && mq) {
+          // An MQ region without bit planes has no coded data at all; jbig2dec still starts its
+          // arithmetic decoder on it, fails, and drops the region.
+          EXPECT_NE(decoded.messages.find("arithmetic decoder"), std::string::npos) << decoded.messages;
+          EXPECT_EQ(decoded.page.count(), 0u);
+        } else {
+          EXPECT_EQ(decoded.messages, "");
+          EXPECT_EQ(first_difference(want, decoded.page), "");
+        }
+        VltImage_free(page);
       }
     }
+  }
+}
+
+// The halftone encoder's dictionary of spiral dots and its region, 2 and 16 levels, MMR and MQ:
+// jbig2dec and our decoder give the same page, grey 0 a full cell and the top level a blank one.
+TEST_F(InteropTest, HalftoneEncoderSegments) {
+  VltState* ws = nullptr;  // the grey images are wrapper images
+  ASSERT_EQ(Vlt_initVltState(&ws, nullptr, nullptr, nullptr, nullptr, 1, 0), VLT_OK);
+  for (int levels : {2, 16}) {
+    for (bool mq : {false, true}) {
+      SCOPED_TRACE(std::to_string(levels) + " levels, " + (mq ? "MQ" : "MMR"));
+      const int cell = 4, gw = 12, gh = 8;
+      PIXR* grey = nullptr;
+      ASSERT_EQ(w_createPixr(ws->ipwState, gw, gh, 8, 300, 300, 32, &grey), VLT_OK);
+      for (int y = 0; y < gh; ++y)
+        for (int x = 0; x < gw; ++x)
+          ASSERT_EQ(w_pixrPutPixel(ws->ipwState, grey, x, y, static_cast<uint32_t>((x + 5 * y) % levels)), VLT_OK);
+      HalftoneBox box{5, 3, gw * cell, gh * cell, 0, 0, cell, levels, 2};
+      VltAdtList *boxes = nullptr, *greys = nullptr;
+      ASSERT_EQ(VltAdt_liNew(&boxes, ws), VLT_OK);
+      ASSERT_EQ(VltAdt_liNew(&greys, ws), VLT_OK);
+      ASSERT_EQ(VltAdt_liAdd(boxes, &box, nullptr), VLT_OK);
+      ASSERT_EQ(VltAdt_liAdd(greys, grey, nullptr), VLT_OK);
+      Jb2FileParams params{};
+      params.pdArith = mq;
+      params.trArith = mq;
+      const Bytes file = jb2test::t88_file(
+          state, {60, 40}, [&](Jb2File* f) { return encodeHalftoneJBig2(boxes, greys, f, 2, 1, ws); }, &params);
+      VltAdt_liFree(boxes);
+      VltAdt_liFree(greys);
+      w_destroyPixr(ws->ipwState, &grey);
+      const auto decoded = monotest::jbig2dec_decode(file);
+      EXPECT_EQ(decoded.messages, "");
+      VltImage* page = nullptr;
+      ASSERT_EQ(jb2test::read_page(state, file.data(), file.size(), jb2test::StreamForm::kFile, &page), VLT_OK)
+          << printed.text;
+      const RefBitmap ours = jb2test::ref_bitmap(page);
+      VltImage_free(page);
+      EXPECT_EQ(first_difference(decoded.page, ours), "");
+      // Cell (0, 0) has grey 0, cell (levels - 1, 0) the top level.
+      EXPECT_EQ(crop(ours, 5, 3, cell, cell).count(), static_cast<size_t>(cell * cell));
+      EXPECT_EQ(crop(ours, 5 + (levels - 1) * cell, 3, cell, cell).count(), 0u);
+    }
+  }
+  Vlt_cleanupVltState(&ws);
+}
+
+// The standard's worked example: each of its three pages as jbig2dec gives them (it writes them
+// one after another into its output).
+TEST_F(InteropTest, AnnexHPages) {
+  const std::string path = monotest::feature_dir() + "/annex-h.jbig2";
+  monotest::TempDir dir;
+  const std::string out = dir.file("pages.pbm");
+  const monotest::ToolResult r =
+      monotest::run_tool("jbig2dec -t pbm -o " + monotest::shell_quote(out) + " " + monotest::shell_quote(path));
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  const std::string pbm = monotest::read_file(out);
+  std::vector<RefBitmap> theirs;
+  const std::regex head("^P4\\s+(\\d+)\\s+(\\d+)\\s");
+  for (size_t at = 0; at < pbm.size();) {
+    std::smatch m;
+    const std::string rest = pbm.substr(at, 32);
+    ASSERT_TRUE(std::regex_search(rest, m, head));
+    const int w = std::stoi(m[1]), h = std::stoi(m[2]), stride = (w + 7) / 8;
+    at += static_cast<size_t>(m.length(0));
+    RefBitmap bm(w, h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        bm.set(x, y, (static_cast<uint8_t>(pbm.at(at + static_cast<size_t>(y * stride + x / 8))) >> (7 - x % 8)) & 1);
+    at += static_cast<size_t>(stride) * static_cast<size_t>(h);
+    theirs.push_back(bm);
+  }
+  ASSERT_EQ(theirs.size(), 3u);
+  const std::string bytes = monotest::read_file(path);
+  for (uint32_t n = 1; n <= 3; ++n) {
+    SCOPED_TRACE("page " + std::to_string(n));
+    VltImage* page = nullptr;
+    ASSERT_EQ(jb2test::read_page(state, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                                 jb2test::StreamForm::kFile, &page, JB2_MAX_REGION_PIXELS, n),
+              VLT_OK)
+        << printed.text;
+    EXPECT_EQ(first_difference(theirs[n - 1], jb2test::ref_bitmap(page)), "");
+    EXPECT_GT(theirs[n - 1].count(), 0u);
+    VltImage_free(page);
   }
 }
 
