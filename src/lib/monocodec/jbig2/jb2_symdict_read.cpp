@@ -39,8 +39,9 @@ struct DictWork {
   SymDecoder* ids = nullptr;
   Jb2Symbol** inputs = nullptr;  // the referred dictionaries' exported symbols, in order
   uint32_t inputCount = 0;
-  Jb2Symbol* fresh = nullptr;    // new symbols decoded so far
+  Jb2Symbol* fresh = nullptr;    // new symbols, the last one possibly still being decoded
   uint32_t freshCount = 0;
+  uint32_t decoded = 0;          // new symbols complete, which aggregates may refer to
   uint32_t freshCapacity = 0;
   Jb2Symbol* exported = nullptr;
   uint32_t exportedCount = 0;
@@ -83,7 +84,7 @@ Jb2Symbol* agg_lookup(void* context, uint32_t value) {
   if (value == 0) return nullptr;
   const uint32_t id = value - 1;
   if (id < w->inputCount) return w->inputs[id];
-  return id - w->inputCount < w->freshCount ? &w->fresh[id - w->inputCount] : &kNotYet;
+  return id - w->inputCount < w->decoded ? &w->fresh[id - w->inputCount] : &kNotYet;
 }
 
 struct DictParams {
@@ -253,6 +254,7 @@ VltStatus decodeSymbols(Jb2File* file, DataSource* source, DictWork* w, const Di
       else if (!p.huffman)
         st = jb2ArithDecodeImage(s.bits, width, height, s.wordsPerRow, &p.generic, w->genericContexts, file, mq);
       if (st != VLT_OK) return st;
+      w->decoded = w->freshCount;
     }
     if (w->freshCount == first && ++emptyClasses > kMaxEmptyClasses) return bad(file, "too many empty height classes");
     if (p.huffman && !p.refagg && (st = read_collective(file, source, w, first, totWidth, height)) != VLT_OK)

@@ -127,4 +127,31 @@ TEST_F(FeatureDecode, NoCutOfAnyStreamGivesAWrongPage) {
   }
 }
 
+TEST_F(FeatureDecode, EveryAllocationFailureIsReportedAndFreesWhatWasMade) {
+  // Dictionaries with refinement and aggregates in both codings, run-coded symbol IDs, retained
+  // contexts, halftones with ten planes and skipped cells.
+  for (const char* name : {"bitmap-symbol-symbolrefine-textrefine.jbig2", "bitmap-symbol-symhuffrefine-textrefine.jbig2",
+                           "bitmap-symbol-texthuff-runcodes32-34.jbig2", "bitmap-symbol-context-reuse.jbig2",
+                           "bitmap-halftone-10bpp-mmr.jbig2", "bitmap-halftone-skip-grid.jbig2"}) {
+    SCOPED_TRACE(name);
+    const auto it = std::find_if(features().begin(), features().end(), [&](const Feature& f) { return f.name == name; });
+    ASSERT_NE(it, features().end());
+    for (size_t k = 1;; ++k) {
+      const size_t live = alloc.live_blocks();
+      printed = {};
+      alloc.fail_at(k);
+      monotest::RefBitmap page;
+      const VltStatus st = decode(it->file, StreamForm::kFile, &page);
+      alloc.fail_at(0);
+      ASSERT_EQ(alloc.live_blocks(), live) << "allocation " << k;
+      if (st == VLT_OK) {
+        EXPECT_EQ(monotest::first_difference(expected(), page), "");
+        break;
+      }
+      EXPECT_FALSE(printed.codes.empty()) << "allocation " << k << ": status " << st << " unreported";
+      ASSERT_LT(k, 5000u);
+    }
+  }
+}
+
 }  // namespace
