@@ -16,8 +16,8 @@ namespace {
 
 VltStatus bad(const Jb2File* file, const char* message) { return jb2Fail(file, VLT_ERR_CODEC, message); }
 
-// The most cells a grey-scale image may have: 16 bits each, so 128 MiB of it.
-constexpr uint64_t kMaxGrayCells = uint64_t{1} << 26;
+// The most cells a grey-scale image may have: 16 bits each, so 32 MiB of it.
+constexpr uint64_t kMaxGrayCells = uint64_t{1} << 24;
 
 // Pattern dictionary fields and the fixed fields of a halftone region before their coded data.
 constexpr uint32_t kDictHeader = 7;
@@ -78,6 +78,7 @@ VltStatus jb2DecodeHTDict(Jb2File* file, DataSource* source, SegmentInfo* seg, S
     return bad(file, "halftone dictionary too large");
   // The first adaptive pixel sits one pattern to the left, as far as a signed byte reaches.
   if (!mmr && pw > 128) return bad(file, "halftone pattern too wide for arithmetic coding");
+  if (!mmr && width * ph > jb2MaxCodedPixels(seg->dataLength)) return bad(file, "coded data too short for its size");
   const uint32_t wpr = static_cast<uint32_t>((width + 31) / 32);
   auto* all = static_cast<uint8_t*>(state->calloc(size_t{wpr} * ph * 4, 1));
   if (all == nullptr) return Vlt_report(state, VLT_ERR_NOMEM);
@@ -169,6 +170,9 @@ VltStatus jb2DecodeHTReg(Jb2File* file, DataSource* source, SegmentInfo* seg, Se
     return bad(file, "halftone grid too large");
   if ((st = jb2CheckRegionSize(file, seg->region.width, seg->region.height)) != VLT_OK) return st;
 
+  if (!mmr && uint64_t{planes} * gw * gh > jb2MaxCodedPixels(seg->dataLength))
+    return bad(file, "coded data too short for its size");
+
   RegionWork w{state};
   const auto gridW = static_cast<int32_t>(gw), gridH = static_cast<int32_t>(gh);
   w.planes = static_cast<VltImage**>(state->calloc(planes != 0 ? planes : 1, sizeof(VltImage*)));
@@ -220,15 +224,18 @@ VltStatus jb2DecodeHTReg(Jb2File* file, DataSource* source, SegmentInfo* seg, Se
     }
   }
   if ((st = VltImage_new(state, VLT_IMAGE_SHORT, gridW, gridH, &w.gray)) != VLT_OK) return st;
+  // Gray decoding, a plane at a time from the most significant: bit j is plane j's pixel XOR
+  // bit j + 1.
   for (int32_t m = 0; m < gridH && w.gray->rows != nullptr; ++m) {
     auto* row = reinterpret_cast<int16_t*>(w.gray->rows[m]);
-    for (int32_t n = 0; n < gridW; ++n) {
-      uint32_t v = 0;
-      for (uint32_t j = planes; j-- > 0;) {
-        const uint32_t above = (v >> (j + 1)) & 1;
-        v |= ((static_cast<uint32_t>(VltImage_getPackedPixel(w.planes[j], n, m)) ^ above) << j);
+    std::memset(row, 0, sizeof(int16_t) * static_cast<size_t>(gridW));
+    for (uint32_t j = planes; j-- > 0;) {
+      const uint8_t* bits = w.planes[j]->rows[m];
+      for (int32_t n = 0; n < gridW; ++n) {
+        const auto v = static_cast<uint32_t>(static_cast<uint16_t>(row[n]));
+        const uint32_t bit = ((bits[n >> 3] >> (7 - (n & 7))) & 1u) ^ ((v >> (j + 1)) & 1u);
+        row[n] = static_cast<int16_t>(v | bit << j);
       }
-      row[n] = static_cast<int16_t>(v);
     }
   }
   h = grid;

@@ -209,9 +209,12 @@ VltStatus read_aggregate(Jb2File* file, DataSource* source, DictWork* w, const D
   return st;
 }
 
-VltStatus decodeSymbols(Jb2File* file, DataSource* source, DictWork* w, const DictParams& p, MqDecoder* mq) {
+VltStatus decodeSymbols(Jb2File* file, DataSource* source, DictWork* w, const DictParams& p, MqDecoder* mq,
+                        uint32_t dataLength) {
   VltState* state = w->state;
+  // Symbols decoded (or refined) pixel by pixel are bounded by what the data can code as well.
   uint64_t pixelBudget = JB2_MAX_REGION_PIXELS;
+  if ((!p.huffman || p.refagg) && jb2MaxCodedPixels(dataLength) < pixelBudget) pixelBudget = jb2MaxCodedPixels(dataLength);
   uint32_t instanceBudget = JB2_MAX_INSTANCES;
   uint32_t emptyClasses = 0;
   int64_t classHeight = 0;
@@ -435,7 +438,7 @@ VltStatus jb2DecodeSymDict(Jb2File* file, DataSource* source, SegmentInfo* seg, 
   }
   if ((st = make(kExport, &stdhuffA)) != VLT_OK) return st;
 
-  if ((st = decodeSymbols(file, source, &w, p, &mq)) != VLT_OK) return st;
+  if ((st = decodeSymbols(file, source, &w, p, &mq, seg->dataLength)) != VLT_OK) return st;
   if ((st = export_symbols(file, &w, exportCount)) != VLT_OK) return st;
   if (w.bits != nullptr) {
     if ((st = jbfCloseFromDataSource(w.bits)) != VLT_OK) return st;

@@ -475,7 +475,8 @@ VltStatus jb2DecodeSymReg(Jb2File* file, DataSource* source, SegmentInfo* seg, S
   if (!huffman && (st = make(9, nullptr)) != VLT_OK) return st;
 
   SymbolList list{w.symbols, n};
-  uint64_t budget = JB2_MAX_REGION_PIXELS;
+  uint64_t budget = JB2_MAX_REGION_PIXELS < jb2MaxCodedPixels(seg->dataLength) ? JB2_MAX_REGION_PIXELS
+                                                                              : jb2MaxCodedPixels(seg->dataLength);
   const Jb2InstanceCoding coding{huffman, refine, transposed, refCorner, logStrips, dsOffset, w.ids, 0,
                                  list_lookup, &list, w.d[kFS], w.d[kDS], w.d[kDT], w.d[9], w.d[8],
                                  w.d[kRDW], w.d[kRDH], w.d[kRDX], w.d[kRDY], w.d[7], w.bits, source,

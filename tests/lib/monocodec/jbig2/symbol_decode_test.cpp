@@ -347,6 +347,8 @@ TEST_F(SymbolDecodeTest, PatternDictionaryRefusals) {
       {"pattern count overflowing", Bytes{0x01, 255, 255} + be32(0xFFFFFFFF), "halftone dictionary too large"},
       {"collective bitmap too wide", Bytes{0x01, 200, 1} + be32(0x01000000), "halftone dictionary too large"},
       {"MQ patterns too wide", Bytes{0x00, 129, 1} + be32(1), "too wide for arithmetic coding"},
+      {"more MQ pixels than the data can code", Bytes{0x00, 128, 255} + be32(199),
+       "coded data too short for its size"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
