@@ -27,6 +27,26 @@ struct VltApiOptions {
   uint8_t singlePage;    /* every segment but the section dictionary on page 1, no end of page */
 };
 
+/* The token document's options; without a record VltApi_init fills these defaults. The first
+   two fields are the exact-match tokenizer's options. */
+struct VltTdcOptions {
+  uint32_t tokFlags;
+  struct VltState* state;
+  uint32_t docWord;      /* 1 */
+  int32_t limitA;        /* -1 */
+  int32_t limitB;        /* -1 */
+  uint32_t pageSlots;    /* 301; the lower 16 bits are used */
+  uint32_t wordC;        /* 1 */
+  uint8_t byteA;
+  uint8_t colourComponents; /* non-zero: colour components are prepared too */
+  uint8_t byteC;
+  uint8_t byteD;         /* 1 */
+  uint8_t byteE;
+  uint8_t sectionMode;   /* the option record's sectionMode */
+  uint32_t wordD;
+  uint32_t wordE;
+};
+
 #ifdef __cplusplus
 static_assert(offsetof(VltApiOptions, resolution) == 24, "the engine reads the resolution at byte 24");
 static_assert(offsetof(VltApiOptions, profile) == 32, "the engine reads the profile at byte 32");
