@@ -117,10 +117,10 @@ VltStatus VltApi_init(VltApiHandle** place, const VltMemFuncs* memory, const Vlt
   fill_params(h->params, params, es);
   *tdc = tdcOptions != nullptr ? *tdcOptions : default_tdc_options(es, options->sectionMode);
 
+  const auto resolution = static_cast<int32_t>(options->resolution);  // -1 keeps the pages' own
   if (const VltStatus st = tcly_doc_init(es, &h->lossyDoc, 1, options->halftones,
-                                         static_cast<int32_t>(options->minSize), static_cast<int32_t>(options->resolution),
-                                         options->tenthSize, h->params, options->docByte, options->memoryLimit,
-                                         options->sectionMode);
+                                         static_cast<int32_t>(options->minSize), resolution, options->tenthSize,
+                                         h->params, options->docByte, options->memoryLimit, options->sectionMode);
       st != VLT_OK)
     return fail(st);
   if (const VltStatus st = VltTdc_initDoc(es, &h->tokenDoc, tdc->byteA, tdc->colourComponents, tdc->byteE,
