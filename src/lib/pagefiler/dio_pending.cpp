@@ -71,10 +71,4 @@ void* __XPSInit(elf_state*, const char*, int) { return no_start("__XPSInit", xps
 DIO_PENDING_READER(__XPSReadGetPage, __XPSGetChecksum, __XPSReadGetPageCount, xps)
 DIO_PENDING_WRITER(__XPSRelease, __XPSInsertPage, __XPSAppendPage, __XPSSetAttributes, XPSInitTransforms, xps)
 
-
-int TIFFInitTransforms(void*, elf_object*) {
-  no_start("TIFFInitTransforms", "transform specifications for TIFF and TIFF-FX documents");
-  return QEL_STATUS_INVALID;
-}
-
 }  // extern "C"

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "checked_size.h"
+#include "kvng_hdr.h"
 #include "tio.h"
 
 namespace {
@@ -149,17 +150,16 @@ int add_strips(elf_state* context, elf_QELLAYER* layer, const SioStrip* first, i
 }
 
 // The layer's description from the page record and its first strip.
-int fill_header(elf_state* context, elf_QELHDR* h, const TIOPage* page) {
+int fill_header(elf_state* context, elf_QELHDR* h, const TIOPage* page, int32_t* predictor) {
   const Samples sm = samples_of(page->colorType);
   if (sm.samples < 1) {
     return setStatus(context, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR,
                      "__initQelHdrFromSio: colour type %d cannot be described\n", page->colorType);
   }
-  int32_t predictor = 0;
   h->width = static_cast<int32_t>(page->width);
   h->height = static_cast<int32_t>(page->height);
   h->samplesPerPixel = sm.samples;
-  h->compression = __compressFromIOCompression(page->strip.compression, &predictor);
+  h->compression = __compressFromIOCompression(page->strip.compression, predictor);
   if (h->compression == -1) return fail(context, "__AddCompressionExtraData: Unknown compression\n");
   h->interleave = h->compression == QEL_COMPRESSION_JPEG ? 3 : 1;
   h->bitsPerSample = static_cast<int32_t*>(elfCalloc(static_cast<size_t>(sm.samples), sizeof(int32_t)));
@@ -172,6 +172,43 @@ int fill_header(elf_state* context, elf_QELHDR* h, const TIOPage* page) {
   h->bytesPerRow[0] = static_cast<int32_t>((int64_t{h->width} * sm.samples * sm.bits + 7) / 8);
   h->photometric = __photoFromIOColortype(page->colorType, page->strip.colorSpace);
   return QEL_STATUS_OK;
+}
+
+// Tells the engine how the strips are coded: the coding with its restart interval and
+// variants, after a differencing predictor when the file names one.
+int add_compression_data(elf_state* context, elf_object* description, int32_t interval, int32_t predictor) {
+  const elf_QELHDR* h = qelHdr(description);
+  const KVHdrManager* manager = nullptr;
+  if (KVHdrGetManager_Str("internal", "2.1", &manager) != 1) {
+    return fail(context, "__AddCompressionExtraData: Error from KVHdr manager\n");
+  }
+  KVHdr* engineHeader = nullptr;
+  if (KVHdrCreateHeader(manager, &engineHeader) != 1) {
+    return fail(context, "__AddCompressionExtraData: Error from create KVHdr\n");
+  }
+  KVHdrFree(engineHeader);
+  char note[48] = "";
+  if (h->compression != QEL_COMPRESSION_NONE) {
+    size_t n = 0;
+    auto add = [&](const char* item) {
+      n += static_cast<size_t>(std::snprintf(note + n, sizeof note - n, "%s%s", n ? "," : "", item));
+    };
+    char restart[24] = "";
+    if (interval > 0) std::snprintf(restart, sizeof restart, "restart;%d", interval);
+    if (interval == -1) std::snprintf(restart, sizeof restart, "restart");
+    if (*restart) add(restart);
+    if (h->compression == QEL_COMPRESSION_JPEG && (h->photometric == 2 || h->photometric == 111)) {
+      add("ycc_transform");
+    }
+    if (h->compression == QEL_COMPRESSION_LZW) add("earlychange");
+  }
+  KVngCompressionData* chain = KVngCreateCompressionData();
+  bool ok = chain && (!predictor || KVngPushCompressionData(chain, 15, "diff")) &&
+            KVngPushCompressionData(chain, h->compression, *note ? note : nullptr);
+  KVngUserCMData* user = ok ? KVngHdrUserData(description, 1) : nullptr;
+  ok = user && KVngSaveCompressionData(user, chain);
+  KVngFreeCompressionData(chain);
+  return ok ? QEL_STATUS_OK : fail(context, "__AddCompressionExtraData: Unable to allocate compression data\n");
 }
 
 // The page read into a new image of one layer in *image.
@@ -188,7 +225,9 @@ int page_to_image(elf_state* context, TIOState* s, elf_object** image) {
   elf_QELLAYER* layer = qelLayer(layerObj);
   ELF_ASSIGN(context, &layer->description, header);
   elf_QELHDR* h = qelHdr(header);
-  int status = fill_header(context, h, page);
+  int32_t predictor = 0;
+  int status = fill_header(context, h, page, &predictor);
+  if (status == QEL_STATUS_OK) status = add_compression_data(context, header, interval, predictor);
   if (status == QEL_STATUS_OK) {
     layer->xres = static_cast<double>(page->xres);
     layer->yres = static_cast<double>(page->yres);

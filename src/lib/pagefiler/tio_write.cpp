@@ -47,6 +47,35 @@ void close_file(TIODocument* doc) {
   doc->key = nullptr;
 }
 
+// What a document of a format and subtype accepts of a raster; a depth of 0 takes none.
+struct RasterTarget {
+  int32_t compression, quality, depth;
+  int32_t maxRes;
+};
+struct RasterTargets {
+  int32_t format, subtype;
+  RasterTarget contone, binary;
+};
+constexpr RasterTargets raster_targets_table[] = {
+    {DIO_FORMAT_TIFF, -1, {QEL_COMPRESSION_JPEG, 80, 24, 65000}, {QEL_COMPRESSION_G4, 80, 1, 65000}},
+    {DIO_FORMAT_TIFFFX, DIO_SUBFORMAT_PROFILE_S, {0, 0, 0, 0}, {QEL_COMPRESSION_G3, 0, 1, 200}},
+    {DIO_FORMAT_TIFFFX, DIO_SUBFORMAT_PROFILE_F, {0, 0, 0, 0}, {QEL_COMPRESSION_G4, 0, 1, 400}},
+    {DIO_FORMAT_TIFFFX, DIO_SUBFORMAT_PROFILE_C, {QEL_COMPRESSION_JPEG, 60, 24, 400}, {QEL_COMPRESSION_G4, 0, 1, 400}},
+};
+
+// The targets of a document, or null for a TIFF-FX subtype without a profile (it takes the
+// default spec's).
+const RasterTargets* raster_targets(int32_t format, int32_t subtype) {
+  for (const RasterTargets& t : raster_targets_table) {
+    if (t.format == format && (t.subtype == -1 || t.subtype == subtype)) return &t;
+  }
+  return nullptr;
+}
+
+int set_raster(elf_state* context, elf_object* spec, const RasterTarget& r) {
+  return __setTSRasterAttr(context, spec, r.compression, r.quality, 0, 1, nullptr, r.maxRes, r.maxRes, r.depth);
+}
+
 const elf_POINTER* pointer_of(elf_object* obj) {
   return elfIsType(obj, "POINTER") ? reinterpret_cast<const elf_POINTER*>(obj) : nullptr;
 }
@@ -160,8 +189,6 @@ int32_t check_profile(TIOState* s, TIOPage* page, elf_object* image, PageImage& 
   return TIO_OK;
 }
 
-// The rows of every strip but the last, from the items' notes or their count; 0 when the notes
-// name a height no strip can have.
 // The rows every raw item but the last holds when they all hold the same whole number of rows;
 // 0 otherwise.
 int32_t whole_rows(const elf_POINTER* first, int32_t items, int32_t bytesPerRow) {
@@ -175,6 +202,8 @@ int32_t whole_rows(const elf_POINTER* first, int32_t items, int32_t bytesPerRow)
   return rows <= INT32_MAX ? static_cast<int32_t>(rows) : 0;
 }
 
+// The rows of every strip but the last, from the items' notes or their count; 0 when the notes
+// name a height no strip can have.
 int32_t rows_per_strip(const elf_POINTER* first, int32_t items, int32_t height, int32_t compression,
                        int32_t bytesPerRow, bool* joined) {
   *joined = false;
@@ -384,6 +413,35 @@ int TIFFSetAttributes(void* backend, elf_object* attributes) {
   lstScanArgs(attributes, "_DIOsinglePageFile:b", LST_OPTIONAL, &single, LST_END);
   if (single != -1) s->multiPage = single ? 0 : 1;
   return QEL_STATUS_OK;
+}
+
+int TIFFInitTransforms(void* backend, elf_object* specs) {
+  elf_state* context = specs ? specs->state : nullptr;
+  auto* s = static_cast<TIOState*>(backend);
+  if (!tagged(s)) {
+    return setStatus(context, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR, "TIFFInitTransforms: invalid internal state\n");
+  }
+  elf_object* spec = nullptr;
+  int status = __createDefaultTransformSpec(context, &spec);
+  if (status != QEL_STATUS_OK) return status;
+  const int described = __setTSAttributes(context, spec, s->format, s->subtype, DIO_ORIENT_ANY, DIO_PAGE_FLAT,
+                                          DIO_PAGES_ANY);
+  const RasterTargets* t = raster_targets(s->format, s->subtype);
+  if (!t) {
+    status = described;
+  } else {
+    if (t->contone.depth) {
+      status = set_raster(context, spec, t->contone);
+    } else {
+      __unsetTSRasterAttr(context, spec, 0);  // fax profiles without colour take no contone page
+    }
+    if (status == QEL_STATUS_OK) status = set_raster(context, spec, t->binary);
+  }
+  if (status == QEL_STATUS_OK && elflistInsert(specs, spec, 0, 0) != 0) {
+    status = setStatus(context, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "TIFFInitTransforms: cannot keep a spec\n");
+  }
+  if (status != QEL_STATUS_OK) elfDiscard(spec);
+  return status;
 }
 
 int __TIFF_OpenDocumentWrite(TIOState* s) {

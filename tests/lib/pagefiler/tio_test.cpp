@@ -10,6 +10,7 @@
 
 #include "dio_backends.h"
 #include "dio_fixture.h"
+#include "kvng_hdr.h"
 #include "tiff_oracle.h"
 #include "tio.h"
 #include "tools.h"
@@ -629,6 +630,265 @@ TEST_F(TioTest, DamagedFilesFailWithoutHarm) {
       }
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// ---- What each target takes ----
+
+TEST_F(TioTest, EachTargetDescribesWhatItTakes) {
+  struct Raster {
+    int32_t depth, compression, quality;
+    double maxRes;
+  };
+  struct Case {
+    int32_t format, subtype;
+    Raster contone, binary;
+  };
+  const Case cases[] = {
+      {DIO_FORMAT_TIFF, 0, {24, QEL_COMPRESSION_JPEG, 80, 65000}, {1, QEL_COMPRESSION_G4, 80, 65000}},
+      {DIO_FORMAT_TIFFFX, DIO_SUBFORMAT_PROFILE_S, {0, -1, 80, 65000}, {1, QEL_COMPRESSION_G3, 0, 200}},
+      {DIO_FORMAT_TIFFFX, DIO_SUBFORMAT_PROFILE_F, {0, -1, 80, 65000}, {1, QEL_COMPRESSION_G4, 0, 400}},
+      {DIO_FORMAT_TIFFFX, DIO_SUBFORMAT_PROFILE_C, {24, QEL_COMPRESSION_JPEG, 60, 400}, {1, QEL_COMPRESSION_G4, 0, 400}},
+      // A TIFF-FX document without a profile takes what the default spec takes.
+      {DIO_FORMAT_TIFFFX, DIO_SUBFORMAT_NONE, {24, -1, 80, 65000}, {1, -1, 80, 65000}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "format " << c.format << " subtype " << c.subtype);
+    void* backend = TIFFWriteInit(state, dir.file("t.tif").c_str(), c.format, c.subtype);
+    ASSERT_NE(backend, nullptr);
+    elf_object* specs = new_LIST(state, nullptr, nullptr);
+    elfRefUp(specs);
+    elf_object* earlier = nullptr;
+    ASSERT_EQ(__createDefaultTransformSpec(state, &earlier), 0);
+    ASSERT_EQ(elflistInsert(specs, earlier, 0, 0), 0);
+    EXPECT_EQ(TIFFInitTransforms(backend, specs), 0) << status_message();
+    // The document's spec goes in front.
+    ASSERT_EQ(elflistLength(specs), 2);
+    const DIOCoreSpec* core = dioCoreSpec(elflistItem(specs, 0));
+    ASSERT_NE(core, nullptr);
+    EXPECT_EQ(core->format, c.format);
+    EXPECT_EQ(core->subtype, c.subtype);
+    EXPECT_EQ(core->pageMode, DIO_PAGE_FLAT);
+    EXPECT_EQ(core->pagesPerFile, DIO_PAGES_ANY);
+    const std::pair<const DIORasterSpec*, const Raster*> blocks[] = {{&core->contone, &c.contone},
+                                                                     {&core->binary, &c.binary}};
+    for (const auto& [got, want] : blocks) {
+      EXPECT_EQ(got->depth, want->depth);
+      if (!want->depth) continue;
+      EXPECT_EQ(got->compression, want->compression);
+      EXPECT_EQ(got->jpegquality, want->quality);
+      EXPECT_EQ(got->jbig2arith, 0);
+      EXPECT_EQ(got->photometries, nullptr);
+      EXPECT_EQ(got->maxXRes, want->maxRes);
+      EXPECT_EQ(got->maxYRes, want->maxRes);
+    }
+    elfRefDown(specs);
+    elf_object* w = new_elf_object(state, "DOCUMENTWRITER", nullptr);
+    dioWriter(w)->backend = backend;
+    dioWriter(w)->fns.Release = TIFFRelease;
+    elfDiscard(w);
+  }
+
+  TIOState bogus{};
+  elf_object* specs = new_LIST(state, nullptr, nullptr);
+  EXPECT_EQ(TIFFInitTransforms(&bogus, specs), QEL_STATUS_INVALID);
+  EXPECT_EQ(status_message(), "TIFFInitTransforms: invalid internal state\n");
+  EXPECT_EQ(elflistLength(specs), 0);
+  elfDiscard(specs);
+
+  // A writer made for a fax profile carries its spec.
+  elf_object* w = writer(dir.file("s.tif"), "tifffx", "profileS");
+  ASSERT_NE(w, nullptr) << status_message();
+  ASSERT_EQ(elflistLength(dioWriter(w)->transspecs), 1);
+  EXPECT_EQ(dioCoreSpec(elflistItem(dioWriter(w)->transspecs, 0))->binary.compression, QEL_COMPRESSION_G3);
+  drop(w);
+}
+
+}  // namespace
+
+namespace {
+
+// The coding chain the reader leaves in a layer's description for the engine.
+std::vector<std::pair<int32_t, std::string>> chain_of(elf_object* image) {
+  std::vector<std::pair<int32_t, std::string>> out;
+  elf_object* description = qelLayer(QELGetLayer(image, 0))->description;
+  KVngCompressionData* chain = KVngLoadCompressionData(KVngHdrUserData(description, 0));
+  for (int32_t i = 0; i < KVngCompressionDataCount(chain); ++i) {
+    int32_t type = 0;
+    const char* params = nullptr;
+    KVngGetCompressionData(chain, &type, &params, i);
+    out.emplace_back(type, params ? params : "");
+  }
+  KVngFreeCompressionData(chain);
+  return out;
+}
+
+TEST_F(TioTest, ReaderTellsTheEngineHowStripsAreCoded) {
+  struct Case {
+    const char* name;
+    TiffSpec spec;
+    int32_t compression, photometric, interleave;
+    std::vector<std::pair<int32_t, std::string>> chain;
+    std::string firstNote;
+  };
+  auto spec = [](uint16_t bits, uint16_t samples, uint16_t compression, uint16_t photometric, uint16_t predictor,
+                 uint32_t rowsPerStrip) {
+    TiffSpec s;
+    s.width = 40;
+    s.height = 55;
+    s.bits = bits;
+    s.samples = samples;
+    s.compression = compression;
+    s.photometric = photometric;
+    s.predictor = predictor;
+    s.rowsPerStrip = rowsPerStrip;
+    return s;
+  };
+  const Case cases[] = {
+      {"JPEG in YCbCr, equal strips", spec(8, 3, 7, 6, 1, 16), QEL_COMPRESSION_JPEG, 111, 3,
+       {{QEL_COMPRESSION_JPEG, "restart;16,ycc_transform"}}, "restart;16"},
+      {"LZW with the predictor", spec(8, 1, 5, 1, 2, 16), QEL_COMPRESSION_LZW, 1, 1,
+       {{QEL_COMPRESSION_LZW, "restart;16,earlychange"}, {15, "diff"}}, "restart;16"},
+      {"G3 in one strip", spec(1, 1, 3, 0, 1, 55), QEL_COMPRESSION_G3, QEL_PHOTO_BILEVEL, 1,
+       {{QEL_COMPRESSION_G3, ""}}, ""},
+      {"raw", spec(8, 1, 1, 1, 1, 16), QEL_COMPRESSION_NONE, 1, 1, {{QEL_COMPRESSION_NONE, ""}}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t line = c.spec.bits == 1 ? (c.spec.width + 7) / 8 : size_t{c.spec.width} * c.spec.samples;
+    Bytes rows(line * c.spec.height);
+    for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<uint8_t>((i * 7) ^ (i / line) * 13);
+    const std::string file = dir.file("coded.tif");
+    monotest::tiff_write(file, {c.spec}, {rows});
+    ReadState rs(state, file);
+    elf_object* image = nullptr;
+    ASSERT_EQ(TIFFReadGetPage(state, rs.backend, 1, &image), 0) << status_message();
+    elfRefUp(image);
+    const elf_QELHDR* h = qelHdr(qelLayer(QELGetLayer(image, 0))->description);
+    EXPECT_EQ(h->compression, c.compression);
+    EXPECT_EQ(h->photometric, c.photometric);
+    EXPECT_EQ(h->interleave, c.interleave);
+    EXPECT_EQ(chain_of(image), c.chain);
+    std::vector<std::string> notes;
+    items_of(image, &notes);
+    ASSERT_FALSE(notes.empty());
+    EXPECT_EQ(notes.front(), c.firstNote);
+    drop(image);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Pages the fax profile resizes ----
+
+// A white page with one black block, so that where it lands after scaling can be told.
+RefBitmap block_page(int w, int h, int x0, int y0, int x1, int y1) {
+  RefBitmap bm(w, h);
+  for (int y = y0; y < y1; ++y) {
+    for (int x = x0; x < x1; ++x) bm.set(x, y, 1);
+  }
+  return bm;
+}
+
+// Whether the block [x0, x1) x [y0, y1) is black and everything a pixel away from it white.
+std::string block_at(const RefBitmap& bm, int x0, int y0, int x1, int y1) {
+  for (int y = 0; y < bm.height; ++y) {
+    for (int x = 0; x < bm.width; ++x) {
+      const bool inside = x >= x0 + 1 && x < x1 - 1 && y >= y0 + 1 && y < y1 - 1;
+      const bool outside = x < x0 - 1 || x >= x1 + 1 || y < y0 - 1 || y >= y1 + 1;
+      if ((inside && !bm.get(x, y)) || (outside && bm.get(x, y))) {
+        return "pixel " + std::to_string(x) + "," + std::to_string(y) + " is " + (bm.get(x, y) ? "black" : "white");
+      }
+    }
+  }
+  return "";
+}
+
+TEST_F(TioTest, APageTheProfileResizesIsScaledByTheScript) {
+  // 300 dpi and 2550 pixels wide: profile S takes it at 204 x 196 dpi, 1728 wide.
+  const RefBitmap bm = block_page(2550, 330, 300, 30, 1500, 300);
+  TiffSpec g3;
+  g3.width = 2550;
+  g3.height = 330;
+  g3.compression = 3;
+  g3.rowsPerStrip = 330;
+  const std::vector<Bytes> coded = libtiff_strips("g3.tif", g3, rows_of(bm));
+  const std::string file = dir.file("s.tif");
+  elf_object* w = writer(file, "tifffx", "profileS");
+  ASSERT_NE(w, nullptr) << status_message();
+  elf_object* image = page(2550, 330, QEL_COMPRESSION_G3, coded, {}, 300, 300);
+  EXPECT_EQ(append(w, image), 0) << status_message();
+  drop(image);
+  EXPECT_EQ(release(w), 0);
+  drop(w);
+  monotest::require_tool("tiffdump", "libtiff-tools");
+  const monotest::TiffDirectory d = monotest::tiff_directory(file, 0);
+  EXPECT_EQ(d.width, 1728u);
+  EXPECT_EQ(d.height, 216u);
+  EXPECT_EQ(d.xres, 204.0f);
+  EXPECT_EQ(d.yres, 196.0f);
+  EXPECT_EQ(d.compression, 3);
+  EXPECT_EQ(d.group3Options & 1u, 0u);
+  EXPECT_EQ(d.faxProfile, 1);
+  // Scaled by 216 / 330 both ways, white to the right of the scaled page.
+  const double s = 216.0 / 330.0;
+  EXPECT_EQ(block_at(monotest::tiff_bilevel(file, 0), static_cast<int>(300 * s), static_cast<int>(30 * s),
+                     static_cast<int>(1500 * s), static_cast<int>(300 * s)),
+            "");
+}
+
+TEST_F(TioTest, TheScriptConvertsAndRefusesWhatItCannot) {
+  // A grey page made bilevel: dark is black.
+  const int32_t w = 64, h = 40;
+  Bytes grey(static_cast<size_t>(w) * h, 230);
+  for (int y = 10; y < 30; ++y) {
+    for (int x = 16; x < 48; ++x) grey[static_cast<size_t>(y) * w + x] = 20;
+  }
+  elf_object* image = page(w, h, QEL_COMPRESSION_NONE, {grey}, {}, 400, 400, 1, 8, 22);
+  auto run = [&](elf_object* in, int32_t dw, int32_t dh, int32_t photo, elf_object** out) {
+    elf_object* args = lstBuildArgs(state, "inImg:QELIMAGE", in, 0, "dw:i", dw, 0, "dh:i", dh, 0, "outfile:s",
+                                    "x.tif", 0, "outphoto:i", photo, 0, LST_END);
+    elf_object* res = nullptr;
+    const int status = ELFScriptExec(state, "docio/tifffxFmtAdj.elf", args, &res);
+    elfDiscard(args);
+    *out = nullptr;
+    if (status == 0) {
+      EXPECT_EQ(lstScanArgs(res, "outImg:QELIMAGE", LST_REQUIRED, out, LST_END), 1);
+      elfRefUp(*out);
+    }
+    if (res) elfDiscard(res);
+    return status;
+  };
+  elf_object* out = nullptr;
+  ASSERT_EQ(run(image, 40, 20, QEL_PHOTO_BILEVEL, &out), 0) << status_message();
+  const elf_QELLAYER* layer = qelLayer(QELGetLayer(out, 0));
+  const elf_QELHDR* oh = qelHdr(layer->description);
+  EXPECT_EQ(oh->width, 40);
+  EXPECT_EQ(oh->height, 20);
+  EXPECT_EQ(oh->bitsPerSample[0], 1);
+  EXPECT_EQ(oh->photometric, QEL_PHOTO_BILEVEL);
+  EXPECT_EQ(layer->kind, QEL_KIND_BILEVEL);
+  RefBitmap got(40, 20);
+  const Bytes data = items_of(out).at(0);
+  ASSERT_EQ(data.size(), got.bits.size());
+  got.bits = data;
+  // 64 x 40 scaled by a half: the block is 8..24 x 5..15, the rest of the 40 columns white.
+  EXPECT_EQ(block_at(got, 8, 5, 24, 15), "");
+  drop(out);
+
+  // A JPEG page cannot be decoded here, and no page is made.
+  elf_object* jpeg = page(w, h, QEL_COMPRESSION_JPEG, {Bytes(10, 0xFF)}, {}, 400, 400, 3, 8, 111);
+  EXPECT_EQ(run(jpeg, 40, 20, 111, &out), QEL_STATUS_INVALID);
+  EXPECT_EQ(status_message(), "docio/tifffxFmtAdj.elf: a page coded as 1 cannot be brought to the profile\n");
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(run(image, 0, 20, 21, &out), QEL_STATUS_INVALID);
+  drop(jpeg);
+  drop(image);
 }
 
 }  // namespace
