@@ -13,6 +13,8 @@
 #include "tok_colorcc.h"
 #include "tok_lltok.h"
 #include "tok_tokrec.h"
+#include "tok_types.h"
+#include "vlt_image.h"
 #include "vlt_adt.h"
 #include "vlt_state.h"
 
@@ -111,6 +113,48 @@ VltStatus VltTdc_storePage(VltState* state, VltTdcSection* section, const VltTdc
 // renumbered densely after the section's earlier tokens.
 VltStatus createTokensNew(VltState* state, VltAdtList* list, VltTdcSection* section, VltTokenRecord** records,
                           uint32_t* count, uint8_t final, uint32_t extra, const uint32_t* pageExtra);
+// An object that a placement may refer to.
+inline constexpr uint8_t VLT_SUB_KIND_IMAGE = 3;        // the kind of reference makeSubIFDs takes out
+inline constexpr uint32_t VLT_SUB_HAS_BITMAP = 0x01;    // the object's bitmap is drawn into the record
+inline constexpr uint32_t VLT_SUB_STAYS = 0x20;         // the object stays among the placements
+struct VltSubObject {
+  uint32_t id;
+  uint32_t width;               // carried into the sub-image record
+  uint32_t height;
+  const TokBitmap* bitmap;      // read under VLT_SUB_HAS_BITMAP
+  uint32_t flags;
+};
+// Where a placement puts its object; the first two words are the placement owner's.
+struct VltSubPlacement {
+  uint32_t words[2];
+  uint16_t x;
+  uint16_t y;
+};
+static_assert(sizeof(VltSubPlacement) == 12, "placements are 12-byte records");
+struct VltSubRef {
+  VltSubObject* object;
+  uint8_t kind;
+};
+// One sub-image taken out of the placements (a small-pool block).
+struct VltSubIFD {
+  uint16_t x, y;
+  VltSubObject* object;
+  VltImage* image;              // the object's bitmap inside a 32-pixel frame (wrapped), or null
+  int32_t lineWords;            // the image's words per line
+  int32_t xOffset;              // bit offset of the bitmap's first pixel past the frame
+  uint32_t width, height;       // the object's
+};
+inline constexpr uint32_t VLT_SUBIFD_POOL = 5;
+static_assert(sizeof(VltSubIFD) <= VLT_POOL_BLOCK_SIZE, "sub-image records live in small-pool blocks");
+
+// Moves every placement whose reference is of kind VLT_SUB_KIND_IMAGE and whose object does not
+// have VLT_SUB_STAYS out of the two parallel arrays (the last entry takes its slot, *count goes
+// down) into a sub-image record appended to list. On a failure the placements moved so far stay
+// in the list and the failing one stays in the arrays.
+VltStatus makeSubIFDs(VltState* state, VltSubPlacement* placements, int32_t* count, VltSubRef* refs, VltAdtList* list);
+// Releases the sub-image records of a list made by makeSubIFDs, their images, and the list.
+VltStatus freeSubIFDs(VltState* state, VltAdtList* list);
+
 // 1 when a run list ({first, length} pairs and row markers) paints a filled rectangle.
 int isRect(const uint16_t* runs, int32_t count);
 

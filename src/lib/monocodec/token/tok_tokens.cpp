@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "checked_size.h"
+#include "tok_imgutil.h"
 #include "tok_insert.h"
 #include "tok_tdoc.h"
 
@@ -145,6 +146,75 @@ VltStatus createTokensNew(VltState* state, VltAdtList* list, VltTdcSection* sect
     s->tokenCount = next;
   }
   return done(VLT_OK);
+}
+
+namespace {
+
+// Releases a sub-image record and its image.
+void free_subifd(VltState* state, VltSubIFD* r) {
+  if (r->image != nullptr) {
+    uint8_t* buffer = nullptr;
+    VltImage_unwrap(r->image, &buffer);
+    state->free(buffer);
+  }
+  state->smallFree(state->smallContext, VLT_SUBIFD_POOL, r);
+}
+
+// A record for the placement, its object's bitmap drawn into a framed image when it has one.
+VltStatus make_subifd(VltState* state, const VltSubPlacement& at, VltSubObject* object, VltSubIFD** place) {
+  if ((object->flags & VLT_SUB_HAS_BITMAP) != 0 &&
+      (object->bitmap == nullptr || (object->bitmap->bits == nullptr && object->bitmap->width > 0 &&
+                                     object->bitmap->height > 0)))
+    return Vlt_report(state, VLT_ERR_ASSERT);
+  void* block = nullptr;
+  if (VltStatus st = state->smallAlloc(state->smallContext, VLT_SUBIFD_POOL, &block)) return Vlt_report(state, st);
+  auto* r = static_cast<VltSubIFD*>(block);
+  *r = VltSubIFD{at.x, at.y, object, nullptr, 0, 0, object->width, object->height};
+  if ((object->flags & VLT_SUB_HAS_BITMAP) != 0) {
+    const TokBitmap* bm = object->bitmap;
+    if (VltStatus st = pimNewFrameAligned(state, bm->width, bm->height, &r->xOffset, &r->image)) {
+      free_subifd(state, r);
+      return st;
+    }
+    InsertBoxPacked(r->image, 0, 0, bm, 1);
+    r->lineWords = r->image->hdr.bytesPerLine / 4;
+  }
+  *place = r;
+  return VLT_OK;
+}
+
+}  // namespace
+
+VltStatus makeSubIFDs(VltState* state, VltSubPlacement* placements, int32_t* count, VltSubRef* refs, VltAdtList* list) {
+  if (state == nullptr) return VLT_ERR_PARAM;
+  if (count == nullptr || list == nullptr || (*count > 0 && (placements == nullptr || refs == nullptr)))
+    return Vlt_report(state, VLT_ERR_NULL);
+  if (Vlt_getPoolSize(VLT_SUBIFD_POOL) < static_cast<int32_t>(sizeof(VltSubIFD))) return Vlt_report(state, VLT_ERR_ASSERT);
+  for (int32_t i = 0; i < *count; ++i) {
+    // The entry moved into slot i is looked at in turn before i moves on.
+    while (i < *count && refs[i].kind == VLT_SUB_KIND_IMAGE) {
+      VltSubObject* object = refs[i].object;
+      if (object == nullptr) return Vlt_report(state, VLT_ERR_ASSERT);
+      if ((object->flags & VLT_SUB_STAYS) != 0) break;
+      VltSubIFD* r = nullptr;
+      if (VltStatus st = make_subifd(state, placements[i], object, &r)) return st;
+      if (VltStatus st = VltAdt_liAdd(list, r, nullptr)) {
+        free_subifd(state, r);
+        return Vlt_report(state, st);
+      }
+      const int32_t last = --*count;
+      placements[i] = placements[last];
+      refs[i] = refs[last];
+    }
+  }
+  return VLT_OK;
+}
+
+VltStatus freeSubIFDs(VltState* state, VltAdtList* list) {
+  if (state == nullptr) return VLT_ERR_PARAM;
+  if (list == nullptr) return VLT_OK;
+  for (VltAdtListNode* n = list->first; n != nullptr; n = n->next) free_subifd(state, static_cast<VltSubIFD*>(n->data));
+  return VltAdt_liFree(list);
 }
 
 int isRect(const uint16_t* runs, int32_t count) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 
 #include "pagecc_fixture.h"
@@ -183,6 +184,117 @@ TEST(IsRect, RunListsOfRectangles) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(isRect(c.runs.data(), int32_t(c.runs.size() / 2)), c.rect) << c.runs.size();
+}
+
+// Placements of kind-3 objects leave the arrays for sub-image records (the last entry filling each
+// freed slot, which is then looked at in turn); bitmaps are drawn inside a 32-pixel frame.
+struct SubIfdTest : PageCCTest {
+  RefBitmap glyph = monotest::make_text_blobs(37, 6, 3);
+  TokBitmap bitmap{};
+  VltSubObject objects[4] = {};
+  VltSubPlacement placements[5] = {};
+  VltSubRef refs[5] = {};
+  int32_t count = 5;
+  size_t start = 0;
+
+  void SetUp() override {
+    PageCCTest::SetUp();
+    start = baseline;
+    bitmap = TokTest::bitmap(glyph);
+    baseline = alloc.live_blocks();
+    objects[0] = {1, 100, 20, &bitmap, VLT_SUB_HAS_BITMAP};
+    objects[1] = {2, 5, 6, nullptr, 0};
+    objects[2] = {3, 7, 8, &bitmap, VLT_SUB_HAS_BITMAP | VLT_SUB_STAYS};
+    objects[3] = {4, 9, 10, &bitmap, VLT_SUB_HAS_BITMAP};
+    const uint8_t kinds[5] = {3, 1, 3, 3, 3};
+    const int objectOf[5] = {0, 1, 2, 1, 3};
+    for (int i = 0; i < 5; ++i) {
+      placements[i] = {{uint32_t(i), 0}, uint16_t(10 * i), uint16_t(20 * i)};
+      refs[i] = {&objects[objectOf[i]], kinds[i]};
+    }
+  }
+  void TearDown() override {
+    engine->free(bitmap.bits);
+    baseline = start;
+    PageCCTest::TearDown();
+  }
+};
+
+TEST_F(SubIfdTest, KindThreeEntriesLeaveForRecords) {
+  VltAdtList* list = nullptr;
+  ASSERT_EQ(VltAdt_liNew(&list, engine), VLT_OK);
+  ASSERT_EQ(makeSubIFDs(engine, placements, &count, refs, list), VLT_OK);
+  // Slot 0 takes entries 0, 4 and 3 in turn and keeps entry 2, whose object stays.
+  ASSERT_EQ(count, 2);
+  EXPECT_EQ(placements[0].words[0], 2u);
+  EXPECT_EQ(placements[1].words[0], 1u);
+  EXPECT_EQ(refs[0].object, &objects[2]);
+  EXPECT_EQ(refs[1].kind, 1);
+  ASSERT_EQ(list->count, 3u);
+  const int taken[3] = {0, 4, 3};
+  VltAdtListNode* n = list->first;
+  for (int k = 0; k < 3; ++k, n = n->next) {
+    const auto* r = static_cast<const VltSubIFD*>(n->data);
+    const int i = taken[k];
+    EXPECT_EQ(r->x, 10 * i);
+    EXPECT_EQ(r->y, 20 * i);
+    const VltSubObject* o = r->object;
+    EXPECT_EQ(r->width, o->width);
+    EXPECT_EQ(r->height, o->height);
+    if ((o->flags & VLT_SUB_HAS_BITMAP) == 0) {
+      EXPECT_EQ(r->image, nullptr) << k;
+      continue;
+    }
+    ASSERT_NE(r->image, nullptr) << k;
+    EXPECT_EQ(r->xOffset, 0);
+    EXPECT_EQ(r->lineWords * 4, r->image->hdr.bytesPerLine);
+    RefBitmap want(37 + 64, 6 + 64), got(37 + 64, 6 + 64);
+    for (int y = 0; y < want.height; ++y)
+      for (int x = 0; x < want.width; ++x) {
+        want.set(x, y, x >= 32 && y >= 32 && x < 32 + 37 && y < 32 + 6 && glyph.get(x - 32, y - 32));
+        got.set(x, y, VltImage_getPackedPixel(r->image, x, y));
+      }
+    EXPECT_EQ(monotest::first_difference(want, got), "") << k;
+  }
+  ASSERT_EQ(freeSubIFDs(engine, list), VLT_OK);
+}
+
+TEST_F(SubIfdTest, FailuresKeepEveryPlacementOnce) {
+  objects[1].flags = VLT_SUB_HAS_BITMAP;  // an object claiming a bitmap it does not have
+  refs[1].kind = 3;
+  VltAdtList* list = nullptr;
+  ASSERT_EQ(VltAdt_liNew(&list, engine), VLT_OK);
+  EXPECT_EQ(makeSubIFDs(engine, placements, &count, refs, list), VLT_ERR_ASSERT);
+  EXPECT_EQ(count + int32_t(list->count), 5);
+  ASSERT_EQ(freeSubIFDs(engine, list), VLT_OK);
+  EXPECT_EQ(makeSubIFDs(engine, placements, nullptr, refs, list), VLT_ERR_NULL);
+}
+
+TEST_F(SubIfdTest, AllocationFailuresLeaveNothingBehind) {
+  const VltSubPlacement original[5] = {placements[0], placements[1], placements[2], placements[3], placements[4]};
+  const VltSubRef originalRefs[5] = {refs[0], refs[1], refs[2], refs[3], refs[4]};
+  bool completed = false;
+  for (size_t k = 1; k < 100 && !completed; ++k) {
+    std::copy(original, original + 5, placements);
+    std::copy(originalRefs, originalRefs + 5, refs);
+    count = 5;
+    VltAdtList* list = nullptr;
+    ASSERT_EQ(VltAdt_liNew(&list, engine), VLT_OK);
+    alloc.fail_at(k);
+    const VltStatus st = makeSubIFDs(engine, placements, &count, refs, list);
+    alloc.fail_at(0);
+    completed = st == VLT_OK;
+    // Whatever happened, each placement is either still in the arrays or in the list, once.
+    std::vector<uint32_t> seen;
+    for (int32_t i = 0; i < count; ++i) seen.push_back(placements[i].words[0]);
+    for (VltAdtListNode* n = list->first; n != nullptr; n = n->next)
+      seen.push_back(uint32_t(static_cast<VltSubIFD*>(n->data)->x / 10));
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<uint32_t>{0, 1, 2, 3, 4})) << k;
+    ASSERT_EQ(freeSubIFDs(engine, list), VLT_OK);
+    ASSERT_EQ(alloc.live_blocks(), baseline) << "leak after failing allocation " << k;
+  }
+  EXPECT_TRUE(completed);
 }
 
 }  // namespace
