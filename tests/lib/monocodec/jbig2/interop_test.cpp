@@ -234,22 +234,20 @@ TEST_F(InteropTest, HalftoneEncoderSegments) {
   Vlt_cleanupVltState(&ws);
 }
 
-// The standard's worked example: each of its three pages as jbig2dec gives them (it writes them
-// one after another into its output).
-TEST_F(InteropTest, AnnexHPages) {
-  const std::string path = monotest::feature_dir() + "/annex-h.jbig2";
+// The pages of a file as jbig2dec gives them: it writes them one after another into its output.
+std::vector<RefBitmap> jbig2dec_pages(const std::string& path) {
   monotest::TempDir dir;
   const std::string out = dir.file("pages.pbm");
   const monotest::ToolResult r =
       monotest::run_tool("jbig2dec -t pbm -o " + monotest::shell_quote(out) + " " + monotest::shell_quote(path));
-  ASSERT_EQ(r.exit_code, 0) << r.output;
+  if (r.exit_code != 0) throw std::runtime_error("jbig2dec: " + r.output);
   const std::string pbm = monotest::read_file(out);
-  std::vector<RefBitmap> theirs;
+  std::vector<RefBitmap> pages;
   const std::regex head("^P4\\s+(\\d+)\\s+(\\d+)\\s");
   for (size_t at = 0; at < pbm.size();) {
     std::smatch m;
     const std::string rest = pbm.substr(at, 32);
-    ASSERT_TRUE(std::regex_search(rest, m, head));
+    if (!std::regex_search(rest, m, head)) throw std::runtime_error("jbig2dec wrote no PBM");
     const int w = std::stoi(m[1]), h = std::stoi(m[2]), stride = (w + 7) / 8;
     at += static_cast<size_t>(m.length(0));
     RefBitmap bm(w, h);
@@ -257,8 +255,15 @@ TEST_F(InteropTest, AnnexHPages) {
       for (int x = 0; x < w; ++x)
         bm.set(x, y, (static_cast<uint8_t>(pbm.at(at + static_cast<size_t>(y * stride + x / 8))) >> (7 - x % 8)) & 1);
     at += static_cast<size_t>(stride) * static_cast<size_t>(h);
-    theirs.push_back(bm);
+    pages.push_back(bm);
   }
+  return pages;
+}
+
+// The standard's worked example: each of its three pages as jbig2dec gives them.
+TEST_F(InteropTest, AnnexHPages) {
+  const std::string path = monotest::feature_dir() + "/annex-h.jbig2";
+  const std::vector<RefBitmap> theirs = jbig2dec_pages(path);
   ASSERT_EQ(theirs.size(), 3u);
   const std::string bytes = monotest::read_file(path);
   for (uint32_t n = 1; n <= 3; ++n) {
@@ -271,6 +276,41 @@ TEST_F(InteropTest, AnnexHPages) {
     EXPECT_EQ(first_difference(theirs[n - 1], jb2test::ref_bitmap(page)), "");
     EXPECT_GT(theirs[n - 1].count(), 0u);
     VltImage_free(page);
+  }
+}
+
+// The public encoder's symbol mode (a shared dictionary over three pages, and a chart on its
+// own), read in one pass: every page as jbig2dec gives it. Skipped when the encoder cannot be
+// built here.
+TEST_F(InteropTest, PublicEncoderSymbolModePages) {
+  const monotest::ToolResult built = monotest::run_tool(monotest::shared_dir() + "/peers/build-jbig2enc.sh");
+  if (built.exit_code != 0) GTEST_SKIP() << "the public encoder cannot be built: " << built.output;
+  const std::string program = built.output.substr(0, built.output.find_last_not_of(" \n") + 1);
+  for (const std::vector<RefBitmap>& input :
+       {std::vector<RefBitmap>{monotest::doc_page(1), monotest::doc_page(2), monotest::doc_page(3)},
+        std::vector<RefBitmap>{monotest::ccitt_chart(1)}}) {
+    monotest::TempDir dir;
+    std::string names;
+    for (size_t i = 0; i < input.size(); ++i) {
+      monotest::write_pbm(dir.file("p" + std::to_string(i) + ".pbm"), input[i]);
+      names += " " + monotest::shell_quote(dir.file("p" + std::to_string(i) + ".pbm"));
+    }
+    const std::string out = dir.file("out.jb2");
+    ASSERT_EQ(monotest::run_tool(monotest::shell_quote(program) + " -s" + names + " > " + monotest::shell_quote(out) +
+                                 " 2>/dev/null")
+                  .exit_code,
+              0);
+    const std::vector<RefBitmap> theirs = jbig2dec_pages(out);
+    const std::string bytes = monotest::read_file(out);
+    std::vector<VltImage*> ours;
+    ASSERT_EQ(jb2test::read_pages(state, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &ours), VLT_OK)
+        << printed.text;
+    ASSERT_EQ(ours.size(), input.size());
+    ASSERT_EQ(theirs.size(), input.size());
+    for (size_t i = 0; i < ours.size(); ++i) {
+      EXPECT_EQ(first_difference(theirs[i], jb2test::ref_bitmap(ours[i])), "") << "page " << i + 1;
+      VltImage_free(ours[i]);
+    }
   }
 }
 

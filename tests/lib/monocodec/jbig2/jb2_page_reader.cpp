@@ -182,7 +182,8 @@ struct Loop {
     // Regions that are only referred to never meet the page's bounds: hold them to its limit.
     if (jb2IsRegionSegment(seg->type) && uint64_t{seg->region.width} * seg->region.height > page->maxPixels)
       return fail(state, "region larger than a page may be");
-    if (seg->page == pageNumber || seg->type == JB2_SEG_END_OF_FILE) return act(page, file, seg, done);
+    const bool mine = pageNumber == 0 ? seg->page != 0 : seg->page == pageNumber;
+    if (mine || seg->type == JB2_SEG_END_OF_FILE) return act(page, file, seg, done);
     return VLT_OK;
   }
 };
@@ -259,6 +260,45 @@ VltStatus read_page(VltState* state, DataSource* source, StreamForm form, VltIma
   if (page.height == 0) return fail(state, "empty page");
   *out = page.image;
   page.image = nullptr;
+  return VLT_OK;
+}
+
+VltStatus read_pages(VltState* state, const uint8_t* data, size_t size, std::vector<VltImage*>* pages,
+                     uint64_t maxPixels) {
+  auto drop = [&](VltStatus st) {
+    for (VltImage* im : *pages) VltImage_free(im);
+    pages->clear();
+    return st;
+  };
+  DataSource source;
+  memory_source(&source, state, data, size);
+  Loop loop{state};
+  loop.pageNumber = 0;
+  VltStatus st = jb2CreateFile(nullptr, nullptr, state, &loop.file);
+  if (st == VLT_OK) st = VltAdt_liNew(&loop.decoded, state);
+  if (st != VLT_OK) return st;
+  static constexpr uint8_t kId[8] = {0x97, 'J', 'B', '2', 0x0D, 0x0A, 0x1A, 0x0A};
+  uint8_t head[13];
+  uint32_t got = 0;
+  if ((st = dsRead(&source, 9, head, &got)) != VLT_OK) return st;
+  if (std::memcmp(head, kId, sizeof kId) != 0 || (head[8] & 0xFD) != 1)
+    return fail(state, "not a sequential JBIG2 file");
+  if ((head[8] & 2) == 0 && (st = dsRead(&source, 4, head + 9, &got)) != VLT_OK) return st;
+  for (bool end = false; !end && !at_end(&source);) {
+    Page page{state};
+    page.maxPixels = maxPixels;
+    for (bool done = false; !done;) {
+      if (at_end(&source)) return drop(fail(state, "stream ends before the end of the page"));
+      SegmentInfo* seg = nullptr;
+      if ((st = loop.header(&source, &seg)) != VLT_OK || (st = loop.data(&source, seg, &page, &done)) != VLT_OK)
+        return drop(st);
+      end = seg->type == JB2_SEG_END_OF_FILE;
+    }
+    if (page.image != nullptr) {
+      pages->push_back(page.image);
+      page.image = nullptr;
+    }
+  }
   return VLT_OK;
 }
 

@@ -32,6 +32,12 @@ VltStatus read_page(VltState* state, const uint8_t* data, size_t size, StreamFor
                     VltImage** page, uint64_t maxPixels = JB2_MAX_REGION_PIXELS,
                     uint32_t pageNumber = 1);
 
+/* Decodes every page of a file in sequential organisation in one pass, the segments of page 0
+   (shared dictionaries) once for all of them: *pages gets one new Packed image per page, in
+   stream order, owned by the caller (and freed here on failure). */
+VltStatus read_pages(VltState* state, const uint8_t* data, size_t size, std::vector<VltImage*>* pages,
+                     uint64_t maxPixels = JB2_MAX_REGION_PIXELS);
+
 /* A T.88 file taken apart by a small parser of its own (not the codec's). */
 struct SplitFile {
   std::vector<uint8_t> embedded;   /* page-0 and page-1 segments in sequential order, without
