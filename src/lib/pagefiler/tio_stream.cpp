@@ -242,3 +242,14 @@ int32_t __ioCTypeFromQEL(elf_object* header) {
   }
   return bits == 1 ? 1 : bits == 8 ? 3 : bits == 24 ? 7 : 0;
 }
+
+namespace tio {
+
+int report(elf_state* context, int32_t code) {
+  const char* text = code == TIO_NO_MEMORY      ? "Memory alloc error in TIFF IO\n"
+                     : code == TIO_WRITE_FAILED ? "IO Write Error in TIFF IO\n"
+                                                : "Unknown error in TIFF IO";
+  return setStatus(context, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR, "%s", text);
+}
+
+}  // namespace tio

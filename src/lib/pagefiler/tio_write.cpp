@@ -329,17 +329,6 @@ int32_t write_page(TIOState* s, elf_object* image, int mode) {
 
 }  // namespace
 
-namespace tio {
-
-int report(elf_state* context, int32_t code) {
-  const char* text = code == TIO_NO_MEMORY      ? "Memory alloc error in TIFF IO\n"
-                     : code == TIO_WRITE_FAILED ? "IO Write Error in TIFF IO\n"
-                                                : "Unknown error in TIFF IO";
-  return setStatus(context, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR, "%s", text);
-}
-
-}  // namespace tio
-
 extern "C" {
 
 int __singlePageMgr(TIOState* s, elf_object* image, int mode) {
