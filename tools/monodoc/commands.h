@@ -48,6 +48,8 @@ int run_zip(const std::vector<std::string>& args);
 extern const char zip_help[];
 int run_spec(const std::vector<std::string>& args);
 extern const char spec_help[];
+int run_tiff(const std::vector<std::string>& args);
+extern const char tiff_help[];
 
 }  // namespace monodoc
 

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "dio_fixture.h"
 #include "tio.h"
@@ -125,6 +126,43 @@ TEST(TioStream, CompressionTablesBothWays) {
   int32_t predictor = 0;
   EXPECT_EQ(__compressFromIOCompression(__ioCompressFromQEL(10, 1), &predictor), 10);
   EXPECT_EQ(predictor, 1);
+}
+
+}  // namespace
+
+namespace {
+
+class TioColourType : public monotest::DocTest {};
+
+// How the sample layout decides which bits-per-sample entries make a layer's colour type.
+TEST_F(TioColourType, LayoutDecidesWhichBitsCount) {
+  struct Case {
+    int32_t layout, samples, compression;
+    std::vector<int32_t> bits;
+    int32_t type;
+  };
+  const Case cases[] = {
+      {1, 3, 0, {8}, 7},           {0, 3, 0, {8, 8, 8}, 7},  {1, 4, 0, {8}, 0},        {0, 4, 0, {8, 8, 8, 8}, 0},
+      {1, 1, 0, {1}, 1},           {1, 1, 0, {8}, 3},        {0, 0, 0, {8}, 0},        {3, 3, 1, {4}, 7},
+      {3, 1, 1, {8}, 3},           {3, 1, 1, {1}, 1},        {3, 1, 50, {4}, 3},       {3, 1, 3, {4}, 0},
+      {2, 1, 0, {1}, 0},           {1, 1, 0, {}, 0},
+  };
+  for (const Case& c : cases) {
+    elf_object* header = new_QELHDR(state, nullptr, nullptr);
+    elf_QELHDR* h = qelHdr(header);
+    h->interleave = c.layout;
+    h->samplesPerPixel = c.samples;
+    h->compression = c.compression;
+    if (!c.bits.empty()) {
+      h->bitsPerSample = static_cast<int32_t*>(elfCalloc(c.bits.size(), sizeof(int32_t)));
+      for (size_t i = 0; i < c.bits.size(); ++i) h->bitsPerSample[i] = c.bits[i];
+      h->bitsPerSampleCount = static_cast<int32_t>(c.bits.size());
+    }
+    EXPECT_EQ(__ioCTypeFromQEL(header), c.type)
+        << "layout " << c.layout << ", " << c.samples << " samples, compression " << c.compression;
+    elfDiscard(header);
+  }
+  EXPECT_EQ(__ioCTypeFromQEL(nullptr), 0);
 }
 
 }  // namespace

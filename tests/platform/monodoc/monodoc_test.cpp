@@ -277,3 +277,54 @@ TEST_F(MonodocTest, PagesAreDescribedAsSpecsAndMatchedToTargets) {
 }
 
 }  // namespace
+
+namespace {
+
+int count_of(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// Fax documents through libpagefiler's TIFF-FX writer and reader, judged by libtiff's tools: a
+// page that fits the profile keeps its pixels, one of another resolution is scaled to it, one of
+// a coding the profile does not take is refused after the pages before it.
+TEST_F(MonodocTest, FaxDocumentsAreWrittenAndRead) {
+  monotest::require_tool("tiffdump", "libtiff-tools");
+  const RefBitmap fax = monotest::make_text_blobs(1728, 120, 5);
+  monotest::write_pbm(dir.file("fax.pbm"), fax);
+  shell("pnmtotiff -g3 -xresolution 204 -yresolution 196 fax.pbm > fit.tif && pnmtotiff -g3 fax.pbm > big.tif && "
+        "pnmtotiff -g4 -xresolution 204 -yresolution 196 fax.pbm > g4.tif");
+  const monotest::ToolResult w = monodoc("tiff write -p S doc fit.tif big.tif");
+  ASSERT_EQ(w.exit_code, 0) << w.output;
+  EXPECT_NE(w.output.find("doc: 2 pages written, TIFF-FX profileS"), std::string::npos) << w.output;
+  // One directory a page, each with the profile's coding and resolution.
+  const monotest::ToolResult dump = monotest::run_tool("tiffdump " + monotest::shell_quote(dir.file("doc.tif")));
+  EXPECT_NE(dump.output.find("Directory 1:"), std::string::npos) << dump.output;
+  EXPECT_EQ(dump.output.find("Directory 2:"), std::string::npos) << dump.output;
+  EXPECT_EQ(count_of(dump.output, "Compression (259) SHORT (3) 1<3>"), 2) << dump.output;
+  EXPECT_EQ(count_of(dump.output, "XResolution (282) RATIONAL (5) 1<204>"), 2) << dump.output;
+  shell("tiffcp -c none doc.tif,0 raw.tif && tifftopnm raw.tif > back.pbm 2>/dev/null");
+  EXPECT_EQ(monotest::first_difference(fax, monotest::read_pbm(dir.file("back.pbm"))), "");
+
+  const monotest::ToolResult r = monodoc("tiff read doc.tif");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("doc.tif: format TIFFFX, subtype profileS, 2 pages"), std::string::npos) << r.output;
+  // 300 dpi without resolution fields: 196 / 300 of the rows, widened to the one width of S.
+  EXPECT_NE(r.output.find("page 2: 1728 x 78 pixels, 204 x 196 dpi, 1 bit, g3, 1 strip"), std::string::npos)
+      << r.output;
+
+  const monotest::ToolResult refused = monodoc("tiff write -p S one fit.tif g4.tif");
+  EXPECT_EQ(refused.exit_code, 1) << refused.output;
+  EXPECT_NE(refused.output.find("tiff: g4.tif: page 1: appendPage: IO Write Error in TIFF IO"), std::string::npos)
+      << refused.output;
+  EXPECT_NE(monodoc("tiff read one.tif").output.find("1 page\n"), std::string::npos);
+
+  EXPECT_EQ(monodoc("tiff").exit_code, 2);
+  EXPECT_EQ(monodoc("tiff write -p X doc fit.tif").exit_code, 2);
+  const monotest::ToolResult missing = monodoc("tiff read absent.tif");
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_NE(missing.output.find("tiff: absent.tif:"), std::string::npos) << missing.output;
+}
+
+}  // namespace
