@@ -1,13 +1,19 @@
 // The script that brings a fax page to the size its profile asked for (tfx_adjust.h). Fax codings
-// are decoded and coded again by libtiff over a file in memory; the scaling is area averaging.
+// are decoded and coded again by libtiff over a file in memory, JPEG by libjpeg; the scaling is
+// area averaging.
 
 #include "tfx_adjust.h"
 
 #include <tiffio.h>
 
+#include <cstdio>  // before jpeglib.h, which needs FILE
+#include <jpeglib.h>
+
 #include <algorithm>
 #include <cmath>
+#include <csetjmp>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -118,6 +124,81 @@ const elf_POINTER* pointer_of(elf_object* obj) {
   return elfIsType(obj, "POINTER") ? reinterpret_cast<const elf_POINTER*>(obj) : nullptr;
 }
 
+// ---- JPEG strips, each a stream of its own ----
+
+struct JpegError {
+  jpeg_error_mgr mgr;
+  std::jmp_buf jump;
+};
+void jpeg_failed(j_common_ptr info) { std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1); }
+void jpeg_quiet(j_common_ptr, int) {}
+
+// Decodes one stream of width x rows pixels of the given components into out (rows top
+// first); false when it is not such a stream.
+bool decode_jpeg(const uint8_t* data, size_t size, uint32_t width, uint32_t rows, int components, uint8_t* out) {
+  jpeg_decompress_struct info{};
+  JpegError error{};
+  info.err = jpeg_std_error(&error.mgr);
+  error.mgr.error_exit = jpeg_failed;
+  error.mgr.emit_message = jpeg_quiet;
+  if (setjmp(error.jump)) {
+    jpeg_destroy_decompress(&info);
+    return false;
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+  jpeg_read_header(&info, TRUE);
+  const bool fits = info.image_width == width && info.image_height == rows && info.num_components == components &&
+                    info.jpeg_color_space != JCS_CMYK && info.jpeg_color_space != JCS_YCCK;
+  if (!fits) {
+    jpeg_destroy_decompress(&info);
+    return false;
+  }
+  info.out_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_start_decompress(&info);
+  while (info.output_scanline < info.output_height) {
+    JSAMPROW row = out + static_cast<size_t>(info.output_scanline) * width * static_cast<size_t>(components);
+    jpeg_read_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  return true;
+}
+
+// Codes width x height pixels of 1 or 3 components as one baseline stream into coded.
+bool encode_jpeg(const uint8_t* samples, uint32_t width, uint32_t height, int components, std::vector<uint8_t>& coded) {
+  jpeg_compress_struct info{};
+  JpegError error{};
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  info.err = jpeg_std_error(&error.mgr);
+  error.mgr.error_exit = jpeg_failed;
+  if (setjmp(error.jump)) {
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+    return false;
+  }
+  jpeg_create_compress(&info);
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = width;
+  info.image_height = height;
+  info.input_components = components;
+  info.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 75, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW row = const_cast<uint8_t*>(samples) + static_cast<size_t>(info.next_scanline) * width *
+                                                       static_cast<size_t>(components);
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  coded.assign(buffer, buffer + size);
+  std::free(buffer);
+  return true;
+}
+
 // ---- The page as samples ----
 
 // Samples of a page, one byte each, rows top first: 1 (grey, 0 black) or 3 (red, green, blue).
@@ -193,7 +274,8 @@ bool read_layer(elf_state* state, const elf_QELLAYER* layer, const elf_QELHDR* h
                    samples, bits);
     return false;
   }
-  if (h->compression != QEL_COMPRESSION_NONE && !(bilevel && fax_coding(h->compression))) {
+  const bool jpeg = !bilevel && h->compression == QEL_COMPRESSION_JPEG;
+  if (h->compression != QEL_COMPRESSION_NONE && !(bilevel && fax_coding(h->compression)) && !jpeg) {
     *status = fail(state, QEL_STATUS_INVALID, "a page coded as %d cannot be brought to the profile", h->compression);
     return false;
   }
@@ -203,6 +285,30 @@ bool read_layer(elf_state* state, const elf_QELLAYER* layer, const elf_QELHDR* h
   const size_t stride = bilevel ? (r.width + 7) / 8 : static_cast<size_t>(r.width) * static_cast<size_t>(samples);
   const int32_t declared = h->bytesPerRow && h->bytesPerRowCount > 0 ? h->bytesPerRow[0] : 0;
   r.samples.resize(static_cast<size_t>(r.width) * r.height * static_cast<size_t>(r.channels));
+  if (jpeg) {
+    // Strips of the restart rows the first item's note names, or one stream for the page.
+    int32_t noted = 0;
+    const elf_POINTER* first = pointer_of(layer->data);
+    uint32_t rowsPerStrip = r.height;
+    if (first && first->next && first->description && std::sscanf(first->description, "restart;%d", &noted) == 1 &&
+        noted >= 1 && static_cast<uint32_t>(noted) < r.height) {
+      rowsPerStrip = static_cast<uint32_t>(noted);
+    }
+    uint32_t row = 0;
+    for (const elf_POINTER* p = first; p && row < r.height; p = pointer_of(p->next)) {
+      const uint32_t rows = std::min(rowsPerStrip, r.height - row);
+      if (!p->data || !decode_jpeg(static_cast<const uint8_t*>(p->data), p->length, r.width, rows, samples,
+                                   r.samples.data() + static_cast<size_t>(row) * stride)) {
+        break;
+      }
+      row += rows;
+    }
+    if (row != r.height) {
+      *status = fail(state, QEL_STATUS_INVALID, "the page's JPEG data cannot be decoded");
+      return false;
+    }
+    return true;
+  }
   if (h->compression != QEL_COMPRESSION_NONE) {
     std::vector<uint8_t> rows(stride * r.height);
     if (!decode_fax(layer, h, rows, stride)) {
@@ -444,8 +550,17 @@ int adjust(elf_state* state, elf_object* args, elf_object** result) {
     if (photometric == 118 && samples == 1) {
       for (uint8_t& v : data) v = static_cast<uint8_t>(255 - v);
     }
-    status = make_image(state, data, scaled.width, scaled.height, samples, 8, photometric, QEL_COMPRESSION_NONE, xres,
-                        yres, &image);
+    // JPEG pages stay JPEG (the colour profile takes no other coding); the rest stays raw.
+    const int32_t compression = h->compression == QEL_COMPRESSION_JPEG ? QEL_COMPRESSION_JPEG : QEL_COMPRESSION_NONE;
+    if (compression == QEL_COMPRESSION_JPEG) {
+      std::vector<uint8_t> coded;
+      if (!encode_jpeg(data.data(), scaled.width, scaled.height, samples, coded)) {
+        return fail(state, QEL_STATUS_FAILED, "the adjusted page cannot be coded");
+      }
+      data.swap(coded);
+    }
+    status = make_image(state, data, scaled.width, scaled.height, samples, 8, photometric, compression, xres, yres,
+                        &image);
   }
   if (status != QEL_STATUS_OK) return status;
   elf_object* list = lstBuildArgs(state, "outImg:QELIMAGE", image, 0, LST_END);

@@ -14,10 +14,12 @@
 // paper widths, and a page is never stretched to reach one. Photometric 0x15 (QEL_PHOTO_BILEVEL)
 // asks for one bit a pixel, darker than half being black; any other one-sample value keeps a
 // bilevel page bilevel and makes colour grey; a three-sample value makes eight-bit colour.
-// Layers are taken raw (compression 0) or, when bilevel, coded as G3, G3 two-dimensional or G4;
-// a bilevel result keeps the page's coding (one strip), any other result is raw. Layers of one
-// bit, eight-bit grey and 24-bit colour are taken; anything else, a coding other than these, a
-// page without a layer or a size below 1 fails with a status message that names the script.
+// Layers are taken raw (compression 0), bilevel ones also coded as G3, G3 two-dimensional or G4,
+// grey and colour ones also as JPEG (one stream a strip). A bilevel result keeps a bilevel
+// page's coding, a grey or colour result a JPEG page's (one strip, baseline JPEG of quality 75);
+// any other result is raw. Layers of one bit, eight-bit grey and 24-bit colour are taken;
+// anything else, another coding, data that does not decode, a page without a layer or a size
+// below 1 fails with a status message that names the script.
 
 #include "elf_object.h"
 #include "mono_export.h"

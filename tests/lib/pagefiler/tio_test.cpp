@@ -2,6 +2,7 @@
 // entry points, with libtiff and its tools as the judge of every file.
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include <cstring>
 #include <fstream>
@@ -881,14 +882,80 @@ TEST_F(TioTest, TheScriptConvertsAndRefusesWhatItCannot) {
   EXPECT_EQ(block_at(got, 8, 5, 24, 15), "");
   drop(out);
 
-  // A JPEG page cannot be decoded here, and no page is made.
-  elf_object* jpeg = page(w, h, QEL_COMPRESSION_JPEG, {Bytes(10, 0xFF)}, {}, 400, 400, 3, 8, 111);
-  EXPECT_EQ(run(jpeg, 40, 20, 111, &out), QEL_STATUS_INVALID);
-  EXPECT_EQ(status_message(), "docio/tifffxFmtAdj.elf: a page coded as 1 cannot be brought to the profile\n");
-  EXPECT_EQ(out, nullptr);
+  // Damaged JPEG data, a coding or depth the script does not take: no page is made.
+  struct Refusal {
+    int32_t compression, samples, bits;
+    const char* message;
+  };
+  const Refusal refusals[] = {
+      {QEL_COMPRESSION_JPEG, 3, 8, "docio/tifffxFmtAdj.elf: the page's JPEG data cannot be decoded\n"},
+      {QEL_COMPRESSION_LZW, 1, 8, "docio/tifffxFmtAdj.elf: a page coded as 10 cannot be brought to the profile\n"},
+      {QEL_COMPRESSION_NONE, 1, 4,
+       "docio/tifffxFmtAdj.elf: a page of 1 samples of 4 bits cannot be brought to the profile\n"},
+  };
+  for (const Refusal& r : refusals) {
+    elf_object* bad = page(w, h, r.compression, {Bytes(10, 0xFF)}, {}, 400, 400, r.samples, r.bits, 111);
+    EXPECT_EQ(run(bad, 40, 20, 111, &out), QEL_STATUS_INVALID);
+    EXPECT_EQ(status_message(), r.message);
+    EXPECT_EQ(out, nullptr);
+    drop(bad);
+  }
   EXPECT_EQ(run(image, 0, 20, 21, &out), QEL_STATUS_INVALID);
-  drop(jpeg);
   drop(image);
+}
+
+}  // namespace
+
+namespace {
+
+// A colour page in JPEG strips, read from a file, at a resolution profile C does not take: it is
+// scaled to the profile's size and coded again as JPEG, its colours kept.
+TEST_F(TioTest, AColourPageIsScaledForTheColourProfile) {
+  TiffSpec spec;
+  spec.width = 1296;
+  spec.height = 100;
+  spec.bits = 8;
+  spec.samples = 3;
+  spec.compression = 7;
+  spec.photometric = 6;
+  spec.rowsPerStrip = 32;
+  Bytes rows(size_t{1296} * 100 * 3);
+  for (size_t i = 0; i < rows.size(); i += 3) {
+    rows[i] = 200;
+    rows[i + 1] = 40;
+    rows[i + 2] = 40;
+  }
+  const std::string source = dir.file("colour.tif");
+  monotest::tiff_write(source, {spec}, {rows});
+  ReadState rs(state, source);
+  elf_object* image = nullptr;
+  ASSERT_EQ(TIFFReadGetPage(state, rs.backend, 1, &image), 0) << status_message();
+  elfRefUp(image);
+  elf_QELLAYER* layer = qelLayer(QELGetLayer(image, 0));
+  layer->xres = layer->yres = 150;  // 150 dpi: profile C takes it at 100, 864 wide
+  const std::string file = dir.file("c.tif");
+  elf_object* w = writer(file, "tifffx", "profileC");
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(append(w, image), 0) << status_message();
+  drop(image);
+  EXPECT_EQ(release(w), 0);
+  drop(w);
+  const monotest::TiffDirectory d = monotest::tiff_directory(file, 0);
+  EXPECT_EQ(d.width, 864u);
+  EXPECT_EQ(d.height, 67u);
+  EXPECT_EQ(d.compression, 7);
+  EXPECT_EQ(d.xres, 100.0f);
+  EXPECT_EQ(d.faxProfile, 4);
+  TIFF* tif = TIFFOpen(file.c_str(), "r");
+  ASSERT_NE(tif, nullptr);
+  std::vector<uint32_t> rgba(size_t{864} * 67);
+  ASSERT_EQ(TIFFReadRGBAImageOriented(tif, 864, 67, rgba.data(), ORIENTATION_TOPLEFT, 0), 1);
+  TIFFClose(tif);
+  for (uint32_t px : {rgba[0], rgba[rgba.size() / 2], rgba.back()}) {
+    EXPECT_NEAR(static_cast<int>(TIFFGetR(px)), 200, 6);
+    EXPECT_NEAR(static_cast<int>(TIFFGetG(px)), 40, 6);
+    EXPECT_NEAR(static_cast<int>(TIFFGetB(px)), 40, 6);
+  }
 }
 
 }  // namespace
