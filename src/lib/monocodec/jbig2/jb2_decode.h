@@ -36,6 +36,13 @@ inline constexpr uint32_t JB2_MAX_INSTANCES = uint32_t{1} << 22;
    more allow for the decoder's look-ahead. Past its data the decoder would go on inventing
    pixels, so a bitmap larger than this is refused before it is decoded. */
 constexpr uint64_t jb2MaxCodedPixels(uint32_t dataLength) { return (uint64_t{dataLength} + 4) << 18; }
+/* Once an MQ decoder has met the end of its data, a conforming stream has only the decisions of
+   the last few code bytes left (at most 2^15 per bit); beyond these many pixels, or instances,
+   what the decoder yields is invention, and the segment is refused. */
+inline constexpr uint64_t JB2_MQ_PIXELS_PAST_END = uint64_t{1} << 20;
+inline constexpr uint32_t JB2_MQ_INSTANCES_PAST_END = uint32_t{1} << 18;
+/* 1 once the decoder has met the end of its data (end marker or no more bytes). */
+inline int jb2MqPastEnd(const MqDecoder* mq) { return mq->mode != MQD_MODE_DATA ? 1 : 0; }
 
 typedef VltStatus (*Jb2DecodeFn)(Jb2File* file, DataSource* source, SegmentInfo* segment,
                                  SegmentInfo** referred);

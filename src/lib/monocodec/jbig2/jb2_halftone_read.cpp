@@ -211,7 +211,10 @@ VltStatus jb2DecodeHTReg(Jb2File* file, DataSource* source, SegmentInfo* seg, Se
         }
     }
   }
+  uint64_t pastEnd = 0;  // cells decoded after the MQ data ended
   for (uint32_t j = planes; j-- > 0;) {
+    if (!mmr && jb2MqPastEnd(&mq) && (pastEnd += uint64_t{gw} * gh) > JB2_MQ_PIXELS_PAST_END)
+      return bad(file, "arithmetic-coded data ends early");
     if ((st = VltImage_new(state, VLT_IMAGE_PACKED, gridW, gridH, &w.planes[j])) != VLT_OK) return st;
     VltImage* plane = w.planes[j];
     if (plane->rows == nullptr) continue;

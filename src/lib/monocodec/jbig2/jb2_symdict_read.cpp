@@ -217,6 +217,7 @@ VltStatus decodeSymbols(Jb2File* file, DataSource* source, DictWork* w, const Di
   if ((!p.huffman || p.refagg) && jb2MaxCodedPixels(dataLength) < pixelBudget) pixelBudget = jb2MaxCodedPixels(dataLength);
   uint32_t instanceBudget = JB2_MAX_INSTANCES;
   uint32_t emptyClasses = 0;
+  bool pastEnd = false;
   int64_t classHeight = 0;
   VltStatus st = VLT_OK;
   while (w->freshCount < p.newCount) {
@@ -235,6 +236,10 @@ VltStatus decodeSymbols(Jb2File* file, DataSource* source, DictWork* w, const Di
       if ((st = diDecode(w->d[kDW], &oob, &dw)) != VLT_OK) return st;
       if (oob) break;
       if (w->freshCount == p.newCount) return bad(file, "too many symbols");
+      if (!p.huffman && !pastEnd && jb2MqPastEnd(mq)) {
+        pastEnd = true;
+        if (pixelBudget > JB2_MQ_PIXELS_PAST_END) pixelBudget = JB2_MQ_PIXELS_PAST_END;
+      }
       symWidth += dw;
       if (symWidth < 1) return bad(file, "bad symbol width");
       const uint64_t pixels = uint64_t(symWidth) * uint64_t(height);

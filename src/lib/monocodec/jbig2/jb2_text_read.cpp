@@ -244,6 +244,7 @@ VltStatus jb2DecodeInstances(Jb2File* file, const Jb2InstanceCoding* c, uint32_t
   int64_t firstS = 0;
   if (count == 0) return VLT_OK;
   uint32_t n = 0;
+  uint32_t pastEnd = 0;  // instances begun after the MQ data ended
   VltStatus st = VLT_OK;
   // Every strip places at least one instance, so the strips are bounded by the count.
   for (;;) {
@@ -255,6 +256,13 @@ VltStatus jb2DecodeInstances(Jb2File* file, const Jb2InstanceCoding* c, uint32_t
     int64_t curS = firstS;
     bool stripEnds = false;
     while (!stripEnds) {
+      if (!c->huffman && jb2MqPastEnd(c->mq)) {
+        if (pastEnd == 0 && *c->pixelBudget > JB2_MQ_PIXELS_PAST_END) *c->pixelBudget = JB2_MQ_PIXELS_PAST_END;
+        if (++pastEnd > JB2_MQ_INSTANCES_PAST_END) {
+          st = bad(file, "arithmetic-coded data ends early");
+          break;
+        }
+      }
       int64_t curT = 0;
       if (c->logStrips != 0) {
         if (c->huffman) {
