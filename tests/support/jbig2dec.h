@@ -20,6 +20,9 @@ struct Jbig2decResult {
 // Decodes a JBIG2 file (with file header). Throws std::runtime_error with jbig2dec's messages
 // when it produces no page, and when the tool is missing.
 Jbig2decResult jbig2dec_decode(const std::vector<uint8_t>& file);
+// Decodes a JBIG2 file of any number of pages: every page, in order, and jbig2dec's messages.
+// Throws as jbig2dec_decode does.
+std::vector<RefBitmap> jbig2dec_decode_pages(const std::vector<uint8_t>& file, std::string* messages);
 // Decodes an embedded stream (no file header) as PDF carries it: optional global segments and
 // the page's segments.
 Jbig2decResult jbig2dec_decode_embedded(const std::vector<uint8_t>& globals,

@@ -24,7 +24,10 @@ VltStatus deskewInit(DeskewContext** out, int32_t level, int32_t orientation, Vl
 }
 
 void deskewCleanup(DeskewContext* context) {
-  if (context != nullptr) context->state->free(context);
+  if (context == nullptr) return;
+  // Lengths counted for a section that was never straightened go with the context.
+  context->state->free(context->straighteningLengths);
+  context->state->free(context);
 }
 
 VltStatus getSkewAngle(DeskewContext* context, const PIXR* page, float* angle) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "jb2_bridge.h"
+#include "jb2_filemode.h"
 #include "jb2_fixture.h"
 #include "jb2_test_stream.h"
 #include "ref_bitmap.h"
@@ -55,6 +56,10 @@ struct Blocks {
 // Writes the section through the bridge with the profile; the records' link words are checked to
 // come back unchanged after every text region. Returns the first failing status, 0 on success.
 VltStatus write_section(VltState* state, const Section& section, uint32_t profile, Blocks* out);
+// The same section as one standalone file (random-access organisation, one page per test page,
+// page segments numbered from 1), with an ASCII comment after the first page when one is given.
+VltStatus write_file(VltState* state, const Section& section, uint32_t profile, const jb2test::Bytes& annotation,
+                     jb2test::Bytes* out);
 monotest::RefBitmap render(const Section& section, const TestPage& page);
 
 }  // namespace bridgetest

@@ -76,6 +76,23 @@ TEST_F(BridgeTest, EveryPlacementDecodesWhole) {
   }
 }
 
+// The same section as one standalone file of three pages, with a comment: jbig2dec gives back
+// every page pixel for pixel.
+TEST_F(BridgeTest, FilesDecodePageForPage) {
+  const Section section = stripe_section();
+  for (uint32_t profile : {1u, 2u, 3u}) {
+    SCOPED_TRACE(profile);
+    jb2test::Bytes file;
+    ASSERT_EQ(bridgetest::write_file(state, section, profile, {'s', 'c', 'a', 'n'}, &file), VLT_OK);
+    std::string messages;
+    const std::vector<RefBitmap> pages = monotest::jbig2dec_decode_pages(file, &messages);
+    ASSERT_EQ(pages.size(), section.pages.size()) << messages;
+    for (size_t p = 0; p < pages.size(); ++p)
+      EXPECT_EQ(monotest::first_difference(bridgetest::render(section, section.pages[p]), pages[p]), "")
+          << "page " << p << ": " << messages;
+  }
+}
+
 }  // namespace
 
 namespace {

@@ -231,6 +231,101 @@ TEST_F(BridgeTest, AllocationFailuresFreeEverything) {
   }
 }
 
+// A file holds the file header, every segment header up to the end of file, then the data
+// parts; its pages are numbered from 1, each ends with an end of page, and an annotation is an
+// extension segment on the page written last.
+TEST_F(BridgeTest, FileModeWritesTheRandomAccessOrganisation) {
+  const jb2test::Bytes note = {'n', 'o', 't', 'e'};
+  for (uint32_t profile : {1u, 2u, 3u}) {
+    SCOPED_TRACE(profile);
+    jb2test::Bytes file;
+    ASSERT_EQ(bridgetest::write_file(state, sample_section(), profile, note, &file), VLT_OK);
+    ASSERT_GT(file.size(), 13u);
+    EXPECT_EQ(jb2test::Bytes(file.begin(), file.begin() + 9),
+              (jb2test::Bytes{0x97, 0x4A, 0x42, 0x32, 0x0D, 0x0A, 0x1A, 0x0A, 0x00}));
+    EXPECT_EQ(mono::load_be32(file.data() + 9), 3u);
+    const auto segs = jb2test::parse_segments(file, true);
+    uint32_t next = 0;
+    std::vector<uint32_t> pageInfos, pageEnds;
+    int notes = 0;
+    for (const auto& seg : segs) {
+      EXPECT_EQ(seg.number, next++);
+      if (seg.type == JB2_SEG_PAGE_INFO) pageInfos.push_back(seg.page);
+      if (seg.type == JB2_SEG_END_OF_PAGE) pageEnds.push_back(seg.page);
+      if (seg.type == JB2_SEG_EXTENSION) {
+        ++notes;
+        EXPECT_EQ(seg.page, 1u);
+        EXPECT_EQ(seg.data, (jb2test::Bytes{0x20, 0, 0, 0, 'n', 'o', 't', 'e'}));
+      }
+    }
+    EXPECT_EQ(segs.front().type, JB2_SEG_SYMBOL_DICT);
+    EXPECT_EQ(segs.front().page, 0u);
+    EXPECT_EQ(segs.back().type, JB2_SEG_END_OF_FILE);
+    EXPECT_EQ(segs.back().page, 0u);
+    EXPECT_EQ(pageInfos, (std::vector<uint32_t>{1, 2, 3}));
+    EXPECT_EQ(pageEnds, (std::vector<uint32_t>{1, 2, 3}));
+    EXPECT_EQ(notes, 1);
+  }
+}
+
+struct FailingTarget {
+  jb2test::Bytes bytes;
+  int writes = 0;
+  int failAt = 0;  // the write that fails, 1 first; 0 none
+  static size_t write(const void* data, size_t size, size_t count, void* stream) {
+    auto* t = static_cast<FailingTarget*>(stream);
+    if (++t->writes == t->failAt) return 0;
+    const auto* b = static_cast<const uint8_t*>(data);
+    t->bytes.insert(t->bytes.end(), b, b + size * count);
+    return count;
+  }
+};
+
+TEST_F(BridgeTest, FileModeFailuresAreReportedAndFreeEverything) {
+  Jb2StreamState* s = nullptr;
+  EXPECT_EQ(createJb2StateCB(nullptr, state, 2, 1, 0, &s, nullptr), VLT_ERR_NULL);
+  FailingTarget t;
+  Jb2FileTarget target{&t, FailingTarget::write};
+  EXPECT_EQ(createJb2StateCB(&target, state, 2, 1, 0, nullptr, nullptr), VLT_ERR_NULL);
+  // The file header, then the header chunk and the data chunk at close.
+  for (int failAt : {1, 2, 3}) {
+    SCOPED_TRACE(failAt);
+    t = FailingTarget{{}, 0, failAt};
+    s = nullptr;
+    const VltStatus created = createJb2StateCB(&target, state, 2, 1, 0, &s, nullptr);
+    if (failAt == 1) {
+      EXPECT_EQ(created, VLT_ERR_IO_WRITE);
+      EXPECT_EQ(s, nullptr);
+      continue;
+    }
+    ASSERT_EQ(created, VLT_OK);
+    const uint8_t striped = 0;
+    ASSERT_EQ(writeJb2PageInfo(64, 64, 300, 300, s, &striped), VLT_OK);
+    ASSERT_EQ(finishJb2PageCB(s, 0), VLT_OK);
+    printed.text.clear();
+    EXPECT_EQ(closeJb2StateCB(s), VLT_ERR_IO_WRITE);
+    EXPECT_NE(printed.text.find("writing header buf failed"), std::string::npos) << printed.text;
+  }
+  // An annotation without data pointer is refused, not read.
+  t = FailingTarget{};
+  ASSERT_EQ(createJb2StateCB(&target, state, 2, 1, 1, &s, nullptr), VLT_OK);
+  const Jb2ExtensionRecord broken{0x20000000u, nullptr, 4};
+  EXPECT_EQ(writeJb2AnnotationsCB(1, &broken, s), VLT_ERR_NULL);
+  EXPECT_EQ(closeJb2StateCB(s), VLT_OK);
+
+  const Section section = sample_section();
+  size_t k = 1;
+  for (; k < 20000; ++k) {
+    alloc.fail_at(k);
+    jb2test::Bytes file;
+    const VltStatus st = bridgetest::write_file(state, section, 2, {'x'}, &file);
+    alloc.fail_at(0);
+    ASSERT_EQ(alloc.live_blocks(), baseline) << "failure " << k;
+    if (st == VLT_OK) break;
+  }
+  EXPECT_LT(k, 20000u) << "the file was never written";
+}
+
 }  // namespace
 
 namespace {

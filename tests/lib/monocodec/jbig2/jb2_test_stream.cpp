@@ -115,16 +115,18 @@ std::vector<ParsedSegment> parse_segments(const Bytes& s, bool fileHeader) {
     need(1);
     return s[at++];
   };
+  bool randomAccess = false;
   if (fileHeader) {
     static constexpr uint8_t kId[8] = {0x97, 'J', 'B', '2', 0x0D, 0x0A, 0x1A, 0x0A};
     need(9);
     if (!std::equal(kId, kId + 8, s.begin())) throw std::runtime_error("no JBIG2 file header");
     at = 8;
     const uint8_t flags = u8();
-    if ((flags & 1) == 0) throw std::runtime_error("random-access organisation is not parsed here");
+    randomAccess = (flags & 1) == 0;
     if ((flags & 2) == 0) u32();
   }
   std::vector<ParsedSegment> out;
+  std::vector<uint32_t> lengths;  // random access: the data parts follow the end-of-file header
   while (at < s.size()) {
     ParsedSegment p;
     p.headerOffset = at;
@@ -162,10 +164,25 @@ std::vector<ParsedSegment> parse_segments(const Bytes& s, bool fileHeader) {
     p.page = (flags & 0x40) ? u32() : u8();
     const uint32_t length = u32();
     if (length == 0xFFFFFFFF) throw std::runtime_error("unknown data length");
+    if (randomAccess) {
+      lengths.push_back(length);
+      out.push_back(std::move(p));
+      if (out.back().type == 51) break;
+      continue;
+    }
     need(length);
     p.data.assign(s.begin() + static_cast<long>(at), s.begin() + static_cast<long>(at + length));
     at += length;
     out.push_back(std::move(p));
+  }
+  if (randomAccess) {
+    if (out.empty() || out.back().type != 51) throw std::runtime_error("no end of file after the headers");
+    for (size_t i = 0; i < out.size(); ++i) {
+      need(lengths[i]);
+      out[i].data.assign(s.begin() + static_cast<long>(at), s.begin() + static_cast<long>(at + lengths[i]));
+      at += lengths[i];
+    }
+    if (at != s.size()) throw std::runtime_error("bytes after the last data part");
   }
   return out;
 }

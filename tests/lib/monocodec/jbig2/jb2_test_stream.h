@@ -86,7 +86,8 @@ struct ParsedSegment {
   Bytes data;  // the data part, by the header's length
 };
 
-// The segments of a stream, with or without the file header (sequential organisation only).
+// The segments of a stream, with or without the file header (in the random-access organisation
+// the headers run up to the end of file and the data parts follow in the same order).
 // Throws on a malformed or truncated stream.
 std::vector<ParsedSegment> parse_segments(const Bytes& stream, bool fileHeader);
 
