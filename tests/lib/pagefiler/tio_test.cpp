@@ -371,6 +371,10 @@ TEST_F(TioTest, FaxProfilesTagEveryPageAndCodeAsTheyMust) {
     }
     const monotest::ToolResult info = monotest::run_tool("tiffinfo " + monotest::shell_quote(file));
     EXPECT_NE(info.output.find(c.toolsSay), std::string::npos) << info.output;
+    const std::string profile = "FaxProfile: " + std::to_string(c.faxProfile);
+    size_t tagged = 0;
+    for (size_t at = info.output.find(profile); at != std::string::npos; at = info.output.find(profile, at + 1)) ++tagged;
+    EXPECT_EQ(tagged, 2u) << info.output;
   }
 }
 
