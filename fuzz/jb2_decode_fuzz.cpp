@@ -1,10 +1,12 @@
 // The segment loop over arbitrary bytes: headers, referred segments, every decoder and the
 // composition of regions into a page, as a file or as an embedded stream, arriving in windows of
 // a size the input chooses. It must end with a page or a status, never read outside its input
-// and leave nothing allocated. The first byte chooses the form (bit 0) and the window size.
+// and leave nothing allocated. The first byte chooses the form (bit 0) and the window size; a
+// sequential file that arrives whole is read to its end, every page of it.
 
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 #include "fuzz_windows.h"
 #include "jb2_page_reader.h"
@@ -19,10 +21,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (Vlt_initVltState(&state, nullptr, nullptr, nullptr, nullptr, 0, 0) != VLT_OK) return 0;
   FuzzWindows w{data + 1, size - 1, 0, step};
   DataSource src{nullptr, 0, 0, FuzzWindows::more, &w, state};
-  VltImage* page = nullptr;
   // Pages up to four million pixels keep each input quick.
-  if (jb2test::read_page(state, &src, form, &page, uint64_t{1} << 22) == VLT_OK && page == nullptr) std::abort();
-  VltImage_free(page);
+  constexpr uint64_t kMaxPixels = uint64_t{1} << 22;
+  if (form == jb2test::StreamForm::kFile && step == size && size > 9 && (data[9] & 0xFD) == 1) {
+    std::vector<VltImage*> pages;
+    if (jb2test::read_pages(state, data + 1, size - 1, &pages, kMaxPixels) != VLT_OK && !pages.empty()) std::abort();
+    for (VltImage* p : pages) VltImage_free(p);
+  } else {
+    VltImage* page = nullptr;
+    if (jb2test::read_page(state, &src, form, &page, kMaxPixels) == VLT_OK && page == nullptr) std::abort();
+    VltImage_free(page);
+  }
   Vlt_cleanupVltState(&state);
   return 0;
 }

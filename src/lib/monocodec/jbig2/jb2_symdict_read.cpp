@@ -24,6 +24,9 @@ VltStatus must_decode(const Jb2File* file, DiDecoder* d, int32_t* v) {
 
 // Empty height classes carry nothing; more of them than this is not a dictionary.
 constexpr uint32_t kMaxEmptyClasses = 1u << 16;
+// The pixels of all new symbols of one dictionary (32 MiB of bitmaps): room for thousands of
+// page-sized symbols, while garbage that looks like coded data cannot keep a decode busy long.
+constexpr uint64_t kMaxDictionaryPixels = uint64_t{1} << 28;
 
 enum { kDH, kDW, kBMSIZE, kAGGINST, kAggFS, kAggDS, kAggDT, kAggRDW, kAggRDH, kAggRDX, kAggRDY, kAggIT, kAggRI,
        kAggRSIZE, kExport, kDecoderCount };
@@ -213,7 +216,7 @@ VltStatus decodeSymbols(Jb2File* file, DataSource* source, DictWork* w, const Di
                         uint32_t dataLength) {
   VltState* state = w->state;
   // Symbols decoded (or refined) pixel by pixel are bounded by what the data can code as well.
-  uint64_t pixelBudget = JB2_MAX_REGION_PIXELS;
+  uint64_t pixelBudget = kMaxDictionaryPixels;
   if ((!p.huffman || p.refagg) && jb2MaxCodedPixels(dataLength) < pixelBudget) pixelBudget = jb2MaxCodedPixels(dataLength);
   uint32_t instanceBudget = JB2_MAX_INSTANCES;
   uint32_t emptyClasses = 0;
