@@ -76,6 +76,14 @@ bool model_inside(const VltImage* h, const TokModel* m, int32_t x, int32_t y) {
   return covers(h, x, y, x + static_cast<int32_t>(m->width) - 1, y + static_cast<int32_t>(m->height) - 1);
 }
 
+// Whether every black pixel of the model, placed at (x, y), has a cell. A histogram may be
+// narrower than a member's whole box, margin and blank columns included, after merges.
+bool pixels_inside(const VltImage* h, const TokModel* m, int32_t x, int32_t y) {
+  bool inside = true;
+  each_pixel(m, [&](int32_t px, int32_t py) { inside = inside && covers(h, px + x, py + y, px + x, py + y); });
+  return inside;
+}
+
 void add_model(VltImage* h, const TokModel* m, int32_t x, int32_t y, int32_t delta) {
   each_pixel(m, [&](int32_t px, int32_t py) { set_cell(h, px + x, py + y, get_cell(h, px + x, py + y) + delta); });
 }
@@ -290,7 +298,7 @@ VltStatus DeleteModel(TokClass* cls, const TokModel* model, int32_t x, int32_t y
   } else if (count < state->sumStart - 1) {
     if (h != nullptr) return VLT_ERR_ASSERT;
   } else {
-    if (h == nullptr || !model_inside(h, model, x, y)) return VLT_ERR_ASSERT;
+    if (h == nullptr || !pixels_inside(h, model, x, y)) return VLT_ERR_ASSERT;
     bool empty_cell = false;
     each_pixel(model, [&](int32_t px, int32_t py) { empty_cell = empty_cell || get_cell(h, px + x, py + y) == 0; });
     if (empty_cell) return VLT_ERR_ASSERT;
