@@ -91,8 +91,10 @@ VltStatus makeTokens(TclySection* ls, VltTdcSection* ts, uint8_t unusable, VltTo
   uint32_t dictionaryClasses = 0;
   for (VltAdtListNode* n = ls->classes->first; n != nullptr; n = n->next) {
     const auto* r = static_cast<const TokOutput*>(n->data);
-    if (r == nullptr || r->members == nullptr || r->members->first == nullptr) return Vlt_report(es, VLT_ERR_ASSERT);
+    if (r == nullptr || r->members == nullptr) return Vlt_report(es, VLT_ERR_ASSERT);
+    // A class carried from an earlier section keeps its record, whether this section used it or not.
     if (r->dictRef != nullptr) continue;
+    if (r->members->first == nullptr) return Vlt_report(es, VLT_ERR_ASSERT);
     if (r->members->count > 1) {
       ++dictionaryClasses;
       continue;
