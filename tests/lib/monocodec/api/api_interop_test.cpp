@@ -8,8 +8,10 @@
 #include <algorithm>
 
 #include "api_fixture.h"
+#include "jb2_symbol_sample.h"
 #include "jbig2dec.h"
 #include "pages.h"
+#include "tools.h"
 
 namespace {
 
@@ -168,6 +170,48 @@ TEST(ApiInterop, PartialEndsReferToEarlierDictionaries) {
     round_trip(pages, s, &e);
     EXPECT_EQ(e.dictionaries.size(), 2u);
   }
+}
+
+// poppler, a decoder of its own, through a minimal PDF per page: a two-page section under every
+// profile, and a third partial section whose text regions refer to five segments (the header
+// form jbig2dec misreads).
+TEST(ApiInterop, PagesInPdfRenderThroughPoppler) {
+  monotest::require_tool("pdfimages", "poppler-utils");
+  monotest::require_tool("qpdf", "qpdf");
+  const auto check = [](const Encoded& e, const std::vector<RefBitmap>& pages, bool partial) {
+    for (size_t p = 0; p < pages.size(); ++p) {
+      SCOPED_TRACE("page " + std::to_string(p));
+      monotest::TempDir dir;
+      const std::string pdf = dir.file("page.pdf");
+      const jb2test::EmbeddedStreams streams{globals_for(e, e.sectionOf[p], partial), e.pages[p]};
+      monotest::write_file(pdf, jb2test::minimal_pdf(streams, pages[p].width, pages[p].height));
+      const monotest::ToolResult checked = monotest::run_tool("qpdf --check " + monotest::shell_quote(pdf));
+      EXPECT_EQ(checked.exit_code, 0) << checked.output;
+      const monotest::ToolResult images =
+          monotest::run_tool("pdfimages " + monotest::shell_quote(pdf) + " " + monotest::shell_quote(dir.file("img")));
+      ASSERT_EQ(images.exit_code, 0);
+      EXPECT_EQ(monotest::first_difference(pages[p], monotest::read_pbm(dir.file("img-000.pbm"))), "");
+    }
+  };
+  const std::vector<RefBitmap> two = charts({2, 3});
+  for (uint32_t profile : {1u, 2u, 3u}) {
+    SCOPED_TRACE(profile);
+    EncodeSetup s;
+    s.profile = profile;
+    Encoded e;
+    std::string what;
+    ASSERT_EQ(apitest::encode(two, s, &e, &what), VLT_OK) << what;
+    check(e, two, false);
+  }
+  const std::vector<RefBitmap> three = charts({4, 5, 4});
+  EncodeSetup s;
+  s.endMode = 1;
+  s.pagesPerSection = 1;
+  Encoded e;
+  std::string what;
+  ASSERT_EQ(apitest::encode(three, s, &e, &what), VLT_OK) << what;
+  EXPECT_EQ(apitest::check_segments(e), "");
+  check(e, three, true);
 }
 
 }  // namespace
