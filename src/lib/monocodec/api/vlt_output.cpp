@@ -184,9 +184,8 @@ void adjustCoords(VltAdtList* classes) {
       c->bitmap.height = r->exemplar.height;
       c->bitmap.bits = r->exemplar.bits;
       c->bitmap.wordsPerLine = r->exemplar.wordsPerLine;
+      // From here the owner word names the record, and the bits stay the class's.
       c->bitmap.owner = r->dictRef;
-      // The class owns the bits; the page must not release them with the component.
-      c->sharedBitmap = r->exemplar.bits;
       c->x -= pos->dx;
       c->y += r->exemplar.height - pos->dy - 1;
     }

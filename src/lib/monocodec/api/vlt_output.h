@@ -9,8 +9,8 @@
 // stream and reaches the writers only through the callback table.
 //
 // Once the section is output, a component's bitmap owner word names the token record that places
-// it (null, or the component itself, for none yet), and its shared word holds the bits it
-// borrows from its class.
+// it (null, or the component itself, for none yet); a component whose owner word is not itself
+// holds bits that are not its own (its class's).
 
 #include <stdint.h>
 

@@ -33,10 +33,11 @@ inline constexpr int32_t TOK_SPLIT_MIN_HEIGHT = 501;
 // lossless document.
 struct TokComponent {
   TokBitmap bitmap;       // bits null while kept as runs; owner = this record until the section
-                          // output names the token record that places the component there
+                          // output names the token record that places the component there (the
+                          // bits are then its class's, not the component's)
   int32_t x;              // left column on the page
   int32_t y;              // top row; the bottom row for a large component kept as a bitmap
-  void* sharedBitmap;     // the bits when they are not the component's (a picture's, a class's)
+  void* sharedBitmap;     // a picture's pixels, or the deskew facility's shared record
   int32_t pageNumber;
   // The count before the pointer keeps the record inside a pool block on 64-bit hosts.
   int32_t runCount;

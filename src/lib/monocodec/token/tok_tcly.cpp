@@ -404,11 +404,12 @@ void tcly_doc_freePage(TclyPage* page, uint8_t freeLargeBits, VltState* es) {
     free_list(&page->large);
   }
   if (page->components != nullptr) {
-    // Lossy components' bits are the classifier's by now unless it copied them; a picture's are
-    // the picture's; large bits kept above are their writer's.
+    // Lossy components' bits are the classifier's by now unless it copied them, and a placed
+    // component's (its owner word no longer itself) are its class's; a picture's are the
+    // picture's; large bits kept above are their writer's.
     for (VltAdtListNode* n = page->components->first; n != nullptr; n = n->next) {
       auto* c = static_cast<TokComponent*>(n->data);
-      if (c->sharedBitmap == nullptr && keptBits.count(c) == 0) es->free(c->bitmap.bits);
+      if (c->sharedBitmap == nullptr && c->bitmap.owner == c && keptBits.count(c) == 0) es->free(c->bitmap.bits);
       es->free(c->runs);
       tok_pool_give(es, TOK_POOL_COMPONENT, c);
     }
