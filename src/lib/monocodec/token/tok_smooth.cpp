@@ -48,10 +48,41 @@ VltStatus framed_class(VltState* es, const TokOutput* cls, VltImage** framed) {
   return st;
 }
 
+// Its address marks a grey sum.
+constexpr char kGraySumTag = 0;
+
+// Whether the section output has handed the class bitmap on: to a token record (the reference
+// word named one before the sum took it) or to the instances' components.
+bool bitmap_borrowed(const TokOutput* cls, const GraySum* gs) {
+  if (gs->held != nullptr) return true;
+  if (cls->members == nullptr) return false;
+  for (const VltAdtListNode* m = cls->members->first; m != nullptr; m = m->next) {
+    const auto* member = static_cast<const TokMemberPos*>(m->data);
+    const auto* c = member != nullptr ? static_cast<const TokComponent*>(member->owner) : nullptr;
+    if (c != nullptr && c->bitmap.bits == cls->exemplar.bits) return true;
+  }
+  return false;
+}
+
 // What a region pixel counts for in the thresholds.
 enum : uint8_t { kNeither = 0, kSkeleton = 1, kEdge = 2 };
 
 }  // namespace
+
+GraySum* tok_graySumOf(const TokOutput* cls) {
+  if (cls == nullptr || cls->dictRef == nullptr) return nullptr;
+  const void* first = nullptr;
+  std::memcpy(&first, cls->dictRef, sizeof first);
+  return first == &kGraySumTag ? static_cast<GraySum*>(cls->dictRef) : nullptr;
+}
+
+void tok_releaseGraySum(VltState* es, TokOutput* cls) {
+  GraySum* gs = tok_graySumOf(cls);
+  if (gs == nullptr) return;
+  cls->dictRef = gs->held;
+  VltImage_free(gs->sum);
+  es->free(gs);
+}
 
 VltStatus createSum(VltState* es, const VltImage* grey, VltImage* sum, const VltImage* framedClass, int32_t,
                     int32_t x, int32_t y, int32_t width, int32_t height) {
@@ -103,7 +134,7 @@ VltStatus sumGrayInstances(VltState* es, const VltImage* grey, VltAdtList* class
     auto* cls = static_cast<TokOutput*>(n->data);
     if (cls == nullptr) return VLT_ERR_ASSERT;
     if (cls->members == nullptr || cls->members->count == 0) continue;
-    auto* gs = static_cast<GraySum*>(cls->dictRef);
+    GraySum* gs = tok_graySumOf(cls);
     GraySum* made = nullptr;
     VltImage* framed = nullptr;
     const auto fail = [&](VltStatus st) {
@@ -125,7 +156,7 @@ VltStatus sumGrayInstances(VltState* es, const VltImage* grey, VltAdtList* class
         VltImage_free(sum);
         return Vlt_report(es, VLT_ERR_NOMEM);
       }
-      *made = GraySum{sum, 0xFFFF, 0xFFFF, 0, cls};
+      *made = GraySum{&kGraySumTag, sum, 0xFFFF, 0xFFFF, 0, cls, cls->dictRef};
       gs = made;
     }
     if (const VltStatus st = framed_class(es, cls, &framed); st != VLT_OK) return fail(st);
@@ -241,7 +272,7 @@ VltStatus smoothToken(VltState* es, VltAdtList* classes) {
       status = VLT_ERR_ASSERT;
       break;
     }
-    auto* gs = static_cast<GraySum*>(cls->dictRef);
+    GraySum* gs = tok_graySumOf(cls);
     if (gs == nullptr) continue;
     if (gs->sum == nullptr) {
       status = VLT_ERR_ASSERT;
@@ -262,9 +293,11 @@ VltStatus smoothToken(VltState* es, VltAdtList* classes) {
       if (bpl % 4 != 0) return VLT_ERR_ASSERT;
       return VltImage_wrap(es, first, canvas->hdr.width, canvas->hdr.height, bpl / 4, image);
     };
-    // A class that summed nothing has no average to draw from and keeps its bitmap.
-    VltStatus st = gs->count > 0 ? getImgDblAverage(es, gs->sum, gs->count) : VLT_OK;
-    if (st == VLT_OK && gs->count > 0) {
+    // A class that summed nothing has no average to draw from, and one whose bitmap is already
+    // borrowed by its token record or its instances must not lose it: both keep their bitmaps.
+    const bool keep = gs->count <= 0 || bitmap_borrowed(cls, gs);
+    VltStatus st = keep ? VLT_OK : getImgDblAverage(es, gs->sum, gs->count);
+    if (st == VLT_OK && !keep) {
       st = framed_class(es, cls, &canvas);
       if (st == VLT_OK)
         st = packedToPixr(es, canvas->rows[0], canvas->hdr.width, canvas->hdr.height, canvas->hdr.bytesPerLine / 4,
@@ -305,9 +338,7 @@ VltStatus smoothToken(VltState* es, VltAdtList* classes) {
     w_destroyPixr(w, &thinnedPixr);
     VltImage_free(exemplar);
     VltImage_free(canvas);
-    VltImage_free(gs->sum);
-    es->free(gs);
-    cls->dictRef = nullptr;
+    tok_releaseGraySum(es, cls);
     status = st;
   }
   w_releaseStrelByName(w, nullptr, kOutlineElement);

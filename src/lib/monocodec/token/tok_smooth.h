@@ -18,14 +18,23 @@
 inline constexpr int32_t TOK_SMOOTH_MARGIN = 12;
 
 // A class's running grey sum, kept in the class record's reference word between the page calls
-// and the final one. That word must therefore be free (null) when the first page is summed.
+// and the final one. The word may already name the class's token record: the sum keeps that
+// reference and gives it back when it is released, and is told from it by its tag.
 struct GraySum {
+  const void* tag;        // tok_graySumTag
   VltImage* sum;          // doubles, class size plus the margin on every side
   int32_t leastWidth;     // of the instances summed; 0xFFFF before the first
   int32_t leastHeight;
   int32_t count;          // instances summed
   TokOutput* owner;
+  void* held;             // the reference word's value before the sum took it
 };
+
+// The grey sum a class's reference word holds, or null when it holds none (its first word, a
+// pointer in every record the word can name, is compared with the tag).
+GraySum* tok_graySumOf(const TokOutput* cls);
+// Releases a class's grey sum and gives the reference word its earlier value back.
+void tok_releaseGraySum(VltState* engine, TokOutput* cls);
 
 // Adds every instance on page `pageNumber` of every class of the list (TokOutput records whose
 // members are TokMemberPos entries owned by TokComponents) into the class's grey sum, made at the

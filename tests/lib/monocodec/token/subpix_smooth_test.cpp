@@ -14,6 +14,7 @@
 #include "tok_pagecc.h"
 #include "tok_smooth.h"
 #include "tok_subpix.h"
+#include "tok_tokrec.h"
 
 namespace toktest {
 namespace {
@@ -230,10 +231,7 @@ struct Section {
     for (VltAdtListNode* n = classes->first; n != nullptr; n = n->next) {
       auto* c = static_cast<TokOutput*>(n->data);
       if (c == nullptr) continue;
-      if (auto* gs = static_cast<GraySum*>(c->dictRef)) {
-        VltImage_free(gs->sum);
-        es->free(gs);
-      }
+      tok_releaseGraySum(es, c);
       for (VltAdtListNode* m = c->members->first; m != nullptr; m = m->next) es->free(m->data);
       VltAdt_liFree(c->members);
       es->free(c->exemplar.bits);
@@ -339,7 +337,7 @@ TEST_F(SmoothTest, ExemplarFromNoisyInstancesComesCloserToTheGlyph) {
   int token = 0;
   ASSERT_EQ(sumGrayInstances(engine, scan(truth, onFirst, 1), section.classes, &token, 1), VLT_OK);
   ASSERT_EQ(sumGrayInstances(engine, scan(truth, onSecond, 2), section.classes, &token, 2), VLT_OK);
-  const auto* gs = static_cast<const GraySum*>(cls->dictRef);
+  const GraySum* gs = tok_graySumOf(cls);
   ASSERT_NE(gs, nullptr);
   EXPECT_EQ(gs->count, 5);
   EXPECT_EQ(gs->leastWidth, truth.width);
@@ -395,6 +393,31 @@ TEST_F(SmoothTest, ClassesWithoutUsableSumsKeepTheirBitmaps) {
   EXPECT_EQ(line->exemplar.height, 1);
   EXPECT_EQ(elsewhere->dictRef, nullptr);
   EXPECT_EQ(line->dictRef, nullptr);
+}
+
+TEST_F(SmoothTest, BitmapsHandedOnAreKeptWithTheirReferences) {
+  // One class names its token record in the reference word; another's instance already draws
+  // with the class bitmap. Smoothing must free neither bitmap and must give the word back.
+  const RefBitmap truth = glyph();
+  VltTokenRecord record{};
+  TokOutput* named = section.add_class(truth);
+  named->dictRef = &record;
+  section.add_instance(named, 20, 20, truth.width, truth.height, 1);
+  TokOutput* drawn = section.add_class(truth);
+  TokComponent* c = section.add_instance(drawn, 60, 21, truth.width, truth.height, 1);
+  VltImage* page = scan(truth, {{20, 20}, {60, 21}}, 5);
+  int token = 0;
+  ASSERT_EQ(sumGrayInstances(engine, page, section.classes, &token, 1), VLT_OK);
+  EXPECT_NE(tok_graySumOf(named), nullptr);
+  c->bitmap.bits = drawn->exemplar.bits;
+  const uint8_t* namedBits = named->exemplar.bits;
+  ASSERT_EQ(smoothToken(engine, section.classes), VLT_OK);
+  EXPECT_EQ(named->dictRef, &record);
+  EXPECT_EQ(named->exemplar.bits, namedBits);
+  EXPECT_EQ(drawn->exemplar.bits, c->bitmap.bits);
+  EXPECT_EQ(drawn->dictRef, nullptr);
+  c->bitmap.bits = nullptr;
+  named->dictRef = nullptr;
 }
 
 TEST_F(SmoothTest, BadArgumentsAndBrokenListsAreRefused) {
