@@ -29,8 +29,8 @@ inline constexpr uint64_t JB2_MAX_REGION_PIXELS = uint64_t{1} << 30;
 /* The most symbols one dictionary may define or a region may choose from, and the most symbol
    instances one region (or all aggregate symbols of one dictionary) may place. An arithmetic-coded
    count costs next to no data, so these bound the work a short stream can ask for. */
-inline constexpr uint32_t JB2_MAX_SYMBOLS = uint32_t{1} << 22;
-inline constexpr uint32_t JB2_MAX_INSTANCES = uint32_t{1} << 22;
+inline constexpr uint32_t JB2_MAX_SYMBOLS = uint32_t{1} << 20;
+inline constexpr uint32_t JB2_MAX_INSTANCES = uint32_t{1} << 20;
 /* The most pixels n bytes of MQ-coded data can decide one by one (without typical prediction):
    a decision costs at least 2^-15 of a bit, so a byte carries at most 2^18 of them; a few bytes
    more allow for the decoder's look-ahead. Past its data the decoder would go on inventing
