@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "fax_decode.h"
+#include "jb2_page_reader.h"
 #include "vlt_state.h"
 
 namespace jb2test {
@@ -373,6 +374,24 @@ monotest::RefBitmap HalftoneSample::render() const {
         }
     }
   return out;
+}
+
+Bytes embedded_page(VltState* state, const PageSetup& page, const std::vector<PageRegion>& regions) {
+  const Bytes file = t88_file(state, page, [&](Jb2File* f) -> VltStatus {
+    for (const PageRegion& r : regions) {
+      VltImage* image = packed_image(state, r.bm);
+      const Jb2GenericParams params{0, {3, -3, 2, -2}, {-1, -1, -2, -2}, 0};
+      SegmentInfo seg = generic_record(image, r.x, r.y, r.mmr, params);
+      seg.region.combOp = r.combOp;
+      const VltStatus st = jb2EncodeGenRegion(f, &seg);
+      VltImage_free(image);
+      if (st != VLT_OK) return st;
+    }
+    return VLT_OK;
+  });
+  SplitFile split;
+  if (!split_file(file.data(), file.size(), &split)) throw std::runtime_error("cannot split our own file");
+  return split.embedded;
 }
 
 }  // namespace jb2test

@@ -73,6 +73,19 @@ using SegmentWriter = std::function<VltStatus(Jb2File*)>;
 Bytes t88_file(VltState* state, const PageSetup& page, const SegmentWriter& segments,
                const Jb2FileParams* params = nullptr);
 
+// A generic region of a test page: the bitmap at (x, y), combined with the operator, MMR or MQ
+// (template 0 with its nominal adaptive pixels).
+struct PageRegion {
+  monotest::RefBitmap bm;
+  uint32_t x, y;
+  uint8_t combOp;
+  bool mmr;
+};
+
+// An embedded page stream as layers carry it (no file header, no end of page or file): page
+// information and the regions in order.
+Bytes embedded_page(VltState* state, const PageSetup& page, const std::vector<PageRegion>& regions);
+
 // One segment found in a stream by reading its header as the standard lays it out.
 struct ParsedSegment {
   uint32_t number = 0;
