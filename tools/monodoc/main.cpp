@@ -14,6 +14,8 @@ namespace {
 
 constexpr Command commands[] = {
     {"call", "call an interpreter method of a plug-in library on pages", call_help, run_call},
+    {"encode", "compress pages to embedded JBIG2 through jBig2Encode", encode_help, run_encode},
+    {"decode", "decode embedded JBIG2 pages to PBM through jBig2Decode", decode_help, run_decode},
     {"identify", "tell what the imaging engine takes files for", identify_help, run_identify},
     {"info", "open documents with libpagefiler and print format, pages, checksum", info_help, run_info},
     {"zip", "list, dump or extract zip archives", zip_help, run_zip},

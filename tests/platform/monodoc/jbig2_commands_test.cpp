@@ -1,0 +1,73 @@
+// monodoc encode and decode end to end: pages through jBig2Encode into embedded streams that
+// jbig2dec reads, and streams of other writers through jBig2Decode back to the pages they hold.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "jb2_page_reader.h"
+#include "pages.h"
+#include "ref_bitmap.h"
+#include "tools.h"
+
+namespace {
+
+using monotest::RefBitmap;
+using monotest::TempDir;
+
+class Jbig2CommandsTest : public ::testing::Test {
+ protected:
+  monotest::ToolResult monodoc(const std::string& args) {
+    return monotest::run_tool("cd " + monotest::shell_quote(dir.path()) + " && " + monotest::shell_quote(MONODOC_BIN) +
+                              " " + args + " 2>&1");
+  }
+  // The page segments of a feature stream as PDF would carry them, written to name.
+  void embedded_feature(const std::string& feature, const std::string& name) {
+    const std::string file = monotest::read_file(monotest::feature_dir() + "/" + feature);
+    jb2test::SplitFile split;
+    ASSERT_TRUE(jb2test::split_file(reinterpret_cast<const uint8_t*>(file.data()), file.size(), &split));
+    monotest::write_file(dir.file(name), std::string(split.embedded.begin(), split.embedded.end()));
+  }
+  TempDir dir;
+};
+
+TEST_F(Jbig2CommandsTest, StreamsOfOtherWritersDecodeToTheirPages) {
+  const RefBitmap want = monotest::read_pbm(monotest::feature_dir() + "/bitmap.pbm");
+  const std::vector<std::string> features = {"bitmap-mmr.jbig2", "bitmap-composite-and-xnor.jbig2",
+                                             "bitmap-refine-page-subrect.jbig2",
+                                             "bitmap-stripe-initially-unknown-height.jbig2"};
+  std::string pages;
+  for (size_t i = 0; i < features.size(); ++i) {
+    embedded_feature(features[i], "p" + std::to_string(i + 1) + ".jb2");
+    pages += " p" + std::to_string(i + 1) + ".jb2";
+  }
+  const monotest::ToolResult r = monodoc("decode -o dec -" + pages);
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  for (size_t i = 0; i < features.size(); ++i) {
+    SCOPED_TRACE(features[i]);
+    EXPECT_NE(r.output.find("page " + std::to_string(i + 1) + " of 4"), std::string::npos) << r.output;
+    EXPECT_EQ(monotest::first_difference(want, monotest::read_pbm(dir.file("dec-" + std::to_string(i + 1) + ".pbm"))),
+              "");
+  }
+}
+
+TEST_F(Jbig2CommandsTest, AStreamThatCannotBeDecodedIsReportedAndNothingIsWritten) {
+  embedded_feature("bitmap-mmr.jbig2", "good.jb2");
+  std::string cut = monotest::read_file(dir.file("good.jb2"));
+  cut.resize(cut.size() - 20);
+  monotest::write_file(dir.file("cut.jb2"), cut);
+  monotest::ToolResult r = monodoc("decode -o dec - good.jb2 cut.jb2");
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_NE(r.output.find("monodoc: decode: jBig2Decode: Unable to decode a jbig2 layer:"),
+            std::string::npos)
+      << r.output;
+  EXPECT_EQ(monotest::run_tool("test -e " + monotest::shell_quote(dir.file("dec-1.pbm"))).exit_code, 1);
+  r = monodoc("decode -o dec - good.pbm");
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  r = monodoc("decode good.jb2");
+  EXPECT_EQ(r.exit_code, 2) << r.output;
+  EXPECT_NE(r.output.find("needs DICT and at least one PAGE.jb2"), std::string::npos) << r.output;
+}
+
+}  // namespace

@@ -1,0 +1,460 @@
+// monodoc encode and decode: page files to embedded JBIG2 and back, through the JBIG2 methods of
+// libmonocodec, called as the interpreter calls them.
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "byteorder.h"
+#include "commands.h"
+#include "image_io.h"
+#include "page_files.h"
+#include "pbm.h"
+#include "session.h"
+
+namespace monodoc {
+
+const char encode_help[] =
+    "usage: monodoc encode [options] PAGEFILE...\n"
+    "\n"
+    "Compresses every page of the files (PBM, TIFF, PNG and the engine's other formats; grey and\n"
+    "colour pixels darker than half are black) as one JBIG2 section: the pages become layers of one\n"
+    "page image, libmonocodec's jBig2Encode codes them against one shared symbol dictionary, and\n"
+    "the result is written as embedded streams (no file header), as PDF carries them:\n"
+    "  PREFIX-dict.jb2   the shared dictionary (the PDF's JBIG2Globals)\n"
+    "  PREFIX-<n>.jb2    page n, counting from 1\n"
+    "\"jbig2dec -e PREFIX-dict.jb2 PREFIX-1.jb2\" decodes page 1; \"monodoc decode\" decodes them all.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output PREFIX    where the streams go (default \"out\")\n"
+    "      --lossless         every pixel kept (the default): the classifier's three differences\n"
+    "                         are 0, and every component is coded by exact match\n"
+    "      --lossy            similar symbols share one class (widthDiff 1, heightDiff 1,\n"
+    "                         maxDense 3 unless given)\n"
+    "  -p, --profile N        1: MMR and fixed standard Huffman tables; 3: MQ arithmetic coding;\n"
+    "                         2 (default) or any other: MMR with standard or tuned Huffman tables\n"
+    "      --width-diff N     widest difference in width of symbols of one class (implies --lossy)\n"
+    "      --height-diff N    the same for height (implies --lossy)\n"
+    "      --max-dense N      the classifier's density tolerance (implies --lossy)\n"
+    "  -q, --quiet            no progress line per page\n"
+    "  -h, --help             this text\n"
+    "\n"
+    "A progress line per page goes to the standard error stream as pages are read and written;\n"
+    "the standard output gets one line per page with its size and the totals.\n";
+
+const char decode_help[] =
+    "usage: monodoc decode [options] DICT PAGE.jb2...\n"
+    "\n"
+    "Decodes embedded JBIG2 page streams (no file header) against the dictionary stream DICT, as\n"
+    "\"monodoc encode\" and PDF's JBIG2Globals give them, through libmonocodec's jBig2Decode, and\n"
+    "writes each page as a PBM file PREFIX-<n>.pbm (n counting from 1). DICT \"-\" means pages that\n"
+    "need no dictionary. A page's size comes from its page information segment.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output PREFIX    where the pages go (default \"out\")\n"
+    "  -q, --quiet            no progress line per page\n"
+    "  -h, --help             this text\n";
+
+namespace {
+
+using Method = int (*)(void*, elf_object*, elf_object**);
+
+// Binds a method of libmonocodec as the interpreter does; null with the reason.
+Method bind_method(const char* name, std::string* error) {
+  void* address = nullptr;
+  char why[4200];
+  if (!elfBindSharedProc("monocodec", name, &address, why, sizeof why)) {
+    *error = why;
+    return nullptr;
+  }
+  return reinterpret_cast<Method>(address);
+}
+
+// Calls the method on the image; false with the interpreter's message. A warning is reported
+// and the call counts as done.
+bool call_method(elf_state* state, Method method, const char* command, elf_object* image, elf_object* args,
+                 std::string* error) {
+  clearStatus(state);
+  elf_object* result = nullptr;
+  const int status = method(image, args, &result);
+  const Held held(result);
+  if (status == QEL_STATUS_OK) return true;
+  const bool warning = getStatus(state) == status && getStatusSeverity(state) == QEL_SEVERITY_WARNING;
+  if (warning) {
+    complain(command, "warning: " + status_text(state, status));
+    return true;
+  }
+  *error = status_text(state, status);
+  return false;
+}
+
+bool layer_data(const elf_QELLAYER* layer, std::string* bytes) {
+  bytes->clear();
+  for (elf_object* p = layer->data; elfIsType(p, "POINTER"); p = reinterpret_cast<elf_POINTER*>(p)->next) {
+    const auto* ptr = reinterpret_cast<const elf_POINTER*>(p);
+    if (ptr->length != 0 && ptr->data == nullptr) return false;
+    bytes->append(static_cast<const char*>(ptr->data), ptr->length);
+  }
+  return true;
+}
+
+// ---- encode ----
+
+struct EncodeOptions {
+  std::string prefix = "out";
+  bool lossy = false;
+  int32_t profile = 2;
+  std::vector<std::pair<const char*, int32_t>> classifier;  // given differences, in order
+  bool quiet = false;
+  std::vector<std::string> files;
+};
+
+bool parse_number(const std::string& text, int32_t* value) {
+  try {
+    size_t used = 0;
+    const long v = std::stol(text, &used);
+    if (used != text.size() || v < INT32_MIN || v > INT32_MAX) return false;
+    *value = static_cast<int32_t>(v);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool parse_encode(const std::vector<std::string>& argv, EncodeOptions* o, std::string* error) {
+  static const std::vector<OptionSpec> specs = {{'o', "output", true},      {'\0', "lossless", false},
+                                                {'\0', "lossy", false},     {'p', "profile", true},
+                                                {'\0', "width-diff", true}, {'\0', "height-diff", true},
+                                                {'\0', "max-dense", true},  {'q', "quiet", false}};
+  ParsedOptions parsed;
+  if (!parse_options(argv, specs, &parsed, error)) return false;
+  bool lossless = false;
+  for (const auto& [spec, value] : parsed.options) {
+    const std::string name = spec->long_name;
+    int32_t number = 0;
+    if (spec->takes_value && name != "output" && !parse_number(value, &number)) {
+      *error = "--" + name + " needs a whole number, not \"" + value + "\"";
+      return false;
+    }
+    if (name == "output") o->prefix = value;
+    if (name == "lossless") lossless = true;
+    if (name == "lossy") o->lossy = true;
+    if (name == "profile") o->profile = number;
+    if (name == "quiet") o->quiet = true;
+    if (name == "width-diff") o->classifier.emplace_back("widthDiff:i", number);
+    if (name == "height-diff") o->classifier.emplace_back("heightDiff:i", number);
+    if (name == "max-dense") o->classifier.emplace_back("maxDense:i", number);
+  }
+  if (!o->classifier.empty()) o->lossy = true;
+  if (lossless && o->lossy) {
+    *error = "--lossless cannot go with --lossy or the classifier's differences";
+    return false;
+  }
+  if (parsed.operands.empty()) {
+    *error = "needs at least one PAGEFILE (monodoc help encode)";
+    return false;
+  }
+  o->files = parsed.operands;
+  return true;
+}
+
+elf_object* encode_arguments(elf_state* state, const EncodeOptions& o) {
+  elf_object* args = lstBuildArgs(state, "profile:i", o.profile, 0, LST_END);
+  if (args == nullptr) return nullptr;
+  bool ok = true;
+  if (!o.lossy) {
+    for (const char* name : {"widthDiff:i", "heightDiff:i", "maxDense:i"}) ok = ok && lstAppendArgs(args, name, 0, 0, LST_END);
+  }
+  for (const auto& [name, value] : o.classifier) ok = ok && lstAppendArgs(args, name, value, 0, LST_END);
+  if (!ok) {
+    elfDiscard(args);
+    return nullptr;
+  }
+  return args;
+}
+
+}  // namespace
+
+int run_encode(const std::vector<std::string>& argv) {
+  constexpr const char* name = "encode";
+  EncodeOptions o;
+  std::string error;
+  if (!parse_encode(argv, &o, &error)) {
+    complain(name, error);
+    return exit_usage;
+  }
+  std::vector<Bilevel> pages;
+  for (const std::string& file : o.files) {
+    const size_t before = pages.size();
+    if (!read_pages(file, &pages, &error)) {
+      complain(name, file + ": " + error);
+      return exit_failed;
+    }
+    if (!o.quiet)
+      for (size_t i = before; i < pages.size(); ++i)
+        std::fprintf(stderr, "monodoc: encode: read page %zu (%dx%d) from %s\n", i + 1, pages[i].width,
+                     pages[i].height, file.c_str());
+  }
+  Interpreter interp("monodoc");
+  if (!interp.state) {
+    complain(name, "cannot make the interpreter state");
+    return exit_failed;
+  }
+  const Method encode = bind_method("jBig2Encode", &error);
+  if (encode == nullptr) {
+    complain(name, error);
+    return exit_failed;
+  }
+  std::vector<const Bilevel*> all;
+  for (const Bilevel& p : pages) all.push_back(&p);
+  const Held image(image_from_pages(interp.state, all, &error));
+  const Held args(image.get() ? encode_arguments(interp.state, o) : nullptr);
+  if (!image.get() || !args.get()) {
+    complain(name, image.get() ? "cannot make the argument list" : error);
+    return exit_failed;
+  }
+  if (!call_method(interp.state, encode, name, image.get(), args.get(), &error)) {
+    complain(name, error);
+    return exit_failed;
+  }
+
+  // The coded layers keep their places; the dictionary layer comes last.
+  const elf_QELIMAGE* im = qelImage(image.get());
+  size_t page = 0, total = 0, raw = 0;
+  std::string bytes;
+  for (int32_t i = 0; i < elflistLength(im->layers); ++i) {
+    const elf_QELLAYER* layer = qelLayer(elfIdentValue(elflistItem(im->layers, i)));
+    const elf_QELHDR* h = layer ? qelHdr(layer->description) : nullptr;
+    const bool dict = layer && layer->kind == QEL_KIND_JBIG2_DICT;
+    if (!dict && !(h && h->compression == QEL_COMPRESSION_JBIG2)) continue;
+    const std::string path = dict ? o.prefix + "-dict.jb2" : o.prefix + "-" + std::to_string(++page) + ".jb2";
+    if (!layer_data(layer, &bytes) || !write_file_bytes(path, bytes.data(), bytes.size(), &error)) {
+      complain(name, error.empty() ? path + ": the layer holds no data" : error);
+      return exit_failed;
+    }
+    total += bytes.size();
+    if (dict) {
+      std::printf("%s: dictionary, %zu bytes\n", path.c_str(), bytes.size());
+      continue;
+    }
+    const Bilevel& p = pages[page - 1];
+    raw += p.bits.size();
+    std::printf("%s: page %zu, %dx%d, %zu bytes (raw %zu)\n", path.c_str(), page, p.width, p.height, bytes.size(),
+                p.bits.size());
+    if (!o.quiet) std::fprintf(stderr, "monodoc: encode: wrote page %zu of %zu\n", page, pages.size());
+  }
+  if (page != pages.size()) {
+    complain(name, "jBig2Encode coded " + std::to_string(page) + " of " + std::to_string(pages.size()) + " pages");
+    return exit_failed;
+  }
+  std::printf("%zu pages: %zu bytes, raw %zu bytes (%.2f%%)\n", page, total, raw,
+              raw != 0 ? 100.0 * static_cast<double>(total) / static_cast<double>(raw) : 0.0);
+  return exit_ok;
+}
+
+// ---- decode ----
+
+namespace {
+
+// The page size a stream's page information segment gives; a page of unknown height is as tall
+// as its last end of stripe says. False when the segments cannot be walked to a page size.
+bool stream_page_size(const std::string& s, int32_t* width, int32_t* height) {
+  const auto* b = reinterpret_cast<const uint8_t*>(s.data());
+  size_t at = 0;
+  bool found = false, unknownHeight = false;
+  uint32_t w = 0, h = 0;
+  while (s.size() - at >= 11) {
+    const uint32_t number = mono::load_be32(b + at);
+    const uint8_t flags = b[at + 4];
+    at += 5;
+    uint32_t count = b[at] >> 5;
+    size_t retainBytes = 1;
+    if (count == 7) {
+      if (s.size() - at < 4) return false;
+      count = mono::load_be32(b + at) & 0x1FFFFFFF;
+      retainBytes = 4 + (size_t{count} + 8) / 8;
+    }
+    const size_t numberBytes = number <= 256 ? 1 : number <= 65536 ? 2 : 4;
+    const size_t rest = retainBytes + size_t{count} * numberBytes + ((flags & 0x40) ? 4 : 1) + 4;
+    if (count > s.size() || s.size() - at < rest) return false;
+    at += rest;
+    const uint32_t length = mono::load_be32(b + at - 4);
+    const uint8_t type = flags & 0x3F;
+    if (length > s.size() - at) break;
+    if (type == 48 && length >= 8) {
+      w = mono::load_be32(b + at);
+      h = mono::load_be32(b + at + 4);
+      found = true;
+      unknownHeight = h == 0xFFFFFFFFu;
+      if (unknownHeight) h = 0;
+    }
+    if (type == 50 && length >= 4 && unknownHeight) h = std::max(h, mono::load_be32(b + at) + 1);
+    if (type == 49) break;
+    at += length;
+  }
+  if (!found || w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX) return false;
+  *width = static_cast<int32_t>(w);
+  *height = static_cast<int32_t>(h);
+  return true;
+}
+
+elf_object* pointer_over(elf_state* state, const std::string& bytes) {
+  void* copy = elfMalloc(bytes.size());
+  if (copy == nullptr) return nullptr;
+  std::copy(bytes.begin(), bytes.end(), static_cast<char*>(copy));
+  elf_object* p = elfNewPointer(state, copy, bytes.size());
+  if (p == nullptr) _elfFree(copy);
+  return p;
+}
+
+// A JBIG2 page layer (compression 7) of the stream, sized as its page information says.
+elf_object* jbig2_layer(elf_state* state, const std::string& bytes, int32_t width, int32_t height) {
+  elf_object* layer = new_QELLAYER(state, nullptr, nullptr);
+  elf_object* desc = layer ? new_QELHDR(state, nullptr, nullptr) : nullptr;
+  elf_object* data = desc ? pointer_over(state, bytes) : nullptr;
+  elf_QELHDR* h = qelHdr(desc);
+  if (h) {
+    h->bitsPerSample = static_cast<int32_t*>(elfCalloc(1, sizeof(int32_t)));
+    h->bytesPerRow = static_cast<int32_t*>(elfCalloc(1, sizeof(int32_t)));
+  }
+  if (!data || !h->bitsPerSample || !h->bytesPerRow) {
+    elfDiscard(data);
+    elfDiscard(desc);
+    elfDiscard(layer);
+    return nullptr;
+  }
+  elf_QELLAYER* l = qelLayer(layer);
+  ELF_ASSIGN(state, &l->description, desc);
+  ELF_ASSIGN(state, &l->data, data);
+  l->kind = QEL_KIND_BILEVEL;
+  h->width = width;
+  h->height = height;
+  h->samplesPerPixel = 1;
+  h->bitsPerSampleCount = 1;
+  h->bitsPerSample[0] = 1;
+  h->bytesPerRowCount = 1;
+  h->bytesPerRow[0] = (width + 7) / 8;
+  h->photometric = QEL_PHOTO_BILEVEL;
+  h->compression = QEL_COMPRESSION_JBIG2;
+  return layer;
+}
+
+elf_object* dictionary_layer(elf_state* state, const std::string& bytes) {
+  elf_object* layer = new_QELLAYER(state, nullptr, nullptr);
+  elf_object* data = layer ? pointer_over(state, bytes) : nullptr;
+  if (!data) {
+    elfDiscard(layer);
+    return nullptr;
+  }
+  qelLayer(layer)->kind = QEL_KIND_JBIG2_DICT;
+  ELF_ASSIGN(state, &qelLayer(layer)->data, data);
+  return layer;
+}
+
+// The raw rows of a decoded layer as a page (1 = black).
+bool layer_page(const elf_QELLAYER* layer, Bilevel* page) {
+  const elf_QELHDR* h = qelHdr(layer->description);
+  std::string bytes;
+  if (!h || h->compression != QEL_COMPRESSION_NONE || h->photometric != QEL_PHOTO_BILEVEL || !h->bytesPerRow ||
+      !page_size_ok(h->width, h->height, &page->stride) || !layer_data(layer, &bytes))
+    return false;
+  const size_t rowBytes = static_cast<size_t>(h->bytesPerRow[0]);
+  if (rowBytes < page->stride || bytes.size() / rowBytes < static_cast<size_t>(h->height)) return false;
+  page->width = h->width;
+  page->height = h->height;
+  page->bits.resize(page->stride * static_cast<size_t>(h->height));
+  for (int32_t y = 0; y < h->height; ++y)
+    std::copy_n(bytes.data() + rowBytes * static_cast<size_t>(y), page->stride, reinterpret_cast<char*>(page->row(y)));
+  clear_padding(page);
+  return true;
+}
+
+}  // namespace
+
+int run_decode(const std::vector<std::string>& argv) {
+  constexpr const char* name = "decode";
+  static const std::vector<OptionSpec> specs = {{'o', "output", true}, {'q', "quiet", false}};
+  ParsedOptions parsed;
+  std::string error;
+  if (!parse_options(argv, specs, &parsed, &error) || parsed.operands.size() < 2) {
+    complain(name, error.empty() ? "needs DICT and at least one PAGE.jb2 (monodoc help decode)" : error);
+    return exit_usage;
+  }
+  std::string prefix = "out";
+  bool quiet = false;
+  for (const auto& [spec, value] : parsed.options) {
+    if (spec->short_name == 'o') prefix = value;
+    if (spec->short_name == 'q') quiet = true;
+  }
+  Interpreter interp("monodoc");
+  if (!interp.state) {
+    complain(name, "cannot make the interpreter state");
+    return exit_failed;
+  }
+  const Method decode = bind_method("jBig2Decode", &error);
+  if (decode == nullptr) {
+    complain(name, error);
+    return exit_failed;
+  }
+  const Held image(new_QELIMAGE(interp.state, nullptr, nullptr));
+  if (!image.get()) {
+    complain(name, "cannot make an image object");
+    return exit_failed;
+  }
+  std::string bytes;
+  const size_t pages = parsed.operands.size() - 1;
+  for (size_t i = 1; i <= pages; ++i) {
+    const std::string& path = parsed.operands[i];
+    int32_t width = 0, height = 0;
+    if (!read_file_bytes(path, &bytes, &error)) {
+      complain(name, error);
+      return exit_failed;
+    }
+    if (!stream_page_size(bytes, &width, &height)) {
+      complain(name, path + ": no page information segment tells the page size");
+      return exit_failed;
+    }
+    elf_object* layer = jbig2_layer(interp.state, bytes, width, height);
+    if (!layer || QELAppendLayer(image.get(), ("layer" + std::to_string(i - 1)).c_str(), layer) != QEL_STATUS_OK) {
+      if (!layer) complain(name, "cannot make the layer of " + path);
+      return exit_failed;
+    }
+  }
+  if (parsed.operands[0] != "-") {
+    if (!read_file_bytes(parsed.operands[0], &bytes, &error)) {
+      complain(name, error);
+      return exit_failed;
+    }
+    elf_object* dict = dictionary_layer(interp.state, bytes);
+    if (!dict || QELAppendLayer(image.get(), "jbig2Dict:", dict) != QEL_STATUS_OK) {
+      if (!dict) complain(name, "cannot make the dictionary layer");
+      return exit_failed;
+    }
+  }
+  const Held args(new_LIST(interp.state, nullptr, nullptr));
+  if (!call_method(interp.state, decode, name, image.get(), args.get(), &error)) {
+    complain(name, error);
+    return exit_failed;
+  }
+  const elf_QELIMAGE* im = qelImage(image.get());
+  for (size_t i = 0; i < pages; ++i) {
+    const elf_QELLAYER* layer = qelLayer(elfIdentValue(elflistItem(im->layers, static_cast<int32_t>(i))));
+    Bilevel page;
+    if (!layer || !layer_page(layer, &page)) {
+      complain(name, parsed.operands[i + 1] + ": jBig2Decode left no raw page");
+      return exit_failed;
+    }
+    const std::string path = prefix + "-" + std::to_string(i + 1) + ".pbm";
+    const std::string pbm = format_pbm(page);
+    if (!write_file_bytes(path, pbm.data(), pbm.size(), &error)) {
+      complain(name, error);
+      return exit_failed;
+    }
+    std::printf("wrote %s (%dx%d)\n", path.c_str(), page.width, page.height);
+    if (!quiet) std::fprintf(stderr, "monodoc: decode: page %zu of %zu\n", i + 1, pages);
+  }
+  return exit_ok;
+}
+
+}  // namespace monodoc
