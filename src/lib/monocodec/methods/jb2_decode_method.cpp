@@ -17,37 +17,6 @@ namespace {
 
 constexpr const char* kMethod = "jBig2Decode";
 
-// The bytes of a data object; strips chained to it are joined into *joined (interpreter heap).
-bool layer_bytes(elf_object* data, const uint8_t** bytes, uint32_t* length, uint8_t** joined) {
-  *joined = nullptr;
-  auto* p = elfIsType(data, "POINTER") ? reinterpret_cast<elf_POINTER*>(data) : nullptr;
-  if (p == nullptr) return false;
-  size_t total = 0;
-  for (elf_object* s = data; elfIsType(s, "POINTER"); s = reinterpret_cast<elf_POINTER*>(s)->next) {
-    const auto* strip = reinterpret_cast<elf_POINTER*>(s);
-    if (strip->length != 0 && strip->data == nullptr) return false;
-    total += strip->length;
-  }
-  if (total > UINT32_MAX) return false;
-  if (p->next == nullptr) {
-    *bytes = static_cast<const uint8_t*>(p->data);
-    *length = static_cast<uint32_t>(total);
-    return true;
-  }
-  auto* out = static_cast<uint8_t*>(elfMalloc(total));
-  if (out == nullptr) return false;
-  size_t at = 0;
-  for (elf_object* s = data; elfIsType(s, "POINTER"); s = reinterpret_cast<elf_POINTER*>(s)->next) {
-    const auto* strip = reinterpret_cast<elf_POINTER*>(s);
-    if (strip->length != 0) std::memcpy(out + at, strip->data, strip->length);
-    at += strip->length;
-  }
-  *joined = out;
-  *bytes = out;
-  *length = static_cast<uint32_t>(total);
-  return true;
-}
-
 // One rendered page waiting to replace its layer's data.
 struct Decoded {
   elf_QELLAYER* layer;
@@ -86,7 +55,7 @@ struct Run {
       const uint8_t* bytes = nullptr;
       uint32_t length = 0;
       uint8_t* joined = nullptr;
-      if (!layer_bytes(dict->data, &bytes, &length, &joined))
+      if (!jb2m::layer_bytes(dict->data, &bytes, &length, &joined))
         return fail("%s: Unable to read the jbig2 dictionary layer\n");
       const VltStatus st = length != 0 ? VltDec_decodeDict(decoder, bytes, length, &symbols) : VLT_OK;
       _elfFree(joined);
@@ -105,7 +74,7 @@ struct Run {
     const uint8_t* bytes = nullptr;
     uint32_t length = 0;
     uint8_t* joined = nullptr;
-    if (!layer_bytes(layer->data, &bytes, &length, &joined)) return fail("%s: Unable to read a jbig2 layer\n");
+    if (!jb2m::layer_bytes(layer->data, &bytes, &length, &joined)) return fail("%s: Unable to read a jbig2 layer\n");
     uint8_t* buffer = nullptr;
     uint32_t bpl = 0;
     if (getSimPixrBuff(&buffer, width, height, &bpl) != 1) {
