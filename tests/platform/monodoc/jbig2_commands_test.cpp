@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "jb2_page_reader.h"
+#include "jbig2dec.h"
 #include "pages.h"
 #include "ref_bitmap.h"
 #include "tools.h"
@@ -68,6 +69,54 @@ TEST_F(Jbig2CommandsTest, AStreamThatCannotBeDecodedIsReportedAndNothingIsWritte
   r = monodoc("decode good.jb2");
   EXPECT_EQ(r.exit_code, 2) << r.output;
   EXPECT_NE(r.output.find("needs DICT and at least one PAGE.jb2"), std::string::npos) << r.output;
+}
+
+TEST_F(Jbig2CommandsTest, PagesOfEveryFormatMakeOneSectionThatJbig2decAndDecodeGiveBack) {
+  monotest::require_tool("pnmtopng", "netpbm");
+  const std::vector<RefBitmap> pages = {monotest::make_text_blobs(420, 230, 21), monotest::make_lines(300, 200, 22),
+                                        monotest::make_text_blobs(420, 230, 23), monotest::make_noise(150, 90, 0.3, 24)};
+  // Two pages in one PBM file, one PNG, one G4 TIFF.
+  monotest::write_file(dir.file("two.pbm"), monotest::format_pbm(pages[0]) + monotest::format_pbm(pages[1]));
+  monotest::write_pbm(dir.file("p3.pbm"), pages[2]);
+  monotest::write_pbm(dir.file("p4.pbm"), pages[3]);
+  ASSERT_EQ(monotest::run_tool("cd " + monotest::shell_quote(dir.path()) +
+                               " && pnmtopng p3.pbm > p3.png && pnmtotiff -g4 p4.pbm > p4.tif")
+                .exit_code,
+            0);
+  for (const char* profile : {"1", "2", "3"}) {
+    SCOPED_TRACE(profile);
+    monotest::ToolResult r = monodoc(std::string("encode --lossless -p ") + profile + " -o sec two.pbm p3.png p4.tif");
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    for (int n = 1; n <= 4; ++n) {
+      EXPECT_NE(r.output.find("wrote page " + std::to_string(n) + " of 4"), std::string::npos) << r.output;
+      const std::string globals = monotest::read_file(dir.file("sec-dict.jb2"));
+      const std::string page = monotest::read_file(dir.file("sec-" + std::to_string(n) + ".jb2"));
+      const monotest::Jbig2decResult j = monotest::jbig2dec_decode_embedded(
+          std::vector<uint8_t>(globals.begin(), globals.end()), std::vector<uint8_t>(page.begin(), page.end()));
+      EXPECT_EQ(monotest::first_difference(pages[size_t(n - 1)], j.page), "") << n << j.messages;
+    }
+    r = monodoc("decode -q -o back sec-dict.jb2 sec-1.jb2 sec-2.jb2 sec-3.jb2 sec-4.jb2");
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    for (int n = 1; n <= 4; ++n)
+      EXPECT_EQ(monotest::first_difference(pages[size_t(n - 1)],
+                                           monotest::read_pbm(dir.file("back-" + std::to_string(n) + ".pbm"))),
+                "")
+          << n;
+  }
+  // Lossy coding with the classifier's options gives pages jbig2dec reads.
+  const monotest::ToolResult r = monodoc("encode -q --width-diff 2 --max-dense 4 -o lossy two.pbm");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("2 pages:"), std::string::npos) << r.output;
+}
+
+TEST_F(Jbig2CommandsTest, EncodeUsageErrors) {
+  monotest::write_pbm(dir.file("p.pbm"), RefBitmap(8, 8));
+  for (const char* args : {"encode --lossless --lossy p.pbm", "encode -p two p.pbm", "encode"}) {
+    const monotest::ToolResult r = monodoc(args);
+    EXPECT_EQ(r.exit_code, 2) << args << r.output;
+  }
+  const monotest::ToolResult r = monodoc("encode missing.pbm");
+  EXPECT_EQ(r.exit_code, 1) << r.output;
 }
 
 }  // namespace
