@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "byteorder.h"
 #include "jb2_fixture.h"
 #include "jb2_page_reader.h"
 #include "jb2_test_stream.h"
@@ -253,24 +252,21 @@ TEST_F(DecoderTest, ListsAndDictionariesBelongToTheirDecoder) {
   EXPECT_EQ(dict, nullptr);
 }
 
-// A segment header (number, type, page 1, no referred segments) followed by its data.
-Bytes segment(uint32_t number, uint8_t type, const Bytes& data) {
-  Bytes s(11);
-  mono::store_be32(s.data(), number);
-  s[4] = type;
-  s[5] = 0;
-  s[6] = 1;
-  mono::store_be32(s.data() + 7, uint32_t(data.size()));
-  s.insert(s.end(), data.begin(), data.end());
-  return s;
-}
-
 Bytes be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
 
-Bytes cat(std::vector<Bytes> parts) {
+Bytes cat(const std::vector<Bytes>& parts) {
+  size_t n = 0;
+  for (const Bytes& p : parts) n += p.size();
   Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  out.reserve(n);
+  for (const Bytes& p : parts)
+    for (const uint8_t b : p) out.push_back(b);
   return out;
+}
+
+// A segment header (number, type, page 1, no referred segments) followed by its data.
+Bytes segment(uint32_t number, uint8_t type, const Bytes& data) {
+  return cat({be32(number), {type, 0, 1}, be32(uint32_t(data.size())), data});
 }
 
 TEST_F(DecoderTest, HeaderWalksCountSymbolsAndInstances) {
