@@ -71,8 +71,7 @@ Section encode(const Methods& m, const std::vector<const monotest::RefBitmap*>& 
   return s;
 }
 
-std::vector<monotest::RefBitmap> decode(const Methods& m, const Section& section,
-                                        const std::vector<const monotest::RefBitmap*>& sizes) {
+elf_object* decoded_image(const Methods& m, const Section& section, const std::vector<const monotest::RefBitmap*>& sizes) {
   elf_object* image = new_QELIMAGE(m.state, nullptr, nullptr);
   elfRefUp(image);
   for (size_t i = 0; i < section.pages.size(); ++i) {
@@ -88,20 +87,26 @@ std::vector<monotest::RefBitmap> decode(const Methods& m, const Section& section
   qelLayer(dict)->kind = QEL_KIND_JBIG2_DICT;
   ELF_ASSIGN(m.state, &qelLayer(dict)->data, pointer(m.state, section.dictionary));
   QELAppendLayer(image, "jbig2Dict", dict);
-  std::vector<monotest::RefBitmap> out;
   try {
     call(m.state, m.decode, image, nullptr);
   } catch (...) {
     elfRefDown(image);
     throw;
   }
+  return image;
+}
+
+std::vector<monotest::RefBitmap> decode(const Methods& m, const Section& section,
+                                        const std::vector<const monotest::RefBitmap*>& sizes) {
+  elf_object* image = decoded_image(m, section, sizes);
+  std::vector<monotest::RefBitmap> out;
   for (size_t i = 0; i < section.pages.size(); ++i) {
     const elf_QELLAYER* l = qelLayer(QELGetLayer(image, int32_t(i)));
     const elf_QELHDR* h = qelHdr(l->description);
-    const Bytes rows = bytes_of(l);
+    const auto* rows = static_cast<const uint8_t*>(reinterpret_cast<const elf_POINTER*>(l->data)->data);
     monotest::RefBitmap bm(h->width, h->height);
     for (int y = 0; y < h->height; ++y)
-      std::memcpy(bm.row(y), rows.data() + size_t(y) * size_t(h->bytesPerRow[0]), bm.stride);
+      std::memcpy(bm.row(y), rows + size_t(y) * size_t(h->bytesPerRow[0]), bm.stride);
     out.push_back(std::move(bm));
   }
   elfRefDown(image);

@@ -37,6 +37,9 @@ Section encode(const Methods& m, const std::vector<const monotest::RefBitmap*>& 
 std::vector<monotest::RefBitmap> decode(const Methods& m, const Section& section,
                                         const std::vector<const monotest::RefBitmap*>& sizes);
 
+// The same, leaving the decoded page image to the caller (released with elfRefDown).
+elf_object* decoded_image(const Methods& m, const Section& section, const std::vector<const monotest::RefBitmap*>& sizes);
+
 // The bytes of the page as one G4 strip written by libtiff.
 size_t g4_bytes(const monotest::RefBitmap& page);
 

@@ -43,7 +43,7 @@ void BM_Encode(benchmark::State& state, const std::string& name) {
 
 void BM_Decode(benchmark::State& state, const std::string& name) {
   const Coded& c = coded(name);
-  for (auto _ : state) benchmark::DoNotOptimize(jb2run::decode(methods(), c.section, {c.page}));
+  for (auto _ : state) elfRefDown(jb2run::decoded_image(methods(), c.section, {c.page}));
   state.counters["pages/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
