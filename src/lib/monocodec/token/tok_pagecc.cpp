@@ -475,7 +475,9 @@ VltStatus getBoxesLossy(VltState* engine, const uint8_t* buffer, int32_t width, 
   if (height >= TOK_SPLIT_MIN_HEIGHT && skew == nullptr)
     if (VltStatus st = getSectionHeight(engine, page, width, &split)) return fail(st);
   cc->splitRow = split;
-  const int32_t upperRows = std::min(split, height);
+  // Split row 1 means the page is not split: one view of the whole page, so that no component
+  // touching the top row is cut there (the strip-wise entry never cuts one either).
+  const int32_t upperRows = split <= 1 ? height : std::min(split, height);
   if (VltStatus st = w_rowsOf(w, page, 0, upperRows, &upper)) return fail(st);
   if (height > upperRows)
     if (VltStatus st = w_rowsOf(w, page, upperRows, height - upperRows, &lower)) return fail(st);
