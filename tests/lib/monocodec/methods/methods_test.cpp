@@ -4,13 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "jb2_page_reader.h"
 #include "jb2_test_stream.h"
 #include "jbig2dec.h"
 #include "jb2_methods.h"
 #include "methods_fixture.h"
+#include "pages.h"
+#include "tools.h"
 #include "vlt_state.h"
 
 namespace {
@@ -124,6 +128,29 @@ TEST_F(MethodsTest, AnEmptyDictionaryLayerGoesOnceItsPagesAreDecoded) {
   EXPECT_EQ(elflistLength(qelImage(image)->layers), 1);
   EXPECT_EQ(monotest::first_difference(a, methodtest::pixels(methodtest::layer_at(image, 0))), "");
   elfRefDown(image);
+}
+
+TEST_F(MethodsTest, EveryFeatureStreamDecodesAsTheGeneralReaderDecodesIt) {
+  int compared = 0;
+  for (const auto& e : std::filesystem::directory_iterator(monotest::feature_dir())) {
+    if (e.path().extension() != ".jbig2") continue;
+    SCOPED_TRACE(e.path().filename().string());
+    const std::string file = monotest::read_file(e.path().string());
+    jb2test::SplitFile split;
+    if (!jb2test::split_file(reinterpret_cast<const uint8_t*>(file.data()), file.size(), &split)) continue;
+    VltImage* general = nullptr;
+    if (jb2test::read_page(engine, split.embedded.data(), split.embedded.size(), jb2test::StreamForm::kEmbedded,
+                           &general) != VLT_OK)
+      continue;
+    const RefBitmap want = jb2test::ref_bitmap(general);
+    VltImage_free(general);
+    elf_object* image = methodtest::image_of(state, {methodtest::jbig2_layer(state, want.width, want.height, split.embedded)});
+    ASSERT_EQ(call(jBig2Decode, image, nullptr), 0) << getStatusMessage(state);
+    EXPECT_EQ(monotest::first_difference(want, methodtest::pixels(methodtest::layer_at(image, 0))), "");
+    elfRefDown(image);
+    ++compared;
+  }
+  EXPECT_GT(compared, 100);
 }
 
 TEST_F(MethodsTest, ALayerThatCannotBeDecodedFailsTheCallAndChangesNothing) {
