@@ -105,6 +105,8 @@ int jb2IsRegionSegment(uint8_t type);
 VltStatus jb2DecodeRegSegment(Jb2File* file, DataSource* source, Jb2RegionInfo* region);
 /* 0 when a width x height bitmap is within JB2_MAX_REGION_PIXELS, else 107 "region too large". */
 VltStatus jb2CheckRegionSize(Jb2File* file, uint32_t width, uint32_t height);
+/* A packed bitmap of the region's size, checked as above first. */
+VltStatus jb2NewRegionBitmap(Jb2File* file, const Jb2RegionInfo& region, VltImage** bitmap);
 
 /* Stores the body of each code-table segment among the referred ones in the next slot, in
    order; a count of code tables other than slotCount gives 2. */
@@ -169,6 +171,8 @@ VltStatus diNewDecoderEither(int huffman, const JhtTable* table, JbfFile* bits, 
                              uint8_t* contexts, VltState* state, DiDecoder** decoder);
 /* Decodes one integer; *oob = 1 for the out-of-band value. 107 for a value outside 32 bits. */
 VltStatus diDecode(DiDecoder* decoder, int* oob, int32_t* value);
+/* Decodes one integer that may not be out-of-band: 107 "bad OOB" where it is. */
+VltStatus diDecodeInBand(Jb2File* file, DiDecoder* decoder, int32_t* value);
 void diFreeDecoder(DiDecoder* decoder);
 
 /* Code-table segments (type 53). */

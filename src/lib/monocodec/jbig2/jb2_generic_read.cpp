@@ -335,10 +335,8 @@ VltStatus jb2RenderGenReg(Jb2File* file, SegmentInfo* seg) {
   if (seg->hasBitmap) return VLT_OK;
   VltState* state = jb2GetFileVlt_State(file);
   const Jb2RegionInfo& r = seg->region;
-  if (const VltStatus st = jb2CheckRegionSize(file, r.width, r.height); st != VLT_OK) return st;
   VltImage* bm = nullptr;
-  VltStatus st = VltImage_new(state, VLT_IMAGE_PACKED, static_cast<int32_t>(r.width),
-                              static_cast<int32_t>(r.height), &bm);
+  VltStatus st = jb2NewRegionBitmap(file, r, &bm);
   if (st != VLT_OK) return st;
   const Jb2GenericRegion& g = seg->body.generic;
   if (r.width != 0 && r.height != 0) {

@@ -249,14 +249,9 @@ VltStatus jb2DecodeHTReg(Jb2File* file, DataSource* source, SegmentInfo* seg, Se
 
 VltStatus jb2RenderHTReg(Jb2File* file, SegmentInfo* seg) {
   if (seg->hasBitmap) return VLT_OK;
-  VltState* state = jb2GetFileVlt_State(file);
   const Jb2RegionInfo& r = seg->region;
-  if (const VltStatus st = jb2CheckRegionSize(file, r.width, r.height); st != VLT_OK) return st;
   VltImage* bm = nullptr;
-  if (const VltStatus st = VltImage_new(state, VLT_IMAGE_PACKED, static_cast<int32_t>(r.width),
-                                        static_cast<int32_t>(r.height), &bm);
-      st != VLT_OK)
-    return st;
+  if (const VltStatus st = jb2NewRegionBitmap(file, r, &bm); st != VLT_OK) return st;
   const Jb2HalftoneRegion& h = seg->body.halftone;
   const Jb2PatternDict& dict = h.patternDict->body.patternDict;
   if (bm->rows != nullptr && h.defaultPixel) VltBlat_blitFillPacked(bm);

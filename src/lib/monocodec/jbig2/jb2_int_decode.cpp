@@ -168,6 +168,12 @@ VltStatus diDecode(DiDecoder* decoder, int* oob, int32_t* value) {
   return decoder->kind == DI_MQ ? decode_mq(decoder, oob, value) : decode_huffman(decoder, oob, value);
 }
 
+VltStatus diDecodeInBand(Jb2File* file, DiDecoder* decoder, int32_t* value) {
+  int oob = 0;
+  if (const VltStatus st = diDecode(decoder, &oob, value); st != VLT_OK) return st;
+  return oob ? jb2Fail(file, VLT_ERR_CODEC, "bad OOB") : VLT_OK;
+}
+
 void diFreeDecoder(DiDecoder* decoder) {
   if (decoder != nullptr) decoder->state->free(decoder);
 }

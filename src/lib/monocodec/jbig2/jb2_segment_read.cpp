@@ -363,6 +363,12 @@ VltStatus jb2CheckRegionSize(Jb2File* file, uint32_t width, uint32_t height) {
   return VLT_OK;
 }
 
+VltStatus jb2NewRegionBitmap(Jb2File* file, const Jb2RegionInfo& region, VltImage** bitmap) {
+  if (const VltStatus st = jb2CheckRegionSize(file, region.width, region.height); st != VLT_OK) return st;
+  return VltImage_new(jb2GetFileVlt_State(file), VLT_IMAGE_PACKED, static_cast<int32_t>(region.width),
+                      static_cast<int32_t>(region.height), bitmap);
+}
+
 VltStatus findUserTables(JhtTable** slots, int32_t slotCount, SegmentInfo** referred,
                          int32_t referredCount, VltState* state) {
   int32_t found = 0;

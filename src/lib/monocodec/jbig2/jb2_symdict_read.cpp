@@ -16,12 +16,6 @@ namespace {
 
 VltStatus bad(const Jb2File* file, const char* message) { return jb2Fail(file, VLT_ERR_CODEC, message); }
 
-VltStatus must_decode(const Jb2File* file, DiDecoder* d, int32_t* v) {
-  int oob = 0;
-  if (const VltStatus st = diDecode(d, &oob, v); st != VLT_OK) return st;
-  return oob ? bad(file, "bad OOB") : VLT_OK;
-}
-
 // Empty height classes carry nothing; more of them than this is not a dictionary.
 constexpr uint32_t kMaxEmptyClasses = 1u << 16;
 // The pixels of all new symbols of one dictionary (32 MiB of bitmaps): room for thousands of
@@ -158,7 +152,7 @@ VltStatus read_aggregate(Jb2File* file, DataSource* source, DictWork* w, const D
                          Jb2Symbol* s, uint32_t* instanceBudget, uint64_t* pixelBudget) {
   VltState* state = w->state;
   int32_t n = 0;
-  VltStatus st = must_decode(file, w->d[kAGGINST], &n);
+  VltStatus st = diDecodeInBand(file, w->d[kAGGINST], &n);
   if (st != VLT_OK) return st;
   if (n < 1) return bad(file, "bad aggregate instance count");
   if (static_cast<uint32_t>(n) > *instanceBudget) return bad(file, "too many symbol instances");
@@ -190,13 +184,13 @@ VltStatus read_aggregate(Jb2File* file, DataSource* source, DictWork* w, const D
   if (ref == nullptr) return bad(file, "Could not get symbol from symDecode");
   if (ref->bits == nullptr) return bad(file, "bad symbol ID");
   int32_t rdx = 0, rdy = 0;
-  if ((st = must_decode(file, w->d[kAggRDX], &rdx)) != VLT_OK || (st = must_decode(file, w->d[kAggRDY], &rdy)) != VLT_OK)
+  if ((st = diDecodeInBand(file, w->d[kAggRDX], &rdx)) != VLT_OK || (st = diDecodeInBand(file, w->d[kAggRDY], &rdy)) != VLT_OK)
     return st;
   if (!p.huffman)
     return jb2ArithDecodeRefinement(s->bits, s->width, s->height, s->wordsPerRow, ref->bits, ref->width, ref->height,
                                     ref->wordsPerRow, rdx, rdy, &p.refine, w->refineContexts, file, mq);
   int32_t size = 0;
-  if ((st = must_decode(file, w->d[kAggRSIZE], &size)) != VLT_OK) return st;
+  if ((st = diDecodeInBand(file, w->d[kAggRSIZE], &size)) != VLT_OK) return st;
   if (size < 0) return bad(file, "bad refinement data size");
   if ((st = jbfSuspend(w->bits)) != VLT_OK) return st;
   uint8_t* block = nullptr;

@@ -17,13 +17,6 @@ namespace {
 
 VltStatus bad(const Jb2File* file, const char* message) { return jb2Fail(file, VLT_ERR_CODEC, message); }
 
-// Decodes an integer that may not be out-of-band.
-VltStatus must_decode(const Jb2File* file, DiDecoder* d, int32_t* v) {
-  int oob = 0;
-  if (const VltStatus st = diDecode(d, &oob, v); st != VLT_OK) return st;
-  return oob ? bad(file, "bad OOB") : VLT_OK;
-}
-
 bool fits32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 
 // Makes room for one more instance, doubling up to the expected count.
@@ -47,8 +40,8 @@ VltStatus refine_instance(Jb2File* file, const Jb2InstanceCoding* c, const Jb2Sy
   VltState* state = jb2GetFileVlt_State(file);
   int32_t rdw = 0, rdh = 0, rdx = 0, rdy = 0;
   VltStatus st;
-  if ((st = must_decode(file, c->rdw, &rdw)) != VLT_OK || (st = must_decode(file, c->rdh, &rdh)) != VLT_OK ||
-      (st = must_decode(file, c->rdx, &rdx)) != VLT_OK || (st = must_decode(file, c->rdy, &rdy)) != VLT_OK)
+  if ((st = diDecodeInBand(file, c->rdw, &rdw)) != VLT_OK || (st = diDecodeInBand(file, c->rdh, &rdh)) != VLT_OK ||
+      (st = diDecodeInBand(file, c->rdx, &rdx)) != VLT_OK || (st = diDecodeInBand(file, c->rdy, &rdy)) != VLT_OK)
     return st;
   const int64_t w = int64_t{symbol->width} + rdw;
   const int64_t h = int64_t{symbol->height} + rdh;
@@ -76,7 +69,7 @@ VltStatus refine_instance(Jb2File* file, const Jb2InstanceCoding* c, const Jb2Sy
   if (c->huffman) {
     // Each refinement is an MQ block of its own, counted in bytes, after the Huffman bits.
     int32_t size = 0;
-    if ((st = must_decode(file, c->rsize, &size)) == VLT_OK && size < 0) st = bad(file, "bad refinement data size");
+    if ((st = diDecodeInBand(file, c->rsize, &size)) == VLT_OK && size < 0) st = bad(file, "bad refinement data size");
     if (st == VLT_OK) st = jbfSuspend(c->bits);
     if (st == VLT_OK) {
       st = jb2ReadBlock(file, c->source, static_cast<uint32_t>(size), &block);
@@ -239,7 +232,7 @@ VltStatus jb2DecodeInstances(Jb2File* file, const Jb2InstanceCoding* c, uint32_t
   uint32_t capacity = 0;
   const int64_t strips = int64_t{1} << c->logStrips;
   int32_t dt = 0;
-  if (const VltStatus st = must_decode(file, c->dt, &dt); st != VLT_OK) return st;
+  if (const VltStatus st = diDecodeInBand(file, c->dt, &dt); st != VLT_OK) return st;
   int64_t stripT = -int64_t{dt} * strips;
   int64_t firstS = 0;
   if (count == 0) return VLT_OK;
@@ -248,10 +241,10 @@ VltStatus jb2DecodeInstances(Jb2File* file, const Jb2InstanceCoding* c, uint32_t
   VltStatus st = VLT_OK;
   // Every strip places at least one instance, so the strips are bounded by the count.
   for (;;) {
-    if ((st = must_decode(file, c->dt, &dt)) != VLT_OK) break;
+    if ((st = diDecodeInBand(file, c->dt, &dt)) != VLT_OK) break;
     stripT += int64_t{dt} * strips;
     int32_t dfs = 0;
-    if ((st = must_decode(file, c->fs, &dfs)) != VLT_OK) break;
+    if ((st = diDecodeInBand(file, c->fs, &dfs)) != VLT_OK) break;
     firstS += dfs;
     int64_t curS = firstS;
     bool stripEnds = false;
@@ -271,7 +264,7 @@ VltStatus jb2DecodeInstances(Jb2File* file, const Jb2InstanceCoding* c, uint32_t
           curT = v;
         } else {
           int32_t v = 0;
-          if ((st = must_decode(file, c->it, &v)) != VLT_OK) break;
+          if ((st = diDecodeInBand(file, c->it, &v)) != VLT_OK) break;
           curT = v;
         }
       }
@@ -505,12 +498,8 @@ VltStatus jb2RenderSymReg(Jb2File* file, SegmentInfo* seg) {
   if (seg->hasBitmap) return VLT_OK;
   VltState* state = jb2GetFileVlt_State(file);
   const Jb2RegionInfo& r = seg->region;
-  if (const VltStatus st = jb2CheckRegionSize(file, r.width, r.height); st != VLT_OK) return st;
   VltImage* bm = nullptr;
-  if (const VltStatus st = VltImage_new(state, VLT_IMAGE_PACKED, static_cast<int32_t>(r.width),
-                                        static_cast<int32_t>(r.height), &bm);
-      st != VLT_OK)
-    return st;
+  if (const VltStatus st = jb2NewRegionBitmap(file, r, &bm); st != VLT_OK) return st;
   const Jb2TextRegion& t = seg->body.textRegion;
   if (bm->rows != nullptr) {
     if (t.defaultPixel) VltBlat_blitFillPacked(bm);
