@@ -2,12 +2,18 @@
 // libmonocodec, called as the interpreter calls them.
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "byteorder.h"
 #include "commands.h"
+#include "jb2_filemode.h"
+#include "kvng.h"
+#include "vlt_api.h"
+#include "vlt_pagebuf.h"
 #include "image_io.h"
 #include "page_files.h"
 #include "pbm.h"
@@ -25,9 +31,14 @@ const char encode_help[] =
     "  PREFIX-dict.jb2   the shared dictionary (the PDF's JBIG2Globals)\n"
     "  PREFIX-<n>.jb2    page n, counting from 1\n"
     "\"jbig2dec -e PREFIX-dict.jb2 PREFIX-1.jb2\" decodes page 1; \"monodoc decode\" decodes them all.\n"
+    "With --file the pages go instead through libmonocodec's engine API into one standalone JBIG2\n"
+    "file (file header, every segment header, then every data part; each page keeps its number and\n"
+    "resolution), which \"jbig2dec FILE.jb2\" reads whole.\n"
     "\n"
     "Options:\n"
     "  -o, --output PREFIX    where the streams go (default \"out\")\n"
+    "  -f, --file FILE.jb2    write one standalone JBIG2 file of every page instead\n"
+    "      --comment TEXT     with --file: a comment for the whole file (repeatable)\n"
     "      --lossless         every pixel kept (the default): the classifier's three differences\n"
     "                         are 0, and every component is coded by exact match\n"
     "      --lossy            similar symbols share one class (widthDiff 1, heightDiff 1,\n"
@@ -103,6 +114,8 @@ bool layer_data(const elf_QELLAYER* layer, std::string* bytes) {
 
 struct EncodeOptions {
   std::string prefix = "out";
+  std::string file;                   // a standalone file instead of embedded streams
+  std::vector<std::string> comments;  // for the standalone file
   bool lossy = false;
   int32_t profile = 2;
   std::vector<std::pair<const char*, int32_t>> classifier;  // given differences, in order
@@ -126,18 +139,22 @@ bool parse_encode(const std::vector<std::string>& argv, EncodeOptions* o, std::s
   static const std::vector<OptionSpec> specs = {{'o', "output", true},      {'\0', "lossless", false},
                                                 {'\0', "lossy", false},     {'p', "profile", true},
                                                 {'\0', "width-diff", true}, {'\0', "height-diff", true},
-                                                {'\0', "max-dense", true},  {'q', "quiet", false}};
+                                                {'\0', "max-dense", true},  {'q', "quiet", false},
+                                                {'f', "file", true},        {'\0', "comment", true}};
   ParsedOptions parsed;
   if (!parse_options(argv, specs, &parsed, error)) return false;
   bool lossless = false;
   for (const auto& [spec, value] : parsed.options) {
     const std::string name = spec->long_name;
     int32_t number = 0;
-    if (spec->takes_value && name != "output" && !parse_number(value, &number)) {
+    const bool text = name == "output" || name == "file" || name == "comment";
+    if (spec->takes_value && !text && !parse_number(value, &number)) {
       *error = "--" + name + " needs a whole number, not \"" + value + "\"";
       return false;
     }
     if (name == "output") o->prefix = value;
+    if (name == "file") o->file = value;
+    if (name == "comment") o->comments.push_back(value);
     if (name == "lossless") lossless = true;
     if (name == "lossy") o->lossy = true;
     if (name == "profile") o->profile = number;
@@ -149,6 +166,10 @@ bool parse_encode(const std::vector<std::string>& argv, EncodeOptions* o, std::s
   if (!o->classifier.empty()) o->lossy = true;
   if (lossless && o->lossy) {
     *error = "--lossless cannot go with --lossy or the classifier's differences";
+    return false;
+  }
+  if (!o->comments.empty() && o->file.empty()) {
+    *error = "--comment goes with --file (embedded streams carry no comments)";
     return false;
   }
   if (parsed.operands.empty()) {
@@ -174,6 +195,128 @@ elf_object* encode_arguments(elf_state* state, const EncodeOptions& o) {
   return args;
 }
 
+// ---- encode --file ----
+
+size_t write_to(const void* data, size_t size, size_t count, void* stream) {
+  return std::fwrite(data, size, count, static_cast<FILE*>(stream));
+}
+
+std::string vlt_failure(const char* call, VltStatus st) {
+  return std::string(call) + " failed (" + std::to_string(st) + ": " + Vlt_getErrStr(st) + ")";
+}
+
+// The classifier the method would use for the same options.
+TokParams classifier_params(const EncodeOptions& o) {
+  TokParams params{};
+  tokSetDefaults(&params);
+  if (!o.lossy) {
+    params.widthDiff = params.heightDiff = params.maxDense = 0;
+    params.minLossySize = 100000;  // every component by exact match
+  }
+  for (const auto& [name, value] : o.classifier) {
+    const std::string n = name;
+    if (n == "widthDiff:i") params.widthDiff = value;
+    if (n == "heightDiff:i") params.heightDiff = value;
+    if (n == "maxDense:i") params.maxDense = value;
+  }
+  return params;
+}
+
+// Every page through the engine API into one file; sections follow each other when the engine's
+// memory bound ends one. False with the reason; a file left half written is removed.
+bool encode_file(const std::vector<Bilevel>& pages, const EncodeOptions& o, size_t* bytes, std::string* error) {
+  VltApiOptions options{};
+  options.minSize = 1;
+  options.outputWord = 10;
+  options.reserved1 = 3;
+  options.resolution = static_cast<uint32_t>(-1);  // each page keeps its own
+  options.profile = static_cast<uint32_t>(o.profile);
+  options.tenthSize = 1;
+  options.memoryLimit = -1;
+  const TokParams params = classifier_params(o);
+  FILE* out = std::fopen(o.file.c_str(), "wb");
+  if (out == nullptr) {
+    *error = o.file + ": cannot open for writing";
+    return false;
+  }
+  Jb2FileTarget target{out, write_to};
+  VltApiHandle* h = nullptr;
+  VltStatus st = VltApi_init(&h, nullptr, nullptr, &options, &params, nullptr);
+  const char* call = "VltApi_init";
+  // Each call runs only while everything before it succeeded.
+  const auto step = [&](const char* name, const auto& run) {
+    if (st != VLT_OK) return;
+    call = name;
+    st = run();
+  };
+  step("VltApi_openFile", [&] { return VltApi_openFile(h, &target, static_cast<uint32_t>(pages.size())); });
+  std::vector<std::string> texts;
+  std::vector<Jb2ExtensionRecord> notes;
+  for (const std::string& c : o.comments) texts.push_back(std::string("Comment") + '\0' + c + '\0' + '\0');
+  for (const std::string& t : texts)
+    notes.push_back({0x20000000u, reinterpret_cast<const uint8_t*>(t.data()), static_cast<uint32_t>(t.size())});
+  if (!notes.empty()) step("VltApi_annotateFile", [&] { return VltApi_annotateFile(h, static_cast<int32_t>(notes.size()), notes.data()); });
+  size_t next = 0;
+  while (st == VLT_OK && next < pages.size()) {
+    step("VltApi_startSection", [&] { return VltApi_startSection(h); });
+    const size_t first = next;
+    uint8_t full = 0;
+    while (st == VLT_OK && next < pages.size() && !full) {
+      const Bilevel& p = pages[next];
+      VltPageDesc desc{};
+      if (convertBuffToVltPageDesc(&desc, static_cast<uint32_t>(p.width), static_cast<uint32_t>(p.height),
+                                   static_cast<uint32_t>(p.stride), p.bits.data()) != 1) {
+        st = VLT_ERR_NOMEM;
+        call = "convertBuffToVltPageDesc";
+        break;
+      }
+      desc.xRes = static_cast<uint32_t>(p.xres + 0.5);
+      desc.yRes = static_cast<uint32_t>(p.yres + 0.5);
+      step("VltApi_addMonoPage", [&] { return VltApi_addMonoPage(h, &desc, &full); });
+      kvng_internal_free(desc.buffer);
+      // A full section has not taken the page: it opens the next one.
+      if (st == VLT_OK && !full) ++next;
+    }
+    if (st == VLT_OK && next == first) {
+      *error = "page " + std::to_string(next + 1) + " does not fit in a section of its own";
+      st = VLT_ERR_INTERNAL;
+      call = nullptr;
+    }
+    VltApiDict dict{};
+    step("VltApi_endSectionGetDict", [&] { return VltApi_endSectionGetDict(h, 0, &dict); });
+    std::free(dict.bytes);
+    for (size_t p = first; p < next && st == VLT_OK; ++p) {
+      VltApiPosBlock block{};
+      step("VltApi_getNextPosBlock", [&] { return VltApi_getNextPosBlock(h, &block); });
+      std::free(block.bytes);
+      if (st == VLT_OK && !o.quiet) std::fprintf(stderr, "monodoc: encode: coded page %zu of %zu\n", p + 1, pages.size());
+    }
+  }
+  // The file is written at the close.
+  if (h != nullptr) {
+    const VltStatus closed = VltApi_close(h);
+    if (st == VLT_OK && closed != VLT_OK) {
+      st = closed;
+      call = "VltApi_close (writing the file)";
+    }
+  }
+  const long size = std::ftell(out);
+  const bool flushed = std::fclose(out) == 0;
+  if (st == VLT_OK && !flushed) {
+    st = VLT_ERR_WRITE;
+    call = "closing the file";
+  }
+  if (st != VLT_OK) {
+    if (call != nullptr) *error = vlt_failure(call, st);
+    // Only a file of our own is taken away, never a device or pipe it was written to.
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(o.file, ec)) std::filesystem::remove(o.file, ec);
+    return false;
+  }
+  *bytes = size > 0 ? static_cast<size_t>(size) : 0;
+  return true;
+}
+
 }  // namespace
 
 int run_encode(const std::vector<std::string>& argv) {
@@ -195,6 +338,17 @@ int run_encode(const std::vector<std::string>& argv) {
       for (size_t i = before; i < pages.size(); ++i)
         std::fprintf(stderr, "monodoc: encode: read page %zu (%dx%d) from %s\n", i + 1, pages[i].width,
                      pages[i].height, file.c_str());
+  }
+  if (!o.file.empty()) {
+    size_t bytes = 0, raw = 0;
+    if (!encode_file(pages, o, &bytes, &error)) {
+      complain(name, error);
+      return exit_failed;
+    }
+    for (const Bilevel& p : pages) raw += p.bits.size();
+    std::printf("%s: %zu pages, %zu bytes, raw %zu bytes (%.2f%%)\n", o.file.c_str(), pages.size(), bytes, raw,
+                raw != 0 ? 100.0 * static_cast<double>(bytes) / static_cast<double>(raw) : 0.0);
+    return exit_ok;
   }
   Interpreter interp("monodoc");
   if (!interp.state) {

@@ -109,9 +109,39 @@ TEST_F(Jbig2CommandsTest, PagesOfEveryFormatMakeOneSectionThatJbig2decAndDecodeG
   EXPECT_NE(r.output.find("2 pages:"), std::string::npos) << r.output;
 }
 
+// --file: every page in one standalone file that jbig2dec reads whole, pixel for pixel, with a
+// comment for the file; a file that cannot be written is a failure and leaves nothing behind.
+TEST_F(Jbig2CommandsTest, FileHoldsEveryPageForJbig2dec) {
+  const std::vector<RefBitmap> pages = {monotest::make_text_blobs(420, 230, 31), monotest::make_lines(300, 200, 32),
+                                        monotest::make_text_blobs(420, 230, 33)};
+  monotest::write_file(dir.file("all.pbm"), monotest::format_pbm(pages[0]) + monotest::format_pbm(pages[1]) +
+                                                monotest::format_pbm(pages[2]));
+  for (const char* profile : {"1", "3"}) {
+    SCOPED_TRACE(profile);
+    monotest::ToolResult r =
+        monodoc(std::string("encode -q -p ") + profile + " -f doc.jb2 --comment \"three pages\" all.pbm");
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_NE(r.output.find("doc.jb2: 3 pages"), std::string::npos) << r.output;
+    const std::string file = monotest::read_file(dir.file("doc.jb2"));
+    std::string messages;
+    const std::vector<RefBitmap> decoded =
+        monotest::jbig2dec_decode_pages(std::vector<uint8_t>(file.begin(), file.end()), &messages);
+    ASSERT_EQ(decoded.size(), pages.size()) << messages;
+    for (size_t i = 0; i < pages.size(); ++i) EXPECT_EQ(monotest::first_difference(pages[i], decoded[i]), "") << i;
+  }
+  monotest::ToolResult r = monodoc("encode -q -f no/such/dir/doc.jb2 all.pbm");
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_NE(r.output.find("cannot open for writing"), std::string::npos) << r.output;
+  // A device that takes nothing: the failure shows at the close that writes the file.
+  r = monodoc("encode -q -f /dev/full all.pbm");
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_NE(r.output.find("writing header buf failed"), std::string::npos) << r.output;
+}
+
 TEST_F(Jbig2CommandsTest, EncodeUsageErrors) {
   monotest::write_pbm(dir.file("p.pbm"), RefBitmap(8, 8));
-  for (const char* args : {"encode --lossless --lossy p.pbm", "encode -p two p.pbm", "encode"}) {
+  for (const char* args : {"encode --lossless --lossy p.pbm", "encode -p two p.pbm", "encode",
+                           "encode --comment x p.pbm", "encode -f"}) {
     const monotest::ToolResult r = monodoc(args);
     EXPECT_EQ(r.exit_code, 2) << args << r.output;
   }

@@ -199,6 +199,8 @@ VltStatus getJb2CompressedData(Jb2StreamState* s, uint8_t** bytes, uint32_t* len
   VltState* es = engine_of(s);
   *bytes = nullptr;
   *length = 0;
+  // A standalone file hands nothing out: its headers and data parts go out together at the close.
+  if (s->fileMode) return VLT_OK;
   if (jb2GetFileDataSink(s->file) == nullptr) return Vlt_report(es, VLT_ERR_ASSERT);
   VltAdtList* chunks = nullptr;
   VltStatus st = jb2CloseMemoryDataSink(jb2GetFileDataSink(s->file), &chunks);

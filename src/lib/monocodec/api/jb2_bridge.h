@@ -27,6 +27,7 @@ struct Jb2StreamState {
   uint32_t pageDictSymbolCount; // symbols of the page dictionary written last
   uint32_t pageNumber;          // page information segments written
   uint8_t singlePage;           // every page segment on page 1, no end of page
+  uint8_t fileMode;             // a standalone file: everything stays gathered until the close
 };
 
 // Hook told the order in which a text region coded its position records.

@@ -14,6 +14,7 @@ namespace {
 struct Jb2FileState {
   Jb2StreamState stream;
   Jb2FileTarget* target;
+  uint32_t pageCount;  // what the file header promised
 };
 static_assert(offsetof(Jb2FileState, stream) == 0, "the stream state is handed out for the whole record");
 
@@ -57,7 +58,9 @@ VltStatus createJb2StateCB(Jb2FileTarget* target, VltState* es, uint32_t profile
   auto* fs = static_cast<Jb2FileState*>(es->calloc(1, sizeof(Jb2FileState)));
   if (fs == nullptr) return Vlt_report(es, VLT_ERR_NOMEM);
   fs->target = target;
+  fs->pageCount = pageCount;
   fs->stream.profile = profile;
+  fs->stream.fileMode = 1;
   fs->stream.singlePage = singlePage;
   DataSink* headers = nullptr;
   DataSink* data = nullptr;
@@ -99,6 +102,19 @@ VltStatus closeJb2StateCB(Jb2StreamState* s) {
   st = flush_sink(jb2GetFileDataSink(s->file), fs->target, es, st);
   jb2FreeFile(s->file);
   es->free(fs);
+  return st;
+}
+
+VltStatus closeJb2FileStateAPICB(Jb2StreamState* s, uintptr_t) {
+  if (s == nullptr) return VLT_OK;
+  const uint32_t promised = file_state(s)->pageCount, written = s->pageNumber;
+  VltState* es = jb2GetFileVlt_State(s->file);
+  const VltStatus st = closeJb2StateCB(s);
+  // The header went out first and cannot be taken back: a file with fewer or more pages than it
+  // names is unreadable, so the run must not count as done.
+  if (st == VLT_OK && written != promised)
+    return Vlt_reportErrMsg(es->errState, VLT_ERR_IO_WRITE, "the file header names %u pages but %u were written",
+                            promised, written);
   return st;
 }
 

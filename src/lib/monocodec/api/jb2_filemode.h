@@ -39,6 +39,9 @@ VltStatus createJb2StateCB(Jb2FileTarget* target, VltState* state, uint32_t prof
 // target and releases the state whatever happens. 2001 ("writing header buf failed") when the
 // target takes less than a whole chunk.
 VltStatus closeJb2StateCB(Jb2StreamState* stream);
+// The close as the engine's output state calls it (slot 1) when the run writes a file: as
+// closeJb2StateCB, and 2001 when the pages written are not the number the file header names.
+VltStatus closeJb2FileStateAPICB(Jb2StreamState* stream, uintptr_t context);
 // One extension segment per record, on the current page. 2001 when a sink stores less.
 VltStatus writeJb2AnnotationsCB(int32_t count, const Jb2ExtensionRecord* records, Jb2StreamState* stream);
 

@@ -151,14 +151,17 @@ VltStatus VltApi_close(VltApiHandle* h) {
   warn_cleanup(es, tcly_doc_end(h->lossyDoc));
   h->lossyDoc = nullptr;
   es->free(h->params);
-  warn_cleanup(es, tcly_out_end(h->output));
+  // A file run writes its file here, so that failure is the caller's to know.
+  const VltStatus closed = tcly_out_end(h->output);
+  const VltStatus result = h->fileMode ? closed : VLT_OK;
+  if (!h->fileMode) warn_cleanup(es, closed);
   free_entries(es, &h->residualBlocks);
   free_entries(es, &h->pageBlocks);
   es->free(h->callbacks);
   h->self = nullptr;
   es->free(h);
   Vlt_cleanupVltState(&es);
-  return VLT_OK;
+  return result;
 }
 
 VltStatus VltApi_startSection(VltApiHandle* h) {

@@ -18,6 +18,8 @@
 #include "vlt_pagebuf_desc.h"
 #include "vlt_status.h"
 
+struct Jb2ExtensionRecord;
+struct Jb2FileTarget;
 struct VltApiHandle;
 struct VltMemFuncs;
 struct VltSmallPoolFuncs;
@@ -59,6 +61,17 @@ MONO_API VltStatus VltApi_addMonoBuffer(struct VltApiHandle* handle, const uint8
    written as token positions (the bytes are handed out all the same). */
 MONO_API VltStatus VltApi_endSectionGetDict(struct VltApiHandle* handle, int32_t mode, struct VltApiDict* dict);
 MONO_API VltStatus VltApi_getNextPosBlock(struct VltApiHandle* handle, struct VltApiPosBlock* block);
+/* Sends the run to one standalone JBIG2 file of pageCount pages (file header, then every segment
+   header, then every data part) instead of handing blocks out: call it after VltApi_init and
+   before the first section. The file header goes to the target at once; the dictionary and
+   position-block calls then hand out no bytes, and VltApi_close writes the rest and returns what
+   the writing gave (2001 also when the pages written are not pageCount). Pages keep their own
+   page numbers, each ended by an end-of-page segment. */
+MONO_API VltStatus VltApi_openFile(struct VltApiHandle* handle, struct Jb2FileTarget* target, uint32_t pageCount);
+/* Extension segments (comments, say) in a file run, on the page output last, or for the whole
+   file before the first page. */
+MONO_API VltStatus VltApi_annotateFile(struct VltApiHandle* handle, int32_t count,
+                                       const struct Jb2ExtensionRecord* records);
 /* Drops the open section's pages, keeping what carries to the next section. */
 MONO_API VltStatus VltApi_cleanSection(struct VltApiHandle* handle);
 

@@ -26,6 +26,7 @@ struct VltApiHandle {
   Jb2OutputCallbacks* callbacks;
   uint8_t tdcSectionMode;       // the token document's sectionMode
   uint8_t halftones;
+  uint8_t fileMode;             // the output goes to a standalone file (VltApi_openFile)
 };
 
 VltStatus api_checkHandle(const VltApiHandle* handle);

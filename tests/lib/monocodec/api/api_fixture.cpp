@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "byteorder.h"
+#include "jb2_filemode.h"
 #include "pixr.h"
 #include "vlt_state.h"
 
@@ -51,6 +52,14 @@ jb2test::Bytes take(uint8_t* bytes, uint32_t length, const VltMemFuncs* memory) 
   return b;
 }
 
+// The file target's writer: everything is kept.
+size_t append_bytes(const void* data, size_t size, size_t count, void* stream) {
+  auto* out = static_cast<jb2test::Bytes*>(stream);
+  const auto* p = static_cast<const uint8_t*>(data);
+  out->insert(out->end(), p, p + size * count);
+  return count;
+}
+
 }  // namespace
 
 VltStatus encode(const std::vector<RefBitmap>& pages, const EncodeSetup& setup, Encoded* out, std::string* what) {
@@ -70,6 +79,20 @@ VltStatus encode(const std::vector<RefBitmap>& pages, const EncodeSetup& setup, 
     return st;
   };
   if (VltStatus st = VltApi_init(&h, setup.memory, nullptr, &options, &params, nullptr)) return fail(st, "init");
+  Jb2FileTarget target{setup.file, append_bytes};
+  std::vector<std::string> comments;
+  std::vector<Jb2ExtensionRecord> notes;
+  if (setup.file != nullptr) {
+    if (VltStatus st = VltApi_openFile(h, &target, uint32_t(pages.size()))) return fail(st, "openFile");
+    for (const std::string& text : setup.comments) {
+      // An ASCII comment: name and value, each ended by a zero byte, and one more zero at the end.
+      comments.push_back(std::string("Comment") + '\0' + text + '\0' + '\0');
+      notes.push_back({0x20000000u, reinterpret_cast<const uint8_t*>(comments.back().data()),
+                       uint32_t(comments.back().size())});
+    }
+    if (!notes.empty())
+      if (VltStatus st = VltApi_annotateFile(h, int32_t(notes.size()), notes.data())) return fail(st, "annotateFile");
+  }
   size_t next = 0;
   while (next < pages.size()) {
     if (VltStatus st = VltApi_startSection(h)) return fail(st, "startSection");

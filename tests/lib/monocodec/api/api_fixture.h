@@ -22,6 +22,10 @@ struct EncodeSetup {
   size_t pagesPerSection = 0;  // 0: one section, unless the memory bound ends it
   int32_t endMode = 0;
   const VltMemFuncs* memory = nullptr;
+  // When set, the run writes one standalone file of the pages here instead of handing blocks out,
+  // with a comment naming the file for each text given.
+  jb2test::Bytes* file = nullptr;
+  std::vector<std::string> comments;
 };
 
 struct Encoded {

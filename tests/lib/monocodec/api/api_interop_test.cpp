@@ -172,6 +172,43 @@ TEST(ApiInterop, PartialEndsReferToEarlierDictionaries) {
   }
 }
 
+// Standalone files: every page of a run in one file, sections following each other, decoded by
+// jbig2dec page for page; a comment for the whole file does not disturb the reading.
+TEST(ApiInterop, FilesDecodePageForPage) {
+  const std::vector<RefBitmap> pages = charts({2, 3, 5, 6, 8});
+  for (bool lossless : {true, false})
+    for (uint32_t profile : {1u, 2u, 3u}) {
+      SCOPED_TRACE(std::string(lossless ? "lossless" : "lossy") + " profile " + std::to_string(profile));
+      jb2test::Bytes file;
+      EncodeSetup s;
+      s.profile = profile;
+      s.lossless = lossless;
+      s.pagesPerSection = 2;
+      s.file = &file;
+      s.comments = {"five charts"};
+      Encoded e;
+      std::string what;
+      ASSERT_EQ(apitest::encode(pages, s, &e, &what), VLT_OK) << what;
+      EXPECT_EQ(e.dictionaries.size(), 3u);
+      for (const auto& block : e.pages) EXPECT_TRUE(block.empty()) << "a file run hands no block out";
+      std::string messages;
+      const std::vector<RefBitmap> decoded = monotest::jbig2dec_decode_pages(file, &messages);
+      ASSERT_EQ(decoded.size(), pages.size()) << messages;
+      for (size_t p = 0; p < pages.size(); ++p) {
+        SCOPED_TRACE("page " + std::to_string(p + 1));
+        ASSERT_EQ(decoded[p].width, pages[p].width);
+        ASSERT_EQ(decoded[p].height, pages[p].height);
+        if (lossless) {
+          EXPECT_EQ(monotest::first_difference(pages[p], decoded[p]), "") << messages;
+        } else {
+          const double budget = 0.01 * double(pages[p].count());
+          EXPECT_LE(double(unexplained(pages[p], decoded[p])), budget) << "lost ink";
+          EXPECT_LE(double(unexplained(decoded[p], pages[p])), budget) << "added ink";
+        }
+      }
+    }
+}
+
 // poppler, a decoder of its own, through a minimal PDF per page: a two-page section under every
 // profile, and a third partial section whose text regions refer to five segments (the header
 // form jbig2dec misreads).

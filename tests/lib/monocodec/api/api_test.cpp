@@ -5,6 +5,7 @@
 
 #include "api_fixture.h"
 #include "counting_alloc.h"
+#include "jb2_filemode.h"
 #include "vlt_api_handle.h"
 
 namespace {
@@ -195,17 +196,132 @@ TEST(VltApi, RollBackTakesTheLastPageOut) {
 
 // Every allocation of a two-section run fails once in turn: each failure comes back as a status
 // (or leaves the output as it was) and closing the handle leaves nothing behind.
+// A writer that keeps what it is given until its failAt-th call (counting from 1), which fails.
+struct Sink {
+  jb2test::Bytes bytes;
+  int calls = 0;
+  int failAt = 0;
+  static size_t write(const void* data, size_t size, size_t count, void* stream) {
+    auto* s = static_cast<Sink*>(stream);
+    if (++s->calls == s->failAt) return 0;
+    const auto* p = static_cast<const uint8_t*>(data);
+    s->bytes.insert(s->bytes.end(), p, p + size * count);
+    return count;
+  }
+};
+
+// What a file run writes: the file header naming its pages, then the headers of every segment,
+// then their data, one page information and one end of page for each page, and one end of file.
+TEST(VltApi, FileRunWritesOneRandomAccessFile) {
+  const std::vector<RefBitmap> pages = text_pages(3, 300, 200);
+  jb2test::Bytes file;
+  EncodeSetup s;
+  s.pagesPerSection = 2;
+  s.file = &file;
+  Encoded e;
+  std::string what;
+  ASSERT_EQ(apitest::encode(pages, s, &e, &what), VLT_OK) << what;
+  ASSERT_GE(file.size(), 13u);
+  const jb2test::Bytes id = {0x97, 0x4A, 0x42, 0x32, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0, 0, 0, 3};
+  EXPECT_TRUE(std::equal(id.begin(), id.end(), file.begin()));
+  // The parser reads the random-access organisation the header's flags name, and throws on
+  // anything out of place.
+  const std::vector<jb2test::ParsedSegment> segments = jb2test::parse_segments(file, true);
+  ASSERT_FALSE(segments.empty());
+  std::vector<uint32_t> infoPages, endPages;
+  for (size_t i = 0; i < segments.size(); ++i) {
+    EXPECT_EQ(segments[i].number, i);
+    if (segments[i].type == 48) infoPages.push_back(segments[i].page);
+    if (segments[i].type == 49) endPages.push_back(segments[i].page);
+  }
+  EXPECT_EQ(infoPages, (std::vector<uint32_t>{1, 2, 3}));
+  EXPECT_EQ(endPages, (std::vector<uint32_t>{1, 2, 3}));
+  EXPECT_EQ(segments.back().type, 51);
+}
+
+// A file run is chosen before anything is written and must end with the pages it promised; a
+// writer that fails is the caller's failure, not a warning.
+TEST(VltApi, FileRunRefusalsAndFailures) {
+  const std::vector<RefBitmap> pages = text_pages(2, 300, 200);
+  const VltApiOptions o = plain_options();
+  Sink sink;
+  Jb2FileTarget target{&sink, Sink::write};
+  VltApiHandle* h = nullptr;
+  ASSERT_EQ(VltApi_init(&h, nullptr, nullptr, &o, nullptr, nullptr), VLT_OK);
+  Jb2FileTarget noWriter{&sink, nullptr};
+  EXPECT_EQ(VltApi_openFile(h, &noWriter, 2), VLT_ERR_NULL);
+  EXPECT_EQ(VltApi_openFile(h, &target, 0), VLT_ERR_PARAM);
+  const Jb2ExtensionRecord note{0x20000000u, reinterpret_cast<const uint8_t*>("a\0b\0"), 5};
+  EXPECT_EQ(VltApi_annotateFile(h, 1, &note), VLT_ERR_PARAM) << "not a file run";
+  ASSERT_EQ(VltApi_startSection(h), VLT_OK);
+  EXPECT_EQ(VltApi_openFile(h, &target, 2), VLT_ERR_PARAM) << "a section has begun";
+  EXPECT_TRUE(sink.bytes.empty());
+  EXPECT_EQ(VltApi_close(h), VLT_OK);
+
+  // Two pages promised, one written.
+  {
+    const std::vector<RefBitmap> one = {pages[0]};
+    ASSERT_EQ(VltApi_init(&h, nullptr, nullptr, &o, nullptr, nullptr), VLT_OK);
+    Jb2FileTarget t{&sink, Sink::write};
+    sink = Sink{};
+    ASSERT_EQ(VltApi_openFile(h, &t, 2), VLT_OK);
+    ASSERT_EQ(VltApi_startSection(h), VLT_OK);
+    uint32_t bpl = 0;
+    std::vector<uint8_t> buf = apitest::framed(one[0], &bpl);
+    VltPageDesc d{buf.data(), uint32_t(one[0].width), uint32_t(one[0].height), bpl, 300, 300};
+    uint8_t full = 0;
+    ASSERT_EQ(VltApi_addMonoPage(h, &d, &full), VLT_OK);
+    VltApiDict dict{};
+    ASSERT_EQ(VltApi_endSectionGetDict(h, 0, &dict), VLT_OK);
+    EXPECT_EQ(dict.bytes, nullptr);
+    VltApiPosBlock block{};
+    ASSERT_EQ(VltApi_getNextPosBlock(h, &block), VLT_OK);
+    EXPECT_EQ(block.length, 0u);
+    EXPECT_EQ(VltApi_close(h), VLT_ERR_IO_WRITE);
+  }
+  // The header goes out at once; the collected headers and data parts at the close.
+  for (int failAt : {1, 2, 3}) {
+    SCOPED_TRACE(failAt);
+    ASSERT_EQ(VltApi_init(&h, nullptr, nullptr, &o, nullptr, nullptr), VLT_OK);
+    sink = Sink{};
+    sink.failAt = failAt;
+    if (failAt == 1) {
+      EXPECT_EQ(VltApi_openFile(h, &target, 1), VLT_ERR_IO_WRITE);
+      EXPECT_EQ(VltApi_close(h), VLT_OK) << "the embedded stream stays";
+      continue;
+    }
+    ASSERT_EQ(VltApi_openFile(h, &target, 1), VLT_OK);
+    ASSERT_EQ(VltApi_startSection(h), VLT_OK);
+    uint32_t bpl = 0;
+    std::vector<uint8_t> buf = apitest::framed(pages[0], &bpl);
+    VltPageDesc d{buf.data(), uint32_t(pages[0].width), uint32_t(pages[0].height), bpl, 300, 300};
+    uint8_t full = 0;
+    ASSERT_EQ(VltApi_addMonoPage(h, &d, &full), VLT_OK);
+    VltApiDict dict{};
+    ASSERT_EQ(VltApi_endSectionGetDict(h, 0, &dict), VLT_OK);
+    VltApiPosBlock block{};
+    ASSERT_EQ(VltApi_getNextPosBlock(h, &block), VLT_OK);
+    EXPECT_EQ(VltApi_close(h), VLT_ERR_IO_WRITE);
+  }
+}
+
 TEST(VltApi, AllocationFailuresLeaveNothingBehind) {
   const std::vector<RefBitmap> pages = text_pages(3, 200, 120);
   monotest::CountingAllocator alloc;
   alloc.make_current();
   const VltMemFuncs mem{monotest::CountingAllocator::g_malloc, monotest::CountingAllocator::g_free,
                         monotest::CountingAllocator::g_calloc, monotest::CountingAllocator::g_realloc};
-  for (bool lossless : {true, false}) {
+  for (int run = 0; run < 3; ++run) {
+    const bool lossless = run != 1;
+    jb2test::Bytes file;
     EncodeSetup s;
     s.lossless = lossless;
     s.pagesPerSection = 2;
     s.memory = &mem;
+    if (run == 2) {
+      s.file = &file;
+      s.comments = {"x"};
+    }
     Encoded clean;
     std::string what;
     ASSERT_EQ(apitest::encode(pages, s, &clean, &what), VLT_OK) << what;
