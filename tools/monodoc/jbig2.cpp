@@ -4,8 +4,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "byteorder.h"
@@ -56,11 +59,14 @@ const char encode_help[] =
 
 const char decode_help[] =
     "usage: monodoc decode [options] DICT PAGE.jb2...\n"
+    "       monodoc decode [options] FILE.jb2\n"
     "\n"
     "Decodes embedded JBIG2 page streams (no file header) against the dictionary stream DICT, as\n"
     "\"monodoc encode\" and PDF's JBIG2Globals give them, through libmonocodec's jBig2Decode, and\n"
     "writes each page as a PBM file PREFIX-<n>.pbm (n counting from 1). DICT \"-\" means pages that\n"
-    "need no dictionary. A page's size comes from its page information segment.\n"
+    "need no dictionary. A page's size comes from its page information segment. A standalone\n"
+    "JBIG2 file (\"monodoc encode --file\" writes them) is decoded whole: every page it holds is\n"
+    "written, in page order, each decoded with the dictionaries it refers to.\n"
     "\n"
     "Options:\n"
     "  -o, --output PREFIX    where the pages go (default \"out\")\n"
@@ -411,6 +417,49 @@ int run_encode(const std::vector<std::string>& argv) {
 
 namespace {
 
+struct SegmentHeader {
+  uint32_t number = 0;
+  std::vector<uint32_t> referred;
+  uint8_t type = 0;
+  uint32_t page = 0;
+  uint32_t length = 0;  // of the data part
+  size_t at = 0;        // where the header starts
+  size_t size = 0;      // header bytes
+};
+
+// The segment header at `at`; false when the bytes end inside it.
+bool read_segment_header(const uint8_t* b, size_t size, size_t at, SegmentHeader* h) {
+  if (at > size || size - at < 11) return false;
+  h->at = at;
+  const uint32_t number = mono::load_be32(b + at);
+  const uint8_t flags = b[at + 4];
+  at += 5;
+  uint32_t count = b[at] >> 5;
+  size_t retainBytes = 1;
+  if (count == 7) {
+    if (size - at < 4) return false;
+    count = mono::load_be32(b + at) & 0x1FFFFFFF;
+    retainBytes = 4 + (size_t{count} + 8) / 8;
+  }
+  const size_t numberBytes = number <= 256 ? 1 : number <= 65536 ? 2 : 4;
+  const size_t pageBytes = (flags & 0x40) ? 4 : 1;
+  if (count > size) return false;
+  const size_t rest = retainBytes + size_t{count} * numberBytes + pageBytes + 4;
+  if (size - at < rest) return false;
+  h->number = number;
+  h->referred.clear();
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* r = b + at + retainBytes + size_t{i} * numberBytes;
+    h->referred.push_back(numberBytes == 1 ? r[0] : numberBytes == 2 ? mono::load_be16(r) : mono::load_be32(r));
+  }
+  const uint8_t* page = b + at + rest - 4 - pageBytes;
+  h->page = pageBytes == 4 ? mono::load_be32(page) : page[0];
+  h->type = flags & 0x3F;
+  h->length = mono::load_be32(b + at + rest - 4);
+  h->size = at + rest - h->at;
+  return true;
+}
+
 // The page size a stream's page information segment gives; a page of unknown height is as tall
 // as its last end of stripe says. False when the segments cannot be walked to a page size.
 bool stream_page_size(const std::string& s, int32_t* width, int32_t* height) {
@@ -418,38 +467,120 @@ bool stream_page_size(const std::string& s, int32_t* width, int32_t* height) {
   size_t at = 0;
   bool found = false, unknownHeight = false;
   uint32_t w = 0, h = 0;
-  while (s.size() - at >= 11) {
-    const uint32_t number = mono::load_be32(b + at);
-    const uint8_t flags = b[at + 4];
-    at += 5;
-    uint32_t count = b[at] >> 5;
-    size_t retainBytes = 1;
-    if (count == 7) {
-      if (s.size() - at < 4) return false;
-      count = mono::load_be32(b + at) & 0x1FFFFFFF;
-      retainBytes = 4 + (size_t{count} + 8) / 8;
-    }
-    const size_t numberBytes = number <= 256 ? 1 : number <= 65536 ? 2 : 4;
-    const size_t rest = retainBytes + size_t{count} * numberBytes + ((flags & 0x40) ? 4 : 1) + 4;
-    if (count > s.size() || s.size() - at < rest) return false;
-    at += rest;
-    const uint32_t length = mono::load_be32(b + at - 4);
-    const uint8_t type = flags & 0x3F;
+  SegmentHeader seg;
+  while (read_segment_header(b, s.size(), at, &seg)) {
+    at += seg.size;
+    const uint32_t length = seg.length;
     if (length > s.size() - at) break;
-    if (type == 48 && length >= 8) {
+    if (seg.type == 48 && length >= 8) {
       w = mono::load_be32(b + at);
       h = mono::load_be32(b + at + 4);
       found = true;
       unknownHeight = h == 0xFFFFFFFFu;
       if (unknownHeight) h = 0;
     }
-    if (type == 50 && length >= 4 && unknownHeight) h = std::max(h, mono::load_be32(b + at) + 1);
-    if (type == 49) break;
+    if (seg.type == 50 && length >= 4 && unknownHeight) h = std::max(h, mono::load_be32(b + at) + 1);
+    if (seg.type == 49) break;
     at += length;
   }
   if (!found || w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX) return false;
   *width = static_cast<int32_t>(w);
   *height = static_cast<int32_t>(h);
+  return true;
+}
+
+constexpr uint8_t kFileId[8] = {0x97, 0x4A, 0x42, 0x32, 0x0D, 0x0A, 0x1A, 0x0A};
+
+bool is_standalone(const std::string& bytes) {
+  return bytes.size() >= 9 && std::equal(kFileId, kFileId + 8, reinterpret_cast<const uint8_t*>(bytes.data()));
+}
+
+// A standalone file (either organisation) as embedded streams, one per page that has a page
+// information segment, in page order: each holds the segments of no page that it refers to,
+// directly or through others (its dictionaries and tables), then its own. Decoding pages apart
+// repeats the shared dictionaries but needs no global stream. False with the reason.
+bool split_standalone(const std::string& file, std::vector<std::string>* pages, std::string* error) {
+  const auto* b = reinterpret_cast<const uint8_t*>(file.data());
+  const size_t size = file.size();
+  const bool sequential = (b[8] & 1) != 0;
+  size_t at = (b[8] & 2) != 0 ? 9 : 13;
+  std::vector<SegmentHeader> segments;
+  std::vector<size_t> dataAt;
+  bool ended = false;
+  while (at < size && !ended) {
+    SegmentHeader h;
+    if (!read_segment_header(b, size, at, &h)) {
+      *error = "a segment header is cut off at byte " + std::to_string(at);
+      return false;
+    }
+    if (h.length == 0xFFFFFFFFu) {
+      *error = "a segment of unknown length (only embedded streams may hold one here)";
+      return false;
+    }
+    at += h.size;
+    if (sequential) {
+      if (h.length > size - at) {
+        *error = "a segment's data runs past the end of the file";
+        return false;
+      }
+      dataAt.push_back(at);
+      at += h.length;
+    }
+    ended = h.type == 51;
+    segments.push_back(h);
+  }
+  // The random-access organisation: every data part after the last header, in the same order.
+  if (!sequential)
+    for (const SegmentHeader& h : segments) {
+      if (h.length > size - at) {
+        *error = "a segment's data runs past the end of the file";
+        return false;
+      }
+      dataAt.push_back(at);
+      at += h.length;
+    }
+  std::map<uint32_t, std::vector<size_t>> byPage;  // the segments of each page with page information
+  std::unordered_map<uint32_t, size_t> shared;      // segments of no page, by number
+  for (size_t i = 0; i < segments.size(); ++i) {
+    const SegmentHeader& h = segments[i];
+    if (h.page == 0 && h.type != 51) shared.emplace(h.number, i);
+    if (h.type == 48 && h.page != 0) byPage[h.page];
+  }
+  for (size_t i = 0; i < segments.size(); ++i)
+    if (auto it = byPage.find(segments[i].page); it != byPage.end()) it->second.push_back(i);
+  size_t total = 0;
+  for (const auto& [page, own] : byPage) {
+    // The segments of no page this page needs, followed through their own references.
+    std::vector<size_t> pick = own;
+    std::unordered_set<size_t> seen;
+    std::vector<uint32_t> todo;
+    for (const size_t i : own) todo.insert(todo.end(), segments[i].referred.begin(), segments[i].referred.end());
+    while (!todo.empty()) {
+      const auto it = shared.find(todo.back());
+      todo.pop_back();
+      if (it == shared.end() || !seen.insert(it->second).second) continue;
+      pick.push_back(it->second);
+      todo.insert(todo.end(), segments[it->second].referred.begin(), segments[it->second].referred.end());
+    }
+    std::sort(pick.begin(), pick.end());  // file order
+    std::string stream;
+    for (const size_t i : pick) {
+      const SegmentHeader& h = segments[i];
+      total += h.size + h.length;
+      // Each page repeats what it shares: a file whose pages share much could ask for a lot.
+      if (total > max_page_bytes) {
+        *error = "its pages share more data than this command decodes page by page";
+        return false;
+      }
+      stream.append(file, h.at, h.size);
+      stream.append(file, dataAt[i], h.length);
+    }
+    pages->push_back(std::move(stream));
+  }
+  if (pages->empty()) {
+    *error = "the file holds no page";
+    return false;
+  }
   return true;
 }
 
@@ -531,8 +662,8 @@ int run_decode(const std::vector<std::string>& argv) {
   static const std::vector<OptionSpec> specs = {{'o', "output", true}, {'q', "quiet", false}};
   ParsedOptions parsed;
   std::string error;
-  if (!parse_options(argv, specs, &parsed, &error) || parsed.operands.size() < 2) {
-    complain(name, error.empty() ? "needs DICT and at least one PAGE.jb2 (monodoc help decode)" : error);
+  if (!parse_options(argv, specs, &parsed, &error) || parsed.operands.empty()) {
+    complain(name, error.empty() ? "needs DICT and at least one PAGE.jb2, or FILE.jb2 (monodoc help decode)" : error);
     return exit_usage;
   }
   std::string prefix = "out";
@@ -540,6 +671,41 @@ int run_decode(const std::vector<std::string>& argv) {
   for (const auto& [spec, value] : parsed.options) {
     if (spec->short_name == 'o') prefix = value;
     if (spec->short_name == 'q') quiet = true;
+  }
+  // The streams to decode: a standalone file split into its dictionaries and pages, or the
+  // embedded streams as given.
+  std::string globals, bytes;
+  bool hasGlobals = false;
+  std::vector<std::string> streams, names;
+  if (parsed.operands.size() == 1) {
+    const std::string& path = parsed.operands[0];
+    if (!read_file_bytes(path, &bytes, &error)) {
+      complain(name, error);
+      return exit_failed;
+    }
+    if (!is_standalone(bytes)) {
+      complain(name, path + " is no standalone JBIG2 file; embedded pages need DICT (monodoc help decode)");
+      return exit_usage;
+    }
+    if (!split_standalone(bytes, &streams, &error)) {
+      complain(name, path + ": " + error);
+      return exit_failed;
+    }
+    for (size_t i = 0; i < streams.size(); ++i) names.push_back(path + " page " + std::to_string(i + 1));
+  } else {
+    for (size_t i = 1; i < parsed.operands.size(); ++i) {
+      if (!read_file_bytes(parsed.operands[i], &bytes, &error)) {
+        complain(name, error);
+        return exit_failed;
+      }
+      streams.push_back(bytes);
+      names.push_back(parsed.operands[i]);
+    }
+    hasGlobals = parsed.operands[0] != "-";
+    if (hasGlobals && !read_file_bytes(parsed.operands[0], &globals, &error)) {
+      complain(name, error);
+      return exit_failed;
+    }
   }
   Interpreter interp("monodoc");
   if (!interp.state) {
@@ -556,31 +722,21 @@ int run_decode(const std::vector<std::string>& argv) {
     complain(name, "cannot make an image object");
     return exit_failed;
   }
-  std::string bytes;
-  const size_t pages = parsed.operands.size() - 1;
-  for (size_t i = 1; i <= pages; ++i) {
-    const std::string& path = parsed.operands[i];
+  const size_t pages = streams.size();
+  for (size_t i = 0; i < pages; ++i) {
     int32_t width = 0, height = 0;
-    if (!read_file_bytes(path, &bytes, &error)) {
-      complain(name, error);
+    if (!stream_page_size(streams[i], &width, &height)) {
+      complain(name, names[i] + ": no page information segment tells the page size");
       return exit_failed;
     }
-    if (!stream_page_size(bytes, &width, &height)) {
-      complain(name, path + ": no page information segment tells the page size");
-      return exit_failed;
-    }
-    elf_object* layer = jbig2_layer(interp.state, bytes, width, height);
-    if (!layer || QELAppendLayer(image.get(), ("layer" + std::to_string(i - 1)).c_str(), layer) != QEL_STATUS_OK) {
-      if (!layer) complain(name, "cannot make the layer of " + path);
+    elf_object* layer = jbig2_layer(interp.state, streams[i], width, height);
+    if (!layer || QELAppendLayer(image.get(), ("layer" + std::to_string(i)).c_str(), layer) != QEL_STATUS_OK) {
+      if (!layer) complain(name, "cannot make the layer of " + names[i]);
       return exit_failed;
     }
   }
-  if (parsed.operands[0] != "-") {
-    if (!read_file_bytes(parsed.operands[0], &bytes, &error)) {
-      complain(name, error);
-      return exit_failed;
-    }
-    elf_object* dict = dictionary_layer(interp.state, bytes);
+  if (hasGlobals) {
+    elf_object* dict = dictionary_layer(interp.state, globals);
     if (!dict || QELAppendLayer(image.get(), "jbig2Dict:", dict) != QEL_STATUS_OK) {
       if (!dict) complain(name, "cannot make the dictionary layer");
       return exit_failed;
@@ -596,7 +752,7 @@ int run_decode(const std::vector<std::string>& argv) {
     const elf_QELLAYER* layer = qelLayer(elfIdentValue(elflistItem(im->layers, static_cast<int32_t>(i))));
     Bilevel page;
     if (!layer || !layer_page(layer, &page)) {
-      complain(name, parsed.operands[i + 1] + ": jBig2Decode left no raw page");
+      complain(name, names[i] + ": jBig2Decode left no raw page");
       return exit_failed;
     }
     const std::string path = prefix + "-" + std::to_string(i + 1) + ".pbm";

@@ -68,7 +68,9 @@ TEST_F(Jbig2CommandsTest, AStreamThatCannotBeDecodedIsReportedAndNothingIsWritte
   EXPECT_EQ(r.exit_code, 1) << r.output;
   r = monodoc("decode good.jb2");
   EXPECT_EQ(r.exit_code, 2) << r.output;
-  EXPECT_NE(r.output.find("needs DICT and at least one PAGE.jb2"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("embedded pages need DICT"), std::string::npos) << r.output;
+  r = monodoc("decode");
+  EXPECT_EQ(r.exit_code, 2) << r.output;
 }
 
 TEST_F(Jbig2CommandsTest, PagesOfEveryFormatMakeOneSectionThatJbig2decAndDecodeGiveBack) {
@@ -128,6 +130,13 @@ TEST_F(Jbig2CommandsTest, FileHoldsEveryPageForJbig2dec) {
         monotest::jbig2dec_decode_pages(std::vector<uint8_t>(file.begin(), file.end()), &messages);
     ASSERT_EQ(decoded.size(), pages.size()) << messages;
     for (size_t i = 0; i < pages.size(); ++i) EXPECT_EQ(monotest::first_difference(pages[i], decoded[i]), "") << i;
+    // monodoc reads the file back whole.
+    r = monodoc("decode -q -o back doc.jb2");
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    for (size_t i = 0; i < pages.size(); ++i)
+      EXPECT_EQ(monotest::first_difference(pages[i], monotest::read_pbm(dir.file("back-" + std::to_string(i + 1) + ".pbm"))),
+                "")
+          << i;
   }
   monotest::ToolResult r = monodoc("encode -q -f no/such/dir/doc.jb2 all.pbm");
   EXPECT_EQ(r.exit_code, 1) << r.output;
@@ -136,6 +145,28 @@ TEST_F(Jbig2CommandsTest, FileHoldsEveryPageForJbig2dec) {
   r = monodoc("encode -q -f /dev/full all.pbm");
   EXPECT_EQ(r.exit_code, 1) << r.output;
   EXPECT_NE(r.output.find("writing header buf failed"), std::string::npos) << r.output;
+}
+
+// Standalone files of other writers: each page decodes with the shared segments it refers to
+// (here a pattern dictionary of no page); a cut file and a file that is not JBIG2 are refused.
+TEST_F(Jbig2CommandsTest, StandaloneFilesOfOtherWritersDecode) {
+  const RefBitmap want = monotest::read_pbm(monotest::feature_dir() + "/bitmap.pbm");
+  for (const char* feature : {"bitmap-halftone-global.jbig2", "bitmap-symbol-texthuffrefinecustompos-global.jbig2"}) {
+    SCOPED_TRACE(feature);
+    monotest::write_file(dir.file("f.jb2"), monotest::read_file(monotest::feature_dir() + "/" + feature));
+    const monotest::ToolResult r = monodoc("decode -q -o f f.jb2");
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_EQ(monotest::first_difference(want, monotest::read_pbm(dir.file("f-1.pbm"))), "");
+  }
+  std::string cut = monotest::read_file(dir.file("f.jb2"));
+  cut.resize(cut.size() / 2);
+  monotest::write_file(dir.file("cut.jb2"), cut);
+  monotest::ToolResult r = monodoc("decode -q -o c cut.jb2");
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  monotest::write_pbm(dir.file("p.pbm"), RefBitmap(8, 8));
+  r = monodoc("decode p.pbm");
+  EXPECT_EQ(r.exit_code, 2) << r.output;
+  EXPECT_NE(r.output.find("no standalone JBIG2 file"), std::string::npos) << r.output;
 }
 
 TEST_F(Jbig2CommandsTest, EncodeUsageErrors) {
