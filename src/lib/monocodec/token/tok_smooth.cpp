@@ -67,6 +67,42 @@ bool bitmap_borrowed(const TokOutput* cls, const GraySum* gs) {
 // What a region pixel counts for in the thresholds.
 enum : uint8_t { kNeither = 0, kSkeleton = 1, kEdge = 2 };
 
+// The least and greatest column and row of the canvas's set bits (0xFFFF and 0 when none).
+void ink_box(const VltImage* canvas, int32_t* left, int32_t* top, int32_t* right, int32_t* bottom) {
+  *left = *top = 0xFFFF;
+  *right = *bottom = 0;
+  for (int32_t r = 0; r < canvas->hdr.height; ++r)
+    for (int32_t c = 0; c < canvas->hdr.width; ++c)
+      if (bit_at(canvas, c, r)) {
+        if (c < *left) *left = c;
+        if (c > *right) *right = c;
+        if (r < *top) *top = r;
+        if (r > *bottom) *bottom = r;
+      }
+}
+
+// The exemplar is cut where the ink begins, not where the old bitmap did: the class frame moves
+// by (dx, dy) old-bitmap pixels, so every member's offset in the frame, and the pixel sum kept in
+// the same frame, move with it and the instances stay where they were found. False, and nothing
+// moved, when an offset would leave its 16-bit field.
+bool move_frame(TokOutput* cls, int32_t dx, int32_t dy) {
+  const auto fits = [](int32_t v) { return v >= INT16_MIN && v <= INT16_MAX; };
+  if (cls->members != nullptr)
+    for (const VltAdtListNode* m = cls->members->first; m != nullptr; m = m->next) {
+      const auto* pos = static_cast<const TokMemberPos*>(m->data);
+      if (pos != nullptr && (!fits(pos->dx - dx) || !fits(pos->dy - dy))) return false;
+    }
+  if (cls->members != nullptr)
+    for (VltAdtListNode* m = cls->members->first; m != nullptr; m = m->next) {
+      if (auto* pos = static_cast<TokMemberPos*>(m->data); pos != nullptr) {
+        pos->dx = static_cast<int16_t>(pos->dx - dx);
+        pos->dy = static_cast<int16_t>(pos->dy - dy);
+      }
+    }
+  if (VltImage* h = cls->histogram) VltImage_setOffset(h, h->hdr.xOffset - dx, h->hdr.yOffset - dy);
+  return true;
+}
+
 }  // namespace
 
 GraySum* tok_graySumOf(const TokOutput* cls) {
@@ -236,15 +272,8 @@ VltStatus getExemplar(VltState* es, const VltImage* avg, const VltImage* dilated
     }
   }
 
-  int32_t left = 0xFFFF, top = 0xFFFF, right = 0, bottom = 0;
-  for (int32_t r = 0; r < canvas->hdr.height; ++r)
-    for (int32_t c = 0; c < canvas->hdr.width; ++c)
-      if (bit_at(canvas, c, r)) {
-        if (c < left) left = c;
-        if (c > right) right = c;
-        if (r < top) top = r;
-        if (r > bottom) bottom = r;
-      }
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+  ink_box(canvas, &left, &top, &right, &bottom);
   es->free(kind);
   if (!(left < right && top < bottom)) return VLT_OK;
   VltImage* out = nullptr;
@@ -317,8 +346,12 @@ VltStatus smoothToken(VltState* es, VltAdtList* classes) {
         const int32_t wpl = (exemplar->hdr.width + 31) / 32;
         const size_t rowBytes = static_cast<size_t>(wpl) * 4;
         auto* bits = static_cast<uint8_t*>(es->malloc(rowBytes * static_cast<size_t>(exemplar->hdr.height)));
+        int32_t left = 0, top = 0, right = 0, bottom = 0;
+        ink_box(canvas, &left, &top, &right, &bottom);
         if (bits == nullptr) {
           st = Vlt_report(es, VLT_ERR_NOMEM);
+        } else if (!move_frame(cls, left - TOK_SMOOTH_MARGIN, top - TOK_SMOOTH_MARGIN)) {
+          es->free(bits);
         } else {
           for (int32_t r = 0; r < exemplar->hdr.height; ++r)
             std::memcpy(bits + rowBytes * static_cast<size_t>(r), exemplar->rows[r], rowBytes);

@@ -49,7 +49,9 @@ VltStatus createSum(VltState* engine, const VltImage* grey, VltImage* sum, const
                     int32_t x, int32_t y, int32_t width, int32_t height);
 // Replaces the bitmap of every class that has a grey sum by its exemplar (a class whose exemplar
 // would be a single row or column, or that summed nothing, keeps its bitmap) and releases the
-// sums. 2 for a missing list, 10003 for a missing class or a sum without image.
+// sums. The members' offsets and the pixel sum follow the exemplar's origin, so the instances are
+// placed where they were found. 2 for a missing list, 10003 for a missing class or a sum without
+// image.
 VltStatus smoothToken(VltState* engine, VltAdtList* classes);
 // The thresholded ink of the averaged sum inside the dilated outline, in the region of
 // regionWidth x regionHeight centred in the sum, drawn into the cleared canvas and cropped into a
