@@ -6,12 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <random>
 
 #include "api_fixture.h"
 #include "jb2_symbol_sample.h"
 #include "jbig2dec.h"
 #include "pages.h"
+#include "tok_smooth.h"
 #include "tools.h"
+#include "vlt_api_handle.h"
+#include "vlt_api_noise.h"
 
 namespace {
 
@@ -251,6 +256,113 @@ TEST(ApiInterop, PagesInPdfRenderThroughPoppler) {
   ASSERT_EQ(apitest::encode(three, s, &e, &what), VLT_OK) << what;
   EXPECT_EQ(apitest::check_segments(e), "");
   check(e, three, true);
+}
+
+
+// Lines of three glyph shapes on a grey page that looks scanned (box blur, noise), and the page
+// coded: that grey page thresholded. Every fifth glyph has its horizontal strokes one row thicker
+// on top, which gives a class bitmap an upper row its smoothed exemplar drops.
+struct ScannedGlyphs {
+  static constexpr int kWidth = 600, kHeight = 180;
+  RefBitmap sharp{kWidth, kHeight}, page{kWidth, kHeight};
+  std::vector<uint8_t> grey = std::vector<uint8_t>(size_t(kWidth) * kHeight);
+  std::vector<std::pair<int, int>> plain;  // top left of each glyph without the thicker row
+  ScannedGlyphs() {
+    for (int line = 0; line < 4; ++line)
+      for (int k = 0; k < 23; ++k) {
+        const int x0 = 16 + 25 * k + line % 2, y0 = 12 + 42 * line + k % 3;
+        if (k % 5 != 0) plain.emplace_back(x0, y0);
+        for (int y = 0; y < 18; ++y)
+          for (int x = 0; x < 14; ++x) {
+            const double dx = x - 6.5, dy = y - 6.5, r = std::sqrt(dx * dx + dy * dy);
+            const bool ink = (k + line) % 3 == 0   ? (r >= 3.2 && r <= 6.4) || (x >= 10 && x <= 12 && y >= 6)
+                             : (k + line) % 3 == 1 ? y <= 2 || (x >= 5 && x <= 8)
+                                                   : std::abs(x - 0.75 * y) <= 1.6 || std::abs(13 - x - 0.75 * y) <= 1.6;
+            if (!ink) continue;
+            sharp.set(x0 + x, y0 + y, 1);
+            if (k % 5 == 0) sharp.set(x0 + x, y0 + y - 1, 1);
+          }
+      }
+    std::mt19937 rng(17);
+    std::normal_distribution<double> noise(0.0, 18.0);
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x) {
+        int s = 0;
+        for (int v = y - 1; v <= y + 1; ++v)
+          for (int u = x - 1; u <= x + 1; ++u) s += u >= 0 && v >= 0 && u < kWidth && v < kHeight && sharp.get(u, v);
+        const auto g = uint8_t(std::clamp(240.0 - 220.0 * s / 9.0 + noise(rng), 0.0, 255.0));
+        grey[size_t(y) * kWidth + size_t(x)] = g;
+        page.set(x, y, g < 128);
+      }
+  }
+};
+
+// One lossy section of the page whose classes are smoothed from the grey page, decoded by
+// jbig2dec.
+RefBitmap smoothed_round_trip(const ScannedGlyphs& s) {
+  VltApiOptions o{};
+  o.minSize = 1;
+  o.resolution = 300;
+  o.profile = 2;
+  o.tenthSize = 1;
+  o.memoryLimit = -1;
+  o.singlePage = 1;
+  VltApiHandle* h = nullptr;
+  EXPECT_EQ(VltApi_init(&h, nullptr, nullptr, &o, nullptr, nullptr), VLT_OK);
+  uint32_t bpl = 0;
+  std::vector<uint8_t> buf = apitest::framed(s.page, &bpl);
+  VltPageDesc desc{buf.data(), uint32_t(s.page.width), uint32_t(s.page.height), bpl, 300, 300};
+  uint8_t full = 0;
+  EXPECT_EQ(VltApi_startSection(h), VLT_OK);
+  EXPECT_EQ(VltApi_addMonoPage(h, &desc, &full), VLT_OK);
+  EXPECT_EQ(VltApi_endSection(h, 0), VLT_OK);
+  VltImage* g = nullptr;
+  EXPECT_EQ(VltImage_new(h->state, VLT_IMAGE_GRAY, s.kWidth, s.kHeight, &g), VLT_OK);
+  for (int y = 0; y < s.kHeight; ++y) std::copy_n(s.grey.begin() + ptrdiff_t(y) * s.kWidth, s.kWidth, g->rows[y]);
+  int token = 0;
+  EXPECT_EQ(sumGrayInstances(h->state, g, h->lossyDoc->section->classes, &token,
+                             h->lossyDoc->section->pages[0].pageNumber),
+            VLT_OK);
+  VltImage_free(g);
+  EXPECT_EQ(VltApi_redTokNoise(h), VLT_OK);
+  VltApiDict dict{};
+  VltApiPosBlock block{};
+  EXPECT_EQ(VltApi_getDict(h, 0, &dict), VLT_OK);
+  EXPECT_EQ(VltApi_getNextPosBlock(h, &block), VLT_OK);
+  const auto decoded = monotest::jbig2dec_decode_embedded(jb2test::Bytes(dict.bytes, dict.bytes + dict.length),
+                                                          jb2test::Bytes(block.bytes, block.bytes + block.length));
+  std::free(dict.bytes);
+  std::free(block.bytes);
+  EXPECT_EQ(VltApi_close(h), VLT_OK);
+  return decoded.page;
+}
+
+// A smoothed class bitmap is cut to its own ink, which may begin a row or column inside the old
+// one: its instances must still be drawn over their glyphs, not a pixel beside them. Each plain
+// glyph matches the decoded page best where it lies.
+TEST(ApiInterop, SmoothedGlyphsStayInPlace) {
+  const ScannedGlyphs s;
+  const RefBitmap decoded = smoothed_round_trip(s);
+  ASSERT_EQ(decoded.width, s.sharp.width);
+  ASSERT_EQ(decoded.height, s.sharp.height);
+  for (auto [x0, y0] : s.plain) {
+    const auto differing = [&](int sx, int sy) {
+      int d = 0;
+      for (int y = y0 - 3; y < y0 + 21; ++y)
+        for (int x = x0 - 3; x < x0 + 17; ++x) d += decoded.get(x + sx, y + sy) != s.sharp.get(x, y);
+      return d;
+    };
+    const int here = differing(0, 0);
+    int best = here, bx = 0, by = 0;
+    for (int sy = -2; sy <= 2; ++sy)
+      for (int sx = -2; sx <= 2; ++sx)
+        if (const int d = differing(sx, sy); d < best) {
+          best = d;
+          bx = sx;
+          by = sy;
+        }
+    EXPECT_EQ(here, best) << "glyph at " << x0 << "," << y0 << " fits better moved by " << bx << "," << by;
+  }
 }
 
 }  // namespace

@@ -235,6 +235,7 @@ struct Section {
       for (VltAdtListNode* m = c->members->first; m != nullptr; m = m->next) es->free(m->data);
       VltAdt_liFree(c->members);
       es->free(c->exemplar.bits);
+      VltImage_free(c->histogram);
       es->free(c);
     }
     VltAdt_liFree(classes);
@@ -256,24 +257,28 @@ RefBitmap glyph() {
   return g;
 }
 
-// Pixels that differ between the glyph and a bitmap at the best placement within 2 pixels; the
-// exemplar is cropped to its ink and carries no position of its own.
+// Pixels that differ between the glyph and a bitmap drawn with its origin at (ox, oy) of the
+// glyph's box.
+int differing(const RefBitmap& a, const TokBitmap& b, int ox, int oy) {
+  int d = 0;
+  for (int y = -4; y < a.height + 4; ++y)
+    for (int x = -4; x < a.width + 4; ++x) {
+      const int pa = x >= 0 && y >= 0 && x < a.width && y < a.height ? a.get(x, y) : 0;
+      const int u = x - ox, v = y - oy;
+      const int pb = u >= 0 && v >= 0 && u < b.width && v < b.height
+                         ? mono::get_bit(b.bits + size_t(v) * b.wordsPerLine * 4, size_t(u))
+                         : 0;
+      d += pa != pb;
+    }
+  return d;
+}
+
+// Pixels that differ between the glyph and a bitmap at the best placement within 2 pixels: a shape
+// measure apart from where the class places its instances.
 int difference(const RefBitmap& a, const TokBitmap& b) {
   int best = a.width * a.height + b.width * b.height;
   for (int oy = -2; oy <= 2; ++oy)
-    for (int ox = -2; ox <= 2; ++ox) {
-      int d = 0;
-      for (int y = -2; y < a.height + 2; ++y)
-        for (int x = -2; x < a.width + 2; ++x) {
-          const int pa = x >= 0 && y >= 0 && x < a.width && y < a.height ? a.get(x, y) : 0;
-          const int u = x - ox, v = y - oy;
-          const int pb = u >= 0 && v >= 0 && u < b.width && v < b.height
-                             ? mono::get_bit(b.bits + size_t(v) * b.wordsPerLine * 4, size_t(u))
-                             : 0;
-          d += pa != pb;
-        }
-      best = std::min(best, d);
-    }
+    for (int ox = -2; ox <= 2; ++ox) best = std::min(best, differing(a, b, ox, oy));
   return best;
 }
 
@@ -349,6 +354,76 @@ TEST_F(SmoothTest, ExemplarFromNoisyInstancesComesCloserToTheGlyph) {
   EXPECT_LT(after, before) << "smoothing made the exemplar no closer to the glyph";
   EXPECT_LE(std::abs(int(cls->exemplar.width) - truth.width), 3);
   EXPECT_LE(std::abs(int(cls->exemplar.height) - truth.height), 3);
+}
+
+// The exemplar is cut to its own ink, which may begin a row or column inside the old bitmap: the
+// class frame moves with it, so from each member's offset the exemplar is drawn where its glyph
+// lies. Class bitmaps with a clear first row and column (the glyph's), with a stray column or row
+// beyond the glyph, and instance boxes recorded a pixel beside the ink.
+TEST_F(SmoothTest, ExemplarsAreDrawnWhereTheirInstancesLie) {
+  const RefBitmap truth = glyph();
+  const struct {
+    const char* name;
+    int strayColumn, strayRow, boxRight, boxDown;
+  } cases[] = {
+      {"clear first row and column", 0, 0, 0, 0}, {"stray column on the left", 1, 0, 0, 0},
+      {"stray row on top", 0, 1, 0, 0},           {"boxes a column right of the ink", 0, 0, 1, 0},
+      {"boxes a row below the ink", 0, 0, 0, 1},
+  };
+  const std::vector<std::pair<int, int>> at = {{20, 20}, {60, 21}, {100, 20}, {140, 22}, {30, 50}, {80, 52}};
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.name);
+    Section s;
+    s.es = engine;
+    ASSERT_EQ(VltAdt_liNew(&s.classes, engine), VLT_OK);
+    RefBitmap bitmap(truth.width + t.strayColumn, truth.height + t.strayRow);
+    for (int y = 0; y < truth.height; ++y)
+      for (int x = 0; x < truth.width; ++x) bitmap.set(x + t.strayColumn, y + t.strayRow, truth.get(x, y));
+    if (t.strayColumn) bitmap.set(0, 10, 1);
+    if (t.strayRow) bitmap.set(6, 0, 1);
+    TokOutput* cls = s.add_class(bitmap);
+    ASSERT_EQ(VltImage_newOffset(engine, VLT_IMAGE_GRAY, 4, 4, -3, -2, &cls->histogram), VLT_OK);
+    for (size_t i = 0; i < at.size(); ++i)
+      s.add_instance(cls, at[i].first - t.strayColumn + (i % 2 ? t.boxRight : 0),
+                     at[i].second - t.strayRow + (i % 2 ? t.boxDown : 0), bitmap.width, bitmap.height, 1);
+    int token = 0;
+    ASSERT_EQ(sumGrayInstances(engine, scan(truth, at, 7), s.classes, &token, 1), VLT_OK);
+    const uint8_t* before = cls->exemplar.bits;
+    ASSERT_EQ(smoothToken(engine, s.classes), VLT_OK);
+    ASSERT_NE(cls->exemplar.bits, before);
+    const auto* pos = static_cast<const TokMemberPos*>(cls->members->first->data);
+    const int ox = -t.strayColumn - pos->dx, oy = -t.strayRow - pos->dy;
+    const int here = differing(truth, cls->exemplar, ox, oy);
+    EXPECT_LE(here, 8) << "exemplar drawn at " << ox << "," << oy;
+    int best = here;
+    for (int v = oy - 2; v <= oy + 2; ++v)
+      for (int u = ox - 2; u <= ox + 2; ++u) best = std::min(best, differing(truth, cls->exemplar, u, v));
+    EXPECT_EQ(here, best) << "exemplar drawn at " << ox << "," << oy;
+    for (const VltAdtListNode* m = cls->members->first; m != nullptr; m = m->next) {
+      EXPECT_EQ(static_cast<const TokMemberPos*>(m->data)->dx, pos->dx);
+      EXPECT_EQ(static_cast<const TokMemberPos*>(m->data)->dy, pos->dy);
+    }
+    EXPECT_EQ(cls->histogram->hdr.xOffset, -3 + pos->dx) << "the pixel sum stays in the members' frame";
+    EXPECT_EQ(cls->histogram->hdr.yOffset, -2 + pos->dy);
+    s.release();
+  }
+}
+
+// An offset that moving the frame would carry out of its 16-bit field keeps the class as it was.
+TEST_F(SmoothTest, OffsetsAtTheEdgeOfTheirFieldKeepTheBitmap) {
+  const RefBitmap truth = glyph();
+  TokOutput* cls = section.add_class(truth);
+  section.add_instance(cls, 20, 20, truth.width, truth.height, 1);
+  section.add_instance(cls, 60, 21, truth.width, truth.height, 1);
+  static_cast<TokMemberPos*>(cls->members->first->data)->dx = INT16_MIN;
+  int token = 0;
+  ASSERT_EQ(sumGrayInstances(engine, scan(truth, {{20, 20}, {60, 21}}, 9), section.classes, &token, 1), VLT_OK);
+  const uint8_t* before = cls->exemplar.bits;
+  ASSERT_EQ(smoothToken(engine, section.classes), VLT_OK);
+  EXPECT_EQ(cls->exemplar.bits, before);
+  EXPECT_EQ(cls->exemplar.width, truth.width);
+  EXPECT_EQ(static_cast<TokMemberPos*>(cls->members->first->data)->dx, INT16_MIN);
+  EXPECT_EQ(static_cast<TokMemberPos*>(cls->members->last->data)->dx, 0);
 }
 
 TEST_F(SmoothTest, WideExemplarsKeepTheirFullWidth) {
