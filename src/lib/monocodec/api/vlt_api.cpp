@@ -290,6 +290,8 @@ VltStatus VltApi_getDict(VltApiHandle* h, uint8_t flag, VltApiDict* dict) {
   h->output->pageCursor = 0;
   VltTokenRecord* records = nullptr;
   uint32_t count = 0, lossless = 0;
+  if (h->deskewCount != nullptr)
+    if (const VltStatus st = h->deskewCount(h); st != VLT_OK) return st;
   const VltStatus written = writeTokOutput(h->output, lossy->section, h->tokenDoc->section, lossy->unusable, &records,
                                            &count, &lossless, flag);
   if (records != nullptr) {
@@ -304,6 +306,8 @@ VltStatus VltApi_getDict(VltApiHandle* h, uint8_t flag, VltApiDict* dict) {
   if (const VltStatus st = getJb2CompressedData(h->output->stream, &dict->bytes, &dict->length); st != VLT_OK)
     return st;
   adjustCoords(lossy->section->classes);
+  if (h->deskewApply != nullptr)
+    if (const VltStatus st = h->deskewApply(h); st != VLT_OK) return st;
   free_entries(es, &h->residualBlocks);
   free_entries(es, &h->pageBlocks);
   if (const VltStatus st = VltAdt_liNew(&h->residualBlocks, es); st != VLT_OK) return st;

@@ -27,6 +27,10 @@ struct VltApiHandle {
   uint8_t tdcSectionMode;       // the token document's sectionMode
   uint8_t halftones;
   uint8_t fileMode;             // the output goes to a standalone file (VltApi_openFile)
+  // Section straightening (VltApi_setDeskew), which lies above this part: the first runs before
+  // the section's records are made, the second once the instances hold their class bitmaps.
+  VltStatus (*deskewCount)(VltApiHandle* handle);
+  VltStatus (*deskewApply)(VltApiHandle* handle);
 };
 
 VltStatus api_checkHandle(const VltApiHandle* handle);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "checked_size.h"
+#include "tok_skew.h"
 #include "vlt_stripes.h"
 
 namespace {
@@ -216,11 +217,26 @@ VltStatus writeResDict(TclyOutState* out, TclyPage* page, VltTdcPage* tokenPage,
       c->y += c->bitmap.height - 1;
     }
     if (c->bitmap.bits == nullptr) return Vlt_report(es, VLT_ERR_ASSERT);
-    const VltTokenRecord* token = token_of(c);
+    // Straightened instances no longer look like their class: the instances of a class on this
+    // page share one residual symbol, the bitmap of their shared record.
+    const auto* shared = static_cast<const DeskewSharedBitmap*>(c->sharedBitmap);
+    const VltTokenRecord* token = shared != nullptr ? nullptr : token_of(c);
     // Every class placed on a page was written into a section dictionary before its pages.
     if (token != nullptr) {
       if (token->inDictionary == 0) return Vlt_report(es, VLT_ERR_ASSERT);
       continue;
+    }
+    if (shared != nullptr) {
+      if (shared->bitmap != c->bitmap.bits) return Vlt_report(es, VLT_ERR_ASSERT);
+      VltTokenRecord* const madeFirst = tokenPage->tokenRecords + own;
+      VltTokenRecord* const madeEnd = madeFirst + made;
+      VltTokenRecord* same =
+          std::find_if(madeFirst, madeEnd, [&](const VltTokenRecord& r) { return r.bitmap == shared->bitmap; });
+      if (same != madeEnd) {
+        if (resDictMode == 0) ++same->uses;
+        c->bitmap.owner = same;
+        continue;
+      }
     }
     if (made >= residuals) return Vlt_report(es, VLT_ERR_ASSERT);
     VltTokenRecord& rec = tokenPage->tokenRecords[own + made++];

@@ -146,12 +146,13 @@ VltStatus straighten_group(DeskewContext* ctx, VltAdtList* own, TclySection* s, 
     c->bitmap.height = static_cast<uint16_t>(h);
     c->bitmap.wordsPerLine = static_cast<uint16_t>(wpl);
   };
-  if (lead->sharedBitmap == nullptr) {
-    if (cls->members->count > 1) return fail(VLT_ERR_ASSERT);
+  if (lead->sharedBitmap == nullptr && cls->members->count <= 1) {
     if (const VltStatus st = VltAdt_liAdd(own, lead, nullptr); st != VLT_OK) return fail(st);
     take(lead);
     return VLT_OK;
   }
+  // The section output makes no shared records, so the first straightening of a class's group
+  // starts a record with nothing before it; the record, not the class, then owns the bitmap.
   const auto* previous = static_cast<const DeskewSharedBitmap*>(lead->sharedBitmap);
   auto* record = static_cast<DeskewSharedBitmap*>(es->calloc(1, sizeof(DeskewSharedBitmap)));
   auto* node = static_cast<DeskewReferenceNode*>(es->calloc(1, sizeof(DeskewReferenceNode)));
@@ -160,7 +161,7 @@ VltStatus straighten_group(DeskewContext* ctx, VltAdtList* own, TclySection* s, 
     es->free(node);
     return fail(Vlt_report(es, VLT_ERR_NOMEM));
   }
-  *node = DeskewReferenceNode{previous->references, nullptr};
+  *node = DeskewReferenceNode{previous != nullptr ? previous->references : nullptr, nullptr};
   *record = DeskewSharedBitmap{bits, node, end - first, static_cast<uint16_t>(w), static_cast<uint16_t>(h),
                                static_cast<uint16_t>(wpl), 0};
   for (int32_t i = first; i < end; ++i) {

@@ -18,23 +18,6 @@
 // No straightening length: nothing of the section needs straightening.
 inline constexpr int32_t TOK_NO_STRAIGHTENING = 0x7FFFFFFF;
 
-// A one-entry node chaining the reference list of the shared record a component held before.
-struct DeskewReferenceNode {
-  struct DeskewReferenceNode* earlier;
-  struct DeskewReferenceNode* next;     // always null here
-};
-
-// One straightened bitmap shared by the instances of a class on one page (engine allocator).
-struct DeskewSharedBitmap {
-  uint8_t* bitmap;
-  DeskewReferenceNode* references;
-  int32_t useCount;                     // instances on that page
-  uint16_t width;
-  uint16_t height;
-  uint16_t wordsPerLine;
-  uint8_t flag;                         // 0
-};
-
 // The straightening length of a skew angle in radians; 0 for angle 0.0.
 int32_t tok_straighteningLength(float angle);
 
@@ -43,9 +26,11 @@ int32_t tok_straighteningLength(float angle);
 // context. 1 without memory, 10003 for an instance on no page of the section.
 VltStatus countTokensToBeDeskewed(DeskewContext* context, TclySection* section);
 // Straightens each class bitmap per page group into the group's components (x, y: the bottom
-// row, moved by half the growth). A component without a shared record gets a bitmap of its own
-// and is appended to `own`. 10003 for inconsistent records (a class of several instances whose
-// components share no record). The lengths are released at the end.
+// row, moved by half the growth). The instances of a group share one new record with the
+// straightened bitmap (chaining the reference list of the record the first one held, if any); the
+// page that holds the components owns it (tcly_doc_freePage). The lone instance of a class
+// without a record gets a bitmap of its own instead and is appended to `own`, whose holder
+// releases it. The lengths are released at the end.
 VltStatus deskewTokens(DeskewContext* context, VltAdtList* own, TclySection* section);
 // Paints the page's run-stored components (y: top row, which becomes the bottom row) and
 // straightens those longer than the page's straightening length, kept inside the page.

@@ -37,7 +37,8 @@ struct TokComponent {
                           // bits are then its class's, not the component's)
   int32_t x;              // left column on the page
   int32_t y;              // top row; the bottom row for a large component kept as a bitmap
-  void* sharedBitmap;     // a picture's pixels, or the deskew facility's shared record
+  void* sharedBitmap;     // the deskew facility's shared record (DeskewSharedBitmap), which
+                          // the page releases
   int32_t pageNumber;
   // The count before the pointer keeps the record inside a pool block on 64-bit hosts.
   int32_t runCount;

@@ -30,6 +30,13 @@ void deskewCleanup(DeskewContext* context) {
   context->state->free(context);
 }
 
+void tok_freeSharedBitmap(VltState* state, DeskewSharedBitmap* record) {
+  if (record == nullptr) return;
+  state->free(record->bitmap);
+  state->free(record->references);
+  state->free(record);
+}
+
 VltStatus getSkewAngle(DeskewContext* context, const PIXR* page, float* angle) {
   if (context == nullptr) return VLT_ERR_NULL;
   VltState* es = context->state;

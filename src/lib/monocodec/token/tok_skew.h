@@ -17,6 +17,28 @@ struct DeskewContext {
   VltState* state;
 };
 
+// A one-entry node chaining the reference list of the shared record a component held before.
+struct DeskewReferenceNode {
+  struct DeskewReferenceNode* earlier;
+  struct DeskewReferenceNode* next;     // always null here
+};
+
+// One straightened bitmap shared by the instances of a class on one page (engine allocator). The
+// page owns it: releasing the page releases every record its components point at, once.
+struct DeskewSharedBitmap {
+  uint8_t* bitmap;
+  DeskewReferenceNode* references;
+  int32_t useCount;                     // instances on that page
+  uint16_t width;
+  uint16_t height;
+  uint16_t wordsPerLine;
+  uint8_t flag;                         // 0
+};
+
+// Releases a shared record with its bitmap and its own reference node (the earlier list it chains
+// to belongs to the earlier record).
+void tok_freeSharedBitmap(VltState* state, DeskewSharedBitmap* record);
+
 // A context for a detail level (clamped to 0..5; level n samples every 2^(5 - n)th line). 118
 // without place, 1 without memory.
 VltStatus deskewInit(DeskewContext** out, int32_t level, int32_t orientation, VltState* state);

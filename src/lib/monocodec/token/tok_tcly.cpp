@@ -407,12 +407,16 @@ void tcly_doc_freePage(TclyPage* page, uint8_t freeLargeBits, VltState* es) {
     // Lossy components' bits are the classifier's by now unless it copied them, and a placed
     // component's (its owner word no longer itself) are its class's; a picture's are the
     // picture's; large bits kept above are their writer's.
+    // Straightened instances of one class share a record; it goes once, after its last user.
+    std::unordered_set<DeskewSharedBitmap*> shared;
     for (VltAdtListNode* n = page->components->first; n != nullptr; n = n->next) {
       auto* c = static_cast<TokComponent*>(n->data);
       if (c->sharedBitmap == nullptr && c->bitmap.owner == c && keptBits.count(c) == 0) es->free(c->bitmap.bits);
+      if (c->sharedBitmap != nullptr) shared.insert(static_cast<DeskewSharedBitmap*>(c->sharedBitmap));
       es->free(c->runs);
       tok_pool_give(es, TOK_POOL_COMPONENT, c);
     }
+    for (DeskewSharedBitmap* r : shared) tok_freeSharedBitmap(es, r);
     free_list(&page->components);
   }
   if (page->runStored != nullptr) {
@@ -462,6 +466,7 @@ VltStatus tcly_doc_end(TclyDoc* doc) {
     tcly_doc_freePage(&doc->page, 1, es);
   }
   if (doc->tok != nullptr) tokFreeState(doc->tok);
+  deskewCleanup(doc->skew);
   es->free(doc);
   return VLT_OK;
 }

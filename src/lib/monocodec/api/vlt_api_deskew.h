@@ -1,0 +1,21 @@
+#ifndef VLT_API_DESKEW_H
+#define VLT_API_DESKEW_H
+
+/* Straightening of skewed pages through the engine handle. From the next section on, the skew
+   of every page added is measured (level 0..5: the detector reads every 2^(5 - level)th line;
+   orientation 1, 2, 3: the page is measured turned by 180, 270 or 90 degrees), and ending each
+   section straightens its long tokens and turns its token positions about the page centres by
+   the page's angle. Small components kept exactly stay where they are. 10003 for a handle that
+   is not one VltApi_init made, 2 while a section is open or when it is already on, 1 without
+   memory. */
+
+#include <stdint.h>
+
+#include "mono_export.h"
+#include "vlt_status.h"
+
+struct VltApiHandle;
+
+MONO_API VltStatus VltApi_setDeskew(struct VltApiHandle* handle, int32_t level, int32_t orientation);
+
+#endif
