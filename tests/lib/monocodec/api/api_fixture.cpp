@@ -5,6 +5,8 @@
 #include "byteorder.h"
 #include "jb2_filemode.h"
 #include "pixr.h"
+#include "vlt_api_deskew.h"
+#include "vlt_api_handle.h"
 #include "vlt_state.h"
 
 namespace apitest {
@@ -26,6 +28,18 @@ std::vector<uint8_t> framed(const RefBitmap& page, uint32_t* bytesPerLine) {
       if (page.get(x, y)) mono::set_bit(buf.data() + size_t(y + 32) * size_t(bpl), size_t(x + 32), 1);
   *bytesPerLine = uint32_t(bpl);
   return buf;
+}
+
+RefBitmap ruled_text_page(uint32_t seed) {
+  RefBitmap page(2550, 1000);
+  const RefBitmap text = monotest::make_text_blobs(2400, 650, seed);
+  for (int y = 0; y < text.height; ++y)
+    for (int x = 0; x < text.width; ++x) page.set(x + 75, y + 50, text.get(x, y));
+  for (const int top : {780, 880})
+    for (const int left : {150, 1300})
+      for (int y = top; y < top + 5; ++y)
+        for (int x = left; x < left + 250; ++x) page.set(x, y, 1);
+  return page;
 }
 
 namespace {
@@ -93,6 +107,8 @@ VltStatus encode(const std::vector<RefBitmap>& pages, const EncodeSetup& setup, 
     if (!notes.empty())
       if (VltStatus st = VltApi_annotateFile(h, int32_t(notes.size()), notes.data())) return fail(st, "annotateFile");
   }
+  if (setup.deskew)
+    if (VltStatus st = VltApi_setDeskew(h, 5, 0)) return fail(st, "setDeskew");
   size_t next = 0;
   while (next < pages.size()) {
     if (VltStatus st = VltApi_startSection(h)) return fail(st, "startSection");
@@ -114,7 +130,10 @@ VltStatus encode(const std::vector<RefBitmap>& pages, const EncodeSetup& setup, 
     if (next == first) return fail(VLT_ERR_ASSERT, "a section that takes no page");
     if (full) ++out->fullSections;
     VltApiDict dict{};
-    if (VltStatus st = VltApi_endSectionGetDict(h, setup.endMode, &dict)) return fail(st, "endSectionGetDict");
+    const VltStatus ended = VltApi_endSectionGetDict(h, setup.endMode, &dict);
+    if (dict.bytes != nullptr && ended != VLT_OK) take(dict.bytes, dict.length, setup.memory);
+    if (ended != VLT_OK) return fail(ended, "endSectionGetDict");
+    for (size_t p = first; p < next; ++p) out->angles.push_back(h->lossyDoc->section->pages[p - first].skewAngle);
     out->dictionaries.push_back(take(dict.bytes, dict.length, setup.memory));
     for (size_t p = first; p < next; ++p) {
       VltApiPosBlock block{};

@@ -26,6 +26,7 @@ struct EncodeSetup {
   // with a comment naming the file for each text given.
   jb2test::Bytes* file = nullptr;
   std::vector<std::string> comments;
+  bool deskew = false;       // measure every page's skew and straighten each section by it
 };
 
 struct Encoded {
@@ -33,10 +34,16 @@ struct Encoded {
   std::vector<jb2test::Bytes> pages;          // one per page, in page order
   std::vector<size_t> sectionOf;              // the section of each page
   int fullSections = 0;                       // sections ended because the bound was reached
+  std::vector<float> angles;                  // each page's measured skew (radians), with deskew
 };
 
 // The framed buffer of a page (32-pixel frame, the wrapper's line length).
 std::vector<uint8_t> framed(const monotest::RefBitmap& page, uint32_t* bytesPerLine);
+
+// A straight letter-wide page (2550 pixels) of text lines above four equal rules, 250 pixels
+// long: tokens, not large components (a tenth of the page), and long enough to be straightened
+// once the page is turned by more than half a degree.
+monotest::RefBitmap ruled_text_page(uint32_t seed);
 
 // Encodes the pages; returns the first failing status (0 on success) and what failed in *what.
 VltStatus encode(const std::vector<monotest::RefBitmap>& pages, const EncodeSetup& setup, Encoded* out,
