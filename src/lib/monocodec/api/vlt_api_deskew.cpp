@@ -2,6 +2,8 @@
 
 #include "vlt_api_deskew.h"
 
+#include <algorithm>
+
 #include "tok_deskew.h"
 #include "vlt_api_handle.h"
 
@@ -55,6 +57,22 @@ VltStatus hold_own(VltState* es, VltAdtList* own) {
   return st;
 }
 
+// The small components kept exactly sit on the same skewed lines as the tokens: their positions
+// turn with the page, kept inside it.
+VltStatus turn_residuals(const TclyPage& page, VltTdcPage& tokens) {
+  if (page.skewAngle == 0.0f) return VLT_OK;
+  for (uint32_t i = 0; i < tokens.posCount; ++i) {
+    VltPosRecord& r = tokens.positions[i];
+    if (r.token == nullptr) return VLT_ERR_ASSERT;
+    const int32_t w = r.token->width, h = r.token->height;
+    int32_t x = r.x, bottom = r.bottom;
+    tok_turnPosition(&page, w, h, &x, &bottom);
+    r.x = static_cast<int16_t>(std::clamp(x, 0, std::max(page.width - w, 0)));
+    r.bottom = static_cast<int16_t>(std::clamp(bottom, std::min(h - 1, page.height - 1), page.height - 1));
+  }
+  return VLT_OK;
+}
+
 // Once the instances hold their class bitmaps (y the bottom row): tokens, run-stored components,
 // then positions, page by page.
 VltStatus apply_section(VltApiHandle* h) {
@@ -66,9 +84,12 @@ VltStatus apply_section(VltApiHandle* h) {
   VltStatus st = deskewTokens(ctx, own, s);
   if (const VltStatus held = hold_own(es, own); st == VLT_OK) st = held;
   VltAdt_liFree(own);
+  VltTdcSection* ts = h->tokenDoc->section;
+  if (st == VLT_OK && (ts == nullptr || ts->pageCount != static_cast<uint32_t>(s->pageCount))) st = VLT_ERR_ASSERT;
   for (int32_t p = 0; st == VLT_OK && p < s->pageCount; ++p) {
     st = deskewOutliers(ctx, &s->pages[p]);
     if (st == VLT_OK) st = deskewPositions(ctx, &s->pages[p]);
+    if (st == VLT_OK) st = turn_residuals(s->pages[p], ts->pages[p]);
   }
   return st;
 }

@@ -4,10 +4,11 @@
 /* Straightening of skewed pages through the engine handle. From the next section on, the skew
    of every page added is measured (level 0..5: the detector reads every 2^(5 - level)th line;
    orientation 1, 2, 3: the page is measured turned by 180, 270 or 90 degrees), and ending each
-   section straightens its long tokens and turns its token positions about the page centres by
-   the page's angle. Small components kept exactly stay where they are. 10003 for a handle that
-   is not one VltApi_init made, 2 while a section is open or when it is already on, 1 without
-   memory. */
+   section straightens its tokens longer than the page's straightening length and turns every
+   position of the page (tokens, large components and the small components kept exactly) about
+   the page centre by the page's angle. Pages are then not split into strips. 10003 for a handle
+   that is not one VltApi_init made, 2 while a section is open or when it is already on, 1
+   without memory. */
 
 #include <stdint.h>
 

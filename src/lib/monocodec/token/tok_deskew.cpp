@@ -324,18 +324,21 @@ VltStatus deskewPositions(DeskewContext* ctx, TclyPage* page) {
   if (page == nullptr) return Vlt_report(ctx->state, VLT_ERR_NULL);
   const float a = page->skewAngle;
   if (a == 0.0f || page->components == nullptr) return VLT_OK;
-  const double s = std::sin(static_cast<double>(a)), c = std::cos(static_cast<double>(a));
-  const int32_t halfWidth = page->width >> 1, halfHeight = page->height >> 1;
   int32_t k = 0;
   for (VltAdtListNode* n = page->components->first; n != nullptr && k < page->componentCount; n = n->next, ++k) {
     auto* t = static_cast<TokComponent*>(n->data);
     if (t == nullptr) return VLT_ERR_ASSERT;
-    const int32_t dx = t->x + (t->bitmap.width >> 1) - halfWidth;
-    const int32_t dy = t->y - (t->bitmap.height >> 1) - halfHeight;
-    t->x += static_cast<int32_t>(dx * c - dy * s + 0.5) - dx;
-    t->y += static_cast<int32_t>(dy * c + dx * s + 0.5) - dy;
+    tok_turnPosition(page, t->bitmap.width, t->bitmap.height, &t->x, &t->y);
   }
   return VLT_OK;
+}
+
+void tok_turnPosition(const TclyPage* page, int32_t width, int32_t height, int32_t* x, int32_t* bottom) {
+  const double s = std::sin(static_cast<double>(page->skewAngle)), c = std::cos(static_cast<double>(page->skewAngle));
+  const int32_t dx = *x + (width >> 1) - (page->width >> 1);
+  const int32_t dy = *bottom - (height >> 1) - (page->height >> 1);
+  *x += static_cast<int32_t>(dx * c - dy * s + 0.5) - dx;
+  *bottom += static_cast<int32_t>(dy * c + dx * s + 0.5) - dy;
 }
 
 VltStatus VltDeskew_bmp(const uint8_t* in, int32_t width, int32_t height, int32_t wordsPerLine, uint8_t** out,

@@ -37,6 +37,9 @@ VltStatus deskewTokens(DeskewContext* context, VltAdtList* own, TclySection* sec
 VltStatus deskewOutliers(DeskewContext* context, TclyPage* page);
 // Turns the positions of the page's components (y: bottom row) about the page centre.
 VltStatus deskewPositions(DeskewContext* context, TclyPage* page);
+// Turns one position (left column, bottom row) of a width x height bitmap about the page centre
+// by the page's skew angle, as deskewPositions does.
+void tok_turnPosition(const TclyPage* page, int32_t width, int32_t height, int32_t* x, int32_t* bottom);
 // Rotates a packed bitmap by the angle and crops it to its ink, at most maxWidth x maxHeight
 // (engine allocator, rows of ceil(width / 32) words). A rotation without ink gives 0 and no
 // bitmap (*out null, sizes 0). 118 without out, 120 when *out is already set.

@@ -36,9 +36,12 @@ RefBitmap ruled_text_page(uint32_t seed) {
   for (int y = 0; y < text.height; ++y)
     for (int x = 0; x < text.width; ++x) page.set(x + 75, y + 50, text.get(x, y));
   for (const int top : {780, 880})
-    for (const int left : {150, 1300})
+    for (const int left : {150, 1300}) {
       for (int y = top; y < top + 5; ++y)
         for (int x = left; x < left + 250; ++x) page.set(x, y, 1);
+      for (int y = top - 20; y < top - 17; ++y)
+        for (int x = left + 120; x < left + 123; ++x) page.set(x, y, 1);
+    }
   return page;
 }
 

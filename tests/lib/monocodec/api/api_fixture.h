@@ -42,7 +42,8 @@ std::vector<uint8_t> framed(const monotest::RefBitmap& page, uint32_t* bytesPerL
 
 // A straight letter-wide page (2550 pixels) of text lines above four equal rules, 250 pixels
 // long: tokens, not large components (a tenth of the page), and long enough to be straightened
-// once the page is turned by more than half a degree.
+// once the page is turned by more than half a degree. A 3 x 3 dot, too small for the classifier,
+// lies 20 rows above the middle of each rule.
 monotest::RefBitmap ruled_text_page(uint32_t seed);
 
 // Encodes the pages; returns the first failing status (0 on success) and what failed in *what.

@@ -1,6 +1,6 @@
 // Skewed pages straightened through the engine handle and decoded by jbig2dec: the measured
-// angle is the page's, long rules come back level, and the page lies closer to the page before
-// it was turned than the same coding without straightening does.
+// angle is the page's, long rules come back level, small marks move with the tokens, and the page
+// lies closer to the page before it was turned than the same coding without straightening does.
 
 #include <gtest/gtest.h>
 
@@ -23,18 +23,26 @@ size_t difference(const RefBitmap& a, const RefBitmap& b) {
   return d;
 }
 
-// Rows holding ink in the columns of a rule, near where the rule was drawn (the turn moves it by
-// up to 16 rows).
+// Rows holding ink in the columns of a rule (those of its dot left out), near where the rule was
+// drawn (the turn moves it by up to 16 rows).
 int rule_rows(const RefBitmap& page, int left, int top) {
   int first = -1, last = -1;
   for (int y = top - 30; y < top + 35; ++y)
     for (int x = left + 10; x < left + 240; ++x)
-      if (page.get(x, y)) {
+      if ((x < left + 110 || x >= left + 135) && page.get(x, y)) {
         if (first < 0) first = y;
         last = y;
         break;
       }
   return first < 0 ? 0 : last - first + 1;
+}
+
+// Ink within two pixels of a dot drawn at (x, y).
+bool dot_near(const RefBitmap& page, int x, int y) {
+  for (int v = y - 2; v < y + 5; ++v)
+    for (int u = x - 2; u < x + 5; ++u)
+      if (page.get(u, v)) return true;
+  return false;
 }
 
 std::vector<RefBitmap> decode(const Encoded& e, bool partial) {
@@ -86,6 +94,11 @@ TEST(VltApiDeskewInterop, SkewedPagesComeBackStraight) {
         for (const int left : {150, 1300}) {
           EXPECT_GE(rule_rows(plain[p], left, top), 8) << "turned rule at " << left << "," << top;
           EXPECT_LE(rule_rows(level[p], left, top), 6) << "straightened rule at " << left << "," << top;
+          // The dot is kept exactly, beside the tokens: it moves with them.
+          EXPECT_TRUE(dot_near(level[p], left + 120, top - 20)) << "dot above " << left << "," << top;
+          if (left == 150) {
+            EXPECT_FALSE(dot_near(plain[p], left + 120, top - 20)) << "turned dot above " << top;
+          }
         }
       EXPECT_LT(difference(level[p], straight[p]) * 2, difference(plain[p], straight[p]));
     }
