@@ -16,6 +16,7 @@
 #include "jb2_filemode.h"
 #include "kvng.h"
 #include "vlt_api.h"
+#include "vlt_api_deskew.h"
 #include "vlt_pagebuf.h"
 #include "image_io.h"
 #include "page_files.h"
@@ -51,6 +52,9 @@ const char encode_help[] =
     "      --width-diff N     widest difference in width of symbols of one class (implies --lossy)\n"
     "      --height-diff N    the same for height (implies --lossy)\n"
     "      --max-dense N      the classifier's density tolerance (implies --lossy)\n"
+    "      --deskew           measure each page's skew and straighten the page by it: every\n"
+    "                         symbol's place turns about the page centre, and symbols long\n"
+    "                         enough to show the skew are turned themselves (implies --lossy)\n"
     "  -q, --quiet            no progress line per page\n"
     "  -h, --help             this text\n"
     "\n"
@@ -126,6 +130,7 @@ struct EncodeOptions {
   int32_t profile = 2;
   std::vector<std::pair<const char*, int32_t>> classifier;  // given differences, in order
   bool quiet = false;
+  bool deskew = false;
   std::vector<std::string> files;
 };
 
@@ -146,7 +151,8 @@ bool parse_encode(const std::vector<std::string>& argv, EncodeOptions* o, std::s
                                                 {'\0', "lossy", false},     {'p', "profile", true},
                                                 {'\0', "width-diff", true}, {'\0', "height-diff", true},
                                                 {'\0', "max-dense", true},  {'q', "quiet", false},
-                                                {'f', "file", true},        {'\0', "comment", true}};
+                                                {'f', "file", true},        {'\0', "comment", true},
+                                                {'\0', "deskew", false}};
   ParsedOptions parsed;
   if (!parse_options(argv, specs, &parsed, error)) return false;
   bool lossless = false;
@@ -165,13 +171,14 @@ bool parse_encode(const std::vector<std::string>& argv, EncodeOptions* o, std::s
     if (name == "lossy") o->lossy = true;
     if (name == "profile") o->profile = number;
     if (name == "quiet") o->quiet = true;
+    if (name == "deskew") o->deskew = o->lossy = true;
     if (name == "width-diff") o->classifier.emplace_back("widthDiff:i", number);
     if (name == "height-diff") o->classifier.emplace_back("heightDiff:i", number);
     if (name == "max-dense") o->classifier.emplace_back("maxDense:i", number);
   }
   if (!o->classifier.empty()) o->lossy = true;
   if (lossless && o->lossy) {
-    *error = "--lossless cannot go with --lossy or the classifier's differences";
+    *error = "--lossless cannot go with --lossy, --deskew or the classifier's differences";
     return false;
   }
   if (!o->comments.empty() && o->file.empty()) {
@@ -194,6 +201,7 @@ elf_object* encode_arguments(elf_state* state, const EncodeOptions& o) {
     for (const char* name : {"widthDiff:i", "heightDiff:i", "maxDense:i"}) ok = ok && lstAppendArgs(args, name, 0, 0, LST_END);
   }
   for (const auto& [name, value] : o.classifier) ok = ok && lstAppendArgs(args, name, value, 0, LST_END);
+  if (o.deskew) ok = ok && lstAppendArgs(args, "deskew:i", 1, 0, LST_END);
   if (!ok) {
     elfDiscard(args);
     return nullptr;
@@ -255,6 +263,7 @@ bool encode_file(const std::vector<Bilevel>& pages, const EncodeOptions& o, size
     call = name;
     st = run();
   };
+  if (o.deskew) step("VltApi_setDeskew", [&] { return VltApi_setDeskew(h, 5, 0); });
   step("VltApi_openFile", [&] { return VltApi_openFile(h, &target, static_cast<uint32_t>(pages.size())); });
   std::vector<std::string> texts;
   std::vector<Jb2ExtensionRecord> notes;

@@ -6,9 +6,9 @@
    orientation 1, 2, 3: the page is measured turned by 180, 270 or 90 degrees), and ending each
    section straightens its tokens longer than the page's straightening length and turns every
    position of the page (tokens, large components and the small components kept exactly) about
-   the page centre by the page's angle. Pages are then not split into strips. 10003 for a handle
-   that is not one VltApi_init made, 2 while a section is open or when it is already on, 1
-   without memory. */
+   the page centre by the page's angle. Pages are then scanned for components whole, not in
+   pieces of 500 rows. 10003 for a handle that is not one VltApi_init made, 2 while a section is
+   open or when it is already on, 1 without memory. */
 
 #include <stdint.h>
 
