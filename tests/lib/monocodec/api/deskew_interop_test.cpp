@@ -59,8 +59,15 @@ std::vector<RefBitmap> decode(const Encoded& e, bool partial) {
 }
 
 TEST(VltApiDeskewInterop, SkewedPagesComeBackStraight) {
-  const std::vector<RefBitmap> straight = {apitest::ruled_text_page(3), apitest::ruled_text_page(8)};
-  const double degrees[] = {0.8, -0.6};
+  // The second page holds one rule only: after a partial end its class comes from the first
+  // section, with a single instance here.
+  RefBitmap lone = apitest::ruled_text_page(11);
+  for (int y = 760; y < 900; ++y)
+    for (int x = 1200; x < 2550; ++x) lone.set(x, y, 0);
+  for (int y = 860; y < 900; ++y)
+    for (int x = 0; x < 1200; ++x) lone.set(x, y, 0);
+  const std::vector<RefBitmap> straight = {apitest::ruled_text_page(3), lone, apitest::ruled_text_page(8)};
+  const double degrees[] = {0.8, 0.8, -0.6};
   std::vector<RefBitmap> pages;
   for (size_t i = 0; i < straight.size(); ++i) pages.push_back(monotest::turned(straight[i], degrees[i] * M_PI / 180));
   const struct {
@@ -76,15 +83,18 @@ TEST(VltApiDeskewInterop, SkewedPagesComeBackStraight) {
     setup.lossless = false;
     setup.pagesPerSection = s.pagesPerSection;
     setup.endMode = s.endMode;
+    // After two partial ends jbig2dec misreads the text region's header (see the README): two
+    // pages then.
+    const std::vector<RefBitmap> coded(pages.begin(), pages.begin() + (s.endMode == 1 ? 2 : 3));
     Encoded off, on;
     std::string what;
-    ASSERT_EQ(apitest::encode(pages, setup, &off, &what), VLT_OK) << what;
+    ASSERT_EQ(apitest::encode(coded, setup, &off, &what), VLT_OK) << what;
     setup.deskew = true;
-    ASSERT_EQ(apitest::encode(pages, setup, &on, &what), VLT_OK) << what;
+    ASSERT_EQ(apitest::encode(coded, setup, &on, &what), VLT_OK) << what;
     EXPECT_EQ(apitest::check_segments(on), "");
     const std::vector<RefBitmap> plain = decode(off, s.endMode == 1), level = decode(on, s.endMode == 1);
-    ASSERT_EQ(level.size(), pages.size());
-    for (size_t p = 0; p < pages.size(); ++p) {
+    ASSERT_EQ(level.size(), coded.size());
+    for (size_t p = 0; p < coded.size(); ++p) {
       SCOPED_TRACE("page " + std::to_string(p));
       ASSERT_EQ(level[p].width, pages[p].width);
       ASSERT_EQ(level[p].height, pages[p].height);
@@ -92,6 +102,7 @@ TEST(VltApiDeskewInterop, SkewedPagesComeBackStraight) {
       EXPECT_NEAR(-on.angles[p] * 180 / M_PI, degrees[p], 0.1);
       for (const int top : {780, 880})
         for (const int left : {150, 1300}) {
+          if (p == 1 && (top != 780 || left != 150)) continue;
           EXPECT_GE(rule_rows(plain[p], left, top), 8) << "turned rule at " << left << "," << top;
           EXPECT_LE(rule_rows(level[p], left, top), 6) << "straightened rule at " << left << "," << top;
           // The dot is kept exactly, beside the tokens: it moves with them.
