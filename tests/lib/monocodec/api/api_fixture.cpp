@@ -13,6 +13,17 @@ namespace apitest {
 
 using monotest::RefBitmap;
 
+VltApiOptions single_page_options() {
+  VltApiOptions o{};
+  o.minSize = 1;
+  o.resolution = 300;
+  o.profile = 2;
+  o.tenthSize = 1;
+  o.memoryLimit = -1;
+  o.singlePage = 1;
+  return o;
+}
+
 std::vector<uint8_t> framed(const RefBitmap& page, uint32_t* bytesPerLine) {
   VltState* state = nullptr;
   if (Vlt_initVltState(&state, nullptr, nullptr, nullptr, nullptr, 1, 0) != VLT_OK) return {};

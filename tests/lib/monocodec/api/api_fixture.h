@@ -37,6 +37,10 @@ struct Encoded {
   std::vector<float> angles;                  // each page's measured skew (radians), with deskew
 };
 
+// Options of a run at 300 dpi whose sections go out page by page (minSize 1, large components
+// above a tenth of the page, no memory bound).
+VltApiOptions single_page_options();
+
 // The framed buffer of a page (32-pixel frame, the wrapper's line length).
 std::vector<uint8_t> framed(const monotest::RefBitmap& page, uint32_t* bytesPerLine);
 

@@ -23,13 +23,7 @@ struct Output {
 // Encodes the pages losslessly in one section, each whole (bandHeight 0) or in bands of that
 // many rows.
 VltStatus encode(const std::vector<RefBitmap>& pages, uint32_t bandHeight, Output* out) {
-  VltApiOptions o{};
-  o.minSize = 1;
-  o.resolution = 300;
-  o.profile = 2;
-  o.tenthSize = 1;
-  o.memoryLimit = -1;
-  o.singlePage = 1;
+  const VltApiOptions o = apitest::single_page_options();
   TokParams params{};
   tokSetDefaults(&params);
   params.widthDiff = params.heightDiff = params.maxDense = 0;

@@ -18,20 +18,9 @@ namespace {
 
 using monotest::RefBitmap;
 
-VltApiOptions lossy_options() {
-  VltApiOptions o{};
-  o.minSize = 1;
-  o.resolution = 300;
-  o.profile = 2;
-  o.tenthSize = 1;
-  o.memoryLimit = -1;
-  o.singlePage = 1;
-  return o;
-}
-
 TEST(VltApiDeskew, RefusedWhereItCannotApply) {
   VltApiHandle* h = nullptr;
-  const VltApiOptions o = lossy_options();
+  const VltApiOptions o = apitest::single_page_options();
   ASSERT_EQ(VltApi_init(&h, nullptr, nullptr, &o, nullptr, nullptr), VLT_OK);
   VltApiHandle copy = *h;
   EXPECT_EQ(VltApi_setDeskew(&copy, 5, 0), VLT_ERR_ASSERT);
@@ -63,7 +52,7 @@ Outcome run(std::vector<uint8_t>& buf, int width, int height, uint32_t bpl, mono
                         monotest::CountingAllocator::g_calloc, monotest::CountingAllocator::g_realloc};
   Outcome r;
   VltApiHandle* h = nullptr;
-  const VltApiOptions o = lossy_options();
+  const VltApiOptions o = apitest::single_page_options();
   if ((r.status = VltApi_init(&h, &mem, nullptr, &o, nullptr, nullptr)) != VLT_OK) return r;
   VltPageDesc desc{buf.data(), uint32_t(width), uint32_t(height), bpl, 300, 300};
   uint8_t full = 0;

@@ -15,20 +15,9 @@ namespace {
 
 using monotest::RefBitmap;
 
-VltApiOptions lossy_options() {
-  VltApiOptions o{};
-  o.minSize = 1;
-  o.resolution = 300;
-  o.profile = 2;
-  o.tenthSize = 1;
-  o.memoryLimit = -1;
-  o.singlePage = 1;
-  return o;
-}
-
 TEST(VltApiNoise, HandleIsCheckedLikeEveryCall) {
   VltApiHandle* h = nullptr;
-  const VltApiOptions o = lossy_options();
+  const VltApiOptions o = apitest::single_page_options();
   ASSERT_EQ(VltApi_init(&h, nullptr, nullptr, &o, nullptr, nullptr), VLT_OK);
   VltApiHandle copy = *h;
   EXPECT_EQ(VltApi_redTokNoise(&copy), VLT_ERR_ASSERT);
@@ -47,7 +36,7 @@ TEST(VltApiNoise, ClassesHandedToTheOutputKeepTheirBitmaps) {
   const VltMemFuncs mem{monotest::CountingAllocator::g_malloc, monotest::CountingAllocator::g_free,
                         monotest::CountingAllocator::g_calloc, monotest::CountingAllocator::g_realloc};
   VltApiHandle* h = nullptr;
-  const VltApiOptions o = lossy_options();
+  const VltApiOptions o = apitest::single_page_options();
   ASSERT_EQ(VltApi_init(&h, &mem, nullptr, &o, nullptr, nullptr), VLT_OK);
   ASSERT_EQ(VltApi_startSection(h), VLT_OK);
   const RefBitmap page = monotest::make_text_blobs(600, 400, 11);
