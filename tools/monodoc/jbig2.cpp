@@ -52,9 +52,9 @@ const char encode_help[] =
     "      --width-diff N     widest difference in width of symbols of one class (implies --lossy)\n"
     "      --height-diff N    the same for height (implies --lossy)\n"
     "      --max-dense N      the classifier's density tolerance (implies --lossy)\n"
-    "      --deskew           measure each page's skew and straighten the page by it: every\n"
-    "                         symbol's place turns about the page centre, and symbols long\n"
-    "                         enough to show the skew are turned themselves (implies --lossy)\n"
+    "      --deskew           with --file: measure each page's skew and straighten the page by\n"
+    "                         it: every symbol's place turns about the page centre, and symbols\n"
+    "                         long enough to show the skew are turned themselves (implies --lossy)\n"
     "  -q, --quiet            no progress line per page\n"
     "  -h, --help             this text\n"
     "\n"
@@ -181,6 +181,11 @@ bool parse_encode(const std::vector<std::string>& argv, EncodeOptions* o, std::s
     *error = "--lossless cannot go with --lossy, --deskew or the classifier's differences";
     return false;
   }
+  // The method codes as its interpreter callers expect; straightening goes through the engine API.
+  if (o->deskew && o->file.empty()) {
+    *error = "--deskew goes with --file";
+    return false;
+  }
   if (!o->comments.empty() && o->file.empty()) {
     *error = "--comment goes with --file (embedded streams carry no comments)";
     return false;
@@ -201,7 +206,6 @@ elf_object* encode_arguments(elf_state* state, const EncodeOptions& o) {
     for (const char* name : {"widthDiff:i", "heightDiff:i", "maxDense:i"}) ok = ok && lstAppendArgs(args, name, 0, 0, LST_END);
   }
   for (const auto& [name, value] : o.classifier) ok = ok && lstAppendArgs(args, name, value, 0, LST_END);
-  if (o.deskew) ok = ok && lstAppendArgs(args, "deskew:i", 1, 0, LST_END);
   if (!ok) {
     elfDiscard(args);
     return nullptr;

@@ -15,7 +15,6 @@
 #include "jb2_methods.h"
 #include "kvng.h"
 #include "vlt_api.h"
-#include "vlt_api_deskew.h"
 #include "vlt_errors.h"
 #include "vlt_pagebuf.h"
 
@@ -204,10 +203,8 @@ int encode(elf_QELIMAGE* image, elf_object* args, elf_object** result) {
   TokParams params{};
   tokSetDefaults(&params);
   int32_t profile = 2, widthDiff = params.widthDiff, heightDiff = params.heightDiff, maxDense = params.maxDense;
-  int32_t deskew = 0;
   if (lstScanArgs(args, "profile:i", LST_OPTIONAL, &profile, "widthDiff:i", LST_OPTIONAL, &widthDiff,
-                  "heightDiff:i", LST_OPTIONAL, &heightDiff, "maxDense:i", LST_OPTIONAL, &maxDense, "deskew:i",
-                  LST_OPTIONAL, &deskew, LST_END) != 1)
+                  "heightDiff:i", LST_OPTIONAL, &heightDiff, "maxDense:i", LST_OPTIONAL, &maxDense, LST_END) != 1)
     return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: lstScanArgs error\n", kMethod);
   params.widthDiff = widthDiff;
   params.heightDiff = heightDiff;
@@ -235,9 +232,6 @@ int encode(elf_QELIMAGE* image, elf_object* args, elf_object** result) {
     std::fprintf(stderr, "Vlt initialization failed:\n\t%s\n", Vlt_getErrStr(st));
     return run.fail("%s: Error initializing Vellumite\n");
   }
-  if (deskew != 0)
-    if (const VltStatus st = VltApi_setDeskew(run.handle, 5, 0); st != VLT_OK)
-      return run.fail("%s: VltApi_setDeskew failed:\n\t%s\n", st);
   const VltStatus sectionStatus = VltApi_startSection(run.handle);
   for (const Usable& u : run.layers)
     if (const int st = run.add_page(u, sectionStatus); st != QEL_STATUS_OK) return st;

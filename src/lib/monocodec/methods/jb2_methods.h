@@ -9,9 +9,7 @@
 #include "mono_export.h"
 
 /* Turns the raw 1-bit layers of the image into JBIG2 page layers plus one dictionary layer
-   ("jbig2Dict:"). Arguments "profile:i", "widthDiff:i", "heightDiff:i", "maxDense:i", and
-   "deskew:i" (not 0: every page's skew is measured and its tokens and positions straightened by
-   it; an addition of this library, off by default). */
+   ("jbig2Dict:"). Arguments "profile:i", "widthDiff:i", "heightDiff:i", "maxDense:i". */
 MONO_API int jBig2Encode(void* image, elf_object* args, elf_object** result);
 /* Turns the JBIG2 page layers of the image back into raw 1-bit layers (photometric 0x15) and
    removes the dictionary layer. */
