@@ -163,9 +163,13 @@ int data_in(const uint8_t** data, uint32_t* length, void* context) {
     Vlt_report(source->state, VLT_ERR_NULL);
     return 0;
   }
-  if (source->moredata(source, nullptr) != VLT_OK) return 0;
-  *data = source->data;
-  *length = source->size;
+  // The decoder asks only once it has read all it was given. A source that has nothing more
+  // keeps an empty window: handing the old one over again would feed the decoder its own bytes
+  // once more, and it would never meet the end of its data.
+  source->pos = source->size;
+  if (source->moredata(source, nullptr) != VLT_OK || left(source) == 0) return 0;
+  *data = source->data + source->pos;
+  *length = left(source);
   return 1;
 }
 

@@ -85,7 +85,8 @@ int byte_out(uint8_t byte, void* sink);
 VltStatus dsFinalVltEncode_MQEncoder(DataSink* sink, MqEncoder* encoder);
 /* Starts the decoder on the rest of the source's window, refilling through data_in. */
 void dsInitVltEncode_MQDecoder(DataSource* source, MqDecoder* decoder);
-/* The decoder's refill callback (context: the source): 1 and the new window, or 0. */
+/* The decoder's refill callback (context: the source): the source's window counts as read; 1
+   and the unread part of its next window, or 0 when the source has no more data. */
 int data_in(const uint8_t** data, uint32_t* length, void* source);
 /* Moves the source just past the end marker of the coded data: 0, or 118 (reported) when the
    decoder did not meet its marker. */

@@ -219,14 +219,17 @@ VltStatus jb2RenderGenRegIntoPage(Jb2File* file, SegmentInfo* segment, VltImage*
 void jb2FreeGenRegSegment(SegmentInfo* segment, VltState* state);
 
 /* Decodes a cleared Packed image with the generic template procedure; pixels whose skip bit is
-   set stay 0 and take nothing from the data. contexts holds jb2ABContextsNeeded(params) bytes. */
-void jb2ArithDecodeImagePacked(VltImage* image, const Jb2GenericParams* params, uint8_t* contexts,
-                               MqDecoder* mq, const VltImage* skip);
+   set stay 0 and take nothing from the data. contexts holds jb2ABContextsNeeded(params) bytes.
+   107 "arithmetic-coded data ends early", the image unfinished, once the decoder has made more
+   than JB2_MQ_PIXELS_PAST_END decisions of this image after meeting the end of its data. */
+VltStatus jb2ArithDecodeImagePacked(VltImage* image, const Jb2GenericParams* params, uint8_t* contexts,
+                                    MqDecoder* mq, const VltImage* skip);
 /* The template 3 branch of jb2ArithDecodeImagePacked. */
-void arithDecodeImageT10L2(VltImage* image, const Jb2GenericParams* params, uint8_t* contexts,
-                           MqDecoder* mq, const VltImage* skip);
+VltStatus arithDecodeImageT10L2(VltImage* image, const Jb2GenericParams* params, uint8_t* contexts,
+                                MqDecoder* mq, const VltImage* skip);
 /* The same over a caller's cleared buffer of height rows of wordsPerRow words; with null
-   contexts a cleared set is made for the call. 1 without memory, 10003 for a bad buffer. */
+   contexts a cleared set is made for the call. 1 without memory, 10003 for a bad buffer, 107 as
+   above. */
 VltStatus jb2ArithDecodeImage(uint8_t* buffer, int32_t width, int32_t height, int32_t wordsPerRow,
                               const Jb2GenericParams* params, uint8_t* contexts, Jb2File* file,
                               MqDecoder* mq);
@@ -254,16 +257,17 @@ VltStatus jb2DecodeRABParams(Jb2File* file, DataSource* source, RefinementParams
 /* Decodes a bitmap relative to a reference; reference pixel (x - dx, y - dy) lies under
    destination pixel (x, y), and pixels outside the reference read 0. The destination is cleared
    by the caller. With null contexts a cleared set is made for the call (1 without memory);
-   10003 for a buffer that cannot be wrapped. */
+   10003 for a buffer that cannot be wrapped; 107 "arithmetic-coded data ends early" as for
+   jb2ArithDecodeImagePacked. */
 VltStatus jb2ArithDecodeRefinement(uint8_t* dst, int32_t width, int32_t height, int32_t wordsPerRow,
                                    const uint8_t* ref, int32_t refWidth, int32_t refHeight,
                                    int32_t refWordsPerRow, int32_t dx, int32_t dy,
                                    const RefinementParams* params, uint8_t* contexts, Jb2File* file,
                                    MqDecoder* mq);
-void refineImageT13(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy,
-                    const RefinementParams* params, uint8_t* contexts, MqDecoder* mq);
-void refineImageT10(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy,
-                    const RefinementParams* params, uint8_t* contexts, MqDecoder* mq);
+VltStatus refineImageT13(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy,
+                         const RefinementParams* params, uint8_t* contexts, MqDecoder* mq);
+VltStatus refineImageT10(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy,
+                         const RefinementParams* params, uint8_t* contexts, MqDecoder* mq);
 
 VltStatus jb2DecodeGenRefReg(Jb2File* file, DataSource* source, SegmentInfo* segment,
                              SegmentInfo** referred);

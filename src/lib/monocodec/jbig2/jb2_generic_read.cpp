@@ -92,10 +92,12 @@ inline uint32_t run_start(const uint8_t* row, const Run& r, int32_t width) {
 // Decodes one row; rows above are null outside the image. Nominal: every context pixel is a run
 // pixel, the output is collected a word at a time. Otherwise adaptive pixels are fetched per
 // pixel and each pixel is written at once, as an adaptive pixel may read the current row.
+// Decisions made once the decoder has met the end of its data are taken from *tail, a word at a
+// time; false, with the row unfinished, when a word would need more than is left.
 template <int T, bool Nominal>
-void decode_row(uint8_t* row, const uint8_t* up1, const uint8_t* up2, const uint8_t* const* atRows,
+bool decode_row(uint8_t* row, const uint8_t* up1, const uint8_t* up2, const uint8_t* const* atRows,
                 const uint8_t* skipRow, int32_t width, int32_t nw, const Jb2GenericParams& p,
-                uint8_t* cx, MqDecoder* mq) {
+                uint8_t* cx, MqDecoder* mq, uint64_t* tail) {
   constexpr Geometry g = Nominal ? kNominal[T] : kFixed[T];
   constexpr uint32_t keep = keep_mask(g);
   constexpr int s1 = 63 - g.up1.right - g.up1.low;
@@ -107,6 +109,13 @@ void decode_row(uint8_t* row, const uint8_t* up1, const uint8_t* up2, const uint
     uint64_t w1 = static_cast<uint64_t>(word(up1, k, nw)) << 32 | word(up1, k + 1, nw);
     uint64_t w2 = g.up2.n != 0 ? static_cast<uint64_t>(word(up2, k, nw)) << 32 | word(up2, k + 1, nw) : 0;
     const int32_t count = width - 32 * k < 32 ? width - 32 * k : 32;
+    if (mq->mode != MQD_MODE_DATA) {
+      if (*tail < static_cast<uint32_t>(count)) {
+        dec.store();
+        return false;
+      }
+      *tail -= static_cast<uint32_t>(count);
+    }
     uint32_t out = 0;
     for (int32_t j = 0; j < count; ++j) {
       ctx = ((ctx << 1) & keep) | (static_cast<uint32_t>(w1 >> s1) & (1u << g.up1.low));
@@ -155,19 +164,24 @@ void decode_row(uint8_t* row, const uint8_t* up1, const uint8_t* up2, const uint
     if constexpr (Nominal) mono::store_be32(row + 4 * static_cast<size_t>(k), out << (32 - count));
   }
   dec.store();
+  return true;
 }
 
+// False when the decoder ran out of data by more than a conforming stream can: the image is
+// then unfinished.
 template <int T>
-void decode_image(VltImage* image, const Jb2GenericParams* params, uint8_t* cx, MqDecoder* mq,
+bool decode_image(VltImage* image, const Jb2GenericParams* params, uint8_t* cx, MqDecoder* mq,
                   const VltImage* skip) {
   const int32_t width = image->hdr.width, height = image->hdr.height;
-  if (width <= 0 || height <= 0 || image->rows == nullptr) return;
+  if (width <= 0 || height <= 0 || image->rows == nullptr) return true;
   const int32_t nw = (width + 31) / 32;
   const bool nominal = skip == nullptr && nominal_at(*params);
+  uint64_t tail = JB2_MQ_PIXELS_PAST_END;
   int ltp = 0;
   for (int32_t y = 0; y < height; ++y) {
     uint8_t* row = image->rows[y];
     if (params->tpgdon) {
+      if (mq->mode != MQD_MODE_DATA && tail-- == 0) return false;
       uint8_t& c = cx[kFixed[T].sltp];
       ltp ^= VltEncode_mqdDecode(mq, &c);
       if (ltp) {
@@ -179,7 +193,7 @@ void decode_image(VltImage* image, const Jb2GenericParams* params, uint8_t* cx, 
     const uint8_t* up1 = y >= 1 ? image->rows[y - 1] : nullptr;
     const uint8_t* up2 = y >= 2 ? image->rows[y - 2] : nullptr;
     if (nominal) {
-      decode_row<T, true>(row, up1, up2, nullptr, nullptr, width, nw, *params, cx, mq);
+      if (!decode_row<T, true>(row, up1, up2, nullptr, nullptr, width, nw, *params, cx, mq, &tail)) return false;
       continue;
     }
     const uint8_t* atRows[4] = {};
@@ -188,8 +202,9 @@ void decode_image(VltImage* image, const Jb2GenericParams* params, uint8_t* cx, 
       atRows[a] = ry >= 0 ? image->rows[ry] : nullptr;
     }
     const uint8_t* skipRow = skip != nullptr && skip->rows != nullptr && y < skip->hdr.height ? skip->rows[y] : nullptr;
-    decode_row<T, false>(row, up1, up2, atRows, skipRow, width, nw, *params, cx, mq);
+    if (!decode_row<T, false>(row, up1, up2, atRows, skipRow, width, nw, *params, cx, mq, &tail)) return false;
   }
+  return true;
 }
 
 // ---- Unknown data length -----------------------------------------------------------------------
@@ -274,6 +289,11 @@ VltStatus read_unknown_length(Jb2File* file, DataSource* source, SegmentInfo* se
   return VLT_OK;
 }
 
+VltStatus ran_past_end(const MqDecoder* mq) {
+  return Vlt_reportErrMsg(mq->state != nullptr ? mq->state->errState : nullptr, VLT_ERR_CODEC,
+                          "arithmetic-coded data ends early");
+}
+
 // Bytes left after the MMR code must be padding.
 VltStatus check_mmr_rest(VltState* state, const uint8_t* data, uint32_t length, uint32_t left) {
   for (uint32_t i = length - left; i < length; ++i)
@@ -321,14 +341,21 @@ VltStatus jb2DecodeGenReg(Jb2File* file, DataSource* source, SegmentInfo* seg, S
   if (seg->dataLength == JB2_UNKNOWN_LENGTH) {
     if (seg->type == JB2_SEG_GENERIC_INTERMEDIATE)
       return jb2Fail(file, VLT_ERR_CODEC, "non-immediate streaming generic region");
-    return read_unknown_length(file, source, seg, consumed);
+    st = read_unknown_length(file, source, seg, consumed);
+  } else {
+    if ((st = jb2CheckRegionSize(file, seg->region.width, seg->region.height)) != VLT_OK) return st;
+    if (seg->dataLength < consumed) return jb2Fail(file, VLT_ERR_CODEC, "generic region data too short");
+    const uint32_t n = seg->dataLength - consumed;
+    if ((st = jb2ReadBlock(file, source, n, &g.data)) != VLT_OK) return st;
+    g.dataLength = n;
   }
-  if ((st = jb2CheckRegionSize(file, seg->region.width, seg->region.height)) != VLT_OK) return st;
-  if (seg->dataLength < consumed) return jb2Fail(file, VLT_ERR_CODEC, "generic region data too short");
-  const uint32_t n = seg->dataLength - consumed;
-  if ((st = jb2ReadBlock(file, source, n, &g.data)) != VLT_OK) return st;
-  g.dataLength = n;
-  return VLT_OK;
+  // Every pixel costs a decision, or with typical prediction at least every row does.
+  const uint64_t decisions = g.params.tpgdon ? seg->region.height : uint64_t{seg->region.width} * seg->region.height;
+  if (st == VLT_OK && !g.mmr && decisions > jb2MaxCodedPixels(g.dataLength)) {
+    jb2FreeGenRegSegment(seg, jb2GetFileVlt_State(file));
+    st = jb2Fail(file, VLT_ERR_CODEC, "coded data too short for its size");
+  }
+  return st;
 }
 
 VltStatus jb2RenderGenReg(Jb2File* file, SegmentInfo* seg) {
@@ -353,7 +380,7 @@ VltStatus jb2RenderGenReg(Jb2File* file, SegmentInfo* seg) {
       } else {
         MqDecoder mq;
         VltEncode_mqdInit(&mq, g.data, g.dataLength, nullptr, nullptr, state);
-        jb2ArithDecodeImagePacked(bm, &g.params, cx, &mq, nullptr);
+        st = jb2ArithDecodeImagePacked(bm, &g.params, cx, &mq, nullptr);
         state->free(cx);
       }
     }
@@ -397,20 +424,20 @@ void jb2FreeGenRegSegment(SegmentInfo* seg, VltState* state) {
   seg->body.generic.dataLength = 0;
 }
 
-void jb2ArithDecodeImagePacked(VltImage* image, const Jb2GenericParams* params, uint8_t* contexts,
-                               MqDecoder* mq, const VltImage* skip) {
+VltStatus jb2ArithDecodeImagePacked(VltImage* image, const Jb2GenericParams* params, uint8_t* contexts,
+                                    MqDecoder* mq, const VltImage* skip) {
   switch (params->gbTemplate) {
-    case 0: decode_image<0>(image, params, contexts, mq, skip); break;
-    case 1: decode_image<1>(image, params, contexts, mq, skip); break;
-    case 2: decode_image<2>(image, params, contexts, mq, skip); break;
-    case 3: arithDecodeImageT10L2(image, params, contexts, mq, skip); break;
-    default: break;
+    case 0: return decode_image<0>(image, params, contexts, mq, skip) ? VLT_OK : ran_past_end(mq);
+    case 1: return decode_image<1>(image, params, contexts, mq, skip) ? VLT_OK : ran_past_end(mq);
+    case 2: return decode_image<2>(image, params, contexts, mq, skip) ? VLT_OK : ran_past_end(mq);
+    case 3: return arithDecodeImageT10L2(image, params, contexts, mq, skip);
+    default: return VLT_OK;
   }
 }
 
-void arithDecodeImageT10L2(VltImage* image, const Jb2GenericParams* params, uint8_t* contexts,
-                           MqDecoder* mq, const VltImage* skip) {
-  decode_image<3>(image, params, contexts, mq, skip);
+VltStatus arithDecodeImageT10L2(VltImage* image, const Jb2GenericParams* params, uint8_t* contexts,
+                                MqDecoder* mq, const VltImage* skip) {
+  return decode_image<3>(image, params, contexts, mq, skip) ? VLT_OK : ran_past_end(mq);
 }
 
 VltStatus jb2ArithDecodeImage(uint8_t* buffer, int32_t width, int32_t height, int32_t wordsPerRow,
@@ -428,10 +455,10 @@ VltStatus jb2ArithDecodeImage(uint8_t* buffer, int32_t width, int32_t height, in
       return Vlt_report(state, VLT_ERR_NOMEM);
     }
   }
-  jb2ArithDecodeImagePacked(image, params, contexts != nullptr ? contexts : own, mq, nullptr);
+  const VltStatus st = jb2ArithDecodeImagePacked(image, params, contexts != nullptr ? contexts : own, mq, nullptr);
   state->free(own);
   VltImage_unwrap(image, nullptr);
-  return VLT_OK;
+  return st;
 }
 
 VltStatus jb2MMRDecodeImageMemory(uint8_t* firstRow, int32_t width, int32_t lines,

@@ -222,8 +222,8 @@ VltStatus jb2DecodeHTReg(Jb2File* file, DataSource* source, SegmentInfo* seg, Se
       st = jb2MMRDecodeImageMemory(plane->rows[0], gridW, gridH, plane->hdr.bytesPerLine / 4, 0, gridW - 1, gridH - 1,
                                    w.block + (seg->dataLength - kRegionHeader - left), &left, state);
       if (st != VLT_OK) return st;
-    } else {
-      jb2ArithDecodeImagePacked(plane, &params, w.contexts, &mq, w.skip);
+    } else if ((st = jb2ArithDecodeImagePacked(plane, &params, w.contexts, &mq, w.skip)) != VLT_OK) {
+      return st;
     }
   }
   if ((st = VltImage_new(state, VLT_IMAGE_SHORT, gridW, gridH, &w.gray)) != VLT_OK) return st;

@@ -41,11 +41,14 @@ uint32_t block_at(const VltImage* ref, int64_t rx, int64_t ry) {
   return v;
 }
 
+// False, the bitmap unfinished, once the decoder has made more decisions after meeting the end
+// of its data than a conforming stream leaves there.
 template <int T>
-void refine(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy, const RefinementParams* p,
+bool refine(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy, const RefinementParams* p,
             uint8_t* cx, MqDecoder* mq) {
   const int32_t width = dst->hdr.width, height = dst->hdr.height;
-  if (width <= 0 || height <= 0 || dst->rows == nullptr) return;
+  if (width <= 0 || height <= 0 || dst->rows == nullptr) return true;
+  uint64_t tail = JB2_MQ_PIXELS_PAST_END;
   // Context bits of the three reference pixels entering at column x' + 1 of rows y'-1, y', y'+1,
   // and the bits kept when moving on.
   constexpr uint32_t keep = T == 0 ? 0x936u : 0x31Au;
@@ -53,7 +56,10 @@ void refine(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy, const Re
   constexpr uint32_t sltp = T == 0 ? 0x10u : 0x08u;
   int ltp = 0;
   for (int32_t y = 0; y < height; ++y) {
-    if (p->tpgron) ltp ^= VltEncode_mqdDecode(mq, &cx[sltp]);
+    if (p->tpgron) {
+      if (mq->mode != MQD_MODE_DATA && tail-- == 0) return false;
+      ltp ^= VltEncode_mqdDecode(mq, &cx[sltp]);
+    }
     const int64_t ry = int64_t{y} - dy;
     uint32_t ctx = 0, block = 0, prev = 0;
     for (int32_t x = 0; x < width; ++x) {
@@ -89,14 +95,22 @@ void refine(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy, const Re
       if constexpr (T == 0)
         full |= px(ref, rx + p->atx2, ry + p->aty2) << 9 | px(dst, int64_t{x} + p->atx1, int64_t{y} + p->aty1) << 12;
       uint32_t bit;
-      if (ltp && (block == 0 || block == 0x1FFu))
+      if (ltp && (block == 0 || block == 0x1FFu)) {
         bit = block != 0;
-      else
+      } else {
+        if (mq->mode != MQD_MODE_DATA && tail-- == 0) return false;
         bit = static_cast<uint32_t>(VltEncode_mqdDecode(mq, &cx[full]));
+      }
       if (bit) set_px(dst, x, y);
       prev = bit;
     }
   }
+  return true;
+}
+
+VltStatus ran_past_end(const MqDecoder* mq) {
+  return Vlt_reportErrMsg(mq->state != nullptr ? mq->state->errState : nullptr, VLT_ERR_CODEC,
+                          "arithmetic-coded data ends early");
 }
 
 // Decodes the refinement of seg against the bitmap of its reference, which is rendered already.
@@ -116,11 +130,13 @@ VltStatus render_one(Jb2File* file, SegmentInfo* seg) {
   MqDecoder mq;
   VltEncode_mqdInit(&mq, g.data, static_cast<uint32_t>(g.dataLength), nullptr, nullptr, state);
   const VltImage* ref = g.reference->bitmap;
-  if (g.params.grTemplate == 0)
-    refineImageT13(bm, ref, 0, 0, &g.params, cx, &mq);
-  else
-    refineImageT10(bm, ref, 0, 0, &g.params, cx, &mq);
+  st = g.params.grTemplate == 0 ? refineImageT13(bm, ref, 0, 0, &g.params, cx, &mq)
+                                : refineImageT10(bm, ref, 0, 0, &g.params, cx, &mq);
   state->free(cx);
+  if (st != VLT_OK) {
+    VltImage_free(bm);
+    return st;
+  }
   seg->bitmap = bm;
   seg->hasBitmap = 1;
   return VLT_OK;
@@ -158,14 +174,14 @@ VltStatus jb2DecodeRABParams(Jb2File* file, DataSource* source, RefinementParams
   return jb2Fail(file, VLT_ERR_PARAM, "bad RAT params");
 }
 
-void refineImageT13(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy,
-                    const RefinementParams* params, uint8_t* contexts, MqDecoder* mq) {
-  refine<0>(dst, ref, dx, dy, params, contexts, mq);
+VltStatus refineImageT13(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy,
+                         const RefinementParams* params, uint8_t* contexts, MqDecoder* mq) {
+  return refine<0>(dst, ref, dx, dy, params, contexts, mq) ? VLT_OK : ran_past_end(mq);
 }
 
-void refineImageT10(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy,
-                    const RefinementParams* params, uint8_t* contexts, MqDecoder* mq) {
-  refine<1>(dst, ref, dx, dy, params, contexts, mq);
+VltStatus refineImageT10(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy,
+                         const RefinementParams* params, uint8_t* contexts, MqDecoder* mq) {
+  return refine<1>(dst, ref, dx, dy, params, contexts, mq) ? VLT_OK : ran_past_end(mq);
 }
 
 VltStatus jb2ArithDecodeRefinement(uint8_t* dst, int32_t width, int32_t height, int32_t wordsPerRow,
@@ -189,9 +205,9 @@ VltStatus jb2ArithDecodeRefinement(uint8_t* dst, int32_t width, int32_t height, 
   if (contexts == nullptr && (own = static_cast<uint8_t*>(state->calloc(jb2RABContextsNeeded(params), 1))) == nullptr) {
     st = Vlt_report(state, VLT_ERR_NOMEM);
   } else if (params->grTemplate == 0) {
-    refineImageT13(d, r, dx, dy, params, contexts != nullptr ? contexts : own, mq);
+    st = refineImageT13(d, r, dx, dy, params, contexts != nullptr ? contexts : own, mq);
   } else {
-    refineImageT10(d, r, dx, dy, params, contexts != nullptr ? contexts : own, mq);
+    st = refineImageT10(d, r, dx, dy, params, contexts != nullptr ? contexts : own, mq);
   }
   state->free(own);
   VltImage_unwrap(r, nullptr);
@@ -232,6 +248,9 @@ VltStatus jb2DecodeGenRefReg(Jb2File* file, DataSource* source, SegmentInfo* seg
   if (seg->dataLength < consumed) return jb2Fail(file, VLT_ERR_CODEC, "refinement region data too short");
   const uint32_t n = seg->dataLength - consumed;
   if (n > INT32_MAX) return jb2Fail(file, VLT_ERR_CODEC, "refinement region data too long");
+  // Every pixel costs a decision, or with typical prediction at least every row does.
+  const uint64_t decisions = g.params.tpgron ? seg->region.height : uint64_t{seg->region.width} * seg->region.height;
+  if (decisions > jb2MaxCodedPixels(n)) return jb2Fail(file, VLT_ERR_CODEC, "coded data too short for its size");
   if ((st = jb2ReadBlock(file, source, n, &g.data)) != VLT_OK) return st;
   g.dataLength = static_cast<int32_t>(n);
   g.reference = reference;
@@ -286,11 +305,9 @@ VltStatus jb2RenderGenRefRegIntoPage(Jb2File* file, SegmentInfo* seg, VltImage* 
     VltBlat_blitPacked(under, page, -x, -y);
     MqDecoder mq;
     VltEncode_mqdInit(&mq, g.data, static_cast<uint32_t>(g.dataLength), nullptr, nullptr, state);
-    if (g.params.grTemplate == 0)
-      refineImageT13(result, under, 0, 0, &g.params, cx, &mq);
-    else
-      refineImageT10(result, under, 0, 0, &g.params, cx, &mq);
-    st = VltBlat_blitPackedOp(page, result, x, y, VLT_BLIT_REPLACE);
+    st = g.params.grTemplate == 0 ? refineImageT13(result, under, 0, 0, &g.params, cx, &mq)
+                                  : refineImageT10(result, under, 0, 0, &g.params, cx, &mq);
+    if (st == VLT_OK) st = VltBlat_blitPackedOp(page, result, x, y, VLT_BLIT_REPLACE);
   }
   state->free(cx);
   VltImage_free(result);

@@ -466,6 +466,78 @@ TEST_F(RegionTest, RefinementOfThePage) {
   VltImage_free(p);
 }
 
+// A decoder that has run out of coded data goes on inventing pixels: a region that asks for more
+// decisions than its bytes can hold is refused as it is read, and one whose decoder goes on well
+// past the end of its data is refused as it is rendered, before the whole bitmap is made up.
+TEST_F(RegionTest, RegionsLargerThanTheirCodedDataAreRefused) {
+  const Bytes garbage = {0x12, 0x34, 0x56, 0x78, 0x9A};
+  const Bytes nominal0 = {3, 0xFF, 0xFD, 0xFF, 2, 0xFE, 0xFE, 0xFE};
+  struct Case {
+    const char* name;
+    uint8_t type;
+    Bytes data;
+    VltStatus readStatus;
+    const char* message;
+  };
+  // Five bytes hold at most (5 + 4) * 2^18 decisions.
+  const Case cases[] = {
+      {"generic, a decision a pixel", JB2_SEG_GENERIC_IMMEDIATE,
+       region_field(2048, 1152, 0, 0, 0) + Bytes{0x00} + nominal0 + garbage, VLT_OK, "arithmetic-coded data ends early"},
+      {"generic, odd adaptive pixels", JB2_SEG_GENERIC_IMMEDIATE,
+       region_field(2048, 1152, 0, 0, 0) + Bytes{0x02, 0xFC, 0xFF} + garbage, VLT_OK, "arithmetic-coded data ends early"},
+      {"generic, typical prediction", JB2_SEG_GENERIC_IMMEDIATE,
+       region_field(32, 9u << 18, 0, 0, 0) + Bytes{0x0C, 2, 0xFF} + garbage, VLT_OK, "arithmetic-coded data ends early"},
+      {"generic, more pixels than the bytes hold", JB2_SEG_GENERIC_IMMEDIATE,
+       region_field(2048, 1153, 0, 0, 0) + Bytes{0x00} + nominal0 + garbage, VLT_ERR_CODEC,
+       "coded data too short for its size"},
+      {"generic, more rows than the bytes hold", JB2_SEG_GENERIC_IMMEDIATE,
+       region_field(1, (9u << 18) + 1, 0, 0, 0) + Bytes{0x08} + nominal0 + garbage, VLT_ERR_CODEC,
+       "coded data too short for its size"},
+      {"refinement of the page", JB2_SEG_REFINE_LOSSLESS,
+       region_field(2048, 1152, 0, 0, JB2_COMBOP_REPLACE) + Bytes{0x01} + garbage, VLT_OK,
+       "arithmetic-coded data ends early"},
+      {"refinement, more pixels than the bytes hold", JB2_SEG_REFINE_LOSSLESS,
+       region_field(2048, 1153, 0, 0, JB2_COMBOP_REPLACE) + Bytes{0x01} + garbage, VLT_ERR_CODEC,
+       "coded data too short for its size"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.readStatus != VLT_OK) {
+      expect_refused(segment(1, c.type, {}, c.data), nullptr, c.readStatus, c.message);
+      continue;
+    }
+    SegmentInfo seg{};
+    ASSERT_EQ(read(segment(1, c.type, {}, c.data), &seg), VLT_OK) << printed.text;
+    printed = {};
+    VltImage* p = page(2048, 1152, 0);
+    const VltStatus st = c.type == JB2_SEG_REFINE_LOSSLESS ? jb2RenderGenRefRegIntoPage(file, &seg, p)
+                                                           : jb2RenderGenReg(file, &seg);
+    EXPECT_EQ(st, VLT_ERR_CODEC);
+    EXPECT_NE(printed.text.find(c.message), std::string::npos) << printed.text;
+    EXPECT_EQ(seg.hasBitmap, 0);
+    VltImage_free(p);
+    jb2FreeSegmentInfo(&seg, state);
+    EXPECT_EQ(alloc.live_blocks(), baseline);
+  }
+}
+
+// Coded data can legitimately hold far more pixels than bytes: a white region of 2 M pixels in a
+// few dozen bytes, which the decoder finishes close to the end of its data.
+TEST_F(RegionTest, NearlyEmptyDataOfLargeWhiteRegionsDecodes) {
+  const RefBitmap white = filled(2048, 1024, 0);
+  for (const jb2test::GenericConfig& c : jb2test::generic_configs()) {
+    if (c.mmr) continue;
+    SCOPED_TRACE(c.name);
+    const Bytes b = written(white, c);
+    SegmentInfo seg{};
+    ASSERT_EQ(read(b, &seg), VLT_OK) << printed.text;
+    ASSERT_EQ(jb2RenderGenReg(file, &seg), VLT_OK) << printed.text;
+    EXPECT_LT(seg.body.generic.dataLength, 200u);
+    EXPECT_EQ(first_difference(white, jb2test::ref_bitmap(seg.bitmap)), "");
+    jb2FreeSegmentInfo(&seg, state);
+  }
+}
+
 TEST_F(RegionTest, RefinementDiagnosticsAreWarnings) {
   // An intermediate generic region to refine, and one immediate region that cannot be.
   SegmentInfo generic36{}, generic38{};
@@ -628,7 +700,7 @@ TEST_F(RegionTest, SkippedPixelsStayWhiteAndTakeNoDecision) {
     VltImage* skip = skipBits != nullptr ? jb2test::packed_image(state, *skipBits) : nullptr;
     std::vector<uint8_t> cx(65536, 0);
     VltEncode_mqdInit(mq, data.data(), static_cast<uint32_t>(data.size()), nullptr, nullptr, state);
-    jb2ArithDecodeImagePacked(im, &c.params, cx.data(), mq, skip);
+    EXPECT_EQ(jb2ArithDecodeImagePacked(im, &c.params, cx.data(), mq, skip), VLT_OK);
     const RefBitmap out = jb2test::ref_bitmap(im);
     VltImage_free(skip);
     VltImage_free(im);
