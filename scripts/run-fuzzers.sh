@@ -3,8 +3,8 @@
 # has a seeding program writes its seeds first). The targets share one time budget, so adding a
 # target never lengthens the run; longer campaigns pass a larger budget.
 #
-# One input that runs longer than a tenth of a target's share (at least 5 seconds) is a failure
-# like a crash: left unchecked, it would eat its target's share and the run would overrun. What
+# One input that runs longer than a quarter of a target's share (at least 10 seconds) is a
+# failure like a crash: left unchecked, it would eat its target's share and the run would overrun. What
 # libFuzzer keeps of a failure (crash-*, timeout-*, slow-unit-*) goes to BUILD_DIR/fuzz-artifacts,
 # never into the working directory. Every target runs even after a failure; the script fails at
 # the end, naming the failed targets.
@@ -23,8 +23,8 @@ done
 [ ${#targets[@]} -gt 0 ] || { echo "==> no fuzz targets in $build/fuzz"; exit 1; }
 seconds=$(( total / ${#targets[@]} ))
 [ "$seconds" -ge 10 ] || seconds=10
-unit=$(( seconds / 10 ))
-[ "$unit" -ge 5 ] || unit=5
+unit=$(( seconds / 4 ))
+[ "$unit" -ge 10 ] || unit=10
 artifacts=$(cd "$build" && pwd)/fuzz-artifacts
 mkdir -p "$artifacts"
 failed=()

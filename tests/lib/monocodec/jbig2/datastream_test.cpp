@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "jb2_datastream.h"
+#include "jb2_decode.h"
 #include "jb2_test_stream.h"
 #include "vlt_state.h"
 
@@ -295,6 +296,38 @@ TEST_F(DataStreamTest, MqCoderRoundTripsThroughSinkAndSource) {
       ASSERT_EQ(get_byte(&w.source, &after), VLT_OK);
       EXPECT_EQ(after, 0x33);
     }
+  }
+  EXPECT_TRUE(printed.codes.empty());
+}
+
+// A decoder reading a segment's data through the segment's bounded view meets the end of that
+// data where the segment ends, in one window or many, and then decides exactly as a decoder given
+// the same bytes alone: it is never handed bytes it has read already, nor the next segment's.
+TEST_F(DataStreamTest, MqDecoderMeetsTheEndOfItsSegment) {
+  const std::vector<uint8_t> coded = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC};
+  std::vector<uint8_t> stream = coded;
+  stream.insert(stream.end(), {0x33, 0x44, 0x55});
+  MqDecoder alone;
+  VltEncode_mqdInit(&alone, coded.data(), static_cast<uint32_t>(coded.size()), nullptr, nullptr, state);
+  std::vector<uint8_t> cxAlone(64, 0);
+  std::vector<int> want;
+  for (int i = 0; i < 5000; ++i) want.push_back(VltEncode_mqdDecode(&alone, &cxAlone[static_cast<size_t>(i) % 64]));
+  ASSERT_EQ(alone.mode, MQD_MODE_RAN_OUT);
+  for (std::vector<uint32_t> sizes : {std::vector<uint32_t>{64}, {1}, {2, 3}}) {
+    SCOPED_TRACE(testing::Message() << "source windows " << sizes[0]);
+    WindowSource w(state, stream, sizes);
+    Jb2BoundedSource view;
+    jb2BoundSource(&view, &w.source, static_cast<uint32_t>(coded.size()));
+    MqDecoder dec;
+    dsInitVltEncode_MQDecoder(&view.source, &dec);
+    std::vector<uint8_t> cx(64, 0);
+    for (int i = 0; i < 5000; ++i)
+      ASSERT_EQ(VltEncode_mqdDecode(&dec, &cx[static_cast<size_t>(i) % 64]), want[static_cast<size_t>(i)]) << i;
+    EXPECT_EQ(dec.mode, MQD_MODE_RAN_OUT);
+    ASSERT_EQ(jb2EndBoundedSource(&view), VLT_OK);
+    uint8_t after = 0;
+    ASSERT_EQ(get_byte(&w.source, &after), VLT_OK);
+    EXPECT_EQ(after, 0x33);
   }
   EXPECT_TRUE(printed.codes.empty());
 }
