@@ -209,6 +209,30 @@ TEST_F(DecoderTest, AFailedPageLeavesTheDestinationAndFreesWhatItMade) {
   EXPECT_GT(k, 3u);
 }
 
+// A generic region far taller than its page, with typical prediction and a couple of hundred
+// bytes of coded data: its decoder runs out of data within a few rows and would make up the
+// million rows after them. The page is refused once the decoder is well past the end of its data.
+TEST_F(DecoderTest, ARegionWhoseCodedDataRunsOutIsRefused) {
+  auto be32 = [](uint32_t v) { return Bytes{uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; };
+  auto cat = [](Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  Bytes coded(222);
+  uint32_t r = 0x7D4F23B6u;
+  for (uint8_t& b : coded) b = uint8_t((r = r * 1664525u + 1013904223u) >> 24);
+  Bytes pageInfo = cat(cat(cat(be32(399), be32(400)), cat(be32(0), be32(0))), Bytes{0, 0, 0});
+  Bytes region = cat(cat(cat(be32(399), be32(1245584)), cat(be32(0), be32(0))), Bytes{JB2_COMBOP_OR, 0x0A, 17, 0xFE});
+  region = cat(region, coded);
+  Bytes page = cat(cat(be32(0), Bytes{JB2_SEG_PAGE_INFO, 0, 1}), be32(uint32_t(pageInfo.size())));
+  page = cat(cat(page, pageInfo), cat(cat(be32(1), Bytes{JB2_SEG_GENERIC_IMMEDIATE, 0, 1}), be32(uint32_t(region.size()))));
+  page = cat(page, region);
+  Framed out(256, 192);
+  EXPECT_EQ(render(page, nullptr, &out), VLT_ERR_CODEC);
+  EXPECT_EQ(out.page().count(), 0u);
+  EXPECT_TRUE(out.outside_window_clear());
+}
+
 TEST_F(DecoderTest, DecoderCreationThatFailsLeavesNothing) {
   for (size_t k = 1;; ++k) {
     VltDecoder* d = nullptr;
