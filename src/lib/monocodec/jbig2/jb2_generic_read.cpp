@@ -349,8 +349,11 @@ VltStatus jb2DecodeGenReg(Jb2File* file, DataSource* source, SegmentInfo* seg, S
     if ((st = jb2ReadBlock(file, source, n, &g.data)) != VLT_OK) return st;
     g.dataLength = n;
   }
-  // Every pixel costs a decision, or with typical prediction at least every row does.
-  const uint64_t decisions = g.params.tpgdon ? seg->region.height : uint64_t{seg->region.width} * seg->region.height;
+  // Every pixel costs a decision, or with typical prediction at least every row does; an empty
+  // region is not decoded at all.
+  const uint64_t decisions = seg->region.width == 0 ? 0
+                             : g.params.tpgdon ? seg->region.height
+                                              : uint64_t{seg->region.width} * seg->region.height;
   if (st == VLT_OK && !g.mmr && decisions > jb2MaxCodedPixels(g.dataLength)) {
     jb2FreeGenRegSegment(seg, jb2GetFileVlt_State(file));
     st = jb2Fail(file, VLT_ERR_CODEC, "coded data too short for its size");

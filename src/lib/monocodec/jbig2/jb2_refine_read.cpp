@@ -248,8 +248,11 @@ VltStatus jb2DecodeGenRefReg(Jb2File* file, DataSource* source, SegmentInfo* seg
   if (seg->dataLength < consumed) return jb2Fail(file, VLT_ERR_CODEC, "refinement region data too short");
   const uint32_t n = seg->dataLength - consumed;
   if (n > INT32_MAX) return jb2Fail(file, VLT_ERR_CODEC, "refinement region data too long");
-  // Every pixel costs a decision, or with typical prediction at least every row does.
-  const uint64_t decisions = g.params.tpgron ? seg->region.height : uint64_t{seg->region.width} * seg->region.height;
+  // Every pixel costs a decision, or with typical prediction at least every row does; an empty
+  // region is not decoded at all.
+  const uint64_t decisions = seg->region.width == 0 ? 0
+                             : g.params.tpgron ? seg->region.height
+                                              : uint64_t{seg->region.width} * seg->region.height;
   if (decisions > jb2MaxCodedPixels(n)) return jb2Fail(file, VLT_ERR_CODEC, "coded data too short for its size");
   if ((st = jb2ReadBlock(file, source, n, &g.data)) != VLT_OK) return st;
   g.dataLength = static_cast<int32_t>(n);
