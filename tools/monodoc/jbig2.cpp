@@ -508,6 +508,23 @@ bool is_standalone(const std::string& bytes) {
   return bytes.size() >= 9 && std::equal(kFileId, kFileId + 8, reinterpret_cast<const uint8_t*>(bytes.data()));
 }
 
+// The data length of an immediate generic region written before its size was known: its coded
+// data ends with a marker no coded data holds (0xFF 0xAC for arithmetic coding, 0x00 0x00 for
+// MMR), followed by the row count. False when it is no such region or no marker is found.
+bool unknown_length(const uint8_t* b, size_t size, size_t at, uint8_t type, uint32_t* length) {
+  constexpr size_t kRegionInfo = 17;
+  if ((type != 38 && type != 39) || size - at < kRegionInfo + 1) return false;
+  const uint8_t flags = b[at + kRegionInfo];
+  const bool mmr = (flags & 1) != 0;
+  const size_t atPixels = mmr ? 0 : ((flags >> 1) & 3) == 0 ? 8 : 2;
+  const uint8_t marker[2] = {static_cast<uint8_t>(mmr ? 0x00 : 0xFF), static_cast<uint8_t>(mmr ? 0x00 : 0xAC)};
+  const uint8_t* end = b + size;
+  const uint8_t* found = std::search(b + std::min(size, at + kRegionInfo + 1 + atPixels), end, marker, marker + 2);
+  if (found == end || end - found < 6 || static_cast<size_t>(found + 6 - (b + at)) > UINT32_MAX - 1) return false;
+  *length = static_cast<uint32_t>(found + 6 - (b + at));
+  return true;
+}
+
 // A standalone file (either organisation) as embedded streams, one per page that has a page
 // information segment, in page order: each holds the segments of no page that it refers to,
 // directly or through others (its dictionaries and tables), then its own. Decoding pages apart
@@ -526,11 +543,11 @@ bool split_standalone(const std::string& file, std::vector<std::string>* pages, 
       *error = "a segment header is cut off at byte " + std::to_string(at);
       return false;
     }
-    if (h.length == 0xFFFFFFFFu) {
-      *error = "a segment of unknown length (only embedded streams may hold one here)";
+    at += h.size;
+    if (h.length == 0xFFFFFFFFu && !(sequential && unknown_length(b, size, at, h.type, &h.length))) {
+      *error = "a segment of unknown length whose end cannot be found";
       return false;
     }
-    at += h.size;
     if (sequential) {
       if (h.length > size - at) {
         *error = "a segment's data runs past the end of the file";

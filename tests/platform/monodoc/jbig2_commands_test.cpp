@@ -149,10 +149,12 @@ TEST_F(Jbig2CommandsTest, FileHoldsEveryPageForJbig2dec) {
 }
 
 // Standalone files of other writers: each page decodes with the shared segments it refers to
-// (here a pattern dictionary of no page); a cut file and a file that is not JBIG2 are refused.
+// (a pattern dictionary, a symbol dictionary of no page), also when a region's length is found
+// only by its end marker; a cut file and a file that is not JBIG2 are refused.
 TEST_F(Jbig2CommandsTest, StandaloneFilesOfOtherWritersDecode) {
   const RefBitmap want = monotest::read_pbm(monotest::feature_dir() + "/bitmap.pbm");
-  for (const char* feature : {"bitmap-halftone-global.jbig2", "bitmap-symbol-texthuffrefinecustompos-global.jbig2"}) {
+  for (const char* feature : {"bitmap-halftone-global.jbig2", "bitmap-symbol-texthuffrefinecustompos-global.jbig2",
+                              "bitmap-initially-unknown-size.jbig2"}) {
     SCOPED_TRACE(feature);
     monotest::write_file(dir.file("f.jb2"), monotest::read_file(monotest::feature_dir() + "/" + feature));
     const monotest::ToolResult r = monodoc("decode -q -o f f.jb2");
