@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "api_fixture.h"
 #include "jb2_fixture.h"
 #include "jb2_page_reader.h"
 #include "jb2_test_stream.h"
@@ -331,6 +332,50 @@ TEST_F(DecoderTest, HeaderWalksCountSymbolsAndInstances) {
   EXPECT_EQ(count, -1);
   EXPECT_EQ(jb2_getTokPosCount(pageInfo.data(), uint32_t(pageInfo.size()), state, &count), VLT_ERR_OVERFLOW);
   EXPECT_EQ(count, -1);
+}
+
+// The counts read from headers alone agree with decoding: the exported symbols of a section's
+// dictionary and the instances of each page's first text region, for sections the engine wrote.
+TEST_F(DecoderTest, HeaderCountsAgreeWithAFullDecode) {
+  const std::vector<RefBitmap> pages = {monotest::make_text_blobs(600, 400, 7), monotest::make_text_blobs(600, 400, 8)};
+  for (bool lossless : {true, false}) {
+    SCOPED_TRACE(lossless ? "lossless" : "lossy");
+    apitest::EncodeSetup setup;
+    setup.lossless = lossless;
+    apitest::Encoded e;
+    std::string what;
+    ASSERT_EQ(apitest::encode(pages, setup, &e, &what), VLT_OK) << what;
+    const Bytes& dictBytes = e.dictionaries[0];
+    int32_t count = 0;
+    ASSERT_EQ(jb2_getTokenCount(dictBytes.data(), uint32_t(dictBytes.size()), state, &count), VLT_OK);
+    SegmentInfo* dict = nullptr;
+    ASSERT_EQ(VltDec_decodeDict(decoder, dictBytes.data(), uint32_t(dictBytes.size()), &dict), VLT_OK);
+    EXPECT_GT(count, 0);
+    EXPECT_EQ(count, dict->body.symbolDict.count);
+    VltAdtList* list = nullptr;
+    ASSERT_EQ(VltDec_buildDictList(decoder, &list, dict), VLT_OK);
+    for (size_t p = 0; p < pages.size(); ++p) {
+      SCOPED_TRACE("page " + std::to_string(p + 1));
+      const Bytes& page = e.pages[p];
+      ASSERT_EQ(jb2_getTokPosCount(page.data(), uint32_t(page.size()), state, &count), VLT_OK);
+      // The page cut after its first text region decodes to that region's placements alone.
+      const std::vector<jb2test::ParsedSegment> segments = jb2test::parse_segments(page, false);
+      const auto text = std::find_if(segments.begin(), segments.end(),
+                                     [](const jb2test::ParsedSegment& g) { return g.type == 6 || g.type == 7; });
+      ASSERT_NE(text, segments.end());
+      const size_t cut = text + 1 == segments.end() ? page.size() : (text + 1)->headerOffset;
+      VltAdtListNode* const last = list->last;
+      Jb2TokPosition* positions = nullptr;
+      int32_t placed = 0;
+      ASSERT_EQ(jb2_decodeTokPositions(&positions, &placed, page.data(), uint32_t(cut), list, pages[p].width,
+                                       pages[p].height, state),
+                VLT_OK);
+      EXPECT_GT(count, 0);
+      EXPECT_EQ(count, placed);
+      state->free(positions);
+      jb2_releaseTokSegments(list, last, state);
+    }
+  }
 }
 
 TEST_F(DecoderTest, TheFirstExtensionBeforeTheEndOfPageIsHandedOut) {
