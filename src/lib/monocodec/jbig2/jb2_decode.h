@@ -36,6 +36,13 @@ inline constexpr uint32_t JB2_MAX_INSTANCES = uint32_t{1} << 20;
    more allow for the decoder's look-ahead. Past its data the decoder would go on inventing
    pixels, so a bitmap larger than this is refused before it is decoded. */
 constexpr uint64_t jb2MaxCodedPixels(uint32_t dataLength) { return (uint64_t{dataLength} + 4) << 18; }
+// Placements may overlap, but a few coded bytes can ask for a million placements of a huge
+// bitmap, hours of drawing for one page. Text covers its region about once and halftone cells
+// tile theirs, so a region drawn over more than 64 times (or 2^26 pixels, whichever is more) is
+// refused rather than drawn.
+constexpr uint64_t jb2DrawBudget(uint64_t area) {
+  return area > (uint64_t{1} << 57) ? UINT64_MAX : area > (uint64_t{1} << 20) ? area * 64 : uint64_t{1} << 26;
+}
 /* Once an MQ decoder has met the end of its data, a conforming stream has only the decisions of
    the last few code bytes left (at most 2^15 per bit); beyond these many pixels, or instances,
    what the decoder yields is invention, and the segment is refused. */
@@ -319,6 +326,10 @@ struct Jb2InstanceCoding {
    caller frees what was made with jb2FreeInstances. 0 once a strip ends with count instances. */
 VltStatus jb2DecodeInstances(Jb2File* file, const Jb2InstanceCoding* coding, uint32_t count,
                              Jb2Instance** instances, uint32_t* decoded);
+/* Refuses (107) instances whose clipped areas add up to more than jb2DrawBudget of the
+   width x height they are drawn into. */
+VltStatus jb2CheckCoverage(const Jb2File* file, const Jb2Instance* instances, uint32_t count, int64_t width,
+                           int64_t height);
 /* Combines each instance's bitmap (refined or its symbol's) into the destination at its place,
    clipped to the destination, in array order. */
 void jb2DrawInstances(uint8_t* bits, int32_t width, int32_t height, int32_t wordsPerRow,

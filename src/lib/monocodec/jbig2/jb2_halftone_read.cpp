@@ -5,6 +5,7 @@
 // Grid positions are worked out in 64 bits and every pattern is clipped before it reaches the
 // blitter, so no grid, however far it reaches, can wrap a coordinate.
 
+#include <algorithm>
 #include <cstring>
 
 #include "byteorder.h"
@@ -257,6 +258,22 @@ VltStatus jb2RenderHTReg(Jb2File* file, SegmentInfo* seg) {
   if (bm->rows != nullptr && h.defaultPixel) VltBlat_blitFillPacked(bm);
   const int32_t op = static_cast<int32_t>(jb2Minterms[h.combOp]);
   const int32_t gw = h.gray->hdr.width, gh = h.gray->hdr.height;
+  // Cells of large patterns on a fine grid overlap: what they would draw is counted first.
+  const uint64_t budget = jb2DrawBudget(uint64_t{r.width} * r.height);
+  uint64_t drawn = 0;
+  for (int32_t m = 0; m < gh && h.gray->rows != nullptr && bm->rows != nullptr; ++m)
+    for (int32_t n = 0; n < gw; ++n) {
+      int64_t x, y;
+      cell_origin(h, m, n, &x, &y);
+      if (outside(x, y, dict.width, dict.height, r.width, r.height)) continue;
+      const int64_t cw = std::min<int64_t>(x + dict.width, r.width) - std::max<int64_t>(x, 0);
+      const int64_t ch = std::min<int64_t>(y + dict.height, r.height) - std::max<int64_t>(y, 0);
+      drawn += static_cast<uint64_t>(cw) * static_cast<uint64_t>(ch);
+      if (drawn > budget) {
+        VltImage_free(bm);
+        return bad(file, "halftone cells cover their region too many times over");
+      }
+    }
   for (int32_t m = 0; m < gh && h.gray->rows != nullptr; ++m) {
     const auto* row = reinterpret_cast<const int16_t*>(h.gray->rows[m]);
     for (int32_t n = 0; n < gw; ++n) {

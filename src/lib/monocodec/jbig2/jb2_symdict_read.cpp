@@ -166,6 +166,7 @@ VltStatus read_aggregate(Jb2File* file, DataSource* source, DictWork* w, const D
     Jb2Instance* instances = nullptr;
     uint32_t decoded = 0;
     st = jb2DecodeInstances(file, &coding, static_cast<uint32_t>(n), &instances, &decoded);
+    if (st == VLT_OK) st = jb2CheckCoverage(file, instances, decoded, s->width, s->height);
     if (st == VLT_OK)
       jb2DrawInstances(s->bits, s->width, s->height, s->wordsPerRow, instances, decoded, JB2_COMBOP_OR, state);
     jb2FreeInstances(instances, decoded, state);

@@ -5,6 +5,7 @@
 // drawing clips every instance before it reaches the blitter, so no coordinate the blitter sees
 // can overflow.
 
+#include <algorithm>
 #include <cstring>
 
 #include "byteorder.h"
@@ -341,6 +342,22 @@ VltStatus jb2DecodeInstances(Jb2File* file, const Jb2InstanceCoding* c, uint32_t
   return st;
 }
 
+VltStatus jb2CheckCoverage(const Jb2File* file, const Jb2Instance* instances, uint32_t count, int64_t width,
+                           int64_t height) {
+  const uint64_t budget = jb2DrawBudget(static_cast<uint64_t>(width) * static_cast<uint64_t>(height));
+  uint64_t drawn = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const Jb2RefinedBitmap& b = bitmap_of(instances[i]);
+    const int64_t x = instances[i].x, y = instances[i].y;
+    if (b.bits == nullptr || !visible(x, y, b.width, b.height, width, height)) continue;
+    const int64_t w = std::min<int64_t>(x + b.width, width) - std::max<int64_t>(x, 0);
+    const int64_t h = std::min<int64_t>(y + b.height, height) - std::max<int64_t>(y, 0);
+    drawn += static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
+    if (drawn > budget) return bad(file, "symbol instances cover their region too many times over");
+  }
+  return VLT_OK;
+}
+
 void jb2DrawInstances(uint8_t* bits, int32_t width, int32_t height, int32_t wordsPerRow,
                       const Jb2Instance* instances, uint32_t count, uint8_t combOp, VltState*) {
   if (bits == nullptr) return;
@@ -483,6 +500,8 @@ VltStatus jb2DecodeSymReg(Jb2File* file, DataSource* source, SegmentInfo* seg, S
                                  w.d[kRDW], w.d[kRDH], w.d[kRDX], w.d[kRDY], w.d[7], w.bits, source,
                                  &mq, &rparams, w.refineContexts, &budget};
   if ((st = jb2DecodeInstances(file, &coding, count, &w.instances, &w.decoded)) != VLT_OK) return st;
+  if ((st = jb2CheckCoverage(file, w.instances, w.decoded, seg->region.width, seg->region.height)) != VLT_OK)
+    return st;
   if (w.bits != nullptr) {
     if ((st = jbfCloseFromDataSource(w.bits)) != VLT_OK) return st;
     w.bits = nullptr;

@@ -387,6 +387,49 @@ TEST_F(SymbolDecodeTest, HalftoneRegionRefusals) {
   expect_refused(jb2DecodeHTReg, JB2_SEG_HALFTONE_LOSSLESS, info, 107, "bad reference list for halftone region");
 }
 
+// A few coded bytes can ask for a million placements of a huge bitmap: placements that cover
+// their region more than 64 times over (or more than 2^26 pixels on small regions) are refused
+// before anything is drawn. Only the clipped part of a placement counts.
+TEST_F(SymbolDecodeTest, PlacementsCoveringTheirRegionTooOftenAreRefused) {
+  InputDict big(1, 1024, 1024);
+  const Jb2Instance at{0, 0, &big.symbols[0], nullptr, nullptr};
+  std::vector<Jb2Instance> instances(64, at);
+  EXPECT_EQ(jb2CheckCoverage(file, instances.data(), uint32_t(instances.size()), 1024, 1024), VLT_OK);
+  instances.push_back(at);
+  printed = {};
+  EXPECT_EQ(jb2CheckCoverage(file, instances.data(), uint32_t(instances.size()), 1024, 1024), 107);
+  EXPECT_NE(printed.text.find("cover their region too many times over"), std::string::npos) << printed.text;
+  // Mostly outside: 1000 placements show 24 x 24 pixels each.
+  std::vector<Jb2Instance> corners(1000, Jb2Instance{-1000, -1000, &big.symbols[0], nullptr, nullptr});
+  EXPECT_EQ(jb2CheckCoverage(file, corners.data(), uint32_t(corners.size()), 1024, 1024), VLT_OK);
+
+  // A 256 x 256 grid one pixel apart of a 1024 x 1024 pattern over a 1024 x 1024 region.
+  std::vector<uint8_t> patternBits(size_t{1024} * 128, 0);
+  HalftonePattern pattern{patternBits.data(), 32, 0};
+  SegmentInfo dict{};
+  dict.type = JB2_SEG_PATTERN_DICT;
+  dict.body.patternDict = Jb2PatternDict{1, 1024, 1024, &pattern};
+  SegmentInfo seg{};
+  seg.type = JB2_SEG_HALFTONE_LOSSLESS;
+  seg.region = Jb2RegionInfo{1024, 1024, 0, 0, JB2_COMBOP_OR};
+  VltImage* grey = nullptr;
+  ASSERT_EQ(VltImage_new(state, VLT_IMAGE_SHORT, 256, 256, &grey), VLT_OK);
+  seg.body.halftone = Jb2HalftoneRegion{grey, 0, 0, 256, 0, JB2_COMBOP_OR, 0, &dict};
+  printed = {};
+  EXPECT_EQ(jb2RenderHTReg(file, &seg), 107);
+  EXPECT_NE(printed.text.find("halftone cells cover their region too many times over"), std::string::npos)
+      << printed.text;
+  EXPECT_EQ(seg.hasBitmap, 0);
+  // Sixteen cells 256 pixels apart tile the region once and are drawn.
+  VltImage_free(grey);
+  ASSERT_EQ(VltImage_new(state, VLT_IMAGE_SHORT, 4, 4, &grey), VLT_OK);
+  seg.body.halftone.gray = grey;
+  seg.body.halftone.vectorX = 256 * 256;
+  EXPECT_EQ(jb2RenderHTReg(file, &seg), VLT_OK) << printed.text;
+  VltImage_free(seg.bitmap);
+  VltImage_free(grey);
+}
+
 TEST_F(SymbolDecodeTest, GreyValueBeyondTheDictionaryFailsWhenRendered) {
   // Two patterns of 2 x 2 and a 3 x 1 grid whose second cell says 1, or 2, which is no pattern.
   Bytes p0(8, 0), p1(8, 0);
