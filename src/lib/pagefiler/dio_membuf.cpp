@@ -301,7 +301,8 @@ QELImage* TIFQEL_BufUChar2QEL(BufUChar* buffer) {
     err(state, __LINE__);
     return nullptr;
   }
-  if (alpha && f.bits < 8) {
+  // Alpha is split from the colour samples in whole bytes; 12-bit samples would read past the line.
+  if (alpha && f.bits % 8 != 0) {
     SState_ErrPrintf(state, "TIFQEL: can't handle alpha with bits < 8\n");
     err(state, __LINE__);
     return nullptr;

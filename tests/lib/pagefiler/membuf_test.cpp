@@ -216,6 +216,7 @@ TEST_F(MemReadTest, TiffRefusalsGiveNoImage) {
       {"CMYK", {8, 2, 8, 4, 5}, "TIF2QEL: QEL does not support CMYK\n"},
       {"Lab", {8, 2, 8, 3, 8}, "TIF2QEL: invalid photometry 8\n"},
       {"alpha of 4 bits", {8, 2, 4, 2, 1, 1, 1, 2}, "TIFQEL: can't handle alpha with bits < 8\n"},
+      {"alpha of 12 bits", {8, 2, 12, 2, 1, 1, 1, 2}, "TIFQEL: can't handle alpha with bits < 8\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
