@@ -300,13 +300,7 @@ struct ScannedGlyphs {
 // One lossy section of the page whose classes are smoothed from the grey page, decoded by
 // jbig2dec.
 RefBitmap smoothed_round_trip(const ScannedGlyphs& s) {
-  VltApiOptions o{};
-  o.minSize = 1;
-  o.resolution = 300;
-  o.profile = 2;
-  o.tenthSize = 1;
-  o.memoryLimit = -1;
-  o.singlePage = 1;
+  const VltApiOptions o = apitest::single_page_options();
   VltApiHandle* h = nullptr;
   EXPECT_EQ(VltApi_init(&h, nullptr, nullptr, &o, nullptr, nullptr), VLT_OK);
   uint32_t bpl = 0;

@@ -239,6 +239,23 @@ TEST(VltApi, FileRunWritesOneRandomAccessFile) {
   EXPECT_EQ(segments.back().type, 51);
 }
 
+// One page through a handle in a file run: its section ended, its dictionary and block fetched,
+// which a file run hands out empty.
+void code_one_page(VltApiHandle* h, const RefBitmap& page) {
+  ASSERT_EQ(VltApi_startSection(h), VLT_OK);
+  uint32_t bpl = 0;
+  std::vector<uint8_t> buf = apitest::framed(page, &bpl);
+  VltPageDesc d{buf.data(), uint32_t(page.width), uint32_t(page.height), bpl, 300, 300};
+  uint8_t full = 0;
+  ASSERT_EQ(VltApi_addMonoPage(h, &d, &full), VLT_OK);
+  VltApiDict dict{};
+  ASSERT_EQ(VltApi_endSectionGetDict(h, 0, &dict), VLT_OK);
+  EXPECT_EQ(dict.bytes, nullptr);
+  VltApiPosBlock block{};
+  ASSERT_EQ(VltApi_getNextPosBlock(h, &block), VLT_OK);
+  EXPECT_EQ(block.length, 0u);
+}
+
 // A file run is chosen before anything is written and must end with the pages it promised; a
 // writer that fails is the caller's failure, not a warning.
 TEST(VltApi, FileRunRefusalsAndFailures) {
@@ -260,23 +277,10 @@ TEST(VltApi, FileRunRefusalsAndFailures) {
 
   // Two pages promised, one written.
   {
-    const std::vector<RefBitmap> one = {pages[0]};
     ASSERT_EQ(VltApi_init(&h, nullptr, nullptr, &o, nullptr, nullptr), VLT_OK);
-    Jb2FileTarget t{&sink, Sink::write};
     sink = Sink{};
-    ASSERT_EQ(VltApi_openFile(h, &t, 2), VLT_OK);
-    ASSERT_EQ(VltApi_startSection(h), VLT_OK);
-    uint32_t bpl = 0;
-    std::vector<uint8_t> buf = apitest::framed(one[0], &bpl);
-    VltPageDesc d{buf.data(), uint32_t(one[0].width), uint32_t(one[0].height), bpl, 300, 300};
-    uint8_t full = 0;
-    ASSERT_EQ(VltApi_addMonoPage(h, &d, &full), VLT_OK);
-    VltApiDict dict{};
-    ASSERT_EQ(VltApi_endSectionGetDict(h, 0, &dict), VLT_OK);
-    EXPECT_EQ(dict.bytes, nullptr);
-    VltApiPosBlock block{};
-    ASSERT_EQ(VltApi_getNextPosBlock(h, &block), VLT_OK);
-    EXPECT_EQ(block.length, 0u);
+    ASSERT_EQ(VltApi_openFile(h, &target, 2), VLT_OK);
+    code_one_page(h, pages[0]);
     EXPECT_EQ(VltApi_close(h), VLT_ERR_IO_WRITE);
   }
   // The header goes out at once; the collected headers and data parts at the close.
@@ -291,16 +295,7 @@ TEST(VltApi, FileRunRefusalsAndFailures) {
       continue;
     }
     ASSERT_EQ(VltApi_openFile(h, &target, 1), VLT_OK);
-    ASSERT_EQ(VltApi_startSection(h), VLT_OK);
-    uint32_t bpl = 0;
-    std::vector<uint8_t> buf = apitest::framed(pages[0], &bpl);
-    VltPageDesc d{buf.data(), uint32_t(pages[0].width), uint32_t(pages[0].height), bpl, 300, 300};
-    uint8_t full = 0;
-    ASSERT_EQ(VltApi_addMonoPage(h, &d, &full), VLT_OK);
-    VltApiDict dict{};
-    ASSERT_EQ(VltApi_endSectionGetDict(h, 0, &dict), VLT_OK);
-    VltApiPosBlock block{};
-    ASSERT_EQ(VltApi_getNextPosBlock(h, &block), VLT_OK);
+    code_one_page(h, pages[0]);
     EXPECT_EQ(VltApi_close(h), VLT_ERR_IO_WRITE);
   }
 }
