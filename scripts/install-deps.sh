@@ -13,9 +13,12 @@ packages=(
   # benchmarks compare against
   libpng-dev libleptonica-dev libtiff-dev libjbig-dev libjbig2dec0-dev zlib1g-dev libjpeg62-turbo-dev
   libgif-dev libqpdf-dev liblcms2-dev
+  # document back ends: XML, XSLT and XML signatures, zip archives, identifiers
+  libxml2-dev libxslt1-dev libxmlsec1-dev libxmlsec1-openssl libssl-dev libzip-dev uuid-dev
   # oracle tools and page sources
   jbig2dec poppler-utils libtiff-tools netpbm jbigkit-bin jbigkit-testdata qpdf ghostscript
   libtasn1-doc file zip unzip gzip libarchive-tools python3 pngcheck giflib-tools libjpeg-turbo-progs
+  mupdf-tools img2pdf xmlsec1 python3-lxml
   # fonts of the known-text sheets the token classifier is tested on
   fonts-urw-base35 fonts-dejavu-core
 )
