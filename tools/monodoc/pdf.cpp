@@ -38,8 +38,9 @@ const char pdf_help[] =
     "      --flate           grey and colour pages as Flate images (lossless) instead of JPEG\n"
     "      --pdfa            PDF/A-1b: XMP metadata, sRGB output intent\n"
     "      --linearize       linearized (\"fast web view\") through the post-format plug-in\n"
-    "      --password P      encrypted with AES-128 (R4) for the user password P\n"
-    "      --version V       PDF version 1.3, 1.4 (default) or 1.7\n"
+    "      --password P      encrypted for the user password P: AES-128 (revision 4), or\n"
+    "                        RC4-128 (revision 3) with --version 1.3 or 1.4\n"
+    "      --version V       PDF version 1.3, 1.4 (default; 1.7 with --password) or 1.7\n"
     "      --test            fixed IDs and dates, so that runs give identical files\n"
     "  -h, --help            this text\n"
     "\n"
@@ -61,7 +62,7 @@ struct PdfOptions {
   bool linearize = false;
   std::string password;
   bool hasPassword = false;
-  std::string version = "v1.4";
+  std::string version;
   bool test = false;
   std::vector<std::string> files;
 };
@@ -120,6 +121,8 @@ int parse(const std::vector<std::string>& args, PdfOptions* o) {
       o->test = true;
     }
   }
+  // AES-128 needs PDF 1.6 or later; a version asked for keeps RC4-128 where it must.
+  if (o->version.empty()) o->version = o->hasPassword ? "v1.7" : "v1.4";
   o->files = parsed.operands;
   if (o->output.empty() || o->files.empty()) {
     complain("pdf", "needs -o OUTPUT and at least one PAGEFILE (monodoc help pdf)");

@@ -82,7 +82,7 @@ std::string merged_xmp(const PdfDocState* s, const char* rdf) {
   return out;
 }
 
-int write_archive_parts(PdfDocState* s, const char* date, const char* creator, const char* producer) {
+int write_archive_parts(PdfDocState* s, const char* date, const char* creator, const char* producer, int32_t testMode) {
   PDFDoc* doc = s->doc;
   char* rdf = PDFWt_MetaDataStr_noPacketHeader(date, creator, producer);
   if (!rdf) return 0;
@@ -101,12 +101,22 @@ int write_archive_parts(PdfDocState* s, const char* date, const char* creator, c
   if (!wrote) return 0;
 
   size_t iccLength = 0;
-  const unsigned char* icc = ICC_sRGB(&iccLength);
+  const unsigned char* made = ICC_sRGB(&iccLength);
+  std::string icc;
+  if (made) icc.assign(reinterpret_cast<const char*>(made), iccLength);
+  // The profile carries the time it was made (ICC.1 7.2.1, bytes 24 to 35); in test mode it gets
+  // the fixed date of the run instead, unless a profile ID (bytes 84 to 99) seals its bytes.
+  constexpr size_t kDateAt = 24, kDateLength = 12, kIdAt = 84, kIdLength = 16;
+  if (testMode && icc.size() >= kIdAt + kIdLength &&
+      icc.compare(kIdAt, kIdLength, std::string(kIdLength, '\0')) == 0) {
+    static constexpr unsigned char kFixed[kDateLength] = {0x07, 0xD8, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0};
+    icc.replace(kDateAt, kDateLength, reinterpret_cast<const char*>(kFixed), kDateLength);
+  }
   PDFObj* profile = PDFCreateStream(doc);
-  if (!icc || !profile || PDFAddDictEntry(doc, profile, "N", PDFCreateInteger(doc, 3)) != 1 ||
+  if (icc.empty() || !profile || PDFAddDictEntry(doc, profile, "N", PDFCreateInteger(doc, 3)) != 1 ||
       PDFAddDictEntry(doc, profile, "Alternate", PDFCreateName(doc, "DeviceRGB")) != 1 ||
       PDFSetStreamFilter(doc, profile, PDF_FILTER_FLATE, nullptr) != 1 ||
-      PDFAppendStream(doc, profile, icc, iccLength) != 1 || PDFMakeObjectIndirect(doc, profile) != 1) {
+      PDFAppendStream(doc, profile, icc.data(), icc.size()) != 1 || PDFMakeObjectIndirect(doc, profile) != 1) {
     return 0;
   }
   PDFObj* intent = PDFCreateDict(doc);
@@ -126,7 +136,7 @@ int write_archive_parts(PdfDocState* s, const char* date, const char* creator, c
 }
 
 // The encryption entry's arguments, in the order the plug-in takes them.
-int run_encrypt(elf_state* state, PdfDocState* s, const char* creator) {
+int run_encrypt(elf_state* state, PdfDocState* s, const char* creator, int32_t testMode) {
   if (!bind_entry("PDFLIB_PostFormatEncrypt", &g_encrypt)) {
     elfMessage(state, "PDFRelease: %s\n", KVngRetrieveError());
     return invalid(state, "PDF encryption support not enabled\n");
@@ -147,9 +157,16 @@ int run_encrypt(elf_state* state, PdfDocState* s, const char* creator) {
     elfDiscard(args);
     return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "PDFRelease: Unable to build the encryption arguments\n");
   }
+  if (testMode) setenv("PDFTESTMODE", "TRUE", 1);
   const int result = g_encrypt(state, args);
+  if (testMode) unsetenv("PDFTESTMODE");
   elfDiscard(args);
-  return result;
+  if (result == 0) return 0;
+  // The file was asked for encrypted: it does not stay readable without the password.
+  std::remove(s->filename);
+  return getStatus(state) != QEL_STATUS_OK
+             ? result
+             : setStatus(state, result, QEL_SEVERITY_ERROR, "PDFRelease: encrypting %s failed\n", s->filename);
 }
 
 int run_linearize(elf_state* state, PdfDocState* s, const char* creator, const char* date, int32_t testMode) {
@@ -192,7 +209,11 @@ int run_linearize(elf_state* state, PdfDocState* s, const char* creator, const c
   const int result = g_linearize(nullptr, args);
   if (testMode) unsetenv("PDFTESTMODE");
   elfDiscard(args);
-  if (result != 0) return result;
+  if (result != 0) {
+    return getStatus(state) != QEL_STATUS_OK
+               ? result
+               : setStatus(state, result, QEL_SEVERITY_ERROR, "PDFRelease: linearizing %s failed\n", s->filename);
+  }
   return testMode ? pdfw::prepare_for_crc(state, s->filename, s->archive) : 0;
 }
 
@@ -228,7 +249,7 @@ int release_writer(elf_object* obj, elf_state* state, PdfDocState* s, elf_object
   int status = QEL_STATUS_OK;
   if (PDFAddInfoDict(doc, "CreationDate", date, "Creator", creator, "Producer", producer, nullptr) != 1) {
     status = setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s", PDFErrorText(doc));
-  } else if (s->archive && !write_archive_parts(s, date, creator, producer)) {
+  } else if (s->archive && !write_archive_parts(s, date, creator, producer, testMode)) {
     status = setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "PDFRelease: PDF/A parts: %s\n", PDFErrorText(doc));
   }
   if (s->linearize || s->encrypt) PDFSetVersion(doc, 14);
@@ -242,7 +263,7 @@ int release_writer(elf_object* obj, elf_state* state, PdfDocState* s, elf_object
   if (PDFCloseFile(doc, testMode) != 1) {
     return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "PDFRelease: Unable to write %s\n", s->filename);
   }
-  if (s->encrypt) return run_encrypt(state, s, creator);
+  if (s->encrypt) return run_encrypt(state, s, creator, testMode);
   if (s->linearize) return run_linearize(state, s, creator, date, testMode);
   return QEL_STATUS_OK;
 }
