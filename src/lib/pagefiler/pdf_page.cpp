@@ -248,7 +248,21 @@ int32_t image_int(elf_object* attributes, const char* spec, int32_t fallback) {
 int fill_page(PdfDocState* s, elf_object* copy, PDFObj* page) {
   elf_state* state = copy->state;
   PDFDoc* doc = s->doc;
-  const elf_QELIMAGE* im = qelImage(copy);
+  elf_QELIMAGE* im = qelImage(copy);
+  // An image that does not give its own size and resolution takes its first raster layer's.
+  for (int32_t i = 0; i < im->layerCount && (im->width < 1 || im->height < 1 || im->xres == 0 || im->yres == 0); ++i) {
+    const elf_QELLAYER* l = qelLayer(QELGetLayer(copy, i));
+    const elf_QELHDR* h = l ? qelHdr(l->description) : nullptr;
+    if (!h) continue;
+    if (im->width < 1 || im->height < 1) {
+      im->width = h->width;
+      im->height = h->height;
+    }
+    if (im->xres == 0 || im->yres == 0) {
+      im->xres = l->xres;
+      im->yres = l->yres;
+    }
+  }
   const double xres = resolution(im->xres), yres = resolution(im->yres);
   const double imageWPt = im->width * 72.0 / xres, imageHPt = im->height * 72.0 / yres;
   const int32_t imageW = static_cast<int32_t>(imageWPt + 0.5), imageH = static_cast<int32_t>(imageHPt + 0.5);
