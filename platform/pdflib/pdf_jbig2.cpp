@@ -141,7 +141,8 @@ int PDFJbig2TokenizeStream(PDFDoc* doc, PDFObj* stream) {
       return pdflib::fail(doc, "PDFJbig2TokenizeStream: the JBIG2 coder refused the page");
     }
     p.tokenized = true;
-    p.data.clear();
+    // The raw rows are the coder's now; their memory goes at once, not when the document closes.
+    std::string().swap(p.data);
     c.pending.push_back(s.getObjGen());
     return 1;
   });
