@@ -313,7 +313,11 @@ int fill_page(PdfDocState* s, elf_object* copy, PDFObj* page) {
   settings.jbig2Type = image_int(attributes, "_DIOjb2type:i ", s->jbig2Type);
   settings.jbig2Lossless = image_int(attributes, "_DIOjb2lossless:i ", s->jbig2Lossless) != 0;
 
-  if (PDFPageAddMediaBox(doc, page, 0, 0, settings.width, settings.height) != 1) {
+  // A page the image fills gets the image's exact size: whole points would cut up to half a
+  // point of its rows or columns off, or leave a blank strip.
+  const bool fitted = scale != 1.0 || dx != 0.0 || dy != 0.0;
+  if (PDFPageAddMediaBox(doc, page, 0, 0, fitted ? settings.width : imageWPt, fitted ? settings.height : imageHPt) !=
+      1) {
     return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s\n", PDFErrorText(doc));
   }
   if (settings.rotation != 0) {
