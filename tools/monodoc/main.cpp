@@ -21,6 +21,7 @@ constexpr Command commands[] = {
     {"zip", "list, dump or extract zip archives", zip_help, run_zip},
     {"spec", "describe pages as transform specifications and match them to targets", spec_help, run_spec},
     {"tiff", "write and read TIFF-FX fax documents, pages kept in their coding", tiff_help, run_tiff},
+    {"sign", "sign an unpacked XPS package with a PKCS#12 key (OPC digital signature)", sign_help, run_sign},
 };
 
 constexpr char overview[] =
