@@ -74,6 +74,27 @@ char* concat(const char* a, const char* b, const char* c = "", const char* d = "
   return out;
 }
 
+// The URI under which xmlsec1 reads the file root + part. xmlsec1 takes what follows a '#' as
+// an XPointer and unescapes a URI before it opens it: '%', '#' and '?' are escaped, so a folder
+// such as "scans #3" is read as named. New text on the libxml2 heap, or null.
+char* reference_uri(const char* root, const char* part) {
+  const size_t length = std::strlen(root) + std::strlen(part);
+  auto* out = static_cast<char*>(xmlMalloc(3 * length + 1));
+  if (!out) return nullptr;
+  char* at = out;
+  for (const char* text : {root, part}) {
+    for (const char* p = text; *p; ++p) {
+      if (*p == '%' || *p == '#' || *p == '?') {
+        at += std::snprintf(at, 4, "%%%02X", static_cast<unsigned char>(*p));
+      } else {
+        *at++ = *p;
+      }
+    }
+  }
+  *at = 0;
+  return out;
+}
+
 // The relationships part of a part: "/Documents/1/FixedDocument.fdoc" gives
 // "/Documents/1/_rels/FixedDocument.fdoc.rels", the package ("") gives "/_rels/.rels".
 char* rels_part_name(const char* part) {
@@ -611,7 +632,7 @@ int __XPSDSigAddPartRef(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const cha
     KVngError("%s: Missing argument\n", who);
     return -1;
   }
-  char* path = concat(rootPath, partName);
+  char* path = reference_uri(rootPath, partName);
   if (!path) {
     KVngError("%s: Cannot create buffer for full uri\n", who);
     return -1;
@@ -643,14 +664,17 @@ int __XPSDSigAddPartRelRef(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const 
   }
   char* rels = rels_part_name(partName);
   char* path = rels ? concat(rootPath, rels) : nullptr;
-  if (!path) {
+  char* uri = rels ? reference_uri(rootPath, rels) : nullptr;
+  if (!path || !uri) {
+    xmlFree(path);
+    xmlFree(uri);
     KVngError("%s: Cannot create rels uri for %s\n", who, partName);
     xmlFree(rels);
     return -1;
   }
   int status = -1;
   xmlNodePtr reference =
-      xmlSecTmplManifestAddReference(manifest, xmlSecOpenSSLTransformSha1Id, nullptr, X(path), nullptr);
+      xmlSecTmplManifestAddReference(manifest, xmlSecOpenSSLTransformSha1Id, nullptr, X(uri), nullptr);
   xmlNodePtr transform = reference ? xmlSecTmplReferenceAddTransform(reference, qelTransformRelsGetKlass()) : nullptr;
   bool grouped = transform != nullptr;
   for (const char* const* t = types; grouped && *t; ++t) {
@@ -669,6 +693,7 @@ int __XPSDSigAddPartRelRef(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const 
     status = add_rels_target_refs(dsigCtx, manifest, rootPath, partName, path, types, contentTypes);
     if (status != 0) KVngError("%s: Cannot add rels target references to manifest\n", who);
   }
+  xmlFree(uri);
   xmlFree(path);
   xmlFree(rels);
   return status;

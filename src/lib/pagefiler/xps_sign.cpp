@@ -148,7 +148,11 @@ struct Written {
   char* paths[8] = {};
   int count = 0;
 
-  void add(char* path) { paths[count++] = path; }
+  bool add(char* path) {
+    if (count == static_cast<int>(sizeof paths / sizeof paths[0])) return false;
+    paths[count++] = path;
+    return true;
+  }
   void remove_all() {
     for (int i = 0; i < count; ++i) std::remove(paths[i]);
   }
@@ -321,7 +325,10 @@ bool sign_package(const char* root, const XpsSignOptions& options, const XpsSigD
 
   const auto file = [&](const char* folder, const char* name, const char* suffix) -> char* {
     char* path = path_of(root, folder, name, suffix);
-    if (path) written->add(path);
+    if (path && !written->add(path)) {
+      xmlFree(path);
+      path = nullptr;
+    }
     return path;
   };
   if (ok) {

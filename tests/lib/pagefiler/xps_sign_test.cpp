@@ -89,6 +89,10 @@ TEST_F(XpsSignTest, SignatureVerifiesAndEveryDigestMatches) {
   const monotest::ToolResult verified = xpstest::xmlsec_verify(dir.path(), signature);
   EXPECT_EQ(verified.exit_code, 0) << verified.output;
   EXPECT_NE(verified.output.find("SignedInfo References (ok/all): 1/1"), std::string::npos) << verified.output;
+  // xmlsec1 digests the parts again with its own relationship transform, which selects by Id
+  // only: the package and page relationships, whose unsigned relationships our transform drops,
+  // come out different there. The oracle below confirms our digests, so ours is the one that ran.
+  EXPECT_NE(verified.output.find("Manifests References (ok/all): 7/9"), std::string::npos) << verified.output;
 
   const monotest::ToolResult digests = xpstest::oracle_digests(dir.path(), signature);
   EXPECT_EQ(digests.exit_code, 0) << digests.output;
@@ -363,7 +367,7 @@ TEST(XpsSignPieces, StripNewlinesAndPieceCallbacks) {
 
 TEST(MonodocSign, SignsAnUnpackedPackage) {
   const monotest::TempDir dir;
-  const std::string root = dir.file("pkg");
+  const std::string root = dir.file("scans #3 100%");
   xpstest::write_package(root, xpstest::small_package());
   const xpstest::Key& key = xpstest::test_key();
   const monotest::ToolResult signed_ok = monotest::run_tool(
