@@ -108,7 +108,9 @@ int run_sign(const std::vector<std::string>& args) {
   KVngSetPrinter(nullptr, nullptr);
   elfDiscard(call);
   if (status != 0) {
-    complain("sign", root + ": " + getStatusMessage(interp.state));
+    std::string message = getStatusMessage(interp.state);
+    while (!message.empty() && message.back() == '\n') message.pop_back();
+    complain("sign", root + ": " + message);
     return exit_failed;
   }
   std::printf("%s: signed\n", root.c_str());

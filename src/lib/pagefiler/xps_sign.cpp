@@ -279,7 +279,7 @@ bool sign_package(const char* root, const XpsSignOptions& options, const XpsSigD
                   Written* written) {
   constexpr const char* who = "__XPSDSigWriteSignature";
   if (KVngIdentifyFile(root) != KVNG_PATH_DIRECTORY) {
-    KVngError("%s: The package folder %s is not a folder\n", who, root);
+    KVngError("%s: %s is not a folder\n", who, root);
     return false;
   }
   xmlSecDSigCtxPtr dsigCtx = xmlSecDSigCtxCreate(nullptr);
