@@ -1,5 +1,5 @@
-// The OPC relationship transform (ECMA-376 Part 2, 13.2.4.24) as an xmlsec1 transform class,
-// carried out by a built-in XSLT stylesheet.
+// The OPC relationship transform (ECMA-376 Part 2, Relationships Transform Algorithm) as an
+// xmlsec1 transform class, carried out by a built-in XSLT stylesheet.
 
 #include "xps_opcrel.h"
 
@@ -244,8 +244,8 @@ int qelTransformRelsNodeRead(xmlSecTransformPtr transform, xmlNodePtr node, xmlS
   return 0;
 }
 
-// A relationships part never needs a DTD (OPC forbids one, ECMA-376 Part 2, 8.1.4): one is
-// refused, so no entity of the part is ever declared, let alone substituted.
+// A relationships part never needs a DTD (OPC forbids one in every XML part, ECMA-376 Part 2):
+// one is refused, so no entity of the part is ever declared, let alone substituted.
 xmlDocPtr parse_input(const xmlSecByte* data, xmlSecSize size) {
   if (size > static_cast<xmlSecSize>(INT32_MAX)) return nullptr;
   xmlDocPtr doc = xmlReadMemory(reinterpret_cast<const char*>(data), static_cast<int>(size), nullptr, nullptr,

@@ -1,8 +1,8 @@
 #ifndef XPS_OPCREL_H
 #define XPS_OPCREL_H
 
-// The OPC relationship transform (ECMA-376 Part 2, 13.2.4.24) as an xmlsec1 transform class:
-// only the relationships chosen by Id (RelationshipReference) or by type
+// The OPC relationship transform (ECMA-376 Part 2, Relationships Transform Algorithm) as an
+// xmlsec1 transform class: only the relationships chosen by Id (RelationshipReference) or by type
 // (RelationshipsGroupReference) remain, each gets TargetMode="Internal" unless it has a
 // TargetMode, and they are sorted by Id. The work is done by a built-in XSLT stylesheet.
 //

@@ -1,7 +1,7 @@
-// The XML-DSig signature document of an unpacked XPS package (ECMA-376 Part 2, 13): SignedInfo
-// signs one package Object whose Manifest holds a Reference per signed part and whose
-// SignatureProperties hold the signing time. Also the input callbacks that read a part stored
-// as interleaved pieces as one stream.
+// The XML-DSig signature document of an unpacked XPS package (ECMA-376 Part 2, Digital
+// Signatures): SignedInfo signs one package Object whose Manifest holds a Reference per signed
+// part and whose SignatureProperties hold the signing time. Also the input callbacks that read a
+// part stored as interleaved pieces as one stream.
 
 // xmlsec1 headers need its base header first.
 #include <xmlsec/xmlsec.h>
@@ -36,7 +36,7 @@ constexpr char sequence_part[] = "/FixedDocumentSequence.fdseq";
 constexpr char object_type[] = "http://www.w3.org/2000/09/xmldsig#Object";
 
 // Relationship types whose relationships, and whose targets, are signed, per kind of source
-// part (the XPS 1.0 specification, 10.2.1.4).
+// part (the XPS 1.0 specification's signing policy).
 constexpr char rel_fixed_representation[] = "http://schemas.microsoft.com/xps/2005/06/fixedrepresentation";
 constexpr char rel_core_properties[] =
     "http://schemas.openxmlformats.org/package/2006/relationships/metadata/core-properties";
@@ -113,9 +113,10 @@ bool is_percent_escape_of(const char* p, const char* hex) {
 
 // A name taken from the package (a relationship Target, a Source) as an absolute part name
 // inside the package root. A relative name is resolved against the folder of the part that
-// names it (ECMA-376 Part 2, 9.3). Refused, so that nothing outside the package is ever read:
-// a scheme, drive or network form, backslashes, empty, "." and ".." segments (plain or
-// percent-encoded), queries and fragments. New text on the libxml2 heap, or null after a report.
+// names it (ECMA-376 Part 2, resolving relative references). Refused, so that nothing outside
+// the package is ever read: a scheme, drive or network form, backslashes, empty, "." and ".."
+// segments (plain or percent-encoded), queries and fragments. New text on the libxml2 heap, or
+// null after a report.
 char* resolve_part_name(const char* base, const char* name, const char* who) {
   const char* why = nullptr;
   const char* first_slash = std::strchr(name, '/');
@@ -376,7 +377,7 @@ int process_reference(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr reference, const char
   return 0;
 }
 
-// The URI that stays in the signature: part name and content type (ECMA-376 Part 2, 13.2.4.6).
+// The URI that stays in the signature: part name and content type.
 int set_uri(xmlNodePtr reference, const char* part, const char* content_type, const char* who) {
   char* uri = concat(part, "?ContentType=", content_type);
   if (!uri) {

@@ -1,6 +1,6 @@
 // XPSDSigMakeSignature: signs an unpacked XPS package with the key of a PKCS#12 file and writes
 // the signature's parts: the origin and its relationships, the certificate, the signature
-// definitions, the signature and its relationships (ECMA-376 Part 2, 13.2).
+// definitions, the signature and its relationships (ECMA-376 Part 2, Digital Signatures).
 
 #include "xps_sign.h"
 

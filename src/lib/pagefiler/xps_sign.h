@@ -3,7 +3,8 @@
 
 // Signing XPS packages that lie unpacked in a folder: every part is a file under the folder, or
 // a folder of interleaved pieces ("[0].piece" ... "[n].last.piece"). The signature follows the
-// OPC digital-signature framework (ECMA-376 Part 2, 13) with XML-DSig through xmlsec1.
+// OPC digital-signature framework (ECMA-376 Part 2, Digital Signatures) with XML-DSig through
+// xmlsec1.
 //
 // Status conventions of these functions: 1 success, 0 a failed resource, -1 malformed input or
 // a missing argument, except where stated. Messages go to KVngError with the reporting

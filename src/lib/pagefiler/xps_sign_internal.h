@@ -20,8 +20,8 @@ inline constexpr char sigdefs_ns[] = "http://schemas.microsoft.com/xps/2005/06/s
 inline constexpr char sigdefs_part[] = "/xmls/xml_1.xaml";
 
 // Parses a part of the package: a folder of pieces or a file. Nothing is fetched from the
-// network, no entity is substituted, and a part that carries a DTD is refused (OPC allows none,
-// ECMA-376 Part 2, 8.1.4). Null on failure.
+// network, no entity is substituted, and a part that carries a DTD is refused (OPC allows none
+// in its XML parts, ECMA-376 Part 2). Null on failure.
 xmlDocPtr parse_part(const char* path);
 
 // Writes length bytes to path; true when all of them reached the file.

@@ -3,7 +3,7 @@
   xps_sign_oracle.py digests ROOT SIGNATURE
       recomputes every Manifest Reference of SIGNATURE over the package in folder ROOT: the
       part's bytes, or for a relationships part the OPC relationship transform (ECMA-376 Part 2,
-      13.2.4.24) followed by inclusive C14N; then SHA-1. Also checks the content type named in
+      Relationships Transform Algorithm) followed by inclusive C14N; then SHA-1. Also checks the content type named in
       the URI against [Content_Types].xml. Prints "ok URI" or "BAD URI (why)" per reference and
       exits 1 when any is bad.
   xps_sign_oracle.py transform RELS [id:ID | type:TYPE]...
