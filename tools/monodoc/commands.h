@@ -62,6 +62,8 @@ int run_pdf(const std::vector<std::string>& args);
 extern const char pdf_help[];
 int run_tiff(const std::vector<std::string>& args);
 extern const char tiff_help[];
+int run_sign(const std::vector<std::string>& args);
+extern const char sign_help[];
 
 }  // namespace monodoc
 
