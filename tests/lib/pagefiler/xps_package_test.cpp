@@ -342,3 +342,35 @@ TEST_F(XpsTest, OpeningUnderFailingAllocationsLeavesNothing) {
   }
   EXPECT_TRUE(opened);
 }
+
+TEST_F(XpsTest, SignaturePartsAreCollectedFromTheOrigin) {
+  xpstest::PackageSpec spec;
+  spec.page_bodies = {simple_page()};
+  std::vector<Part> parts = xpstest::package_parts(spec);
+  for (Part& p : parts) {
+    if (p.name != "_rels/.rels") continue;
+    p.bytes = xpstest::relationships(
+        {{xpstest::xps_rel(Namespace::Xps2005, "fixedrepresentation"), "/FixedDocumentSequence.fdseq"},
+         {xpstest::opc_rel("digital-signature/origin"), "/package/services/digital-signature/origin.psdor"}});
+  }
+  parts.push_back({"package/services/digital-signature/origin.psdor", ""});
+  parts.push_back({"package/services/digital-signature/_rels/origin.psdor.rels",
+                   xpstest::relationships({{xpstest::opc_rel("digital-signature/signature"), "xml-signature/1.psdsxs"},
+                                           {xpstest::opc_rel("metadata/thumbnail"), "/x.png"}})});
+  parts.push_back({"package/services/digital-signature/xml-signature/1.psdsxs",
+                   "<Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"><SignedInfo/></Signature>"});
+  XPSPackage* pkg = nullptr;
+  ASSERT_EQ(XPSPackageOpenDefault(package(parts).c_str(), &pkg), 1) << messages;
+  EXPECT_STREQ(pkg->signatureOriginPartName, "/package/services/digital-signature/origin.psdor");
+  ASSERT_NE(pkg->signatures, nullptr);
+  ASSERT_NE(pkg->signatures[0], nullptr);
+  EXPECT_STREQ(reinterpret_cast<const char*>(xmlDocGetRootElement(pkg->signatures[0])->name), "Signature");
+  EXPECT_EQ(pkg->signatures[1], nullptr);
+  EXPECT_NE(messages.find("Skipping invalid Relationship type"), std::string::npos) << messages;
+  XPSPackageClose(pkg);
+
+  // A signature relationship whose part is missing fails the open.
+  parts.pop_back();
+  EXPECT_EQ(XPSPackageOpenDefault(package(parts, "unsigned.xps").c_str(), &pkg), -1);
+  EXPECT_EQ(pkg, nullptr);
+}

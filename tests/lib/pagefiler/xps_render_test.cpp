@@ -114,6 +114,9 @@ TEST_F(XpsTest, FilledPathsBecomeColourRectangles) {
       {"gradient brush", "<Path Data=\"M 1,2 L 3,4\"><Path.Fill><LinearGradientBrush/></Path.Fill></Path>", 1, 0},
       {"odd path data", "<Path Data=\"M 1,2 L 3\" Fill=\"#FF0000\"/>", -1, 0},
       {"bad transform", "<Path Data=\"M 1,2 L 3,4\" Fill=\"#FF0000\" RenderTransform=\"1,0,0\"/>", -1, 0},
+      {"canvas opacity out of range",
+       "<Canvas Opacity=\"1.5\" RenderTransform=\"2,0,0,2,0,0\"><Path Data=\"M 1,2 L 3,4\" Fill=\"#FF0000\"/></Canvas>", 1,
+       1, 1, 2, 2, 2},
   };
   for (const Case& c : cases) {
     xpstest::PackageSpec spec;
