@@ -128,11 +128,21 @@ TEST_F(XpsTest, PartsAreFoundAndPiecesJoinedInOrder) {
   EXPECT_EQ(bytes, "<w/>");
   EXPECT_EQ(load(archive, "Whole.xml", &bytes), 1) << "with or without the leading slash";
   EXPECT_EQ(load(archive, "/Missing.xml", &bytes), -1);
+  EXPECT_STRNE(XPSArchiveGetFileName(archive), nullptr);
   QELXmlReader* reader = nullptr;
   EXPECT_EQ(XPSArchiveMakeXMLReader(archive, "/Missing.xml", 0, &reader), 1);
   EXPECT_EQ(reader, nullptr) << "a missing optional part gives no reader";
   EXPECT_EQ(XPSArchiveMakeXMLReader(archive, "/Missing.xml", 1, &reader), -1);
   XPSArchiveClose(archive);
+
+  // The same archive read from memory through a stream.
+  const std::string zip = monotest::read_file(dir.file("test.xps"));
+  KVngIO* stream = KVngIO_Str(zip.data(), static_cast<int64_t>(zip.size()));
+  ASSERT_EQ(XPSArchiveOpen(stream, "r", 0, &archive), 1);
+  EXPECT_EQ(XPSArchiveGetFileName(archive), nullptr);
+  EXPECT_NE(read_joined(archive, "/Doc/P.xml", &status).find(text), std::string::npos);
+  XPSArchiveClose(archive);
+  stream->release(stream);
 
   // The same part with its middle piece gone.
   std::vector<Part> broken = xpstest::interleave({"Doc/P.xml", text}, 3);
