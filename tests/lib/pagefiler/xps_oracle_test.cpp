@@ -66,6 +66,7 @@ TEST_F(XpsTest, MutoolPaintsWhereOurLayersSay) {
   } things[] = {
       {"red rectangle", {255, 0, 0}},   {"png", {0, 0, 255}},  {"jpeg", {0, 255, 0}},
       {"tiff", {255, 255, 0}},         {"png with alpha", {255, 0, 255}}, {"moved rectangle", {0, 255, 255}},
+      {"moved image", {255, 128, 0}},
   };
   for (auto ns : {xpstest::Namespace::Xps2005, xpstest::Namespace::OpenXps}) {
     xpstest::PackageSpec spec;
@@ -75,11 +76,17 @@ TEST_F(XpsTest, MutoolPaintsWhereOurLayersSay) {
         "<Path Data=\"M 10,20 L 110,20 110,220 10,220 Z\" Fill=\"#FF0000\"/>" + brush("/img/blue.png", 200, 40, 64) +
         brush("/img/green.jpg", 300, 40, 96) + brush("/img/yellow.tif", 200, 200, 64) +
         brush("/img/magenta.png", 350, 250, 80) +
-        "<Canvas RenderTransform=\"1,0,0,1,400,0\"><Path Data=\"M 0,400 L 100,400 100,450 0,450 Z\" Fill=\"#00FFFF\"/></Canvas>"};
+        "<Canvas RenderTransform=\"1,0,0,1,400,0\"><Path Data=\"M 0,400 L 100,400 100,450 0,450 Z\" Fill=\"#00FFFF\"/>" +
+        // The brush's own transform applies first, then the canvases' (inner, then outer).
+        "<Canvas RenderTransform=\"0.5,0,0,0.5,0,0\"><Path Data=\"M 100,300 L 164,300 164,364 100,364 Z\">"
+        "<Path.Fill><ImageBrush ImageSource=\"/img/orange.png\" Viewbox=\"0,0,64,64\" ViewboxUnits=\"Absolute\" "
+        "Viewport=\"0,300,64,64\" ViewportUnits=\"Absolute\" Transform=\"1,0,0,1,100,0\"/></Path.Fill></Path>"
+        "</Canvas></Canvas>"};
     spec.extra = {{"img/blue.png", xpstest::png_rgb(64, 64, 0, 0, 255)},
                   {"img/green.jpg", xpstest::jpeg_rgb(64, 64, 0, 255, 0)},
                   {"img/yellow.tif", xpstest::tiff_rgb(64, 64, 255, 255, 0)},
-                  {"img/magenta.png", xpstest::png_rgb(64, 64, 255, 0, 255, 255)}};
+                  {"img/magenta.png", xpstest::png_rgb(64, 64, 255, 0, 255, 255)},
+                  {"img/orange.png", xpstest::png_rgb(64, 64, 255, 128, 0)}};
     spec.ns = ns;
     spec.interleave_pages = 2;
     const std::string path = package(spec);
@@ -97,17 +104,17 @@ TEST_F(XpsTest, MutoolPaintsWhereOurLayersSay) {
     QELImage* image = nullptr;
     ASSERT_EQ(XPSFixedPageRender(fp, &image), 1) << messages;
     // Our layers in drawing order: the rectangle, four images (the alpha one with its mask
-    // first), the moved rectangle.
+    // first), the moved rectangle and image.
     std::vector<QELLayer*> placed;
     for (QELLayer* l = image->layers; l; l = l->next)
       if (l->kind != 2) placed.push_back(l);
-    ASSERT_EQ(placed.size(), 6u);
+    ASSERT_EQ(placed.size(), 7u);
     const double to_units_x = 96.0 / image->xres, to_units_y = 96.0 / image->yres;
     for (size_t i = 0; i < placed.size(); ++i) {
       const QELLayer* l = placed[i];
       double ours[4] = {l->x * to_units_x, l->y * to_units_y, l->width * to_units_x, l->height * to_units_y};
-      if (l->transform) {
-        // A rectangle keeps its box and carries its transform.
+      if (l->kind == 4 && l->transform) {
+        // A rectangle keeps its box and carries its transform; an image is placed already.
         ours[0] += l->transform[4] * to_units_x;
         ours[1] += l->transform[5] * to_units_y;
       }
