@@ -1,6 +1,6 @@
 // Writes the seed corpus of the XPS package target into the folder given: packages in both
 // namespaces, with interleaved pages, images of every decoded format, masks, glyphs and
-// thumbnails, as the reader's tests build them.
+// thumbnails, as the reader's tests build them; each also as a part list.
 
 #include <cstdio>
 #include <string>
@@ -37,9 +37,14 @@ int main(int argc, char** argv) {
                   {"Documents/1/Pages/_rels/1.fpage.rels",
                    xpstest::relationships({{xpstest::opc_rel("metadata/thumbnail"), "/img"}})}};
     spec.package_thumbnail = "/img";
-    const std::string path = std::string(argv[1]) + "/seed-" + std::to_string(n++) + ".xps";
+    const std::string path = std::string(argv[1]) + "/seed-" + std::to_string(n++);
     try {
-      xpstest::write_zip(path, xpstest::package_parts(spec));
+      const std::vector<xpstest::Part> parts = xpstest::package_parts(spec);
+      xpstest::write_zip(path + ".xps", parts);
+      // The same package as a part list, which the target zips itself.
+      std::string list = "XPSPARTS\n";
+      for (const xpstest::Part& part : parts) list += "@@" + part.name + "\n" + part.bytes + "\n";
+      monotest::write_file(path + ".parts", list);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "%s\n", e.what());
       status = 1;

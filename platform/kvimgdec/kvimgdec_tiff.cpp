@@ -80,7 +80,7 @@ int read_rgba(TIFF* tif, uint32_t width, uint32_t height, bool grey, bool alpha,
   KVImgPart all{};
   int status;
   if (!part_new(&all, kReader, width, height, 4, 8, 0, &status)) return status;
-  if (!TIFFReadRGBAImageOriented(tif, width, height, static_cast<uint32_t*>(all.pixels), ORIENTATION_TOPLEFT, 0)) {
+  if (!TIFFReadRGBAImageOriented(tif, width, height, static_cast<uint32_t*>(all.pixels), ORIENTATION_TOPLEFT, 1)) {
     part_free(&all);
     return -1;
   }

@@ -25,7 +25,8 @@ struct KVngZip {
 
 namespace {
 
-constexpr size_t kCopyChunk = 64 * 1024;
+// Bytes inflated per step: small enough for the stack, large enough to keep calls few.
+constexpr size_t kCopyChunk = 16 * 1024;
 
 // libzip's source callback over an engine stream.
 zip_int64_t stream_source(void* data, void* out, zip_uint64_t length, zip_source_cmd_t command) {
@@ -197,8 +198,8 @@ int KVngZipExtractIO(KVngZip* zip, const KVngZipEntry* entry, KVngIO* out) {
     KVngError("%s: Cannot open zip entry '%s': %s\n", "KVngZipExtractIO", entry->name, zip_strerror(zip->archive));
     return 0;
   }
-  auto* chunk = static_cast<unsigned char*>(kvng_internal_calloc(1, kCopyChunk));
-  int status = chunk ? 1 : 0;
+  unsigned char chunk[kCopyChunk];
+  int status = 1;
   int64_t total = 0;
   while (status == 1) {
     const zip_int64_t n = zip_fread(file, chunk, kCopyChunk);
@@ -226,7 +227,6 @@ int KVngZipExtractIO(KVngZip* zip, const KVngZipEntry* entry, KVngIO* out) {
               static_cast<long long>(total), static_cast<long long>(entry->size));
     status = 0;
   }
-  kvng_internal_free(chunk);
   zip_fclose(file);
   return status;
 }
