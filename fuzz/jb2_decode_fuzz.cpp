@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (Vlt_initVltState(&state, nullptr, nullptr, nullptr, nullptr, 0, 0) != VLT_OK) return 0;
   FuzzWindows w{data + 1, size - 1, 0, step};
   DataSource src{nullptr, 0, 0, FuzzWindows::more, &w, state};
-  // Pages up to four million pixels keep each input quick.
+  // Pages and region bitmaps up to four million pixels keep each input quick: the decoders read
+  // coded data past its end for as long as a bitmap asks, so its size bounds the work.
   constexpr uint64_t kMaxPixels = uint64_t{1} << 22;
   if (form == jb2test::StreamForm::kFile && step == size && size > 9 && (data[9] & 0xFD) == 1) {
     std::vector<VltImage*> pages;

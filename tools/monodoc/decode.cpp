@@ -2,7 +2,11 @@
 // jBig2Decode of libmonocodec (called as the interpreter calls it) to PBM files, a page at a time.
 // It runs in the runner itself, which loads nothing but the interpreter and libmonocodec.
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -108,7 +112,7 @@ bool write_layer_pbm(const elf_QELLAYER* layer, const std::string& path, int32_t
   }
   FILE* out = std::fopen(path.c_str(), "wb");
   if (out == nullptr) {
-    *error = "cannot write " + path;
+    *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
   const auto* rows = static_cast<const char*>(data->data);
@@ -117,10 +121,16 @@ bool write_layer_pbm(const elf_QELLAYER* layer, const std::string& path, int32_t
   if (rowBytes == stride) {
     ok = ok && std::fwrite(rows, stride, static_cast<size_t>(h->height), out) == static_cast<size_t>(h->height);
   } else {
-    for (int32_t y = 0; ok && y < h->height; ++y) ok = std::fwrite(rows + rowBytes * static_cast<size_t>(y), 1, stride, out) == stride;
+    for (int32_t y = 0; ok && y < h->height; ++y)
+      ok = std::fwrite(rows + rowBytes * static_cast<size_t>(y), 1, stride, out) == stride;
   }
   ok = std::fclose(out) == 0 && ok;
-  if (!ok) *error = "cannot write " + path;
+  if (!ok) {
+    // No page file that looks whole is left behind (only a file of our own is taken away).
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(path, ec)) std::filesystem::remove(path, ec);
+  }
   *width = h->width;
   *height = h->height;
   return ok;

@@ -86,7 +86,8 @@ struct Run {
     auto* buffer = static_cast<uint8_t*>(kvng_internal_calloc(size, 1));
     if (buffer == nullptr) {
       _elfFree(joined);
-      return fail("%s: Unable to allocate the decoded layer\n");
+      // The message callers know from the framed page buffer this one replaces.
+      return fail("%s: Unable to process getSimPixrBuff from jbig2 library\n");
     }
     const VltStatus st = VltDec_renderBinaryImage(decoder, dictList, bytes, length, buffer, h->width, h->height,
                                                   static_cast<int32_t>(words));

@@ -208,6 +208,8 @@ VltStatus read_page(VltState* state, DataSource* source, StreamForm form, VltIma
   Page page{state};
   page.maxPixels = maxPixels;
   VltStatus st = jb2CreateFile(nullptr, nullptr, state, &loop.file);
+  // Every bitmap the segment decoders make is bound as the page is.
+  if (st == VLT_OK) loop.file->maxPixels = maxPixels;
   if (st == VLT_OK) st = VltAdt_liNew(&loop.decoded, state);
   if (st != VLT_OK) return st;
 
@@ -275,6 +277,7 @@ VltStatus read_pages(VltState* state, const uint8_t* data, size_t size, std::vec
   Loop loop{state};
   loop.pageNumber = 0;
   VltStatus st = jb2CreateFile(nullptr, nullptr, state, &loop.file);
+  if (st == VLT_OK) loop.file->maxPixels = maxPixels;
   if (st == VLT_OK) st = VltAdt_liNew(&loop.decoded, state);
   if (st != VLT_OK) return st;
   static constexpr uint8_t kId[8] = {0x97, 'J', 'B', '2', 0x0D, 0x0A, 0x1A, 0x0A};

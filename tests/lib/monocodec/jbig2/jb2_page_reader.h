@@ -22,8 +22,8 @@ enum class StreamForm { kFile, kEmbedded };
 /* Decodes a page (page 1 unless told) from the source into *page, a new Packed image owned by
    the caller (null on failure); the segments of the pages before it are decoded on the way, as
    they may be referred to. Every failure is reported through the state's reporter and returned;
-   a stream that ends before the page is complete is a failure. Pages beyond maxPixels are
-   refused. */
+   a stream that ends before the page is complete is a failure. Pages, and every region bitmap
+   the segment decoders make, beyond maxPixels are refused. */
 VltStatus read_page(VltState* state, DataSource* source, StreamForm form, VltImage** page,
                     uint64_t maxPixels = JB2_MAX_REGION_PIXELS, uint32_t pageNumber = 1);
 
