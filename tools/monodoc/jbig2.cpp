@@ -6,6 +6,7 @@
 #include <malloc.h>
 #include <filesystem>
 #include <map>
+#include <new>
 #include <cstdio>
 #include <string>
 #include <unordered_map>
@@ -299,11 +300,40 @@ struct EngineMemory {
     held -= before;
     return take(grown);
   }
+  // Small blocks come from chunks of many, as the engine's own pools give them, and count as
+  // held while they are in use; a chunk stays for the run, so a section reuses what the one
+  // before it gave back.
+  struct FreeBlock {
+    FreeBlock* next;
+  };
+  static inline FreeBlock* freeBlocks = nullptr;
+  static inline std::vector<void*> chunks;
+  static constexpr size_t blocks_per_chunk = 1024;
+
   static VltStatus small_take(void*, uint32_t, void** place) {
-    *place = malloc_fn(VLT_POOL_BLOCK_SIZE);
-    return *place != nullptr ? VLT_OK : VLT_ERR_NOMEM;
+    if (freeBlocks == nullptr) {
+      auto* chunk = static_cast<uint8_t*>(std::malloc(VLT_POOL_BLOCK_SIZE * blocks_per_chunk));
+      if (chunk == nullptr) return VLT_ERR_NOMEM;
+      chunks.push_back(chunk);
+      for (size_t i = blocks_per_chunk; i-- > 0;)
+        freeBlocks = new (chunk + i * VLT_POOL_BLOCK_SIZE) FreeBlock{freeBlocks};
+    }
+    FreeBlock* b = freeBlocks;
+    freeBlocks = b->next;
+    held += VLT_POOL_BLOCK_SIZE;
+    *place = b;
+    return VLT_OK;
   }
-  static void small_give(void*, uint32_t, void* block) { free_fn(block); }
+  static void small_give(void*, uint32_t, void* block) {
+    held -= VLT_POOL_BLOCK_SIZE;
+    freeBlocks = new (block) FreeBlock{freeBlocks};
+  }
+  // Gives the chunks back once the engine is closed.
+  static void release_pools() {
+    for (void* c : chunks) std::free(c);
+    chunks.clear();
+    freeBlocks = nullptr;
+  }
 
   static constexpr VltMemFuncs memory{malloc_fn, free_fn, calloc_fn, realloc_fn};
   static constexpr VltSmallPoolFuncs pools{nullptr, small_take, small_give};
@@ -392,6 +422,9 @@ bool encode_file(PageStream* stream, const EncodeOptions& o, EncodeTotals* total
         pending = false;
         ++taken;
         full = EngineMemory::held > start && EngineMemory::held - start >= bound;
+      } else if (st == VLT_OK && !o.quiet) {
+        std::fprintf(stderr, "monodoc: encode: page %zu goes to the next section: the engine's bound is reached\n",
+                     coded + taken + 1);
       }
     }
     if (st == VLT_OK && taken == 0 && pending) {
@@ -427,6 +460,7 @@ bool encode_file(PageStream* stream, const EncodeOptions& o, EncodeTotals* total
       st = closed;
       call = "VltApi_close (writing the file)";
     }
+  EngineMemory::release_pools();
   }
   const long size = std::ftell(out);
   const bool flushed = std::fclose(out) == 0;
