@@ -35,9 +35,9 @@ paired() {
   for ((i = 0; i < runs; i++)); do
     read -r ta ma < <(run "$a")
     read -r tb mb < <(run "$b")
-    at+=("$ta"); bt+=("$tb"); rt+=("$(awk -v x="$ta" -v y="$tb" 'BEGIN { printf "%.4f", y > 0 ? x / y : 0 }')")
-    [ "$ma" -gt "$pa" ] && pa=$ma
-    [ "$mb" -gt "$pb" ] && pb=$mb
+    at+=("$ta"); bt+=("$tb"); rt+=("$(awk -v x="$ta" -v y="$tb" 'BEGIN { printf "%.4f", (y > 0 ? x / y : 0) }')")
+    if [ "$ma" -gt "$pa" ]; then pa=$ma; fi
+    if [ "$mb" -gt "$pb" ]; then pb=$mb; fi
   done
   med() { printf '%s\n' "$@" | sort -g | sed -n "$(( (runs + 1) / 2 ))p"; }
   echo "$(med "${at[@]}") $(med "${bt[@]}") $(med "${rt[@]}") $pa $pb"
@@ -52,7 +52,7 @@ for mode in lossy lossless; do
     read -r ta tb ratio ma mb < <(paired "$monodoc encode -q $flag -f $work/ours.jb2 $p" "$peer -s $p > $work/peer.jb2")
     peak[$mode$n]=$ma
     printf '%-9s %5d %9.2f %9.2f %7.2f %10d %10d %7.2f\n' $mode "$n" "$ta" "$tb" "$ratio" "$ma" "$mb" \
-      "$(awk -v x="$ma" -v y="$mb" 'BEGIN { print y > 0 ? x / y : 0 }')"
+      "$(awk -v x="$ma" -v y="$mb" 'BEGIN { print (y > 0 ? x / y : 0) }')"
   done
 done
 echo

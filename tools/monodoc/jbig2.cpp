@@ -314,7 +314,12 @@ struct EngineMemory {
     if (freeBlocks == nullptr) {
       auto* chunk = static_cast<uint8_t*>(std::malloc(VLT_POOL_BLOCK_SIZE * blocks_per_chunk));
       if (chunk == nullptr) return VLT_ERR_NOMEM;
-      chunks.push_back(chunk);
+      try {
+        chunks.push_back(chunk);
+      } catch (const std::bad_alloc&) {
+        std::free(chunk);
+        return VLT_ERR_NOMEM;
+      }
       for (size_t i = blocks_per_chunk; i-- > 0;)
         freeBlocks = new (chunk + i * VLT_POOL_BLOCK_SIZE) FreeBlock{freeBlocks};
     }
