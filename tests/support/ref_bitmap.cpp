@@ -1,5 +1,6 @@
 #include "ref_bitmap.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <fstream>
@@ -26,6 +27,19 @@ size_t RefBitmap::count() const {
 }
 
 bool RefBitmap::operator==(const RefBitmap& o) const { return first_difference(*this, o).empty(); }
+
+size_t unexplained_ink(const RefBitmap& a, const RefBitmap& b) {
+  size_t n = 0;
+  for (int y = 0; y < a.height; ++y)
+    for (int x = 0; x < a.width; ++x) {
+      if (!a.get(x, y)) continue;
+      bool near = false;
+      for (int v = std::max(y - 1, 0); v <= std::min(y + 1, b.height - 1) && !near; ++v)
+        for (int u = std::max(x - 1, 0); u <= std::min(x + 1, b.width - 1) && !near; ++u) near = b.get(u, v);
+      n += !near;
+    }
+  return n;
+}
 
 std::string first_difference(const RefBitmap& e, const RefBitmap& a) {
   std::ostringstream s;

@@ -31,6 +31,11 @@ struct RefBitmap {
 // Empty when equal, otherwise a readable description of the first difference.
 std::string first_difference(const RefBitmap& expected, const RefBitmap& actual);
 
+// Black pixels of a with no black pixel of b on them or next to them: what a shape match within
+// one pixel (the classifier's own tolerance) cannot explain, such as a misplaced or substituted
+// glyph. With the images swapped: ink a coding added.
+size_t unexplained_ink(const RefBitmap& a, const RefBitmap& b);
+
 // PBM in the plain (P1) or raw (P4) form. Readers throw std::runtime_error on malformed input.
 RefBitmap parse_pbm(const std::string& bytes);
 RefBitmap read_pbm(const std::string& path);

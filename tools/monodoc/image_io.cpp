@@ -95,30 +95,39 @@ std::string layer_summary(const elf_QELLAYER& layer, const elf_QELHDR* h) {
 
 }  // namespace
 
+bool add_page_layer(elf_state* state, elf_object* image, const Bilevel& page, size_t index, std::string* error) {
+  elf_QELIMAGE* im = qelImage(image);
+  if (!im) return fail(error, "no image to add a page to");
+  if (index == 0) {
+    im->width = page.width;
+    im->height = page.height;
+    im->xres = page.xres;
+    im->yres = page.yres;
+  }
+  void* rows = elfMalloc(page.bits.size());
+  if (rows) std::memcpy(rows, page.bits.data(), page.bits.size());
+  elf_object* layer = rows ? QELNewBilevelLayer(state, page.width, page.height, static_cast<int32_t>(page.stride), rows,
+                                                page.bits.size(), page.xres, page.yres)
+                           : nullptr;
+  const std::string name = "layer" + std::to_string(index);
+  if (!layer || QELAppendLayer(image, name.c_str(), layer) != QEL_STATUS_OK) {
+    if (!layer) _elfFree(rows);
+    elfDiscard(layer);
+    return fail(error, "cannot make the layer of page " + std::to_string(index + 1));
+  }
+  return true;
+}
+
 elf_object* image_from_pages(elf_state* state, const std::vector<const Bilevel*>& pages, std::string* error) {
   elf_object* image = new_elf_object(state, "QELIMAGE", nullptr);
-  elf_QELIMAGE* im = qelImage(image);
-  if (!im || pages.empty()) {
+  if (!qelImage(image) || pages.empty()) {
     elfDiscard(image);
     return fail(error, "cannot make an image object"), nullptr;
   }
-  im->width = pages.front()->width;
-  im->height = pages.front()->height;
-  im->xres = pages.front()->xres;
-  im->yres = pages.front()->yres;
   for (size_t i = 0; i < pages.size(); ++i) {
-    const Bilevel& page = *pages[i];
-    void* rows = elfMalloc(page.bits.size());
-    if (rows) std::memcpy(rows, page.bits.data(), page.bits.size());
-    elf_object* layer = rows ? QELNewBilevelLayer(state, page.width, page.height, static_cast<int32_t>(page.stride),
-                                                  rows, page.bits.size(), page.xres, page.yres)
-                             : nullptr;
-    const std::string name = "layer" + std::to_string(i);
-    if (!layer || QELAppendLayer(image, name.c_str(), layer) != QEL_STATUS_OK) {
-      if (!layer) _elfFree(rows);
-      elfDiscard(layer);
+    if (!add_page_layer(state, image, *pages[i], i, error)) {
       elfDiscard(image);
-      return fail(error, "cannot make the layer of page " + std::to_string(i + 1)), nullptr;
+      return nullptr;
     }
   }
   return image;

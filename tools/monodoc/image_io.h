@@ -40,6 +40,9 @@ Held call_member(elf_state* state, elf_object* obj, const char* name, elf_object
 // A QELIMAGE holding one raw 1-bit layer per page, named "layer<n>", sized and resolved like the
 // first page; null with the reason when memory runs out.
 elf_object* image_from_pages(elf_state* state, const std::vector<const Bilevel*>& pages, std::string* error);
+// Appends the page to the image as raw 1-bit layer "layer<index>" (a copy); the first page
+// (index 0) also gives the image its size and resolution. False with the reason.
+bool add_page_layer(elf_state* state, elf_object* image, const Bilevel& page, size_t index, std::string* error);
 
 // An argument list from command-line arguments "name=value" or "name:t=value" (t one of i, d, b,
 // s). Without t the value decides: a whole number is an integer, another number a double, true

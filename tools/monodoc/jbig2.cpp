@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <malloc.h>
 #include <filesystem>
+#include <map>
+#include <new>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,8 +18,10 @@
 #include "vlt_api.h"
 #include "vlt_api_deskew.h"
 #include "vlt_pagebuf.h"
+#include "vlt_state.h"
 #include "image_io.h"
 #include "page_files.h"
+#include "page_stream.h"
 #include "pbm.h"
 #include "session.h"
 
@@ -32,13 +37,22 @@ const char encode_help[] =
     "  PREFIX-dict.jb2   the shared dictionary (the PDF's JBIG2Globals)\n"
     "  PREFIX-<n>.jb2    page n, counting from 1\n"
     "\"jbig2dec -e PREFIX-dict.jb2 PREFIX-1.jb2\" decodes page 1; \"monodoc decode\" decodes them all.\n"
+    "jBig2Encode codes the page image in one call, so this form holds every raw page (read one at a\n"
+    "time into the image) and the section's symbols at once: memory grows with the page count.\n"
     "With --file the pages go instead through libmonocodec's engine API into one standalone JBIG2\n"
     "file (file header, every segment header, then every data part; each page keeps its number and\n"
-    "resolution), which \"jbig2dec FILE.jb2\" reads whole.\n"
+    "resolution), which \"jbig2dec FILE.jb2\" reads whole. Pages are then read, coded and dropped\n"
+    "one at a time in sections of their own dictionary: a section ends once what the engine holds\n"
+    "for it reaches the memory bound, or once its new symbols do by the engine's own measure (the\n"
+    "page that crossed that goes on to the next section), so memory stays flat however many pages\n"
+    "there are; only the coded file grows until it is written at the end.\n"
     "\n"
     "Options:\n"
     "  -o, --output PREFIX    where the streams go (default \"out\")\n"
     "  -f, --file FILE.jb2    write one standalone JBIG2 file of every page instead\n"
+    "      --memory MB        with --file: the bound on a section's symbols and positions in MB\n"
+    "                         (default 8; 0: none, every page in one section, memory growing with\n"
+    "                         the page count); a larger bound shares a dictionary among more pages\n"
     "      --comment TEXT     with --file: a comment for the whole file (repeatable)\n"
     "      --lossless         every pixel kept (the default): the classifier's three differences\n"
     "                         are 0, and every component is coded by exact match\n"
@@ -62,6 +76,13 @@ namespace {
 
 // ---- encode ----
 
+// The default bound on a section of a file run. A section's symbols and positions are held
+// until its dictionary is written; the bound keeps that, and so the whole run, to a size that
+// does not grow with the page count.
+constexpr int32_t default_memory_mb = 8;
+// The engine counts a section's bytes in 32 bits.
+constexpr int32_t max_memory_mb = 2047;
+
 struct EncodeOptions {
   std::string prefix = "out";
   std::string file;                   // a standalone file instead of embedded streams
@@ -71,7 +92,12 @@ struct EncodeOptions {
   std::vector<std::pair<const char*, int32_t>> classifier;  // given differences, in order
   bool quiet = false;
   bool deskew = false;
+  int32_t memoryMb = default_memory_mb;  // the engine's bound on a section, with --file
   std::vector<std::string> files;
+};
+
+struct EncodeTotals {
+  size_t pages = 0, sections = 0, bytes = 0, raw = 0;
 };
 
 bool parse_number(const std::string& text, int32_t* value) {
@@ -92,10 +118,10 @@ bool parse_encode(const std::vector<std::string>& argv, EncodeOptions* o, std::s
                                                 {'\0', "width-diff", true}, {'\0', "height-diff", true},
                                                 {'\0', "max-dense", true},  {'q', "quiet", false},
                                                 {'f', "file", true},        {'\0', "comment", true},
-                                                {'\0', "deskew", false}};
+                                                {'\0', "deskew", false},   {'\0', "memory", true}};
   ParsedOptions parsed;
   if (!parse_options(argv, specs, &parsed, error)) return false;
-  bool lossless = false;
+  bool lossless = false, given_memory = false;
   for (const auto& [spec, value] : parsed.options) {
     const std::string name = spec->long_name;
     int32_t number = 0;
@@ -115,6 +141,18 @@ bool parse_encode(const std::vector<std::string>& argv, EncodeOptions* o, std::s
     if (name == "width-diff") o->classifier.emplace_back("widthDiff:i", number);
     if (name == "height-diff") o->classifier.emplace_back("heightDiff:i", number);
     if (name == "max-dense") o->classifier.emplace_back("maxDense:i", number);
+    if (name == "memory") {
+      if (number < 0 || number > max_memory_mb) {
+        *error = "--memory takes 0 (no bound) to " + std::to_string(max_memory_mb) + " MB";
+        return false;
+      }
+      o->memoryMb = number;
+      given_memory = true;
+    }
+  }
+  if (given_memory && o->file.empty()) {
+    *error = "--memory goes with --file (the embedded streams are one section)";
+    return false;
   }
   if (!o->classifier.empty()) o->lossy = true;
   if (lossless && o->lossy) {
@@ -180,9 +218,82 @@ TokParams classifier_params(const EncodeOptions& o) {
   return params;
 }
 
-// Every page through the engine API into one file; sections follow each other when the engine's
-// memory bound ends one. False with the reason; a file left half written is removed.
-bool encode_file(const std::vector<Bilevel>& pages, const EncodeOptions& o, size_t* bytes, std::string* error) {
+// What the engine holds, counted through the memory and small-block functions a file run gives
+// it. The engine's own bound weighs a section's new symbols, which stay few when pages repeat
+// their glyphs while every page's instances are kept until the section's dictionary is written;
+// this count is what ends such a section.
+struct EngineMemory {
+  static inline size_t held = 0;
+
+  static void* take(void* block) {
+    if (block != nullptr) held += malloc_usable_size(block);
+    return block;
+  }
+  static void* malloc_fn(size_t size) { return take(std::malloc(size)); }
+  static void* calloc_fn(size_t count, size_t size) { return take(std::calloc(count, size)); }
+  static void free_fn(void* block) {
+    if (block != nullptr) held -= malloc_usable_size(block);
+    std::free(block);
+  }
+  static void* realloc_fn(void* block, size_t size) {
+    const size_t before = block != nullptr ? malloc_usable_size(block) : 0;
+    void* grown = std::realloc(block, size);
+    if (grown == nullptr) return nullptr;
+    held -= before;
+    return take(grown);
+  }
+  // Small blocks come from chunks of many, as the engine's own pools give them, and count as
+  // held while they are in use; a chunk stays for the run, so a section reuses what the one
+  // before it gave back.
+  struct FreeBlock {
+    FreeBlock* next;
+  };
+  static inline FreeBlock* freeBlocks = nullptr;
+  static inline std::vector<void*> chunks;
+  static constexpr size_t blocks_per_chunk = 1024;
+
+  static VltStatus small_take(void*, uint32_t, void** place) {
+    if (freeBlocks == nullptr) {
+      auto* chunk = static_cast<uint8_t*>(std::malloc(VLT_POOL_BLOCK_SIZE * blocks_per_chunk));
+      if (chunk == nullptr) return VLT_ERR_NOMEM;
+      try {
+        chunks.push_back(chunk);
+      } catch (const std::bad_alloc&) {
+        std::free(chunk);
+        return VLT_ERR_NOMEM;
+      }
+      for (size_t i = blocks_per_chunk; i-- > 0;)
+        freeBlocks = new (chunk + i * VLT_POOL_BLOCK_SIZE) FreeBlock{freeBlocks};
+    }
+    FreeBlock* b = freeBlocks;
+    freeBlocks = b->next;
+    held += VLT_POOL_BLOCK_SIZE;
+    *place = b;
+    return VLT_OK;
+  }
+  static void small_give(void*, uint32_t, void* block) {
+    held -= VLT_POOL_BLOCK_SIZE;
+    freeBlocks = new (block) FreeBlock{freeBlocks};
+  }
+  // Gives the chunks back once the engine is closed.
+  static void release_pools() {
+    for (void* c : chunks) std::free(c);
+    chunks.clear();
+    freeBlocks = nullptr;
+  }
+
+  static constexpr VltMemFuncs memory{malloc_fn, free_fn, calloc_fn, realloc_fn};
+  static constexpr VltSmallPoolFuncs pools{nullptr, small_take, small_give};
+};
+
+// Pages through the engine API into one file, read, added and dropped one at a time; sections
+// follow each other where the engine's memory bound ends one, each with its own dictionary.
+// What this holds is the page being added (a page that took a section over its bound is kept
+// and added again to the next section), the open section and the file's written bytes. False
+// with the reason; a file left half written is removed.
+bool encode_file(PageStream* stream, const EncodeOptions& o, EncodeTotals* totals, std::string* error) {
+  size_t pageCount = 0;
+  if (!stream->count(&pageCount, error)) return false;
   VltApiOptions options{};
   options.minSize = 1;
   options.outputWord = 10;
@@ -190,7 +301,7 @@ bool encode_file(const std::vector<Bilevel>& pages, const EncodeOptions& o, size
   options.resolution = static_cast<uint32_t>(-1);  // each page keeps its own
   options.profile = static_cast<uint32_t>(o.profile);
   options.tenthSize = 1;
-  options.memoryLimit = -1;
+  options.memoryLimit = o.memoryMb > 0 ? o.memoryMb * 1024 * 1024 : -1;
   const TokParams params = classifier_params(o);
   FILE* out = std::fopen(o.file.c_str(), "wb");
   if (out == nullptr) {
@@ -199,7 +310,8 @@ bool encode_file(const std::vector<Bilevel>& pages, const EncodeOptions& o, size
   }
   Jb2FileTarget target{out, write_to};
   VltApiHandle* h = nullptr;
-  VltStatus st = VltApi_init(&h, nullptr, nullptr, &options, &params, nullptr);
+  VltStatus st = VltApi_init(&h, &EngineMemory::memory, &EngineMemory::pools, &options, &params, nullptr);
+  const size_t bound = o.memoryMb > 0 ? size_t(o.memoryMb) << 20 : SIZE_MAX;
   const char* call = "VltApi_init";
   // Each call runs only while everything before it succeeded.
   const auto step = [&](const char* name, const auto& run) {
@@ -208,48 +320,85 @@ bool encode_file(const std::vector<Bilevel>& pages, const EncodeOptions& o, size
     st = run();
   };
   if (o.deskew) step("VltApi_setDeskew", [&] { return VltApi_setDeskew(h, 5, 0); });
-  step("VltApi_openFile", [&] { return VltApi_openFile(h, &target, static_cast<uint32_t>(pages.size())); });
+  step("VltApi_openFile", [&] { return VltApi_openFile(h, &target, static_cast<uint32_t>(pageCount)); });
   std::vector<std::string> texts;
   std::vector<Jb2ExtensionRecord> notes;
   for (const std::string& c : o.comments) texts.push_back(std::string("Comment") + '\0' + c + '\0' + '\0');
   for (const std::string& t : texts)
     notes.push_back({0x20000000u, reinterpret_cast<const uint8_t*>(t.data()), static_cast<uint32_t>(t.size())});
   if (!notes.empty()) step("VltApi_annotateFile", [&] { return VltApi_annotateFile(h, static_cast<int32_t>(notes.size()), notes.data()); });
-  size_t next = 0;
-  while (st == VLT_OK && next < pages.size()) {
+  Bilevel page;
+  bool pending = false;  // page is read but in no section yet
+  bool ended = false;    // every page has been read
+  size_t coded = 0, sections = 0;
+  while (st == VLT_OK && !ended) {
     step("VltApi_startSection", [&] { return VltApi_startSection(h); });
-    const size_t first = next;
+    size_t taken = 0;  // pages the section keeps
     uint8_t full = 0;
-    while (st == VLT_OK && next < pages.size() && !full) {
-      const Bilevel& p = pages[next];
+    const size_t start = EngineMemory::held;
+    while (st == VLT_OK && !full) {
+      if (!pending) {
+        if (!stream->next(&page, error)) {
+          ended = true;
+          if (!error->empty()) {
+            st = VLT_ERR_PARAM;
+            call = nullptr;
+          }
+          break;
+        }
+        pending = true;
+        totals->raw += page.bits.size();
+        if (!o.quiet)
+          std::fprintf(stderr, "monodoc: encode: read page %zu (%dx%d) from %s\n", stream->pages_read(), page.width,
+                       page.height, stream->file().c_str());
+      }
       VltPageDesc desc{};
-      if (convertBuffToVltPageDesc(&desc, static_cast<uint32_t>(p.width), static_cast<uint32_t>(p.height),
-                                   static_cast<uint32_t>(p.stride), p.bits.data()) != 1) {
+      if (convertBuffToVltPageDesc(&desc, static_cast<uint32_t>(page.width), static_cast<uint32_t>(page.height),
+                                   static_cast<uint32_t>(page.stride), page.bits.data()) != 1) {
         st = VLT_ERR_NOMEM;
         call = "convertBuffToVltPageDesc";
         break;
       }
-      desc.xRes = static_cast<uint32_t>(p.xres + 0.5);
-      desc.yRes = static_cast<uint32_t>(p.yres + 0.5);
+      desc.xRes = static_cast<uint32_t>(page.xres + 0.5);
+      desc.yRes = static_cast<uint32_t>(page.yres + 0.5);
       step("VltApi_addMonoPage", [&] { return VltApi_addMonoPage(h, &desc, &full); });
       kvng_internal_free(desc.buffer);
-      // A full section has not taken the page: it opens the next one.
-      if (st == VLT_OK && !full) ++next;
+      // A full section has either refused the page or will roll it back at its end: it stays
+      // pending and opens the next section.
+      if (st == VLT_OK && !full) {
+        pending = false;
+        ++taken;
+        full = EngineMemory::held > start && EngineMemory::held - start >= bound;
+      } else if (st == VLT_OK && !o.quiet) {
+        std::fprintf(stderr, "monodoc: encode: page %zu goes to the next section: the engine's bound is reached\n",
+                     coded + taken + 1);
+      }
     }
-    if (st == VLT_OK && next == first) {
-      *error = "page " + std::to_string(next + 1) + " does not fit in a section of its own";
+    if (st == VLT_OK && taken == 0 && pending) {
+      *error = "page " + std::to_string(coded + 1) + " does not fit in a section of its own under --memory " +
+               std::to_string(o.memoryMb);
       st = VLT_ERR_INTERNAL;
       call = nullptr;
     }
+    if (st != VLT_OK || taken == 0) break;
+    ++sections;
     VltApiDict dict{};
     step("VltApi_endSectionGetDict", [&] { return VltApi_endSectionGetDict(h, 0, &dict); });
     std::free(dict.bytes);
-    for (size_t p = first; p < next && st == VLT_OK; ++p) {
+    for (size_t p = 0; p < taken && st == VLT_OK; ++p) {
       VltApiPosBlock block{};
       step("VltApi_getNextPosBlock", [&] { return VltApi_getNextPosBlock(h, &block); });
       std::free(block.bytes);
-      if (st == VLT_OK && !o.quiet) std::fprintf(stderr, "monodoc: encode: coded page %zu of %zu\n", p + 1, pages.size());
+      if (st != VLT_OK) break;
+      ++coded;
+      if (!o.quiet) std::fprintf(stderr, "monodoc: encode: coded page %zu of %zu (section %zu)\n", coded, pageCount, sections);
     }
+  }
+  if (st == VLT_OK && coded != pageCount) {
+    *error = "the files held " + std::to_string(coded) + " pages where " + std::to_string(pageCount) +
+             " were counted (did they change?)";
+    st = VLT_ERR_PARAM;
+    call = nullptr;
   }
   // The file is written at the close.
   if (h != nullptr) {
@@ -258,6 +407,7 @@ bool encode_file(const std::vector<Bilevel>& pages, const EncodeOptions& o, size
       st = closed;
       call = "VltApi_close (writing the file)";
     }
+  EngineMemory::release_pools();
   }
   const long size = std::ftell(out);
   const bool flushed = std::fclose(out) == 0;
@@ -272,7 +422,9 @@ bool encode_file(const std::vector<Bilevel>& pages, const EncodeOptions& o, size
     if (std::filesystem::is_regular_file(o.file, ec)) std::filesystem::remove(o.file, ec);
     return false;
   }
-  *bytes = size > 0 ? static_cast<size_t>(size) : 0;
+  totals->pages = coded;
+  totals->sections = sections;
+  totals->bytes = size > 0 ? static_cast<size_t>(size) : 0;
   return true;
 }
 
@@ -286,27 +438,15 @@ int run_encode(const std::vector<std::string>& argv) {
     complain(name, error);
     return exit_usage;
   }
-  std::vector<Bilevel> pages;
-  for (const std::string& file : o.files) {
-    const size_t before = pages.size();
-    if (!read_pages(file, &pages, &error)) {
-      complain(name, file + ": " + error);
-      return exit_failed;
-    }
-    if (!o.quiet)
-      for (size_t i = before; i < pages.size(); ++i)
-        std::fprintf(stderr, "monodoc: encode: read page %zu (%dx%d) from %s\n", i + 1, pages[i].width,
-                     pages[i].height, file.c_str());
-  }
+  PageStream stream(o.files);
   if (!o.file.empty()) {
-    size_t bytes = 0, raw = 0;
-    if (!encode_file(pages, o, &bytes, &error)) {
+    EncodeTotals t;
+    if (!encode_file(&stream, o, &t, &error)) {
       complain(name, error);
       return exit_failed;
     }
-    for (const Bilevel& p : pages) raw += p.bits.size();
-    std::printf("%s: %zu pages, %zu bytes, raw %zu bytes (%.2f%%)\n", o.file.c_str(), pages.size(), bytes, raw,
-                raw != 0 ? 100.0 * static_cast<double>(bytes) / static_cast<double>(raw) : 0.0);
+    std::printf("%s: %zu pages in %zu sections, %zu bytes, raw %zu bytes (%.2f%%)\n", o.file.c_str(), t.pages,
+                t.sections, t.bytes, t.raw, t.raw != 0 ? 100.0 * static_cast<double>(t.bytes) / static_cast<double>(t.raw) : 0.0);
     return exit_ok;
   }
   Interpreter interp("monodoc");
@@ -319,12 +459,37 @@ int run_encode(const std::vector<std::string>& argv) {
     complain(name, error);
     return exit_failed;
   }
-  std::vector<const Bilevel*> all;
-  for (const Bilevel& p : pages) all.push_back(&p);
-  const Held image(image_from_pages(interp.state, all, &error));
-  const Held args(image.get() ? encode_arguments(interp.state, o) : nullptr);
-  if (!image.get() || !args.get()) {
-    complain(name, image.get() ? "cannot make the argument list" : error);
+  // jBig2Encode codes the layers of one image in one call: each page read becomes a layer at
+  // once, so the raw pages are held once, as layers, not a second time as read.
+  const Held image(new_elf_object(interp.state, "QELIMAGE", nullptr));
+  if (!image.get()) {
+    complain(name, "cannot make an image object");
+    return exit_failed;
+  }
+  struct Read {
+    int32_t width, height;
+    size_t raw;
+  };
+  std::vector<Read> read;
+  Bilevel p;
+  while (stream.next(&p, &error)) {
+    if (!add_page_layer(interp.state, image.get(), p, read.size(), &error)) {
+      complain(name, error);
+      return exit_failed;
+    }
+    read.push_back({p.width, p.height, p.bits.size()});
+    if (!o.quiet)
+      std::fprintf(stderr, "monodoc: encode: read page %zu (%dx%d) from %s\n", read.size(), p.width, p.height,
+                   stream.file().c_str());
+  }
+  p = Bilevel{};
+  if (!error.empty()) {
+    complain(name, error);
+    return exit_failed;
+  }
+  const Held args(encode_arguments(interp.state, o));
+  if (!args.get()) {
+    complain(name, "cannot make the argument list");
     return exit_failed;
   }
   if (!call_method(interp.state, encode, name, image.get(), args.get(), &error)) {
@@ -341,6 +506,7 @@ int run_encode(const std::vector<std::string>& argv) {
     const elf_QELHDR* h = layer ? qelHdr(layer->description) : nullptr;
     const bool dict = layer && layer->kind == QEL_KIND_JBIG2_DICT;
     if (!dict && !(h && h->compression == QEL_COMPRESSION_JBIG2)) continue;
+    if (!dict && page == read.size()) break;
     const std::string path = dict ? o.prefix + "-dict.jb2" : o.prefix + "-" + std::to_string(++page) + ".jb2";
     if (!layer_data(layer, &bytes) || !write_file_bytes(path, bytes.data(), bytes.size(), &error)) {
       complain(name, error.empty() ? path + ": the layer holds no data" : error);
@@ -351,14 +517,14 @@ int run_encode(const std::vector<std::string>& argv) {
       std::printf("%s: dictionary, %zu bytes\n", path.c_str(), bytes.size());
       continue;
     }
-    const Bilevel& p = pages[page - 1];
-    raw += p.bits.size();
-    std::printf("%s: page %zu, %dx%d, %zu bytes (raw %zu)\n", path.c_str(), page, p.width, p.height, bytes.size(),
-                p.bits.size());
-    if (!o.quiet) std::fprintf(stderr, "monodoc: encode: wrote page %zu of %zu\n", page, pages.size());
+    const Read& r = read[page - 1];
+    raw += r.raw;
+    std::printf("%s: page %zu, %dx%d, %zu bytes (raw %zu)\n", path.c_str(), page, r.width, r.height, bytes.size(),
+                r.raw);
+    if (!o.quiet) std::fprintf(stderr, "monodoc: encode: wrote page %zu of %zu\n", page, read.size());
   }
-  if (page != pages.size()) {
-    complain(name, "jBig2Encode coded " + std::to_string(page) + " of " + std::to_string(pages.size()) + " pages");
+  if (page != read.size()) {
+    complain(name, "jBig2Encode coded " + std::to_string(page) + " of " + std::to_string(read.size()) + " pages");
     return exit_failed;
   }
   std::printf("%zu pages: %zu bytes, raw %zu bytes (%.2f%%)\n", page, total, raw,

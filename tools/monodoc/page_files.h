@@ -14,7 +14,9 @@ namespace monodoc {
 
 // Appends every page of the file to pages: each image of a PBM file, the PNG image, each
 // directory of a TIFF file. Grey and colour pixels are black when darker than half (alpha is laid
-// on white first). False with the reason when the file cannot be read as a whole.
+// on white first). False with the reason when the file cannot be read as a whole. This holds
+// every page at once: a command over many pages reads them one by one with PageStream
+// (page_stream.h) instead.
 bool read_pages(const std::string& path, std::vector<Bilevel>* pages, std::string* error);
 
 // The pages of every file in order; false with the reason at the first file that cannot be read.

@@ -11,7 +11,7 @@
 #include "dio.h"
 #include "image_io.h"
 #include "kvng_print.h"
-#include "page_files.h"
+#include "page_stream.h"
 #include "session.h"
 
 namespace monodoc {
@@ -171,18 +171,19 @@ bool append_file(elf_state* state, const TiffLibrary& lib, elf_object* writer, c
     }
     return true;
   }
-  std::vector<Bilevel> pages;
-  if (!read_pages(file, &pages, error)) return false;
-  for (size_t i = 0; i < pages.size(); ++i) {
-    const Held image(image_from_pages(state, {&pages[i]}, error));
+  // One page at a time: a long file is never held whole.
+  PageStream stream({file});
+  Bilevel page;
+  while (stream.next(&page, error)) {
+    const Held image(image_from_pages(state, {&page}, error));
     if (!image.get()) return false;
     if (append(state, writer, image.get(), error) != QEL_STATUS_OK) {
-      *error = "page " + std::to_string(i + 1) + ": " + *error;
+      *error = "page " + std::to_string(stream.pages_read()) + ": " + *error;
       return false;
     }
     ++*written;
   }
-  return true;
+  return error->empty();
 }
 
 int run_write(elf_state* state, const TiffLibrary& lib, const std::vector<std::string>& args) {

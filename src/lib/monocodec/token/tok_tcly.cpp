@@ -2,6 +2,7 @@
 
 #include "tok_tcly.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "byteorder.h"
@@ -80,6 +81,12 @@ void take_over(TclyDoc* doc, VltTdcDoc* tdoc) {
   VltTdcPage& t = tdoc->page;
   t.positions = cc->lossless.residuals;
   t.posCount = static_cast<uint32_t>(cc->lossless.residualCount);
+  // The page keeps its positions until its block is written, maybe many pages later: the room
+  // left for more is given back now. A failed shrink keeps the larger array, which serves as well.
+  if (t.positions != nullptr && cc->lossless.residualCount < cc->lossless.residualCapacity) {
+    const size_t kept = static_cast<size_t>(std::max(cc->lossless.residualCount, 1)) * sizeof(*t.positions);
+    if (auto* shrunk = static_cast<decltype(t.positions)>(doc->state->realloc(t.positions, kept))) t.positions = shrunk;
+  }
   t.llMemory = cc->lossless.memory;
   t.llMemory2 = cc->lossless.memory2;
   cc->lossless.residuals = nullptr;

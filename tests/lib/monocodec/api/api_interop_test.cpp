@@ -24,22 +24,6 @@ using apitest::Encoded;
 using apitest::EncodeSetup;
 using monotest::RefBitmap;
 
-// Black pixels of a with no black pixel of b on them or next to them: what a shape match within
-// one pixel (the classifier's own tolerance) cannot explain, such as a misplaced or substituted
-// glyph.
-size_t unexplained(const RefBitmap& a, const RefBitmap& b) {
-  size_t n = 0;
-  for (int y = 0; y < a.height; ++y)
-    for (int x = 0; x < a.width; ++x) {
-      if (!a.get(x, y)) continue;
-      bool near = false;
-      for (int v = std::max(y - 1, 0); v <= std::min(y + 1, b.height - 1) && !near; ++v)
-        for (int u = std::max(x - 1, 0); u <= std::min(x + 1, b.width - 1) && !near; ++u) near = b.get(u, v);
-      n += !near;
-    }
-  return n;
-}
-
 // The dictionaries a page of section s may refer to: its own, and after partial ends the earlier
 // ones too.
 jb2test::Bytes globals_for(const Encoded& e, size_t section, bool partial) {
@@ -66,8 +50,8 @@ void round_trip(const std::vector<RefBitmap>& pages, const EncodeSetup& setup, E
       EXPECT_EQ(monotest::first_difference(pages[p], decoded.page), "") << decoded.messages;
     } else {
       const double budget = 0.01 * double(pages[p].count());
-      EXPECT_LE(double(unexplained(pages[p], decoded.page)), budget) << "lost ink";
-      EXPECT_LE(double(unexplained(decoded.page, pages[p])), budget) << "added ink";
+      EXPECT_LE(double(monotest::unexplained_ink(pages[p], decoded.page)), budget) << "lost ink";
+      EXPECT_LE(double(monotest::unexplained_ink(decoded.page, pages[p])), budget) << "added ink";
     }
   }
   if (kept != nullptr) *kept = std::move(e);
@@ -209,8 +193,8 @@ TEST(ApiInterop, FilesDecodePageForPage) {
           EXPECT_EQ(monotest::first_difference(pages[p], decoded[p]), "") << messages;
         } else {
           const double budget = 0.01 * double(pages[p].count());
-          EXPECT_LE(double(unexplained(pages[p], decoded[p])), budget) << "lost ink";
-          EXPECT_LE(double(unexplained(decoded[p], pages[p])), budget) << "added ink";
+          EXPECT_LE(double(monotest::unexplained_ink(pages[p], decoded[p])), budget) << "lost ink";
+          EXPECT_LE(double(monotest::unexplained_ink(decoded[p], pages[p])), budget) << "added ink";
         }
       }
     }
