@@ -107,4 +107,146 @@ TEST_F(TextPdfTest, WordsAreFoundAtTheirBoxes) {
   }
 }
 
+// The page's font resources by name: their dictionaries' entries as "/Key value " text.
+std::map<std::string, std::string> page_fonts(const std::string& pdf) {
+  monotest::ReadDoc doc(pdf);
+  std::map<std::string, std::string> fonts;
+  PDFObj* res = PDFGetDictEntry(doc.get(), doc.page(0), "Resources");
+  PDFObj* font = res ? PDFGetDictEntry(doc.get(), res, "Font") : nullptr;
+  for (int32_t i = 0; font && i < PDFGetDictCount(doc.get(), font); ++i) {
+    const std::string key = PDFGetDictKey(doc.get(), font, i);
+    PDFObj* dict = PDFGetDictEntry(doc.get(), font, key.c_str());
+    std::string text;
+    for (int32_t k = 0; k < PDFGetDictCount(doc.get(), dict); ++k) {
+      const std::string entry = PDFGetDictKey(doc.get(), dict, k);
+      text += "/" + entry + " " + doc.entry(dict, entry.c_str()) + " ";
+    }
+    fonts[key] = text;
+  }
+  return fonts;
+}
+
+std::string page_text(const std::string& pdf) {
+  return monotest::run_tool("pdftotext -layout " + monotest::shell_quote(pdf) + " -").output;
+}
+
+TEST_F(TextPdfTest, AccentedTextKeepsItsCharactersAndFonts) {
+  // Latin-1 text is written in WinAnsi fonts; Latin-2 letters need the face's own encoding with
+  // widths and a ToUnicode map, in a font of their own even inside one run.
+  const std::vector<GlyphRun> runs = {
+      {300, 700, 600, 60, 0, "Café déjà naïve Straße"},
+      {300, 700, 900, 60, 3, "Łódź żółć Černá"},
+  };
+  int written = 0;
+  const std::string pdf = write_page("accents.pdf", QEL_TEXT_XML, monotest::text_layer_xml(runs), &written);
+  ASSERT_EQ(written, 1) << messages;
+  const std::string text = page_text(pdf);
+  EXPECT_NE(text.find("Café déjà naïve Straße"), std::string::npos) << text;
+  EXPECT_NE(text.find("Łódź żółć Černá"), std::string::npos) << text;
+
+  // Index = set * 16 + face: Helvetica in Latin-1 (0x10), Helvetica-BoldOblique in Latin-2
+  // (0x23), which also holds the run's "ó".
+  const auto fonts = page_fonts(pdf);
+  ASSERT_EQ(fonts.size(), 2u);
+  EXPECT_NE(fonts.at("F10").find("/Encoding /WinAnsiEncoding"), std::string::npos) << fonts.at("F10");
+  EXPECT_EQ(fonts.at("F10").find("/Widths"), std::string::npos);
+  const std::string& latin2 = fonts.at("F23");
+  EXPECT_NE(latin2.find("/FirstChar 32"), std::string::npos) << latin2;
+  EXPECT_NE(latin2.find("/LastChar 255"), std::string::npos);
+  EXPECT_NE(latin2.find("/ToUnicode"), std::string::npos);
+  EXPECT_EQ(latin2.find("/Encoding"), std::string::npos);
+  EXPECT_NE(latin2.find("/BaseFont /Helvetica-BoldOblique"), std::string::npos);
+
+  // pdffonts: name, type, encoding, embedded, subset, ToUnicode.
+  const std::string listing = monotest::run_tool("pdffonts " + monotest::shell_quote(pdf)).output;
+  std::istringstream lines(listing);
+  std::string line;
+  int winansi = 0, unicode = 0;
+  while (std::getline(lines, line)) {
+    if (line.find("Helvetica") != 0) continue;
+    std::istringstream f(line);
+    std::string name, type, enc, emb, sub, uni;
+    f >> name >> type >> enc >> emb >> sub >> uni;
+    EXPECT_EQ(type, "Type") << line;  // "Type 1"
+    if (enc == "1") f >> emb;  // the type was two words: shift
+    winansi += line.find("WinAnsi") != std::string::npos;
+    unicode += line.find(" yes ") != std::string::npos && line.find("WinAnsi") == std::string::npos;
+  }
+  EXPECT_EQ(winansi, 1) << listing;
+  EXPECT_EQ(unicode, 1) << listing;
+}
+
+TEST_F(TextPdfTest, FontsAreNamedByIndexInIndexOrder) {
+  // A run in the Latin-2 set of face 3 (index 0x23) before one in the Latin-1 set of face 8
+  // (0x18): each font once, named by its index.
+  const std::vector<GlyphRun> runs = {
+      {300, 400, 600, 60, 3, "Łza"}, {300, 400, 900, 60, 8, "mono"}, {800, 400, 900, 60, 8, "again"}};
+  int written = 0;
+  const std::string pdf = write_page("order.pdf", QEL_TEXT_XML, monotest::text_layer_xml(runs), &written);
+  ASSERT_EQ(written, 1);
+  const auto fonts = page_fonts(pdf);
+  ASSERT_EQ(fonts.size(), 2u);
+  EXPECT_TRUE(fonts.count("F18") && fonts.count("F23"));
+  EXPECT_NE(fonts.at("F18").find("/BaseFont /Courier"), std::string::npos);
+  EXPECT_NE(fonts.at("F23").find("/Name /F23"), std::string::npos);
+}
+
+TEST_F(TextPdfTest, TextKindsThatPdfCannotCarryAreSkipped) {
+  const struct {
+    int kind;
+    const char* message;
+  } cases[] = {
+      {QEL_TEXT_PLAIN, "Unable to pass plain text data to PDF, skipping embedded plain text\n"},
+      {QEL_TEXT_XPS, "Unable to pass XPS text data to PDF, skipping embedded XPS text\n"},
+      {9, ""},
+  };
+  for (const auto& c : cases) {
+    messages.clear();
+    int written = 0;
+    const std::string pdf = write_page("skip.pdf", c.kind, "Some words", &written);
+    EXPECT_EQ(written, 1);
+    EXPECT_EQ(messages, c.message);
+    EXPECT_EQ(page_text(pdf).find("words"), std::string::npos);
+    EXPECT_TRUE(page_fonts(pdf).empty());
+  }
+}
+
+TEST_F(TextPdfTest, MalformedXmlPutsNothingIntoThePage) {
+  const char* cases[] = {
+      "<Page><Glyphs x0=\"1\" xw=\"2\" yb=\"3\" yh=\"4\" famStyle=\"0\" str=\"ok\"/><Glyphs x0=\"5\"/></Page>",
+      "<Page><Glyphs x0=\"1\"",
+      "<!DOCTYPE Page [<!ENTITY e \"x\">]><Page><Glyphs x0=\"1\" xw=\"2\" yb=\"3\" yh=\"4\" famStyle=\"0\" str=\"&e;\"/></Page>",
+  };
+  for (const char* xml : cases) {
+    messages.clear();
+    int written = -5;
+    const std::string pdf = write_page("bad.pdf", QEL_TEXT_XML, xml, &written);
+    EXPECT_EQ(written, 0) << xml;
+    EXPECT_FALSE(messages.empty());
+    EXPECT_TRUE(page_fonts(pdf).empty()) << xml;
+    EXPECT_EQ(page_text(pdf).find("ok"), std::string::npos);
+  }
+}
+
+TEST_F(TextPdfTest, PdfOperatorTextIsCopiedWithOrWithoutAFontList) {
+  int written = 0;
+  const std::string ops = "BT /F1 24 Tf 72 700 Td (Kept as written) Tj ET";
+  // Without "_PDFFontList" the operators still go in; with one, its fonts become standard fonts.
+  std::string pdf = write_page("ops.pdf", QEL_TEXT_PDF, ops, &written, 72.0, 612, 792);
+  EXPECT_EQ(written, 1);
+  EXPECT_TRUE(page_fonts(pdf).empty());
+  EXPECT_NE(monotest::read_file(pdf).find("(Kept as written) Tj"), std::string::npos);
+}
+
+TEST_F(TextPdfTest, APageWithoutResolutionConvertsAt300Dpi) {
+  const std::vector<GlyphRun> runs = {{600, 600, 900, 100, 0, "Default"}};
+  int written = 0;
+  const std::string pdf = write_page("nores.pdf", QEL_TEXT_XML, monotest::text_layer_xml(runs), &written, 0.0);
+  ASSERT_EQ(written, 1);
+  const std::vector<Word> words = bbox_words(dir, pdf);
+  ASSERT_EQ(words.size(), 1u);
+  EXPECT_NEAR(words[0].xMin, 144.0, 2.0);
+  EXPECT_NEAR(words[0].yMax, 216.0, 2.0);
+}
+
 }  // namespace
