@@ -54,6 +54,8 @@ int run_spec(const std::vector<std::string>& args);
 extern const char spec_help[];
 int run_tiff(const std::vector<std::string>& args);
 extern const char tiff_help[];
+int run_text(const std::vector<std::string>& args);
+extern const char text_help[];
 
 }  // namespace monodoc
 

@@ -21,6 +21,7 @@ constexpr Command commands[] = {
     {"zip", "list, dump or extract zip archives", zip_help, run_zip},
     {"spec", "describe pages as transform specifications and match them to targets", spec_help, run_spec},
     {"tiff", "write and read TIFF-FX fax documents, pages kept in their coding", tiff_help, run_tiff},
+    {"text", "text-layer XML pages as plain text, coalesced words or XPS markup", text_help, run_text},
 };
 
 constexpr char overview[] =

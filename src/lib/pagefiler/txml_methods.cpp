@@ -8,13 +8,21 @@
 #include <string>
 #include <vector>
 
-#include "dio_internal.h"
 #include "dio_text.h"
+#include "kvng.h"
 #include "kvxml.h"
 
 namespace {
 
 elf_state* state_of(elf_object* args) { return args ? args->state : nullptr; }
+
+// Hands a result list over; a list that could not be made fails the method.
+int hand_over(elf_state* state, elf_object** result, elf_object* list, const char* method) {
+  if (!list) return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: Unable to build the result\n", method);
+  if (result) *result = list;
+  else elfDiscard(list);
+  return QEL_STATUS_OK;
+}
 
 int fail(elf_state* state, const char* format, const char* method, const char* more = nullptr) {
   return setStatus(state, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR, format, method, more);
@@ -188,7 +196,7 @@ int coalesce(elf_state* state, elf_object* obj, const char* xml, elf_object** re
   if (!out) return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: cannot write the document\n", method);
   elf_object* list = lstBuildArgs(state, "result:s", reinterpret_cast<const char*>(out), 0, LST_END);
   xmlFree(out);
-  return dio::give(state, result, list, method);
+  return hand_over(state, result, list, method);
 }
 
 // ---- Plain text ----
@@ -294,7 +302,7 @@ int plain_text(elf_state* state, const char* xml, elf_object** result) {
   }
   sort_by_baseline(&runs);
   const std::string text = layout(runs);
-  return dio::give(state, result, lstBuildArgs(state, "text:s", text.c_str(), 0, LST_END), method);
+  return hand_over(state, result, lstBuildArgs(state, "text:s", text.c_str(), 0, LST_END), method);
 }
 
 }  // namespace
@@ -362,7 +370,7 @@ int QELXML2XPSXML(void*, elf_object* args, elf_object** result) {
   if (!markup) {
     status = setStatus(state, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR, "%s: the text layer cannot be converted\n", method);
   } else {
-    status = dio::give(state, result, lstBuildArgs(state, "xpsxml:s", markup, 0, "font:s", font, 0, LST_END), method);
+    status = hand_over(state, result, lstBuildArgs(state, "xpsxml:s", markup, 0, "font:s", font, 0, LST_END), method);
   }
   kvng_internal_free(markup);
   SState_Free(sstate, font);
