@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -51,7 +52,8 @@ class TextPdfTest : public monotest::InterpTest {
   // A page of width by height pixels at res dpi with one text layer of the kind holding text;
   // addxilText's answer goes to *written.
   std::string write_page(const std::string& name, int kind, const std::string& text, int* written,
-                         double res = 300.0, int width = 2550, int height = 3300) {
+                         double res = 300.0, int width = 2550, int height = 3300,
+                         const std::function<void(elf_object* image, elf_object* layer)>& decorate = nullptr) {
     const std::string path = dir.file(name);
     int32_t error = 0;
     PDFDoc* doc = PDFOpenFilenameEx(path.c_str(), 'w', nullptr, &error);
@@ -69,6 +71,7 @@ class TextPdfTest : public monotest::InterpTest {
     im->yres = res;
     elf_object* layer = QELNewTextLayer(state, kind, text.data(), text.size(), width, height, res, res);
     EXPECT_EQ(QELAppendLayer(image, "text:QELLAYER", layer), 0);
+    if (decorate) decorate(image, layer);
     *written = addxilText(image, layer, doc, page, 1);
     EXPECT_EQ(PDFPageClose(doc, page), 1);
     EXPECT_EQ(PDFCloseFile(doc, 1), 1);
@@ -236,6 +239,48 @@ TEST_F(TextPdfTest, PdfOperatorTextIsCopiedWithOrWithoutAFontList) {
   EXPECT_EQ(written, 1);
   EXPECT_TRUE(page_fonts(pdf).empty());
   EXPECT_NE(monotest::read_file(pdf).find("(Kept as written) Tj"), std::string::npos);
+}
+
+TEST_F(TextPdfTest, PdfOperatorTextBringsTheFontsItNames) {
+  // F1 was read with the page (a FONTDIO with widths); F9 was not: it becomes a standard font.
+  elf_object* font = new_FONTDIO(state, nullptr, nullptr);
+  FontDioRecord* r = dioFontDio(font)->record;
+  _elfFree(r->name);
+  r->name = elfStrDup("F1");
+  _elfFree(r->baseFont);
+  r->baseFont = elfStrDup("Helvetica-Bold");
+  _elfFree(r->subtype);
+  r->subtype = elfStrDup("Type1");
+  _elfFree(r->sourceId);
+  r->sourceId = elfStrDup("F12_0_needPDFid");
+  r->widths = static_cast<FontWidthsRecord*>(elfCalloc(1, sizeof(FontWidthsRecord)));
+  r->widths->count = 1;
+  r->widths->widths = static_cast<int32_t*>(elfCalloc(1, sizeof(int32_t)));
+  r->widths->widths[0] = 611;
+  r->firstChar = r->lastChar = 65;
+  const std::string ops = "BT /F1 24 Tf 72 700 Td (A) Tj /F9 12 Tf 0 -30 Td (Nine) Tj ET";
+  int written = 0;
+  const std::string pdf = write_page("fonts.pdf", QEL_TEXT_PDF, ops, &written, 72.0, 612, 792,
+                                     [&](elf_object* image, elf_object* layer) {
+                                       elf_object* resources = lstBuildArgs(state, "F1:FONTDIO", font, 0, LST_END);
+                                       elf_object* attrs = lstBuildArgs(state, "_PDFFontResource:LIST", resources, 0,
+                                                                        LST_END);
+                                       ELF_ASSIGN(state, &qelImage(image)->attributes, attrs);
+                                       elf_object* list = lstBuildArgs(state, "F1:s", "Helvetica-Bold", 0, "F9:s",
+                                                                       "Times-Roman", 0, LST_END);
+                                       elf_object* layerAttrs = lstBuildArgs(state, "_PDFFontList:LIST", list, 0,
+                                                                             LST_END);
+                                       ELF_ASSIGN(state, &qelLayer(layer)->attributes, layerAttrs);
+                                     });
+  EXPECT_EQ(written, 1);
+  const auto fonts = page_fonts(pdf);
+  ASSERT_EQ(fonts.size(), 2u);
+  EXPECT_NE(fonts.at("F1").find("/BaseFont /Helvetica-Bold"), std::string::npos);
+  EXPECT_NE(fonts.at("F1").find("/FirstChar 65"), std::string::npos) << fonts.at("F1");
+  EXPECT_NE(fonts.at("F9").find("/BaseFont /Times-Roman"), std::string::npos);
+  const std::string text = page_text(pdf);
+  EXPECT_NE(text.find("A"), std::string::npos);
+  EXPECT_NE(text.find("Nine"), std::string::npos) << text;
 }
 
 TEST_F(TextPdfTest, APageWithoutResolutionConvertsAt300Dpi) {
