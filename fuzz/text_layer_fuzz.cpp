@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   XMLElement* tree = XML_ParseData(sstate, xml.data(), xml.size());
   if (tree) {
     const double m[6] = {1, 0, 0, 1, 0, 0};
-    char* content = PDFXML_XMLToPDF_Ex(sstate, tree, 0, 0, 2550, 3300, 300, 300, 2550, 0, 1, m, 3300);
+    char* content = PDFXML_XMLToPDF_Ex(sstate, tree, 0, 0, 612, 792, 72, 72, 2550, 0, 1, m, 3300);
     uint8_t used[FFONT_TABLE_SIZE] = {};
     const int32_t marked = PDFQEL_MarkRequiredFonts(tree, 1, used);
     if ((content == nullptr) != (marked < 0)) __builtin_trap();

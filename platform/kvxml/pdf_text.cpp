@@ -41,13 +41,15 @@ constexpr double kMaxScale = 10000.0;
 
 extern "C" {
 
-char* PDFXML_XMLToPDF_Ex(SState* state, XMLElement* tree, double x, double y, int32_t, int32_t, double xres,
-                         double yres, double, int32_t, int32_t, const double* matrix, double pageHeight) {
+char* PDFXML_XMLToPDF_Ex(SState* state, XMLElement* tree, double x, double y, int32_t width, int32_t height,
+                         double xres, double yres, double imageWidth, int32_t, int32_t, const double* matrix,
+                         double imageHeight) {
   if (!tree || !tree->doc) {
     SState_ErrPrintf(state, "PDFXML_XMLToPDF_Ex: no text-layer document\n");
     return nullptr;
   }
-  if (!(xres > 0) || !(yres > 0) || !std::isfinite(xres) || !std::isfinite(yres) || !std::isfinite(pageHeight)) {
+  if (!(xres > 0) || !(yres > 0) || !std::isfinite(xres) || !std::isfinite(yres) || !std::isfinite(x) ||
+      !std::isfinite(y) || !std::isfinite(imageWidth) || !std::isfinite(imageHeight)) {
     SState_ErrPrintf(state, "PDFXML_XMLToPDF_Ex: resolutions %g by %g cannot place text\n", xres, yres);
     return nullptr;
   }
@@ -57,10 +59,11 @@ char* PDFXML_XMLToPDF_Ex(SState* state, XMLElement* tree, double x, double y, in
     SState_ErrPrintf(state, "PDFXML_XMLToPDF_Ex: %s\n", why.c_str());
     return nullptr;
   }
-  // Layer pixels -> page pixels (origin, then the layer's matrix) -> points, y turned upwards.
-  const Matrix origin{{1, 0, 0, 1, x, y}};
-  const Matrix to_points{{72.0 / xres, 0, 0, -72.0 / yres, 0, pageHeight * 72.0 / yres}};
-  const Matrix ctm = kvxml::multiply(kvxml::multiply(origin, kvxml::matrix_or_identity(matrix)), to_points);
+  // Image pixels (y downwards) -> the layer's box in points (y upwards) -> the layer's matrix.
+  const double sx = (imageWidth > 0 ? width / imageWidth : 1.0) * 72.0 / xres;
+  const double sy = (imageHeight > 0 ? height / imageHeight : 1.0) * 72.0 / yres;
+  const Matrix box{{sx, 0, 0, -sy, x * 72.0 / xres, (y + height) * 72.0 / yres}};
+  const Matrix ctm = kvxml::multiply(box, kvxml::matrix_or_identity(matrix));
   std::string out;
   if (runs.empty()) return kvxml::engine_copy(out);
   out = "q\n";

@@ -53,16 +53,17 @@ MONO_API XMLElement* XML_ParseData(SState* state, const char* bytes, size_t leng
 MONO_API void XML_ElementFree(XMLElement* tree);
 
 /* PDF content text for a text layer: the glyph runs as invisible text (render mode 3) whose words
-   cover the runs' boxes, in fonts named "F%02X" of their font-table index (kvfont.h), placed on a
-   page of pageWidth by pageHeight pixels at xres by yres pixels per inch. Run positions are
-   relative to the layer's origin (x, y) and go through matrix (six coefficients a b c d e f, null
-   for the identity) before they reach the page. layerWord and flag are kept for the callers'
-   sake and change nothing. A new text (engine allocator), or null with the reason reported
-   through state: a run that lacks an attribute fails the whole layer, so nothing half-converted
-   is handed back. */
+   cover the runs' boxes, in fonts named "F%02X" of their font-table index (kvfont.h).
+   The runs' pixels are those of a page image of imageWidth by imageHeight pixels, which the
+   layer's box covers: x, y (its lower left corner, PDF user space upwards), width and height, in
+   units of xres by yres per inch (72: points). The box then goes through matrix (six coefficients
+   a b c d e f in points, null for the identity). Without an image size the runs' pixels are the
+   layer's units. layerWord and flag are kept for the callers' sake and change nothing. A new text
+   (engine allocator), or null with the reason reported through state: a run that lacks an
+   attribute fails the whole layer, so nothing half-converted is handed back. */
 MONO_API char* PDFXML_XMLToPDF_Ex(SState* state, XMLElement* tree, double x, double y, int32_t width, int32_t height,
-                                  double xres, double yres, double pageWidth, int32_t layerWord, int32_t flag,
-                                  const double* matrix, double pageHeight);
+                                  double xres, double yres, double imageWidth, int32_t layerWord, int32_t flag,
+                                  const double* matrix, double imageHeight);
 
 /* Sets the entries of used (FFONT_TABLE_SIZE flags) of the font indexes that PDFXML_XMLToPDF_Ex
    writes the tree's runs in; the number of indexes newly set, or -1 for a malformed tree. */

@@ -132,12 +132,13 @@ int __outputXMLTextLayer(elf_state* state, elf_object* layer, PDFDoc* doc, PDFOb
     SState_FreeState(sstate);
     return -1;
   }
-  // The layer's own resolutions place its runs; a layer without them takes the page's.
+  // The layer's box is in its own units (points once the page writer has placed it); a layer
+  // without a resolution is in the page's pixels.
   const double lxres = l->xres > 0 ? l->xres : xres;
   const double lyres = l->yres > 0 ? l->yres : yres;
   char* content = PDFXML_XMLToPDF_Ex(sstate, tree, l->x, l->y, static_cast<int32_t>(l->width + 0.5),
                                      static_cast<int32_t>(l->height + 0.5), lxres, lyres, imageWidth, 0, flag,
-                                     matrix->m, imageHeight * lyres / yres);
+                                     matrix->m, imageHeight);
   _elfFree(matrix);
   uint8_t used[FFONT_TABLE_SIZE] = {};
   int32_t remaining = content ? PDFQEL_MarkRequiredFonts(tree, flag, used) : -1;

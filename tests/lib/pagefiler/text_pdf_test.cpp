@@ -283,6 +283,30 @@ TEST_F(TextPdfTest, PdfOperatorTextBringsTheFontsItNames) {
   EXPECT_NE(text.find("Nine"), std::string::npos) << text;
 }
 
+TEST_F(TextPdfTest, LayersPlacedInPointsCarryTheirRunsAlong) {
+  // The page writer places a layer's box in points, upwards from the page's lower left corner:
+  // the runs' page pixels follow the box, here the upper right quarter of the page.
+  const std::vector<GlyphRun> runs = {{300, 420, 600, 60, 0, "Quarter"}};
+  int written = 0;
+  const std::string pdf = write_page("placed.pdf", QEL_TEXT_XML, monotest::text_layer_xml(runs), &written, 300.0,
+                                     2550, 3300, [](elf_object*, elf_object* layer) {
+                                       elf_QELLAYER* l = qelLayer(layer);
+                                       l->x = 306;
+                                       l->y = 396;
+                                       l->width = 306;
+                                       l->height = 396;
+                                       l->xres = l->yres = 72.0;
+                                     });
+  ASSERT_EQ(written, 1) << messages;
+  const std::vector<Word> words = bbox_words(dir, pdf);
+  ASSERT_EQ(words.size(), 1u);
+  const double k = 72.0 / 300.0 / 2.0;
+  EXPECT_NEAR(words[0].xMin, 306 + 300 * k, 1.0);
+  EXPECT_NEAR(words[0].xMax, 306 + 720 * k, 1.0);
+  EXPECT_NEAR(words[0].yMin, 540 * k, 1.0);
+  EXPECT_NEAR(words[0].yMax, 600 * k, 1.0);
+}
+
 TEST_F(TextPdfTest, APageWithoutResolutionConvertsAt300Dpi) {
   const std::vector<GlyphRun> runs = {{600, 600, 900, 100, 0, "Default"}};
   int written = 0;
