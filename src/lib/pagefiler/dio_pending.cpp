@@ -3,6 +3,7 @@
 // the slot functions answer the same way should anything reach them.
 
 #include "dio_backends.h"
+#include "pdf_write.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ void* no_start(const char* function, const char* what) {
   return nullptr;
 }
 
-constexpr char pdf[] = "PDF documents";
+constexpr char pdf_pages[] = "PDF pages";
 constexpr char xps[] = "XPS documents";
 
 }  // namespace
@@ -54,17 +55,9 @@ constexpr char xps[] = "XPS documents";
 
 extern "C" {
 
-void* PDFInit(const char*, int, const char*, int* error) {
-  if (error) *error = 0;
-  return no_start("PDFInit", pdf);
-}
-DIO_PENDING_READER(PDFReadGetPage, PDFReadGetChecksum, PDFReadGetPageCount, pdf)
-DIO_PENDING_WRITER(PDFRelease, PDFInsertPage, PDFAppendPage, PDFSetAttributes, PDFInitTransforms, pdf)
-int dioPDFSetVersion(void*, int32_t, elf_state* context) { return not_available(context, "dioPDFSetVersion", pdf); }
-int PDFEndJbig2(void*, elf_state* context) { return not_available(context, "PDFEndJbig2", pdf); }
-int32_t PDFObjsToTextFile(const char*, const char*, const char*) {
-  no_start("PDFObjsToTextFile", pdf);
-  return -1;
+elf_object* pdfPageDict2QELImage(elf_state* state, PdfDocState*, int32_t, PDFObj*) {
+  not_available(state, "pdfPageDict2QELImage", pdf_pages);
+  return nullptr;
 }
 
 void* __XPSInit(elf_state*, const char*, int) { return no_start("__XPSInit", xps); }
