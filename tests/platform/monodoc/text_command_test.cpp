@@ -67,4 +67,58 @@ TEST_F(TextCommandTest, FailuresAreReported) {
   }
 }
 
+TEST_F(TextCommandTest, SearchablePdfsCarryTheTextOverThePages) {
+  monotest::require_tool("pbmmake", "netpbm");
+  ASSERT_EQ(monotest::run_tool("cd " + monotest::shell_quote(dir.path()) +
+                               " && pbmmake -white 2550 3300 > blank.pbm && pbmmake -black 1275 1650 > half.pbm")
+                .exit_code,
+            0);
+  // Two pages of 300 and (by their PBM default) 300 dpi: Latin-1 text on the first, Latin-2 on
+  // the second; the third page has no text.
+  monotest::write_file(dir.file("one.xml"),
+                       "<Page><Glyphs x0=\"300\" xw=\"500\" yb=\"600\" yh=\"80\" famStyle=\"4\" str=\"Fa\xC3\xA7" "ade\"/>"
+                       "<Glyphs x0=\"900\" xw=\"300\" yb=\"600\" yh=\"80\" famStyle=\"4\" str=\"caf\xC3\xA9\"/></Page>");
+  monotest::write_file(dir.file("two.xml"),
+                       "<Page><Glyphs x0=\"100\" xw=\"400\" yb=\"300\" yh=\"60\" famStyle=\"1\" str=\"\xC5\x81\xC3\xB3" "d\xC5\xBA\"/></Page>");
+  const auto r = monodoc("pdf --test --text one.xml --text two.xml -o out.pdf blank.pbm half.pbm blank.pbm", true);
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("page 2: half.pbm, 1275 x 1650 pixels, 300 dpi, bilevel, text two.xml"), std::string::npos)
+      << r.output;
+  const std::string pdf = monotest::shell_quote(dir.file("out.pdf"));
+  const auto words = monotest::run_tool("pdftotext -bbox " + pdf + " -").output;
+  const struct {
+    const char* word;
+    double xMin, yMin, xMax, yMax;
+  } want[] = {{"Fa\xC3\xA7" "ade", 72, 124.8, 192, 144}, {"caf\xC3\xA9", 216, 124.8, 288, 144},
+              {"\xC5\x81\xC3\xB3" "d\xC5\xBA", 24, 57.6, 120, 72}};
+  for (const auto& w : want) {
+    const size_t at = words.find(std::string(">") + w.word + "</word>");
+    ASSERT_NE(at, std::string::npos) << w.word << "\n" << words;
+    double box[4];
+    const size_t start = words.rfind("<word ", at);
+    ASSERT_EQ(std::sscanf(words.c_str() + start, "<word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\"", &box[0],
+                          &box[1], &box[2], &box[3]),
+              4);
+    EXPECT_NEAR(box[0], w.xMin, 2.0) << w.word;
+    EXPECT_NEAR(box[1], w.yMin, 2.0) << w.word;
+    EXPECT_NEAR(box[2], w.xMax, 2.0) << w.word;
+    EXPECT_NEAR(box[3], w.yMax, 2.0) << w.word;
+  }
+  const auto fonts = monotest::run_tool("pdffonts " + pdf).output;
+  EXPECT_NE(fonts.find("Times-Roman"), std::string::npos) << fonts;
+  EXPECT_NE(fonts.find("WinAnsi"), std::string::npos);
+  EXPECT_NE(fonts.find("Helvetica-Bold"), std::string::npos);
+  EXPECT_EQ(monotest::run_tool("qpdf --check " + pdf + " >/dev/null").exit_code, 0);
+
+  // Text files beyond the pages, or XML that is not a text layer, write no file.
+  monotest::write_file(dir.file("bad.xml"), "<Page><Glyphs x0=\"1\"/></Page>");
+  const auto extra = monodoc("pdf --text one.xml --text two.xml -o no.pdf blank.pbm", true);
+  EXPECT_EQ(extra.exit_code, 2);
+  EXPECT_NE(extra.output.find("more --text files than PAGEFILEs"), std::string::npos) << extra.output;
+  const auto bad = monodoc("pdf --text bad.xml -o no.pdf blank.pbm", true);
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_NE(bad.output.find("a Glyphs element without a number in \"xw\""), std::string::npos) << bad.output;
+  EXPECT_NE(monotest::run_tool("test -e " + monotest::shell_quote(dir.file("no.pdf"))).exit_code, 0);
+}
+
 }  // namespace
