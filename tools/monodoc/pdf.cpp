@@ -172,6 +172,8 @@ bool set_attributes(elf_state* state, elf_object* writer, const PdfOptions& o, s
             set_attr(state, writer, "_DIOjb2type", "i", type, error) &&
             set_attr(state, writer, "_DIOcreator", "s", "monodoc pdf", error);
   if (ok && !o.lossy) ok = set_attr(state, writer, "_DIOjb2lossless", "b", 1, error);
+  // Text layers make most of a searchable page's content: it is worth compressing.
+  if (ok && !o.texts.empty()) ok = set_attr(state, writer, "_PDFdeflateText", "b", 1, error);
   if (ok && o.pdfa) ok = set_attr(state, writer, "_PDFarchive", "b", 1, error);
   if (ok && o.linearize) ok = set_attr(state, writer, "_PDFlinearized", "b", 1, error);
   if (ok && o.hasPassword) ok = set_attr(state, writer, "_PDFpasswd", "s", o.password.c_str(), error);
