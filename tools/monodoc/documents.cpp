@@ -9,6 +9,7 @@
 #include "image_io.h"
 #include "kvext.h"
 #include "session.h"
+#include "xps_info.h"
 
 namespace monodoc {
 
@@ -32,6 +33,13 @@ const char info_help[] =
     "come from \"pagefiler.ucm\", found like plug-in libraries), and prints its format, subtype,\n"
     "page count and checksum:\n"
     "  doc.pdf: format PDF, subtype none, 3 pages, checksum 0x1a2b3c4d\n"
+    "XPS and OpenXPS packages are read by libpagefiler's XPS reader instead, which lists their\n"
+    "documents, then each page as it is rendered, with the layers it renders to (colour\n"
+    "rectangles, images and masks with their pixels and resolution, glyph text, thumbnails):\n"
+    "  doc.xps: XPS package, 1 document\n"
+    "  document 1 (/Documents/1/FixedDocument.fdoc): 2 pages\n"
+    "    page 1 (/Documents/1/Pages/1.fpage): 816 x 1056 units, image 816 x 1056 at 96 x 96 ppi, 1 layer\n"
+    "      layer 1: colour rectangle at 10,20 size 100 x 200, colour #FF0000\n"
     "A document that cannot be opened is reported with the interpreter status.\n"
     "\n"
     "Options:\n"
@@ -155,7 +163,8 @@ int run_info(const std::vector<std::string>& args) {
   int exit = exit_ok;
   for (const std::string& file : parsed.operands) {
     error.clear();
-    if (!describe_document(interp.state, make_reader, file, password, &error)) {
+    if (is_xps_package(file) ? !describe_xps_package(file, &error)
+                             : !describe_document(interp.state, make_reader, file, password, &error)) {
       complain("info", file + ": " + error);
       exit = exit_failed;
     }

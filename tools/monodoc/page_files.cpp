@@ -1,15 +1,12 @@
 // Reading pages from PBM files, and from the other raster formats through the imaging engine's
-// readers; reading and writing bytes.
+// readers.
 
 #include "page_files.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "kvraster.h"
 #include "pbm.h"
@@ -170,22 +167,6 @@ bool read_all_pages(const std::vector<std::string>& files, std::vector<Bilevel>*
   for (const std::string& file : files) {
     if (!read_pages(file, pages, error)) return false;
   }
-  return true;
-}
-
-bool read_file_bytes(const std::string& path, std::string* bytes, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return fail(error, "cannot open " + path + ": " + std::strerror(errno));
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) return fail(error, "cannot read " + path);
-  return true;
-}
-
-bool write_file_bytes(const std::string& path, const void* data, size_t size, std::string* error) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-  if (out) out.close();
-  if (!out) return fail(error, "cannot write " + path + ": " + std::strerror(errno));
   return true;
 }
 

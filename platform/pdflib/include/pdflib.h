@@ -439,8 +439,10 @@ MONO_API char* PDFWt_MetaDataStr_noPacketHeader(const char* date, const char* cr
 
 /* ---- JBIG2 coding of raw 1-bit image streams ----
    A raw 1-bit image stream is handed over after its bytes are appended; the pages of a section
-   share one symbol dictionary. The coding itself is the token engine's: until it is installed
-   these calls fail with an error text that says so. */
+   share one symbol dictionary. The coding itself is the token engine's: an installed coder, or
+   else libmonocodec's engine API bound by name from the "monocodec" plug-in (an engine run per
+   section, so each section's globals and pages stand alone); without either these calls fail
+   with an error text that says so. */
 
 /* The engine's coder as the library drives it: a handle per coding setup, a section at a time. */
 typedef struct PDFJbig2Engine {

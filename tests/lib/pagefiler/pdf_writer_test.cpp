@@ -411,7 +411,7 @@ TEST_F(PdfWriter, BadInputIsRefused) {
 
 // The checksum does not see IDs and creation dates: a file and its copy with other IDs and
 // another date of the same length sum alike, a changed byte elsewhere does not.
-TEST_F(PdfWriter, ChecksumIgnoresIdsAndDates) {
+TEST_F(PdfWriter, ChecksumIgnoresIdsAndDatesAndObjectsAreDumped) {
   const std::string a = dir.file("a.pdf");
   elf_object* w = writer(a, false);
   ASSERT_NE(w, nullptr);
@@ -444,6 +444,18 @@ TEST_F(PdfWriter, ChecksumIgnoresIdsAndDates) {
   }
   EXPECT_EQ(sums[0], sums[1]);
   EXPECT_NE(sums[0], sums[2]);
+
+  // PDFDecompose dumps the objects of the same file as text and tells its pages.
+  const std::string dump = dir.file("objects.txt");
+  elf_object* args = lstBuildArgs(state, "filename:s", a.c_str(), 0, "destname:s", dump.c_str(), 0, LST_END);
+  ASSERT_EQ(call_context(PDFDecompose, args), QEL_STATUS_OK) << status_message();
+  elfDiscard(args);
+  int32_t pages = 0;
+  lstScanArgs(result, "pgcnt:i", LST_REQUIRED, &pages, LST_END);
+  EXPECT_EQ(pages, 1);
+  const std::string text = monotest::read_file(dump);
+  EXPECT_NE(text.find("/JBIG2Decode"), std::string::npos);
+  EXPECT_NE(text.find("trailer"), std::string::npos);
 }
 
 }  // namespace

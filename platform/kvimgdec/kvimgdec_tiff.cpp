@@ -1,0 +1,176 @@
+// TIFF from memory through libtiff's client interface, with per-handle error handlers and a cap
+// on what libtiff allocates at once. Bilevel and 8-bit grey strips are read as they are; every
+// other layout goes through libtiff's RGBA interface.
+
+#include <tiffio.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "kvimgdec_internal.h"
+#include "kvng.h"
+#include "kvng_print.h"
+
+namespace kvimg {
+namespace {
+
+constexpr char kReader[] = "readtif";
+
+struct Memory {
+  const unsigned char* data;
+  toff_t size;
+  toff_t position;
+};
+
+tmsize_t memory_read(thandle_t h, void* buffer, tmsize_t count) {
+  auto* m = static_cast<Memory*>(h);
+  if (count < 0) return -1;
+  const toff_t left = m->size - m->position;
+  const toff_t n = static_cast<toff_t>(count) < left ? static_cast<toff_t>(count) : left;
+  std::memcpy(buffer, m->data + m->position, n);
+  m->position += n;
+  return static_cast<tmsize_t>(n);
+}
+
+tmsize_t memory_write(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t memory_seek(thandle_t h, toff_t offset, int whence) {
+  auto* m = static_cast<Memory*>(h);
+  const toff_t base = whence == SEEK_CUR ? m->position : whence == SEEK_END ? m->size : 0;
+  if (offset > m->size || base + offset > m->size) return static_cast<toff_t>(-1);
+  m->position = base + offset;
+  return m->position;
+}
+
+int memory_close(thandle_t) { return 0; }
+toff_t memory_size(thandle_t h) { return static_cast<Memory*>(h)->size; }
+
+int tiff_error(TIFF*, void*, const char* module, const char* format, va_list args) {
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  KVngError("%s: %s: %s\n", kReader, module ? module : "libtiff", text);
+  return 1;
+}
+
+int tiff_warning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+int read_strips(TIFF* tif, KVImgPart* part, bool invert) {
+  const int64_t row_bytes = part_row_bytes(part);
+  if (TIFFScanlineSize64(tif) != static_cast<uint64_t>(row_bytes)) {
+    KVngError("%s: Unexpected scanline size\n", kReader);
+    return -1;
+  }
+  auto* pixels = static_cast<unsigned char*>(part->pixels);
+  for (int32_t y = 0; y < part->header->height; ++y) {
+    unsigned char* row = pixels + y * row_bytes;
+    if (TIFFReadScanline(tif, row, static_cast<uint32_t>(y), 0) < 0) return -1;
+    if (invert)
+      for (int64_t i = 0; i < row_bytes; ++i) row[i] = static_cast<unsigned char>(~row[i]);
+  }
+  return 1;
+}
+
+int read_rgba(TIFF* tif, uint32_t width, uint32_t height, bool grey, bool alpha, KVImgDecoded* out) {
+  char why[1024];
+  if (!TIFFRGBAImageOK(tif, why)) {
+    KVngError("%s: TIFF image not supported: %s\n", kReader, why);
+    return -1;
+  }
+  KVImgPart all{};
+  int status;
+  if (!part_new(&all, kReader, width, height, 4, 8, 0, &status)) return status;
+  if (!TIFFReadRGBAImageOriented(tif, width, height, static_cast<uint32_t*>(all.pixels), ORIENTATION_TOPLEFT, 1)) {
+    part_free(&all);
+    return -1;
+  }
+  if (!part_new(&out->image, kReader, width, height, grey ? 1 : 3, 8, grey ? KVIMG_PHOTO_GREY : KVIMG_PHOTO_RGB,
+                &status) ||
+      (alpha && !part_new(&out->mask, kReader, width, height, 1, 8, KVIMG_PHOTO_GREY, &status))) {
+    part_free(&all);
+    return status;
+  }
+  const auto* in = static_cast<const uint32_t*>(all.pixels);
+  auto* pixels = static_cast<unsigned char*>(out->image.pixels);
+  auto* mask = static_cast<unsigned char*>(out->mask.pixels);
+  const uint64_t count = uint64_t{width} * height;
+  for (uint64_t i = 0; i < count; ++i) {
+    const uint32_t p = in[i];
+    uint32_t c[3] = {TIFFGetR(p), TIFFGetG(p), TIFFGetB(p)};
+    if (alpha) {
+      // libtiff hands colours premultiplied by their opacity; the mask carries the opacity.
+      const uint32_t a = TIFFGetA(p);
+      mask[i] = static_cast<unsigned char>(a);
+      for (uint32_t& v : c) v = a ? (v * 255 + a / 2) / a : 0, v = v > 255 ? 255 : v;
+    }
+    if (grey) {
+      pixels[i] = static_cast<unsigned char>(c[0]);
+    } else {
+      for (int k = 0; k < 3; ++k) pixels[3 * i + k] = static_cast<unsigned char>(c[k]);
+    }
+  }
+  part_free(&all);
+  return 1;
+}
+
+int decode(TIFF* tif, KVImgDecoded* out) {
+  uint32_t width = 0, height = 0;
+  uint16_t samples = 1, bits = 1, photometric = 0, extra_count = 0;
+  uint16_t* extra = nullptr;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+  if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) photometric = PHOTOMETRIC_MINISWHITE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
+  const bool minis = photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
+  const bool alpha = extra_count > 0 && extra &&
+                     (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA);
+  int status;
+  if (samples == 1 && minis && (bits == 1 || bits == 8) && !TIFFIsTiled(tif)) {
+    const bool bilevel = bits == 1;
+    if (!part_new(&out->image, kReader, width, height, 1, bits, bilevel ? KVIMG_PHOTO_BILEVEL : KVIMG_PHOTO_GREY,
+                  &status))
+      return status;
+    // Ours: 1 is black for bilevel, 0 is black for grey.
+    status = read_strips(tif, &out->image, bilevel ? photometric == PHOTOMETRIC_MINISBLACK
+                                                   : photometric == PHOTOMETRIC_MINISWHITE);
+  } else {
+    status = read_rgba(tif, width, height, minis && samples - extra_count == 1, alpha, out);
+  }
+  if (status != 1) return status;
+  float xres = 0, yres = 0;
+  uint16_t unit = RESUNIT_INCH;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+  if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xres) && unit != RESUNIT_NONE) {
+    if (!TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yres)) yres = xres;
+    const char* units = unit == RESUNIT_CENTIMETER ? "cm" : "inch";
+    if (!set_origin(out->image.header, xres, yres, units) ||
+        (out->mask.header && !set_origin(out->mask.header, xres, yres, units)))
+      return 0;
+  }
+  return 1;
+}
+
+}  // namespace
+
+int decode_tiff(const void* data, int64_t size, KVImgDecoded* out) {
+  Memory memory{static_cast<const unsigned char*>(data), static_cast<toff_t>(size), 0};
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (!options) return 0;
+  TIFFOpenOptionsSetErrorHandlerExtR(options, tiff_error, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, tiff_warning, nullptr);
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(KVIMG_MAX_DECODED));
+  TIFF* tif = TIFFClientOpenExt("image part", "rm", &memory, memory_read, memory_write, memory_seek, memory_close,
+                                memory_size, nullptr, nullptr, options);
+  TIFFOpenOptionsFree(options);
+  if (!tif) {
+    KVngError("%s: Cannot open TIFF image\n", kReader);
+    return -1;
+  }
+  const int status = decode(tif, out);
+  TIFFClose(tif);
+  return status;
+}
+
+}  // namespace kvimg

@@ -1,0 +1,109 @@
+// monodoc info on XPS packages.
+
+#include "xps_info.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "kvext.h"
+#include "xps_image.h"
+#include "xps_package.h"
+
+namespace monodoc {
+
+namespace {
+
+const char* kind_name(int32_t kind) {
+  switch (kind) {
+    case 1: return "image";
+    case 2: return "mask";
+    case 3: return "colour mask";
+    case 4: return "colour rectangle";
+    case 6: return "thumbnail";
+    case 7: return "bilevel image";
+    case 31: return "text";
+    default: return "layer";
+  }
+}
+
+void print_layer(int index, const QELLayer* l) {
+  std::printf("      layer %d: %s at %d,%d size %u x %u", index, kind_name(l->kind), l->x, l->y, l->width, l->height);
+  if (l->kind == 4 || l->kind == 3) {
+    if (l->colour[4] == 111) {
+      std::printf(", colour #%02X%02X%02X", l->colour[0] & 0xff, l->colour[1] & 0xff, l->colour[2] & 0xff);
+    } else {
+      std::printf(", no colour");
+    }
+  }
+  if (l->header) {
+    std::printf(", %u x %u pixels of %d x %d bits, %u x %u ppi", l->header->width, l->header->height,
+                l->header->channels, l->header->bitsPerChannel ? l->header->bitsPerChannel[0] : 0, l->xres, l->yres);
+  }
+  if (l->kind == 31 && l->data) {
+    int runs = 0;
+    const std::string xml(static_cast<const char*>(l->data), l->dataLength);
+    for (size_t at = xml.find("<Glyphs"); at != std::string::npos; at = xml.find("<Glyphs", at + 1)) ++runs;
+    std::printf(", %d glyph run%s", runs, runs == 1 ? "" : "s");
+  }
+  if (l->transform) {
+    std::printf(", transform %g,%g,%g,%g,%g,%g", l->transform[0], l->transform[1], l->transform[2], l->transform[3],
+                l->transform[4], l->transform[5]);
+  }
+  std::printf("\n");
+}
+
+}  // namespace
+
+bool is_xps_package(const std::string& file) {
+  KVngFileFormats* table = nullptr;
+  if (KVngReadFileFormats(&table) != 1) return false;
+  KVngFileFormatInfo* info = KVngGetFileFormatInfo(file.c_str(), table);
+  const bool xps = info && (std::strcmp(info->format->name, "XPS") == 0 || std::strcmp(info->format->name, "OXPS") == 0);
+  if (info) info->release(info);
+  table->release(table);
+  return xps;
+}
+
+bool describe_xps_package(const std::string& file, std::string* error) {
+  XPSPackage* package = nullptr;
+  const int status = XPSPackageOpenDefault(file.c_str(), &package);
+  if (status != 1) {
+    *error = "cannot open the XPS package (status " + std::to_string(status) + ")";
+    return false;
+  }
+  const int32_t documents = XPSPackageGetDocumentCount(package);
+  std::printf("%s: XPS package, %d document%s%s%s\n", file.c_str(), documents, documents == 1 ? "" : "s",
+              package->thumbnailPartName ? ", thumbnail " : "",
+              package->thumbnailPartName ? package->thumbnailPartName : "");
+  bool ok = true;
+  for (int32_t d = 1; d <= documents && ok; ++d) {
+    XPSFixedDoc* document = XPSPackageGetDocument(package, d);
+    const int32_t pages = XPSFixedDocGetPageCount(document);
+    std::printf("  document %d (%s): %d page%s\n", d, document->partName, pages, pages == 1 ? "" : "s");
+    // One page at a time: each image is released before the next page is rendered.
+    for (int32_t p = 1; p <= pages && ok; ++p) {
+      XPSFixedPage* page = XPSFixedDocGetPage(document, p);
+      QELImage* image = nullptr;
+      const int rendered = XPSFixedPageRender(page, &image);
+      if (rendered != 1) {
+        *error = "page " + std::to_string(p) + " of document " + std::to_string(d) + " (" + page->partName +
+                 ") cannot be rendered (status " + std::to_string(rendered) + ")";
+        ok = false;
+      } else {
+        std::printf("    page %d (%s): %g x %g units, image %u x %u at %g x %g ppi, %d layer%s\n", p, page->partName,
+                    page->width, page->height, image->width, image->height, image->xres, image->yres,
+                    image->layerCount, image->layerCount == 1 ? "" : "s");
+        int index = 1;
+        for (const QELLayer* l = image->layers; l; l = l->next) print_layer(index++, l);
+        std::fflush(stdout);
+      }
+      XPSFreeImage(image);
+      XPSElementRelease(page);
+    }
+    XPSElementRelease(document);
+  }
+  XPSPackageClose(package);
+  return ok;
+}
+
+}  // namespace monodoc
