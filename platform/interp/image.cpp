@@ -100,7 +100,8 @@ int empty_layer(elf_object* obj) {
   const elf_QELLAYER* l = qelLayer(obj);
   if (!l) return -1;
   if (obj->stateWord == ELF_OBJECT_EMPTY) return 1;
-  return !obj->peer && l->kind == 0 && !l->name && !l->description && !l->data && !l->attributes ? 1 : 0;
+  return !obj->peer && l->kind == 0 && !l->name && !l->description && !l->data && !l->attributes && !l->text ? 1
+                                                                                                            : 0;
 }
 
 constexpr QELTransform2D kIdentity{{1, 0, 0, 1, 0, 0}};
@@ -115,7 +116,7 @@ bool same_transform(const QELTransform2D* a, const QELTransform2D* b) {
 }
 
 using LayerHeld = interp::HeldFields<elf_QELLAYER, qelLayer, &elf_QELLAYER::description, &elf_QELLAYER::data,
-                                     &elf_QELLAYER::attributes>;
+                                     &elf_QELLAYER::attributes, &elf_QELLAYER::text>;
 
 int equal_layer(elf_object* a, elf_object* b) {
   const elf_QELLAYER* x = qelLayer(a);
@@ -163,7 +164,8 @@ elf_object* copy_layer(elf_object* obj) {
   const bool ok = (!l->name || (c->name = elfStrDup(l->name))) &&
                   __QELLAYERSetTransformMatrix(copy, l->transform) == QEL_STATUS_OK &&
                   copy_field(l->description, &c->description) &&
-                  copy_field(l->data, &c->data) && copy_field(l->attributes, &c->attributes);
+                  copy_field(l->data, &c->data) && copy_field(l->attributes, &c->attributes) &&
+                  copy_field(l->text, &c->text);
   if (!ok) {
     elfDiscard(copy);
     return nullptr;

@@ -57,7 +57,7 @@ struct HeapArray {
 template <class... T>
 constexpr bool header_first = ((std::is_standard_layout_v<T> && offsetof(T, hdr) == 0) && ...);
 static_assert(header_first<elf_LIST, elf_IDENT, elf_POINTER, elf_STRING, elf_INTEGER, elf_DOUBLE, elf_BOOLEAN,
-                           elf_QELIMAGE, elf_QELLAYER, elf_QELHDR, elf_METHOD>);
+                           elf_QELIMAGE, elf_QELLAYER, elf_QELHDR, elf_METHOD, elf_QELTEXT>);
 
 // Hands every entry of a creation list to the object's set operation.
 void apply_creation_args(elf_state* state, elf_object* obj, elf_object* args);

@@ -15,7 +15,7 @@ const BuiltinType builtin_types[ELF_TYPE_FIRST_FREE - 1] = {
     {"INTEGER", new_INTEGER, read_integer}, {"DOUBLE", new_DOUBLE, read_double},
     {"BOOLEAN", new_BOOLEAN, read_boolean}, {"QELIMAGE", new_QELIMAGE, nullptr},
     {"QELLAYER", new_QELLAYER, nullptr},    {"QELHDR", new_QELHDR, nullptr},
-    {"METHOD", new_METHOD, nullptr},
+    {"METHOD", new_METHOD, nullptr},        {"QELTEXT", new_QELTEXT, nullptr},
 };
 
 }  // namespace interp

@@ -139,7 +139,7 @@ int PDFPageAddResources(PDFDoc* doc, PDFObj* page, const PDFResourceEntry* entry
     if (!p.isInitialized() || !entry) return pdflib::fail(doc, "PDFPageAddResources: no page or no entry");
     if (entry->kind != PDF_RES_FONT) return pdflib::fail(doc, "PDFPageAddResources: resource kind %d", entry->kind);
     QPDFObjectHandle dict = resolved(entry->dict);
-    if (!dict.isDictionary() || !std::memchr(entry->name, 0, sizeof entry->name) || !valid_name(entry->name)) {
+    if (!dict.isDictionary() || !valid_name(entry->name)) {
       return pdflib::fail(doc, "PDFPageAddResources: the entry has no dictionary or name");
     }
     page_resources(p, "/Font").replaceKey(std::string("/") + entry->name, dict);
@@ -202,13 +202,19 @@ int PDFFontCreateRefed(PDFDoc* doc, PDFObj* page, const char* baseFont, const ch
 PDFResourceEntry* PDFResMgrFindObj(PDFDoc* doc, const char* sourceId) {
   if (!doc || !doc->impl || !sourceId) return nullptr;
   const auto it = doc->impl->resources.find(sourceId);
-  return it == doc->impl->resources.end() ? nullptr : &it->second;
+  return it == doc->impl->resources.end() ? nullptr : &it->second->entry;
 }
 
 int PDFResMgrAssign(PDFDoc* doc, const char* sourceId, const PDFResourceEntry* entry) {
   if (!sourceId || !entry) return pdflib::fail(doc, "PDFResMgrAssign: no source id or entry");
   return guarded(doc, "PDFResMgrAssign", 0, [&] {
-    doc->impl->resources[sourceId] = *entry;
+    auto kept = std::make_unique<pdflib::KeptResource>();
+    kept->baseFont = entry->baseFont ? entry->baseFont : "";
+    kept->name = entry->name ? entry->name : "";
+    kept->entry = *entry;
+    kept->entry.baseFont = kept->baseFont.c_str();
+    kept->entry.name = kept->name.c_str();
+    doc->impl->resources[sourceId] = std::move(kept);
     return 1;
   });
 }

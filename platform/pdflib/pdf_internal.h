@@ -54,6 +54,13 @@ struct EventHook {
   void* data;
 };
 
+// A resource entry the resource manager keeps, with its own copies of the names.
+struct KeptResource {
+  std::string baseFont;
+  std::string name;
+  PDFResourceEntry entry{};
+};
+
 struct Jbig2Coder {
   void* handle = nullptr;
   PDFJbig2Engine engine{};           // the coder the handle came from, kept however it changes
@@ -74,7 +81,7 @@ struct PDFDocImpl {
   std::map<QPDFObjGen, std::string> imageNames;    // written images: their resource names
   std::vector<PDFObj*> pageHandles;                // the page list
   std::vector<QPDFObjGen> bookmarks;
-  std::map<std::string, PDFResourceEntry> resources;
+  std::map<std::string, std::unique_ptr<pdflib::KeptResource>> resources;
   std::map<std::string, QPDFObjectHandle> standardFonts;
   QPDFObjectHandle srgbProfile;
   std::map<QPDFObjGen, std::unique_ptr<PDFImage>> images;

@@ -42,6 +42,10 @@ const char pdf_help[] =
     "                        RC4-128 (revision 3) with --version 1.3 or 1.4\n"
     "      --version V       PDF version 1.3, 1.4 (default; 1.7 with --password) or 1.7\n"
     "      --test            fixed IDs and dates, so that runs give identical files\n"
+    "      --text PAGE.xml   the text-layer XML of a page (repeatable: the first --text goes with\n"
+    "                        the first page, the second with the second ...): its words become\n"
+    "                        invisible text over the page image, so that the PDF can be searched\n"
+    "                        and copied from (monodoc help text tells the XML form)\n"
     "  -h, --help            this text\n"
     "\n"
     "Linearizing and encrypting use the post-format plug-in pdflib2qel, found as the other\n"
@@ -64,6 +68,7 @@ struct PdfOptions {
   bool hasPassword = false;
   std::string version;
   bool test = false;
+  std::vector<std::string> texts;
   std::vector<std::string> files;
 };
 
@@ -79,7 +84,7 @@ int parse(const std::vector<std::string>& args, PdfOptions* o) {
   static const std::vector<OptionSpec> specs = {
       {'o', "output", true},     {0, "lossy", false},    {'p', "profile", true}, {'q', "quality", true},
       {0, "flate", false},       {0, "pdfa", false},     {0, "linearize", false}, {0, "password", true},
-      {0, "version", true},      {0, "test", false}};
+      {0, "version", true},      {0, "test", false},     {0, "text", true}};
   ParsedOptions parsed;
   std::string error;
   if (!parse_options(args, specs, &parsed, &error)) {
@@ -119,6 +124,8 @@ int parse(const std::vector<std::string>& args, PdfOptions* o) {
       o->version = "v" + value;
     } else if (name == "test") {
       o->test = true;
+    } else if (name == "text") {
+      o->texts.push_back(value);
     }
   }
   // AES-128 needs PDF 1.6 or later; a version asked for keeps RC4-128 where it must.
@@ -126,6 +133,10 @@ int parse(const std::vector<std::string>& args, PdfOptions* o) {
   o->files = parsed.operands;
   if (o->output.empty() || o->files.empty()) {
     complain("pdf", "needs -o OUTPUT and at least one PAGEFILE (monodoc help pdf)");
+    return exit_usage;
+  }
+  if (o->texts.size() > o->files.size()) {
+    complain("pdf", "more --text files than PAGEFILEs: each text layer goes with one page");
     return exit_usage;
   }
   if (o->pdfa && o->hasPassword) {
@@ -161,6 +172,8 @@ bool set_attributes(elf_state* state, elf_object* writer, const PdfOptions& o, s
             set_attr(state, writer, "_DIOjb2type", "i", type, error) &&
             set_attr(state, writer, "_DIOcreator", "s", "monodoc pdf", error);
   if (ok && !o.lossy) ok = set_attr(state, writer, "_DIOjb2lossless", "b", 1, error);
+  // Text layers make most of a searchable page's content: it is worth compressing.
+  if (ok && !o.texts.empty()) ok = set_attr(state, writer, "_PDFdeflateText", "b", 1, error);
   if (ok && o.pdfa) ok = set_attr(state, writer, "_PDFarchive", "b", 1, error);
   if (ok && o.linearize) ok = set_attr(state, writer, "_PDFlinearized", "b", 1, error);
   if (ok && o.hasPassword) ok = set_attr(state, writer, "_PDFpasswd", "s", o.password.c_str(), error);
@@ -196,10 +209,16 @@ const char* describe(elf_object* image) {
 
 class Run {
  public:
-  Run(elf_state* state, elf_object* writer) : state_(state), writer_(writer) {}
+  Run(elf_state* state, elf_object* writer, const std::vector<std::string>& texts)
+      : state_(state), writer_(writer), texts_(texts) {}
 
-  // Appends one page image; false with the reason.
+  // Appends one page image, with its text layer when one was given for it; false with the reason.
   bool append(elf_object* image, const std::string& where, std::string* error) {
+    std::string text_note;
+    if (static_cast<size_t>(pages_) < texts_.size()) {
+      if (!add_text(image, texts_[static_cast<size_t>(pages_)], error)) return false;
+      text_note = ", text " + texts_[static_cast<size_t>(pages_)];
+    }
     const Held args(lstBuildArgs(state_, "pgImg:QELIMAGE", image, 0, LST_END));
     if (!args.get() || !call_member(state_, writer_, "appendPage", args.get(), error).get()) {
       if (!args.get()) *error = "no memory";
@@ -207,8 +226,8 @@ class Run {
     }
     ++pages_;
     const elf_QELIMAGE* im = qelImage(image);
-    std::printf("page %d: %s, %d x %d pixels, %g dpi, %s\n", pages_, where.c_str(), im->width, im->height,
-                im->xres > 0 ? im->xres : 300.0, describe(image));
+    std::printf("page %d: %s, %d x %d pixels, %g dpi, %s%s\n", pages_, where.c_str(), im->width, im->height,
+                im->xres > 0 ? im->xres : 300.0, describe(image), text_note.c_str());
     std::fflush(stdout);
     return true;
   }
@@ -227,6 +246,31 @@ class Run {
   int32_t pages() const { return pages_; }
 
  private:
+  // A text layer over the whole page holding the file's text-layer XML.
+  bool add_text(elf_object* image, const std::string& file, std::string* error) {
+    FILE* f = std::fopen(file.c_str(), "rb");
+    if (!f) {
+      *error = "cannot open " + file + ": " + std::strerror(errno);
+      return false;
+    }
+    std::string xml;
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) xml.append(buffer, n);
+    const bool read = !std::ferror(f);
+    std::fclose(f);
+    const elf_QELIMAGE* im = qelImage(image);
+    elf_object* layer = read ? QELNewTextLayer(state_, QEL_TEXT_XML, xml.data(), xml.size(), im->width, im->height,
+                                               im->xres, im->yres)
+                             : nullptr;
+    if (!layer || QELAppendLayer(image, "text:QELLAYER", layer) != QEL_STATUS_OK) {
+      *error = read ? "no memory for the text layer of " + file : "cannot read " + file;
+      if (layer) elfDiscard(layer);
+      return false;
+    }
+    return true;
+  }
+
   // A page file of any other raster format, through the engine's reader.
   int read_image(const std::string& file, elf_object** image, std::string* error) {
     // The engine's reader of every raster format, bound in the raster library as the interpreter
@@ -285,6 +329,7 @@ class Run {
 
   elf_state* state_;
   elf_object* writer_;
+  const std::vector<std::string>& texts_;
   int32_t pages_ = 0;
 };
 
@@ -326,7 +371,7 @@ int run_pdf(const std::vector<std::string>& args) {
   }
   std::string error;
   int exit = exit_ok;
-  Run run(state, writer);
+  Run run(state, writer, o.texts);
   if (!set_attributes(state, writer, o, &error)) {
     complain("pdf", o.output + ": " + error);
     exit = exit_failed;

@@ -95,7 +95,22 @@ typedef struct elf_QELLAYER {
   double height;
   elf_object* attributes;    /* LIST, held, or null */
   QELTransform2D* transform; /* owned (elfMalloc), or null for the identity */
+  elf_object* text;          /* QELTEXT of a text layer (kind 31), held, or null */
 } elf_QELLAYER;
+
+/* What the data of a text layer holds. */
+enum {
+  QEL_TEXT_PLAIN = 1,
+  QEL_TEXT_XML = 2,          /* text-layer XML */
+  QEL_TEXT_PDF = 3,          /* PDF content operators */
+  QEL_TEXT_XPS = 4,          /* XPS markup */
+};
+
+/* The text object of a text layer: the kind of text its data holds. */
+typedef struct elf_QELTEXT {
+  elf_object hdr;
+  int32_t kind;              /* QEL_TEXT_* */
+} elf_QELTEXT;
 
 typedef struct elf_QELIMAGE {
   elf_object hdr;
@@ -111,6 +126,7 @@ typedef struct elf_QELIMAGE {
 MONO_API elf_object* new_QELIMAGE(elf_state* state, void* unused, elf_object* args);
 MONO_API elf_object* new_QELLAYER(elf_state* state, void* unused, elf_object* args);
 MONO_API elf_object* new_QELHDR(elf_state* state, void* unused, elf_object* args);
+MONO_API elf_object* new_QELTEXT(elf_state* state, void* unused, elf_object* args);
 MONO_API void free_QELIMAGE(elf_object* obj);
 MONO_API elf_object* copy_QELIMAGE(elf_object* obj);
 
@@ -118,6 +134,13 @@ MONO_API elf_object* copy_QELIMAGE(elf_object* obj);
 MONO_API elf_QELIMAGE* qelImage(elf_object* obj);
 MONO_API elf_QELLAYER* qelLayer(elf_object* obj);
 MONO_API elf_QELHDR* qelHdr(elf_object* obj);
+MONO_API elf_QELTEXT* qelText(elf_object* obj);
+
+/* A text layer (kind 31) whose data is a copy of length bytes of text (kept zero-terminated) of a
+   kind (QEL_TEXT_*), placed over a page of width by height pixels at xres by yres; null when
+   memory runs out. */
+MONO_API elf_object* QELNewTextLayer(elf_state* state, int32_t kind, const char* text, size_t length, double width,
+                                     double height, double xres, double yres);
 
 /* Layer index of an image's layer list (borrowed), or null when there is none or the entry is
    not a layer. */

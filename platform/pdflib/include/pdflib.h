@@ -226,8 +226,8 @@ typedef struct PDFResourceEntry {
   int32_t reserved3;
   int32_t reserved4;         /* 0 */
   int32_t reserved5;         /* 0 */
-  char baseFont[256];        /* zero-terminated */
-  char name[64];             /* resource name on the page, zero-terminated */
+  const char* baseFont;      /* borrowed by the calls; the resource manager keeps copies */
+  const char* name;          /* resource name on the page */
   PDFObj* dict;              /* the resource's (indirect) dictionary */
 } PDFResourceEntry;
 

@@ -21,6 +21,7 @@
 //   static void refs_fields(Record*, int fd, const char* indent, const char* child);
 //   static void reset_fields(Record*, elf_state*);
 //   static bool reaches_fields(Record*, elf_object* other);
+//   static bool init_fields(Record*);      optional: what a new record starts with; false fails
 
 #include <strings.h>
 #include <unistd.h>
@@ -103,6 +104,16 @@ struct Protocol {
       return nullptr;
     }
     elf_object* obj = &r->hdr;
+    // A type whose new objects start with a record of their own makes it here, so that creation,
+    // copies and objects read back all have it.
+    if constexpr (requires(Record* rec) { T::init_fields(rec); }) {
+      if (!T::init_fields(r)) {
+        elfFinishObject(obj);
+        freeState(made_state);
+        _elfFree(r);
+        return nullptr;
+      }
+    }
     const int32_t n = elflistLength(args);
     for (int32_t i = 0; i < n; ++i) {
       elf_object* entry = elflistItem(args, i);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "dio_backends.h"
+#include "dio_text.h"
 #include "kvng.h"
 #include "pdf_write.h"
 
@@ -55,6 +56,7 @@ elf_object* page_copy(elf_object* image) {
       if (l->description) ELF_ASSIGN(state, &m->description, l->description);
       if (l->data) ELF_ASSIGN(state, &m->data, l->data);
       if (l->attributes) ELF_ASSIGN(state, &m->attributes, l->attributes);
+      if (l->text) ELF_ASSIGN(state, &m->text, l->text);
     }
     const auto* ident = reinterpret_cast<const elf_IDENT*>(entry);
     if (!ok || QELAppendLayer(copy, elfIsType(entry, "IDENT") ? ident->name : "layer", made) != 0) {
@@ -138,14 +140,10 @@ int globals_step(PdfDocState* s, elf_object* copy, int32_t* globals) {
   return 0;
 }
 
-// Text layers go to the text writer; until it is built they are refused, so no page loses its
-// text without saying so.
+// Text layers go to the text writer, which says why when it cannot write one (malformed XML, a
+// matrix it cannot have): the page then fails rather than losing its text unsaid.
 int text_layer(elf_object* image, elf_object* layer, PDFDoc* doc, PDFObj* page) {
-  (void)image;
-  (void)doc;
-  (void)page;
-  elfMessage(layer->state, "Text layers are not written to PDF by this build\n");
-  return 0;
+  return addxilText(image, layer, doc, page, 1) == 1 ? 1 : 0;
 }
 
 int image_layer(elf_object* layer, PdfPageInfo* info, int32_t index, PdfPageSettings* settings) {

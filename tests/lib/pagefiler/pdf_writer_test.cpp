@@ -366,7 +366,7 @@ TEST_F(PdfWriter, MetadataIsOneStream) {
   EXPECT_NE(text.find("pdfaid:part"), std::string::npos);
 }
 
-// Bad requests: a text layer (not written by this build) and restart notes that claim more
+// Bad requests: a text layer without its text object and restart notes that claim more
 // rows than the layer has fail the page with a message; a writer on a folder that does not
 // exist is refused and leaves no file.
 TEST_F(PdfWriter, BadInputIsRefused) {
@@ -379,7 +379,7 @@ TEST_F(PdfWriter, BadInputIsRefused) {
   qelLayer(textLayer)->kind = QEL_KIND_TEXT;
   ASSERT_EQ(QELAppendLayer(text, "text", textLayer), QEL_STATUS_OK);
   EXPECT_EQ(append(w, text), QEL_STATUS_FAILED);
-  EXPECT_NE(messages.find("Text layers are not written"), std::string::npos);
+  EXPECT_NE(messages.find("Malformed text layer; No ELFTEXT object"), std::string::npos);
 
   // A grey layer in two strips whose first claims all rows and more.
   elf_object* strips = keep(new_QELIMAGE(state, nullptr, nullptr));

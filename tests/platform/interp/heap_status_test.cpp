@@ -92,7 +92,7 @@ elf_object* make_plain_list(elf_state* state, void*, elf_object* args) { return 
 
 TEST_F(TypeTest, BuiltinsHaveFixedIdsAndNewTypesFollow) {
   const char* names[] = {"LIST",    "IDENT",    "POINTER",  "STRING", "INTEGER", "DOUBLE",
-                         "BOOLEAN", "QELIMAGE", "QELLAYER", "QELHDR", "METHOD"};
+                         "BOOLEAN", "QELIMAGE", "QELLAYER", "QELHDR", "METHOD", "QELTEXT"};
   static_assert(std::size(names) == ELF_TYPE_FIRST_FREE - 1);
   for (int32_t i = 0; i < ELF_TYPE_FIRST_FREE - 1; ++i) {
     EXPECT_EQ(find_elf_type(state, names[i]), i + 1) << names[i];
