@@ -252,6 +252,11 @@ MONO_API const char* PDFErrorText(const PDFDoc* doc);
 MONO_API int PDFSetError(PDFDoc* doc, int32_t code, const char* file, int32_t line, const char* format, ...)
     __attribute__((format(printf, 5, 6)));
 MONO_API void PDFClearError(PDFDoc* doc);
+/* Damage the library repaired while reading (a rebuilt cross-reference table, recovered objects,
+   stream lengths): the number of reports so far, and report index as "object O G, offset N: what"
+   (borrowed; the first 100 are kept). A document read without repair has none. */
+MONO_API int32_t PDFGetWarningCount(PDFDoc* doc);
+MONO_API const char* PDFGetWarningText(PDFDoc* doc, int32_t index);
 /* Output version: 13 to 17 (PDF 1.3 to 1.7). */
 MONO_API int PDFSetVersion(PDFDoc* doc, int32_t version);
 /* The document catalog. */
