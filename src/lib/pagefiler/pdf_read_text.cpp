@@ -302,10 +302,16 @@ int __pageTextObjectCallback_passthru(PDFDoc* doc, void* data, PDFParser* parser
       }
       break;
     case PDF_OP_TJ:
-      // The parser hands the array's strings escaped for a literal string.
-      if (parser->operandCount > 0 && parser->operands[0].type == PDF_OBJ_ARRAY && parser->operands[0].text &&
-          parser->operands[0].text[0]) {
-        piece = "(" + std::string(parser->operands[0].text) + ") Tj\n";
+      // The array is written again as it stood, strings escaped and positioning numbers kept:
+      // folded into one Tj it would lose the gaps that separate words.
+      if (parser->operandCount > 0 && parser->operands[0].type == PDF_OBJ_ARRAY && parser->operands[0].object &&
+          parser->operands[0].length > 0) {
+        const char* written = PDFObjectText(doc, parser->operands[0].object);
+        if (!written) {
+          kvng_internal_free(trace);
+          return record_failure(doc, "a TJ array cannot be written again");
+        }
+        piece = std::string(written) + " TJ\n";
       }
       break;
     default:
