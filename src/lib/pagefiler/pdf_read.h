@@ -5,12 +5,12 @@
 // placed images (with their masks and one JBIG2 dictionary), its filled rectangles and its text
 // objects, which pass through as PDF operator text.
 //
-// Coordinates: the reader places layers as the page shows them. The image is as large as the
-// page box at the highest resolution of its image layers (72 dpi without any); a layer's x, y,
-// width and height are pixels at that resolution from the box's upper-left corner, its own
-// resolution what its samples give. A placement that is more than a scale and a shift (rotated,
-// sheared or flipped) keeps the rest as the layer's transform matrix, in PDF points about the
-// layer's lower-left corner.
+// Coordinates: the image is as large as the page box at the highest resolution of its image and
+// rectangle layers (72 dpi without any). A layer's x, y, width and height are pixels of its own
+// resolution from the box's upper-left corner, so that a layer of 300-dpi samples is placed in
+// 300-dpi pixels whatever the page's resolution. A placement that is more than a scale and a
+// shift (rotated, sheared or flipped) keeps the rest as the layer's transform matrix: what follows
+// the placement of its box [w 0 0 h x y] in points from the box's lower-left corner.
 
 #include <stdint.h>
 
@@ -21,10 +21,11 @@
 extern "C" {
 #endif
 
-/* Page layers' attributes that the page-image model has no field for: the colour of a stencil
-   mask or rectangle (a LIST: colour-space code, then the components 0..255 as INTEGERs) and the
-   kind of a text layer's text (INTEGER: 1 plain, 2 XML, 3 PDF operators, 4 XPS). */
-#define PDF_LAYER_COLOR "_QELcolor"
+/* Where a colour mask (kind 3) and a rectangle (kind 4) layer keep their colour: in the layer's
+   attribute LIST, the components (INTEGERs 0 to 255) and the photometric value they are in. */
+#define PDF_LAYER_COLOR "_DIOcolor"
+#define PDF_LAYER_COLOR_PHOTOMETRIC "_DIOcolorPhotometric"
+/* The kind of a text layer's text (INTEGER: 1 plain, 2 XML, 3 PDF operators, 4 XPS). */
 #define PDF_LAYER_TEXT_KIND "_QELtextKind"
 enum { PDF_TEXT_KIND_PDF_OPERATORS = 3 };
 
@@ -40,7 +41,6 @@ typedef struct ReaderCallbackContext {
   elf_object* image;         /* the page image being built */
   double box[4];             /* the page box x0 y0 x1 y1, in points */
   int32_t pathRectangles;    /* trailing layers that "re" made for the path not yet painted */
-  int32_t failed;            /* a layer could not be built: the reason is in the status */
 } ReaderCallbackContext;
 
 /* One placed image or mask: the graphics state it is drawn in and the image. */

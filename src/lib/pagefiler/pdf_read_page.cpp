@@ -83,22 +83,48 @@ int append_layer(elf_state* state, elf_object* image, const char* name, elf_obje
 
 std::string layer_name(int32_t index) { return "layer" + std::to_string(index) + ":QELLAYER"; }
 
-// The fill colour as a layer attribute: the colour-space code, then the components 0..255.
+// The photometric value a fill colour's components are in.
+int32_t fill_photometric(const PDFColor& fill, int32_t count) {
+  switch (fill.space) {
+    case PDF_CS_DEVICE_GRAY:
+      return 1;
+    case PDF_CS_DEVICE_RGB:
+      return 18;
+    case PDF_CS_DEVICE_CMYK:
+    case PDF_CS_CAL_CMYK:
+      return 107;
+    case PDF_CS_CAL_GRAY:
+      return 108;
+    case PDF_CS_CAL_RGB:
+      return 105;
+    case PDF_CS_LAB:
+      return 4;
+    default:
+      return count == 1 ? 1 : count == 4 ? 107 : 18;
+  }
+}
+
+// The fill colour as the layer's colour attributes: the components 0..255 and their photometric
+// value.
 int set_color(elf_state* state, elf_object* layer, const PDFGState* gs) {
   PDFParser probe{};
   probe.gstate = const_cast<PDFGState*>(gs);
   int32_t count = 0;
   uint32_t* values = __nonStrokingColorValues(&probe, &count);
-  if (!values) return report(state, "%s: Error getting non-stroking color info on layer\n", "__qelcolorFromPDFnsColor");
+  if (!values || count < 1 || count > 4) {
+    kvng_internal_free(values);
+    return report(state, "%s: Error getting non-stroking color info on layer\n", "__qelcolorFromPDFnsColor");
+  }
   elf_object* list = new_LIST(state, nullptr, nullptr);
-  bool ok = list && lstAppendArgs(list, "space:i", gs->fill.space, 0, LST_END) == 1;
-  for (int32_t i = 0; ok && i < count && i < 12; ++i) {
+  bool ok = list != nullptr;
+  for (int32_t i = 0; ok && i < count; ++i) {
     ok = lstAppendArgs(list, "c:i", static_cast<int32_t>(values[i]), 0, LST_END) == 1;
   }
   kvng_internal_free(values);
   elf_QELLAYER* l = qelLayer(layer);
   elf_object* attrs = ok ? attribute_list(state, &l->attributes) : nullptr;
-  if (!attrs || lstAppendArgs(attrs, PDF_LAYER_COLOR ":LIST", list, 0, LST_END) != 1) {
+  if (!attrs || lstAppendArgs(attrs, PDF_LAYER_COLOR ":LIST", list, 0, PDF_LAYER_COLOR_PHOTOMETRIC ":i",
+                              fill_photometric(gs->fill, count), 0, LST_END) != 1) {
     elfDiscard(list);
     return report(state, "%s: Error getting non-stroking color info on layer\n", "__qelcolorFromPDFnsColor");
   }
@@ -110,7 +136,7 @@ int set_color(elf_state* state, elf_object* layer, const PDFGState* gs) {
 struct Placement {
   double x, y, w, h;
   bool plain;         // only a positive scale and a shift
-  double rest[6];     // point (u, v) of the box's corner frame -> page, when not plain
+  double rest[6];     // what follows [w 0 0 h x y] to give the placement, when not plain
 };
 
 bool place(const double m[6], Placement* p) {
@@ -139,21 +165,10 @@ bool place(const double m[6], Placement* p) {
     p->rest[1] = m[1] / p->w;
     p->rest[2] = m[2] / p->h;
     p->rest[3] = m[3] / p->h;
-    p->rest[4] = m[4] - p->x;
-    p->rest[5] = m[5] - p->y;
+    p->rest[4] = m[4] - p->x / p->w * m[0] - p->y / p->h * m[2];
+    p->rest[5] = m[5] - p->x / p->w * m[1] - p->y / p->h * m[3];
   }
   return p->w > 0 && p->h > 0;
-}
-
-// Moves a box in points into the image's pixels (origin at the box's upper-left corner).
-void to_pixels(const double box[4], double xres, double yres, elf_QELLAYER* l) {
-  const double top = box[3];
-  const double x = (l->x - box[0]) * xres / 72.0;
-  const double y = (top - (l->y + l->height)) * yres / 72.0;
-  l->width = l->width * xres / 72.0;
-  l->height = l->height * yres / 72.0;
-  l->x = x;
-  l->y = y;
 }
 
 // Stores data as the layer's POINTER: decoded samples padded to the declared size, or the bytes
@@ -267,8 +282,13 @@ int __kvpdfImg2qelLayer(ReaderCallbackContext* ctx, PlacedImageRecord* record, P
   PDFImage* pdfImage = record->image;
   const int32_t number = qelImage(image)->layerCount;
 
+  // Placed from the page box's lower-left corner, the origin of the page the image becomes.
+  double ctm[6];
+  std::memcpy(ctm, record->gstate.ctm, sizeof ctm);
+  ctm[4] -= ctx->box[0];
+  ctm[5] -= ctx->box[1];
   Placement at{};
-  if (!place(record->gstate.ctm, &at)) return -1;
+  if (!place(ctm, &at)) return -1;
 
   elf_object* layerObj = new_QELLAYER(state, nullptr, nullptr);
   elf_object* header = layerObj ? new_QELHDR(state, nullptr, nullptr) : nullptr;
@@ -287,7 +307,7 @@ int __kvpdfImg2qelLayer(ReaderCallbackContext* ctx, PlacedImageRecord* record, P
   l->width = at.w;
   l->height = at.h;
   // Resolution of the samples on the page; a rotated placement pairs width with the box's height.
-  const bool turned = !at.plain && std::fabs(record->gstate.ctm[0]) < std::fabs(record->gstate.ctm[1]);
+  const bool turned = !at.plain && std::fabs(ctm[0]) < std::fabs(ctm[1]);
   l->xres = snap(h->width / (turned ? at.h : at.w) * 72.0);
   l->yres = snap(h->height / (turned ? at.w : at.h) * 72.0);
   if (!at.plain) {
@@ -384,7 +404,6 @@ int __kvpdfImg2qelLayer(ReaderCallbackContext* ctx, PlacedImageRecord* record, P
       return 0;
     }
   }
-  to_pixels(ctx->box, 72.0, 72.0, l);  // box-relative points; scaled once the page is done
   if (append_layer(state, image, layer_name(number).c_str(), layerObj) != QEL_STATUS_OK) {
     elfDiscard(layerObj);
     return 0;
@@ -442,7 +461,6 @@ int __pdf_OP_Do_callback(PDFDoc* doc, void* data, PDFParser* parser) {
     record.image = image;
     const int made = __kvpdfImg2qelLayer(ctx, &record, doc, 0);
     if (made == 1) return 1;
-    ctx->failed = 1;
     return callback_failure(doc, PDF_ERR_SYNTAX,
                             made < 0 ? "an image's placement cannot be taken apart" : "an image cannot be read");
   }
@@ -482,8 +500,12 @@ int __page_OP_re_Callback(PDFDoc* doc, void* data, PDFParser* parser) {
   // The rectangle through the current matrix, as the page shows it; a negative width or height
   // draws the same rectangle from its other corner.
   const double* m = parser->gstate->ctm;
-  const double rect[6] = {v[2] * m[0], v[2] * m[1], v[3] * m[2], v[3] * m[3], v[0] * m[0] + v[1] * m[2] + m[4],
-                          v[0] * m[1] + v[1] * m[3] + m[5]};
+  const double rect[6] = {v[2] * m[0],
+                          v[2] * m[1],
+                          v[3] * m[2],
+                          v[3] * m[3],
+                          v[0] * m[0] + v[1] * m[2] + m[4] - ctx->box[0],
+                          v[0] * m[1] + v[1] * m[3] + m[5] - ctx->box[1]};
   Placement at{};
   if (!place(rect, &at)) {
     elfDiscard(layerObj);
@@ -493,16 +515,13 @@ int __page_OP_re_Callback(PDFDoc* doc, void* data, PDFParser* parser) {
   l->y = at.y;
   l->width = at.w;
   l->height = at.h;
-  to_pixels(ctx->box, 72.0, 72.0, l);
   if (set_color(state, layerObj, parser->gstate) != QEL_STATUS_OK) {
     elfDiscard(layerObj);
-    ctx->failed = 1;
     return callback_failure(doc, PDF_ERR_SYNTAX, "Error getting non-stroking color info on layer");
   }
   const int32_t number = qelImage(ctx->image)->layerCount;
   if (append_layer(state, ctx->image, layer_name(number).c_str(), layerObj) != QEL_STATUS_OK) {
     elfDiscard(layerObj);
-    ctx->failed = 1;
     return callback_failure(doc, PDF_ERR_MEMORY, "a rectangle layer cannot be added");
   }
   ++ctx->pathRectangles;
@@ -522,8 +541,12 @@ int __page_OP_n_Callback(PDFDoc* doc, void* data, PDFParser* parser) {
   // Only the rectangles of the path that n ends go: a clip after an image, or a clip without
   // any rectangle, takes nothing from the page.
   for (; ctx->pathRectangles > 0; --ctx->pathRectangles) {
-    QELDeleteLayer(ctx->image, qelImage(ctx->image)->layerCount - 1, nullptr);
+    const int32_t last = qelImage(ctx->image)->layerCount - 1;
+    elf_QELLAYER* l = qelLayer(QELGetLayer(ctx->image, last));
+    if (!l || l->kind != QEL_KIND_RECTANGLE) break;
+    QELDeleteLayer(ctx->image, last, nullptr);
   }
+  ctx->pathRectangles = 0;
   return PDFPopOperandStack(parser);
 }
 
@@ -639,13 +662,17 @@ elf_object* pdfPageDict2QELImage(elf_state* state, PdfDocState* backend, int32_t
   im->height = static_cast<int32_t>(height);
   im->xres = xres;
   im->yres = yres;
+  // Layers were placed in points from the box's lower-left corner; they are kept in pixels of
+  // their own resolution from its upper-left corner, as the writer places them.
   for (int32_t i = 0; i < elflistLength(im->layers); ++i) {
     elf_QELLAYER* l = qelLayer(elfIdentValue(elflistItem(im->layers, i)));
-    if (!l || l->kind == QEL_KIND_JBIG2_DICT) continue;
-    l->x *= fx;
-    l->y *= fy;
-    l->width *= fx;
-    l->height *= fy;
+    if (!l || l->kind == QEL_KIND_JBIG2_DICT || l->kind == QEL_KIND_TEXT) continue;
+    const double lx = l->xres > 0 ? l->xres / 72.0 : fx, ly = l->yres > 0 ? l->yres / 72.0 : fy;
+    const double top = pageH - (l->y + l->height);
+    l->x *= lx;
+    l->y = top * ly;
+    l->width *= lx;
+    l->height *= ly;
   }
   return image;
 }

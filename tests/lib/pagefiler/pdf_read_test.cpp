@@ -95,13 +95,16 @@ class PdfReadTest : public monotest::DocTest {
     auto* p = reinterpret_cast<elf_POINTER*>(l->data);
     return p ? std::string(static_cast<const char*>(p->data), p->length) : std::string();
   }
-  // The colour attribute of a layer: space code, then components.
+  // The colour attributes of a layer: its photometric value, then the components.
   static std::vector<int32_t> colour(elf_QELLAYER* l) {
     elf_object* list = nullptr;
+    int32_t photometric = -1;
     std::vector<int32_t> v;
-    if (!l->attributes || lstScanArgs(l->attributes, PDF_LAYER_COLOR ":LIST", LST_REQUIRED, &list, LST_END) != 1) {
+    if (!l->attributes || lstScanArgs(l->attributes, PDF_LAYER_COLOR ":LIST", LST_REQUIRED, &list,
+                                      PDF_LAYER_COLOR_PHOTOMETRIC ":i", LST_REQUIRED, &photometric, LST_END) != 1) {
       return v;
     }
+    v.push_back(photometric);
     for (int32_t i = 0; i < elflistLength(list); ++i) {
       v.push_back(reinterpret_cast<elf_INTEGER*>(elfIdentValue(elflistItem(list, i)))->value);
     }
@@ -269,7 +272,7 @@ TEST_F(PdfReadTest, RectanglesStayUnlessTheirPathOnlyClips) {
   EXPECT_EQ(r->y, 100 - 60);
   EXPECT_EQ(r->width, 100);
   EXPECT_EQ(r->height, 50);
-  EXPECT_EQ(colour(r), (std::vector<int32_t>{PDF_CS_DEVICE_RGB, 0, 0, 255}));
+  EXPECT_EQ(colour(r), (std::vector<int32_t>{18, 0, 0, 255}));
 }
 
 TEST_F(PdfReadTest, MasksStencilsAndForms) {
@@ -288,7 +291,7 @@ TEST_F(PdfReadTest, MasksStencilsAndForms) {
   // The mask comes before the image it masks; the stencil is painted red; the form's stencil is
   // placed through the form's matrix; the PostScript XObject is skipped.
   EXPECT_EQ(kinds(img), (std::vector<int32_t>{QEL_KIND_MASK, QEL_KIND_IMAGE, QEL_KIND_COLOR_MASK, QEL_KIND_COLOR_MASK}));
-  EXPECT_EQ(colour(layer(img, 2)), (std::vector<int32_t>{PDF_CS_DEVICE_RGB, 255, 0, 0}));
+  EXPECT_EQ(colour(layer(img, 2)), (std::vector<int32_t>{18, 255, 0, 0}));
   EXPECT_EQ(qelHdr(layer(img, 2)->description)->photometric, 1) << "Decode [1 0] turns the stencil";
   // Every layer here has 8 samples over 32 points: the page is read at 18 dpi.
   ASSERT_EQ(qelImage(img)->xres, 18);
