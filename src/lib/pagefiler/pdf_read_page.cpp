@@ -27,6 +27,9 @@ constexpr int32_t kMaxLayers = 100000;
 // Image sizes the page-image model can describe: the engine keeps coordinates in 31 bits, and
 // a row's bytes must fit a 32-bit word.
 constexpr int64_t kMaxRowBytes = INT32_MAX;
+// Uncompressed samples a layer may hold, the same ceiling as the PDF library's decoding: short
+// data are padded to the declared size, so the declaration alone must not reserve more.
+constexpr size_t kMaxLayerSamples = size_t{256} << 20;
 
 int report(elf_state* state, const char* format, const char* a = "", int32_t n = 0) {
   return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, format, a, n);
@@ -185,10 +188,17 @@ int layer_data(elf_state* state, PDFDoc* doc, PDFImage* image, elf_QELHDR* h, el
   size_t want = length;
   if (h->compression == QEL_COMPRESSION_NONE) {
     size_t declared = 0;
-    if (!mono::checked_mul(static_cast<size_t>(h->bytesPerRow[0]), static_cast<size_t>(h->height), &declared)) {
-      return report(state, "%s: image too large\n", "__kvpdfImg2qelLayer");
+    if (!mono::checked_mul(static_cast<size_t>(h->bytesPerRow[0]), static_cast<size_t>(h->height), &declared) ||
+        declared > kMaxLayerSamples) {
+      return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR,
+                       "%s: a %dx%d image declares more samples than a page may hold (%zu bytes)\n",
+                       "__kvpdfImg2qelLayer", h->width, h->height, kMaxLayerSamples);
     }
-    // Short data are padded with zero rows; more than declared is not part of the image.
+    // Short data are padded with zero rows, and said so; more than declared is not the image's.
+    if (length < declared) {
+      KVngPrintf("%s: %dx%d image has %zu of its %zu bytes of samples; the rest are zero\n", "__kvpdfImg2qelLayer",
+                 h->width, h->height, length, declared);
+    }
     want = declared;
   }
   void* data = elfCalloc(want ? want : 1, 1);

@@ -302,6 +302,37 @@ TEST_F(PdfReadTest, MasksStencilsAndForms) {
   EXPECT_EQ(formed->y, (100 - (10 + 8)) * f);
 }
 
+TEST_F(PdfReadTest, PlacementsOnABoxAwayFromTheOrigin) {
+  // 8 by 4 samples, once placed 64 by 32 points (9 dpi), once turned a quarter.
+  const std::string im = image_object(8, 4, "/ColorSpace/DeviceGray/BitsPerComponent 8", std::string(32, '\x40'));
+  const std::string path =
+      qpdf_document(dir, "placed.pdf", "/MediaBox[50 50 250 150]/Resources<</XObject<</Im 5 0 R>>>>",
+                    "q 64 0 0 32 60 70 cm /Im Do Q q 0 64 -32 0 200 60 cm /Im Do Q", {im});
+  elf_object* img = page(path);
+  ASSERT_NE(img, nullptr) << last_status;
+  EXPECT_EQ(qelImage(img)->xres, 9);
+  EXPECT_EQ(qelImage(img)->width, 200 * 9 / 72);
+  elf_QELLAYER* plain = layer(img, 0);
+  EXPECT_EQ(plain->xres, 9);
+  EXPECT_EQ(plain->x, (60 - 50) * 9 / 72.0);
+  EXPECT_EQ(plain->y, (100 - (20 + 32)) * 9 / 72.0);
+  EXPECT_EQ(plain->width, 8);
+  EXPECT_EQ(plain->height, 4);
+  EXPECT_EQ(plain->transform, nullptr);
+  // The turned one: its box [w 0 0 h x y] in points from the box corner, followed by its
+  // transform, gives the placement back.
+  elf_QELLAYER* turned = layer(img, 1);
+  ASSERT_NE(turned->transform, nullptr);
+  EXPECT_EQ(turned->xres, 9);
+  const double w = turned->width * 72 / turned->xres, h = turned->height * 72 / turned->yres;
+  const double x = turned->x * 72 / turned->xres, y = 100 - turned->y * 72 / turned->yres - h;
+  const double* r = turned->transform->m;
+  const double placed[6] = {w * r[0], w * r[1], h * r[2], h * r[3], x * r[0] + y * r[2] + r[4],
+                            x * r[1] + y * r[3] + r[5]};
+  const double want[6] = {0, 64, -32, 0, 200 - 50, 60 - 50};
+  for (int i = 0; i < 6; ++i) EXPECT_NEAR(placed[i], want[i], 1e-9) << i;
+}
+
 TEST_F(PdfReadTest, Jbig2DataAndGlobalsPassByteForByte) {
   const std::string pageA = "JBIG2 page data A \x01\x02\xff";
   const std::string pageB = "JBIG2 page data B \x03\x04";
@@ -439,6 +470,21 @@ TEST_F(PdfReadTest, DecompressionBombsAreRefusedWithTheirBudget) {
   elf_object* kept = page(path);
   ASSERT_NE(kept, nullptr) << last_status;
   EXPECT_EQ(data(layer(kept, 0)), bomb);
+
+  // Uncompressed samples short of their rows are padded, and said so; a declaration beyond what a
+  // page may hold reserves nothing.
+  const std::string shortData = image_object(100, 100, "/ColorSpace/DeviceGray/BitsPerComponent 8", "\x01\x02");
+  const std::string huge = image_object(60000, 60000, "/ColorSpace/DeviceGray/BitsPerComponent 8", "\x01\x02");
+  engine_messages.clear();
+  elf_object* padded = page(qpdf_document(dir, "short.pdf", "/MediaBox[0 0 100 100]/Resources<</XObject<</S 5 0 R>>>>",
+                                          "q 100 0 0 100 0 0 cm /S Do Q", {shortData}));
+  ASSERT_NE(padded, nullptr) << last_status;
+  EXPECT_EQ(data(layer(padded, 0)), std::string("\x01\x02", 2) + std::string(9998, '\0'));
+  EXPECT_NE(engine_messages.find("has 2 of its 10000 bytes"), std::string::npos) << engine_messages;
+  EXPECT_EQ(page(qpdf_document(dir, "huge.pdf", "/MediaBox[0 0 100 100]/Resources<</XObject<</H 5 0 R>>>>",
+                               "q 100 0 0 100 0 0 cm /H Do Q", {huge})),
+            nullptr);
+  EXPECT_NE(last_status.find("declares more samples than a page may hold"), std::string::npos) << last_status;
 
   const std::string content = flate_zeros(size_t{100} << 20);
   std::string raw = "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>"
