@@ -136,6 +136,14 @@ int32_t PDFGetWarningCount(PDFDoc* doc) {
   });
 }
 
+PDFObj* PDFGetObjectByID(PDFDoc* doc, int32_t number, int32_t generation) {
+  return pdflib::guarded(doc, "PDFGetObjectByID", static_cast<PDFObj*>(nullptr), [&]() -> PDFObj* {
+    if (number < 1 || generation < 0) return nullptr;
+    QPDFObjectHandle h = doc->impl->pdf.getObjectByID(number, generation);
+    return h.isNull() ? nullptr : pdflib::wrap(doc, h);
+  });
+}
+
 const char* PDFGetWarningText(PDFDoc* doc, int32_t index) {
   if (!doc || !doc->impl || index < 0 || static_cast<size_t>(index) >= doc->impl->warnings.size()) return nullptr;
   return doc->impl->warnings[static_cast<size_t>(index)].c_str();

@@ -35,34 +35,13 @@ bool to_bilevel(elf_object* image, Bilevel* page, std::string* error) {
   const elf_QELLAYER* l = qelLayer(QELGetLayer(image, 0));
   const elf_QELHDR* h = l ? qelHdr(l->description) : nullptr;
   const auto* data = l && elfIsType(l->data, "POINTER") ? reinterpret_cast<const elf_POINTER*>(l->data) : nullptr;
-  size_t stride;
-  if (!h || !data || !h->bitsPerSample || !h->bytesPerRow || !page_size_ok(h->width, h->height, &stride)) {
-    return fail(error, "the engine gave no page");
-  }
-  const int32_t bits = h->bitsPerSample[0], samples = h->samplesPerPixel, bpr = h->bytesPerRow[0];
-  if (!((bits == 1 && samples == 1) || (bits == 8 && (samples == 1 || samples == 3))) ||
-      int64_t{h->width} * bits * samples > int64_t{bpr} * 8 || data->length / static_cast<size_t>(bpr) < static_cast<size_t>(h->height)) {
+  if (!h || !data || !h->bitsPerSample || !h->bytesPerRow) return fail(error, "the engine gave no page");
+  if (!samples_to_bilevel(h->width, h->height, h->bitsPerSample[0], h->samplesPerPixel, h->bytesPerRow[0],
+                          static_cast<const uint8_t*>(data->data), data->length, true, page)) {
     return fail(error, "the engine gave a page of an unexpected layout");
   }
-  page->width = h->width;
-  page->height = h->height;
-  page->stride = stride;
   page->xres = l->xres > 0 ? l->xres : default_resolution;
   page->yres = l->yres > 0 ? l->yres : default_resolution;
-  page->bits.assign(stride * static_cast<size_t>(h->height), 0);
-  for (int32_t y = 0; y < h->height; ++y) {
-    const uint8_t* in = static_cast<const uint8_t*>(data->data) + static_cast<size_t>(bpr) * y;
-    uint8_t* out = page->row(y);
-    if (bits == 1) {
-      std::memcpy(out, in, stride);
-      continue;
-    }
-    for (int32_t x = 0; x < h->width; ++x) {
-      const uint32_t grey = samples == 1 ? in[x] : grey_of(in + 3 * x);
-      if (is_dark(grey)) out[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-    }
-  }
-  clear_padding(page);
   return true;
 }
 
@@ -163,6 +142,34 @@ bool starts_with(const std::string& bytes, const char* magic, size_t n) {
 
 }  // namespace
 
+bool samples_to_bilevel(int32_t width, int32_t height, int32_t bits, int32_t samples, int64_t rowBytes,
+                        const uint8_t* data, size_t length, bool oneIsBlack, Bilevel* page) {
+  size_t stride;
+  if (!data || !page_size_ok(width, height, &stride) || rowBytes < 1 ||
+      !((bits == 1 && samples == 1) || (bits == 8 && (samples == 1 || samples == 3))) ||
+      int64_t{width} * bits * samples > rowBytes * 8 || length / static_cast<size_t>(rowBytes) < static_cast<size_t>(height)) {
+    return false;
+  }
+  page->width = width;
+  page->height = height;
+  page->stride = stride;
+  page->bits.assign(stride * static_cast<size_t>(height), 0);
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* in = data + static_cast<size_t>(rowBytes) * static_cast<size_t>(y);
+    uint8_t* out = page->row(y);
+    if (bits == 1) {
+      for (size_t i = 0; i < stride; ++i) out[i] = oneIsBlack ? in[i] : static_cast<uint8_t>(~in[i]);
+      continue;
+    }
+    for (int32_t x = 0; x < width; ++x) {
+      const uint32_t grey = samples == 1 ? in[x] : grey_of(in + 3 * x);
+      if (is_dark(grey)) out[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+    }
+  }
+  clear_padding(page);
+  return true;
+}
+
 bool read_all_pages(const std::vector<std::string>& files, std::vector<Bilevel>* pages, std::string* error) {
   for (const std::string& file : files) {
     if (!read_pages(file, pages, error)) return false;
@@ -205,8 +212,10 @@ bool read_pages(const std::string& path, std::vector<Bilevel>* pages, std::strin
     ok = read_other(path, "BMP", pages, error);
   } else if (bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] >= '2' && bytes[1] <= '6' && bytes[1] != '4') {
     ok = read_other(path, "PNM", pages, error);
+  } else if (starts_with(bytes, "%PDF-", 5)) {
+    ok = read_pdf(path, pages, error);
   } else {
-    return fail(error, path + ": not a PBM, PNM, PNG, TIFF, JPEG, GIF or BMP file");
+    return fail(error, path + ": not a PBM, PNM, PNG, TIFF, JPEG, GIF, BMP or PDF file");
   }
   if (!ok) *error = path + ": " + *error;
   return ok;

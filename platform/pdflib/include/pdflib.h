@@ -341,6 +341,8 @@ MONO_API int32_t PDFGetDictCount(PDFDoc* doc, PDFObj* dict);
 MONO_API const char* PDFGetDictKey(PDFDoc* doc, PDFObj* dict, int32_t index);
 MONO_API int32_t PDFGetArrayCount(PDFDoc* doc, PDFObj* array);
 MONO_API PDFObj* PDFGetArrayObject(PDFDoc* doc, PDFObj* array, int32_t index);
+/* The indirect object number generation of a document read, or null when it has none. */
+MONO_API PDFObj* PDFGetObjectByID(PDFDoc* doc, int32_t number, int32_t generation);
 /* The object a reference refers to (a direct object is its own). */
 MONO_API PDFObj* PDFLoadObject(PDFDoc* doc, PDFObj* obj);
 MONO_API int PDFGetInteger(PDFDoc* doc, PDFObj* obj, int32_t* value);

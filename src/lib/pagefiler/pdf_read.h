@@ -29,6 +29,10 @@ extern "C" {
 #define PDF_LAYER_TEXT_KIND "_QELtextKind"
 enum { PDF_TEXT_KIND_PDF_OPERATORS = 3 };
 
+/* The image stream a layer was read from, "number generation" (a layer attribute), for callers
+   that decode the samples themselves. */
+#define PDF_LAYER_OBJECT "_PDFimageObject"
+
 /* Image attributes the reader sets: the raw page box, the page's fonts, its rotation. */
 #define PDF_ATTR_MEDIABOX "_PDFmediabox"
 #define PDF_ATTR_FONT_RESOURCE "_PDFFontResource"

@@ -401,6 +401,17 @@ int __kvpdfImg2qelLayer(ReaderCallbackContext* ctx, PlacedImageRecord* record, P
     elfDiscard(layerObj);
     return 0;
   }
+  int32_t generation = 0;
+  const int32_t object = PDFGetObjectNumber(doc, pdfImage->stream, &generation);
+  if (object > 0) {
+    const std::string id = std::to_string(object) + " " + std::to_string(generation);
+    elf_object* attrs = attribute_list(state, &l->attributes);
+    if (!attrs || lstAppendArgs(attrs, PDF_LAYER_OBJECT ":s", id.c_str(), 0, LST_END) != 1) {
+      elfDiscard(layerObj);
+      report(state, "%s: no memory\n", "__kvpdfImg2qelLayer");
+      return 0;
+    }
+  }
 
   // An image's own stencil mask comes first: the layer it masks follows it.
   PDFObj* maskEntry = PDFGetDictEntry(doc, pdfImage->stream, "Mask");
