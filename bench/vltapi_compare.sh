@@ -23,29 +23,9 @@ for n in "${names[@]}"; do pages+=("$("$build/bench/jb2_generic_encode" --page "
 count=${#pages[@]}
 bytes() { cat "$@" | wc -c; }
 
-# Black pixels differing after decoding, as a share of the page's black pixels (mean and max over
-# pages), and the mean share of them that lie farther than one pixel (4-neighbour) from the other
-# image's ink: edge differences of accepted shapes stay near, substituted or misplaced shapes do not.
+# Black pixels differing after decoding (bench/lossy_diff.py tells the three figures).
 diff_share() {  # file of lines "decoded original"
-  python3 - "$1" <<'PY'
-import re, sys
-def load(p):
-    d = open(p, 'rb').read()
-    m = re.match(rb'P4\s+(?:#.*\n\s*)*(\d+)\s+(\d+)\s', d)
-    return (int(m.group(1)) + 7) // 8 * 8, int.from_bytes(d[m.end():], 'big')
-def grow(x, stride):
-    return x | (x << 1) | (x >> 1) | (x << stride) | (x >> stride)
-ones = lambda v: bin(v).count('1')
-shares, far = [], []
-for line in open(sys.argv[1]):
-    dec, orig = line.split()
-    stride, a = load(orig)
-    _, b = load(dec)
-    black = max(1, ones(a))
-    shares.append(ones(a ^ b) / black)
-    far.append(ones((a & ~grow(b, stride)) | (b & ~grow(a, stride))) / black)
-print('%.4f %.4f %.5f' % (sum(shares) / len(shares), max(shares), sum(far) / len(far)))
-PY
+  python3 "$(dirname "$0")/lossy_diff.py" "$1"
 }
 decode_all() {  # globals-for-page-function outdir prefix list
   local list=$1 k=0; : > "$list.pairs"

@@ -208,16 +208,31 @@ int PDFCloseFile(PDFDoc* doc, int testMode) {
       if (!pdflib::jbig2_finish(doc)) return 0;
       pdflib::finalize_streams(doc);
       pdflib::write_outlines(doc);
-      QPDFWriter w(d->pdf, d->name.c_str());
-      w.setCompressStreams(false);
-      w.setDecodeLevel(qpdf_dl_none);
-      w.setObjectStreamMode(qpdf_o_disable);
-      w.setMinimumPDFVersion(version_text(d->version));
-      if (testMode) w.setDeterministicID(true);
-      w.write();
+      // Written beside the file and moved over it whole, so that a write that fails part-way
+      // never leaves a file that looks complete.
+      const std::string part = d->name + ".part";
+      {
+        QPDFWriter w(d->pdf, part.c_str());
+        w.setCompressStreams(false);
+        w.setDecodeLevel(qpdf_dl_none);
+        w.setObjectStreamMode(qpdf_o_disable);
+        w.setMinimumPDFVersion(version_text(d->version));
+        if (testMode) w.setDeterministicID(true);
+        w.write();
+      }
+      if (std::rename(part.c_str(), d->name.c_str()) != 0) {
+        std::remove(part.c_str());
+        return pdflib::fail(doc, "PDFCloseFile: cannot move the written file to %s", d->name.c_str());
+      }
       return 1;
     });
-    if (!ok) KVngError("PDFCloseFile: %s\n", PDFErrorText(doc));
+    if (!ok) {
+      KVngError("PDFCloseFile: %s\n", PDFErrorText(doc));
+      // Neither the placeholder made at opening nor a partial file stays where the document
+      // should be.
+      std::remove((doc->impl->name + ".part").c_str());
+      std::remove(doc->impl->name.c_str());
+    }
   }
   free_doc(doc);
   return ok;
@@ -373,6 +388,24 @@ PDFObj* PDFGetPgMediaBox(PDFDoc* doc, PDFObj* page) {
     if (!p.isDictionary()) return nullptr;
     QPDFObjectHandle box = QPDFPageObjectHelper(p).getAttribute("/MediaBox", false);
     return box.isArray() ? wrap(doc, box) : nullptr;
+  });
+}
+
+int PDFDeletePage(PDFDoc* doc, PDFObj* page) {
+  return guarded(doc, "PDFDeletePage", 0, [&] {
+    PDFObj* p = PDFFindPage(doc, page);
+    if (!doc->writing || !p) return pdflib::fail(doc, "PDFDeletePage: not a page of this document");
+    QPDFPageDocumentHelper(doc->impl->pdf).removePage(QPDFPageObjectHelper(p->h));
+    auto& handles = doc->impl->pageHandles;
+    for (auto it = handles.begin(); it != handles.end(); ++it) {
+      if (*it == p) {
+        handles.erase(it);
+        break;
+      }
+    }
+    auto& marks = doc->impl->bookmarks;
+    for (auto it = marks.begin(); it != marks.end();) it = *it == p->h.getObjGen() ? marks.erase(it) : it + 1;
+    return 1;
   });
 }
 

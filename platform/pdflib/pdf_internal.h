@@ -151,6 +151,10 @@ void write_outlines(PDFDoc* doc);
 // Ends an open JBIG2 section and the coder (document close).
 int jbig2_finish(PDFDoc* doc);
 
+// libmonocodec's engine API as a JBIG2 coder, bound by name on first use; null with the reason
+// when the plug-in or one of its entry points cannot be had.
+const PDFJbig2Engine* monocodec_engine(std::string* why);
+
 }  // namespace pdflib
 
 #endif

@@ -15,12 +15,24 @@ namespace {
 PDFJbig2Engine g_engine{};
 bool g_installed = false;
 
-constexpr char kNoEngine[] =
-    "JBIG2 coding needs the token engine's coder (VltApi), which this build does not have";
+constexpr char kNoEngine[] = "JBIG2 coding needs the token engine's coder (VltApi)";
+
+// Without an installed coder the engine of the "monocodec" plug-in serves.
+bool have_engine(PDFDoc* doc, const char* call) {
+  if (g_installed) return true;
+  std::string why;
+  const PDFJbig2Engine* engine = pdflib::monocodec_engine(&why);
+  if (!engine) {
+    pdflib::fail(doc, "%s: %s, which cannot be had: %s", call, kNoEngine, why.c_str());
+    return false;
+  }
+  PDFJbig2SetEngine(engine);
+  return true;
+}
 
 int open_coder(PDFDoc* doc, const VltApiOptions* options, const TokParams* params, bool arithmetic,
                const char* call) {
-  if (!g_installed) return pdflib::fail(doc, "%s: %s", call, kNoEngine);
+  if (!have_engine(doc, call)) return 0;
   pdflib::Jbig2Coder& c = doc->impl->jbig2;
   // One setup serves every stream until the setup changes.
   if (c.handle && c.arithmetic == arithmetic) return 1;
@@ -106,7 +118,7 @@ int PDFJbig2InitArith(PDFDoc* doc, const TokParams* params) {
 
 int PDFJbig2TokenizeStream(PDFDoc* doc, PDFObj* stream) {
   return guarded(doc, "PDFJbig2TokenizeStream", 0, [&] {
-    if (!g_installed) return pdflib::fail(doc, "PDFJbig2TokenizeStream: %s", kNoEngine);
+    if (!have_engine(doc, "PDFJbig2TokenizeStream")) return 0;
     pdflib::Jbig2Coder& c = doc->impl->jbig2;
     if (!c.handle) return pdflib::fail(doc, "PDFJbig2TokenizeStream: no JBIG2 coding set up");
     QPDFObjectHandle s = resolved(stream);
@@ -129,7 +141,8 @@ int PDFJbig2TokenizeStream(PDFDoc* doc, PDFObj* stream) {
       return pdflib::fail(doc, "PDFJbig2TokenizeStream: the JBIG2 coder refused the page");
     }
     p.tokenized = true;
-    p.data.clear();
+    // The raw rows are the coder's now; their memory goes at once, not when the document closes.
+    std::string().swap(p.data);
     c.pending.push_back(s.getObjGen());
     return 1;
   });

@@ -52,6 +52,8 @@ int run_decode(const std::vector<std::string>& args);
 extern const char decode_help[];
 int run_spec(const std::vector<std::string>& args);
 extern const char spec_help[];
+int run_pdf(const std::vector<std::string>& args);
+extern const char pdf_help[];
 int run_tiff(const std::vector<std::string>& args);
 extern const char tiff_help[];
 

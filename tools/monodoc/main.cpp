@@ -20,6 +20,7 @@ constexpr Command commands[] = {
     {"info", "open documents with libpagefiler and print format, pages, checksum", info_help, run_info},
     {"zip", "list, dump or extract zip archives", zip_help, run_zip},
     {"spec", "describe pages as transform specifications and match them to targets", spec_help, run_spec},
+    {"pdf", "scanned pages to one PDF: JBIG2 with shared dictionaries, JPEG or Flate", pdf_help, run_pdf},
     {"tiff", "write and read TIFF-FX fax documents, pages kept in their coding", tiff_help, run_tiff},
 };
 

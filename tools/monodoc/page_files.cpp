@@ -74,7 +74,8 @@ int call_member(elf_state* state, elf_object* obj, const char* member, elf_objec
   return status;
 }
 
-// How many pages readtif finds in a TIFF file (its info field "pages"), or -1.
+}  // namespace
+
 int32_t tiff_pages(elf_state* state, const std::string& path) {
   elf_object* args = lstBuildArgs(state, "filename:s", path.c_str(), 0, "info:b", 1, 0, LST_END);
   elf_object* result = nullptr;
@@ -98,6 +99,8 @@ int32_t tiff_pages(elf_state* state, const std::string& path) {
   if (result) elfDiscard(result);
   return pages;
 }
+
+namespace {
 
 bool read_tiff(const std::string& path, std::vector<Bilevel>* pages, std::string* error) {
   EngineState engine;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bilevel.h"
+#include "qelinterp.h"
 
 namespace monodoc {
 
@@ -27,6 +28,9 @@ bool read_pdf(const std::string& path, std::vector<Bilevel>* pages, std::string*
 
 // The pages of every file in order; false with the reason at the first file that cannot be read.
 bool read_all_pages(const std::vector<std::string>& files, std::vector<Bilevel>* pages, std::string* error);
+
+// How many pages the engine's readtif finds in a TIFF file (its info field "pages"), or -1.
+int32_t tiff_pages(elf_state* state, const std::string& path);
 
 bool read_file_bytes(const std::string& path, std::string* bytes, std::string* error);
 bool write_file_bytes(const std::string& path, const void* data, size_t size, std::string* error);

@@ -279,6 +279,9 @@ MONO_API PDFObj* PDFFindIndirectObject(PDFDoc* doc, PDFObj* obj, int32_t flags);
 MONO_API int PDFPageAddMediaBox(PDFDoc* doc, PDFObj* page, double x0, double y0, double x1, double y1);
 /* The page's /MediaBox array (inherited when the page has none), or null. */
 MONO_API PDFObj* PDFGetPgMediaBox(PDFDoc* doc, PDFObj* page);
+/* Takes a page of a document being written out of it again (its objects are no longer written);
+   1, or 0 when it is not a page of this document. */
+MONO_API int PDFDeletePage(PDFDoc* doc, PDFObj* page);
 /* Ends a page: its content is final. */
 MONO_API int PDFPageClose(PDFDoc* doc, PDFObj* page);
 /* Appends painting operations to the page content: operator names, each followed by its operands,

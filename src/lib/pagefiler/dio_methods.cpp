@@ -231,9 +231,12 @@ int DocWriteMethods(void* target, elf_object* args, elf_object** result) {
   if (std::strcmp(method, "appendPage") == 0) return writer_add_page(state, w, args, result, true);
   if (std::strcmp(method, "insertPage") == 0) return writer_add_page(state, w, args, result, false);
   if (std::strcmp(method, "release") == 0) {
+    // Writing happens here: a back end that cannot finish its file says so through the status.
+    clearStatus(state);
     if (w->fns.Release) w->fns.Release(&w->hdr);
     w->backend = nullptr;
-    return QEL_STATUS_OK;
+    const int pending = getStatus(state);
+    return pending == QEL_STATUS_INVALID && getStatusSeverity(state) == QEL_SEVERITY_WARNING ? QEL_STATUS_OK : pending;
   }
   if (std::strcmp(method, "releaseJbig2") == 0) {
     return w->format == DIO_FORMAT_PDF ? PDFEndJbig2(w->backend, state) : QEL_STATUS_OK;

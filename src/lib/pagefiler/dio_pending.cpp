@@ -16,7 +16,6 @@ void* no_start(const char* function, const char* what) {
   return nullptr;
 }
 
-constexpr char pdf[] = "PDF documents";
 constexpr char xps[] = "XPS documents";
 
 }  // namespace
@@ -53,15 +52,6 @@ constexpr char xps[] = "XPS documents";
   }
 
 extern "C" {
-
-// PDF reading is built (pdf_read_slots.cpp); its writer slots are not.
-DIO_PENDING_WRITER(__PDFPendingRelease, PDFInsertPage, PDFAppendPage, PDFSetAttributes, PDFInitTransforms, pdf)
-int dioPDFSetVersion(void*, int32_t, elf_state* context) { return not_available(context, "dioPDFSetVersion", pdf); }
-int PDFEndJbig2(void*, elf_state* context) { return not_available(context, "PDFEndJbig2", pdf); }
-int32_t PDFObjsToTextFile(const char*, const char*, const char*) {
-  no_start("PDFObjsToTextFile", pdf);
-  return -1;
-}
 
 void* __XPSInit(elf_state*, const char*, int) { return no_start("__XPSInit", xps); }
 DIO_PENDING_READER(__XPSReadGetPage, __XPSGetChecksum, __XPSReadGetPageCount, xps)

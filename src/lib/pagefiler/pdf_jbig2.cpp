@@ -97,7 +97,11 @@ int jbig2_image(elf_state* state, const char* who, PDFDoc* doc, PDFObj* stream, 
       elfMessage(state, "Bad JBIG2 symbol dictionary ID:%d\n", globals);
       return fail(state, QEL_STATUS_INVALID, "%s: Bad JBIG2 symbol dictionary ID\n", who);
     }
-    if (PDFSetStreamFilter(doc, stream, PDF_FILTER_JBIG2, "JBIG2GlobalsRef", globals, nullptr) != 1) {
+    // Page data that came without a dictionary layer is written without /JBIG2Globals: it can
+    // only be whole by itself, and no other page's globals are its.
+    const int set = globals > 0 ? PDFSetStreamFilter(doc, stream, PDF_FILTER_JBIG2, "JBIG2GlobalsRef", globals, nullptr)
+                                : PDFSetStreamFilter(doc, stream, PDF_FILTER_JBIG2, nullptr);
+    if (set != 1) {
       elfMessage(state, "Error setting stream filter: %s\n", PDFErrorText(doc));
       return fail(state, QEL_STATUS_INVALID, "%s: Error setting stream filter for JBIG2\n", who);
     }

@@ -15,16 +15,14 @@
 #include <stdint.h>
 
 #include "dio_pdf.h"
-#include "pdf_state.h"
+#include "pdf_write.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* Where a colour mask (kind 3) and a rectangle (kind 4) layer keep their colour: in the layer's
-   attribute LIST, the components (INTEGERs 0 to 255) and the photometric value they are in. */
-#define PDF_LAYER_COLOR "_DIOcolor"
-#define PDF_LAYER_COLOR_PHOTOMETRIC "_DIOcolorPhotometric"
+/* A colour mask's or rectangle's colour goes into PDF_LAYER_COLOR and PDF_LAYER_COLOR_PHOTOMETRIC,
+   as the writer paints it (pdf_write.h). */
 /* The kind of a text layer's text (INTEGER: 1 plain, 2 XML, 3 PDF operators, 4 XPS). */
 #define PDF_LAYER_TEXT_KIND "_QELtextKind"
 enum { PDF_TEXT_KIND_PDF_OPERATORS = 3 };

@@ -578,7 +578,7 @@ int __page_OP_paint_Callback(PDFDoc*, void* data, PDFParser* parser) {
 }
 
 elf_object* pdfPageDict2QELImage(elf_state* state, PdfDocState* backend, int32_t pageIndex, PDFObj* pageDict) {
-  if (!PdfDocStateValid(backend) || !backend->doc || !pageDict) {
+  if (!backend || backend->tag1 != PDF_STATE_TAG1 || backend->tag2 != PDF_STATE_TAG2 || !backend->doc || !pageDict) {
     report(state, "%s: no document or page\n", "pdfPageDict2QELImage");
     return nullptr;
   }

@@ -475,11 +475,15 @@ TEST_F(CreationTest, WritersTakeTheFormatByNameOrByExtension) {
   };
   for (const Case& c : cases) {
     engine_messages.clear();
-    elf_object* a = args(lstBuildArgs(state, "filename:s", c.file, 0, "testfile:b", 1, 0, LST_END));
+    // The PDF writer makes its file when it starts: it goes to the test's folder.
+    const bool pdf = std::strcmp(c.started, "PDFInit") == 0;
+    const std::string file = pdf ? dir.file(c.file) : std::string(c.file);
+    elf_object* a = args(lstBuildArgs(state, "filename:s", file.c_str(), 0, "testfile:b", 1, 0, LST_END));
     if (c.format) lstAppendArgs(a, "format:s", c.format, 0, LST_END);
     if (c.subtype) lstAppendArgs(a, "subtype:s", c.subtype, 0, LST_END);
-    // The raster back end starts without touching the file; the others are not in this build.
-    if (std::strcmp(c.started, "StdKVInit") == 0) {
+    // The raster back end starts without touching the file, the PDF one makes it; XPS is not in
+    // this build.
+    if (std::strcmp(c.started, "StdKVInit") == 0 || pdf) {
       EXPECT_EQ(make_writer(a), QEL_STATUS_OK) << c.file << " " << (c.format ? c.format : "") << status_message();
       continue;
     }
@@ -566,9 +570,10 @@ TEST_F(CreationTest, CreationLeavesNothingBehindWhenMemoryRunsOut) {
       const int status = call_context(method, a);
       const bool failed = heap.failures() > failures;
       heap.fail_at(0);
-      EXPECT_EQ(status, QEL_STATUS_FAILED);
-      EXPECT_EQ(result, nullptr);
       elfDiscard(a);
+      // A round fails whole or makes its object (an allocation for a cache may fail without
+      // harm); the heap check at the end finds anything left behind.
+      EXPECT_EQ(status == QEL_STATUS_OK, result != nullptr) << k;
       if (!failed) break;
     }
   }

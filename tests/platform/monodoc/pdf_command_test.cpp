@@ -1,0 +1,179 @@
+// monodoc pdf end to end: page files of every kind into one PDF, judged by qpdf, poppler, mupdf,
+// Ghostscript and jbig2dec: bilevel pages as JBIG2 whose pixels come back exactly (lossless) or
+// alike in every renderer (lossy), grey and colour pages as JPEG or Flate, and nothing left
+// behind when a run fails.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "pages.h"
+#include "ref_bitmap.h"
+#include "tools.h"
+
+namespace {
+
+using monotest::RefBitmap;
+using monotest::run_tool;
+using monotest::shell_quote;
+using monotest::TempDir;
+
+class PdfCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* tool : {"qpdf", "pdfimages", "pdftocairo"}) monotest::require_tool(tool, "qpdf, poppler-utils");
+    monotest::require_tool("jbig2dec", "jbig2dec");
+    monotest::require_tool("mutool", "mupdf-tools");
+    monotest::require_tool("gs", "ghostscript");
+  }
+  monotest::ToolResult monodoc(const std::string& args) {
+    return run_tool("cd " + shell_quote(dir.path()) + " && " + shell_quote(MONODOC_BIN) + " " + args + " 2>&1");
+  }
+  // "pdfimages -list" rows: "type width x height color bpc enc".
+  std::vector<std::string> images(const std::string& pdf) {
+    std::istringstream list(run_tool("pdfimages -list " + shell_quote(dir.file(pdf))).output);
+    std::vector<std::string> rows;
+    std::string line;
+    std::getline(list, line);
+    std::getline(list, line);
+    while (std::getline(list, line)) {
+      std::istringstream f(line);
+      std::string page, num, type, width, height, color, comp, bpc, enc;
+      f >> page >> num >> type >> width >> height >> color >> comp >> bpc >> enc;
+      rows.push_back(width + "x" + height + " " + color + " " + bpc + " " + enc);
+    }
+    return rows;
+  }
+  // Page n as a renderer paints it at 300 dpi, thresholded at half.
+  RefBitmap render(const std::string& pdf, int n, const std::string& renderer) {
+    const std::string out = dir.file(renderer + std::to_string(n));
+    const std::string p = std::to_string(n);
+    const std::string in = shell_quote(dir.file(pdf));
+    std::string command;
+    if (renderer == "poppler") {
+      command = "pdftocairo -r 300 -gray -antialias none -f " + p + " -l " + p + " -singlefile -png " + in + " " +
+                shell_quote(out) + " && pngtopnm " + shell_quote(out + ".png") + " > " + shell_quote(out + ".pgm");
+    } else if (renderer == "mupdf") {
+      command = "mutool draw -q -r 300 -c gray -o " + shell_quote(out + ".pgm") + " " + in + " " + p;
+    } else {
+      command = "gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=pbmraw -r300 -dFirstPage=" + p + " -dLastPage=" + p +
+                " -sOutputFile=" + shell_quote(out + ".pbm") + " " + in;
+    }
+    const auto r = run_tool(command + " 2>&1");
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    return renderer == "gs" ? monotest::read_pbm(out + ".pbm") : threshold_pgm(out + ".pgm");
+  }
+  // A PGM (P5, 8 bits) as a bitmap: darker than half is black.
+  static RefBitmap threshold_pgm(const std::string& path) {
+    const std::string bytes = monotest::read_file(path);
+    int w = 0, h = 0, max = 0, used = 0;
+    if (std::sscanf(bytes.c_str(), "P5 %d %d %d%n", &w, &h, &max, &used) != 3 || w < 1 || h < 1) {
+      ADD_FAILURE() << path << " is no PGM";
+      return RefBitmap(1, 1);
+    }
+    RefBitmap b(w, h);
+    const size_t start = static_cast<size_t>(used) + 1;
+    if (bytes.size() < start + static_cast<size_t>(w) * static_cast<size_t>(h)) {
+      ADD_FAILURE() << path << " is short";
+      return b;
+    }
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) b.set(x, y, static_cast<uint8_t>(bytes[start + static_cast<size_t>(y) * w + x]) < 128);
+    return b;
+  }
+  // The samples of a PPM (P6), without its header.
+  static std::string ppm_samples(const std::string& bytes) {
+    int w = 0, h = 0, max = 0, used = 0;
+    if (std::sscanf(bytes.c_str(), "P6 %d %d %d%n", &w, &h, &max, &used) != 3) return "";
+    return bytes.substr(static_cast<size_t>(used) + 1);
+  }
+  TempDir dir;
+};
+
+TEST_F(PdfCommandTest, PagesOfEveryKindBecomeOnePdf) {
+  const RefBitmap text = monotest::doc_page(3);
+  monotest::write_pbm(dir.file("text.pbm"), text);
+  ASSERT_EQ(run_tool("cp " + shell_quote(monotest::doc_page_render(4, 75, "gray")) + " " +
+                     shell_quote(dir.file("grey.pgm"))).exit_code, 0);
+  ASSERT_EQ(run_tool("cp " + shell_quote(monotest::doc_page_render(1, 75, "color")) + " " +
+                     shell_quote(dir.file("colour.ppm"))).exit_code, 0);
+  const auto r = monodoc("pdf --test -o out.pdf text.pbm grey.pgm colour.ppm");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  for (const char* line : {"page 1: text.pbm", "page 2: grey.pgm", "page 3: colour.ppm", "out.pdf: 3 pages"}) {
+    EXPECT_NE(r.output.find(line), std::string::npos) << r.output;
+  }
+  const auto check = run_tool("qpdf --check " + shell_quote(dir.file("out.pdf")));
+  EXPECT_EQ(check.exit_code, 0) << check.output;
+  const auto rows = images("out.pdf");
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0], "2550x3300 gray 1 jbig2");
+  EXPECT_EQ(rows[1].substr(rows[1].size() - 4), "jpeg");
+  EXPECT_EQ(rows[2].find("rgb 8 jpeg"), rows[2].size() - 10);
+  // The lossless page: the streams jbig2dec decodes and what every renderer paints are the page.
+  ASSERT_EQ(run_tool("pdfimages -all -f 1 -l 1 " + shell_quote(dir.file("out.pdf")) + " " +
+                     shell_quote(dir.file("img"))).exit_code, 0);
+  const auto dec = run_tool("jbig2dec -e -t pbm -o " + shell_quote(dir.file("dec.pbm")) + " " +
+                            shell_quote(dir.file("img-000.jb2g")) + " " + shell_quote(dir.file("img-000.jb2e")));
+  ASSERT_EQ(dec.exit_code, 0) << dec.output;
+  EXPECT_EQ(monotest::first_difference(text, monotest::read_pbm(dir.file("dec.pbm"))), "");
+  for (const char* renderer : {"poppler", "mupdf", "gs"}) {
+    EXPECT_EQ(monotest::first_difference(text, render("out.pdf", 1, renderer)), "") << renderer;
+  }
+  // Runs in test mode give the same bytes; Flate keeps grey and colour samples as they were.
+  ASSERT_EQ(monodoc("pdf --test -o again.pdf text.pbm grey.pgm colour.ppm").exit_code, 0);
+  EXPECT_TRUE(monotest::read_file(dir.file("out.pdf")) == monotest::read_file(dir.file("again.pdf")));
+  ASSERT_EQ(monodoc("pdf --flate -o flate.pdf colour.ppm").exit_code, 0);
+  ASSERT_EQ(run_tool("pdfimages " + shell_quote(dir.file("flate.pdf")) + " " + shell_quote(dir.file("fl"))).exit_code,
+            0);
+  const std::string colour = ppm_samples(monotest::read_file(dir.file("colour.ppm")));
+  EXPECT_FALSE(colour.empty());
+  EXPECT_TRUE(ppm_samples(monotest::read_file(dir.file("fl-000.ppm"))) == colour);
+}
+
+// Lossy pages: poppler, mupdf, Ghostscript and jbig2dec give one picture, smaller than lossless.
+TEST_F(PdfCommandTest, LossyPagesLookAlikeEverywhere) {
+  monotest::write_pbm(dir.file("text.pbm"), monotest::doc_page(10));
+  ASSERT_EQ(monodoc("pdf --lossy -o lossy.pdf text.pbm").exit_code, 0);
+  ASSERT_EQ(monodoc("pdf -o lossless.pdf text.pbm").exit_code, 0);
+  EXPECT_LT(monotest::read_file(dir.file("lossy.pdf")).size(), monotest::read_file(dir.file("lossless.pdf")).size());
+  ASSERT_EQ(run_tool("pdfimages -all " + shell_quote(dir.file("lossy.pdf")) + " " + shell_quote(dir.file("img")))
+                .exit_code,
+            0);
+  ASSERT_EQ(run_tool("jbig2dec -e -t pbm -o " + shell_quote(dir.file("dec.pbm")) + " " +
+                     shell_quote(dir.file("img-000.jb2g")) + " " + shell_quote(dir.file("img-000.jb2e")))
+                .exit_code,
+            0);
+  const RefBitmap decoded = monotest::read_pbm(dir.file("dec.pbm"));
+  for (const char* renderer : {"poppler", "mupdf", "gs"}) {
+    EXPECT_EQ(monotest::first_difference(decoded, render("lossy.pdf", 1, renderer)), "") << renderer;
+  }
+}
+
+TEST_F(PdfCommandTest, FailuresLeaveNoFile) {
+  monotest::write_pbm(dir.file("page.pbm"), monotest::make_text_blobs(200, 100, 1));
+  monotest::write_file(dir.file("broken.pbm"), "P4\n200 100\n\x01\x02");
+  const struct {
+    const char* args;
+    int exit;
+  } cases[] = {
+      {"pdf -o out.pdf page.pbm missing.pbm", 1},
+      {"pdf -o out.pdf page.pbm broken.pbm", 1},
+      {"pdf -o nowhere/out.pdf page.pbm", 1},
+      {"pdf -o out.pdf --profile 4 page.pbm", 2},
+      {"pdf --pdfa --password x -o out.pdf page.pbm", 2},
+      {"pdf page.pbm", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const auto r = monodoc(c.args);
+    EXPECT_EQ(r.exit_code, c.exit) << r.output;
+    EXPECT_NE(r.output.find("monodoc: pdf: "), std::string::npos) << r.output;
+    EXPECT_FALSE(std::ifstream(dir.file("out.pdf")).good());
+  }
+}
+
+}  // namespace
