@@ -1,6 +1,8 @@
 // PDF files as the runner's page files: scans written by img2pdf (G4, Flate in one and eight
 // bits) and a page of JBIG2 data with its globals made by our own encoder give back the pixels
 // of the pages they were made from; a page that is more than one image is refused with a reason.
+// And PDF files as input of monodoc pdf: passed through the reader and the writer, JBIG2 data and
+// globals stay byte for byte; re-coded, a G4 scan becomes smaller JBIG2 that renders the same.
 
 #include <gtest/gtest.h>
 
@@ -95,6 +97,55 @@ TEST_F(PdfPagesTest, PagesThatAreNotOneImageAreRefused) {
   EXPECT_EQ(pages("twice.pdf", &error).size(), 2u) << error;
   EXPECT_TRUE(pages("layered.pdf", &error).empty());
   EXPECT_NE(error.find("the page holds 2 images"), std::string::npos) << error;
+}
+
+// The files pdfimages -all extracts from a PDF, name -> bytes.
+std::vector<std::pair<std::string, std::string>> extracted(const TempDir& dir, const std::string& pdf,
+                                                           const std::string& prefix) {
+  const auto r = run_tool("cd " + shell_quote(dir.path()) + " && mkdir -p " + prefix + " && pdfimages -all " +
+                          shell_quote(pdf) + " " + prefix + "/i && ls " + prefix);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  std::vector<std::pair<std::string, std::string>> files;
+  std::string name;
+  for (char c : r.output) {
+    if (c != '\n') {
+      name += c;
+      continue;
+    }
+    files.emplace_back(name, monotest::read_file(dir.file(prefix + "/" + name)));
+    name.clear();
+  }
+  return files;
+}
+
+TEST_F(PdfPagesTest, WrittenPdfsPassThroughReaderAndWriterByteForByte) {
+  shell("pbmtext 'First page of the section' > p1.pbm && pbmtext 'and the second, same glyphs' > p2.pbm && " MONODOC_BIN
+        " pdf -o written.pdf p1.pbm p2.pbm > /dev/null && " MONODOC_BIN " pdf -o again.pdf written.pdf > again.log");
+  const auto first = extracted(dir, dir.file("written.pdf"), "a");
+  const auto second = extracted(dir, dir.file("again.pdf"), "b");
+  ASSERT_EQ(first.size(), 4u);  // two pages, each its data and the globals it refers to
+  EXPECT_EQ(first, second);
+  EXPECT_NE(first[0].first.find(".jb2"), std::string::npos) << first[0].first;
+  const auto a = run_tool("pdftoppm -r 72 -gray " + shell_quote(dir.file("written.pdf")) + " | md5sum");
+  const auto b = run_tool("pdftoppm -r 72 -gray " + shell_quote(dir.file("again.pdf")) + " | md5sum");
+  EXPECT_EQ(a.output, b.output);
+  EXPECT_EQ(run_tool("qpdf --check " + shell_quote(dir.file("again.pdf"))).exit_code, 0);
+}
+
+TEST_F(PdfPagesTest, ScansRecodedToJbig2GetSmallerAndRenderAlike) {
+  // A page of text at 300 dpi, as a G4 scan and as a Flate scan.
+  shell("for i in 1 2 3 4 5 6 7 8; do echo 'The quick brown fox jumps over the lazy dog, line '$i; done | "
+        "pbmtext -builtin fixed | pamenlarge 4 > page.pbm && pnmtotiff -g4 -xresolution 300 -yresolution 300 page.pbm "
+        "> page.tif && img2pdf --output g4.pdf page.tif && pnmtopng page.pbm > page.png && "
+        "img2pdf --imgsize 300dpix300dpi --output flate.pdf page.png");
+  for (const char* name : {"g4.pdf", "flate.pdf"}) {
+    const std::string out = std::string("re-") + name;
+    shell(std::string(MONODOC_BIN) + " pdf --recode -o " + out + " " + name + " > /dev/null");
+    EXPECT_LT(monotest::read_file(dir.file(out)).size(), monotest::read_file(dir.file(name)).size()) << name;
+    const auto a = run_tool("pdftoppm -r 300 -mono " + shell_quote(dir.file(name)) + " | md5sum");
+    const auto b = run_tool("pdftoppm -r 300 -mono " + shell_quote(dir.file(out)) + " | md5sum");
+    EXPECT_EQ(a.output, b.output) << name;
+  }
 }
 
 }  // namespace
