@@ -24,6 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (VltDec_init(&decoder, nullptr, nullptr) != VLT_OK) return 0;
   // The printer prints nothing to no stream: reports would only slow the run down.
   decoder->state->errState->context = nullptr;
+  // Pages and region bitmaps up to four million pixels keep each input quick; the decoder
+  // refuses larger ones before allocating them.
+  VltDec_setMaxPagePixels(decoder, uint64_t{1} << 22);
   SegmentInfo* symbols = nullptr;
   if (dictLength != 0) VltDec_decodeDict(decoder, dict, static_cast<uint32_t>(dictLength), &symbols);
   VltAdtList* list = nullptr;

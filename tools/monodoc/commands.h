@@ -4,6 +4,7 @@
 // The runner's commands. Each command parses its own arguments and returns the process exit
 // status: 0 success (warnings included), 1 failure, 2 a usage error.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,11 @@ bool parse_options(const std::vector<std::string>& args, const std::vector<Optio
 // Prints "monodoc: <command>: <message>" to the standard error stream.
 void complain(const char* command, const std::string& message);
 
+// A library of commands (a module of commands.def) hands the runner its table through this
+// function, by this name: its commands and their number.
+#define MONODOC_MODULE_ENTRY "monodoc_module_commands"
+using ModuleEntry = const Command* (*)(size_t* count);
+
 int run_call(const std::vector<std::string>& args);
 extern const char call_help[];
 int run_identify(const std::vector<std::string>& args);
@@ -56,6 +62,8 @@ int run_pdf(const std::vector<std::string>& args);
 extern const char pdf_help[];
 int run_tiff(const std::vector<std::string>& args);
 extern const char tiff_help[];
+int run_sign(const std::vector<std::string>& args);
+extern const char sign_help[];
 
 }  // namespace monodoc
 

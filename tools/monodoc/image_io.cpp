@@ -204,12 +204,6 @@ bool write_image_layers(elf_object* image, const std::string& prefix, int image_
   return true;
 }
 
-std::string status_text(elf_state* state, int status) {
-  std::string message = getStatusMessage(state);
-  message.erase(message.find_last_not_of('\n') + 1);
-  return message.empty() ? "failed with status " + std::to_string(status) : message;
-}
-
 Held call_member(elf_state* state, elf_object* obj, const char* name, elf_object* args, std::string* error) {
   clearStatus(state);
   elf_object* result = nullptr;

@@ -1,5 +1,7 @@
 // monodoc: plays the imaging interpreter so that the plug-in methods can be driven on page files.
 
+#include <dlfcn.h>
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -8,21 +10,59 @@
 #include <vector>
 
 #include "commands.h"
+#include "elf_plugin.h"
 
 namespace monodoc {
 namespace {
 
-constexpr Command commands[] = {
-    {"call", "call an interpreter method of a plug-in library on pages", call_help, run_call},
-    {"encode", "compress pages to embedded JBIG2 through jBig2Encode", encode_help, run_encode},
-    {"decode", "decode embedded JBIG2 pages to PBM through jBig2Decode", decode_help, run_decode},
-    {"identify", "tell what the imaging engine takes files for", identify_help, run_identify},
-    {"info", "open documents with libpagefiler and print format, pages, checksum", info_help, run_info},
-    {"zip", "list, dump or extract zip archives", zip_help, run_zip},
-    {"spec", "describe pages as transform specifications and match them to targets", spec_help, run_spec},
-    {"pdf", "scanned pages to one PDF: JBIG2 with shared dictionaries, JPEG or Flate", pdf_help, run_pdf},
-    {"tiff", "write and read TIFF-FX fax documents, pages kept in their coding", tiff_help, run_tiff},
+// Every command as commands.def lists it: the core ones with their code, the others with the
+// module that holds it, loaded only when one of them runs (or its help is asked for).
+struct Entry {
+  const char* name;
+  const char* summary;
+  const char* module;     // null for a core command
+  const Command* command;  // a core command's code
 };
+
+#define MONODOC_COMMAND(name, module, summary) MONODOC_CODE_##module(name)
+#define MONODOC_CODE_core(name) constexpr Command core_##name{#name, "", name##_help, run_##name};
+#define MONODOC_CODE_engine(name)
+#define MONODOC_CODE_documents(name)
+#include "commands.def"
+#undef MONODOC_COMMAND
+
+#define MONODOC_COMMAND(name, module, summary) MONODOC_ENTRY_##module(name, summary)
+#define MONODOC_ENTRY_core(name, summary) {#name, summary, nullptr, &core_##name},
+#define MONODOC_ENTRY_engine(name, summary) {#name, summary, "engine", nullptr},
+#define MONODOC_ENTRY_documents(name, summary) {#name, summary, "documents", nullptr},
+constexpr Entry commands[] = {
+#include "commands.def"
+};
+
+// The command of a module: libmonodoc_<module>.so, found as the interpreter finds plug-in
+// libraries, stays loaded for the rest of the process. Null with the reason.
+const Command* module_command(const Entry& e, std::string* error) {
+  const std::string file = std::string("libmonodoc_") + e.module + ".so";
+  char path[4096];
+  void* library = elfFindPlatformFile(file.c_str(), path, sizeof path) ? dlopen(path, RTLD_NOW | RTLD_LOCAL) : nullptr;
+  if (library == nullptr) {
+    const char* why = dlerror();
+    *error = "the library of the " + std::string(e.module) + " commands, " + file + ", cannot be loaded" +
+             (why != nullptr ? std::string(": ") + why : std::string(" (not found)"));
+    return nullptr;
+  }
+  const auto entry = reinterpret_cast<ModuleEntry>(dlsym(library, MONODOC_MODULE_ENTRY));
+  size_t count = 0;
+  const Command* table = entry != nullptr ? entry(&count) : nullptr;
+  for (size_t i = 0; table != nullptr && i < count; ++i)
+    if (std::strcmp(table[i].name, e.name) == 0) return &table[i];
+  *error = file + " has no command \"" + e.name + "\"";
+  return nullptr;
+}
+
+const Command* command_of(const Entry& e, std::string* error) {
+  return e.module == nullptr ? e.command : module_command(e, error);
+}
 
 constexpr char overview[] =
     "usage: monodoc <command> [options] [arguments]\n"
@@ -38,9 +78,8 @@ constexpr char trailer[] =
     "\n"
     "Pages are read from PBM (P1, P4, several images per file) and, through the imaging engine's\n"
     "readers, TIFF (every directory), PNG, JPEG, GIF, BMP and PNM files; grey and colour pixels\n"
-    "darker than half are black, transparent ones white. PDF files give their pages through\n"
-    "libpagefiler's PDF reader when each page is one scanned image (JBIG2, CCITT, Flate or\n"
-    "uncompressed).\n"
+    "darker than half are black, transparent ones white. monodoc pdf also takes PDF files, whose\n"
+    "pages come through libpagefiler's PDF reader.\n"
     "Plug-in libraries are named as the interpreter names them: \"monocodec\" is libmonocodec.so,\n"
     "looked for in the directories of MONODOC_PLUGIN_PATH (colon-separated), then beside the\n"
     "interpreter library, then on the loader's path; a name with a '/' is a file path.\n"
@@ -49,12 +88,12 @@ constexpr char trailer[] =
 
 void print_overview(FILE* out) {
   std::fputs(overview, out);
-  for (const Command& c : commands) std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
+  for (const Entry& c : commands) std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
   std::fputs(trailer, out);
 }
 
-const Command* find_command(const std::string& name) {
-  for (const Command& c : commands) {
+const Entry* find_command(const std::string& name) {
+  for (const Entry& c : commands) {
     if (name == c.name) return &c;
   }
   return nullptr;
@@ -72,18 +111,30 @@ int run(int argc, char** argv) {
       print_overview(stdout);
       return exit_ok;
     }
-    const Command* c = find_command(args[1]);
-    if (!c) {
+    const Entry* e = find_command(args[1]);
+    if (!e) {
       std::fprintf(stderr, "monodoc: no command \"%s\" (monodoc help lists them)\n", args[1].c_str());
       return exit_usage;
+    }
+    std::string error;
+    const Command* c = command_of(*e, &error);
+    if (!c) {
+      std::fprintf(stderr, "monodoc: %s\n", error.c_str());
+      return exit_failed;
     }
     std::fputs(c->help, stdout);
     return exit_ok;
   }
-  const Command* c = find_command(first);
-  if (!c) {
+  const Entry* e = find_command(first);
+  if (!e) {
     std::fprintf(stderr, "monodoc: no command \"%s\" (monodoc help lists them)\n", first.c_str());
     return exit_usage;
+  }
+  std::string error;
+  const Command* c = command_of(*e, &error);
+  if (!c) {
+    std::fprintf(stderr, "monodoc: %s\n", error.c_str());
+    return exit_failed;
   }
   args.erase(args.begin());
   for (const std::string& a : args) {
@@ -97,54 +148,6 @@ int run(int argc, char** argv) {
 }
 
 }  // namespace
-
-bool parse_options(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedOptions* out,
-                   std::string* error) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--") {
-      out->operands.insert(out->operands.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
-      return true;
-    }
-    if (a.size() < 2 || a[0] != '-') {
-      out->operands.push_back(a);
-      continue;
-    }
-    const bool is_long = a[1] == '-';
-    const size_t eq = is_long ? a.find('=') : std::string::npos;
-    const std::string name = is_long ? a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2) : a.substr(1, 1);
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& s : specs) {
-      if (is_long ? name == s.long_name : name[0] == s.short_name) spec = &s;
-    }
-    if (!spec) {
-      *error = "unknown option " + (is_long ? "--" + name : "-" + name);
-      return false;
-    }
-    std::string value;
-    const std::string attached = is_long ? (eq == std::string::npos ? "" : a.substr(eq + 1)) : a.substr(2);
-    const bool has_attached = is_long ? eq != std::string::npos : a.size() > 2;
-    if (spec->takes_value) {
-      if (has_attached) {
-        value = attached;
-      } else if (i + 1 < args.size()) {
-        value = args[++i];
-      } else {
-        *error = "option --" + std::string(spec->long_name) + " needs a value";
-        return false;
-      }
-    } else if (has_attached) {
-      *error = "option --" + std::string(spec->long_name) + " takes no value";
-      return false;
-    }
-    out->options.emplace_back(spec, value);
-  }
-  return true;
-}
-
-void complain(const char* command, const std::string& message) {
-  std::fprintf(stderr, "monodoc: %s: %s\n", command, message.c_str());
-}
 
 }  // namespace monodoc
 

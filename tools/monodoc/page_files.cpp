@@ -1,15 +1,12 @@
 // Reading pages from PBM files, and from the other raster formats through the imaging engine's
-// readers; reading and writing bytes.
+// readers.
 
 #include "page_files.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "kvraster.h"
 #include "pbm.h"
@@ -180,22 +177,6 @@ bool read_all_pages(const std::vector<std::string>& files, std::vector<Bilevel>*
   return true;
 }
 
-bool read_file_bytes(const std::string& path, std::string* bytes, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return fail(error, "cannot open " + path + ": " + std::strerror(errno));
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) return fail(error, "cannot read " + path);
-  return true;
-}
-
-bool write_file_bytes(const std::string& path, const void* data, size_t size, std::string* error) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-  if (out) out.close();
-  if (!out) return fail(error, "cannot write " + path + ": " + std::strerror(errno));
-  return true;
-}
-
 bool read_pages(const std::string& path, std::vector<Bilevel>* pages, std::string* error) {
   std::string bytes;
   if (!read_file_bytes(path, &bytes, error)) return false;
@@ -215,10 +196,8 @@ bool read_pages(const std::string& path, std::vector<Bilevel>* pages, std::strin
     ok = read_other(path, "BMP", pages, error);
   } else if (bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] >= '2' && bytes[1] <= '6' && bytes[1] != '4') {
     ok = read_other(path, "PNM", pages, error);
-  } else if (starts_with(bytes, "%PDF-", 5)) {
-    ok = read_pdf(path, pages, error);
   } else {
-    return fail(error, path + ": not a PBM, PNM, PNG, TIFF, JPEG, GIF, BMP or PDF file");
+    return fail(error, path + ": not a PBM, PNM, PNG, TIFF, JPEG, GIF or BMP file");
   }
   if (!ok) *error = path + ": " + *error;
   return ok;

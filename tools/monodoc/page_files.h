@@ -24,6 +24,7 @@ bool samples_to_bilevel(int32_t width, int32_t height, int32_t bits, int32_t sam
 
 // Appends every page of a PDF file, each read by libpagefiler's PDF reader: a page must be one
 // scanned image (JBIG2, CCITT, Flate or uncompressed, 1-bit or 8-bit). False with the reason.
+// Only the document commands have it (pdf_pages.cpp): it needs the PDF library.
 bool read_pdf(const std::string& path, std::vector<Bilevel>* pages, std::string* error);
 
 // The pages of every file in order; false with the reason at the first file that cannot be read.

@@ -225,7 +225,7 @@ class Run {
     if (!error->empty()) return false;
     if (kind == Kind::pbm) return append_pbm(file, error);
     if (kind == Kind::tiff) return append_tiff(file, error);
-    if (kind == Kind::pdf) return recode_ ? append_pbm(file, error) : append_pdf(file, error);
+    if (kind == Kind::pdf) return recode_ ? append_recoded(file, error) : append_pdf(file, error);
     elf_object* image = nullptr;
     if (read_image(file, &image, error) != QEL_STATUS_OK) return false;
     const Held held(image);
@@ -258,14 +258,7 @@ class Run {
 
   bool append_pbm(const std::string& file, std::string* error) {
     std::vector<Bilevel> found;
-    if (!read_pages(file, &found, error)) return false;
-    for (size_t i = 0; i < found.size(); ++i) {
-      const Held image(image_from_pages(state_, {&found[i]}, error));
-      if (!image.get()) return false;
-      std::vector<uint8_t>().swap(found[i].bits);
-      if (!append(image.get(), found.size() > 1 ? file + " #" + std::to_string(i + 1) : file, error)) return false;
-    }
-    return true;
+    return read_pages(file, &found, error) && append_bilevel(&found, file, error);
   }
 
   bool append_tiff(const std::string& file, std::string* error) {
@@ -287,6 +280,28 @@ class Run {
         return false;
       }
       if (!append(image, count > 1 ? file + " #" + std::to_string(n) : file, error)) return false;
+    }
+    return true;
+  }
+
+  // The pages of a PDF decoded to their pixels, written as any bilevel page is.
+  bool append_recoded(const std::string& file, std::string* error) {
+    std::vector<Bilevel> found;
+    if (!read_pdf(file, &found, error)) {
+      *error = file + ": " + *error;
+      return false;
+    }
+    return append_bilevel(&found, file, error);
+  }
+
+  // Bilevel pages of a file, each released once written.
+  bool append_bilevel(std::vector<Bilevel>* pages, const std::string& file, std::string* error) {
+    std::vector<Bilevel>& found = *pages;
+    for (size_t i = 0; i < found.size(); ++i) {
+      const Held image(image_from_pages(state_, {&found[i]}, error));
+      if (!image.get()) return false;
+      std::vector<uint8_t>().swap(found[i].bits);
+      if (!append(image.get(), found.size() > 1 ? file + " #" + std::to_string(i + 1) : file, error)) return false;
     }
     return true;
   }

@@ -265,7 +265,8 @@ int release_writer(elf_object* obj, elf_state* state, PdfDocState* s, elf_object
     return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "PDFRelease: Unable to write %s\n", s->filename);
   }
   if (s->encrypt) return run_encrypt(state, s, creator, testMode);
-  if (s->linearize) return run_linearize(state, s, creator, date, testMode);
+  // A document without pages has no first page to lay out for fast viewing: it stays as written.
+  if (s->linearize && s->pageCount > 0) return run_linearize(state, s, creator, date, testMode);
   return QEL_STATUS_OK;
 }
 

@@ -369,10 +369,11 @@ TEST_F(PdfJbig2, FailuresAreReported) {
       });
   run({"a layer that is not 1-bit", QEL_STATUS_FAILED, "__pdiouSetJBIG2image: PDFJbig2TokenizeStream failed\n", ""},
       [&] { return __pdiouSetJBIG2image(doc, PDFImageCreate(doc, nullptr, nullptr, 64, 32, 8), data, 0, 0, 1, 1, 1); });
+  // Without an installed coder the library takes libmonocodec's engine by name.
   PDFJbig2SetEngine(nullptr);
-  run({"no coder, arithmetic", QEL_STATUS_FAILED, "__pdiouSetJBIG2image: PDFJbig2InitArith failed\n", ""},
+  run({"no coder installed, arithmetic", 0, "", ""},
       [&] { return __pdiouSetJBIG2image(doc, image_page(doc, 64, 32), data, 0, 0, 0, 1, kBlackIs1); });
-  run({"no coder, Huffman", QEL_STATUS_FAILED, "__pdiouSetJBIG2image: PDFJbig2Init for Huffman failed\n", ""},
+  run({"no coder installed, Huffman", 0, "", ""},
       [&] { return __pdiouSetJBIG2image(doc, image_page(doc, 64, 32), data, 0, 0, 1, 1, kBlackIs1); });
   elfDiscard(data);
   PDFCloseFile(doc, 1);

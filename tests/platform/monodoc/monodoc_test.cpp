@@ -139,7 +139,7 @@ TEST_F(MonodocTest, FailuresAndWarningsAreReportedWithTheInterpreterStatus) {
       {"call nosuchplug invertLayers page.pbm", 1, "libnosuchplug.so"},
       {"call monotestplug noSuchMethod page.pbm", 1, "symbol noSuchMethod not found"},
       {"call monotestplug invertLayers absent.pbm", 1, "cannot open absent.pbm"},
-      {"call monotestplug invertLayers monotestplug.txt", 1, "not a PBM, PNM, PNG, TIFF, JPEG, GIF, BMP or PDF file"},
+      {"call monotestplug invertLayers monotestplug.txt", 1, "not a PBM, PNM, PNG, TIFF, JPEG, GIF or BMP file"},
       {"call monotestplug invertLayers", 2, "needs LIBRARY, METHOD and at least one PAGEFILE"},
       {"call --frobnicate monotestplug invertLayers page.pbm", 2, "unknown option --frobnicate"},
       {"call -o", 2, "option --output needs a value"},

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "jb2_decode.h"
+#include "jb2_file.h"
 #include "vlt_adt.h"
 #include "vlt_blit.h"
 #include "vlt_tokdecode.h"
@@ -28,6 +30,23 @@ void draw(uint8_t* dst, int32_t dstWords, const Jb2TokPosition* p, int32_t n) {
                        p[i].width, p[i].height, p[i].x, p[i].y, VLT_BLIT_OR);
 }
 
+// The page's size from its page information (the clip window where it says none), checked
+// against the limit before the page or its regions are drawn.
+VltStatus check_page_size(Jb2File* file, const VltAdtList* work, const VltAdtListNode* last, int32_t clipWidth,
+                          int32_t clipHeight) {
+  uint64_t width = static_cast<uint64_t>(clipWidth), height = static_cast<uint64_t>(clipHeight);
+  for (const VltAdtListNode* n = last != nullptr ? last->next : work->first; n != nullptr; n = n->next) {
+    const auto* seg = static_cast<const SegmentInfo*>(n->data);
+    if (seg->type != JB2_SEG_PAGE_INFO) continue;
+    width = seg->body.pageInfo.width;
+    if (seg->body.pageInfo.height != 0xFFFFFFFFu) height = seg->body.pageInfo.height;
+    break;
+  }
+  if (width > file->maxPixels || height > file->maxPixels || width * height > file->maxPixels)
+    return jb2Fail(file, VLT_ERR_CODEC, "page too large");
+  return VLT_OK;
+}
+
 // Reads the page against the working list and draws it: as placements where they give the
 // page exactly, else composed region by region.
 VltStatus render_page(Jb2File* file, VltAdtList* work, const uint8_t* bytes, uint32_t length, uint8_t* dst,
@@ -36,6 +55,10 @@ VltStatus render_page(Jb2File* file, VltAdtList* work, const uint8_t* bytes, uin
   VltAdtListNode* const last = work->last;
   VltStatus st = jb2_readTokPage(file, bytes, length, work);
   if (st != VLT_OK) return st;
+  if ((st = check_page_size(file, work, last, clipWidth, clipHeight)) != VLT_OK) {
+    jb2_releaseTokSegments(work, last, state);
+    return st;
+  }
   if (jb2_tokPlacementsExact(work, last)) {
     Jb2TokPosition* positions = nullptr;
     int32_t n = 0;
@@ -68,7 +91,16 @@ VltStatus VltDec_init(VltDecoder** place, const VltMemFuncs* mem, const VltSmall
     if (mem != nullptr) mem->free(d); else std::free(d);
     return st;
   }
+  d->maxPagePixels = VLT_DEC_DEFAULT_MAX_PAGE_PIXELS;
   *place = d;
+  return VLT_OK;
+}
+
+VltStatus VltDec_setMaxPagePixels(VltDecoder* decoder, uint64_t maxPixels) {
+  if (decoder == nullptr) return VLT_ERR_PARAM;
+  decoder->maxPagePixels = maxPixels == 0 || maxPixels > VLT_DEC_DEFAULT_MAX_PAGE_PIXELS
+                               ? VLT_DEC_DEFAULT_MAX_PAGE_PIXELS
+                               : maxPixels;
   return VLT_OK;
 }
 
@@ -106,6 +138,7 @@ VltStatus VltDec_renderBinaryImage(VltDecoder* decoder, VltAdtList* list, const 
   Jb2File* file = nullptr;
   VltStatus st = VltAdt_liNew(&work, state);
   if (st == VLT_OK) st = jb2CreateFile(nullptr, nullptr, state, &file);
+  if (st == VLT_OK) file->maxPixels = decoder->maxPagePixels;
   for (VltAdtListNode* n = list != nullptr ? list->first : nullptr; n != nullptr && st == VLT_OK; n = n->next)
     st = VltAdt_liAdd(work, n->data, nullptr);
   if (st == VLT_OK) st = render_page(file, work, bytes, length, dst, clipWidth, clipHeight, dstWords);

@@ -110,7 +110,8 @@ int jb2IsRegionSegment(uint8_t type);
 /* Reads the 17-byte region segment information field. 107 "bad combination operator" above 4,
    107 "bad region flags" for bits 3-7, 2003 when short. */
 VltStatus jb2DecodeRegSegment(Jb2File* file, DataSource* source, Jb2RegionInfo* region);
-/* 0 when a width x height bitmap is within JB2_MAX_REGION_PIXELS, else 107 "region too large". */
+/* 0 when a width x height bitmap is within the context's maxPixels (at most
+   JB2_MAX_REGION_PIXELS), else 107 "region too large". */
 VltStatus jb2CheckRegionSize(Jb2File* file, uint32_t width, uint32_t height);
 /* A packed bitmap of the region's size, checked as above first. */
 VltStatus jb2NewRegionBitmap(Jb2File* file, const Jb2RegionInfo& region, VltImage** bitmap);
@@ -227,8 +228,7 @@ void jb2FreeGenRegSegment(SegmentInfo* segment, VltState* state);
 
 /* Decodes a cleared Packed image with the generic template procedure; pixels whose skip bit is
    set stay 0 and take nothing from the data. contexts holds jb2ABContextsNeeded(params) bytes.
-   107 "arithmetic-coded data ends early", the image unfinished, once the decoder has made more
-   than JB2_MQ_PIXELS_PAST_END decisions of this image after meeting the end of its data. */
+   Past the end of its data the decoder reads 1-bits for as long as the image needs. */
 VltStatus jb2ArithDecodeImagePacked(VltImage* image, const Jb2GenericParams* params, uint8_t* contexts,
                                     MqDecoder* mq, const VltImage* skip);
 /* The template 3 branch of jb2ArithDecodeImagePacked. */

@@ -56,6 +56,7 @@ struct Jb2File {
   DataSink* dataSink;
   VltState* state;
   Jb2FileParams params;
+  uint64_t maxPixels; /* decoding: the largest region or page bitmap made (0: JB2_MAX_REGION_PIXELS) */
 };
 
 /* Makes a context over the two sinks with segment number 0 and the default parameters

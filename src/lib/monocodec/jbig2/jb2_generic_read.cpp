@@ -92,12 +92,10 @@ inline uint32_t run_start(const uint8_t* row, const Run& r, int32_t width) {
 // Decodes one row; rows above are null outside the image. Nominal: every context pixel is a run
 // pixel, the output is collected a word at a time. Otherwise adaptive pixels are fetched per
 // pixel and each pixel is written at once, as an adaptive pixel may read the current row.
-// Decisions made once the decoder has met the end of its data are taken from *tail, a word at a
-// time; false, with the row unfinished, when a word would need more than is left.
 template <int T, bool Nominal>
-bool decode_row(uint8_t* row, const uint8_t* up1, const uint8_t* up2, const uint8_t* const* atRows,
+void decode_row(uint8_t* row, const uint8_t* up1, const uint8_t* up2, const uint8_t* const* atRows,
                 const uint8_t* skipRow, int32_t width, int32_t nw, const Jb2GenericParams& p,
-                uint8_t* cx, MqDecoder* mq, uint64_t* tail) {
+                uint8_t* cx, MqDecoder* mq) {
   constexpr Geometry g = Nominal ? kNominal[T] : kFixed[T];
   constexpr uint32_t keep = keep_mask(g);
   constexpr int s1 = 63 - g.up1.right - g.up1.low;
@@ -109,13 +107,6 @@ bool decode_row(uint8_t* row, const uint8_t* up1, const uint8_t* up2, const uint
     uint64_t w1 = static_cast<uint64_t>(word(up1, k, nw)) << 32 | word(up1, k + 1, nw);
     uint64_t w2 = g.up2.n != 0 ? static_cast<uint64_t>(word(up2, k, nw)) << 32 | word(up2, k + 1, nw) : 0;
     const int32_t count = width - 32 * k < 32 ? width - 32 * k : 32;
-    if (mq->mode != MQD_MODE_DATA) {
-      if (*tail < static_cast<uint32_t>(count)) {
-        dec.store();
-        return false;
-      }
-      *tail -= static_cast<uint32_t>(count);
-    }
     uint32_t out = 0;
     for (int32_t j = 0; j < count; ++j) {
       ctx = ((ctx << 1) & keep) | (static_cast<uint32_t>(w1 >> s1) & (1u << g.up1.low));
@@ -164,24 +155,23 @@ bool decode_row(uint8_t* row, const uint8_t* up1, const uint8_t* up2, const uint
     if constexpr (Nominal) mono::store_be32(row + 4 * static_cast<size_t>(k), out << (32 - count));
   }
   dec.store();
-  return true;
 }
 
-// False when the decoder ran out of data by more than a conforming stream can: the image is
-// then unfinished.
+// Past the end of its data the decoder reads 1-bits, as T.88 has it, for as long as the bitmap
+// needs: an encoder may drop the 1-bits its code ends with, and a long white stretch coded in a
+// few bytes is read almost wholly from them. The decoded bytes cannot tell such a stream from one
+// that ran out, so what bounds the work is the bitmap's size, which the context bounds.
 template <int T>
-bool decode_image(VltImage* image, const Jb2GenericParams* params, uint8_t* cx, MqDecoder* mq,
+void decode_image(VltImage* image, const Jb2GenericParams* params, uint8_t* cx, MqDecoder* mq,
                   const VltImage* skip) {
   const int32_t width = image->hdr.width, height = image->hdr.height;
-  if (width <= 0 || height <= 0 || image->rows == nullptr) return true;
+  if (width <= 0 || height <= 0 || image->rows == nullptr) return;
   const int32_t nw = (width + 31) / 32;
   const bool nominal = skip == nullptr && nominal_at(*params);
-  uint64_t tail = JB2_MQ_PIXELS_PAST_END;
   int ltp = 0;
   for (int32_t y = 0; y < height; ++y) {
     uint8_t* row = image->rows[y];
     if (params->tpgdon) {
-      if (mq->mode != MQD_MODE_DATA && tail-- == 0) return false;
       uint8_t& c = cx[kFixed[T].sltp];
       ltp ^= VltEncode_mqdDecode(mq, &c);
       if (ltp) {
@@ -193,7 +183,7 @@ bool decode_image(VltImage* image, const Jb2GenericParams* params, uint8_t* cx, 
     const uint8_t* up1 = y >= 1 ? image->rows[y - 1] : nullptr;
     const uint8_t* up2 = y >= 2 ? image->rows[y - 2] : nullptr;
     if (nominal) {
-      if (!decode_row<T, true>(row, up1, up2, nullptr, nullptr, width, nw, *params, cx, mq, &tail)) return false;
+      decode_row<T, true>(row, up1, up2, nullptr, nullptr, width, nw, *params, cx, mq);
       continue;
     }
     const uint8_t* atRows[4] = {};
@@ -202,9 +192,8 @@ bool decode_image(VltImage* image, const Jb2GenericParams* params, uint8_t* cx, 
       atRows[a] = ry >= 0 ? image->rows[ry] : nullptr;
     }
     const uint8_t* skipRow = skip != nullptr && skip->rows != nullptr && y < skip->hdr.height ? skip->rows[y] : nullptr;
-    if (!decode_row<T, false>(row, up1, up2, atRows, skipRow, width, nw, *params, cx, mq, &tail)) return false;
+    decode_row<T, false>(row, up1, up2, atRows, skipRow, width, nw, *params, cx, mq);
   }
-  return true;
 }
 
 // ---- Unknown data length -----------------------------------------------------------------------
@@ -289,11 +278,6 @@ VltStatus read_unknown_length(Jb2File* file, DataSource* source, SegmentInfo* se
   return VLT_OK;
 }
 
-VltStatus ran_past_end(const MqDecoder* mq) {
-  return Vlt_reportErrMsg(mq->state != nullptr ? mq->state->errState : nullptr, VLT_ERR_CODEC,
-                          "arithmetic-coded data ends early");
-}
-
 // Bytes left after the MMR code must be padding.
 VltStatus check_mmr_rest(VltState* state, const uint8_t* data, uint32_t length, uint32_t left) {
   for (uint32_t i = length - left; i < length; ++i)
@@ -348,15 +332,6 @@ VltStatus jb2DecodeGenReg(Jb2File* file, DataSource* source, SegmentInfo* seg, S
     const uint32_t n = seg->dataLength - consumed;
     if ((st = jb2ReadBlock(file, source, n, &g.data)) != VLT_OK) return st;
     g.dataLength = n;
-  }
-  // Every pixel costs a decision, or with typical prediction at least every row does; an empty
-  // region is not decoded at all.
-  const uint64_t decisions = seg->region.width == 0 ? 0
-                             : g.params.tpgdon ? seg->region.height
-                                              : uint64_t{seg->region.width} * seg->region.height;
-  if (st == VLT_OK && !g.mmr && decisions > jb2MaxCodedPixels(g.dataLength)) {
-    jb2FreeGenRegSegment(seg, jb2GetFileVlt_State(file));
-    st = jb2Fail(file, VLT_ERR_CODEC, "coded data too short for its size");
   }
   return st;
 }
@@ -430,9 +405,9 @@ void jb2FreeGenRegSegment(SegmentInfo* seg, VltState* state) {
 VltStatus jb2ArithDecodeImagePacked(VltImage* image, const Jb2GenericParams* params, uint8_t* contexts,
                                     MqDecoder* mq, const VltImage* skip) {
   switch (params->gbTemplate) {
-    case 0: return decode_image<0>(image, params, contexts, mq, skip) ? VLT_OK : ran_past_end(mq);
-    case 1: return decode_image<1>(image, params, contexts, mq, skip) ? VLT_OK : ran_past_end(mq);
-    case 2: return decode_image<2>(image, params, contexts, mq, skip) ? VLT_OK : ran_past_end(mq);
+    case 0: decode_image<0>(image, params, contexts, mq, skip); return VLT_OK;
+    case 1: decode_image<1>(image, params, contexts, mq, skip); return VLT_OK;
+    case 2: decode_image<2>(image, params, contexts, mq, skip); return VLT_OK;
     case 3: return arithDecodeImageT10L2(image, params, contexts, mq, skip);
     default: return VLT_OK;
   }
@@ -440,7 +415,8 @@ VltStatus jb2ArithDecodeImagePacked(VltImage* image, const Jb2GenericParams* par
 
 VltStatus arithDecodeImageT10L2(VltImage* image, const Jb2GenericParams* params, uint8_t* contexts,
                                 MqDecoder* mq, const VltImage* skip) {
-  return decode_image<3>(image, params, contexts, mq, skip) ? VLT_OK : ran_past_end(mq);
+  decode_image<3>(image, params, contexts, mq, skip);
+  return VLT_OK;
 }
 
 VltStatus jb2ArithDecodeImage(uint8_t* buffer, int32_t width, int32_t height, int32_t wordsPerRow,

@@ -357,8 +357,9 @@ VltStatus jb2DecodeRegSegment(Jb2File* file, DataSource* source, Jb2RegionInfo* 
 }
 
 VltStatus jb2CheckRegionSize(Jb2File* file, uint32_t width, uint32_t height) {
-  if (width > JB2_MAX_REGION_PIXELS || height > JB2_MAX_REGION_PIXELS ||
-      uint64_t{width} * height > JB2_MAX_REGION_PIXELS)
+  const uint64_t limit = file->maxPixels != 0 && file->maxPixels < JB2_MAX_REGION_PIXELS ? file->maxPixels
+                                                                                         : JB2_MAX_REGION_PIXELS;
+  if (width > limit || height > limit || uint64_t{width} * height > limit)
     return jb2Fail(file, VLT_ERR_CODEC, "region too large");
   return VLT_OK;
 }

@@ -6,12 +6,12 @@
 #include <cstring>
 #include <vector>
 
+#include "checked_size.h"
 #include "jb2_method_util.h"
 #include "jb2_methods.h"
 #include "kvng.h"
 #include "vlt_decoder.h"
 #include "vlt_errors.h"
-#include "vlt_pagebuf.h"
 
 namespace {
 
@@ -75,24 +75,33 @@ struct Run {
     uint32_t length = 0;
     uint8_t* joined = nullptr;
     if (!jb2m::layer_bytes(layer->data, &bytes, &length, &joined)) return fail("%s: Unable to read a jbig2 layer\n");
-    uint8_t* buffer = nullptr;
-    uint32_t bpl = 0;
-    if (getSimPixrBuff(&buffer, width, height, &bpl) != 1) {
+    // The page is rendered straight into the layer's rows: whole words while it is drawn, then
+    // packed to whole bytes in place, so no second page is made and nothing is copied over.
+    const uint32_t words = (width + 31) / 32, rowBytes = (width + 7) / 8;
+    size_t size = 0;
+    if (!mono::checked_mul(size_t{words} * 4, size_t{height}, &size) || size > UINT32_MAX) {
       _elfFree(joined);
-      return fail("%s: Unable to process getSimPixrBuff from jbig2 library\n");
+      return fail("%s: Unable to allocate the decoded layer\n");
     }
-    const VltStatus st = VltDec_renderBinaryImage(decoder, dictList, bytes, length, buffer + 32 * size_t{bpl} + 4,
-                                                  h->width + 32, h->height + 32, static_cast<int32_t>(bpl / 4));
+    auto* buffer = static_cast<uint8_t*>(kvng_internal_calloc(size, 1));
+    if (buffer == nullptr) {
+      _elfFree(joined);
+      return fail("%s: Unable to allocate the decoded layer\n");
+    }
+    const VltStatus st = VltDec_renderBinaryImage(decoder, dictList, bytes, length, buffer, h->width, h->height,
+                                                  static_cast<int32_t>(words));
     _elfFree(joined);
     if (st != VLT_OK) {
       kvng_internal_free(buffer);
       return fail("%s: Unable to decode a jbig2 layer:\n\t%s\n", st);
     }
-    uint32_t size = 0, rowBytes = 0;
-    if (stripAndFlip(&buffer, width, height, 1, bpl, &size, &rowBytes) != 1) {
-      kvng_internal_free(buffer);
-      return fail("%s: Unable to stripAndFlip jbig2 buffer\n");
+    const uint8_t mask = width % 8 == 0 ? 0xFF : static_cast<uint8_t>(0xFF << (8 - width % 8));
+    for (uint32_t y = 0; y < height; ++y) {
+      uint8_t* row = buffer + size_t{y} * rowBytes;
+      std::memmove(row, buffer + size_t{y} * words * 4, rowBytes);
+      row[rowBytes - 1] &= mask;
     }
+    size = size_t{rowBytes} * height;
     Decoded d{layer, elfNewPointer(state, buffer, size), static_cast<int32_t*>(elfCalloc(1, sizeof(int32_t))),
               static_cast<int32_t*>(elfCalloc(1, sizeof(int32_t))), rowBytes};
     if (d.data == nullptr) kvng_internal_free(buffer);

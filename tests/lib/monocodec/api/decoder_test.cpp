@@ -210,10 +210,12 @@ TEST_F(DecoderTest, AFailedPageLeavesTheDestinationAndFreesWhatItMade) {
   EXPECT_GT(k, 3u);
 }
 
-// A generic region far taller than its page, with typical prediction and a couple of hundred
-// bytes of coded data: its decoder runs out of data within a few rows and would make up the
-// million rows after them. The page is refused once the decoder is well past the end of its data.
-TEST_F(DecoderTest, ARegionWhoseCodedDataRunsOutIsRefused) {
+// A page (from its page information) or a region bitmap beyond the decoder's pixel limit is
+// refused before anything of its size is allocated: by default a page far beyond A0 at 600 dpi,
+// as a few hundred fuzzed bytes once asked for, and under a limit the caller set, a page just
+// over it, and a region with typical prediction far taller than its page (whose few hundred
+// bytes of coded data would be read on from the 1-bits past their end for a million rows).
+TEST_F(DecoderTest, PagesAndRegionsBeyondThePixelLimitAreRefusedBeforeAllocating) {
   auto be32 = [](uint32_t v) { return Bytes{uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; };
   auto cat = [](Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -222,16 +224,47 @@ TEST_F(DecoderTest, ARegionWhoseCodedDataRunsOutIsRefused) {
   Bytes coded(222);
   uint32_t r = 0x7D4F23B6u;
   for (uint8_t& b : coded) b = uint8_t((r = r * 1664525u + 1013904223u) >> 24);
-  Bytes pageInfo = cat(cat(cat(be32(399), be32(400)), cat(be32(0), be32(0))), Bytes{0, 0, 0});
-  Bytes region = cat(cat(cat(be32(399), be32(1245584)), cat(be32(0), be32(0))), Bytes{JB2_COMBOP_OR, 0x0A, 17, 0xFE});
-  region = cat(region, coded);
-  Bytes page = cat(cat(be32(0), Bytes{JB2_SEG_PAGE_INFO, 0, 1}), be32(uint32_t(pageInfo.size())));
-  page = cat(cat(page, pageInfo), cat(cat(be32(1), Bytes{JB2_SEG_GENERIC_IMMEDIATE, 0, 1}), be32(uint32_t(region.size()))));
-  page = cat(page, region);
-  Framed out(256, 192);
-  EXPECT_EQ(render(page, nullptr, &out), VLT_ERR_CODEC);
-  EXPECT_EQ(out.page().count(), 0u);
-  EXPECT_TRUE(out.outside_window_clear());
+  const auto page_of = [&](uint32_t width, uint32_t height, uint32_t regionHeight) {
+    Bytes pageInfo = cat(cat(cat(be32(width), be32(height)), cat(be32(0), be32(0))), Bytes{0, 0, 0});
+    Bytes region =
+        cat(cat(cat(be32(399), be32(regionHeight)), cat(be32(0), be32(0))), Bytes{JB2_COMBOP_OR, 0x0A, 17, 0xFE});
+    region = cat(region, coded);
+    Bytes page = cat(cat(be32(0), Bytes{JB2_SEG_PAGE_INFO, 0, 1}), be32(uint32_t(pageInfo.size())));
+    page = cat(cat(page, pageInfo), cat(cat(be32(1), Bytes{JB2_SEG_GENERIC_IMMEDIATE, 0, 1}), be32(uint32_t(region.size()))));
+    return cat(page, region);
+  };
+  struct Case {
+    const char* name;
+    uint64_t limit;  // 0: the default
+    Bytes page;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"default limit, a huge page", 0, page_of(77056, 26214400, 20), "page too large"},
+      {"set limit, a page just over it", 399 * 400 - 1, page_of(399, 400, 20), "page too large"},
+      {"set limit, a region far taller than its page", uint64_t{1} << 22, page_of(399, 400, 1245584),
+       "region too large"},
+      {"set limit, a page at it", 399 * 400, page_of(399, 400, 20), nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(VltDec_setMaxPagePixels(decoder, c.limit), VLT_OK);
+    const size_t peak = alloc.peak_bytes();
+    Framed out(256, 192);
+    // The decoder reports on the standard error stream.
+    testing::internal::CaptureStderr();
+    const VltStatus st = render(c.page, nullptr, &out);
+    const std::string reported = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(out.outside_window_clear());
+    if (c.message == nullptr) {
+      EXPECT_EQ(st, VLT_OK) << reported;
+      continue;
+    }
+    EXPECT_EQ(st, VLT_ERR_CODEC);
+    EXPECT_NE(reported.find(c.message), std::string::npos) << reported;
+    EXPECT_EQ(out.page().count(), 0u);
+    EXPECT_LT(alloc.peak_bytes(), peak + 65536);
+  }
 }
 
 TEST_F(DecoderTest, DecoderCreationThatFailsLeavesNothing) {

@@ -139,6 +139,41 @@ TEST_F(InteropTest, WholePages) {
   check_bands(monotest::doc_page(3), configs);
 }
 
+// An encoder may leave a page's white as one page-sized region whose coded data is a handful of
+// bytes: the MQ coder codes a long run of the likely symbol almost for free, and the decoder
+// reads the rest from the 1-bits past the end of the data. A letter page at 300 dpi and an A4
+// page at 300 dpi, template 0 without typical prediction (a decision a pixel), decode white as
+// jbig2dec decodes them.
+TEST_F(InteropTest, PageSizedWhiteRegionInAFewBytes) {
+  const GenericConfig c = jb2test::generic_configs()[1];
+  ASSERT_TRUE(!c.mmr && c.params.gbTemplate == 0 && !c.params.tpgdon);
+  for (const auto& [w, h] : {std::pair{2550, 3300}, std::pair{2480, 3508}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    const RefBitmap white = filled(w, h, 0);
+    VltImage* im = jb2test::packed_image(state, white);
+    size_t coded = 0;
+    const Bytes file = jb2test::t88_file(state, {static_cast<uint32_t>(w), static_cast<uint32_t>(h)},
+                                         [&](Jb2File* f) -> VltStatus {
+                                           SegmentInfo seg = jb2test::generic_record(im, 0, 0, c.mmr, c.params);
+                                           const size_t before = jb2GetFileDataSink(f)->count;
+                                           const VltStatus st = jb2EncodeGenRegion(f, &seg);
+                                           coded = jb2GetFileDataSink(f)->count - before;
+                                           return st;
+                                         });
+    VltImage_free(im);
+    // The MQ data follows the region information, the flags and four AT pixels: far fewer bytes
+    // than a guess of at most 2^18 decisions a byte (and four bytes of look-ahead) would allow.
+    const size_t mq = coded - 17 - 1 - 8;
+    EXPECT_LT((mq + 4) << 18, static_cast<size_t>(w) * static_cast<size_t>(h)) << mq << " bytes";
+    const auto theirs = monotest::jbig2dec_decode(file);
+    EXPECT_EQ(first_difference(white, theirs.page), "") << theirs.messages;
+    VltImage* ours = nullptr;
+    ASSERT_EQ(jb2test::read_page(state, file.data(), file.size(), jb2test::StreamForm::kFile, &ours), VLT_OK);
+    EXPECT_EQ(first_difference(white, jb2test::ref_bitmap(ours)), "");
+    VltImage_free(ours);
+  }
+}
+
 // Pattern dictionaries of 1, 2 and 16 patterns with a halftone region over them, MMR and MQ, on
 // a straight grid and on a turned one whose cells overlap; jbig2dec and our decoder give the
 // page the patterns make. One pattern means no bit plane at all: every cell takes pattern 0.

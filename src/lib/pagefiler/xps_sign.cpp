@@ -1,0 +1,451 @@
+// XPSDSigMakeSignature: signs an unpacked XPS package with the key of a PKCS#12 file and writes
+// the signature's parts: the origin and its relationships, the certificate, the signature
+// definitions, the signature and its relationships (ECMA-376 Part 2, Digital Signatures).
+
+#include "xps_sign.h"
+
+// xmlsec1 headers need its base header first.
+#include <xmlsec/xmlsec.h>
+
+#include <libxml/parser.h>
+#include <libxml/xmlIO.h>
+#include <openssl/bio.h>
+#include <openssl/x509.h>
+#include <xmlsec/app.h>
+#include <xmlsec/io.h>
+#include <xmlsec/openssl/app.h>
+#include <xmlsec/openssl/crypto.h>
+#include <xmlsec/openssl/x509.h>
+#include <xmlsec/parser.h>
+#include <xmlsec/xmltree.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "kvng.h"
+#include "kvng_dir.h"
+#include "kvng_print.h"
+#include "qel_uuid.h"
+#include "xps_opcrel.h"
+#include "xps_sign_internal.h"
+
+namespace {
+
+constexpr char method[] = "XPSDSigMakeSignature";
+
+constexpr char dir_signature[] = "/package/services/digital-signature";
+constexpr char dir_signature_rels[] = "/package/services/digital-signature/_rels";
+constexpr char dir_xml_signature[] = "/package/services/digital-signature/xml-signature";
+constexpr char dir_xml_signature_rels[] = "/package/services/digital-signature/xml-signature/_rels";
+constexpr char dir_certificate[] = "/package/services/digital-signature/certificate";
+constexpr char dir_xmls[] = "/xmls";
+
+const xmlChar* X(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
+
+int fail_arguments(elf_state* state, const char* format) {
+  return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, format, method);
+}
+
+// What the libraries were set to before a run, given back at its end.
+struct LibraryDefaults {
+  int substitute_entities;
+  int load_ext_dtd;
+  int xmlsec_parser_options;
+};
+
+// A plain part: a regular file. libxml2's own file callbacks would take any name, a folder of
+// pieces (read as empty) or a device among them.
+int part_file_match(const char* name) { return KVngIdentifyFile(name) == KVNG_PATH_FILE ? 1 : 0; }
+
+// Library setup for one run. Unlike a default setup, nothing is fetched from the network and
+// no entity is substituted: the package is untrusted input. Only folders of pieces and local
+// files can be opened as references.
+bool setup_libraries(LibraryDefaults* saved) {
+  constexpr const char* who = "__XPSDSigInit";
+  xmlInitParser();
+  saved->substitute_entities = xmlSubstituteEntitiesDefault(0);
+  saved->load_ext_dtd = xmlLoadExtDtdDefaultValue;
+  xmlLoadExtDtdDefaultValue = 0;
+  const char* failed = nullptr;
+  int stage = 0;
+  if (xmlSecInit() < 0) {
+    failed = "%s: XmlSec library initialization failed\n";
+  } else if (++stage, xmlSecCheckVersionExt(1, 2, 11, xmlSecCheckVersionABICompatible) != 1) {
+    failed = "%s: Loaded XmlSec library version is not compatible.\n";
+  } else if (xmlSecOpenSSLAppInit(nullptr) < 0) {
+    failed = "%s: Crypto initialization failed\n";
+  } else if (++stage, xmlSecOpenSSLInit() < 0) {
+    failed = "%s: Cannot initialize xmlsec-crypto\n";
+  } else if (++stage, (xmlSecIOCleanupCallbacks(),
+                       xmlSecIORegisterCallbacks(__xmlDirMatch, __xmlDirOpen, __xmlDirRead, __xmlDirClose) < 0 ||
+                           xmlSecIORegisterCallbacks(part_file_match, xmlFileOpen, xmlFileRead, xmlFileClose) < 0)) {
+    failed = "%s: Cannot register interleaved part callbacks\n";
+  } else if (xmlSecTransformIdsRegister(qelTransformRelsGetKlass()) < 0) {
+    failed = "%s: Cannot register relationship transform\n";
+  }
+  if (!failed) {
+    // xmlsec1 has a relationship transform of its own under the same href, and looks a href up
+    // from the front of its list: ours goes first.
+    xmlSecPtrListPtr ids = xmlSecTransformIdsGet();
+    const xmlSecSize size = xmlSecPtrListGetSize(ids);
+    for (xmlSecSize i = size - 1; i > 0; --i) {
+      if (xmlSecPtrListSet(ids, xmlSecPtrListGetItem(ids, i - 1), i) < 0) {
+        failed = "%s: Cannot register relationship transform\n";
+      }
+    }
+    if (!failed &&
+        xmlSecPtrListSet(ids, const_cast<void*>(static_cast<const void*>(qelTransformRelsGetKlass())), 0) < 0) {
+      failed = "%s: Cannot register relationship transform\n";
+    }
+  }
+  saved->xmlsec_parser_options = xmlSecParserGetDefaultOptions();
+  xmlSecParserSetDefaultOptions(XML_PARSE_NONET | XML_PARSE_NODICT);
+  if (!failed) return true;
+  KVngError(failed, who);
+  if (stage >= 3) xmlSecOpenSSLShutdown();
+  if (stage >= 2) xmlSecOpenSSLAppShutdown();
+  if (stage >= 1) xmlSecShutdown();
+  xmlSecParserSetDefaultOptions(saved->xmlsec_parser_options);
+  xmlSubstituteEntitiesDefault(saved->substitute_entities);
+  xmlLoadExtDtdDefaultValue = saved->load_ext_dtd;
+  return false;
+}
+
+void shutdown_libraries(const LibraryDefaults& saved) {
+  xmlSecOpenSSLShutdown();
+  xmlSecOpenSSLAppShutdown();
+  xmlSecParserSetDefaultOptions(saved.xmlsec_parser_options);
+  xmlSecShutdown();
+  xmlSubstituteEntitiesDefault(saved.substitute_entities);
+  xmlLoadExtDtdDefaultValue = saved.load_ext_dtd;
+}
+
+// A UUID as the text of an XML identifier: a leading digit d becomes 'a' + d mod 6, so the text
+// starts with a letter (xml:id-like Ids may not start with a digit).
+char* identifier_text(const QELUuid& uuid) {
+  char* text = nullptr;
+  if (!QELUuidToString(&uuid, QEL_UUID_FORM_LOWER, &text)) return nullptr;
+  if (text[0] >= '0' && text[0] <= '9') text[0] = static_cast<char>('a' + (text[0] - '0') % 6);
+  return text;
+}
+
+// The nil UUID plus n in its last eight bytes, taken as one big-endian number: the fixed,
+// distinct ids of a run without timestamps.
+QELUuid nil_plus(uint64_t n) {
+  QELUuid uuid{};
+  QELUuidCreateNil(&uuid);
+  for (int i = 15; i >= 8; --i) {
+    uuid.bytes[i] = static_cast<uint8_t>(n & 0xff);
+    n >>= 8;
+  }
+  return uuid;
+}
+
+// Files written in this run, removed again when the run fails, so that a failed signing leaves
+// no signature parts that look complete.
+struct Written {
+  char* paths[8] = {};
+  int count = 0;
+
+  bool add(char* path) {
+    if (count == static_cast<int>(sizeof paths / sizeof paths[0])) return false;
+    paths[count++] = path;
+    return true;
+  }
+  void remove_all() {
+    for (int i = 0; i < count; ++i) std::remove(paths[i]);
+  }
+  ~Written() {
+    for (int i = 0; i < count; ++i) xmlFree(paths[i]);
+  }
+};
+
+char* path_of(const char* root, const char* folder, const char* name, const char* suffix) {
+  const size_t size = std::strlen(root) + std::strlen(folder) + std::strlen(name) + std::strlen(suffix) + 3;
+  auto* out = static_cast<char*>(xmlMalloc(size));
+  if (out) std::snprintf(out, size, "%s%s/%s%s", root, folder, name, suffix);
+  return out;
+}
+
+// A Relationships part with one Relationship (attributes in the order Target, Id, Type).
+bool write_relationship(const char* path, const char* target, const char* id, const char* type, const char* who) {
+  xmlDocPtr doc = xmlSecCreateTree(X("Relationships"), X(xpssign::rels_ns));
+  bool ok = doc != nullptr;
+  if (ok) {
+    xmlFree(const_cast<xmlChar*>(doc->encoding));
+    doc->encoding = xmlStrdup(X("utf-8"));
+    xmlNodePtr rel = xmlSecAddChild(xmlDocGetRootElement(doc), X("Relationship"), nullptr);
+    ok = rel && xmlSetProp(rel, X("Target"), X(target)) && xmlSetProp(rel, X("Id"), X(id)) &&
+         xmlSetProp(rel, X("Type"), X(type));
+  }
+  if (!ok) KVngError("%s: Cannot create relationships document\n", who);
+  ok = ok && xpssign::write_document(doc, path, who);
+  xmlFreeDoc(doc);
+  return ok;
+}
+
+bool write_certificate(xmlSecKeyPtr key, const char* path) {
+  xmlSecKeyDataPtr data = xmlSecKeyGetData(key, xmlSecOpenSSLKeyDataX509GetKlass());
+  X509* certificate = data ? xmlSecOpenSSLKeyDataX509GetKeyCert(data) : nullptr;
+  if (!certificate) {
+    KVngError("The key has no certificate\n");
+    return false;
+  }
+  BIO* out = BIO_new_file(path, "wb");
+  if (!out) {
+    KVngError("Cannot create output file stream for certificate\n");
+    KVngError("Cannot open %s for writing\n", path);
+    return false;
+  }
+  bool ok = i2d_X509_bio(out, certificate) == 1;
+  if (!ok) KVngError("Cannot write certificate to output file stream\n");
+  ok = BIO_flush(out) == 1 && ok;
+  BIO_free(out);
+  return ok;
+}
+
+bool write_signature_definitions(const char* path, const char* signatureId, const XpsSigDefinition& own,
+                                 const XpsSigDefinition* requests, int32_t count, bool noTimestamp) {
+  constexpr const char* who = "__XPSDSigMakeSigDefinitions";
+  xmlDocPtr doc = xmlSecCreateTree(X("SignatureDefinitions"), X(xpssign::sigdefs_ns));
+  if (!doc) {
+    KVngError("%s: Cannot create SignatureDefinitions document\n", who);
+    return false;
+  }
+  xmlFree(const_cast<xmlChar*>(doc->encoding));
+  doc->encoding = xmlStrdup(X("utf-8"));
+  xmlNodePtr root = xmlDocGetRootElement(doc);
+  bool ok = __XPSDSigAddSigDefinition(root, signatureId, &own) == 1;
+  for (int32_t i = 0; ok && i < count; ++i) {
+    QELUuid uuid{};
+    if (noTimestamp) {
+      uuid = nil_plus(static_cast<uint64_t>(i) + 1);
+    } else {
+      ok = QELUuidCreate(&uuid) == 1;
+    }
+    char* spot = ok ? identifier_text(uuid) : nullptr;
+    if (!spot) {
+      KVngError("%s: Cannot create UUID for SignatureDefinition\n", who);
+      ok = false;
+    } else {
+      ok = __XPSDSigAddSigDefinition(root, spot, &requests[i]) == 1;
+    }
+    std::free(spot);
+  }
+  ok = ok && xpssign::write_document(doc, path, who);
+  xmlFreeDoc(doc);
+  return ok;
+}
+
+bool scan_spot(elf_object* spot, XpsSigDefinition* definition) {
+  return !spot || lstScanArgs(spot, "pageUri:s", LST_REQUIRED, &definition->pageUri, "xpos:d", LST_REQUIRED,
+                              &definition->xpos, "ypos:d", LST_REQUIRED, &definition->ypos, LST_END);
+}
+
+// The requests of "requests": one definition per element, LIST elements read and other ones
+// left empty. An empty list asks for no requests. 0, or a status set on state.
+int scan_requests(elf_state* state, elf_object* list, XpsSigDefinition** out, int32_t* count) {
+  *out = nullptr;
+  *count = list ? elflistLength(list) : 0;
+  if (*count <= 0) {
+    *count = 0;
+    return 0;
+  }
+  auto* requests = static_cast<XpsSigDefinition*>(kvng_internal_calloc(static_cast<size_t>(*count), sizeof **out));
+  if (!requests) return fail_arguments(state, "%s: Cannot create digital signature requests array\n");
+  for (int32_t i = 0; i < *count; ++i) {
+    elf_object* item = elflistItem(list, i);
+    if (!item || item->typeId != ELF_TYPE_LIST) continue;
+    elf_object* spot = nullptr;
+    XpsSigDefinition* r = &requests[i];
+    if (!lstScanArgs(item, "signerName:s", LST_OPTIONAL, &r->signerName, "intent:s", LST_OPTIONAL, &r->intent,
+                     "signingLocale:s", LST_OPTIONAL, &r->signingLocale, "signBy:s", LST_OPTIONAL, &r->signBy,
+                     "spotLocation:LIST", LST_OPTIONAL, &spot, LST_END)) {
+      kvng_internal_free(requests);
+      return fail_arguments(state, "%s: Cannot parse digital signature options\n");
+    }
+    if (!scan_spot(spot, r)) {
+      kvng_internal_free(requests);
+      return fail_arguments(state, "%s: Cannot parse spot location attributes\n");
+    }
+  }
+  *out = requests;
+  return 0;
+}
+
+// Everything of one signing run after the libraries are set up; false after a report.
+bool sign_package(const char* root, const XpsSignOptions& options, const XpsSigDefinition* requests, int32_t count,
+                  Written* written) {
+  constexpr const char* who = "__XPSDSigWriteSignature";
+  if (KVngIdentifyFile(root) != KVNG_PATH_DIRECTORY) {
+    KVngError("%s: %s is not a folder\n", who, root);
+    return false;
+  }
+  xmlSecDSigCtxPtr dsigCtx = xmlSecDSigCtxCreate(nullptr);
+  if (!dsigCtx) {
+    KVngError("%s: Cannot create signature context\n", who);
+    return false;
+  }
+  dsigCtx->operation = xmlSecTransformOperationSign;
+  dsigCtx->status = xmlSecDSigStatusUnknown;
+  dsigCtx->signKey =
+      xmlSecOpenSSLAppKeyLoad(options.certFile, xmlSecKeyDataFormatPkcs12, options.certPassword, nullptr, nullptr);
+  bool ok = dsigCtx->signKey != nullptr;
+  if (!ok) KVngError("%s: Cannot load certificate/private key from \"%s\"\n", who, options.certFile);
+
+  for (const char* folder :
+       {dir_signature, dir_signature_rels, dir_xml_signature, dir_xml_signature_rels, dir_certificate, dir_xmls}) {
+    if (!ok) break;
+    char* path = static_cast<char*>(xmlMalloc(std::strlen(root) + std::strlen(folder) + 1));
+    if (path) std::snprintf(path, std::strlen(root) + std::strlen(folder) + 1, "%s%s", root, folder);
+    ok = path && KVngMkDir(path, 1) == 1;
+    xmlFree(path);
+  }
+
+  // U names the signature and certificate parts, S is the signature's Id.
+  QELUuid part_uuid{};
+  QELUuid id_uuid{};
+  char* u = nullptr;
+  char* s = nullptr;
+  if (ok) {
+    const bool made = options.noTimestamp ? QELUuidCreateNil(&part_uuid) && QELUuidCreateNil(&id_uuid)
+                                          : QELUuidCreate(&part_uuid) && QELUuidCreate(&id_uuid);
+    ok = made && QELUuidToString(&part_uuid, QEL_UUID_FORM_UPPER, &u) && (s = identifier_text(id_uuid));
+    if (!ok) KVngError("%s: Cannot create UUID\n", who);
+  }
+  char* signature_part = nullptr;
+  char* certificate_part = nullptr;
+  if (ok) {
+    signature_part = path_of("", dir_xml_signature, u, ".psdsxs");
+    certificate_part = path_of("", dir_certificate, u, ".cer");
+    ok = signature_part && certificate_part;
+  }
+  std::free(u);
+
+  const auto file = [&](const char* folder, const char* name, const char* suffix) -> char* {
+    char* path = path_of(root, folder, name, suffix);
+    if (path && !written->add(path)) {
+      xmlFree(path);
+      path = nullptr;
+    }
+    return path;
+  };
+  if (ok) {
+    char* origin = file(dir_signature, "origin.psdsor", "");
+    ok = origin && xpssign::write_text(origin, "", 0);
+    if (!ok) KVngError("%s: Cannot write the signature origin part\n", who);
+  }
+  if (ok) {
+    char* rels = file(dir_signature_rels, "origin.psdsor.rels", "");
+    ok = rels &&
+         write_relationship(rels, signature_part, "RelsOrigin0", xpssign::rel_signature, "__XPSDSigWriteOriginRels");
+  }
+  if (ok) {
+    char* certificate = file("", certificate_part + 1, "");
+    ok = certificate && write_certificate(dsigCtx->signKey, certificate);
+  }
+  if (ok) {
+    char* definitions = file("", xpssign::sigdefs_part + 1, "");
+    ok = definitions &&
+         write_signature_definitions(definitions, s, options.definition, requests, count, options.noTimestamp != 0);
+  }
+  if (ok) {
+    char* signature = file("", signature_part + 1, "");
+    ok = signature && __XPSDSigWriteXmlSignature(signature, dsigCtx, root, s, options.noTimestamp) == 1;
+  }
+  if (ok) {
+    const char* name = std::strrchr(signature_part, '/') + 1;
+    char* rels = file(dir_xml_signature_rels, name, ".rels");
+    ok = rels && write_relationship(rels, certificate_part, "RelsXmlSignature0", xpssign::rel_certificate,
+                                    "__XPSDSigWriteXmlSignatureRels");
+  }
+  xmlFree(signature_part);
+  xmlFree(certificate_part);
+  std::free(s);
+  xmlSecDSigCtxDestroy(dsigCtx);
+  return ok;
+}
+
+}  // namespace
+
+int __XPSDSigAddSigDefinition(xmlNodePtr parent, const char* spotId, const XpsSigDefinition* definition) {
+  constexpr const char* who = "__XPSDSigAddSigDefinition";
+  if (!parent || !spotId || !definition) {
+    KVngError("%s: Missing argument\n", who);
+    return -1;
+  }
+  xmlNodePtr node = xmlSecAddChild(parent, X("SignatureDefinition"), nullptr);
+  if (!node || !xmlSetProp(node, X("SpotID"), X(spotId))) {
+    KVngError("%s: Cannot add SignatureDefinition node\n", who);
+    return -1;
+  }
+  if (definition->signerName && !xmlSetProp(node, X("SignerName"), X(definition->signerName))) {
+    KVngError("%s: Cannot add SignatureDefinition node\n", who);
+    return -1;
+  }
+  const struct {
+    const char* value;
+    const char* name;
+  } children[] = {
+      {definition->intent, "Intent"}, {definition->signBy, "SignBy"}, {definition->signingLocale, "SigningLocation"}};
+  for (const auto& child : children) {
+    if (!child.value) continue;
+    xmlNodePtr added = xmlSecAddChild(node, X(child.name), nullptr);
+    if (!added) {
+      KVngError("%s: Cannot add %s node\n", who, child.name);
+      return -1;
+    }
+    xmlNodeSetContent(added, X(child.value));
+  }
+  if (definition->pageUri) {
+    char x[64];
+    char y[64];
+    std::snprintf(x, sizeof x, "%f", definition->xpos);
+    std::snprintf(y, sizeof y, "%f", definition->ypos);
+    xmlNodePtr spot = xmlSecAddChild(node, X("SpotLocation"), nullptr);
+    if (!spot || !xmlSetProp(spot, X("PageURI"), X(definition->pageUri)) || !xmlSetProp(spot, X("StartX"), X(x)) ||
+        !xmlSetProp(spot, X("StartY"), X(y))) {
+      KVngError("%s: Cannot add SpotLocation node\n", who);
+      return -1;
+    }
+  }
+  return 1;
+}
+
+int XPSDSigMakeSignature(void* context, elf_object* args, elf_object** result) {
+  auto* state = static_cast<elf_state*>(context);
+  if (result) *result = nullptr;
+  const char* root = nullptr;
+  elf_object* options_list = nullptr;
+  if (!lstScanArgs(args, "rootPath:s", LST_REQUIRED, &root, "options:LIST", LST_OPTIONAL, &options_list, LST_END)) {
+    return fail_arguments(state, "%s: Cannot parse input arguments\n");
+  }
+  XpsSignOptions options{};
+  elf_object* spot = nullptr;
+  elf_object* requests_list = nullptr;
+  if (!lstScanArgs(options_list, "certFile:s", LST_REQUIRED, &options.certFile, "certPassword:s", LST_OPTIONAL,
+                   &options.certPassword, "intent:s", LST_OPTIONAL, &options.definition.intent, "signingLocale:s",
+                   LST_OPTIONAL, &options.definition.signingLocale, "spotLocation:LIST", LST_OPTIONAL, &spot,
+                   "requests:LIST", LST_OPTIONAL, &requests_list, "noTimestamp:b", LST_OPTIONAL, &options.noTimestamp,
+                   LST_END)) {
+    return fail_arguments(state, "%s: Cannot parse digital signature options\n");
+  }
+  if (!scan_spot(spot, &options.definition))
+    return fail_arguments(state, "%s: Cannot parse spot location attributes\n");
+  XpsSigDefinition* requests = nullptr;
+  int32_t count = 0;
+  if (const int status = scan_requests(state, requests_list, &requests, &count); status != 0) return status;
+
+  bool ok = false;
+  LibraryDefaults saved{};
+  if (setup_libraries(&saved)) {
+    Written written;
+    ok = sign_package(root, options, requests, count, &written);
+    if (!ok) written.remove_all();
+    shutdown_libraries(saved);
+  }
+  kvng_internal_free(requests);
+  if (ok) return QEL_STATUS_OK;
+  return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: Cannot create digital signature\n", method);
+}

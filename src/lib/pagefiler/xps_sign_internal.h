@@ -1,0 +1,35 @@
+#ifndef XPS_SIGN_INTERNAL_H
+#define XPS_SIGN_INTERNAL_H
+
+// What the signature document and the signing method share.
+
+#include <libxml/tree.h>
+
+#include <cstddef>
+
+namespace xpssign {
+
+// Published OPC and XPS identifiers (ECMA-376 Part 2; the XPS 1.0 specification).
+inline constexpr char rels_ns[] = "http://schemas.openxmlformats.org/package/2006/relationships";
+inline constexpr char rels_content_type[] = "application/vnd.openxmlformats-package.relationships+xml";
+inline constexpr char rel_signature[] =
+    "http://schemas.openxmlformats.org/package/2006/relationships/digital-signature/signature";
+inline constexpr char rel_certificate[] =
+    "http://schemas.openxmlformats.org/package/2006/relationships/digital-signature/certificate";
+inline constexpr char sigdefs_ns[] = "http://schemas.microsoft.com/xps/2005/06/signature-definitions";
+inline constexpr char sigdefs_part[] = "/xmls/xml_1.xaml";
+
+// Parses a part of the package: a folder of pieces or a file. Nothing is fetched from the
+// network, no entity is substituted, and a part that carries a DTD is refused (OPC allows none
+// in its XML parts, ECMA-376 Part 2). Null on failure.
+xmlDocPtr parse_part(const char* path);
+
+// Writes length bytes to path; true when all of them reached the file.
+bool write_text(const char* path, const void* text, size_t length);
+
+// Dumps doc, strips its line feeds and writes it to path; false after a report (under who).
+bool write_document(xmlDocPtr doc, const char* path, const char* who);
+
+}  // namespace xpssign
+
+#endif

@@ -1,0 +1,37 @@
+// The files the runner reads and writes whole.
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "page_files.h"
+
+namespace monodoc {
+
+bool read_file_bytes(const std::string& path, std::string* bytes, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  return true;
+}
+
+bool write_file_bytes(const std::string& path, const void* data, size_t size, std::string* error) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (out) out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+  if (out) out.close();
+  if (!out) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace monodoc
