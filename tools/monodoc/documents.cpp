@@ -200,7 +200,8 @@ bool describe_pages(elf_state* state, elf_method_proc make_reader, const std::st
   int32_t count = 0;
   bool ok = pages.get() && lstScanArgs(pages.get(), "num:i", LST_REQUIRED, &count, LST_END) == 1;
   for (int32_t n = 1; ok && n <= count; ++n) {
-    const Held page = call_member(state, reader, "getPage", lstBuildArgs(state, "pgnum:i", n, 0, LST_END), error);
+    const Held number(lstBuildArgs(state, "pgnum:i", n, 0, LST_END));
+    const Held page = call_member(state, reader, "getPage", number.get(), error);
     elf_object* image = nullptr;
     ok = page.get() && lstScanArgs(page.get(), "img:QELIMAGE", LST_REQUIRED, &image, LST_END) == 1;
     if (ok) {

@@ -330,7 +330,8 @@ class Run {
     int32_t count = 0;
     bool ok = counted.get() && lstScanArgs(counted.get(), "num:i", LST_REQUIRED, &count, LST_END) == 1;
     for (int32_t n = 1; ok && n <= count; ++n) {
-      const Held page = call_member(state_, reader, "getPage", lstBuildArgs(state_, "pgnum:i", n, 0, LST_END), error);
+      const Held number(lstBuildArgs(state_, "pgnum:i", n, 0, LST_END));
+      const Held page = call_member(state_, reader, "getPage", number.get(), error);
       elf_object* image = nullptr;
       ok = page.get() && lstScanArgs(page.get(), "img:QELIMAGE", LST_REQUIRED, &image, LST_END) == 1 &&
            append(image, count > 1 ? file + " #" + std::to_string(n) : file, error);
