@@ -1,11 +1,13 @@
 // The PDF library's reading side over arbitrary bytes: opening, the page list, every page's
 // content run through the parser with its graphics state, forms run in place, image streams
-// described and decoded, operands popped. Damaged input is refused or read; nothing else.
+// described and decoded, operands popped; then the back end's page reader makes each page a page
+// image with its layers and text. Damaged input is refused or read; nothing else.
 
 #include <cstdint>
 
 #include "kvng.h"
 #include "kvng_print.h"
+#include "pdf_read.h"
 #include "pdflib.h"
 
 namespace {
@@ -46,11 +48,12 @@ int on_color(PDFDoc*, void*, PDFParser* parser) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool once = [] {
+  static elf_state* state = [] {
     KVngSetPrinter(quiet, nullptr);
-    return true;
+    elf_state* s = initState(nullptr, "pdf_page_fuzz");
+    if (s) s->print = [](void*, const char*) {};
+    return s;
   }();
-  (void)once;
   int32_t error = 0;
   PDFDoc* doc = PDFOpenMemoryEx(data, size, nullptr, &error);
   if (!doc) return 0;
@@ -63,6 +66,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PDFRegisterOperatorCallback(doc, PDF_OP_scn, on_color, nullptr);
     PDFGetPgMediaBox(doc, pages[i]);
     PDFExtractPageItems(doc, i, pages[i]);
+  }
+  // The page reader over the same pages, as a reader object would run it.
+  PdfDocState backend{};
+  backend.tag1 = PDF_STATE_TAG1;
+  backend.tag2 = PDF_STATE_TAG2;
+  backend.doc = doc;
+  backend.pageList = pages;
+  backend.pageCount = count;
+  for (int32_t i = 0; state && pages && i < count && i < 4; ++i) {
+    elfDiscard(pdfPageDict2QELImage(state, &backend, i, pages[i]));
+    clearStatus(state);
   }
   kvng_internal_free(pages);
   PDFCloseFile(doc, 0);

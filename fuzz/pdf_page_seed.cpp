@@ -54,6 +54,34 @@ bool write_text(const std::string& path) {
   return std::fclose(f) == 0 && ok;
 }
 
+// JBIG2 pages as the back end writes them: page data precompressed under one globals stream, a
+// second image against the same globals, and a rectangle clipped away.
+bool write_jbig2(const std::string& path) {
+  int32_t error = 0;
+  PDFDoc* doc = PDFOpenFilenameEx(path.c_str(), 'w', nullptr, &error);
+  if (!doc) return false;
+  PDFObj* page = PDFAddPage(doc);
+  PDFPageAddMediaBox(doc, page, 0, 0, 64, 64);
+  // Bytes in the place of JBIG2 segments: the reader passes them through without decoding.
+  const unsigned char globals[] = {0, 0, 0, 0, 0x3e, 0x01, 0x00, 0, 0, 0, 0x08, 0x20, 0, 0, 0, 'h', 'i', 0, 0};
+  const unsigned char data[] = {0, 0, 0, 1, 0x30, 0x00, 0x01, 0, 0, 0, 0x13, 0, 0, 0, 16, 0, 0, 0, 16, 0, 0, 0x0b,
+                                0xb8, 0, 0, 0x0b, 0xb8, 0x00, 0, 0, 0, 2, 0x26, 0x00, 0x01, 0, 0, 0, 0x16, 0,
+                                0, 0, 16, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x00, 0x00, 0x10, 0x01};
+  PDFObj* g = PDFCreateStream(doc);
+  PDFAppendPrecompressedStream(doc, g, globals, sizeof globals);
+  const int32_t gnum = PDFGetObjectNumber(doc, g, nullptr);
+  for (int i = 0; i < 2; ++i) {
+    PDFObj* img = PDFImageCreate(doc, page, ("J" + std::to_string(i)).c_str(), 16, 16, 1);
+    PDFSetImageColorSpace(doc, img, PDF_CS_DEVICE_GRAY);
+    PDFSetStreamFilter(doc, img, PDF_FILTER_JBIG2, "JBIG2GlobalsRef", gnum, nullptr);
+    PDFAppendPrecompressedStream(doc, img, data, sizeof data);
+    PDFPageAddContents(doc, page, img, "cm", 32.0, 0.0, 0.0, 32.0, 32.0 * i, 0.0, nullptr);
+  }
+  PDFPageAddContentString(doc, page, "0 0 1 rg 1 1 5 5 re f 2 2 3 3 re W n");
+  PDFPageClose(doc, page);
+  return PDFCloseFile(doc, 1) == 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,5 +90,6 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string dir = argv[1];
-  return write_images(dir + "/images.pdf") && write_text(dir + "/text.pdf") ? 0 : 1;
+  return write_images(dir + "/images.pdf") && write_text(dir + "/text.pdf") && write_jbig2(dir + "/jbig2.pdf") ? 0
+                                                                                                            : 1;
 }

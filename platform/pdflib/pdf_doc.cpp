@@ -111,6 +111,7 @@ PDFDoc* read_doc(PDFDoc* doc, bool memory, const char* password, int32_t* error)
     }
     d->pdf.pushInheritedAttributesToPage();
     QPDFPageDocumentHelper(d->pdf).getAllPages();
+    pdflib::collect_warnings(doc);
   } catch (const QPDFExc& e) {
     code = open_error(e);
     KVngDebug("PDFOpenFilenameEx: %s\n", e.what());

@@ -95,6 +95,8 @@ struct PDFDocImpl {
   int formDepth = 0;
   std::vector<QPDFObjGen> formStack;
   pdflib::Jbig2Coder jbig2;
+  std::vector<std::string> warnings;   // damage repaired while reading, the first ones kept
+  int32_t warningCount = 0;            // all of them
 };
 
 namespace pdflib {
@@ -137,6 +139,15 @@ void finalize_streams(PDFDoc* doc);
 std::string encode(const std::string& data, const std::vector<Filter>& filters, QPDFObjectHandle dict);
 // The decoded bytes of a stream; throws when they cannot be had.
 std::string decode(PDFDoc* doc, QPDFObjectHandle stream);
+
+// Reading: what a stream may decode to (images by their declared size), its data decoded within
+// a budget, a page's or form's content decoded within the content budget; each throws with the
+// object named when the data are damaged or exceed the budget.
+size_t decode_budget(QPDFObjectHandle stream);
+std::string decode_bounded(QPDFObjectHandle stream, size_t budget);
+std::string decode_content(QPDFObjectHandle content);
+// Moves qpdf's warnings (damage it repaired) into the document's list and prints them.
+void collect_warnings(PDFDoc* doc);
 
 // Names: kind PDF_OBJ_* of a handle.
 int32_t kind_of(QPDFObjectHandle h);

@@ -350,7 +350,16 @@ bool run_content(PDFDoc* doc, PDFParser* parser, QPDFObjectHandle content) {
   Runner runner(doc, parser);
   static_cast<ParserImpl*>(parser->impl)->runner = &runner;
   try {
-    QPDFObjectHandle::parseContentStream(content, &runner);
+    // qpdf would decode the content into memory without a limit: it is decoded within the
+    // content budget first and parsed from a scratch stream that lets go of it afterwards.
+    QPDFObjectHandle scratch = QPDFObjectHandle::newStream(&doc->impl->pdf, pdflib::decode_content(content));
+    try {
+      QPDFObjectHandle::parseContentStream(scratch, &runner);
+    } catch (...) {
+      scratch.replaceStreamData("", QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+      throw;
+    }
+    scratch.replaceStreamData("", QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
   } catch (const std::exception& e) {
     PDFSetError(doc, PDF_ERR_SYNTAX, __FILE__, __LINE__, "content stream cannot be read: %s", e.what());
     return false;
@@ -454,6 +463,10 @@ int PDFExtractPageItems(PDFDoc* doc, int32_t pageIndex, PDFObj* pageDict) {
   }
   clear_callbacks(d);
   d->currentResources = nullptr;
+  try {
+    pdflib::collect_warnings(doc);
+  } catch (...) {
+  }
   return ok ? 1 : 0;
 }
 

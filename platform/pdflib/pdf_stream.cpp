@@ -197,10 +197,8 @@ std::string decode(PDFDoc* doc, QPDFObjectHandle stream) {
   if (parms.isDictionary()) parms = QPDFObjectHandle::newArray({parms});
   const int n = filters.isArray() ? filters.getArrayNItems() : 0;
   const bool ccitt_last = n > 0 && filters.getArrayItem(n - 1).isNameAndEquals("/CCITTFaxDecode");
-  if (!ccitt_last) {
-    std::shared_ptr<Buffer> b = stream.getStreamData(qpdf_dl_all);
-    return std::string(reinterpret_cast<const char*>(b->getBuffer()), b->getSize());
-  }
+  const size_t budget = decode_budget(stream);
+  if (!ccitt_last) return decode_bounded(stream, budget);
   // qpdf does not decode CCITT: the filters before it run through a scratch stream, the last
   // through the fax decoder.
   for (int i = 0; i < n - 1; ++i) {
@@ -218,8 +216,7 @@ std::string decode(PDFDoc* doc, QPDFObjectHandle stream) {
     }
     QPDFObjectHandle scratch = QPDFObjectHandle::newStream(&doc->impl->pdf);
     scratch.replaceStreamData(data, head, headParms);
-    std::shared_ptr<Buffer> b = scratch.getStreamData(qpdf_dl_all);
-    data.assign(reinterpret_cast<const char*>(b->getBuffer()), b->getSize());
+    data = decode_bounded(scratch, budget);
   }
   QPDFObjectHandle p = parms.isArray() && parms.getArrayNItems() >= n ? parms.getArrayItem(n - 1)
                                                                        : QPDFObjectHandle::newDictionary();

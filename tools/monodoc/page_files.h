@@ -19,6 +19,16 @@ namespace monodoc {
 // (page_stream.h) instead.
 bool read_pages(const std::string& path, std::vector<Bilevel>* pages, std::string* error);
 
+// A page from rows of samples (rowBytes apart): 1-bit (oneIsBlack: 1 is black, else 0 is) or
+// 8-bit grey or RGB, darker than half black. False for another layout or too little data.
+bool samples_to_bilevel(int32_t width, int32_t height, int32_t bits, int32_t samples, int64_t rowBytes,
+                        const uint8_t* data, size_t length, bool oneIsBlack, Bilevel* page);
+
+// Appends every page of a PDF file, each read by libpagefiler's PDF reader: a page must be one
+// scanned image (JBIG2, CCITT, Flate or uncompressed, 1-bit or 8-bit). False with the reason.
+// Only the document commands have it (pdf_pages.cpp): it needs the PDF library.
+bool read_pdf(const std::string& path, std::vector<Bilevel>* pages, std::string* error);
+
 // The pages of every file in order; false with the reason at the first file that cannot be read.
 bool read_all_pages(const std::vector<std::string>& files, std::vector<Bilevel>* pages, std::string* error);
 

@@ -22,7 +22,7 @@ const char pdf_help[] =
     "usage: monodoc pdf [options] -o OUTPUT.pdf PAGEFILE...\n"
     "\n"
     "Writes the pages of the page files (PBM, PNG, TIFF with every directory, JPEG, GIF, BMP,\n"
-    "PNM) into one PDF with the document writer of libpagefiler (MakeDocWriter, format pdf).\n"
+    "PNM, PDF) into one PDF with the document writer of libpagefiler (MakeDocWriter, format pdf).\n"
     "Bilevel pages become JBIG2 images: the PDF library codes them with libmonocodec's engine in\n"
     "sections of ten pages, and the pages of a section share one JBIG2Globals dictionary. Grey\n"
     "and colour pages become JPEG (DCT) images, or Flate images with --flate. Each page is read,\n"
@@ -46,6 +46,9 @@ const char pdf_help[] =
     "                        the first page, the second with the second ...): its words become\n"
     "                        invisible text over the page image, so that the PDF can be searched\n"
     "                        and copied from (monodoc help text tells the XML form)\n"
+    "      --recode          PDF page files decoded to their pixels and coded again (pages that\n"
+    "                        are one scanned image); without it their pages pass through as\n"
+    "                        libpagefiler's PDF reader reads them, images kept in their coding\n"
     "  -h, --help            this text\n"
     "\n"
     "Linearizing and encrypting use the post-format plug-in pdflib2qel, found as the other\n"
@@ -69,6 +72,7 @@ struct PdfOptions {
   std::string version;
   bool test = false;
   std::vector<std::string> texts;
+  bool recode = false;
   std::vector<std::string> files;
 };
 
@@ -84,7 +88,8 @@ int parse(const std::vector<std::string>& args, PdfOptions* o) {
   static const std::vector<OptionSpec> specs = {
       {'o', "output", true},     {0, "lossy", false},    {'p', "profile", true}, {'q', "quality", true},
       {0, "flate", false},       {0, "pdfa", false},     {0, "linearize", false}, {0, "password", true},
-      {0, "version", true},      {0, "test", false},     {0, "text", true}};
+      {0, "version", true},      {0, "test", false},     {0, "text", true},
+      {0, "recode", false}};
   ParsedOptions parsed;
   std::string error;
   if (!parse_options(args, specs, &parsed, &error)) {
@@ -126,6 +131,8 @@ int parse(const std::vector<std::string>& args, PdfOptions* o) {
       o->test = true;
     } else if (name == "text") {
       o->texts.push_back(value);
+    } else if (name == "recode") {
+      o->recode = true;
     }
   }
   // AES-128 needs PDF 1.6 or later; a version asked for keeps RC4-128 where it must.
@@ -180,7 +187,7 @@ bool set_attributes(elf_state* state, elf_object* writer, const PdfOptions& o, s
   return ok;
 }
 
-enum class Kind { pbm, tiff, other };
+enum class Kind { pbm, tiff, pdf, other };
 
 Kind kind_of(const std::string& path, std::string* error) {
   FILE* f = std::fopen(path.c_str(), "rb");
@@ -188,11 +195,12 @@ Kind kind_of(const std::string& path, std::string* error) {
     *error = "cannot open " + path + ": " + std::strerror(errno);
     return Kind::other;
   }
-  unsigned char b[4] = {};
-  const size_t n = std::fread(b, 1, 4, f);
+  unsigned char b[5] = {};
+  const size_t n = std::fread(b, 1, 5, f);
   std::fclose(f);
+  if (n == 5 && std::memcmp(b, "%PDF-", 5) == 0) return Kind::pdf;
   if (n >= 2 && b[0] == 'P' && (b[1] == '1' || b[1] == '4')) return Kind::pbm;
-  if (n == 4 && ((b[0] == 'I' && b[1] == 'I' && (b[2] == 42 || b[2] == 43) && b[3] == 0) ||
+  if (n >= 4 && ((b[0] == 'I' && b[1] == 'I' && (b[2] == 42 || b[2] == 43) && b[3] == 0) ||
                  (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && (b[3] == 42 || b[3] == 43)))) {
     return Kind::tiff;
   }
@@ -237,6 +245,7 @@ class Run {
     if (!error->empty()) return false;
     if (kind == Kind::pbm) return append_pbm(file, error);
     if (kind == Kind::tiff) return append_tiff(file, error);
+    if (kind == Kind::pdf) return recode_ ? append_recoded(file, error) : append_pdf(file, error);
     elf_object* image = nullptr;
     if (read_image(file, &image, error) != QEL_STATUS_OK) return false;
     const Held held(image);
@@ -294,14 +303,7 @@ class Run {
 
   bool append_pbm(const std::string& file, std::string* error) {
     std::vector<Bilevel> found;
-    if (!read_pages(file, &found, error)) return false;
-    for (size_t i = 0; i < found.size(); ++i) {
-      const Held image(image_from_pages(state_, {&found[i]}, error));
-      if (!image.get()) return false;
-      std::vector<uint8_t>().swap(found[i].bits);
-      if (!append(image.get(), found.size() > 1 ? file + " #" + std::to_string(i + 1) : file, error)) return false;
-    }
-    return true;
+    return read_pages(file, &found, error) && append_bilevel(&found, file, error);
   }
 
   bool append_tiff(const std::string& file, std::string* error) {
@@ -327,10 +329,71 @@ class Run {
     return true;
   }
 
+  // The pages of a PDF decoded to their pixels, written as any bilevel page is.
+  bool append_recoded(const std::string& file, std::string* error) {
+    std::vector<Bilevel> found;
+    if (!read_pdf(file, &found, error)) {
+      *error = file + ": " + *error;
+      return false;
+    }
+    return append_bilevel(&found, file, error);
+  }
+
+  // Bilevel pages of a file, each released once written.
+  bool append_bilevel(std::vector<Bilevel>* pages, const std::string& file, std::string* error) {
+    std::vector<Bilevel>& found = *pages;
+    for (size_t i = 0; i < found.size(); ++i) {
+      const Held image(image_from_pages(state_, {&found[i]}, error));
+      if (!image.get()) return false;
+      std::vector<uint8_t>().swap(found[i].bits);
+      if (!append(image.get(), found.size() > 1 ? file + " #" + std::to_string(i + 1) : file, error)) return false;
+    }
+    return true;
+  }
+
+  // The pages of a PDF as its reader makes them: layers kept in their coding (JBIG2 data and
+  // globals byte for byte), one page read, written and released at a time.
+  bool append_pdf(const std::string& file, std::string* error) {
+    char why[4200];
+    void* place = nullptr;
+    if (!elfBindSharedProc("pagefiler", "MakeDocReader", &place, why, sizeof why)) {
+      *error = why;
+      return false;
+    }
+    const Held args(lstBuildArgs(state_, "filename:s", file.c_str(), 0, LST_END));
+    elf_object* made = nullptr;
+    clearStatus(state_);
+    const int status = args.get() ? reinterpret_cast<elf_method_proc>(place)(state_, args.get(), &made)
+                                  : QEL_STATUS_FAILED;
+    const Held made_list(made);
+    elf_object* reader = nullptr;
+    if (status != QEL_STATUS_OK || lstScanArgs(made, "docrd:DOCUMENTREADER", LST_REQUIRED, &reader, LST_END) != 1) {
+      *error = file + ": " + status_text(state_, status);
+      return false;
+    }
+    const Held counted = call_member(state_, reader, "getPageCount", nullptr, error);
+    int32_t count = 0;
+    bool ok = counted.get() && lstScanArgs(counted.get(), "num:i", LST_REQUIRED, &count, LST_END) == 1;
+    for (int32_t n = 1; ok && n <= count; ++n) {
+      const Held number(lstBuildArgs(state_, "pgnum:i", n, 0, LST_END));
+      const Held page = call_member(state_, reader, "getPage", number.get(), error);
+      elf_object* image = nullptr;
+      ok = page.get() && lstScanArgs(page.get(), "img:QELIMAGE", LST_REQUIRED, &image, LST_END) == 1 &&
+           append(image, count > 1 ? file + " #" + std::to_string(n) : file, error);
+    }
+    std::string ignored;
+    call_member(state_, reader, "release", nullptr, &ignored);
+    if (!ok) *error = file + ": " + *error;
+    return ok;
+  }
+
   elf_state* state_;
   elf_object* writer_;
   const std::vector<std::string>& texts_;
   int32_t pages_ = 0;
+
+ public:
+  bool recode_ = false;
 };
 
 }  // namespace
@@ -372,6 +435,7 @@ int run_pdf(const std::vector<std::string>& args) {
   std::string error;
   int exit = exit_ok;
   Run run(state, writer, o.texts);
+  run.recode_ = o.recode;
   if (!set_attributes(state, writer, o, &error)) {
     complain("pdf", o.output + ": " + error);
     exit = exit_failed;

@@ -252,6 +252,11 @@ MONO_API const char* PDFErrorText(const PDFDoc* doc);
 MONO_API int PDFSetError(PDFDoc* doc, int32_t code, const char* file, int32_t line, const char* format, ...)
     __attribute__((format(printf, 5, 6)));
 MONO_API void PDFClearError(PDFDoc* doc);
+/* Damage the library repaired while reading (a rebuilt cross-reference table, recovered objects,
+   stream lengths): the number of reports so far, and report index as "object O G, offset N: what"
+   (borrowed; the first 100 are kept). A document read without repair has none. */
+MONO_API int32_t PDFGetWarningCount(PDFDoc* doc);
+MONO_API const char* PDFGetWarningText(PDFDoc* doc, int32_t index);
 /* Output version: 13 to 17 (PDF 1.3 to 1.7). */
 MONO_API int PDFSetVersion(PDFDoc* doc, int32_t version);
 /* The document catalog. */
@@ -339,6 +344,8 @@ MONO_API int32_t PDFGetDictCount(PDFDoc* doc, PDFObj* dict);
 MONO_API const char* PDFGetDictKey(PDFDoc* doc, PDFObj* dict, int32_t index);
 MONO_API int32_t PDFGetArrayCount(PDFDoc* doc, PDFObj* array);
 MONO_API PDFObj* PDFGetArrayObject(PDFDoc* doc, PDFObj* array, int32_t index);
+/* The indirect object number generation of a document read, or null when it has none. */
+MONO_API PDFObj* PDFGetObjectByID(PDFDoc* doc, int32_t number, int32_t generation);
 /* The object a reference refers to (a direct object is its own). */
 MONO_API PDFObj* PDFLoadObject(PDFDoc* doc, PDFObj* obj);
 MONO_API int PDFGetInteger(PDFDoc* doc, PDFObj* obj, int32_t* value);

@@ -3,7 +3,6 @@
 // the slot functions answer the same way should anything reach them.
 
 #include "dio_backends.h"
-#include "pdf_write.h"
 
 namespace {
 
@@ -17,7 +16,6 @@ void* no_start(const char* function, const char* what) {
   return nullptr;
 }
 
-constexpr char pdf_pages[] = "PDF pages";
 constexpr char xps[] = "XPS documents";
 
 }  // namespace
@@ -54,11 +52,6 @@ constexpr char xps[] = "XPS documents";
   }
 
 extern "C" {
-
-elf_object* pdfPageDict2QELImage(elf_state* state, PdfDocState*, int32_t, PDFObj*) {
-  not_available(state, "pdfPageDict2QELImage", pdf_pages);
-  return nullptr;
-}
 
 void* __XPSInit(elf_state*, const char*, int) { return no_start("__XPSInit", xps); }
 DIO_PENDING_READER(__XPSReadGetPage, __XPSGetChecksum, __XPSReadGetPageCount, xps)

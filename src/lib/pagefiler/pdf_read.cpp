@@ -115,7 +115,10 @@ int PDFReadGetPage(elf_state* state, void* backend, int32_t page, elf_object** i
   if (page < 1 || page > s->pageCount) return 0;
   elf_object* made = pdfPageDict2QELImage(state, s, page - 1, s->pageList[page - 1]);
   if (!made) {
-    return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "PDFReadGetPage: Read failed for page %d.\n", page);
+    // The page reader's own reason stays beside the slot's.
+    const char* why = getStatus(state) != QEL_STATUS_OK ? getStatusMessage(state) : "";
+    return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "PDFReadGetPage: Read failed for page %d.\n%s",
+                     page, why);
   }
   if (image) *image = made;
   return 0;

@@ -553,8 +553,12 @@ int __pdiouInitHeaderCompInfo(PDFDoc* doc, PDFImage* image, elf_object* descript
     }
   }
 
-  KVngUserCMData* user = KVngHdrUserData(description, 1);
-  if (!user || !KVngSaveCompressionData(user, chain.get())) return 0;
+  // A chain of no filter the engine codes (JBIG2 alone) is no compression data: saved, it would
+  // make the writer take the data for precompressed under no filter at all.
+  if (KVngCompressionDataCount(chain.get()) > 0) {
+    KVngUserCMData* user = KVngHdrUserData(description, 1);
+    if (!user || !KVngSaveCompressionData(user, chain.get())) return 0;
+  }
   int32_t first = kNone;
   KVngGetCompressionData(chain.get(), &first, nullptr, 0);
   h->compression = jbig2 ? kJbig2 : first;

@@ -2,6 +2,7 @@
 // transform specifications and attributes, and closing (document information, PDF/A parts and
 // the post-format step of the outside plug-in pdflib2qel).
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -277,6 +278,27 @@ namespace pdfw {
 int get_media_box(elf_state* state, elf_object* list, int32_t box[4]) {
   static const char* const names[] = {"x", "y", "w", "h"};
   if (!box) return invalid(state, "No PDF media array provided\n");
+  // A page read from a PDF keeps the box as it stood, four DOUBLEs x0 y0 x1 y1: its width and
+  // height are what a page written again takes.
+  double corners[4];
+  int doubles = 0;
+  for (int i = 0; i < 4; ++i) {
+    elf_object* item = elfIdentValue(elflistItem(list, i));
+    if (elfIsType(item, "DOUBLE")) corners[doubles++] = reinterpret_cast<elf_DOUBLE*>(item)->value;
+  }
+  if (doubles == 4) {
+    const double w = corners[2] - corners[0], h = corners[3] - corners[1];
+    if (!(w > 0 && w < INT32_MAX && h > 0 && h < INT32_MAX) || std::fabs(corners[0]) > INT32_MAX ||
+        std::fabs(corners[1]) > INT32_MAX) {
+      elfMessage(state, "Invalid MediaBox \"w\" value\n");
+      return setStatus(state, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR, "PDF media box invalid w value\n");
+    }
+    box[0] = static_cast<int32_t>(std::lround(corners[0]));
+    box[1] = static_cast<int32_t>(std::lround(corners[1]));
+    box[2] = static_cast<int32_t>(std::lround(w));
+    box[3] = static_cast<int32_t>(std::lround(h));
+    return QEL_STATUS_OK;
+  }
   for (int i = 0; i < 4; ++i) {
     elf_object* item = elfIdentValue(elflistItem(list, i));
     if (!elfIsType(item, "INTEGER")) {

@@ -37,7 +37,7 @@ inline std::string qpdf_document(const TempDir& dir, const std::string& name, co
   }
   std::string text = "%PDF-1.5\n";
   for (size_t i = 0; i < objs.size(); ++i) text += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
-  text += "trailer\n<</Root 1 0 R>>\n%%EOF\n";
+  text += "trailer\n<</Root 1 0 R/Size " + std::to_string(objs.size() + 1) + ">>\n%%EOF\n";
   const std::string raw = dir.file(name + ".raw");
   const std::string path = dir.file(name);
   write_file(raw, text);

@@ -393,6 +393,13 @@ TEST_F(PdfUtil, ReaderCompressionOfImageStreams) {
     EXPECT_EQ(qelHdr(hdr)->compression, c.code);
     EXPECT_EQ(blackIs1, c.blackIs1);
     KVngCompressionData* chain = KVngLoadCompressionData(KVngHdrUserData(hdr, 0));
+    if (c.chain.empty()) {
+      // JBIG2 alone leaves no chain: the writer embeds such data as it is.
+      EXPECT_EQ(chain, nullptr);
+      KVngFreeCompressionData(chain);
+      elfDiscard(hdr);
+      continue;
+    }
     ASSERT_NE(chain, nullptr);
     ASSERT_EQ(KVngCompressionDataCount(chain), static_cast<int32_t>(c.chain.size()));
     for (size_t k = 0; k < c.chain.size(); ++k) {

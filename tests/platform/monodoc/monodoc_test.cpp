@@ -150,7 +150,7 @@ TEST_F(MonodocTest, FailuresAndWarningsAreReportedWithTheInterpreterStatus) {
       {"help", 0, "call      call an interpreter method"},
       {"help", 0, "identify  tell what the imaging engine takes files for"},
       {"help identify", 0, "usage: monodoc identify FILE..."},
-      {"info --help", 0, "usage: monodoc info [-p PASSWORD] DOCUMENT..."},
+      {"info --help", 0, "usage: monodoc info [-s] [-p PASSWORD] DOCUMENT..."},
       {"identify", 2, "needs at least one FILE"},
       {"info -p", 2, "option --password needs a value"},
       {"help call", 0, "usage: monodoc call [options] LIBRARY METHOD PAGEFILE..."},
@@ -178,11 +178,12 @@ TEST_F(MonodocTest, DocumentsAreIdentifiedAndOpenedThroughTheLibrary) {
   }
   EXPECT_EQ(monodoc("identify page.png doc.pdf").exit_code, 0);
 
-  // The reader comes from libpagefiler by name; this build reads no document format yet.
+  // The reader comes from libpagefiler by name; its pages are read one by one.
   const monotest::ToolResult info = monodoc("info doc.pdf absent.pdf");
   EXPECT_EQ(info.exit_code, 1) << info.output;
   EXPECT_NE(info.output.find("doc.pdf: format PDF, subtype none, 1 page, checksum 0x"), std::string::npos)
       << info.output;
+  EXPECT_NE(info.output.find("    page 1: 595x842 pixels at 72x72 dpi, 0 layers\n"), std::string::npos) << info.output;
   EXPECT_NE(info.output.find("info: absent.pdf: MakeDocReader: No supported file format was found by name or "
                              "extension for absent.pdf"),
             std::string::npos)

@@ -1,0 +1,155 @@
+// PDF files as the runner's page files: scans written by img2pdf (G4, Flate in one and eight
+// bits) and a page of JBIG2 data with its globals made by our own encoder give back the pixels
+// of the pages they were made from; a page that is more than one image is refused with a reason.
+// And PDF files as input of monodoc pdf: passed through the reader and the writer, JBIG2 data and
+// globals stay byte for byte; re-coded, a G4 scan becomes smaller JBIG2 that renders the same.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "page_files.h"
+#include "pbm.h"
+#include "tools.h"
+
+namespace {
+
+using monotest::run_tool;
+using monotest::shell_quote;
+using monotest::TempDir;
+
+class PdfPagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { monotest::require_tool("img2pdf", "img2pdf"); }
+  void shell(const std::string& command) {
+    const auto r = run_tool("cd " + shell_quote(dir.path()) + " && " + command);
+    ASSERT_EQ(r.exit_code, 0) << command << "\n" << r.output;
+  }
+  std::vector<monodoc::Bilevel> pages(const std::string& name, std::string* error) {
+    std::vector<monodoc::Bilevel> p;
+    error->clear();
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".pdf") == 0) {
+      monodoc::read_pdf(dir.file(name), &p, error);
+    } else {
+      monodoc::read_pages(dir.file(name), &p, error);
+    }
+    return p;
+  }
+  TempDir dir;
+};
+
+TEST_F(PdfPagesTest, ScansGiveBackTheirPixels) {
+  shell("pbmtext 'Scanned page, G4' > text.pbm && pnmtotiff -g4 text.pbm > text.tif && "
+        "img2pdf --output g4.pdf text.tif && pnmtopng text.pbm > bits.png && img2pdf --output bits.pdf bits.png && "
+        "pbmtopgm 1 1 text.pbm | pnmtopng > grey.png && img2pdf --output grey.pdf grey.png && "
+        "cat text.pbm text.pbm > two.pbm");
+  std::string error;
+  const std::vector<monodoc::Bilevel> want = pages("text.pbm", &error);
+  ASSERT_EQ(want.size(), 1u) << error;
+  for (const char* name : {"g4.pdf", "bits.pdf", "grey.pdf"}) {
+    const std::vector<monodoc::Bilevel> got = pages(name, &error);
+    ASSERT_EQ(got.size(), 1u) << name << ": " << error;
+    EXPECT_EQ(got[0].width, want[0].width) << name;
+    EXPECT_EQ(got[0].height, want[0].height) << name;
+    EXPECT_EQ(got[0].bits, want[0].bits) << name;
+  }
+}
+
+TEST_F(PdfPagesTest, Jbig2PagesDecodeAgainstTheirGlobals) {
+  shell("pbmtext 'JBIG2 page one' > one.pbm && pbmtext 'and page two' > two.pbm && " MONODOC_BIN
+        " encode -o enc one.pbm two.pbm 2>/dev/null");
+  std::string error;
+  std::vector<monodoc::Bilevel> want = pages("one.pbm", &error);
+  const std::vector<monodoc::Bilevel> second = pages("two.pbm", &error);
+  want.push_back(second.at(0));
+  // Two pages sharing one globals stream, as the PDF writer embeds them.
+  const std::string dict = monotest::read_file(dir.file("enc-dict.jb2"));
+  std::string text = "%PDF-1.5\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n";
+  text += "2 0 obj<</Type/Pages/Kids[3 0 R 6 0 R]/Count 2>>endobj\n";
+  text += "9 0 obj<</Length " + std::to_string(dict.size()) + ">>stream\n" + dict + "\nendstream endobj\n";
+  for (int i = 0; i < 2; ++i) {
+    const int page = 3 + 3 * i;
+    const std::string data = monotest::read_file(dir.file("enc-" + std::to_string(i + 1) + ".jb2"));
+    const std::string draw = "q " + std::to_string(want[i].width) + " 0 0 " + std::to_string(want[i].height) +
+                             " 0 0 cm /J Do Q";
+    text += std::to_string(page) + " 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 " + std::to_string(want[i].width) +
+            " " + std::to_string(want[i].height) + "]/Contents " + std::to_string(page + 1) +
+            " 0 R/Resources<</XObject<</J " + std::to_string(page + 2) + " 0 R>>>>>>endobj\n";
+    text += std::to_string(page + 1) + " 0 obj<</Length " + std::to_string(draw.size()) + ">>stream\n" + draw +
+            "\nendstream endobj\n";
+    text += std::to_string(page + 2) + " 0 obj<</Type/XObject/Subtype/Image/Width " + std::to_string(want[i].width) +
+            "/Height " + std::to_string(want[i].height) +
+            "/ColorSpace/DeviceGray/BitsPerComponent 1/Filter/JBIG2Decode/DecodeParms<</JBIG2Globals 9 0 R>>/Length " +
+            std::to_string(data.size()) + ">>stream\n" + data + "\nendstream endobj\n";
+  }
+  text += "trailer<</Root 1 0 R/Size 10>>\n%%EOF\n";
+  monotest::write_file(dir.file("jbig2.raw"), text);
+  shell("qpdf --stream-data=preserve jbig2.raw jbig2.pdf; test $? -ne 2");
+  const std::vector<monodoc::Bilevel> got = pages("jbig2.pdf", &error);
+  ASSERT_EQ(got.size(), 2u) << error;
+  for (size_t i = 0; i < 2; ++i) EXPECT_EQ(got[i].bits, want[i].bits) << "page " << i + 1;
+}
+
+TEST_F(PdfPagesTest, PagesThatAreNotOneImageAreRefused) {
+  shell("pbmtext one > a.pbm && pnmtopng a.pbm > a.png && img2pdf --output a.pdf a.png && "
+        "gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=empty.pdf -c showpage && "
+        "qpdf --empty --pages a.pdf a.pdf -- twice.pdf && qpdf --overlay a.pdf -- twice.pdf layered.pdf");
+  std::string error;
+  EXPECT_TRUE(pages("empty.pdf", &error).empty());
+  EXPECT_NE(error.find("PDF page 1: the page holds 0 images"), std::string::npos) << error;
+  EXPECT_EQ(pages("twice.pdf", &error).size(), 2u) << error;
+  EXPECT_TRUE(pages("layered.pdf", &error).empty());
+  EXPECT_NE(error.find("the page holds 2 images"), std::string::npos) << error;
+}
+
+// The files pdfimages -all extracts from a PDF, name -> bytes.
+std::vector<std::pair<std::string, std::string>> extracted(const TempDir& dir, const std::string& pdf,
+                                                           const std::string& prefix) {
+  const auto r = run_tool("cd " + shell_quote(dir.path()) + " && mkdir -p " + prefix + " && pdfimages -all " +
+                          shell_quote(pdf) + " " + prefix + "/i && ls " + prefix);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  std::vector<std::pair<std::string, std::string>> files;
+  std::string name;
+  for (char c : r.output) {
+    if (c != '\n') {
+      name += c;
+      continue;
+    }
+    files.emplace_back(name, monotest::read_file(dir.file(prefix + "/" + name)));
+    name.clear();
+  }
+  return files;
+}
+
+TEST_F(PdfPagesTest, WrittenPdfsPassThroughReaderAndWriterByteForByte) {
+  shell("pbmtext 'First page of the section' > p1.pbm && pbmtext 'and the second, same glyphs' > p2.pbm && " MONODOC_BIN
+        " pdf -o written.pdf p1.pbm p2.pbm > /dev/null && " MONODOC_BIN " pdf -o again.pdf written.pdf > again.log");
+  const auto first = extracted(dir, dir.file("written.pdf"), "a");
+  const auto second = extracted(dir, dir.file("again.pdf"), "b");
+  ASSERT_EQ(first.size(), 4u);  // two pages, each its data and the globals it refers to
+  EXPECT_EQ(first, second);
+  EXPECT_NE(first[0].first.find(".jb2"), std::string::npos) << first[0].first;
+  const auto a = run_tool("pdftoppm -r 72 -gray " + shell_quote(dir.file("written.pdf")) + " | md5sum");
+  const auto b = run_tool("pdftoppm -r 72 -gray " + shell_quote(dir.file("again.pdf")) + " | md5sum");
+  EXPECT_EQ(a.output, b.output);
+  EXPECT_EQ(run_tool("qpdf --check " + shell_quote(dir.file("again.pdf"))).exit_code, 0);
+}
+
+TEST_F(PdfPagesTest, ScansRecodedToJbig2GetSmallerAndRenderAlike) {
+  // A page of text at 300 dpi, as a G4 scan and as a Flate scan.
+  shell("for i in 1 2 3 4 5 6 7 8; do echo 'The quick brown fox jumps over the lazy dog, line '$i; done | "
+        "pbmtext -builtin fixed | pamenlarge 4 > page.pbm && pnmtotiff -g4 -xresolution 300 -yresolution 300 page.pbm "
+        "> page.tif && img2pdf --output g4.pdf page.tif && pnmtopng page.pbm > page.png && "
+        "img2pdf --imgsize 300dpix300dpi --output flate.pdf page.png");
+  for (const char* name : {"g4.pdf", "flate.pdf"}) {
+    const std::string out = std::string("re-") + name;
+    shell(std::string(MONODOC_BIN) + " pdf --recode -o " + out + " " + name + " > /dev/null");
+    EXPECT_LT(monotest::read_file(dir.file(out)).size(), monotest::read_file(dir.file(name)).size()) << name;
+    const auto a = run_tool("pdftoppm -r 300 -gray -aa no -aaVector no " + shell_quote(dir.file(name)) + " | md5sum");
+    const auto b = run_tool("pdftoppm -r 300 -gray -aa no -aaVector no " + shell_quote(dir.file(out)) + " | md5sum");
+    EXPECT_EQ(a.output, b.output) << name;
+  }
+}
+
+}  // namespace
