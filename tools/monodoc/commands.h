@@ -64,6 +64,8 @@ int run_tiff(const std::vector<std::string>& args);
 extern const char tiff_help[];
 int run_sign(const std::vector<std::string>& args);
 extern const char sign_help[];
+int run_xps(const std::vector<std::string>& args);
+extern const char xps_help[];
 
 }  // namespace monodoc
 
