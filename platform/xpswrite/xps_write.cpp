@@ -241,6 +241,11 @@ bool write_layer_image(const std::string& root, int32_t page, int32_t index, con
   part->height = h->height;
   char name[96];
   if (h->compression == QEL_COMPRESSION_JPEG) {
+    // The bytes go into the package as they are: at least they must be a JPEG stream.
+    if (px.bytes.size() < 4 || px.bytes[0] != 0xFF || px.bytes[1] != 0xD8) {
+      *why = "a JPEG layer whose data is no JPEG stream";
+      return false;
+    }
     std::snprintf(name, sizeof name, "Documents/1/Resources/Images/%d_%d.jpg", page, index);
     part->name = name;
     part->dpi = jpeg_dpi(px.bytes);

@@ -228,14 +228,19 @@ TEST_F(XpsWriter, FailuresAreReportedAndLeaveNoFile) {
     EXPECT_NE(access(c.path.c_str(), F_OK), 0);
   }
 
-  // A layer in a coding the pages do not take fails its page, and the count stays.
-  elf_object* w = writer(dir.file("coded.xps"));
-  ASSERT_NE(w, nullptr);
-  elf_object* image = bilevel_image(monotest::make_checkerboard(8, 8, 2));
-  qelHdr(qelLayer(QELGetLayer(image, 0))->description)->compression = QEL_COMPRESSION_G4;
-  EXPECT_EQ(add(w, image), QEL_STATUS_INVALID);
-  EXPECT_NE(status_message().find("coded as 3"), std::string::npos) << status_message();
-  EXPECT_EQ(dioWriter(w)->pagecnt, 0);
+  // A layer the pages do not take fails its page, and the count stays.
+  const std::vector<std::pair<int32_t, const char*>> codings = {{QEL_COMPRESSION_G4, "coded as 3"},
+                                                                {QEL_COMPRESSION_JPEG, "no JPEG stream"}};
+  for (const auto& [coding, message] : codings) {
+    SCOPED_TRACE(message);
+    elf_object* w = writer(dir.file("coded.xps"));
+    ASSERT_NE(w, nullptr);
+    elf_object* image = bilevel_image(monotest::make_checkerboard(8, 8, 2));
+    qelHdr(qelLayer(QELGetLayer(image, 0))->description)->compression = coding;
+    EXPECT_EQ(add(w, image), QEL_STATUS_INVALID);
+    EXPECT_NE(status_message().find(message), std::string::npos) << status_message();
+    EXPECT_EQ(dioWriter(w)->pagecnt, 0);
+  }
 }
 
 // monodoc xps end to end: grey, colour and bilevel page files in one package, lossless in
