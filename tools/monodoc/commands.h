@@ -66,6 +66,8 @@ int run_sign(const std::vector<std::string>& args);
 extern const char sign_help[];
 int run_text(const std::vector<std::string>& args);
 extern const char text_help[];
+int run_xps(const std::vector<std::string>& args);
+extern const char xps_help[];
 
 }  // namespace monodoc
 

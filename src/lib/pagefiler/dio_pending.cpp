@@ -3,6 +3,7 @@
 // the slot functions answer the same way should anything reach them.
 
 #include "dio_backends.h"
+#include "xps_backend.h"
 
 namespace {
 
@@ -16,12 +17,11 @@ void* no_start(const char* function, const char* what) {
   return nullptr;
 }
 
-constexpr char xps[] = "XPS documents";
+constexpr char xps_reading[] = "XPS documents for reading";
 
 }  // namespace
 
-// The slots of a back end: reading slots report on the state they get; writing slots have no
-// state to report on, so they print and count no page.
+// The reading slots of a back end report on the state they get.
 #define DIO_PENDING_READER(page, checksum, count, what)                                     \
   int page(elf_state* state, void*, int32_t, elf_object** image) {                                  \
     if (image) *image = nullptr;                                                                    \
@@ -30,31 +30,10 @@ constexpr char xps[] = "XPS documents";
   int checksum(elf_state* state, void*, int32_t*) { return not_available(state, #checksum, what); } \
   int count(elf_state* state, void*, int32_t*) { return not_available(state, #count, what); }
 
-#define DIO_PENDING_WRITER(release, insert, append, attributes, transforms, what) \
-  void release(elf_object*) {}                                                    \
-  int insert(void*, elf_object*, int32_t* n) {                                    \
-    if (n) *n = -1;                                                               \
-    no_start(#insert, what);                                                      \
-    return QEL_STATUS_INVALID;                                                    \
-  }                                                                               \
-  int append(void*, elf_object*, int32_t* n) {                                    \
-    if (n) *n = -1;                                                               \
-    no_start(#append, what);                                                      \
-    return QEL_STATUS_INVALID;                                                    \
-  }                                                                               \
-  int attributes(void*, elf_object*) {                                            \
-    no_start(#attributes, what);                                                  \
-    return QEL_STATUS_INVALID;                                                    \
-  }                                                                               \
-  int transforms(void*, elf_object*) {                                            \
-    no_start(#transforms, what);                                                  \
-    return QEL_STATUS_INVALID;                                                    \
-  }
-
 extern "C" {
 
-void* __XPSInit(elf_state*, const char*, int) { return no_start("__XPSInit", xps); }
-DIO_PENDING_READER(__XPSReadGetPage, __XPSGetChecksum, __XPSReadGetPageCount, xps)
-DIO_PENDING_WRITER(__XPSRelease, __XPSInsertPage, __XPSAppendPage, __XPSSetAttributes, XPSInitTransforms, xps)
+void* __XPSOpenReader(const char*) { return no_start("__XPSInit", xps_reading); }
+void __XPSCloseReader(void*) {}
+DIO_PENDING_READER(__XPSReadGetPage, __XPSGetChecksum, __XPSReadGetPageCount, xps_reading)
 
 }  // extern "C"

@@ -419,7 +419,7 @@ TEST_F(CreationTest, ReadersNeedAFileOfAKnownFormat) {
               "MakeDocReader: No supported file format was found by name or extension for " + path + "\n");
     EXPECT_EQ(result, nullptr);
   }
-  // Known formats go to their back end: PDF opens; XPS has none in this build yet.
+  // Known formats go to their back end: PDF opens; XPS has no reading side in this build yet.
   EXPECT_EQ(make_reader(args(lstBuildArgs(state, "filename:s", dir.file("d.pdf").c_str(), 0, LST_END))),
             QEL_STATUS_OK)
       << status_message();
@@ -427,7 +427,8 @@ TEST_F(CreationTest, ReadersNeedAFileOfAKnownFormat) {
   EXPECT_EQ(make_reader(args(lstBuildArgs(state, "filename:s", dir.file("d.xps").c_str(), 0, LST_END))),
             QEL_STATUS_FAILED);
   EXPECT_EQ(status_message(), "Unable to initialize XPS IO\n");
-  EXPECT_NE(engine_messages.find("__XPSInit: XPS documents are not available"), std::string::npos) << engine_messages;
+  EXPECT_NE(engine_messages.find("__XPSInit: XPS documents for reading are not available"), std::string::npos)
+      << engine_messages;
 
   EXPECT_EQ(make_reader(args(lstBuildArgs(state, "filename:s", dir.file("p.png").c_str(), 0, LST_END))), QEL_STATUS_OK)
       << status_message();
@@ -472,9 +473,10 @@ TEST_F(CreationTest, WritersTakeTheFormatByNameOrByExtension) {
     elf_object* a = args(lstBuildArgs(state, "filename:s", c.file, 0, "testfile:b", 1, 0, LST_END));
     if (c.format) lstAppendArgs(a, "format:s", c.format, 0, LST_END);
     if (c.subtype) lstAppendArgs(a, "subtype:s", c.subtype, 0, LST_END);
-    // The raster back end starts without touching the file; the PDF writer makes its file at once
-    // (here in the test's folder); XPS is not in this build.
-    if (std::strcmp(c.started, "StdKVInit") == 0) {
+    // The raster back end starts without touching the file, and so does the XPS writer (it lays
+    // its parts out in a folder of its own); the PDF writer makes its file at once (here in the
+    // test's folder).
+    if (std::strcmp(c.started, "StdKVInit") == 0 || std::strcmp(c.started, "__XPSInit") == 0) {
       EXPECT_EQ(make_writer(a), QEL_STATUS_OK) << c.file << " " << (c.format ? c.format : "") << status_message();
       continue;
     }
@@ -486,9 +488,7 @@ TEST_F(CreationTest, WritersTakeTheFormatByNameOrByExtension) {
       EXPECT_TRUE(std::ifstream(dir.file(c.file)).good()) << c.file;
       continue;
     }
-    EXPECT_EQ(make_writer(a), QEL_STATUS_FAILED) << c.file << " " << (c.format ? c.format : "");
-    EXPECT_EQ(status_message(), std::string("Failed to open file ") + c.file + " for writing\n");
-    EXPECT_EQ(engine_messages.rfind(std::string(c.started) + ":", 0), 0u) << c.file << ": " << engine_messages;
+    ADD_FAILURE() << "no back end " << c.started;
   }
 
   EXPECT_EQ(make_writer(nullptr), QEL_STATUS_FAILED);

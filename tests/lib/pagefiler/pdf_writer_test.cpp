@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "dio_fixture.h"
+#include "writer_fixture.h"
 #include "jb2_symbol_sample.h"
 #include "pdf_fixture.h"
 #include "vlt_state.h"
@@ -29,40 +29,14 @@ using monotest::TempDir;
 
 constexpr int32_t kJbig2 = 7;
 
-class PdfWriter : public monotest::DocTest {
+class PdfWriter : public monotest::WriterTest {
  protected:
   void SetUp() override {
-    DocTest::SetUp();
+    WriterTest::SetUp();
     monotest::require_tool("qpdf", "qpdf");
     monotest::require_tool("pdfimages", "poppler-utils");
     monotest::require_tool("jbig2dec", "jbig2dec");
   }
-  void TearDown() override {
-    for (elf_object* o : held) elfRefDown(o);
-    DocTest::TearDown();
-  }
-
-  elf_object* keep(elf_object* o) {
-    elfRefUp(o);
-    held.push_back(o);
-    return o;
-  }
-
-  // A page image of one raw 1-bit layer (1 black) at res dots per inch.
-  elf_object* bilevel_image(const RefBitmap& b, double res = 300) {
-    auto* rows = static_cast<uint8_t*>(elfMalloc(b.bits.size()));
-    std::copy(b.bits.begin(), b.bits.end(), rows);
-    elf_object* image = keep(new_QELIMAGE(state, nullptr, nullptr));
-    qelImage(image)->width = b.width;
-    qelImage(image)->height = b.height;
-    qelImage(image)->xres = qelImage(image)->yres = res;
-    EXPECT_EQ(QELAppendLayer(image, "scan",
-                             QELNewBilevelLayer(state, b.width, b.height, static_cast<int32_t>(b.stride), rows,
-                                                b.bits.size(), res, res)),
-              QEL_STATUS_OK);
-    return image;
-  }
-
   void set_attr(elf_object* obj, const char* name, const char* type, int32_t value) {
     const std::string spec = std::string("obj:") + type;
     elf_object* args = lstBuildArgs(state, "name:s", name, 0, spec.c_str(), value, 0, LST_END);
@@ -77,17 +51,7 @@ class PdfWriter : public monotest::DocTest {
 
   // A PDF writer on path; null with a failure recorded.
   elf_object* writer(const std::string& path, bool test = true, const char* subtype = nullptr) {
-    elf_object* args = lstBuildArgs(state, "filename:s", path.c_str(), 0, "format:s", "pdf", 0, "testfile:b",
-                                    test ? 1 : 0, 0, LST_END);
-    if (subtype) lstAppendArgs(args, "subtype:s", subtype, 0, LST_END);
-    const int status = call_context(MakeDocWriter, args);
-    elfDiscard(args);
-    elf_object* w = nullptr;
-    if (status != QEL_STATUS_OK || !lstScanArgs(result, "docwt:DOCUMENTWRITER", LST_REQUIRED, &w, LST_END)) {
-      ADD_FAILURE() << "MakeDocWriter: " << status_message();
-      return nullptr;
-    }
-    return keep(w);
+    return make_writer(path, "pdf", test, subtype);
   }
   // JBIG2 through the library's coder, lossless unless asked.
   void jbig2_attributes(elf_object* w, bool lossless = true, int32_t type = 0) {
@@ -144,7 +108,6 @@ class PdfWriter : public monotest::DocTest {
     return refs;
   }
 
-  std::vector<elf_object*> held;
   TempDir dir;
 };
 

@@ -1,0 +1,209 @@
+// Page files read one page at a time (document_job.h).
+
+#include "document_job.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "commands.h"
+#include "image_io.h"
+#include "kvng_print.h"
+#include "page_files.h"
+#include "session.h"
+
+namespace monodoc {
+
+namespace {
+
+enum class Kind { pbm, tiff, other };
+
+Kind kind_of(const std::string& path, std::string* error) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    *error = "cannot open " + path + ": " + std::strerror(errno);
+    return Kind::other;
+  }
+  unsigned char b[4] = {};
+  const size_t n = std::fread(b, 1, 4, f);
+  std::fclose(f);
+  if (n >= 2 && b[0] == 'P' && (b[1] == '1' || b[1] == '4')) return Kind::pbm;
+  if (n == 4 && ((b[0] == 'I' && b[1] == 'I' && (b[2] == 42 || b[2] == 43) && b[3] == 0) ||
+                 (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && (b[3] == 42 || b[3] == 43)))) {
+    return Kind::tiff;
+  }
+  return Kind::other;
+}
+
+// A page file of any other raster format, through the engine's reader.
+int read_image(elf_state* state, const std::string& file, elf_object** image, std::string* error) {
+  // The engine's reader of every raster format, bound in the raster library as the interpreter
+  // binds it.
+  using ReadFn = int (*)(elf_state*, const char*, elf_object*, elf_object**);
+  static ReadFn read = nullptr;
+  char why[4200];
+  void* place = nullptr;
+  if (!read && elfBindSharedProc("kvraster", "QELReadFile2QELIMAGE", &place, why, sizeof why)) {
+    read = reinterpret_cast<ReadFn>(place);
+  }
+  if (!read) {
+    *error = why;
+    return QEL_STATUS_FAILED;
+  }
+  clearStatus(state);
+  const int read_status = read(state, file.c_str(), nullptr, image);
+  if (read_status != QEL_STATUS_OK) *error = file + ": " + status_text(state, read_status);
+  return read_status;
+}
+
+bool stream_pbm(elf_state* state, const std::string& file, const PageSink& sink, std::string* error) {
+  std::vector<Bilevel> found;
+  if (!read_pages(file, &found, error)) return false;
+  for (size_t i = 0; i < found.size(); ++i) {
+    const Held image(image_from_pages(state, {&found[i]}, error));
+    if (!image.get()) return false;
+    std::vector<uint8_t>().swap(found[i].bits);
+    if (!sink(image.get(), found.size() > 1 ? file + " #" + std::to_string(i + 1) : file, error)) return false;
+  }
+  return true;
+}
+
+bool stream_tiff(elf_state* state, const std::string& file, const PageSink& sink, std::string* error) {
+  clearStatus(state);
+  const int32_t count = tiff_pages(state, file);
+  if (count < 1) {
+    *error = file + ": " + status_text(state, getStatus(state));
+    return false;
+  }
+  for (int32_t n = 1; n <= count; ++n) {
+    const Held args(lstBuildArgs(state, "filename:s", file.c_str(), 0, "dirnum:i", n, 0, LST_END));
+    elf_object* result = nullptr;
+    clearStatus(state);
+    const int status = args.get() ? call_elf_procedure(state, "readtif", args.get(), &result) : QEL_STATUS_FAILED;
+    const Held held(result);
+    elf_object* image = nullptr;
+    if (status != QEL_STATUS_OK || !lstScanArgs(result, "img:QELIMAGE", LST_OPTIONAL, &image, LST_END) || !image) {
+      *error = file + " page " + std::to_string(n) + ": " + status_text(state, status);
+      return false;
+    }
+    if (!sink(image, count > 1 ? file + " #" + std::to_string(n) : file, error)) return false;
+  }
+  return true;
+}
+
+
+void print_engine_message(void*, int kind, const char* text) {
+  if (kind != KVNG_PRINT_DEBUG) std::fprintf(stderr, "monodoc: %s", text);
+}
+
+// The writer MakeDocWriter makes for the job, held by the result list in *made; null after a
+// complaint.
+elf_object* make_writer(elf_state* state, const DocumentJob& job, Held* made) {
+  void* place = nullptr;
+  char why[4200];
+  if (!elfBindSharedProc("pagefiler", "MakeDocWriter", &place, why, sizeof why)) {
+    complain(job.command, why);
+    return nullptr;
+  }
+  const auto make = reinterpret_cast<elf_method_proc>(place);
+  const Held args(lstBuildArgs(state, "filename:s", job.output.c_str(), 0, LST_END));
+  elf_object* result = nullptr;
+  clearStatus(state);
+  const int status =
+      args.get() && job.writer_args(args.get()) ? make(state, args.get(), &result) : QEL_STATUS_FAILED;
+  *made = Held(result);
+  elf_object* writer = nullptr;
+  if (status != QEL_STATUS_OK || lstScanArgs(result, "docwt:DOCUMENTWRITER", LST_REQUIRED, &writer, LST_END) != 1) {
+    complain(job.command, job.output + ": " + status_text(state, status));
+    return nullptr;
+  }
+  return writer;
+}
+
+}  // namespace
+
+const char* describe_page(elf_object* image) {
+  const elf_QELLAYER* l = qelLayer(QELGetLayer(image, 0));
+  const elf_QELHDR* h = l ? qelHdr(l->description) : nullptr;
+  if (!h) return "no layer";
+  const int32_t bits = h->samplesPerPixel * (h->bitsPerSample ? h->bitsPerSample[0] : 0);
+  return bits == 1 ? "bilevel" : h->samplesPerPixel == 1 ? "grey" : "colour";
+}
+
+
+bool stream_pages(elf_state* state, const std::string& file, const PageSink& sink, std::string* error) {
+  const Kind kind = kind_of(file, error);
+  if (!error->empty()) return false;
+  if (kind == Kind::pbm) return stream_pbm(state, file, sink, error);
+  if (kind == Kind::tiff) return stream_tiff(state, file, sink, error);
+  elf_object* image = nullptr;
+  if (read_image(state, file, &image, error) != QEL_STATUS_OK) return false;
+  const Held held(image);
+  return sink(image, file, error);
+}
+
+bool AppendRun::append(elf_object* image, const std::string& where, std::string* error) {
+  const Held args(lstBuildArgs(state_, "pgImg:QELIMAGE", image, 0, LST_END));
+  if (!args.get() || !call_member(state_, writer_, "appendPage", args.get(), error).get()) {
+    if (!args.get()) *error = "no memory";
+    return false;
+  }
+  ++pages_;
+  const elf_QELIMAGE* im = qelImage(image);
+  std::printf("page %d: %s, %d x %d pixels, %g dpi, %s\n", pages_, where.c_str(), im->width, im->height,
+              im->xres > 0 ? im->xres : 300.0, describe_page(image));
+  std::fflush(stdout);
+  return true;
+}
+
+bool AppendRun::append_file(const std::string& file, std::string* error) {
+  return stream_pages(
+      state_, file, [this](elf_object* image, const std::string& where, std::string* why) {
+        return append(image, where, why);
+      },
+      error);
+}
+
+int write_document(elf_state* state, const DocumentJob& job) {
+  KVngSetPrinter(print_engine_message, nullptr);
+  Held made;
+  elf_object* writer = make_writer(state, job, &made);
+  if (!writer) {
+    KVngSetPrinter(nullptr, nullptr);
+    return exit_failed;
+  }
+  std::string error;
+  int exit = exit_ok;
+  AppendRun run(state, writer);
+  if (!job.attributes(state, writer, &error)) {
+    complain(job.command, job.output + ": " + error);
+    exit = exit_failed;
+  }
+  for (size_t i = 0; exit == exit_ok && i < job.files.size(); ++i) {
+    error.clear();
+    if (!run.append_file(job.files[i], &error)) {
+      complain(job.command, error);
+      exit = exit_failed;
+    }
+  }
+  if (!call_member(state, writer, "release", nullptr, &error).get() && exit == exit_ok) {
+    complain(job.command, job.target + ": " + error);
+    exit = exit_failed;
+  }
+  KVngSetPrinter(nullptr, nullptr);
+  if (exit != exit_ok) {
+    // A document without all its pages is no result.
+    std::remove(job.target.c_str());
+    return exit;
+  }
+  struct stat st {};
+  const long long bytes = stat(job.target.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+  std::printf("%s: %d page%s%s, %lld bytes\n", job.target.c_str(), run.pages(), run.pages() == 1 ? "" : "s",
+              job.note.c_str(), bytes);
+  return exit_ok;
+}
+
+}  // namespace monodoc

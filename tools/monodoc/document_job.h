@@ -1,0 +1,79 @@
+#ifndef MONODOC_DOCUMENT_JOB_H
+#define MONODOC_DOCUMENT_JOB_H
+
+// Page files read one page at a time into page images, for the commands that write documents:
+// PBM pages as raw 1-bit layers, TIFF directories through the engine's readtif (decoded), any
+// other raster format through the engine's reader.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "qelinterp.h"
+#include "image_io.h"
+
+namespace monodoc {
+
+// Takes one page image (still the caller's) and where it came from ("file" or "file #n");
+// false with the reason ends the stream.
+using PageSink = std::function<bool(elf_object* image, const std::string& where, std::string* error)>;
+
+// Hands every page of file to sink in order, each released before the next is read. False with
+// the reason at the first page that cannot be read or that the sink refuses.
+bool stream_pages(elf_state* state, const std::string& file, const PageSink& sink, std::string* error);
+
+// "bilevel", "grey" or "colour" after the first layer of a page image, "no layer" without one.
+const char* describe_page(elf_object* image);
+
+// Sets one writer attribute through its own member, as the interpreter's scripts would.
+template <typename T>
+bool set_writer_attr(elf_state* state, elf_object* writer, const char* name, const char* type, T value, std::string* error) {
+  const std::string spec = std::string("obj:") + type;
+  const Held args(lstBuildArgs(state, "name:s", name, 0, spec.c_str(), value, 0, LST_END));
+  if (!args.get()) {
+    *error = "no memory";
+    return false;
+  }
+  return call_member(state, writer, "setAttr", args.get(), error).get() != nullptr;
+}
+
+// Pages appended to a DOCUMENTWRITER through its "appendPage" member, as the interpreter's
+// scripts append them, with a progress line per page on the standard output.
+class AppendRun {
+ public:
+  AppendRun(elf_state* state, elf_object* writer) : state_(state), writer_(writer) {}
+
+  // Appends every page of the file; false with the reason.
+  bool append_file(const std::string& file, std::string* error);
+  int32_t pages() const { return pages_; }
+
+ private:
+  bool append(elf_object* image, const std::string& where, std::string* error);
+
+  elf_state* state_;
+  elf_object* writer_;
+  int32_t pages_ = 0;
+};
+
+// A document written from page files with libpagefiler's document writer, as "monodoc pdf" and
+// "monodoc xps" do it.
+struct DocumentJob {
+  const char* command;                  // the command's name, for messages
+  std::string output;                   // the name handed to the writer
+  std::string target;                   // the file the writer really writes
+  std::vector<std::string> files;       // the page files, in order
+  std::string note;                     // added to the closing line (", signed")
+  // MakeDocWriter's arguments beside "filename:s" (the list to append to is given).
+  std::function<bool(elf_object* args)> writer_args;
+  // Sets the writer's attributes; false with the reason.
+  std::function<bool(elf_state*, elf_object* writer, std::string* error)> attributes;
+};
+
+// Makes the writer, appends every page with a progress line each, releases the writer (which
+// writes the file) and prints the file's page count and size. A failure ends the run and leaves
+// no file. The command's exit status.
+int write_document(elf_state* state, const DocumentJob& job);
+
+}  // namespace monodoc
+
+#endif
