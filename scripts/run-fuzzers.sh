@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs every fuzz target of a fuzz build, each on a fresh copy of its seed corpus (a target that
-# has a seeding program writes its seeds first). The targets share one time budget, so adding a
-# target never lengthens the run; longer campaigns pass a larger budget.
+# Runs every fuzz target of a build that has them (the asan preset's), each on a fresh copy of its
+# seed corpus (a target that has a seeding program writes its seeds first). The targets share one
+# time budget, so adding a target never lengthens the run; longer campaigns pass a larger budget.
 #
 # One input that runs longer than the target's whole share is a failure like a crash (a hang, as
 # far as this run can tell). One slower than a quarter of the share (at least 10 seconds) is kept
