@@ -21,10 +21,7 @@ function(mono_finish_monocodec)
   foreach(t monocodec monocodec_static)
     target_link_libraries(${t} PUBLIC mono_common ${parts})
   endforeach()
-  # Fuzz builds leave the coverage hooks to the fuzzer executable, so only they may not check.
-  if(NOT MONO_FUZZ)
-    target_link_options(monocodec PRIVATE -Wl,--no-undefined)
-  endif()
+  target_link_options(monocodec PRIVATE ${MONO_NO_UNDEFINED})
 endfunction()
 
 # One GoogleTest executable per library area; cases are discovered when ctest runs so the

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Runs every fuzz target of a fuzz build, each on a fresh copy of its seed corpus (a target that
-# has a seeding program writes its seeds first). The targets share one time budget, so adding a
-# target never lengthens the run; longer campaigns pass a larger budget.
+# Runs every fuzz target of a build that has them (the asan preset's), each on a fresh copy of its
+# seed corpus (a target that has a seeding program writes its seeds first). The targets share one
+# budget of fuzzing seconds, so adding a target never lengthens the run; longer campaigns pass a
+# larger budget. As many targets run at once as there are processors (MONO_FUZZ_JOBS to choose),
+# so the run takes the budget divided by that number.
 #
 # One input that runs longer than the target's whole share is a failure like a crash (a hang, as
 # far as this run can tell). One slower than a quarter of the share (at least 10 seconds) is kept
@@ -12,6 +14,7 @@
 set -euo pipefail
 build=${1:?usage: run-fuzzers.sh BUILD_DIR [TOTAL_SECONDS]}
 total=${2:-480}
+lanes=${MONO_FUZZ_JOBS:-$(nproc)}
 shopt -s nullglob
 targets=()
 for target in "$build"/fuzz/*; do
@@ -28,33 +31,60 @@ unit=$(( seconds / 4 ))
 [ "$unit" -ge 10 ] || unit=10
 artifacts=$(cd "$build" && pwd)/fuzz-artifacts
 mkdir -p "$artifacts"
+results=$(mktemp -d)
+trap 'rm -rf "$results"' EXIT
+
+# One target: its log, exit status and time go to the results folder.
+fuzz_one() {
+  local target=$1 name corpus start rc=0
+  name=$(basename "$target")
+  corpus=$(mktemp -d)
+  start=$SECONDS
+  if [ -x "$build/fuzz/seed_$name" ]; then "$build/fuzz/seed_$name" "$corpus" > /dev/null 2>&1 || rc=$?; fi
+  if [ "$rc" -eq 0 ]; then
+    "$target" -max_total_time="$seconds" -timeout="$seconds" -report_slow_units="$unit" -print_final_stats=1 \
+      -artifact_prefix="$artifacts/$name-" "$corpus" > "$results/$name.log" 2>&1 || rc=$?
+  else
+    echo "the seeding program failed ($rc)" > "$results/$name.log"
+  fi
+  echo "$rc" > "$results/$name.rc"
+  echo "$(( SECONDS - start ))" > "$results/$name.time"
+  rm -rf "$corpus"
+}
+
+printf '==> fuzzing %s target(s) for %ss each, %s at a time (an input over %ss is slow, over %ss fails)\n' \
+  "${#targets[@]}" "$seconds" "$lanes" "$unit" "$seconds"
+running=0
+for target in "${targets[@]}"; do
+  if [ "$running" -ge "$lanes" ]; then
+    wait -n || true
+    running=$(( running - 1 ))
+  fi
+  fuzz_one "$target" &
+  running=$(( running + 1 ))
+done
+wait || true
+
 failed=()
 slow=()
 times=()
 for target in "${targets[@]}"; do
   name=$(basename "$target")
-  corpus=$(mktemp -d)
-  start=$SECONDS
-  if [ -x "$build/fuzz/seed_$name" ]; then "$build/fuzz/seed_$name" "$corpus"; fi
-  printf '\n==> fuzz %s for %ss (an input over %ss is slow, over %ss fails)\n' "$name" "$seconds" "$unit" "$seconds"
-  rc=0
-  "$target" -max_total_time="$seconds" -timeout="$seconds" -report_slow_units="$unit" -print_final_stats=1 \
-    -artifact_prefix="$artifacts/$name-" "$corpus" > "$corpus.log" 2>&1 || rc=$?
-  tail -n 12 "$corpus.log"
-  if [ "$rc" -ne 0 ]; then
+  printf '\n==> fuzz %s\n' "$name"
+  tail -n 12 "$results/$name.log"
+  if [ "$(cat "$results/$name.rc" 2> /dev/null || echo missing)" != 0 ]; then
     failed+=("$name")
-    grep -h -e '^==[0-9]*== ERROR' -e 'ERROR: libFuzzer' -e 'Test unit written' "$corpus.log" || true
+    grep -h -e '^==[0-9]*== ERROR' -e 'ERROR: libFuzzer' -e 'Test unit written' "$results/$name.log" || true
   fi
-  if grep -q '^Slowest unit' "$corpus.log"; then
+  if grep -q '^Slowest unit' "$results/$name.log"; then
     slow+=("$name")
-    grep -h -e '^Slowest unit' "$corpus.log" || true
+    grep -h -e '^Slowest unit' "$results/$name.log" || true
   fi
-  times+=("$name $(( SECONDS - start ))s")
-  rm -rf "$corpus" "$corpus.log"
+  times+=("$name $(cat "$results/$name.time" 2> /dev/null || echo '?')s")
 done
 printf '\n==> time per target (seeding included)\n'
 printf '  %s\n' "${times[@]}"
-echo "==> ${#targets[@]} fuzz target(s) ran, ${seconds}s each"
+echo "==> ${#targets[@]} fuzz target(s) ran, ${seconds}s each, ${lanes} at a time"
 if [ ${#slow[@]} -gt 0 ]; then
   echo "==> slow inputs (over ${unit}s) in: ${slow[*]} (kept in $artifacts)"
 fi

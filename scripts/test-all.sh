@@ -1,27 +1,48 @@
 #!/usr/bin/env bash
-# The whole test suite: host build, AddressSanitizer + UBSan build, and the 32-bit big-endian
-# PowerPC build of libmonocodec under qemu, all with warnings as errors; then each fuzz target
-# for a short bounded time.
+# The whole test suite, all with warnings as errors: the host build (its tests include the
+# installed-tree check); one clang build with AddressSanitizer + UBSan that runs the same tests
+# and holds the libFuzzer targets, each then fuzzed for a short bounded time; the 32-bit
+# big-endian PowerPC build of libmonocodec under qemu. Each phase's wall and CPU time is printed
+# at the end (CPU time is what a phase costs on a smaller machine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
+fuzz_seconds=${MONO_FUZZ_TOTAL_SECONDS:-480}
+times_file=$(mktemp)
 
 step() { printf '\n==> %s\n' "$*"; }
 
-step "installing packages"
-scripts/install-deps.sh
+# phase NAME COMMAND...: runs the command as one timed phase.
+phase() {
+  local name=$1 rc=0
+  shift
+  step "$name"
+  if [ -x /usr/bin/time ]; then
+    /usr/bin/time -o "$times_file.one" -f '%e %U %S' "$@" || rc=$?
+    printf '%s %s\n' "$name" "$(cat "$times_file.one")" >> "$times_file"
+    rm -f "$times_file.one"
+  else
+    "$@" || rc=$?
+  fi
+  return "$rc"
+}
+
+report_times() {
+  [ -s "$times_file" ] || return 0
+  printf '\n==> time per phase (seconds; CPU = user + sys)\n'
+  awk '{ cpu = $3 + $4; wall += $2; total += cpu;
+         printf "  %-22s wall %7.1f  cpu %8.1f\n", $1, $2, cpu }
+       END { printf "  %-22s wall %7.1f  cpu %8.1f\n", "all", wall, total }' "$times_file"
+}
+trap 'report_times; rm -f "$times_file"' EXIT
+
+phase install-packages scripts/install-deps.sh
 
 for preset in default asan ppc; do
-  step "configure $preset"
-  cmake --preset "$preset"
-  step "build $preset"
-  cmake --build "build/$preset" -j "$jobs"
-  step "test $preset"
-  ctest --test-dir "build/$preset" -j "$jobs" --output-on-failure --timeout 900
+  phase "configure-$preset" cmake --preset "$preset"
+  phase "build-$preset" cmake --build "build/$preset" -j "$jobs"
+  phase "test-$preset" ctest --test-dir "build/$preset" -j "$jobs" --output-on-failure --timeout 900
+  if [ "$preset" = asan ]; then
+    phase fuzz scripts/run-fuzzers.sh build/asan "$fuzz_seconds"
+  fi
 done
-
-step "configure fuzz"
-cmake --preset fuzz
-step "build fuzz"
-cmake --build build/fuzz -j "$jobs"
-scripts/run-fuzzers.sh build/fuzz "${MONO_FUZZ_TOTAL_SECONDS:-480}"

@@ -3,6 +3,8 @@
 
 #include <stdint.h>
 
+#include "mono_export.h"
+
 /* The one status space of the image core, the wrapper layer, the engine and the JBIG2 codec.
    0 is success; Vlt_getErrStr gives the text of every code. */
 typedef int32_t VltStatus;
@@ -88,5 +90,8 @@ enum {
   VLT_CODE_WARNING = -2,       /* printer prefix "Warning -- " */
   VLT_CODE_REPORT = -3         /* printer prefix "Report -- " */
 };
+
+/* The static text of a status code; never null, never to be freed. */
+MONO_API const char* Vlt_getErrStr(VltStatus code);
 
 #endif

@@ -12,23 +12,7 @@
 #include <stdint.h>
 
 #include "jb2_bridge.h"
-
-// Writes count items of size bytes to the stream and returns the number of whole items written
-// (fwrite's contract: 1 when everything of one item was written).
-typedef size_t (*Jb2FileWriteFn)(const void* data, size_t size, size_t count, void* stream);
-
-// Where the file goes.
-struct Jb2FileTarget {
-  void* stream;
-  Jb2FileWriteFn write;
-};
-
-// One extension segment: its type and data (not owned).
-struct Jb2ExtensionRecord {
-  uint32_t type;
-  const uint8_t* data;
-  uint32_t length;
-};
+#include "vlt_api_types.h"
 
 // A state for a file of pageCount pages (the file header says so; singlePage puts every page
 // segment on page 1 and writes no end of page). The file header goes to the target at once. 118

@@ -15,14 +15,11 @@
 #include "mono_export.h"
 #include "tok_params.h"
 #include "vlt_api_options.h"
+#include "vlt_api_types.h"
 #include "vlt_pagebuf_desc.h"
 #include "vlt_status.h"
 
-struct Jb2ExtensionRecord;
-struct Jb2FileTarget;
 struct VltApiHandle;
-struct VltMemFuncs;
-struct VltSmallPoolFuncs;
 
 /* A section's dictionary bytes. */
 struct VltApiDict {

@@ -7,12 +7,11 @@
 #include <stdint.h>
 
 #include "mono_export.h"
+#include "vlt_api_types.h"
 #include "vlt_status.h"
 
 struct SegmentInfo;
 struct VltAdtList;
-struct VltMemFuncs;
-struct VltSmallPoolFuncs;
 struct VltState;
 
 struct VltDecoder {

@@ -1,6 +1,7 @@
 // Framed page buffers between the interpreter's layer rows and the engine.
 
 #include "vlt_pagebuf.h"
+#include "vlt_pagebuf_util.h"
 
 #include <cstring>
 

@@ -17,13 +17,10 @@ MONO_API int convertBuffToVltPageDesc(struct VltPageDesc* desc, uint32_t width, 
                                       uint32_t bytesPerRow, const uint8_t* rows);
 /* A zero framed buffer for a page of that size, and its bytes per line. */
 MONO_API int getSimPixrBuff(uint8_t** buffer, uint32_t width, uint32_t height, uint32_t* bytesPerLine);
-int swapImageBytes(uint8_t* buffer, uint32_t bytesPerLine, uint32_t width, uint32_t height, uint32_t ignored);
 /* Replaces the framed buffer by the page's unframed rows (width / 8 rounded up bytes each, bits
    past the width cleared); the framed buffer is released. */
 MONO_API int stripAndFlip(uint8_t** buffer, uint32_t width, uint32_t height, uint32_t ignored,
                           uint32_t bytesPerLine, uint32_t* byteSize, uint32_t* bytesPerRow);
 MONO_API int isInJbig2Section(const uint8_t* flag);
-/* Inverts the page pixels of a framed buffer; frame and bits past the width stay. */
-int __JB2Util_InvertPage(struct VltPageDesc* desc);
 
 #endif

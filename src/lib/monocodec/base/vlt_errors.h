@@ -7,8 +7,6 @@
 struct VltMemFuncs;
 struct VltState;
 
-/* The static text of a status code; never null, never to be freed. */
-MONO_API const char* Vlt_getErrStr(VltStatus code);
 
 /* A printer adds the code's prefix and the line end around the formatted message; its result
    is not read by anyone. */

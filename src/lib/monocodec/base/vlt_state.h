@@ -7,35 +7,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "vlt_api_types.h"
 #include "vlt_errors.h"
 #include "vlt_status.h"
 
 struct IPState;
-
-typedef void* (*VltMallocFn)(size_t size);
-typedef void (*VltFreeFn)(void* block);
-typedef void* (*VltCallocFn)(size_t count, size_t size);
-typedef void* (*VltReallocFn)(void* block, size_t size);
-
-/* Small-pool functions: alloc stores one block of the pool in *place and returns 0 or a status;
-   free gives a block back to the pool it came from. */
-typedef VltStatus (*VltSmallAllocFn)(void* context, uint32_t pool, void** place);
-typedef void (*VltSmallFreeFn)(void* context, uint32_t pool, void* block);
-
-/* A caller's memory table; copied into the state. */
-struct VltMemFuncs {
-  VltMallocFn malloc;
-  VltFreeFn free;
-  VltCallocFn calloc;
-  VltReallocFn realloc;
-};
-
-/* A caller's small-pool table; copied into the state. */
-struct VltSmallPoolFuncs {
-  void* context;
-  VltSmallAllocFn alloc;
-  VltSmallFreeFn free;
-};
 
 enum : uint32_t {
   VLT_STATE_OWNS_POOLS = 1,    /* the state made its own small pools */

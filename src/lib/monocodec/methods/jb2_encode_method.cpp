@@ -17,6 +17,7 @@
 #include "vlt_api.h"
 #include "vlt_errors.h"
 #include "vlt_pagebuf.h"
+#include "vlt_pagebuf_util.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "kvng.h"
 #include "ref_bitmap.h"
 #include "vlt_pagebuf.h"
+#include "vlt_pagebuf_util.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "counting_alloc.h"
+#include "sanitizer_size.h"
 #include "vlt_adt.h"
 
 namespace {
@@ -321,7 +322,7 @@ TEST_F(HashTest, CallerFunctionsAndFailures) {
 // Random operations on each container beside a standard one; any divergence is a fault.
 TEST_F(AdtTest, RandomizedAgainstStandardContainers) {
   std::mt19937 rng(20261210);
-  for (int round = 0; round < 20; ++round) {
+  for (int round = 0; round < monotest::sanitizer_sized(20, 4); ++round) {
     // Lists: add, insert after, remove, append another list.
     VltAdtList* l = nullptr;
     ASSERT_EQ(VltAdt_liNew(&l, s_), VLT_OK);

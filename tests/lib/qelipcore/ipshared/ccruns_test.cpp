@@ -10,6 +10,7 @@
 #include "ip_test_state.h"
 #include "ref_bitmap.h"
 #include "ref_components.h"
+#include "sanitizer_size.h"
 
 namespace {
 
@@ -143,7 +144,7 @@ TEST(Components, TwoBySquareGivesItsRunsBottomUp) {
 TEST(Components, RandomImagesMatchTheFloodFill) {
   std::mt19937 rng(2024);
   TestState t;
-  for (int i = 0; i < 2400; ++i) {
+  for (int i = 0; i < monotest::sanitizer_sized(2400, 300); ++i) {
     const int w = 1 + static_cast<int>(rng() % (i % 10 == 0 ? 300 : 70));
     const int h = 1 + static_cast<int>(rng() % (i % 10 == 1 ? 300 : 70));
     const double density = 0.05 + 0.55 * (rng() % 1000) / 1000.0;

@@ -11,6 +11,7 @@
 #include "ip_test_state.h"
 #include "ref_bitmap.h"
 #include "ref_reduce.h"
+#include "sanitizer_size.h"
 
 namespace {
 
@@ -103,7 +104,8 @@ TEST(Reduce, EveryFactorAndThresholdMatchesTheNaiveCascade) {
       std::vector<int> t;
       for (int i = 0, c = combo; i < steps; ++i, c /= 4) t.push_back(1 + c % 4);
       for (int rep = 0; rep < (factor == 16 ? 1 : 3); ++rep) {
-        const int dw = 1 + static_cast<int>(rng() % (factor == 16 ? 40 : 70));
+        const int dw = 1 + static_cast<int>(rng() % (factor == 16 ? monotest::sanitizer_sized(40, 12)
+                                                                   : monotest::sanitizer_sized(70, 20)));
         const int dh = 1 + static_cast<int>(rng() % 6);
         const int sw = factor * dw + static_cast<int>(rng() % (2 * factor));
         const int sh = factor * dh + static_cast<int>(rng() % 3 == 0 ? rng() % factor : 0);

@@ -142,7 +142,6 @@ TEST_F(ShearTest, DotsLandWhereTheTurnTakesThem) {
     const RefBitmap got = to_ref(out);
     const double ca = std::cos(c.angle), sa = std::sin(c.angle);
     const double sx = W / 2.0, sy = H / 2.0, ox = out->width / 2.0, oy = out->height / 2.0;
-    long found = 0;
     for (const auto& [x, y] : dots) {
       const double dx = x + 0.5 - sx, dy = y + 0.5 - sy;
       const double tx = ox + ca * dx - sa * dy, ty = oy + sa * dx + ca * dy;
@@ -153,7 +152,6 @@ TEST_F(ShearTest, DotsLandWhereTheTurnTakesThem) {
           near = xx >= 0 && yy >= 0 && xx < got.width && yy < got.height && got.get(xx, yy);
       EXPECT_TRUE(near) << "angle " << c.angle << " keep " << c.keep << " dot " << x << "," << y << " expected near "
                         << tx << "," << ty;
-      found += near;
     }
     EXPECT_LE(long(got.count()), 8 * long(dots.size())) << c.angle;
     EXPECT_EQ(frame_ones(out), 0);

@@ -1,0 +1,163 @@
+# Installing: `cmake --install BUILD --prefix P` lays down the shared libraries (versioned), the
+# public headers, monodoc and capstamp with monodoc's manual page, pkg-config files and CMake
+# package files. The installed tree does not depend on where it lies: the libraries find each
+# other beside themselves, the programs in ../lib, and the package files compute the prefix from
+# their own place. Host build only (the platform stand-ins are host-side).
+#
+# A new library joins MONO_INSTALL_LIBRARIES (and, when it is part of a package's link line,
+# that package's list below); a new public header joins its package's header list. The install
+# test (scripts/check-install.sh) fails on a shared library of the build that is not installed,
+# on an installed header that does not compile alone, and on any change of the exported symbols.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+# Every shared library that monodoc, the plug-ins and programs over the APIs load.
+set(MONO_INSTALL_LIBRARIES monocodec pagefiler qelinterp kvsup kvext kvtf kvraster tfxbridge cfgkeep pdflib)
+# The packages' link lines: libmonocodec alone; libpagefiler with the platform it works on.
+set(MONO_MONOCODEC_LIBRARIES monocodec)
+set(MONO_PAGEFILER_LIBRARIES pagefiler qelinterp kvsup kvext kvtf tfxbridge pdflib)
+
+# Public headers, by the folder they go to under include/. libmonocodec: the engine API with its
+# option blocks and caller tables, the decoder API, the status codes and texts, the framed page
+# buffers.
+set(MONO_MONOCODEC_HEADERS
+  src/lib/include/mono_export.h
+  src/lib/include/vlt_status.h
+  src/lib/include/vlt_api_types.h
+  src/lib/include/vlt_api_options.h
+  src/lib/include/tok_params.h
+  src/lib/monocodec/api/vlt_api.h
+  src/lib/monocodec/api/vlt_api_noise.h
+  src/lib/monocodec/api/vlt_api_deskew.h
+  src/lib/monocodec/api/vlt_decoder.h
+  src/lib/monocodec/api/vlt_pagebuf.h
+  src/lib/monocodec/api/vlt_pagebuf_desc.h)
+# libpagefiler: the object types and their exported entry points, transform specifications,
+# the back ends' exported entry points, the zip utility.
+set(MONO_PAGEFILER_HEADERS
+  src/lib/pagefiler/dio.h
+  src/lib/pagefiler/dio_transform.h
+  src/lib/pagefiler/dio_backends.h
+  src/lib/pagefiler/dio_membuf.h
+  src/lib/pagefiler/dio_pdf.h
+  src/lib/pagefiler/tio.h
+  src/lib/pagefiler/zzip.h)
+# The platform stand-ins: the interface every plug-in is written against (each folder's include).
+file(GLOB MONO_PLATFORM_HEADERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/*/include/*.h)
+
+set(MONO_INSTALL_PKGDIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+set(MONO_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake)
+# The way from a folder under the prefix back to the prefix, so that package files work wherever
+# the tree is installed.
+function(mono_path_to_prefix dir out)
+  string(REGEX REPLACE "[^/]+" ".." up "${dir}")
+  set(${out} "${up}" PARENT_SCOPE)
+endfunction()
+
+# Hidden visibility keeps our own C++ names in; the version script also keeps in what the standard
+# library's and qpdf's templates instantiate in a library (their headers make them visible).
+foreach(lib IN LISTS MONO_INSTALL_LIBRARIES)
+  set_target_properties(${lib} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
+    INSTALL_RPATH "$ORIGIN")
+  target_link_options(${lib} PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/exports.map)
+  set_property(TARGET ${lib} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/exports.map)
+endforeach()
+install(TARGETS ${MONO_INSTALL_LIBRARIES} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# The interpreter reads type descriptions beside its library.
+install(FILES ${CMAKE_LIBRARY_OUTPUT_DIRECTORY}/pagefiler.ucm DESTINATION ${CMAKE_INSTALL_LIBDIR})
+
+file(RELATIVE_PATH MONO_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+set_target_properties(monodoc capstamp PROPERTIES INSTALL_RPATH "$ORIGIN/${MONO_BIN_TO_LIB}")
+install(TARGETS monodoc capstamp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+install(FILES ${MONO_MONOCODEC_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/monocodec)
+install(FILES ${MONO_PAGEFILER_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pagefiler)
+install(FILES ${MONO_PLATFORM_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/monoplatform)
+
+# monodoc's manual page, made from its help texts whenever the runner changes.
+set(MONO_MAN_PAGE ${CMAKE_BINARY_DIR}/man/monodoc.1)
+add_custom_command(OUTPUT ${MONO_MAN_PAGE}
+  COMMAND ${CMAKE_COMMAND} -DMONODOC=$<TARGET_FILE:monodoc> -DOUTPUT=${MONO_MAN_PAGE}
+    -DVERSION=${PROJECT_VERSION} -P ${CMAKE_SOURCE_DIR}/cmake/manpage.cmake
+  DEPENDS monodoc ${CMAKE_SOURCE_DIR}/cmake/manpage.cmake
+  COMMENT "Writing monodoc's manual page from its help")
+add_custom_target(monodoc_man ALL DEPENDS ${MONO_MAN_PAGE})
+install(FILES ${MONO_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# pkg-config and CMake package files, one pair per package.
+mono_path_to_prefix(${MONO_INSTALL_PKGDIR} MONO_PKG_TO_PREFIX)
+mono_path_to_prefix(${MONO_INSTALL_CMAKEDIR}/monocodec MONO_CMAKE_TO_PREFIX)
+function(mono_install_package name description includes requires)
+  string(TOUPPER ${name} upper)
+  set(libs ${MONO_${upper}_LIBRARIES})
+  # pkg-config
+  set(cflags "")
+  foreach(dir IN LISTS includes)
+    string(APPEND cflags " -I\${includedir}/${dir}")
+  endforeach()
+  list(TRANSFORM libs PREPEND "-l" OUTPUT_VARIABLE link)
+  list(JOIN link " " link)
+  list(JOIN requires " " pc_requires)
+  file(WRITE ${CMAKE_BINARY_DIR}/pkg/${name}.pc
+    "prefix=\${pcfiledir}/${MONO_PKG_TO_PREFIX}\n"
+    "libdir=\${prefix}/${CMAKE_INSTALL_LIBDIR}\n"
+    "includedir=\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}\n\n"
+    "Name: ${name}\n"
+    "Description: ${description}\n"
+    "Version: ${PROJECT_VERSION}\n"
+    "Requires: ${pc_requires}\n"
+    "Libs: -L\${libdir} ${link}\n"
+    "Cflags:${cflags}\n")
+  install(FILES ${CMAKE_BINARY_DIR}/pkg/${name}.pc DESTINATION ${MONO_INSTALL_PKGDIR})
+  # CMake: one imported target per library, ${name}::${name} for the package's own, which
+  # carries the rest of its link line and its include folders.
+  set(config "# ${description}\ninclude(CMakeFindDependencyMacro)\n")
+  foreach(dep IN LISTS requires)
+    if(dep STREQUAL "monocodec")
+      string(APPEND config "find_dependency(monocodec ${PROJECT_VERSION} EXACT)\n")
+    elseif(dep MATCHES "^libpng")
+      string(APPEND config "find_dependency(PNG)\n")
+    endif()
+  endforeach()
+  string(APPEND config "get_filename_component(_mono_prefix \"\${CMAKE_CURRENT_LIST_DIR}/${MONO_CMAKE_TO_PREFIX}\" ABSOLUTE)\n")
+  set(incdirs "")
+  foreach(dir IN LISTS includes)
+    list(APPEND incdirs "\${_mono_prefix}/${CMAKE_INSTALL_INCLUDEDIR}/${dir}")
+  endforeach()
+  set(deps "")
+  foreach(dep IN LISTS requires)
+    if(dep STREQUAL "monocodec")
+      list(APPEND deps monocodec::monocodec)
+    elseif(dep MATCHES "^libpng")
+      list(APPEND deps PNG::PNG)
+    endif()
+  endforeach()
+  set(others ${libs})
+  list(REMOVE_ITEM others ${name})
+  foreach(lib IN LISTS libs)
+    set(file "lib${lib}.so.${PROJECT_VERSION_MAJOR}")
+    string(APPEND config
+      "if(NOT TARGET ${name}::${lib})\n"
+      "  add_library(${name}::${lib} SHARED IMPORTED)\n"
+      "  set_target_properties(${name}::${lib} PROPERTIES\n"
+      "    IMPORTED_LOCATION \"\${_mono_prefix}/${CMAKE_INSTALL_LIBDIR}/${file}\"\n"
+      "    IMPORTED_SONAME \"${file}\")\n"
+      "endif()\n")
+  endforeach()
+  list(TRANSFORM others PREPEND "${name}::")
+  set(interface ${others} ${deps})
+  string(APPEND config
+    "set_target_properties(${name}::${name} PROPERTIES\n"
+    "  INTERFACE_INCLUDE_DIRECTORIES \"${incdirs}\"\n"
+    "  INTERFACE_LINK_LIBRARIES \"${interface}\")\n"
+    "unset(_mono_prefix)\n")
+  file(WRITE ${CMAKE_BINARY_DIR}/pkg/${name}Config.cmake "${config}")
+  write_basic_package_version_file(${CMAKE_BINARY_DIR}/pkg/${name}ConfigVersion.cmake
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+  install(FILES ${CMAKE_BINARY_DIR}/pkg/${name}Config.cmake ${CMAKE_BINARY_DIR}/pkg/${name}ConfigVersion.cmake
+    DESTINATION ${MONO_INSTALL_CMAKEDIR}/${name})
+endfunction()
+
+mono_install_package(monocodec "JBIG2 codec: the token engine's encoder API and the decoder API" monocodec "")
+mono_install_package(pagefiler "Document readers and writers as interpreter object types, with the platform they run on"
+  "pagefiler;monoplatform" "monocodec;libpng16")
