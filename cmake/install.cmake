@@ -12,10 +12,11 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 # Every shared library that monodoc, the plug-ins and programs over the APIs load.
-set(MONO_INSTALL_LIBRARIES monocodec pagefiler qelinterp kvsup kvext kvtf kvraster tfxbridge cfgkeep pdflib)
+set(MONO_INSTALL_LIBRARIES monocodec pagefiler qelinterp kvsup kvext kvtf kvraster tfxbridge cfgkeep pdflib pdflib2qel
+  kvzip qellibxml kvimgdec kvfont kvxml xpswrite)
 # The packages' link lines: libmonocodec alone; libpagefiler with the platform it works on.
 set(MONO_MONOCODEC_LIBRARIES monocodec)
-set(MONO_PAGEFILER_LIBRARIES pagefiler qelinterp kvsup kvext kvtf tfxbridge pdflib)
+set(MONO_PAGEFILER_LIBRARIES pagefiler qelinterp kvsup kvext kvtf tfxbridge pdflib kvzip qellibxml kvimgdec kvfont kvxml)
 
 # Public headers, by the folder they go to under include/. libmonocodec: the engine API with its
 # option blocks and caller tables, the decoder API, the status codes and texts, the framed page
@@ -41,7 +42,17 @@ set(MONO_PAGEFILER_HEADERS
   src/lib/pagefiler/dio_membuf.h
   src/lib/pagefiler/dio_pdf.h
   src/lib/pagefiler/tio.h
-  src/lib/pagefiler/zzip.h)
+  src/lib/pagefiler/zzip.h
+  src/lib/pagefiler/pdf_write.h
+  src/lib/pagefiler/pdf_read.h
+  src/lib/pagefiler/dio_text.h
+  src/lib/pagefiler/xps_archive.h
+  src/lib/pagefiler/xps_names.h
+  src/lib/pagefiler/xps_fonts.h
+  src/lib/pagefiler/xps_image.h
+  src/lib/pagefiler/xps_package.h
+  src/lib/pagefiler/xps_opcrel.h
+  src/lib/pagefiler/xps_sign.h)
 # The platform stand-ins: the interface every plug-in is written against (each folder's include).
 file(GLOB MONO_PLATFORM_HEADERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/*/include/*.h)
 
@@ -69,6 +80,13 @@ install(FILES ${CMAKE_LIBRARY_OUTPUT_DIRECTORY}/pagefiler.ucm DESTINATION ${CMAK
 file(RELATIVE_PATH MONO_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
 set_target_properties(monodoc capstamp PROPERTIES INSTALL_RPATH "$ORIGIN/${MONO_BIN_TO_LIB}")
 install(TARGETS monodoc capstamp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# monodoc's command modules, loaded by their plain names from beside the interpreter library.
+foreach(module monodoc_engine monodoc_documents)
+  set_target_properties(${module} PROPERTIES INSTALL_RPATH "$ORIGIN")
+  target_link_options(${module} PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/exports.map)
+  set_property(TARGET ${module} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/exports.map)
+endforeach()
+install(TARGETS monodoc_engine monodoc_documents LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 install(FILES ${MONO_MONOCODEC_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/monocodec)
 install(FILES ${MONO_PAGEFILER_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pagefiler)

@@ -27,7 +27,7 @@ constexpr int32_t kColourModelRgb = 111;
 
 // Parses "#RRGGBB" or "#AARRGGBB" into red, green, blue and model (the fourth word untouched);
 // anything else is reported and leaves model 0.
-MONO_EXPORT void __StrToColor(const char* text, int32_t colour[5]);
+MONO_API void __StrToColor(const char* text, int32_t colour[5]);
 // Appends a colour rectangle over box; transform null or the identity adds no transform array.
 int __XPSRenderColorRectangle(XPSFixedPage* page, const int32_t colour[5], const double box[4],
                               const xps::Transform* transform, XPSLayerList* layers);
@@ -36,7 +36,7 @@ int __XPSRenderBrush(XPSFixedPage* page, xmlNodePtr brush, const double box[4], 
                      XPSLayerList* layers);
 int __XPSRenderCanvas(XPSFixedPage* page, xmlNodePtr canvas, const xps::Transform* parent, XPSLayerList* layers);
 // The bounding box of path data (x, y, width, height); 1, or -1 when it has no coordinate pair.
-MONO_EXPORT int __XPSParsePathData(const char* data, double box[4]);
+MONO_API int __XPSParsePathData(const char* data, double box[4]);
 
 // Helpers shared by both files.
 namespace xps {
