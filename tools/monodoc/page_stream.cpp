@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "kvraster.h"
+#include "page_files.h"
 #include "pbm.h"
 #include "qelinterp.h"
 
@@ -19,44 +20,18 @@ bool fail(std::string* error, const std::string& what) {
   return false;
 }
 
-// A grey sample is black when darker than half (the engine has laid transparent pixels on white
-// already); colour is weighed as libpng turns it grey.
-bool is_dark(uint32_t grey) { return grey < 128; }
-uint32_t grey_of(const uint8_t* rgb) { return (6968u * rgb[0] + 23434u * rgb[1] + 2366u * rgb[2] + 16384u) >> 15; }
-
 // The first layer of a page image the engine read (1-bit, 1 black; 8-bit grey; 8-bit RGB).
 bool to_bilevel(elf_object* image, Bilevel* page, std::string* error) {
   const elf_QELLAYER* l = qelLayer(QELGetLayer(image, 0));
   const elf_QELHDR* h = l ? qelHdr(l->description) : nullptr;
   const auto* data = l && elfIsType(l->data, "POINTER") ? reinterpret_cast<const elf_POINTER*>(l->data) : nullptr;
-  size_t stride;
-  if (!h || !data || !h->bitsPerSample || !h->bytesPerRow || !page_size_ok(h->width, h->height, &stride)) {
-    return fail(error, "the engine gave no page");
-  }
-  const int32_t bits = h->bitsPerSample[0], samples = h->samplesPerPixel, bpr = h->bytesPerRow[0];
-  if (!((bits == 1 && samples == 1) || (bits == 8 && (samples == 1 || samples == 3))) ||
-      int64_t{h->width} * bits * samples > int64_t{bpr} * 8 || data->length / static_cast<size_t>(bpr) < static_cast<size_t>(h->height)) {
+  if (!h || !data || !h->bitsPerSample || !h->bytesPerRow) return fail(error, "the engine gave no page");
+  if (!samples_to_bilevel(h->width, h->height, h->bitsPerSample[0], h->samplesPerPixel, h->bytesPerRow[0],
+                          static_cast<const uint8_t*>(data->data), data->length, true, page)) {
     return fail(error, "the engine gave a page of an unexpected layout");
   }
-  page->width = h->width;
-  page->height = h->height;
-  page->stride = stride;
   page->xres = l->xres > 0 ? l->xres : default_resolution;
   page->yres = l->yres > 0 ? l->yres : default_resolution;
-  page->bits.assign(stride * static_cast<size_t>(h->height), 0);
-  for (int32_t y = 0; y < h->height; ++y) {
-    const uint8_t* in = static_cast<const uint8_t*>(data->data) + static_cast<size_t>(bpr) * y;
-    uint8_t* out = page->row(y);
-    if (bits == 1) {
-      std::memcpy(out, in, stride);
-      continue;
-    }
-    for (int32_t x = 0; x < h->width; ++x) {
-      const uint32_t grey = samples == 1 ? in[x] : grey_of(in + 3 * x);
-      if (is_dark(grey)) out[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-    }
-  }
-  clear_padding(page);
   return true;
 }
 
