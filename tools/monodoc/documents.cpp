@@ -73,47 +73,6 @@ void print_engine_message(void*, int kind, const char* text) {
   if (kind != KVNG_PRINT_DEBUG) std::fprintf(stderr, "monodoc: %s", text);
 }
 
-// Prints one document's line; false with the reason when it cannot be read.
-bool describe_document(elf_state* state, elf_method_proc make_reader, const std::string& file,
-                       const std::string& password, std::string* error) {
-  const Held args(password.empty()
-                      ? lstBuildArgs(state, "filename:s", file.c_str(), 0, LST_END)
-                      : lstBuildArgs(state, "filename:s", file.c_str(), 0, "password:s", password.c_str(), 0, LST_END));
-  if (!args.get()) {
-    *error = "no memory";
-    return false;
-  }
-  clearStatus(state);
-  elf_object* made = nullptr;
-  const int status = make_reader(state, args.get(), &made);
-  const Held made_list(made);
-  elf_object* reader = nullptr;
-  if (status != QEL_STATUS_OK ||
-      lstScanArgs(made, "docrd:DOCUMENTREADER", LST_REQUIRED, &reader, LST_END) != 1) {
-    *error = status_text(state, status);
-    return false;
-  }
-  const Held format = call_member(state, reader, "getFormat", nullptr, error);
-  const Held pages = format.get() ? call_member(state, reader, "getPageCount", nullptr, error) : Held();
-  const Held sum = pages.get() ? call_member(state, reader, "getChecksum", nullptr, error) : Held();
-  const char *format_name = "", *subtype = "";
-  int32_t count = 0, checksum = 0;
-  const bool ok = sum.get() &&
-                  lstScanArgs(format.get(), "format:s", LST_REQUIRED, &format_name, "subtype:s", LST_REQUIRED,
-                              &subtype, LST_END) == 1 &&
-                  lstScanArgs(pages.get(), "num:i", LST_REQUIRED, &count, LST_END) == 1 &&
-                  lstScanArgs(sum.get(), "sum:i", LST_REQUIRED, &checksum, LST_END) == 1;
-  call_member(state, reader, "release", nullptr, error);
-  if (!ok) {
-    if (error->empty()) *error = "the reader gave no answer";
-    return false;
-  }
-  std::printf("%s: format %s, subtype %s, %d page%s, checksum 0x%08x\n", file.c_str(), format_name, subtype, count,
-              count == 1 ? "" : "s", static_cast<unsigned>(checksum));
-  std::fflush(stdout);
-  return true;
-}
-
 const char* kind_name(int32_t kind) {
   switch (kind) {
     case QEL_KIND_IMAGE:
@@ -188,26 +147,46 @@ void print_page(int32_t number, elf_object* image) {
   }
 }
 
-// Reads the reader's pages one at a time and prints each; false with the reason at the first page
-// that cannot be read.
-bool describe_pages(elf_state* state, elf_method_proc make_reader, const std::string& file,
-                    const std::string& password, std::string* error) {
+// Prints one document's line, then (unless summary) reads its pages one at a time and prints each;
+// false with the reason when the document or a page cannot be read. The document is opened once
+// for both.
+bool describe_document(elf_state* state, elf_method_proc make_reader, const std::string& file,
+                       const std::string& password, bool summary, std::string* error) {
   const Held args(password.empty()
                       ? lstBuildArgs(state, "filename:s", file.c_str(), 0, LST_END)
                       : lstBuildArgs(state, "filename:s", file.c_str(), 0, "password:s", password.c_str(), 0, LST_END));
-  elf_object* made = nullptr;
+  if (!args.get()) {
+    *error = "no memory";
+    return false;
+  }
   clearStatus(state);
-  const int status = args.get() ? make_reader(state, args.get(), &made) : QEL_STATUS_FAILED;
+  elf_object* made = nullptr;
+  const int status = make_reader(state, args.get(), &made);
   const Held made_list(made);
   elf_object* reader = nullptr;
-  if (status != QEL_STATUS_OK || lstScanArgs(made, "docrd:DOCUMENTREADER", LST_REQUIRED, &reader, LST_END) != 1) {
+  if (status != QEL_STATUS_OK ||
+      lstScanArgs(made, "docrd:DOCUMENTREADER", LST_REQUIRED, &reader, LST_END) != 1) {
     *error = status_text(state, status);
     return false;
   }
-  const Held pages = call_member(state, reader, "getPageCount", nullptr, error);
-  int32_t count = 0;
-  bool ok = pages.get() && lstScanArgs(pages.get(), "num:i", LST_REQUIRED, &count, LST_END) == 1;
-  for (int32_t n = 1; ok && n <= count; ++n) {
+  const Held format = call_member(state, reader, "getFormat", nullptr, error);
+  const Held pages = format.get() ? call_member(state, reader, "getPageCount", nullptr, error) : Held();
+  const Held sum = pages.get() ? call_member(state, reader, "getChecksum", nullptr, error) : Held();
+  const char *format_name = "", *subtype = "";
+  int32_t count = 0, checksum = 0;
+  bool ok = sum.get() &&
+            lstScanArgs(format.get(), "format:s", LST_REQUIRED, &format_name, "subtype:s", LST_REQUIRED, &subtype,
+                        LST_END) == 1 &&
+            lstScanArgs(pages.get(), "num:i", LST_REQUIRED, &count, LST_END) == 1 &&
+            lstScanArgs(sum.get(), "sum:i", LST_REQUIRED, &checksum, LST_END) == 1;
+  if (!ok) {
+    if (error->empty()) *error = "the reader gave no answer";
+  } else {
+    std::printf("%s: format %s, subtype %s, %d page%s, checksum 0x%08x\n", file.c_str(), format_name, subtype,
+                count, count == 1 ? "" : "s", static_cast<unsigned>(checksum));
+    std::fflush(stdout);
+  }
+  for (int32_t n = 1; ok && !summary && n <= count; ++n) {
     const Held number(lstBuildArgs(state, "pgnum:i", n, 0, LST_END));
     const Held page = call_member(state, reader, "getPage", number.get(), error);
     elf_object* image = nullptr;
@@ -219,7 +198,8 @@ bool describe_pages(elf_state* state, elf_method_proc make_reader, const std::st
       *error = "page " + std::to_string(n) + " gave no image";
     }
   }
-  call_member(state, reader, "release", nullptr, error);
+  std::string released;
+  call_member(state, reader, "release", nullptr, ok ? error : &released);
   return ok;
 }
 
@@ -289,8 +269,7 @@ int run_info(const std::vector<std::string>& args) {
   for (const std::string& file : parsed.operands) {
     error.clear();
     if (is_xps_package(file) ? !describe_xps_package(file, &error)
-                             : !describe_document(interp.state, make_reader, file, password, &error) ||
-                                   (!summary && !describe_pages(interp.state, make_reader, file, password, &error))) {
+                             : !describe_document(interp.state, make_reader, file, password, summary, &error)) {
       complain("info", file + ": " + error);
       exit = exit_failed;
     }

@@ -123,10 +123,12 @@ int globals_step(PdfDocState* s, elf_object* copy, int32_t* globals) {
   }
   const auto* data = elfIsType(qelLayer(dict)->data, "POINTER") ? reinterpret_cast<elf_POINTER*>(qelLayer(dict)->data)
                                                                    : nullptr;
-  bool appended = data && data->data && data->length > 0;
+  // A dictionary of no bytes is a section without symbols (all its pages blank, as the JBIG2
+  // coder writes them): it stays an empty globals stream, so that such a file is written again.
+  bool appended = data != nullptr;
   for (const elf_POINTER* p = data; appended && p;
        p = elfIsType(p->next, "POINTER") ? reinterpret_cast<const elf_POINTER*>(p->next) : nullptr) {
-    appended = PDFAppendPrecompressedStream(doc, stream, p->data, p->length) == 1;
+    if (p->length > 0) appended = p->data && PDFAppendPrecompressedStream(doc, stream, p->data, p->length) == 1;
   }
   if (!appended) {
     elfMessage(state, "PDFAppendStream failed for JBIG2 symbol dict\n");

@@ -15,6 +15,7 @@
 #include <stdint.h>
 
 #include "dio_pdf.h"
+#include "dio_text.h"
 #include "pdf_write.h"
 
 #ifdef __cplusplus
@@ -23,9 +24,6 @@ extern "C" {
 
 /* A colour mask's or rectangle's colour goes into PDF_LAYER_COLOR and PDF_LAYER_COLOR_PHOTOMETRIC,
    as the writer paints it (pdf_write.h). */
-/* The kind of a text layer's text (INTEGER: 1 plain, 2 XML, 3 PDF operators, 4 XPS). */
-#define PDF_LAYER_TEXT_KIND "_QELtextKind"
-enum { PDF_TEXT_KIND_PDF_OPERATORS = 3 };
 
 /* The image stream a layer was read from, "number generation" (a layer attribute), for callers
    that decode the samples themselves. */
@@ -80,7 +78,8 @@ MONO_API int __pdf2SPcoordinateTransform(const double pdfMatrix[6], int32_t page
 
 /* ---- Text pass-through ---- */
 
-/* Operator callback of BT, ET, Td, TD, Tf, Tj, TJ, TL, Tm, Tr and Tz, with the page image. */
+/* Operator callback of the text operators (BT, ET, the text state, positioning and showing
+   operators), with the page image. */
 MONO_API int __pageTextObjectCallback_passthru(PDFDoc* doc, void* image, PDFParser* parser);
 /* Appends one piece of operator text to a text layer; 1, or 0 (no text, no memory). */
 MONO_API int _layerAddPDFTextOpString(elf_object* layer, const char* text);

@@ -12,10 +12,6 @@
 #include "kvng_print.h"
 #include "pdf_read.h"
 
-// The font fetch belongs to the font objects; a build without them reads pages without fonts.
-extern "C" __attribute__((weak)) int __fontDioFetchFonts(elf_state* state, PDFDoc* doc, PDFObj* pageDict,
-                                                         elf_object** list);
-
 namespace {
 
 // A resolution within this of a whole number of dots per inch is that number: placements written
@@ -613,24 +609,23 @@ elf_object* pdfPageDict2QELImage(elf_state* state, PdfDocState* backend, int32_t
   const double pageW = ctx.box[2] - ctx.box[0];
   const double pageH = ctx.box[3] - ctx.box[1];
 
-  if (__fontDioFetchFonts) {
-    elf_object* fonts = nullptr;
-    if (!__fontDioFetchFonts(state, doc, pageDict, &fonts)) {
-      elfDiscard(image);
-      report(state, "%s: the fonts of page %d cannot be read\n", "pdfPageDict2QELImage", pageIndex + 1);
-      return nullptr;
-    }
-    if (fonts && lstAppendArgs(attrs, PDF_ATTR_FONT_RESOURCE ":LIST", fonts, 0, LST_END) != 1) {
-      elfDiscard(fonts);
-      elfDiscard(image);
-      report(state, "%s: no memory\n", "pdfPageDict2QELImage");
-      return nullptr;
-    }
+  elf_object* fonts = nullptr;
+  if (!__fontDioFetchFonts(state, doc, pageDict, &fonts)) {
+    elfDiscard(image);
+    report(state, "%s: the fonts of page %d cannot be read\n", "pdfPageDict2QELImage", pageIndex + 1);
+    return nullptr;
+  }
+  if (fonts && lstAppendArgs(attrs, PDF_ATTR_FONT_RESOURCE ":LIST", fonts, 0, LST_END) != 1) {
+    elfDiscard(fonts);
+    elfDiscard(image);
+    report(state, "%s: no memory\n", "pdfPageDict2QELImage");
+    return nullptr;
   }
 
   PDFRegisterOperatorCallback(doc, PDF_OP_Do, __pdf_OP_Do_callback, &ctx);
   for (int32_t code : {PDF_OP_BT, PDF_OP_ET, PDF_OP_Td, PDF_OP_TD, PDF_OP_Tf, PDF_OP_Tj, PDF_OP_TJ, PDF_OP_TL,
-                       PDF_OP_Tm, PDF_OP_Tr, PDF_OP_Tz}) {
+                       PDF_OP_Tm, PDF_OP_Tr, PDF_OP_Tz, PDF_OP_Tstar, PDF_OP_Tc, PDF_OP_Tw, PDF_OP_Ts, PDF_OP_quote,
+                       PDF_OP_dquote}) {
     PDFRegisterOperatorCallback(doc, code, __pageTextObjectCallback_passthru, image);
   }
   PDFRegisterOperatorCallback(doc, PDF_OP_re, __page_OP_re_Callback, &ctx);

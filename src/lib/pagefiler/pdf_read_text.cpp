@@ -35,18 +35,10 @@ elf_object* last_layer(elf_object* image) {
   return im && im->layerCount > 0 ? QELGetLayer(image, im->layerCount - 1) : nullptr;
 }
 
-// The text kind a layer's text object holds, 0 when it has none yet.
-int32_t text_kind(elf_object* layer) {
-  elf_QELLAYER* l = qelLayer(layer);
-  int32_t kind = 0;
-  if (l && l->attributes) lstScanArgs(l->attributes, PDF_LAYER_TEXT_KIND ":i", LST_OPTIONAL, &kind, LST_END);
-  return kind;
-}
-
 bool has_text(elf_object* layer) {
   elf_QELLAYER* l = qelLayer(layer);
   auto* p = l && l->data ? reinterpret_cast<elf_POINTER*>(l->data) : nullptr;
-  return text_kind(layer) != 0 && p && p->data && static_cast<const char*>(p->data)[0] != '\0';
+  return l && qelText(l->text) && p && p->data && static_cast<const char*>(p->data)[0] != '\0';
 }
 
 // A number as the operator text writes it.
@@ -139,8 +131,9 @@ int _layerAddPDFTextOpString(elf_object* layer, const char* text) {
   elf_state* state = layer->state;
   const size_t piece = std::strlen(text);
   auto* p = l->data ? reinterpret_cast<elf_POINTER*>(l->data) : nullptr;
-  if (text_kind(layer) == 0 || !p || !p->data) {
-    if (text_kind(layer) != 0 && !p) return 0;
+  const bool hasTextObject = qelText(l->text) != nullptr;
+  if (hasTextObject && !p) return 0;
+  if (!hasTextObject || !p->data) {
     if (piece > kMaxTextLayer) return 0;
     auto* buffer = static_cast<char*>(elfMalloc(buffer_for(piece)));
     if (!buffer) return 0;
@@ -150,17 +143,16 @@ int _layerAddPDFTextOpString(elf_object* layer, const char* text) {
       _elfFree(buffer);
       return 0;
     }
-    ELF_ASSIGN(state, &l->data, data);
-    if (text_kind(layer) == 0) {
-      if (!l->attributes) {
-        elf_object* list = new_LIST(state, nullptr, nullptr);
-        if (!list) return 0;
-        ELF_ASSIGN(state, &l->attributes, list);
-      }
-      if (lstAppendArgs(l->attributes, PDF_LAYER_TEXT_KIND ":i", PDF_TEXT_KIND_PDF_OPERATORS, 0, LST_END) != 1) {
+    if (!hasTextObject) {
+      elf_object* made = new_QELTEXT(state, nullptr, nullptr);
+      if (!made) {
+        elfDiscard(data);
         return 0;
       }
+      qelText(made)->kind = QEL_TEXT_PDF;
+      ELF_ASSIGN(state, &l->text, made);
     }
+    ELF_ASSIGN(state, &l->data, data);
     return 1;
   }
   // Pieces are joined by one blank; the length is the text's own, the buffer grows by doubling.
@@ -250,12 +242,18 @@ int __pageTextObjectCallback_passthru(PDFDoc* doc, void* data, PDFParser* parser
     case PDF_OP_ET:
       piece = "ET ";
       break;
+    case PDF_OP_Tstar:
+      piece = "T*\n";
+      break;
     case PDF_OP_Td:
     case PDF_OP_TD:
     case PDF_OP_TL:
     case PDF_OP_Tr:
+    case PDF_OP_Tc:
+    case PDF_OP_Tw:
+    case PDF_OP_Ts:
     case PDF_OP_Tf: {
-      const int32_t n = code == PDF_OP_TL || code == PDF_OP_Tr ? 1 : 2;
+      const int32_t n = code == PDF_OP_Td || code == PDF_OP_TD || code == PDF_OP_Tf ? 2 : 1;
       if (code == PDF_OP_Tf) piece = "/";
       for (int32_t i = 0; i < n && ok; ++i) {
         if (i >= parser->operandCount) {
@@ -289,18 +287,30 @@ int __pageTextObjectCallback_passthru(PDFDoc* doc, void* data, PDFParser* parser
       break;
     }
     case PDF_OP_Tj:
-      if (parser->operandCount > 0 && parser->operands[0].type == PDF_OBJ_STRING && parser->operands[0].length > 0) {
-        const PDFOperand& o = parser->operands[0];
-        PDFObj* s = PDFCreateString(doc, o.text, o.length);
+    case PDF_OP_quote:
+    case PDF_OP_dquote: {
+      // ' and " move to the next line (" setting the word and character spacing first) before
+      // they show their string: without them a line of text would be lost.
+      const int32_t at = code == PDF_OP_dquote ? 2 : 0;
+      if (parser->operandCount > at && parser->operands[at].type == PDF_OBJ_STRING &&
+          (parser->operands[at].length > 0 || code != PDF_OP_Tj)) {
+        const PDFOperand& o = parser->operands[at];
+        PDFObj* s = PDFCreateString(doc, o.text ? o.text : "", o.length);
         const char* written = s ? PDFObjectText(doc, s) : nullptr;
         if (!written) {
+          if (s) PDFFreeObject(doc, s);
           kvng_internal_free(trace);
-          return record_failure(doc, "a Tj string cannot be written again");
+          return record_failure(doc, "a shown string cannot be written again");
         }
-        piece = std::string(written) + " Tj\n";
+        for (int32_t i = 0; i < at && ok; ++i) {
+          if (parser->operands[i].type != PDF_OBJ_INTEGER && parser->operands[i].type != PDF_OBJ_REAL) ok = false;
+          piece += operand_text(parser->operands[i], &ok) + " ";
+        }
+        piece += std::string(written) + " " + parser->operatorName + "\n";
         PDFFreeObject(doc, s);
       }
       break;
+    }
     case PDF_OP_TJ:
       // The array is written again as it stood, strings escaped and positioning numbers kept:
       // folded into one Tj it would lose the gaps that separate words.

@@ -397,23 +397,32 @@ TEST_F(PdfReadTest, TextObjectsPassThroughAsOperators) {
   std::string longText(2000, 'w');
   const std::string content = "BT /F1 12 Tf 72 700 Td (plain \\(open\\\\) Tj [(a\\)) -250 (b\\\\)] TJ ET "
                               "0 g BT /F1 10 Tf /F2 10 Tf 72 600 Td (" +
-                              longText + ") Tj ET";
+                              longText + ") Tj ET BT /F2 10 Tf 14 TL 0.5 Tc 2 Tw 1 Ts 72 500 Td (line one) Tj T* "
+                              "(line two) Tj (line three) ' 1 0.25 (line four) \" () ' ET";
   const std::string path = qpdf_document(
       dir, "text.pdf",
       "/MediaBox[0 0 612 792]/Resources<</Font<</F1 5 0 R/F2 6 0 R>>>>", content,
       {"<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>", "<</Type/Font/Subtype/Type1/BaseFont/Courier>>"});
   elf_object* img = page(path);
   ASSERT_NE(img, nullptr) << last_status;
-  ASSERT_EQ(kinds(img), (std::vector<int32_t>{QEL_KIND_TEXT, QEL_KIND_TEXT}));
+  ASSERT_EQ(kinds(img), (std::vector<int32_t>{QEL_KIND_TEXT, QEL_KIND_TEXT, QEL_KIND_TEXT}));
   const std::string first = data(layer(img, 0));
   EXPECT_EQ(first,
             " BT /F1 \n12 \nTf 72 \n700 \nTd (plain \\(open\\\\) Tj\n [ (a\\)) -250 (b\\\\) ] TJ\n ET ");
   const std::string second = data(layer(img, 1));
   EXPECT_EQ(second.size(), std::strlen(second.c_str())) << "the length is the text's own";
   EXPECT_NE(second.find(longText), std::string::npos) << "a long string is kept whole";
-  int32_t kind = 0;
-  EXPECT_EQ(lstScanArgs(layer(img, 0)->attributes, PDF_LAYER_TEXT_KIND ":i", LST_REQUIRED, &kind, LST_END), 1);
-  EXPECT_EQ(kind, PDF_TEXT_KIND_PDF_OPERATORS);
+  // Spacing, rise, next-line and the quote operators are kept: without them lines run together
+  // or vanish.
+  const std::string third = data(layer(img, 2));
+  EXPECT_EQ(third,
+            " BT /F2 \n10 \nTf 14 \nTL 0.500000 \nTc 2 \nTw 1 \nTs 72 \n500 \nTd (line one) Tj\n T*\n (line two) Tj\n "
+            "(line three) '\n 1 0.250000 (line four) \"\n () '\n ET ");
+  for (int i : {0, 1, 2}) {
+    const elf_QELTEXT* text = qelText(layer(img, i)->text);
+    ASSERT_NE(text, nullptr) << "layer " << i;
+    EXPECT_EQ(text->kind, QEL_TEXT_PDF) << "layer " << i;
+  }
   // Each resource name once, with its base font.
   elf_object* fonts = nullptr;
   ASSERT_EQ(lstScanArgs(layer(img, 1)->attributes, PDF_ATTR_FONT_LIST ":LIST", LST_REQUIRED, &fonts, LST_END), 1);
@@ -425,7 +434,8 @@ TEST_F(PdfReadTest, TextObjectsPassThroughAsOperators) {
 
   // The operators are PDF content again: a page made of them shows the same text.
   const std::string again = qpdf_document(
-      dir, "again.pdf", "/MediaBox[0 0 612 792]/Resources<</Font<</F1 5 0 R/F2 6 0 R>>>>", first + "\n" + second,
+      dir, "again.pdf", "/MediaBox[0 0 612 792]/Resources<</Font<</F1 5 0 R/F2 6 0 R>>>>",
+      first + "\n" + second + "\n" + third,
       {"<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>", "<</Type/Font/Subtype/Type1/BaseFont/Courier>>"});
   const auto a = run_tool("pdftotext " + shell_quote(path) + " -");
   const auto b = run_tool("pdftotext " + shell_quote(again) + " -");

@@ -136,6 +136,48 @@ TEST_F(PdfPagesTest, WrittenPdfsPassThroughReaderAndWriterByteForByte) {
   EXPECT_EQ(run_tool("qpdf --check " + shell_quote(dir.file("again.pdf"))).exit_code, 0);
 }
 
+// Text read from a PDF goes back into the PDF written from it: text that Ghostscript typeset
+// from PostScript (subset fonts, Differences encodings, strings with parentheses and backslashes)
+// and the text layers of our own writer (Latin-1 and Latin-2 text, ToUnicode maps and widths) over
+// blank pages.
+class PdfTextTest : public PdfPagesTest {
+ protected:
+  void SetUp() override {}
+};
+
+TEST_F(PdfTextTest, TextOfReadPagesIsWrittenAgain) {
+  for (const char* tool : {"gs", "pdftotext", "pbmmake"}) {
+    if (run_tool(std::string("command -v ") + tool + " >/dev/null").exit_code != 0) {
+      GTEST_SKIP() << tool << " is not installed (apt-get install ghostscript poppler-utils netpbm)";
+    }
+  }
+  monotest::write_file(dir.file("text.ps"),
+                       "%!PS\n/Helvetica findfont 24 scalefont setfont 72 700 moveto (Typeset \\(open and a \\\\ "
+                       "backslash) show\n/Times-Bold findfont 14 scalefont setfont 72 650 moveto "
+                       "[(Kerned) -4 (words)] { dup type /stringtype eq { show } { 0 rmoveto } ifelse } forall\n"
+                       "showpage\n72 700 moveto (Second page) show 0 -20 rmoveto (and a third line) show showpage\n");
+  monotest::write_file(dir.file("one.xml"),
+                       "<Page><Glyphs x0=\"300\" xw=\"500\" yb=\"600\" yh=\"80\" famStyle=\"4\" str=\"Fa\xC3\xA7"
+                       "ade\"/></Page>");
+  monotest::write_file(dir.file("two.xml"),
+                       "<Page><Glyphs x0=\"100\" xw=\"400\" yb=\"300\" yh=\"60\" famStyle=\"1\" str=\"\xC5\x81\xC3\xB3"
+                       "d\xC5\xBA\"/></Page>");
+  shell("gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=gs.pdf text.ps && pbmmake -white 850 1100 > w.pbm && "
+        MONODOC_BIN " pdf --text one.xml --text two.xml -o ours.pdf w.pbm w.pbm > /dev/null");
+  for (const char* name : {"gs.pdf", "ours.pdf"}) {
+    const std::string again = std::string("again-") + name;
+    shell(std::string(MONODOC_BIN) + " pdf -o " + again + " " + name + " > /dev/null");
+    const auto a = run_tool("pdftotext " + shell_quote(dir.file(name)) + " -");
+    const auto b = run_tool("pdftotext " + shell_quote(dir.file(again)) + " -");
+    ASSERT_EQ(a.exit_code, 0) << name;
+    EXPECT_GT(a.output.size(), 10u) << name << ": " << a.output;
+    EXPECT_EQ(a.output, b.output) << name;
+    EXPECT_EQ(run_tool("qpdf --check " + shell_quote(dir.file(again)) + " >/dev/null").exit_code, 0) << again;
+  }
+  // Blank pages code to no symbols: their empty globals stream is written again as it was.
+  EXPECT_EQ(extracted(dir, dir.file("ours.pdf"), "a"), extracted(dir, dir.file("again-ours.pdf"), "b"));
+}
+
 TEST_F(PdfPagesTest, ScansRecodedToJbig2GetSmallerAndRenderAlike) {
   // A page of text at 300 dpi, as a G4 scan and as a Flate scan.
   shell("for i in 1 2 3 4 5 6 7 8; do echo 'The quick brown fox jumps over the lazy dog, line '$i; done | "
