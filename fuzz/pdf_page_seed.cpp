@@ -1,8 +1,9 @@
 // Writes the seed corpus of the PDF page target into the folder given: pages written by the PDF
-// library with images under several filters, colour operators and saved states, and a page with
-// a form, an inline image and text.
+// library with images under several filters, colour operators and saved states, a page with a
+// form, an inline image and text, and documents of the PDF writer (through monodoc pdf).
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,35 @@ bool write_jbig2(const std::string& path) {
   return PDFCloseFile(doc, 1) == 1;
 }
 
+// What the document writer itself makes, through monodoc pdf: JBIG2 pages coded by the engine
+// under shared globals with text-layer XML over them (invisible text, standard fonts with widths
+// and ToUnicode maps), and that file read and written again (JBIG2 data passed through, the text
+// as PDF operators with the fonts the reader kept).
+bool write_with_writer(const std::string& dir) {
+  std::string page = "P4\n64 48\n";
+  for (int y = 0; y < 48; ++y) {
+    for (int x = 0; x < 8; ++x) page += static_cast<char>((y / 6 + x) % 3 == 0 ? 0x7e : (y % 12 < 6 ? 0x18 : 0));
+  }
+  const std::string xml = "<Page><Glyphs x0=\"4\" xw=\"40\" yb=\"20\" yh=\"10\" famStyle=\"1\" str=\"(a) \\ b\"/>"
+                          "<Glyphs x0=\"4\" xw=\"30\" yb=\"40\" yh=\"10\" famStyle=\"4\" str=\"\xC5\x81\xC3\xB3"
+                          "d\xC5\xBA\"/></Page>";
+  auto put = [&dir](const char* name, const std::string& text) {
+    FILE* f = std::fopen((dir + "/" + name).c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return std::fclose(f) == 0 && ok;
+  };
+  if (!put("page.pbm", page) || !put("page.xml", xml)) return false;
+  const std::string cd = "cd '" + dir + "' && ";
+  const std::string monodoc = std::string("'") + MONODOC_BIN + "' pdf --test ";
+  const bool ok = std::system((cd + monodoc + "--text page.xml --text page.xml -o writer.pdf page.pbm page.pbm"
+                               " > /dev/null && " + monodoc + "-o rewritten.pdf writer.pdf > /dev/null")
+                                  .c_str()) == 0;
+  std::remove((dir + "/page.pbm").c_str());
+  std::remove((dir + "/page.xml").c_str());
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,6 +120,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string dir = argv[1];
-  return write_images(dir + "/images.pdf") && write_text(dir + "/text.pdf") && write_jbig2(dir + "/jbig2.pdf") ? 0
-                                                                                                            : 1;
+  return write_images(dir + "/images.pdf") && write_text(dir + "/text.pdf") && write_jbig2(dir + "/jbig2.pdf") &&
+                 write_with_writer(dir)
+             ? 0
+             : 1;
 }

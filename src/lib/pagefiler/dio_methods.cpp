@@ -186,20 +186,6 @@ bool common_member(elf_state* state, R* obj, const char* method, elf_object** re
 
 }  // namespace
 
-namespace dio {
-
-int give(elf_state* state, elf_object** result, elf_object* list, const char* who) {
-  if (!list) return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: Unable to build the result\n", who);
-  if (result) {
-    *result = list;
-  } else {
-    elfDiscard(list);
-  }
-  return QEL_STATUS_OK;
-}
-
-}  // namespace dio
-
 int DocReadMethods(void* target, elf_object* args, elf_object** result) {
   elf_state* state = state_of(args);
   elf_DOCUMENTREADER* r = dioReader(static_cast<elf_object*>(target));

@@ -1,5 +1,5 @@
-// Utilities the back ends share: page file names, the CRC-32 of documents, clearing volatile
-// bytes before a checksum, and directories.
+// Utilities the back ends share: method results, page file names, the CRC-32 of documents,
+// clearing volatile bytes before a checksum, and directories.
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -43,6 +43,20 @@ int32_t next_match(const char* marker, int32_t k, uint8_t c) {
 }
 
 }  // namespace
+
+namespace dio {
+
+int give(elf_state* state, elf_object** result, elf_object* list, const char* who) {
+  if (!list) return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: Unable to build the result\n", who);
+  if (result) {
+    *result = list;
+  } else {
+    elfDiscard(list);
+  }
+  return QEL_STATUS_OK;
+}
+
+}  // namespace dio
 
 char* __DIO_makeFullName(const char* name, int32_t page, const char* defaultExt) {
   if (!name) return nullptr;
@@ -125,6 +139,12 @@ void __DIO_clearBytes(uint8_t* block, int32_t length, const char* marker, int32_
         continue;
       }
       state = 0;
+    }
+    if (state == 0) {
+      // Outside a marker only its first character can start one: skip to it.
+      const void* first = std::memchr(block + i, static_cast<uint8_t>(marker[0]), static_cast<size_t>(length - i));
+      if (!first) break;
+      i = static_cast<int32_t>(static_cast<const uint8_t*>(first) - block);
     }
     state = next_match(marker, state, block[i]);
   }

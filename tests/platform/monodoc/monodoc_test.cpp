@@ -188,6 +188,17 @@ TEST_F(MonodocTest, DocumentsAreIdentifiedAndOpenedThroughTheLibrary) {
                              "extension for absent.pdf"),
             std::string::npos)
       << info.output;
+
+  // The document is opened once for its line and its pages: the damage repaired on opening is
+  // told once.
+  shell("sed 's/^startxref$/startxref 999/' doc.pdf > damaged.pdf");
+  const monotest::ToolResult damaged = monodoc("info damaged.pdf");
+  EXPECT_EQ(damaged.exit_code, 0) << damaged.output;
+  const size_t warned = damaged.output.find("damaged.pdf: repaired damage in");
+  ASSERT_NE(warned, std::string::npos) << damaged.output;
+  EXPECT_EQ(damaged.output.find(damaged.output.substr(warned, damaged.output.find('\n', warned) - warned), warned + 1),
+            std::string::npos)
+      << damaged.output;
 }
 
 TEST_F(MonodocTest, ZipArchivesAreListedDumpedAndExtracted) {
