@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,31 @@ TEST_F(PdfPagesTest, WrittenPdfsPassThroughReaderAndWriterByteForByte) {
   const auto b = run_tool("pdftoppm -r 72 -gray " + shell_quote(dir.file("again.pdf")) + " | md5sum");
   EXPECT_EQ(a.output, b.output);
   EXPECT_EQ(run_tool("qpdf --check " + shell_quote(dir.file("again.pdf"))).exit_code, 0);
+
+  // The reader's layers are the images pdfimages lists: size, resolution, coding and bytes.
+  const auto listed = run_tool("pdfimages -list " + shell_quote(dir.file("written.pdf")) + " | tail -n +3");
+  const auto info = run_tool(std::string(MONODOC_BIN) + " info " + shell_quote(dir.file("written.pdf")));
+  ASSERT_EQ(info.exit_code, 0) << info.output;
+  std::istringstream rows(listed.output);
+  std::string row;
+  int pages = 0;
+  while (std::getline(rows, row)) {
+    std::istringstream f(row);
+    std::string page, num, type, color, comp, bpc, enc, interp, object, id, xppi, yppi, size;
+    int width = 0, height = 0;
+    f >> page >> num >> type >> width >> height >> color >> comp >> bpc >> enc >> interp >> object >> id >> xppi >>
+        yppi >> size;
+    ASSERT_EQ(enc, "jbig2") << row;
+    const std::string w = std::to_string(width), h = std::to_string(height);
+    for (const std::string& line :
+         {"page " + page + ": " + w + "x" + h + " pixels at " + xppi + "x" + yppi + " dpi, 2 layers\n",
+          "layer 0: bilevel image at 0,0 " + w + "x" + h + ", " + w + "x" + h + " samples " + comp + "x" + bpc +
+              " bit, JBIG2, " + size.substr(0, size.size() - 1) + " bytes\n"}) {
+      EXPECT_NE(info.output.find(line), std::string::npos) << line << info.output;
+    }
+    ++pages;
+  }
+  EXPECT_EQ(pages, 2) << listed.output;
 }
 
 // Text read from a PDF goes back into the PDF written from it: text that Ghostscript typeset
