@@ -33,6 +33,7 @@ function(mono_add_test name)
     target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/qemu_ppc_fpscr.cpp)
   endif()
   target_link_libraries(${name} PRIVATE ${T_LIBS} monotest gtest_main)
+  target_compile_options(${name} PRIVATE ${MONO_TEST_COMPILE_OPTIONS})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     PROPERTIES ENVIRONMENT "MONO_SHARED_DIR=${MONO_SHARED_DIR};MONO_CACHE_DIR=${CMAKE_BINARY_DIR}/page-cache")
 endfunction()
