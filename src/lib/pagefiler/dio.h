@@ -160,7 +160,7 @@ MONO_API char* __DIO_makeFullName(const char* name, int32_t page, const char* de
 MONO_API void __DIO_releaseFullName(char* name);
 
 /* The running CRC-32 register over length bytes, without inversions at either end (the usual
-   CRC-32 is ~__DIO_calculateChecksum(~0, ...)). A length of 0 frees the table and returns crc. */
+   CRC-32 is ~__DIO_calculateChecksum(~0, ...)). A length of 0 returns crc. */
 MONO_API uint32_t __DIO_calculateChecksum(uint32_t crc, const void* buffer, int32_t length);
 /* The register over the whole stream from its start: 0 to 0xFFFFFFFF, or -1 when the stream
    cannot be read. */

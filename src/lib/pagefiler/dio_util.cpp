@@ -8,27 +8,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include <zlib.h>
+
 #include "dio_internal.h"
 
 namespace {
 
-constexpr uint32_t crc_polynomial = 0xEDB88320u;
 constexpr size_t checksum_block = 4096;
-
-// Built on first use and freed by a zero-length call, as callers expect of the table; no lock,
-// checksums run on one thread at a time.
-uint32_t* crc_table = nullptr;
-
-uint32_t crc_entry(uint32_t i) {
-  for (int k = 0; k < 8; ++k) i = (i & 1) ? (i >> 1) ^ crc_polynomial : i >> 1;
-  return i;
-}
-
-void build_table() {
-  crc_table = static_cast<uint32_t*>(kvng_internal_calloc(256, sizeof(uint32_t)));
-  if (!crc_table) return;
-  for (uint32_t i = 0; i < 256; ++i) crc_table[i] = crc_entry(i);
-}
 
 // Longest prefix of marker that ends the text matched so far (k characters) followed by c.
 int32_t next_match(const char* marker, int32_t k, uint8_t c) {
@@ -87,21 +73,13 @@ char* __DIO_makeFullName(const char* name, int32_t page, const char* defaultExt)
 
 void __DIO_releaseFullName(char* name) { _elfFree(name); }
 
+// zlib's CRC-32 is the same register with an inversion at each end, and works on several bytes
+// at a time: a byte-at-a-time table was most of what reading a JBIG2 PDF cost. Nothing is kept
+// between calls, so the zero-length call that callers make to free a table has nothing to free.
 uint32_t __DIO_calculateChecksum(uint32_t crc, const void* buffer, int32_t length) {
-  if (length == 0) {
-    kvng_internal_free(crc_table);
-    crc_table = nullptr;
-    return crc;
-  }
-  if (length < 0 || !buffer) return crc;
-  if (!crc_table) build_table();
-  const auto* p = static_cast<const uint8_t*>(buffer);
-  for (int32_t i = 0; i < length; ++i) {
-    const uint32_t index = (crc ^ p[i]) & 0xFFu;
-    // Without the table (no memory for it) the entry is worked out each time: same register.
-    crc = (crc_table ? crc_table[index] : crc_entry(index)) ^ (crc >> 8);
-  }
-  return crc;
+  if (length <= 0 || !buffer) return crc;
+  const auto* bytes = static_cast<const Bytef*>(buffer);
+  return ~static_cast<uint32_t>(crc32(~crc, bytes, static_cast<uInt>(length)));
 }
 
 int64_t __DIO_unfilteredChecksum(KVngIO* stream) {
