@@ -145,7 +145,37 @@ bool stream_pages(elf_state* state, const std::string& file, const PageSink& sin
   return sink(image, file, error);
 }
 
+bool attach_text(elf_state* state, elf_object* image, const std::string& file, std::string* error) {
+  FILE* f = std::fopen(file.c_str(), "rb");
+  if (!f) {
+    *error = "cannot open " + file + ": " + std::strerror(errno);
+    return false;
+  }
+  std::string xml;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) xml.append(buffer, n);
+  const bool read = !std::ferror(f);
+  std::fclose(f);
+  const elf_QELIMAGE* im = qelImage(image);
+  elf_object* layer = read ? QELNewTextLayer(state, QEL_TEXT_XML, xml.data(), xml.size(), im->width, im->height,
+                                             im->xres, im->yres)
+                           : nullptr;
+  if (!layer || QELAppendLayer(image, "text:QELLAYER", layer) != QEL_STATUS_OK) {
+    *error = read ? "no memory for the text layer of " + file : "cannot read " + file;
+    if (layer) elfDiscard(layer);
+    return false;
+  }
+  return true;
+}
+
 bool AppendRun::append(elf_object* image, const std::string& where, std::string* error) {
+  std::string text_note;
+  if (static_cast<size_t>(pages_) < texts_.size()) {
+    const std::string& text = texts_[static_cast<size_t>(pages_)];
+    if (!attach_text(state_, image, text, error)) return false;
+    text_note = ", text " + text;
+  }
   const Held args(lstBuildArgs(state_, "pgImg:QELIMAGE", image, 0, LST_END));
   if (!args.get() || !call_member(state_, writer_, "appendPage", args.get(), error).get()) {
     if (!args.get()) *error = "no memory";
@@ -153,8 +183,8 @@ bool AppendRun::append(elf_object* image, const std::string& where, std::string*
   }
   ++pages_;
   const elf_QELIMAGE* im = qelImage(image);
-  std::printf("page %d: %s, %d x %d pixels, %g dpi, %s\n", pages_, where.c_str(), im->width, im->height,
-              im->xres > 0 ? im->xres : 300.0, describe_page(image));
+  std::printf("page %d: %s, %d x %d pixels, %g dpi, %s%s\n", pages_, where.c_str(), im->width, im->height,
+              im->xres > 0 ? im->xres : 300.0, describe_page(image), text_note.c_str());
   std::fflush(stdout);
   return true;
 }
@@ -177,7 +207,7 @@ int write_document(elf_state* state, const DocumentJob& job) {
   }
   std::string error;
   int exit = exit_ok;
-  AppendRun run(state, writer);
+  AppendRun run(state, writer, job.texts);
   if (!job.attributes(state, writer, &error)) {
     complain(job.command, job.output + ": " + error);
     exit = exit_failed;

@@ -25,6 +25,10 @@ bool stream_pages(elf_state* state, const std::string& file, const PageSink& sin
 // "bilevel", "grey" or "colour" after the first layer of a page image, "no layer" without one.
 const char* describe_page(elf_object* image);
 
+// Adds a text layer over the whole page holding the text-layer XML of file (the form "monodoc
+// help text" tells); false with the reason.
+bool attach_text(elf_state* state, elf_object* image, const std::string& file, std::string* error);
+
 // Sets one writer attribute through its own member, as the interpreter's scripts would.
 template <typename T>
 bool set_writer_attr(elf_state* state, elf_object* writer, const char* name, const char* type, T value, std::string* error) {
@@ -38,10 +42,12 @@ bool set_writer_attr(elf_state* state, elf_object* writer, const char* name, con
 }
 
 // Pages appended to a DOCUMENTWRITER through its "appendPage" member, as the interpreter's
-// scripts append them, with a progress line per page on the standard output.
+// scripts append them, with a progress line per page on the standard output. The text layers
+// of texts go with the pages in order, the first with the first page.
 class AppendRun {
  public:
-  AppendRun(elf_state* state, elf_object* writer) : state_(state), writer_(writer) {}
+  AppendRun(elf_state* state, elf_object* writer, const std::vector<std::string>& texts)
+      : state_(state), writer_(writer), texts_(texts) {}
 
   // Appends every page of the file; false with the reason.
   bool append_file(const std::string& file, std::string* error);
@@ -52,6 +58,7 @@ class AppendRun {
 
   elf_state* state_;
   elf_object* writer_;
+  const std::vector<std::string>& texts_;
   int32_t pages_ = 0;
 };
 
@@ -67,6 +74,7 @@ struct DocumentJob {
   std::function<bool(elf_object* args)> writer_args;
   // Sets the writer's attributes; false with the reason.
   std::function<bool(elf_state*, elf_object* writer, std::string* error)> attributes;
+  std::vector<std::string> texts;       // text-layer XML files, one per page from the first
 };
 
 // Makes the writer, appends every page with a progress line each, releases the writer (which

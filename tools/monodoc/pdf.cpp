@@ -10,6 +10,7 @@
 
 #include "commands.h"
 #include "dio.h"
+#include "document_job.h"
 #include "image_io.h"
 #include "kvng_print.h"
 #include "page_files.h"
@@ -224,7 +225,7 @@ class Run {
   bool append(elf_object* image, const std::string& where, std::string* error) {
     std::string text_note;
     if (static_cast<size_t>(pages_) < texts_.size()) {
-      if (!add_text(image, texts_[static_cast<size_t>(pages_)], error)) return false;
+      if (!attach_text(state_, image, texts_[static_cast<size_t>(pages_)], error)) return false;
       text_note = ", text " + texts_[static_cast<size_t>(pages_)];
     }
     const Held args(lstBuildArgs(state_, "pgImg:QELIMAGE", image, 0, LST_END));
@@ -255,31 +256,6 @@ class Run {
   int32_t pages() const { return pages_; }
 
  private:
-  // A text layer over the whole page holding the file's text-layer XML.
-  bool add_text(elf_object* image, const std::string& file, std::string* error) {
-    FILE* f = std::fopen(file.c_str(), "rb");
-    if (!f) {
-      *error = "cannot open " + file + ": " + std::strerror(errno);
-      return false;
-    }
-    std::string xml;
-    char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) xml.append(buffer, n);
-    const bool read = !std::ferror(f);
-    std::fclose(f);
-    const elf_QELIMAGE* im = qelImage(image);
-    elf_object* layer = read ? QELNewTextLayer(state_, QEL_TEXT_XML, xml.data(), xml.size(), im->width, im->height,
-                                               im->xres, im->yres)
-                             : nullptr;
-    if (!layer || QELAppendLayer(image, "text:QELLAYER", layer) != QEL_STATUS_OK) {
-      *error = read ? "no memory for the text layer of " + file : "cannot read " + file;
-      if (layer) elfDiscard(layer);
-      return false;
-    }
-    return true;
-  }
-
   // A page file of any other raster format, through the engine's reader.
   int read_image(const std::string& file, elf_object** image, std::string* error) {
     // The engine's reader of every raster format, bound in the raster library as the interpreter
