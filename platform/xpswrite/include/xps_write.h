@@ -14,7 +14,7 @@
 //                                  "keyword:s", "certFile:s", "certPassword:s", "intent:s",
 //                                  "signingLocale:s", "spotLocation:", "requests:", "security:i",
 //                                  "interleaveOrder:s"
-// "add" writes the page's FixedPage with one ImageBrush per image layer (PNG for raw layers,
+// "add" writes the page's FixedPage with one ImageBrush per image layer (G4 TIFF for raw bilevel layers, PNG for raw grey and colour ones,
 // the JPEG bytes of JPEG layers as they are) and the Glyphs of its text layers (text-layer XML
 // or XPS glyph text, converted by libpagefiler's QELXML2XPSXML; plain and PDF operator text is
 // left out with a warning), set in one font part the package carries obfuscated. "close" writes the document parts, signs the
