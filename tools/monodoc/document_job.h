@@ -7,7 +7,10 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "bilevel.h"
 
 #include "qelinterp.h"
 #include "image_io.h"
@@ -21,6 +24,23 @@ using PageSink = std::function<bool(elf_object* image, const std::string& where,
 // Hands every page of file to sink in order, each released before the next is read. False with
 // the reason at the first page that cannot be read or that the sink refuses.
 bool stream_pages(elf_state* state, const std::string& file, const PageSink& sink, std::string* error);
+
+// Hands bilevel pages read from file to sink as page images, each page's bits let go once handed.
+bool stream_bilevel(elf_state* state, std::vector<Bilevel>* pages, const std::string& file, const PageSink& sink,
+                    std::string* error);
+
+// Every page libpagefiler's document reader (make_reader: MakeDocReader) reads from file, handed
+// to sink one at a time with its number and the page count, then the reader is released. False
+// with the reason (without the file's name).
+using NumberedPageSink = std::function<bool(elf_object* image, int32_t n, int32_t count, std::string* error)>;
+bool stream_reader_pages(elf_state* state, elf_method_proc make_reader, const std::string& file,
+                         const std::string& password, const NumberedPageSink& sink, std::string* error);
+
+// Pages of the files a command reads its own way (monodoc pdf's PDF files): sets *taken when file
+// is one of them and hands its pages to sink; false with the reason. Other files go to
+// stream_pages.
+using PageSource =
+    std::function<bool(const std::string& file, const PageSink& sink, bool* taken, std::string* error)>;
 
 // "bilevel", "grey" or "colour" after the first layer of a page image, "no layer" without one.
 const char* describe_page(elf_object* image);
@@ -46,8 +66,8 @@ bool set_writer_attr(elf_state* state, elf_object* writer, const char* name, con
 // of texts go with the pages in order, the first with the first page.
 class AppendRun {
  public:
-  AppendRun(elf_state* state, elf_object* writer, const std::vector<std::string>& texts)
-      : state_(state), writer_(writer), texts_(texts) {}
+  AppendRun(elf_state* state, elf_object* writer, const std::vector<std::string>& texts, PageSource own = nullptr)
+      : state_(state), writer_(writer), texts_(texts), own_(std::move(own)) {}
 
   // Appends every page of the file; false with the reason.
   bool append_file(const std::string& file, std::string* error);
@@ -59,6 +79,7 @@ class AppendRun {
   elf_state* state_;
   elf_object* writer_;
   const std::vector<std::string>& texts_;
+  PageSource own_;
   int32_t pages_ = 0;
 };
 
@@ -75,6 +96,7 @@ struct DocumentJob {
   // Sets the writer's attributes; false with the reason.
   std::function<bool(elf_state*, elf_object* writer, std::string* error)> attributes;
   std::vector<std::string> texts;       // text-layer XML files, one per page from the first
+  PageSource own_pages;                 // files the command reads itself, or null
 };
 
 // Makes the writer, appends every page with a progress line each, releases the writer (which

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "document_job.h"
 #include "image_io.h"
 #include "kvext.h"
 #include "session.h"
@@ -192,35 +193,14 @@ void print_page(int32_t number, elf_object* image) {
 // that cannot be read.
 bool describe_pages(elf_state* state, elf_method_proc make_reader, const std::string& file,
                     const std::string& password, std::string* error) {
-  const Held args(password.empty()
-                      ? lstBuildArgs(state, "filename:s", file.c_str(), 0, LST_END)
-                      : lstBuildArgs(state, "filename:s", file.c_str(), 0, "password:s", password.c_str(), 0, LST_END));
-  elf_object* made = nullptr;
-  clearStatus(state);
-  const int status = args.get() ? make_reader(state, args.get(), &made) : QEL_STATUS_FAILED;
-  const Held made_list(made);
-  elf_object* reader = nullptr;
-  if (status != QEL_STATUS_OK || lstScanArgs(made, "docrd:DOCUMENTREADER", LST_REQUIRED, &reader, LST_END) != 1) {
-    *error = status_text(state, status);
-    return false;
-  }
-  const Held pages = call_member(state, reader, "getPageCount", nullptr, error);
-  int32_t count = 0;
-  bool ok = pages.get() && lstScanArgs(pages.get(), "num:i", LST_REQUIRED, &count, LST_END) == 1;
-  for (int32_t n = 1; ok && n <= count; ++n) {
-    const Held number(lstBuildArgs(state, "pgnum:i", n, 0, LST_END));
-    const Held page = call_member(state, reader, "getPage", number.get(), error);
-    elf_object* image = nullptr;
-    ok = page.get() && lstScanArgs(page.get(), "img:QELIMAGE", LST_REQUIRED, &image, LST_END) == 1;
-    if (ok) {
-      print_page(n, image);
-      std::fflush(stdout);
-    } else if (error->empty()) {
-      *error = "page " + std::to_string(n) + " gave no image";
-    }
-  }
-  call_member(state, reader, "release", nullptr, error);
-  return ok;
+  return stream_reader_pages(
+      state, make_reader, file, password,
+      [](elf_object* image, int32_t n, int32_t, std::string*) {
+        print_page(n, image);
+        std::fflush(stdout);
+        return true;
+      },
+      error);
 }
 
 }  // namespace

@@ -117,7 +117,8 @@ int run_xps(const std::vector<std::string>& args) {
                   [&](elf_state* state, elf_object* writer, std::string* error) {
                     return set_attributes(state, writer, o, error);
                   },
-                  o.texts};
+                  o.texts,
+                  nullptr};
   return write_document(interp.state, job);
 }
 

@@ -246,6 +246,36 @@ TEST_F(XpsWriter, TextLayersBecomeGlyphsThatToolsExtract) {
   EXPECT_EQ(call(r, "release"), QEL_STATUS_OK);
 }
 
+// A package whose sequence names no FixedDocument opens, and both page slots say there is no
+// document.
+TEST_F(XpsWriter, ReaderSlotsReportAPackageWithoutDocuments) {
+  const std::string root = dir.file("nodoc");
+  ASSERT_EQ(run_tool("mkdir -p " + shell_quote(root + "/_rels")).exit_code, 0);
+  monotest::write_file(root + "/[Content_Types].xml",
+                       "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default "
+                       "Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/><Default "
+                       "Extension=\"fdseq\" ContentType=\"application/vnd.ms-package.xps-fixeddocumentsequence+xml\"/>"
+                       "</Types>");
+  monotest::write_file(root + "/_rels/.rels",
+                       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                       "<Relationship Id=\"R1\" Type=\"http://schemas.microsoft.com/xps/2005/06/fixedrepresentation\" "
+                       "Target=\"/FixedDocumentSequence.fdseq\"/></Relationships>");
+  monotest::write_file(root + "/FixedDocumentSequence.fdseq",
+                       "<FixedDocumentSequence xmlns=\"http://schemas.microsoft.com/xps/2005/06\"/>");
+  const std::string path = dir.file("nodoc.xps");
+  ASSERT_EQ(run_tool("cd " + shell_quote(root) + " && zip -q -r " + shell_quote(path) + " .").exit_code, 0);
+  elf_object* r = reader(path);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(call(r, "getPageCount"), QEL_STATUS_FAILED);
+  EXPECT_EQ(status_message(), "__XPSReadGetPageCount: No document in XPSPackage object\n");
+  elf_object* image = nullptr;
+  clearStatus(state);
+  EXPECT_EQ(dioReader(r)->fns.ReadGetPage(state, dioReader(r)->backend, 1, &image), QEL_STATUS_FAILED);
+  EXPECT_EQ(status_message(), "__XPSReadGetPage: No document in XPSPackage object\n");
+  EXPECT_EQ(image, nullptr);
+  EXPECT_EQ(call(r, "release"), QEL_STATUS_OK);
+}
+
 TEST_F(XpsWriter, SettingsReachTheScript) {
   record_script();
   elf_object* w = writer(dir.file("settings.xps"));
