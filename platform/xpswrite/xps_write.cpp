@@ -402,8 +402,8 @@ bool layer_text(const elf_QELLAYER* layer, std::string* text) {
 // Canvas: text-layer XML and the XPS reader's glyph text, whose runs are in the layer's pixels.
 // Plain text and PDF operators cannot be placed and are left out with a warning. *markup stays
 // empty for a layer without runs.
-int text_glyphs(elf_state* state, XpsPackageRecord* p, const elf_QELLAYER* layer, double xres, double yres,
-                int32_t pgNum, int32_t index, std::string* markup) {
+int text_glyphs(elf_state* state, XpsPackageRecord* p, const elf_QELLAYER* layer, int32_t pageWidth,
+                int32_t pageHeight, double xres, double yres, int32_t pgNum, int32_t index, std::string* markup) {
   const elf_QELTEXT* t = qelText(layer->text);
   if (!t) return fail(state, QEL_STATUS_INVALID, "page %d: text layer %d has no text object", pgNum, index);
   if (t->kind != QEL_TEXT_XML && t->kind != QEL_TEXT_XPS) {
@@ -426,11 +426,18 @@ int text_glyphs(elf_state* state, XpsPackageRecord* p, const elf_QELLAYER* layer
   QELTransform2D m = layer->transform ? *layer->transform : QELTransform2D{{1, 0, 0, 1, 0, 0}};
   QELTransform2DScale(&m, xres / lxres, yres / lyres);
   QELTransform2DTranslate(&m, layer->x, layer->y);
+  bool placed = true;
+  for (double v : m.m) placed = placed && std::isfinite(v) && std::fabs(v) < 1e9;
+  if (!placed) return fail(state, QEL_STATUS_INVALID, "page %d: text layer %d cannot be placed on the page", pgNum, index);
+  // The converter takes the layer's size in whole pixels; a size it cannot hold is the page's.
+  const auto pixels = [](double v, int32_t page) {
+    return v >= 1 && v < 1e9 ? static_cast<int32_t>(v + 0.5) : page;
+  };
   elf_object* matrix = lstBuildArgs(state, "a:d", m.m[0], 0, "b:d", m.m[1], 0, "c:d", m.m[2], 0, "d:d", m.m[3], 0,
                                     "e:d", m.m[4], 0, "f:d", m.m[5], 0, LST_END);
   elf_object* args = matrix ? lstBuildArgs(state, "@qelxml:s", xml.c_str(), 0, "@width:i",
-                                           static_cast<int32_t>(layer->width + 0.5), 0, "@height:i",
-                                           static_cast<int32_t>(layer->height + 0.5), 0, "@xres:d", xres, 0,
+                                           pixels(layer->width, pageWidth), 0, "@height:i",
+                                           pixels(layer->height, pageHeight), 0, "@xres:d", xres, 0,
                                            "@yres:d", yres, 0, "@matrix:", matrix, 0, LST_END)
                             : nullptr;
   if (!args) {
@@ -449,6 +456,7 @@ int text_glyphs(elf_state* state, XpsPackageRecord* p, const elf_QELLAYER* layer
     // The converter's own message says why; the page is named beside it.
     char message[ELF_MESSAGE_MAX];
     std::snprintf(message, sizeof message, "%s", getStatusMessage(state));
+    message[strcspn(message, "\n")] = '\0';
     status = fail(state, status, "page %d: text layer %d: %s", pgNum, index, message);
   }
   if (status == QEL_STATUS_OK && !p->fontPart) status = write_font_part(state, p);
@@ -488,6 +496,8 @@ int open_package(elf_state* state, XpsPackageRecord* p, const Common& c) {
     return fail(state, QEL_STATUS_FAILED, "no memory");
   }
   p->pages = 0;
+  _elfFree(p->fontPart);
+  p->fontPart = nullptr;
   const std::string root = p->folder;
   if (!make_folders(root, {"_rels", "docProps", "Documents", "Documents/1", "Documents/1/_rels", "Documents/1/Pages",
                            "Documents/1/Pages/_rels", "Documents/1/Resources", "Documents/1/Resources/Images",
@@ -529,7 +539,7 @@ int add_page(elf_state* state, XpsPackageRecord* p, const Common& c, elf_object*
     if (!layer || layer->kind == QEL_KIND_JBIG2_DICT || layer->kind == QEL_KIND_THUMBNAIL) continue;
     if (layer->kind == QEL_KIND_TEXT) {
       std::string glyphs;
-      const int status = text_glyphs(state, p, layer, xres, yres, pgNum, i, &glyphs);
+      const int status = text_glyphs(state, p, layer, im->width, im->height, xres, yres, pgNum, i, &glyphs);
       if (status != QEL_STATUS_OK) return status;
       if (!glyphs.empty()) {
         body += glyphs;

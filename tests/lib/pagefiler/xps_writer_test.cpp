@@ -246,6 +246,77 @@ TEST_F(XpsWriter, TextLayersBecomeGlyphsThatToolsExtract) {
   EXPECT_EQ(call(r, "release"), QEL_STATUS_OK);
 }
 
+// Grey and colour pages read back through the reader slots to their samples exactly.
+TEST_F(XpsWriter, GreyAndColourPagesReadBackExactly) {
+  struct Case {
+    int32_t samples, photometric;
+  };
+  const std::vector<Case> cases = {{1, 1}, {3, 2}};
+  const std::string path = dir.file("depths.xps");
+  elf_object* w = writer(path);
+  ASSERT_NE(w, nullptr);
+  std::vector<std::string> pixels;
+  for (const Case& c : cases) {
+    const int32_t width = 37, height = 23, row = width * c.samples;
+    std::string px;
+    for (int32_t i = 0; i < row * height; ++i) px += static_cast<char>((i * 53 + c.samples * 7) % 256);
+    pixels.push_back(px);
+    elf_object* layer = new_QELLAYER(state, nullptr, nullptr);
+    elf_object* desc = new_QELHDR(state, nullptr, nullptr);
+    elf_QELHDR* h = qelHdr(desc);
+    h->width = width;
+    h->height = height;
+    h->samplesPerPixel = c.samples;
+    h->photometric = c.photometric;
+    h->interleave = 1;
+    h->bitsPerSampleCount = h->bytesPerRowCount = 1;
+    h->bitsPerSample = static_cast<int32_t*>(elfCalloc(1, sizeof(int32_t)));
+    h->bytesPerRow = static_cast<int32_t*>(elfCalloc(1, sizeof(int32_t)));
+    h->bitsPerSample[0] = 8;
+    h->bytesPerRow[0] = row;
+    auto* bytes = static_cast<char*>(elfMalloc(px.size()));
+    std::copy(px.begin(), px.end(), bytes);
+    elf_QELLAYER* l = qelLayer(layer);
+    l->kind = QEL_KIND_IMAGE;
+    l->xres = l->yres = 200;
+    l->width = width;
+    l->height = height;
+    ELF_ASSIGN(state, &l->description, desc);
+    ELF_ASSIGN(state, &l->data, elfNewPointer(state, bytes, px.size()));
+    elf_object* image = keep(new_QELIMAGE(state, nullptr, nullptr));
+    qelImage(image)->width = width;
+    qelImage(image)->height = height;
+    qelImage(image)->xres = qelImage(image)->yres = 200;
+    ASSERT_EQ(QELAppendLayer(image, "scan", layer), QEL_STATUS_OK);
+    ASSERT_EQ(add(w, image), QEL_STATUS_OK) << status_message();
+  }
+  ASSERT_EQ(call(w, "release"), QEL_STATUS_OK) << status_message();
+
+  elf_object* r = reader(path);
+  ASSERT_NE(r, nullptr);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].samples);
+    elf_object* image = page(r, static_cast<int32_t>(i + 1));
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(qelImage(image)->xres, 200.0);
+    const elf_QELLAYER* l = qelLayer(QELGetLayer(image, 0));
+    ASSERT_NE(l, nullptr);
+    const elf_QELHDR* h = qelHdr(l->description);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(h->samplesPerPixel, cases[i].samples);
+    ASSERT_EQ(h->bitsPerSample[0], 8);
+    const auto* data = reinterpret_cast<const elf_POINTER*>(l->data);
+    const size_t row = static_cast<size_t>(h->width * h->samplesPerPixel);
+    ASSERT_GE(static_cast<size_t>(h->bytesPerRow[0]), row);
+    std::string got;
+    for (int32_t y = 0; y < h->height; ++y) {
+      got.append(static_cast<const char*>(data->data) + static_cast<size_t>(y) * h->bytesPerRow[0], row);
+    }
+    EXPECT_EQ(got, pixels[i]);
+  }
+  EXPECT_EQ(call(r, "release"), QEL_STATUS_OK);
+}
+
 // A package whose sequence names no FixedDocument opens, and both page slots say there is no
 // document.
 TEST_F(XpsWriter, ReaderSlotsReportAPackageWithoutDocuments) {
@@ -358,6 +429,18 @@ TEST_F(XpsWriter, FailuresAreReportedAndLeaveNoFile) {
     EXPECT_NE(status_message().find(message), std::string::npos) << status_message();
     EXPECT_EQ(dioWriter(w)->pagecnt, 0);
   }
+
+  // A text layer whose XML cannot be read fails its page: no page goes out without its text.
+  elf_object* w = writer(dir.file("badtext.xps"));
+  ASSERT_NE(w, nullptr);
+  elf_object* image = bilevel_image(monotest::make_checkerboard(8, 8, 2));
+  const std::string broken = "<Page><Glyphs x0=\"1\"";
+  ASSERT_EQ(QELAppendLayer(image, "text",
+                           QELNewTextLayer(state, QEL_TEXT_XML, broken.data(), broken.size(), 8, 8, 300, 300)),
+            QEL_STATUS_OK);
+  EXPECT_EQ(add(w, image), QEL_STATUS_INVALID);
+  EXPECT_NE(status_message().find("page 1: text layer 1: QELXML2XPSXML"), std::string::npos) << status_message();
+  EXPECT_EQ(dioWriter(w)->pagecnt, 0);
 }
 
 // monodoc xps end to end: grey, colour and bilevel page files in one package, lossless in
