@@ -61,14 +61,7 @@ int read_image(elf_state* state, const std::string& file, elf_object** image, st
 
 bool stream_pbm(elf_state* state, const std::string& file, const PageSink& sink, std::string* error) {
   std::vector<Bilevel> found;
-  if (!read_pages(file, &found, error)) return false;
-  for (size_t i = 0; i < found.size(); ++i) {
-    const Held image(image_from_pages(state, {&found[i]}, error));
-    if (!image.get()) return false;
-    std::vector<uint8_t>().swap(found[i].bits);
-    if (!sink(image.get(), found.size() > 1 ? file + " #" + std::to_string(i + 1) : file, error)) return false;
-  }
-  return true;
+  return read_pages(file, &found, error) && stream_bilevel(state, &found, file, sink, error);
 }
 
 bool stream_tiff(elf_state* state, const std::string& file, const PageSink& sink, std::string* error) {
@@ -134,6 +127,51 @@ const char* describe_page(elf_object* image) {
 }
 
 
+bool stream_bilevel(elf_state* state, std::vector<Bilevel>* pages, const std::string& file, const PageSink& sink,
+                    std::string* error) {
+  std::vector<Bilevel>& found = *pages;
+  for (size_t i = 0; i < found.size(); ++i) {
+    const Held image(image_from_pages(state, {&found[i]}, error));
+    if (!image.get()) return false;
+    std::vector<uint8_t>().swap(found[i].bits);
+    if (!sink(image.get(), found.size() > 1 ? file + " #" + std::to_string(i + 1) : file, error)) return false;
+  }
+  return true;
+}
+
+bool stream_reader_pages(elf_state* state, elf_method_proc make_reader, const std::string& file,
+                         const std::string& password, const NumberedPageSink& sink, std::string* error,
+                         const ReaderOpened& opened) {
+  const Held args(password.empty()
+                      ? lstBuildArgs(state, "filename:s", file.c_str(), 0, LST_END)
+                      : lstBuildArgs(state, "filename:s", file.c_str(), 0, "password:s", password.c_str(), 0, LST_END));
+  elf_object* made = nullptr;
+  clearStatus(state);
+  const int status = args.get() ? make_reader(state, args.get(), &made) : QEL_STATUS_FAILED;
+  const Held made_list(made);
+  elf_object* reader = nullptr;
+  if (status != QEL_STATUS_OK || lstScanArgs(made, "docrd:DOCUMENTREADER", LST_REQUIRED, &reader, LST_END) != 1) {
+    *error = status_text(state, status);
+    return false;
+  }
+  const Held counted = call_member(state, reader, "getPageCount", nullptr, error);
+  int32_t count = 0;
+  bool ok = counted.get() && lstScanArgs(counted.get(), "num:i", LST_REQUIRED, &count, LST_END) == 1;
+  bool read_pages = true;
+  if (ok && opened) ok = opened(reader, count, &read_pages, error);
+  for (int32_t n = 1; ok && read_pages && n <= count; ++n) {
+    const Held number(lstBuildArgs(state, "pgnum:i", n, 0, LST_END));
+    const Held page = call_member(state, reader, "getPage", number.get(), error);
+    elf_object* image = nullptr;
+    ok = page.get() && lstScanArgs(page.get(), "img:QELIMAGE", LST_REQUIRED, &image, LST_END) == 1;
+    if (!ok && error->empty()) *error = "page " + std::to_string(n) + " gave no image";
+    ok = ok && sink(image, n, count, error);
+  }
+  std::string ignored;
+  call_member(state, reader, "release", nullptr, &ignored);
+  return ok;
+}
+
 bool stream_pages(elf_state* state, const std::string& file, const PageSink& sink, std::string* error) {
   const Kind kind = kind_of(file, error);
   if (!error->empty()) return false;
@@ -145,7 +183,37 @@ bool stream_pages(elf_state* state, const std::string& file, const PageSink& sin
   return sink(image, file, error);
 }
 
+bool attach_text(elf_state* state, elf_object* image, const std::string& file, std::string* error) {
+  FILE* f = std::fopen(file.c_str(), "rb");
+  if (!f) {
+    *error = "cannot open " + file + ": " + std::strerror(errno);
+    return false;
+  }
+  std::string xml;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) xml.append(buffer, n);
+  const bool read = !std::ferror(f);
+  std::fclose(f);
+  const elf_QELIMAGE* im = qelImage(image);
+  elf_object* layer = read ? QELNewTextLayer(state, QEL_TEXT_XML, xml.data(), xml.size(), im->width, im->height,
+                                             im->xres, im->yres)
+                           : nullptr;
+  if (!layer || QELAppendLayer(image, "text:QELLAYER", layer) != QEL_STATUS_OK) {
+    *error = read ? "no memory for the text layer of " + file : "cannot read " + file;
+    if (layer) elfDiscard(layer);
+    return false;
+  }
+  return true;
+}
+
 bool AppendRun::append(elf_object* image, const std::string& where, std::string* error) {
+  std::string text_note;
+  if (static_cast<size_t>(pages_) < texts_.size()) {
+    const std::string& text = texts_[static_cast<size_t>(pages_)];
+    if (!attach_text(state_, image, text, error)) return false;
+    text_note = ", text " + text;
+  }
   const Held args(lstBuildArgs(state_, "pgImg:QELIMAGE", image, 0, LST_END));
   if (!args.get() || !call_member(state_, writer_, "appendPage", args.get(), error).get()) {
     if (!args.get()) *error = "no memory";
@@ -153,18 +221,22 @@ bool AppendRun::append(elf_object* image, const std::string& where, std::string*
   }
   ++pages_;
   const elf_QELIMAGE* im = qelImage(image);
-  std::printf("page %d: %s, %d x %d pixels, %g dpi, %s\n", pages_, where.c_str(), im->width, im->height,
-              im->xres > 0 ? im->xres : 300.0, describe_page(image));
+  std::printf("page %d: %s, %d x %d pixels, %g dpi, %s%s\n", pages_, where.c_str(), im->width, im->height,
+              im->xres > 0 ? im->xres : 300.0, describe_page(image), text_note.c_str());
   std::fflush(stdout);
   return true;
 }
 
 bool AppendRun::append_file(const std::string& file, std::string* error) {
-  return stream_pages(
-      state_, file, [this](elf_object* image, const std::string& where, std::string* why) {
-        return append(image, where, why);
-      },
-      error);
+  const PageSink sink = [this](elf_object* image, const std::string& where, std::string* why) {
+    return append(image, where, why);
+  };
+  bool taken = false;
+  if (own_) {
+    if (!own_(file, sink, &taken, error)) return false;
+    if (taken) return true;
+  }
+  return stream_pages(state_, file, sink, error);
 }
 
 int write_document(elf_state* state, const DocumentJob& job) {
@@ -177,7 +249,7 @@ int write_document(elf_state* state, const DocumentJob& job) {
   }
   std::string error;
   int exit = exit_ok;
-  AppendRun run(state, writer);
+  AppendRun run(state, writer, job.texts, job.own_pages);
   if (!job.attributes(state, writer, &error)) {
     complain(job.command, job.output + ": " + error);
     exit = exit_failed;

@@ -7,7 +7,10 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "bilevel.h"
 
 #include "qelinterp.h"
 #include "image_io.h"
@@ -22,8 +25,33 @@ using PageSink = std::function<bool(elf_object* image, const std::string& where,
 // the reason at the first page that cannot be read or that the sink refuses.
 bool stream_pages(elf_state* state, const std::string& file, const PageSink& sink, std::string* error);
 
+// Hands bilevel pages read from file to sink as page images, each page's bits let go once handed.
+bool stream_bilevel(elf_state* state, std::vector<Bilevel>* pages, const std::string& file, const PageSink& sink,
+                    std::string* error);
+
+// Every page libpagefiler's document reader (make_reader: MakeDocReader) reads from file, handed
+// to sink one at a time with its number and the page count, then the reader is released. False
+// with the reason (without the file's name).
+// When given, opened sees the reader and its page count before any page is read (to describe the
+// document from the same opening); it may clear *read_pages to read none, or refuse with a reason.
+using NumberedPageSink = std::function<bool(elf_object* image, int32_t n, int32_t count, std::string* error)>;
+using ReaderOpened = std::function<bool(elf_object* reader, int32_t count, bool* read_pages, std::string* error)>;
+bool stream_reader_pages(elf_state* state, elf_method_proc make_reader, const std::string& file,
+                         const std::string& password, const NumberedPageSink& sink, std::string* error,
+                         const ReaderOpened& opened = nullptr);
+
+// Pages of the files a command reads its own way (monodoc pdf's PDF files): sets *taken when file
+// is one of them and hands its pages to sink; false with the reason. Other files go to
+// stream_pages.
+using PageSource =
+    std::function<bool(const std::string& file, const PageSink& sink, bool* taken, std::string* error)>;
+
 // "bilevel", "grey" or "colour" after the first layer of a page image, "no layer" without one.
 const char* describe_page(elf_object* image);
+
+// Adds a text layer over the whole page holding the text-layer XML of file (the form "monodoc
+// help text" tells); false with the reason.
+bool attach_text(elf_state* state, elf_object* image, const std::string& file, std::string* error);
 
 // Sets one writer attribute through its own member, as the interpreter's scripts would.
 template <typename T>
@@ -38,10 +66,12 @@ bool set_writer_attr(elf_state* state, elf_object* writer, const char* name, con
 }
 
 // Pages appended to a DOCUMENTWRITER through its "appendPage" member, as the interpreter's
-// scripts append them, with a progress line per page on the standard output.
+// scripts append them, with a progress line per page on the standard output. The text layers
+// of texts go with the pages in order, the first with the first page.
 class AppendRun {
  public:
-  AppendRun(elf_state* state, elf_object* writer) : state_(state), writer_(writer) {}
+  AppendRun(elf_state* state, elf_object* writer, const std::vector<std::string>& texts, PageSource own = nullptr)
+      : state_(state), writer_(writer), texts_(texts), own_(std::move(own)) {}
 
   // Appends every page of the file; false with the reason.
   bool append_file(const std::string& file, std::string* error);
@@ -52,6 +82,8 @@ class AppendRun {
 
   elf_state* state_;
   elf_object* writer_;
+  const std::vector<std::string>& texts_;
+  PageSource own_;
   int32_t pages_ = 0;
 };
 
@@ -67,6 +99,8 @@ struct DocumentJob {
   std::function<bool(elf_object* args)> writer_args;
   // Sets the writer's attributes; false with the reason.
   std::function<bool(elf_state*, elf_object* writer, std::string* error)> attributes;
+  std::vector<std::string> texts;       // text-layer XML files, one per page from the first
+  PageSource own_pages;                 // files the command reads itself, or null
 };
 
 // Makes the writer, appends every page with a progress line each, releases the writer (which

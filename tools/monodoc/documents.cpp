@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "document_job.h"
 #include "image_io.h"
 #include "kvext.h"
 #include "session.h"
@@ -147,60 +148,37 @@ void print_page(int32_t number, elf_object* image) {
   }
 }
 
-// Prints one document's line, then (unless summary) reads its pages one at a time and prints each;
-// false with the reason when the document or a page cannot be read. The document is opened once
-// for both.
+// Prints one document's line, then (unless summary) its pages one at a time; false with the
+// reason when the document or a page cannot be read. The document is opened once for both.
 bool describe_document(elf_state* state, elf_method_proc make_reader, const std::string& file,
                        const std::string& password, bool summary, std::string* error) {
-  const Held args(password.empty()
-                      ? lstBuildArgs(state, "filename:s", file.c_str(), 0, LST_END)
-                      : lstBuildArgs(state, "filename:s", file.c_str(), 0, "password:s", password.c_str(), 0, LST_END));
-  if (!args.get()) {
-    *error = "no memory";
-    return false;
-  }
-  clearStatus(state);
-  elf_object* made = nullptr;
-  const int status = make_reader(state, args.get(), &made);
-  const Held made_list(made);
-  elf_object* reader = nullptr;
-  if (status != QEL_STATUS_OK ||
-      lstScanArgs(made, "docrd:DOCUMENTREADER", LST_REQUIRED, &reader, LST_END) != 1) {
-    *error = status_text(state, status);
-    return false;
-  }
-  const Held format = call_member(state, reader, "getFormat", nullptr, error);
-  const Held pages = format.get() ? call_member(state, reader, "getPageCount", nullptr, error) : Held();
-  const Held sum = pages.get() ? call_member(state, reader, "getChecksum", nullptr, error) : Held();
-  const char *format_name = "", *subtype = "";
-  int32_t count = 0, checksum = 0;
-  bool ok = sum.get() &&
-            lstScanArgs(format.get(), "format:s", LST_REQUIRED, &format_name, "subtype:s", LST_REQUIRED, &subtype,
-                        LST_END) == 1 &&
-            lstScanArgs(pages.get(), "num:i", LST_REQUIRED, &count, LST_END) == 1 &&
-            lstScanArgs(sum.get(), "sum:i", LST_REQUIRED, &checksum, LST_END) == 1;
-  if (!ok) {
-    if (error->empty()) *error = "the reader gave no answer";
-  } else {
-    std::printf("%s: format %s, subtype %s, %d page%s, checksum 0x%08x\n", file.c_str(), format_name, subtype,
-                count, count == 1 ? "" : "s", static_cast<unsigned>(checksum));
-    std::fflush(stdout);
-  }
-  for (int32_t n = 1; ok && !summary && n <= count; ++n) {
-    const Held number(lstBuildArgs(state, "pgnum:i", n, 0, LST_END));
-    const Held page = call_member(state, reader, "getPage", number.get(), error);
-    elf_object* image = nullptr;
-    ok = page.get() && lstScanArgs(page.get(), "img:QELIMAGE", LST_REQUIRED, &image, LST_END) == 1;
-    if (ok) {
-      print_page(n, image);
-      std::fflush(stdout);
-    } else if (error->empty()) {
-      *error = "page " + std::to_string(n) + " gave no image";
+  const auto opened = [&](elf_object* reader, int32_t count, bool* read_pages, std::string* why) {
+    const Held format = call_member(state, reader, "getFormat", nullptr, why);
+    const Held sum = format.get() ? call_member(state, reader, "getChecksum", nullptr, why) : Held();
+    const char *format_name = "", *subtype = "";
+    int32_t checksum = 0;
+    const bool ok = sum.get() &&
+                    lstScanArgs(format.get(), "format:s", LST_REQUIRED, &format_name, "subtype:s", LST_REQUIRED,
+                                &subtype, LST_END) == 1 &&
+                    lstScanArgs(sum.get(), "sum:i", LST_REQUIRED, &checksum, LST_END) == 1;
+    if (!ok) {
+      if (why->empty()) *why = "the reader gave no answer";
+      return false;
     }
-  }
-  std::string released;
-  call_member(state, reader, "release", nullptr, ok ? error : &released);
-  return ok;
+    std::printf("%s: format %s, subtype %s, %d page%s, checksum 0x%08x\n", file.c_str(), format_name, subtype, count,
+                count == 1 ? "" : "s", static_cast<unsigned>(checksum));
+    std::fflush(stdout);
+    *read_pages = !summary;
+    return true;
+  };
+  return stream_reader_pages(
+      state, make_reader, file, password,
+      [](elf_object* image, int32_t n, int32_t, std::string*) {
+        print_page(n, image);
+        std::fflush(stdout);
+        return true;
+      },
+      error, opened);
 }
 
 }  // namespace

@@ -2,18 +2,16 @@
 // PDF library's JBIG2 coder in sections of ten pages sharing one JBIG2Globals stream; grey and
 // colour pages become JPEG or Flate images. Pages are read, appended and let go one at a time.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #include "commands.h"
-#include "dio.h"
+#include "document_job.h"
 #include "image_io.h"
-#include "kvng_print.h"
 #include "page_files.h"
-#include "pbm.h"
 #include "session.h"
 
 namespace monodoc {
@@ -153,248 +151,69 @@ int parse(const std::vector<std::string>& args, PdfOptions* o) {
   return exit_ok;
 }
 
-void print_engine_message(void*, int kind, const char* text) {
-  if (kind != KVNG_PRINT_DEBUG) std::fprintf(stderr, "monodoc: %s", text);
-}
-
-// Sets one writer attribute through its own member, as the interpreter's scripts would.
-template <typename T>
-bool set_attr(elf_state* state, elf_object* writer, const char* name, const char* type, T value, std::string* error) {
-  const std::string spec = std::string("obj:") + type;
-  const Held args(lstBuildArgs(state, "name:s", name, 0, spec.c_str(), value, 0, LST_END));
-  if (!args.get()) {
-    *error = "no memory";
-    return false;
-  }
-  return call_member(state, writer, "setAttr", args.get(), error).get() != nullptr;
-}
-
 bool set_attributes(elf_state* state, elf_object* writer, const PdfOptions& o, std::string* error) {
   constexpr int32_t kJbig2 = 7, kJpeg = 1, kDeflate = 6;
   // Coding type 0 is arithmetic coding; any other value Huffman with the profile's tables.
   const int32_t type = o.profile == 3 ? 0 : o.profile;
-  bool ok = set_attr(state, writer, "_DIObinarycomp", "i", kJbig2, error) &&
-            set_attr(state, writer, "_DIOcontonecomp", "i", o.flate ? kDeflate : kJpeg, error) &&
-            set_attr(state, writer, "_DIOjpegqual", "i", o.quality, error) &&
-            set_attr(state, writer, "_DIOjb2type", "i", type, error) &&
-            set_attr(state, writer, "_DIOcreator", "s", "monodoc pdf", error);
-  if (ok && !o.lossy) ok = set_attr(state, writer, "_DIOjb2lossless", "b", 1, error);
+  bool ok = set_writer_attr(state, writer, "_DIObinarycomp", "i", kJbig2, error) &&
+            set_writer_attr(state, writer, "_DIOcontonecomp", "i", o.flate ? kDeflate : kJpeg, error) &&
+            set_writer_attr(state, writer, "_DIOjpegqual", "i", o.quality, error) &&
+            set_writer_attr(state, writer, "_DIOjb2type", "i", type, error) &&
+            set_writer_attr(state, writer, "_DIOcreator", "s", "monodoc pdf", error);
+  if (ok && !o.lossy) ok = set_writer_attr(state, writer, "_DIOjb2lossless", "b", 1, error);
   // Text layers make most of a searchable page's content: it is worth compressing.
-  if (ok && !o.texts.empty()) ok = set_attr(state, writer, "_PDFdeflateText", "b", 1, error);
-  if (ok && o.pdfa) ok = set_attr(state, writer, "_PDFarchive", "b", 1, error);
-  if (ok && o.linearize) ok = set_attr(state, writer, "_PDFlinearized", "b", 1, error);
-  if (ok && o.hasPassword) ok = set_attr(state, writer, "_PDFpasswd", "s", o.password.c_str(), error);
+  if (ok && !o.texts.empty()) ok = set_writer_attr(state, writer, "_PDFdeflateText", "b", 1, error);
+  if (ok && o.pdfa) ok = set_writer_attr(state, writer, "_PDFarchive", "b", 1, error);
+  if (ok && o.linearize) ok = set_writer_attr(state, writer, "_PDFlinearized", "b", 1, error);
+  if (ok && o.hasPassword) ok = set_writer_attr(state, writer, "_PDFpasswd", "s", o.password.c_str(), error);
   return ok;
 }
 
-enum class Kind { pbm, tiff, pdf, other };
-
-Kind kind_of(const std::string& path, std::string* error) {
+bool is_pdf(const std::string& path, std::string* error) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) {
     *error = "cannot open " + path + ": " + std::strerror(errno);
-    return Kind::other;
+    return false;
   }
   unsigned char b[5] = {};
   const size_t n = std::fread(b, 1, 5, f);
   std::fclose(f);
-  if (n == 5 && std::memcmp(b, "%PDF-", 5) == 0) return Kind::pdf;
-  if (n >= 2 && b[0] == 'P' && (b[1] == '1' || b[1] == '4')) return Kind::pbm;
-  if (n >= 4 && ((b[0] == 'I' && b[1] == 'I' && (b[2] == 42 || b[2] == 43) && b[3] == 0) ||
-                 (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && (b[3] == 42 || b[3] == 43)))) {
-    return Kind::tiff;
-  }
-  return Kind::other;
+  return n == 5 && std::memcmp(b, "%PDF-", 5) == 0;
 }
 
-const char* describe(elf_object* image) {
-  const elf_QELLAYER* l = qelLayer(QELGetLayer(image, 0));
-  const elf_QELHDR* h = l ? qelHdr(l->description) : nullptr;
-  if (!h) return "no layer";
-  const int32_t bits = h->samplesPerPixel * (h->bitsPerSample ? h->bitsPerSample[0] : 0);
-  return bits == 1 ? "bilevel" : h->samplesPerPixel == 1 ? "grey" : "colour";
+// The pages of a PDF as its reader makes them: layers kept in their coding (JBIG2 data and
+// globals byte for byte), one page read, written and released at a time.
+bool stream_pdf(elf_state* state, const std::string& file, const PageSink& sink, std::string* error) {
+  char why[4200];
+  void* place = nullptr;
+  if (!elfBindSharedProc("pagefiler", "MakeDocReader", &place, why, sizeof why)) {
+    *error = why;
+    return false;
+  }
+  const bool ok = stream_reader_pages(
+      state, reinterpret_cast<elf_method_proc>(place), file, "",
+      [&](elf_object* image, int32_t n, int32_t count, std::string* why_not) {
+        return sink(image, count > 1 ? file + " #" + std::to_string(n) : file, why_not);
+      },
+      error);
+  if (!ok) *error = file + ": " + *error;
+  return ok;
 }
 
-class Run {
- public:
-  Run(elf_state* state, elf_object* writer, const std::vector<std::string>& texts)
-      : state_(state), writer_(writer), texts_(texts) {}
-
-  // Appends one page image, with its text layer when one was given for it; false with the reason.
-  bool append(elf_object* image, const std::string& where, std::string* error) {
-    std::string text_note;
-    if (static_cast<size_t>(pages_) < texts_.size()) {
-      if (!add_text(image, texts_[static_cast<size_t>(pages_)], error)) return false;
-      text_note = ", text " + texts_[static_cast<size_t>(pages_)];
-    }
-    const Held args(lstBuildArgs(state_, "pgImg:QELIMAGE", image, 0, LST_END));
-    if (!args.get() || !call_member(state_, writer_, "appendPage", args.get(), error).get()) {
-      if (!args.get()) *error = "no memory";
-      return false;
-    }
-    ++pages_;
-    const elf_QELIMAGE* im = qelImage(image);
-    std::printf("page %d: %s, %d x %d pixels, %g dpi, %s%s\n", pages_, where.c_str(), im->width, im->height,
-                im->xres > 0 ? im->xres : 300.0, describe(image), text_note.c_str());
-    std::fflush(stdout);
-    return true;
+// PDF page files: decoded to their pixels and written as any bilevel page is (--recode), or
+// passed through as the PDF reader reads them. Other files are the document run's.
+bool pdf_pages(elf_state* state, bool recode, const std::string& file, const PageSink& sink, bool* taken,
+               std::string* error) {
+  *taken = is_pdf(file, error);
+  if (!*taken) return error->empty();
+  if (!recode) return stream_pdf(state, file, sink, error);
+  std::vector<Bilevel> found;
+  if (!read_pdf(file, &found, error)) {
+    *error = file + ": " + *error;
+    return false;
   }
-
-  bool append_file(const std::string& file, std::string* error) {
-    const Kind kind = kind_of(file, error);
-    if (!error->empty()) return false;
-    if (kind == Kind::pbm) return append_pbm(file, error);
-    if (kind == Kind::tiff) return append_tiff(file, error);
-    if (kind == Kind::pdf) return recode_ ? append_recoded(file, error) : append_pdf(file, error);
-    elf_object* image = nullptr;
-    if (read_image(file, &image, error) != QEL_STATUS_OK) return false;
-    const Held held(image);
-    return append(image, file, error);
-  }
-
-  int32_t pages() const { return pages_; }
-
- private:
-  // A text layer over the whole page holding the file's text-layer XML.
-  bool add_text(elf_object* image, const std::string& file, std::string* error) {
-    FILE* f = std::fopen(file.c_str(), "rb");
-    if (!f) {
-      *error = "cannot open " + file + ": " + std::strerror(errno);
-      return false;
-    }
-    std::string xml;
-    char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) xml.append(buffer, n);
-    const bool read = !std::ferror(f);
-    std::fclose(f);
-    const elf_QELIMAGE* im = qelImage(image);
-    elf_object* layer = read ? QELNewTextLayer(state_, QEL_TEXT_XML, xml.data(), xml.size(), im->width, im->height,
-                                               im->xres, im->yres)
-                             : nullptr;
-    if (!layer || QELAppendLayer(image, "text:QELLAYER", layer) != QEL_STATUS_OK) {
-      *error = read ? "no memory for the text layer of " + file : "cannot read " + file;
-      if (layer) elfDiscard(layer);
-      return false;
-    }
-    return true;
-  }
-
-  // A page file of any other raster format, through the engine's reader.
-  int read_image(const std::string& file, elf_object** image, std::string* error) {
-    // The engine's reader of every raster format, bound in the raster library as the interpreter
-    // binds it.
-    using ReadFn = int (*)(elf_state*, const char*, elf_object*, elf_object**);
-    static ReadFn read = nullptr;
-    char why[4200];
-    void* place = nullptr;
-    if (!read && elfBindSharedProc("kvraster", "QELReadFile2QELIMAGE", &place, why, sizeof why)) {
-      read = reinterpret_cast<ReadFn>(place);
-    }
-    if (!read) {
-      *error = why;
-      return QEL_STATUS_FAILED;
-    }
-    clearStatus(state_);
-    const int read_status = read(state_, file.c_str(), nullptr, image);
-    if (read_status != QEL_STATUS_OK) *error = file + ": " + status_text(state_, read_status);
-    return read_status;
-  }
-
-  bool append_pbm(const std::string& file, std::string* error) {
-    std::vector<Bilevel> found;
-    return read_pages(file, &found, error) && append_bilevel(&found, file, error);
-  }
-
-  bool append_tiff(const std::string& file, std::string* error) {
-    clearStatus(state_);
-    const int32_t count = tiff_pages(state_, file);
-    if (count < 1) {
-      *error = file + ": " + status_text(state_, getStatus(state_));
-      return false;
-    }
-    for (int32_t n = 1; n <= count; ++n) {
-      const Held args(lstBuildArgs(state_, "filename:s", file.c_str(), 0, "dirnum:i", n, 0, LST_END));
-      elf_object* result = nullptr;
-      clearStatus(state_);
-      const int status = args.get() ? call_elf_procedure(state_, "readtif", args.get(), &result) : QEL_STATUS_FAILED;
-      const Held held(result);
-      elf_object* image = nullptr;
-      if (status != QEL_STATUS_OK || !lstScanArgs(result, "img:QELIMAGE", LST_OPTIONAL, &image, LST_END) || !image) {
-        *error = file + " page " + std::to_string(n) + ": " + status_text(state_, status);
-        return false;
-      }
-      if (!append(image, count > 1 ? file + " #" + std::to_string(n) : file, error)) return false;
-    }
-    return true;
-  }
-
-  // The pages of a PDF decoded to their pixels, written as any bilevel page is.
-  bool append_recoded(const std::string& file, std::string* error) {
-    std::vector<Bilevel> found;
-    if (!read_pdf(file, &found, error)) {
-      *error = file + ": " + *error;
-      return false;
-    }
-    return append_bilevel(&found, file, error);
-  }
-
-  // Bilevel pages of a file, each released once written.
-  bool append_bilevel(std::vector<Bilevel>* pages, const std::string& file, std::string* error) {
-    std::vector<Bilevel>& found = *pages;
-    for (size_t i = 0; i < found.size(); ++i) {
-      const Held image(image_from_pages(state_, {&found[i]}, error));
-      if (!image.get()) return false;
-      std::vector<uint8_t>().swap(found[i].bits);
-      if (!append(image.get(), found.size() > 1 ? file + " #" + std::to_string(i + 1) : file, error)) return false;
-    }
-    return true;
-  }
-
-  // The pages of a PDF as its reader makes them: layers kept in their coding (JBIG2 data and
-  // globals byte for byte), one page read, written and released at a time.
-  bool append_pdf(const std::string& file, std::string* error) {
-    char why[4200];
-    void* place = nullptr;
-    if (!elfBindSharedProc("pagefiler", "MakeDocReader", &place, why, sizeof why)) {
-      *error = why;
-      return false;
-    }
-    const Held args(lstBuildArgs(state_, "filename:s", file.c_str(), 0, LST_END));
-    elf_object* made = nullptr;
-    clearStatus(state_);
-    const int status = args.get() ? reinterpret_cast<elf_method_proc>(place)(state_, args.get(), &made)
-                                  : QEL_STATUS_FAILED;
-    const Held made_list(made);
-    elf_object* reader = nullptr;
-    if (status != QEL_STATUS_OK || lstScanArgs(made, "docrd:DOCUMENTREADER", LST_REQUIRED, &reader, LST_END) != 1) {
-      *error = file + ": " + status_text(state_, status);
-      return false;
-    }
-    const Held counted = call_member(state_, reader, "getPageCount", nullptr, error);
-    int32_t count = 0;
-    bool ok = counted.get() && lstScanArgs(counted.get(), "num:i", LST_REQUIRED, &count, LST_END) == 1;
-    for (int32_t n = 1; ok && n <= count; ++n) {
-      const Held number(lstBuildArgs(state_, "pgnum:i", n, 0, LST_END));
-      const Held page = call_member(state_, reader, "getPage", number.get(), error);
-      elf_object* image = nullptr;
-      ok = page.get() && lstScanArgs(page.get(), "img:QELIMAGE", LST_REQUIRED, &image, LST_END) == 1 &&
-           append(image, count > 1 ? file + " #" + std::to_string(n) : file, error);
-    }
-    std::string ignored;
-    call_member(state_, reader, "release", nullptr, &ignored);
-    if (!ok) *error = file + ": " + *error;
-    return ok;
-  }
-
-  elf_state* state_;
-  elf_object* writer_;
-  const std::vector<std::string>& texts_;
-  int32_t pages_ = 0;
-
- public:
-  bool recode_ = false;
-};
+  return stream_bilevel(state, &found, file, sink, error);
+}
 
 }  // namespace
 
@@ -406,61 +225,24 @@ int run_pdf(const std::vector<std::string>& args) {
     complain("pdf", "cannot make the interpreter state from pagefiler.ucm");
     return exit_failed;
   }
-  elf_state* state = interp.state;
-  void* place = nullptr;
-  char why[4200];
-  if (!elfBindSharedProc("pagefiler", "MakeDocWriter", &place, why, sizeof why)) {
-    complain("pdf", why);
-    return exit_failed;
-  }
-  const auto make_writer = reinterpret_cast<elf_method_proc>(place);
-  KVngSetPrinter(print_engine_message, nullptr);
-  const Held made_args(lstBuildArgs(state, "filename:s", o.output.c_str(), 0, "format:s", "pdf", 0, "subtype:s",
-                                    o.version.c_str(), 0, "testfile:b", o.test ? 1 : 0, 0, LST_END));
-  elf_object* made = nullptr;
-  clearStatus(state);
-  const int status = made_args.get() ? make_writer(state, made_args.get(), &made) : QEL_STATUS_FAILED;
-  const Held made_list(made);
-  elf_object* writer = nullptr;
-  if (status != QEL_STATUS_OK || lstScanArgs(made, "docwt:DOCUMENTWRITER", LST_REQUIRED, &writer, LST_END) != 1) {
-    complain("pdf", o.output + ": " + status_text(state, status));
-    KVngSetPrinter(nullptr, nullptr);
-    return exit_failed;
-  }
   // The name the writer really writes (".pdf" added when there was no extension).
   std::string target = o.output;
   if (target.find('.', target.rfind('/') == std::string::npos ? 0 : target.rfind('/')) == std::string::npos) {
     target += ".pdf";
   }
-  std::string error;
-  int exit = exit_ok;
-  Run run(state, writer, o.texts);
-  run.recode_ = o.recode;
-  if (!set_attributes(state, writer, o, &error)) {
-    complain("pdf", o.output + ": " + error);
-    exit = exit_failed;
-  }
-  for (size_t i = 0; exit == exit_ok && i < o.files.size(); ++i) {
-    error.clear();
-    if (!run.append_file(o.files[i], &error)) {
-      complain("pdf", error);
-      exit = exit_failed;
-    }
-  }
-  if (!call_member(state, writer, "release", nullptr, &error).get()) {
-    complain("pdf", target + ": " + error);
-    exit = exit_failed;
-  }
-  KVngSetPrinter(nullptr, nullptr);
-  if (exit != exit_ok) {
-    // A document without all its pages is no result.
-    std::remove(target.c_str());
-    return exit;
-  }
-  struct stat st {};
-  const long long bytes = stat(target.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
-  std::printf("%s: %d page%s, %lld bytes\n", target.c_str(), run.pages(), run.pages() == 1 ? "" : "s", bytes);
-  return exit_ok;
+  DocumentJob job{"pdf", o.output, target, o.files, "",
+                  [&](elf_object* list) {
+                    return lstAppendArgs(list, "format:s", "pdf", 0, "subtype:s", o.version.c_str(), 0, "testfile:b",
+                                         o.test ? 1 : 0, 0, LST_END) == 1;
+                  },
+                  [&](elf_state* state, elf_object* writer, std::string* error) {
+                    return set_attributes(state, writer, o, error);
+                  },
+                  o.texts,
+                  [&](const std::string& file, const PageSink& sink, bool* taken, std::string* error) {
+                    return pdf_pages(interp.state, o.recode, file, sink, taken, error);
+                  }};
+  return write_document(interp.state, job);
 }
 
 }  // namespace monodoc

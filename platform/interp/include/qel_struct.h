@@ -65,4 +65,14 @@ MONO_API void __QELLayersFree(QELLayer* layer);
 /* Frees an image with its layers; null is ignored. */
 MONO_API void __QELImageFree(QELImage* image);
 
+struct elf_state;
+struct elf_object;
+/* A new page-image object (QELIMAGE, count 0) in state made from image, which stays the
+   caller's: every layer becomes a QELLAYER named "layer<n>" holding copies of its description
+   (QELHDR), data (POINTER), transform and engine header data; a colour layer's colour becomes
+   its "_DIOcolor" (LIST of red, green, blue) and "_DIOcolorPhotometric" (RGB) attributes, as
+   the document writers paint them. Text layers get no text object: what their data holds is
+   the reader's to say. Null when image is null or memory runs out (reported). */
+MONO_API struct elf_object* __QELStruct2Obj(struct elf_state* state, const QELImage* image);
+
 #endif

@@ -92,6 +92,27 @@ class XpsWriter : public monotest::WriterTest {
     ASSERT_EQ(call(w, "setAttr", args), QEL_STATUS_OK) << status_message();
     elfDiscard(args);
   }
+  // A reader of the package through MakeDocReader, kept until the test ends.
+  elf_object* reader(const std::string& path) {
+    const int status = call_context(MakeDocReader, args(lstBuildArgs(state, "filename:s", path.c_str(), 0, LST_END)));
+    elf_object* r = nullptr;
+    if (status != QEL_STATUS_OK || !lstScanArgs(result, "docrd:DOCUMENTREADER", LST_REQUIRED, &r, LST_END)) {
+      ADD_FAILURE() << "MakeDocReader: " << status_message() << engine_messages;
+      return nullptr;
+    }
+    return keep(r);
+  }
+  // Page n of a reader, kept until the test ends; null with a failure recorded.
+  elf_object* page(elf_object* r, int32_t n) {
+    if (call(r, "getPage", args(lstBuildArgs(state, "pgnum:i", n, 0, LST_END))) != QEL_STATUS_OK) {
+      ADD_FAILURE() << "getPage " << n << ": " << status_message() << engine_messages;
+      return nullptr;
+    }
+    elf_object* image = nullptr;
+    EXPECT_EQ(lstScanArgs(result, "img:QELIMAGE", LST_REQUIRED, &image, LST_END), 1);
+    return image ? keep(image) : nullptr;
+  }
+  elf_object* args(elf_object* list) { return keep(list); }
   int add(elf_object* w, elf_object* image, const char* member = "appendPage") {
     elf_object* args = lstBuildArgs(state, "pgImg:QELIMAGE", image, 0, LST_END);
     const int status = call(w, member, args);
@@ -125,38 +146,205 @@ TEST_F(XpsWriter, BilevelPagesRenderAndReadBackExactly) {
     EXPECT_EQ(differences(r, pages[i]), 0) << "page " << i + 1;
   }
 
-  XPSPackage* package = nullptr;
-  ASSERT_EQ(XPSPackageOpenDefault(path.c_str(), &package), 1) << engine_messages;
-  XPSFixedDoc* doc = XPSPackageGetDocument(package, 1);
-  ASSERT_NE(doc, nullptr);
-  ASSERT_EQ(XPSFixedDocGetPageCount(doc), 2);
+  // Read back through the XPS back end's reader slots, as the interpreter reads documents.
+  elf_object* r = reader(path);
+  ASSERT_NE(r, nullptr);
+  ASSERT_EQ(call(r, "getPageCount"), QEL_STATUS_OK) << status_message();
+  int32_t count = 0;
+  ASSERT_EQ(lstScanArgs(result, "num:INTEGER", LST_REQUIRED, &count, LST_END), 1);
+  ASSERT_EQ(count, 2);
   for (int32_t n = 1; n <= 2; ++n) {
-    XPSFixedPage* page = XPSFixedDocGetPage(doc, n);
-    QELImage* image = nullptr;
-    ASSERT_EQ(XPSFixedPageRender(page, &image), 1) << engine_messages;
+    elf_object* image = page(r, n);
+    ASSERT_NE(image, nullptr);
     const RefBitmap& want = pages[static_cast<size_t>(n - 1)];
-    ASSERT_NE(image->layers, nullptr);
-    const QELLayer* l = image->layers;
+    const elf_QELLAYER* l = qelLayer(QELGetLayer(image, 0));
+    ASSERT_NE(l, nullptr);
     ASSERT_EQ(l->kind, QEL_KIND_BILEVEL);
-    ASSERT_NE(l->header, nullptr);
-    EXPECT_EQ(l->header->width, static_cast<uint32_t>(want.width));
-    EXPECT_EQ(l->header->height, static_cast<uint32_t>(want.height));
-    const bool oneIsBlack = l->header->photometry == QEL_PHOTO_BILEVEL;
-    const size_t stride = static_cast<size_t>(l->header->bytesPerRow[0]);
-    ASSERT_GE(l->dataLength, stride * want.height);
+    const elf_QELHDR* h = qelHdr(l->description);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(h->width, want.width);
+    EXPECT_EQ(h->height, want.height);
+    const auto* data = reinterpret_cast<const elf_POINTER*>(l->data);
+    ASSERT_NE(data, nullptr);
+    const bool oneIsBlack = h->photometric == QEL_PHOTO_BILEVEL;
+    const size_t stride = static_cast<size_t>(h->bytesPerRow[0]);
+    ASSERT_GE(data->length, stride * want.height);
     int wrong = 0;
     for (int y = 0; y < want.height; ++y) {
       for (int x = 0; x < want.width; ++x) {
-        const bool bit = static_cast<const uint8_t*>(l->data)[y * stride + x / 8] & (0x80 >> (x % 8));
+        const bool bit = static_cast<const uint8_t*>(data->data)[y * stride + x / 8] & (0x80 >> (x % 8));
         wrong += (bit == oneIsBlack) != black(want, x, y);
       }
     }
     EXPECT_EQ(wrong, 0) << "page " << n;
-    XPSFreeImage(image);
-    XPSElementRelease(page);
   }
-  XPSElementRelease(doc);
-  XPSPackageClose(package);
+  // A page outside the document gives no image; the checksum folds the whole file.
+  elf_object* outside = args(lstBuildArgs(state, "pgnum:i", 3, 0, LST_END));
+  EXPECT_NE(call(r, "getPage", outside), QEL_STATUS_OK);
+  ASSERT_EQ(call(r, "getChecksum"), QEL_STATUS_OK) << status_message();
+  int32_t sum = 0;
+  ASSERT_EQ(lstScanArgs(result, "sum:INTEGER", LST_REQUIRED, &sum, LST_END), 1);
+  const std::string bytes = monotest::read_file(path);
+  ASSERT_GT(bytes.size(), 8192u);
+  EXPECT_EQ(static_cast<uint32_t>(sum), __DIO_calculateChecksum(0, bytes.data(), static_cast<int32_t>(bytes.size())));
+  EXPECT_EQ(call(r, "release"), QEL_STATUS_OK);
+}
+
+// Text layers become invisible Glyphs in an embedded, obfuscated font: mutool extracts the words,
+// and reading the package back gives the page a text layer of XPS text.
+TEST_F(XpsWriter, TextLayersBecomeGlyphsThatToolsExtract) {
+  const std::string path = dir.file("text.xps");
+  elf_object* w = writer(path);
+  ASSERT_NE(w, nullptr);
+  elf_object* image = bilevel_image(monotest::make_text_blobs(600, 400, 4));
+  const std::string xml = "<Page><Glyphs x0=\"40\" xw=\"400\" yb=\"120\" yh=\"40\" famStyle=\"0\" str=\"Quarterly &amp; "
+                          "report\"/><Glyphs x0=\"40\" xw=\"85\" yb=\"300\" yh=\"30\" famStyle=\"5\" "
+                          "str=\"Zürich\"/></Page>";
+  ASSERT_EQ(QELAppendLayer(image, "text", QELNewTextLayer(state, QEL_TEXT_XML, xml.data(), xml.size(), 600, 400, 300, 300)),
+            QEL_STATUS_OK);
+  // Plain text cannot be placed: it is left out, the page is still written.
+  const std::string plain = "not placed";
+  ASSERT_EQ(QELAppendLayer(image, "plain",
+                           QELNewTextLayer(state, QEL_TEXT_PLAIN, plain.data(), plain.size(), 600, 400, 300, 300)),
+            QEL_STATUS_OK);
+  ASSERT_EQ(add(w, image), QEL_STATUS_OK) << status_message();
+  ASSERT_EQ(add(w, bilevel_image(monotest::make_lines(200, 100, 3))), QEL_STATUS_OK) << status_message();
+  ASSERT_EQ(call(w, "release"), QEL_STATUS_OK) << status_message();
+  EXPECT_NE(engine_messages.find("Unable to pass plain text data to XPS"), std::string::npos) << engine_messages;
+
+  const auto test = run_tool("unzip -t " + shell_quote(path));
+  EXPECT_EQ(test.exit_code, 0) << test.output;
+  const auto listed = run_tool("unzip -Z1 " + shell_quote(path));
+  EXPECT_NE(listed.output.find(".odttf"), std::string::npos) << listed.output;
+  const auto text = run_tool("mutool draw -q -F txt " + shell_quote(path) + " 1 2>&1");
+  ASSERT_EQ(text.exit_code, 0) << text.output;
+  EXPECT_NE(text.output.find("Quarterly & report"), std::string::npos) << text.output;
+  EXPECT_NE(text.output.find("Zürich"), std::string::npos) << text.output;
+  EXPECT_EQ(text.output.find("not placed"), std::string::npos) << text.output;
+  EXPECT_EQ(text.output.find("annot"), std::string::npos) << text.output;  // mupdf's "cannot load font"
+  // The text is invisible: the page renders to its image alone.
+  const std::string stem = dir.file("t");
+  ASSERT_EQ(run_tool("mutool draw -q -r 300 -c gray -o " + shell_quote(stem + "%d.pgm") + " " + shell_quote(path)).exit_code, 0);
+  EXPECT_EQ(differences(read_pnm(monotest::read_file(stem + "1.pgm")), monotest::make_text_blobs(600, 400, 4)), 0);
+
+  elf_object* r = reader(path);
+  ASSERT_NE(r, nullptr);
+  elf_object* read = page(r, 1);
+  ASSERT_NE(read, nullptr);
+  const elf_QELLAYER* glyphs = nullptr;
+  for (int32_t i = 0; i < qelImage(read)->layerCount; ++i) {
+    const elf_QELLAYER* l = qelLayer(QELGetLayer(read, i));
+    if (l && l->kind == QEL_KIND_TEXT) glyphs = l;
+  }
+  ASSERT_NE(glyphs, nullptr);
+  ASSERT_NE(qelText(glyphs->text), nullptr);
+  EXPECT_EQ(qelText(glyphs->text)->kind, QEL_TEXT_XPS);
+  const auto* data = reinterpret_cast<const elf_POINTER*>(glyphs->data);
+  ASSERT_NE(data, nullptr);
+  const std::string runs(static_cast<const char*>(data->data), data->length);
+  EXPECT_NE(runs.find("str=\"Quarterly &amp; report\""), std::string::npos) << runs;
+  EXPECT_EQ(call(r, "release"), QEL_STATUS_OK);
+}
+
+// Grey and colour pages read back through the reader slots to their samples exactly.
+TEST_F(XpsWriter, GreyAndColourPagesReadBackExactly) {
+  struct Case {
+    int32_t samples, photometric;
+  };
+  const std::vector<Case> cases = {{1, 1}, {3, 2}};
+  const std::string path = dir.file("depths.xps");
+  elf_object* w = writer(path);
+  ASSERT_NE(w, nullptr);
+  std::vector<std::string> pixels;
+  for (const Case& c : cases) {
+    const int32_t width = 37, height = 23, row = width * c.samples;
+    std::string px;
+    for (int32_t i = 0; i < row * height; ++i) px += static_cast<char>((i * 53 + c.samples * 7) % 256);
+    pixels.push_back(px);
+    elf_object* layer = new_QELLAYER(state, nullptr, nullptr);
+    elf_object* desc = new_QELHDR(state, nullptr, nullptr);
+    elf_QELHDR* h = qelHdr(desc);
+    h->width = width;
+    h->height = height;
+    h->samplesPerPixel = c.samples;
+    h->photometric = c.photometric;
+    h->interleave = 1;
+    h->bitsPerSampleCount = h->bytesPerRowCount = 1;
+    h->bitsPerSample = static_cast<int32_t*>(elfCalloc(1, sizeof(int32_t)));
+    h->bytesPerRow = static_cast<int32_t*>(elfCalloc(1, sizeof(int32_t)));
+    h->bitsPerSample[0] = 8;
+    h->bytesPerRow[0] = row;
+    auto* bytes = static_cast<char*>(elfMalloc(px.size()));
+    std::copy(px.begin(), px.end(), bytes);
+    elf_QELLAYER* l = qelLayer(layer);
+    l->kind = QEL_KIND_IMAGE;
+    l->xres = l->yres = 200;
+    l->width = width;
+    l->height = height;
+    ELF_ASSIGN(state, &l->description, desc);
+    ELF_ASSIGN(state, &l->data, elfNewPointer(state, bytes, px.size()));
+    elf_object* image = keep(new_QELIMAGE(state, nullptr, nullptr));
+    qelImage(image)->width = width;
+    qelImage(image)->height = height;
+    qelImage(image)->xres = qelImage(image)->yres = 200;
+    ASSERT_EQ(QELAppendLayer(image, "scan", layer), QEL_STATUS_OK);
+    ASSERT_EQ(add(w, image), QEL_STATUS_OK) << status_message();
+  }
+  ASSERT_EQ(call(w, "release"), QEL_STATUS_OK) << status_message();
+
+  elf_object* r = reader(path);
+  ASSERT_NE(r, nullptr);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].samples);
+    elf_object* image = page(r, static_cast<int32_t>(i + 1));
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(qelImage(image)->xres, 200.0);
+    const elf_QELLAYER* l = qelLayer(QELGetLayer(image, 0));
+    ASSERT_NE(l, nullptr);
+    const elf_QELHDR* h = qelHdr(l->description);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(h->samplesPerPixel, cases[i].samples);
+    ASSERT_EQ(h->bitsPerSample[0], 8);
+    const auto* data = reinterpret_cast<const elf_POINTER*>(l->data);
+    const size_t row = static_cast<size_t>(h->width * h->samplesPerPixel);
+    ASSERT_GE(static_cast<size_t>(h->bytesPerRow[0]), row);
+    std::string got;
+    for (int32_t y = 0; y < h->height; ++y) {
+      got.append(static_cast<const char*>(data->data) + static_cast<size_t>(y) * h->bytesPerRow[0], row);
+    }
+    EXPECT_EQ(got, pixels[i]);
+  }
+  EXPECT_EQ(call(r, "release"), QEL_STATUS_OK);
+}
+
+// A package whose sequence names no FixedDocument opens, and both page slots say there is no
+// document.
+TEST_F(XpsWriter, ReaderSlotsReportAPackageWithoutDocuments) {
+  const std::string root = dir.file("nodoc");
+  ASSERT_EQ(run_tool("mkdir -p " + shell_quote(root + "/_rels")).exit_code, 0);
+  monotest::write_file(root + "/[Content_Types].xml",
+                       "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default "
+                       "Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/><Default "
+                       "Extension=\"fdseq\" ContentType=\"application/vnd.ms-package.xps-fixeddocumentsequence+xml\"/>"
+                       "</Types>");
+  monotest::write_file(root + "/_rels/.rels",
+                       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                       "<Relationship Id=\"R1\" Type=\"http://schemas.microsoft.com/xps/2005/06/fixedrepresentation\" "
+                       "Target=\"/FixedDocumentSequence.fdseq\"/></Relationships>");
+  monotest::write_file(root + "/FixedDocumentSequence.fdseq",
+                       "<FixedDocumentSequence xmlns=\"http://schemas.microsoft.com/xps/2005/06\"/>");
+  const std::string path = dir.file("nodoc.xps");
+  ASSERT_EQ(run_tool("cd " + shell_quote(root) + " && zip -q -r " + shell_quote(path) + " .").exit_code, 0);
+  elf_object* r = reader(path);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(call(r, "getPageCount"), QEL_STATUS_FAILED);
+  EXPECT_EQ(status_message(), "__XPSReadGetPageCount: No document in XPSPackage object\n");
+  elf_object* image = nullptr;
+  clearStatus(state);
+  EXPECT_EQ(dioReader(r)->fns.ReadGetPage(state, dioReader(r)->backend, 1, &image), QEL_STATUS_FAILED);
+  EXPECT_EQ(status_message(), "__XPSReadGetPage: No document in XPSPackage object\n");
+  EXPECT_EQ(image, nullptr);
+  EXPECT_EQ(call(r, "release"), QEL_STATUS_OK);
 }
 
 TEST_F(XpsWriter, SettingsReachTheScript) {
@@ -241,10 +429,23 @@ TEST_F(XpsWriter, FailuresAreReportedAndLeaveNoFile) {
     EXPECT_NE(status_message().find(message), std::string::npos) << status_message();
     EXPECT_EQ(dioWriter(w)->pagecnt, 0);
   }
+
+  // A text layer whose XML cannot be read fails its page: no page goes out without its text.
+  elf_object* w = writer(dir.file("badtext.xps"));
+  ASSERT_NE(w, nullptr);
+  elf_object* image = bilevel_image(monotest::make_checkerboard(8, 8, 2));
+  const std::string broken = "<Page><Glyphs x0=\"1\"";
+  ASSERT_EQ(QELAppendLayer(image, "text",
+                           QELNewTextLayer(state, QEL_TEXT_XML, broken.data(), broken.size(), 8, 8, 300, 300)),
+            QEL_STATUS_OK);
+  EXPECT_EQ(add(w, image), QEL_STATUS_INVALID);
+  EXPECT_NE(status_message().find("page 1: text layer 1: QELXML2XPSXML"), std::string::npos) << status_message();
+  EXPECT_EQ(dioWriter(w)->pagecnt, 0);
 }
 
 // monodoc xps end to end: grey, colour and bilevel page files in one package, lossless in
-// mutool's render; signed, the signature verifies with xmlsec1.
+// mutool's render, the first with a text layer mutool extracts; signed, the signature (over the
+// font part too) verifies with xmlsec1.
 TEST(XpsMonodoc, PagesOfEveryDepthAndASignature) {
   monotest::require_tool("mutool", "mupdf-tools");
   monotest::require_tool("unzip", "unzip");
@@ -258,16 +459,22 @@ TEST(XpsMonodoc, PagesOfEveryDepthAndASignature) {
   std::string pbm = "P4\n64 48\n";
   pbm.append(reinterpret_cast<const char*>(bits.bits.data()), bits.bits.size());
   monotest::write_file(dir.file("bits.pbm"), pbm);
+  monotest::write_file(dir.file("grey.xml"),
+                       "<Page><Glyphs x0=\"2\" xw=\"30\" yb=\"20\" yh=\"10\" famStyle=\"0\" str=\"greyscale\"/></Page>");
 
   const std::string out = dir.file("out.xps");
   const auto& key = xpstest::test_key();
   const auto run = run_tool(std::string(MONODOC_BIN) + " xps --test --sign " + shell_quote(key.p12) + " --password " +
-                            shell_quote(key.password) + " -o " + shell_quote(out) + " " +
+                            shell_quote(key.password) + " --text " + shell_quote(dir.file("grey.xml")) +
+                            " -o " + shell_quote(out) + " " +
                             shell_quote(dir.file("grey.pgm")) + " " + shell_quote(dir.file("colour.ppm")) + " " +
                             shell_quote(dir.file("bits.pbm")));
   ASSERT_EQ(run.exit_code, 0) << run.output;
   EXPECT_NE(run.output.find("page 3: "), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("grey, text " + dir.file("grey.xml")), std::string::npos) << run.output;
   EXPECT_EQ(run_tool("unzip -t " + shell_quote(out)).exit_code, 0);
+  const auto text = run_tool("mutool draw -q -F txt " + shell_quote(out) + " 1");
+  EXPECT_NE(text.output.find("greyscale"), std::string::npos) << text.output;
 
   const std::string stem = dir.file("r");
   ASSERT_EQ(run_tool("mutool draw -q -r 300 -c rgb -o " + shell_quote(stem + "%d.ppm") + " " + shell_quote(out)).exit_code, 0);

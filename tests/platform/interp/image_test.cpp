@@ -5,6 +5,7 @@
 #include <string>
 
 #include "interp_fixture.h"
+#include "qel_struct.h"
 
 namespace {
 
@@ -159,6 +160,117 @@ TEST_F(QelImageTest, BilevelLayersDescribeTheirRowsAndRefuseDataThatDoesNotFit) 
   EXPECT_EQ(QELNewBilevelLayer(state, 8, 1, 1, nullptr, 1, 300, 300), nullptr);
   _elfFree(rows);  // refused layers leave the rows with the caller
   EXPECT_EQ(QELAppendLayer(nullptr, "x", nullptr), QEL_STATUS_FAILED);
+}
+
+// A C-level image of a colour rectangle with a transform, an interleaved RGB layer and a text
+// layer, all of it on the heap as readers build them.
+QELImage* struct_image() {
+  auto* im = static_cast<QELImage*>(elfCalloc(1, sizeof(QELImage)));
+  im->width = 40;
+  im->height = 30;
+  im->xres = im->yres = 150;
+  auto* rect = static_cast<QELLayer*>(elfCalloc(1, sizeof(QELLayer)));
+  rect->kind = QEL_KIND_RECTANGLE;
+  rect->x = 3;
+  rect->y = 4;
+  rect->width = 10;
+  rect->height = 5;
+  rect->xres = rect->yres = 96;
+  const int32_t colour[5] = {255, 128, 0, 0, 111};
+  std::memcpy(rect->colour, colour, sizeof colour);
+  rect->transform = static_cast<double*>(elfCalloc(6, sizeof(double)));
+  const double m[6] = {2, 0, 0, 2, 5, 6};
+  std::memcpy(rect->transform, m, sizeof m);
+  auto* rgb = static_cast<QELLayer*>(elfCalloc(1, sizeof(QELLayer)));
+  rgb->kind = QEL_KIND_IMAGE;
+  rgb->width = 2;
+  rgb->height = 1;
+  rgb->xres = rgb->yres = 150;
+  rgb->header = static_cast<QELHdr*>(elfCalloc(1, sizeof(QELHdr)));
+  rgb->header->channels = 3;
+  rgb->header->layout = QEL_LAYOUT_INTERLEAVED;
+  rgb->header->width = 2;
+  rgb->header->height = 1;
+  rgb->header->photometry = 2;
+  rgb->header->bitsPerChannel = static_cast<int32_t*>(elfCalloc(3, sizeof(int32_t)));
+  rgb->header->bytesPerRow = static_cast<int32_t*>(elfCalloc(3, sizeof(int32_t)));
+  rgb->header->bitsPerChannel[0] = 8;
+  rgb->header->bytesPerRow[0] = 6;
+  rgb->dataLength = 6;
+  rgb->data = elfCalloc(1, 6);
+  std::memcpy(rgb->data, "\1\2\3\4\5\6", 6);
+  auto* text = static_cast<QELLayer*>(elfCalloc(1, sizeof(QELLayer)));
+  text->kind = QEL_KIND_TEXT;
+  text->dataLength = 7;
+  text->data = elfCalloc(1, 8);
+  std::memcpy(text->data, "<Page/>", 7);
+  im->layers = rect;
+  rect->next = rgb;
+  rgb->next = text;
+  im->layerCount = 3;
+  return im;
+}
+
+TEST_F(QelImageTest, StructImagesBecomeObjectsThatOwnCopies) {
+  QELImage* from = struct_image();
+  elf_object* image = __QELStruct2Obj(state, from);
+  __QELImageFree(from);  // the object holds copies: the C-level image goes at once
+  ASSERT_NE(image, nullptr) << messages;
+  const elf_QELIMAGE* im = qelImage(image);
+  EXPECT_EQ(im->width, 40);
+  EXPECT_EQ(im->xres, 150.0);
+  ASSERT_EQ(im->layerCount, 3);
+
+  const elf_QELLAYER* rect = qelLayer(QELGetLayer(image, 0));
+  ASSERT_NE(rect, nullptr);
+  EXPECT_EQ(rect->kind, QEL_KIND_RECTANGLE);
+  EXPECT_EQ(rect->x, 3.0);
+  EXPECT_EQ(rect->height, 5.0);
+  ASSERT_NE(rect->transform, nullptr);
+  EXPECT_EQ(rect->transform->m[4], 5.0);
+  elf_object* colour = nullptr;
+  int32_t photometric = 0;
+  ASSERT_EQ(lstScanArgs(rect->attributes, "_DIOcolor:LIST", LST_REQUIRED, &colour, "_DIOcolorPhotometric:i",
+                        LST_REQUIRED, &photometric, LST_END),
+            1);
+  EXPECT_EQ(photometric, 18);
+  ASSERT_EQ(elflistLength(colour), 3);
+  EXPECT_EQ(reinterpret_cast<elf_INTEGER*>(elfIdentValue(elflistItem(colour, 1)))->value, 128);
+
+  const elf_QELLAYER* rgb = qelLayer(QELGetLayer(image, 1));
+  const elf_QELHDR* h = qelHdr(rgb->description);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(h->samplesPerPixel, 3);
+  EXPECT_EQ(h->interleave, 1);
+  EXPECT_EQ(h->bitsPerSampleCount, 1);
+  EXPECT_EQ(h->bitsPerSample[0], 8);
+  EXPECT_EQ(h->bytesPerRow[0], 6);
+  const auto* px = reinterpret_cast<const elf_POINTER*>(rgb->data);
+  ASSERT_EQ(px->length, 6u);
+  EXPECT_EQ(std::memcmp(px->data, "\1\2\3\4\5\6", 6), 0);
+  EXPECT_EQ(rgb->attributes, nullptr);
+
+  const elf_QELLAYER* text = qelLayer(QELGetLayer(image, 2));
+  EXPECT_EQ(text->kind, QEL_KIND_TEXT);
+  EXPECT_EQ(text->text, nullptr);
+  EXPECT_EQ(std::string(static_cast<const char*>(reinterpret_cast<const elf_POINTER*>(text->data)->data), 7),
+            "<Page/>");
+  elfDiscard(image);
+  EXPECT_EQ(__QELStruct2Obj(state, nullptr), nullptr);
+}
+
+TEST_F(QelImageTest, StructImagesThatRunOutOfMemoryLeaveNothing) {
+  QELImage* from = struct_image();
+  for (size_t k = 1;; ++k) {
+    heap.fail_at(k);
+    elf_object* image = __QELStruct2Obj(state, from);
+    heap.fail_at(0);
+    if (image) {
+      elfDiscard(image);
+      break;
+    }
+  }
+  __QELImageFree(from);
 }
 
 }  // namespace
