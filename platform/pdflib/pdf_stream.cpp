@@ -317,6 +317,12 @@ KVngSB* PDFGetCompressedStreamData(PDFDoc* doc, PDFObj* stream) {
 
 KVngSB* PDFReadStreamData(PDFDoc* doc, PDFObj* stream) { return PDFGetCompressedStreamData(doc, stream); }
 
+void PDFReleaseStreamData(PDFDoc*, PDFObj* stream) {
+  if (!stream) return;
+  KVngSBFree(stream->sb);
+  stream->sb = nullptr;
+}
+
 KVngSB* PDFGetStreamData(PDFDoc* doc, PDFObj* stream) {
   return guarded(doc, "PDFGetStreamData", static_cast<KVngSB*>(nullptr), [&]() -> KVngSB* {
     QPDFObjectHandle s = resolved(stream);

@@ -376,6 +376,9 @@ MONO_API int32_t PDFGetStreamFilterCount(PDFDoc* doc, PDFObj* stream);
 MONO_API KVngSB* PDFReadStreamData(PDFDoc* doc, PDFObj* stream);
 MONO_API KVngSB* PDFGetStreamData(PDFDoc* doc, PDFObj* stream);
 MONO_API KVngSB* PDFGetCompressedStreamData(PDFDoc* doc, PDFObj* stream);
+/* Frees the stream's buffer once its bytes have been copied: the handle of an image's stream
+   lives as long as the document, and so would every page's data with it. */
+MONO_API void PDFReleaseStreamData(PDFDoc* doc, PDFObj* stream);
 
 /* ---- Images (writing) ---- */
 

@@ -200,13 +200,13 @@ int layer_data(elf_state* state, PDFDoc* doc, PDFImage* image, elf_QELHDR* h, el
   void* data = elfCalloc(want ? want : 1, 1);
   if (!data) return report(state, "%s: no memory for image data\n", "__kvpdfImg2qelLayer");
   std::memcpy(data, bytes, length < want ? length : want);
+  PDFReleaseStreamData(doc, image->stream);
   elf_object* p = elfNewPointer(state, data, want);
   if (!p) {
     _elfFree(data);
     return report(state, "%s: no memory for image data\n", "__kvpdfImg2qelLayer");
   }
   ELF_ASSIGN(state, &l->data, p);
-  KVngSBSetPosition(sb, 0);
   return QEL_STATUS_OK;
 }
 
@@ -253,6 +253,7 @@ int __fetchJBIG2Dict2qelLayer(PDFDoc* doc, elf_state* state, PlacedImageRecord* 
   const unsigned char* bytes = KVngSBData(sb, &length);
   elf_object* layer = new_QELLAYER(state, nullptr, nullptr);
   elf_object* data = layer ? new_pointer_copy(state, bytes, length) : nullptr;
+  PDFReleaseStreamData(doc, globals);
   if (!data) {
     elfDiscard(layer);
     report(state, "%s: Unable to add QELLAYER object (JBIG2 dict)\n", "__fetchJBIG2Dict2qelLayer");

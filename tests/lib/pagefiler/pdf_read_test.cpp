@@ -535,4 +535,57 @@ TEST_F(PdfReadTest, RepairedDamageIsReportedWithObjectAndOffset) {
   EXPECT_NE(engine_messages.find("repaired damage in"), std::string::npos) << engine_messages;
 }
 
+
+TEST_F(PdfReadTest, PageAfterPageTheReaderKeepsNoPageData) {
+  // Twelve pages, each with its own 64 KB JBIG2 image: the reader must not hold on to a page's
+  // data once it has handed the page on, or a long document grows the process page by page.
+  constexpr int kPages = 12;
+  constexpr size_t kData = 64 * 1024;
+  std::string kids, text = "%PDF-1.5\n";
+  std::vector<std::string> objs = {"<</Type/Catalog/Pages 2 0 R>>", ""};
+  for (int i = 0; i < kPages; ++i) {
+    const int pg = 3 + 3 * i;
+    kids += std::to_string(pg) + " 0 R ";
+    const std::string content = "q 64 0 0 32 0 0 cm /A Do Q";
+    objs.push_back("<</Type/Page/Parent 2 0 R/MediaBox[0 0 64 32]/Contents " + std::to_string(pg + 1) +
+                   " 0 R/Resources<</XObject<</A " + std::to_string(pg + 2) + " 0 R>>>>>>");
+    objs.push_back("<</Length " + std::to_string(content.size()) + ">>stream\n" + content + "\nendstream");
+    const std::string data(kData, static_cast<char>('a' + i));
+    objs.push_back("<</Type/XObject/Subtype/Image/Width 64/Height 32/ColorSpace/DeviceGray/BitsPerComponent 1"
+                   "/Filter/JBIG2Decode/Length " +
+                   std::to_string(data.size()) + ">>stream\n" + data + "\nendstream");
+  }
+  objs[1] = "<</Type/Pages/Kids[" + kids + "]/Count " + std::to_string(kPages) + ">>";
+  for (size_t i = 0; i < objs.size(); ++i) text += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
+  text += "trailer\n<</Root 1 0 R/Size " + std::to_string(objs.size() + 1) + ">>\n%%EOF\n";
+  monotest::write_file(dir.file("long.raw"), text);
+  const auto fixed = run_tool("qpdf --stream-data=preserve " + shell_quote(dir.file("long.raw")) + " " +
+                              shell_quote(dir.file("long.pdf")) + " 2>/dev/null");
+  ASSERT_TRUE(fixed.exit_code == 0 || fixed.exit_code == 3);
+
+  elf_object* args = lstBuildArgs(state, "filename:s", dir.file("long.pdf").c_str(), 0, LST_END);
+  elfRefUp(args);
+  ASSERT_EQ(call_context(MakeDocReader, args), QEL_STATUS_OK) << status_message();
+  elfRefDown(args);
+  elf_object* reader = nullptr;
+  ASSERT_EQ(lstScanArgs(result, "docrd:DOCUMENTREADER", LST_REQUIRED, &reader, LST_END), 1);
+  elfRefUp(reader);
+  size_t after_first = 0;
+  for (int32_t n = 1; n <= kPages; ++n) {
+    elf_object* pg = lstBuildArgs(state, "pgnum:i", n, 0, LST_END);
+    elfRefUp(pg);
+    ASSERT_EQ(call(reader, "getPage", pg), QEL_STATUS_OK) << status_message();
+    elfRefDown(pg);
+    elf_object* image = nullptr;
+    ASSERT_EQ(lstScanArgs(result, "img:QELIMAGE", LST_REQUIRED, &image, LST_END), 1);
+    EXPECT_EQ(data(layer(image, 0)).size(), kData);
+    elfDiscard(result);
+    result = nullptr;
+    if (n == 1) after_first = heap.live_bytes();
+  }
+  EXPECT_LT(heap.live_bytes(), after_first + kData) << "page data kept after the pages were handed on";
+  call(reader, "release");
+  elfRefDown(reader);
+}
+
 }  // namespace
