@@ -14,6 +14,7 @@
 #include "page_stream.h"
 #include "pages.h"
 #include "ref_bitmap.h"
+#include "sanitizer_size.h"
 #include "tools.h"
 
 namespace {
@@ -22,11 +23,7 @@ using monotest::RefBitmap;
 using monotest::TempDir;
 
 // Sanitizer builds take a shorter run: the sections and their joins are the same.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kLongRun = 60;
-#else
-constexpr int kLongRun = 200;
-#endif
+constexpr int kLongRun = monotest::sanitizer_sized(200, 60);
 
 RefBitmap as_ref(const monodoc::Bilevel& page) {
   RefBitmap bm(page.width, page.height);
