@@ -174,7 +174,7 @@ class PdfTextTest : public PdfPagesTest {
 TEST_F(PdfTextTest, TextOfReadPagesIsWrittenAgain) {
   for (const char* tool : {"gs", "pdftotext", "pbmmake"}) {
     if (run_tool(std::string("command -v ") + tool + " >/dev/null").exit_code != 0) {
-      GTEST_SKIP() << tool << " is not installed (apt-get install ghostscript poppler-utils netpbm)";
+      FAIL() << tool << " is not installed (apt-get install ghostscript poppler-utils netpbm)";
     }
   }
   monotest::write_file(dir.file("text.ps"),
