@@ -14,10 +14,11 @@
 //                                  "keyword:s", "certFile:s", "certPassword:s", "intent:s",
 //                                  "signingLocale:s", "spotLocation:", "requests:", "security:i",
 //                                  "interleaveOrder:s"
-// "add" writes the page's FixedPage with one ImageBrush per image layer (G4 TIFF for raw bilevel layers, PNG for raw grey and colour ones,
-// the JPEG bytes of JPEG layers as they are) and the Glyphs of its text layers (text-layer XML
-// or XPS glyph text, converted by libpagefiler's QELXML2XPSXML; plain and PDF operator text is
-// left out with a warning), set in one font part the package carries obfuscated. "close" writes the document parts, signs the
+// "add" writes the page's FixedPage with one ImageBrush per image layer (G4 TIFF for raw bilevel
+// layers, PNG for raw grey and colour ones, the JPEG bytes of JPEG layers as they are) and the
+// Glyphs of its text layers (text-layer XML or XPS glyph text, converted by libpagefiler's
+// QELXML2XPSXML; plain and PDF operator text is left out with a warning), set in one font part
+// the package carries obfuscated. "close" writes the document parts, signs the
 // folder with XPSDSigMakeSignature of libpagefiler when a certificate is given, and zips it to
 // outfile (through a temporary name, so a failed close leaves no file). Scripts return 0, or the
 // status they set (20 for wrong arguments, 21 for a failed resource).

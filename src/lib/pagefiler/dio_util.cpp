@@ -74,8 +74,7 @@ char* __DIO_makeFullName(const char* name, int32_t page, const char* defaultExt)
 void __DIO_releaseFullName(char* name) { _elfFree(name); }
 
 // zlib's CRC-32 is the same register with an inversion at each end, and works on several bytes
-// at a time: a byte-at-a-time table was most of what reading a JBIG2 PDF cost. Nothing is kept
-// between calls, so the zero-length call that callers make to free a table has nothing to free.
+// at a time: a byte-at-a-time table was most of what reading a JBIG2 PDF cost.
 uint32_t __DIO_calculateChecksum(uint32_t crc, const void* buffer, int32_t length) {
   if (length <= 0 || !buffer) return crc;
   const auto* bytes = static_cast<const Bytef*>(buffer);
@@ -95,7 +94,6 @@ int64_t __DIO_unfilteredChecksum(KVngIO* stream) {
     }
     crc = __DIO_calculateChecksum(crc, block, static_cast<int32_t>(n));
   }
-  __DIO_calculateChecksum(crc, nullptr, 0);
   kvng_internal_free(block);
   return ok ? static_cast<int64_t>(crc) : -1;
 }

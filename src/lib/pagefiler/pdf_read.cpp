@@ -154,7 +154,6 @@ int PDFReadGetChecksum(elf_state* state, void* backend, int32_t* sum) {
     idCarry = carry;
     crc = __DIO_calculateChecksum(crc, block, length);
   }
-  __DIO_calculateChecksum(crc, block, 0);
   kvng_internal_free(block);
   if (status != 0) {
     return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "PDFReadGetChecksum: Unable to read %s\n",

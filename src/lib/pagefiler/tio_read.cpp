@@ -476,7 +476,6 @@ int TIFFReadGetChecksum(elf_state* context, void* backend, int32_t* sum) {
   if (s->checksum) s->checksum->release(s->checksum);
   s->checksum = s->fileName ? KVngIO_FileName(s->fileName, "r") : nullptr;
   const int64_t crc = s->checksum ? __DIO_unfilteredChecksum(s->checksum) : -1;
-  __DIO_calculateChecksum(0, nullptr, 0);
   if (crc < 0) {
     return setStatus(context, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR,
                      "TIFFReadGetChecksum: Unable to configure for checksum\n");

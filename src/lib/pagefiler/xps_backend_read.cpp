@@ -5,16 +5,12 @@
 
 #include "dio_backends.h"
 #include "dio_internal.h"
-#include "kvng.h"
 #include "kvng_io.h"
 #include "xps_backend.h"
 #include "xps_image.h"
 #include "xps_package.h"
 
 namespace {
-
-// How much of the package one read folds into its checksum.
-constexpr int64_t kChecksumBlock = 8192;
 
 // The package's first FixedDocument with a reference for the caller, or null after a report.
 XPSFixedDoc* first_document(elf_state* state, XPSPackage* package, const char* function) {
@@ -57,13 +53,9 @@ void __XPSCloseReader(void* backend) { XPSPackageClose(static_cast<XPSPackage*>(
 
 int __XPSReadGetPageCount(elf_state* state, void* backend, int32_t* count) {
   static const char function[] = "__XPSReadGetPageCount";
-  auto* package = static_cast<XPSPackage*>(backend);
-  if (!package || XPSPackageGetDocumentCount(package) < 1) {
-    first_document(state, package, function);
-    return getStatus(state);
-  }
-  XPSFixedDoc* document = XPSPackageGetDocument(package, 1);
-  const int32_t pages = document ? XPSFixedDocGetPageCount(document) : 0;
+  XPSFixedDoc* document = first_document(state, static_cast<XPSPackage*>(backend), function);
+  if (!document) return getStatus(state);
+  const int32_t pages = XPSFixedDocGetPageCount(document);
   XPSElementRelease(document);
   if (count) *count = pages < 0 ? 0 : pages;
   // The count decides; a status left from an earlier call is no failure of this one.
@@ -73,13 +65,9 @@ int __XPSReadGetPageCount(elf_state* state, void* backend, int32_t* count) {
 int __XPSReadGetPage(elf_state* state, void* backend, int32_t page, elf_object** image) {
   static const char function[] = "__XPSReadGetPage";
   if (image) *image = nullptr;
-  auto* package = static_cast<XPSPackage*>(backend);
-  if (!package || XPSPackageGetDocumentCount(package) < 1) {
-    first_document(state, package, function);
-    return getStatus(state);
-  }
-  XPSFixedDoc* document = XPSPackageGetDocument(package, 1);
-  XPSFixedPage* fixedPage = document ? XPSFixedDocGetPage(document, page) : nullptr;
+  XPSFixedDoc* document = first_document(state, static_cast<XPSPackage*>(backend), function);
+  if (!document) return getStatus(state);
+  XPSFixedPage* fixedPage = XPSFixedDocGetPage(document, page);
   XPSElementRelease(document);
   if (!fixedPage) return getStatus(state);
   QELImage* rendered = nullptr;
@@ -111,21 +99,14 @@ int __XPSGetChecksum(elf_state* state, void* backend, int32_t* sum) {
   if (!io) {
     return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: Cannot create KVngIO object\n", function);
   }
-  auto* block = static_cast<uint8_t*>(kvng_internal_calloc(kChecksumBlock, 1));
-  uint32_t crc = 0;
-  int64_t n = block ? 1 : -1;
-  while (block && (n = io->read(io, block, kChecksumBlock)) > 0) {
-    crc = __DIO_calculateChecksum(crc, block, static_cast<int32_t>(n));
-  }
-  __DIO_calculateChecksum(crc, block, 0);
-  kvng_internal_free(block);
+  const int64_t crc = __DIO_unfilteredChecksum(io);
   if (io->close) io->close(io);
   if (io->release) io->release(io);
   // A read that failed part-way gives no checksum: a partial one would be taken for the file's.
-  if (n < 0) {
+  if (crc < 0) {
     return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: Cannot read %s\n", function, name);
   }
-  if (sum) *sum = static_cast<int32_t>(crc);
+  if (sum) *sum = static_cast<int32_t>(static_cast<uint32_t>(crc));
   return 0;
 }
 

@@ -31,7 +31,6 @@ class DocTest : public ::testing::Test {
   void TearDown() override {
     elfDiscard(result);
     freeState(state);
-    __DIO_calculateChecksum(0, nullptr, 0);
     KVngSetPrinter(nullptr, nullptr);
     elfSetHeap(nullptr);
     EXPECT_EQ(heap.live_blocks(), 0u) << "blocks left on the interpreter heap";
