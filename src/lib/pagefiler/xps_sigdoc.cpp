@@ -24,6 +24,7 @@
 #include "kvng_io.h"
 #include "kvng_print.h"
 #include "kvng_sb.h"
+#include "xps_names.h"
 #include "xps_opcrel.h"
 #include "xps_sign.h"
 #include "xps_sign_internal.h"
@@ -95,9 +96,9 @@ char* reference_uri(const char* root, const char* part) {
   return out;
 }
 
-// The relationships part of a part: "/Documents/1/FixedDocument.fdoc" gives
-// "/Documents/1/_rels/FixedDocument.fdoc.rels", the package ("") gives "/_rels/.rels".
-char* rels_part_name(const char* part) {
+}  // namespace
+
+char* xpssign::rels_part_name(const char* part) {
   const char* slash = std::strrchr(part, '/');
   if (!slash) return concat("/_rels/", part, ".rels");
   const size_t folder = static_cast<size_t>(slash - part);
@@ -107,17 +108,15 @@ char* rels_part_name(const char* part) {
   return out;
 }
 
+namespace {
+
 bool is_percent_escape_of(const char* p, const char* hex) {
   return p[0] == '%' && p[1] && p[2] && (p[1] | 0x20) == hex[0] && (p[2] | 0x20) == hex[1];
 }
 
-// A name taken from the package (a relationship Target, a Source) as an absolute part name
-// inside the package root. A relative name is resolved against the folder of the part that
-// names it (ECMA-376 Part 2, resolving relative references). Refused, so that nothing outside
-// the package is ever read: a scheme, drive or network form, backslashes, empty, "." and ".."
-// segments (plain or percent-encoded), queries and fragments. New text on the libxml2 heap, or
-// null after a report.
-char* resolve_part_name(const char* base, const char* name, const char* who) {
+}  // namespace
+
+char* xpssign::resolve_part_name(const char* base, const char* name, const char* who) {
   const char* why = nullptr;
   const char* first_slash = std::strchr(name, '/');
   const char* colon = std::strchr(name, ':');
@@ -166,6 +165,8 @@ char* resolve_part_name(const char* base, const char* name, const char* who) {
   return out;
 }
 
+namespace {
+
 // The content type of a part: the first Override whose PartName is the part, or Default whose
 // Extension is the part's, in document order. New text (xmlFree) or null.
 xmlChar* content_type_of(xmlDocPtr types, const char* part) {
@@ -179,7 +180,8 @@ xmlChar* content_type_of(xmlDocPtr types, const char* part) {
     const bool by_default = xmlStrEqual(node->name, X("Default"));
     if (!override && !by_default) continue;
     xmlChar* key = xmlGetProp(node, X(override ? "PartName" : "Extension"));
-    const bool match = key && (override ? !std::strcmp(C(key), part) : extension && !std::strcmp(C(key), extension));
+    const bool match =
+        key && (override ? XPSPartNamesEqual(C(key), part) : extension && XPSPartNamesEqual(C(key), extension));
     xmlFree(key);
     if (match) return xmlGetProp(node, X("ContentType"));
   }
@@ -190,9 +192,9 @@ const char* const* rel_types_of(const char* part) {
   if (!*part) return pkg_rel_types;
   const char* dot = std::strrchr(part, '.');
   if (!dot) return nullptr;
-  if (!KVngStrCmp(dot + 1, "fdseq")) return fdseq_rel_types;
-  if (!KVngStrCmp(dot + 1, "fdoc")) return fdoc_rel_types;
-  if (!KVngStrCmp(dot + 1, "fpage")) return fpage_rel_types;
+  if (XPSPartNamesEqual(dot + 1, "fdseq")) return fdseq_rel_types;
+  if (XPSPartNamesEqual(dot + 1, "fdoc")) return fdoc_rel_types;
+  if (XPSPartNamesEqual(dot + 1, "fpage")) return fpage_rel_types;
   return nullptr;
 }
 
@@ -416,7 +418,7 @@ int add_rels_target_refs(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const ch
     xmlFree(mode);
     if (external) continue;
     xmlChar* target = xmlGetProp(node, X("Target"));
-    char* name = target ? resolve_part_name(*part ? part : "/", C(target), who) : nullptr;
+    char* name = target ? xpssign::resolve_part_name(*part ? part : "/", C(target), who) : nullptr;
     xmlChar* content_type = name ? content_type_of(contentTypes, name) : nullptr;
     if (!target) {
       KVngError("%s: A relationship in %s has no Target\n", who, rels_path);
@@ -456,7 +458,7 @@ int for_each_source(const char* rootPath, const char* part, const char* element,
     if (!xmlStrEqual(node->name, X(element))) continue;
     xmlChar* source = xmlGetProp(node, X("Source"));
     if (!source) KVngError("%s: A %s has no Source\n", who, element);
-    char* name = source ? resolve_part_name(part, C(source), who) : nullptr;
+    char* name = source ? xpssign::resolve_part_name(part, C(source), who) : nullptr;
     status = name ? add(name) : -1;
     xmlFree(name);
     xmlFree(source);
@@ -663,7 +665,7 @@ int __XPSDSigAddPartRelRef(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const 
     KVngError("%s: Invalid part name %s\n", who, partName);
     return -1;
   }
-  char* rels = rels_part_name(partName);
+  char* rels = xpssign::rels_part_name(partName);
   char* path = rels ? concat(rootPath, rels) : nullptr;
   char* uri = rels ? reference_uri(rootPath, rels) : nullptr;
   if (!path || !uri) {

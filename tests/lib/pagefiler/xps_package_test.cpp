@@ -287,11 +287,14 @@ TEST_F(XpsTest, DamagedAndHostilePackagesFailCleanly) {
     if (!replaced) parts.push_back({name, bytes});
     return parts;
   };
+  // Pages are read when asked for: a package opens whatever its pages hold, and a damaged page
+  // fails alone, when it is loaded.
   struct Case {
     const char* label;
     std::vector<Part> parts;
+    bool page = true;
   } cases[] = {
-      {"no package relationships", with("_rels/.rels", "")},
+      {"no package relationships", with("_rels/.rels", ""), false},
       {"missing page part", with("Documents/1/Pages/1.fpage", "")},
       {"damaged page XML", with("Documents/1/Pages/1.fpage", "<FixedPage xmlns=\"" + ns + "\" Width=\"8\"><Path")},
       {"page without Width", with("Documents/1/Pages/1.fpage", "<FixedPage xmlns=\"" + ns + "\" Height=\"10\"/>")},
@@ -299,13 +302,16 @@ TEST_F(XpsTest, DamagedAndHostilePackagesFailCleanly) {
        with("Documents/1/Pages/1.fpage", "<FixedPage xmlns=\"" + ns + "\" Width=\"10\" Height=\"tall\"/>")},
       {"wrong page root", with("Documents/1/Pages/1.fpage", "<Canvas xmlns=\"" + ns + "\"/>")},
       {"PageContent without Source",
-       with("Documents/1/FixedDocument.fdoc", "<FixedDocument xmlns=\"" + ns + "\"><PageContent/></FixedDocument>")},
+       with("Documents/1/FixedDocument.fdoc", "<FixedDocument xmlns=\"" + ns + "\"><PageContent/></FixedDocument>"),
+       false},
       {"page outside the package",
        with("Documents/1/FixedDocument.fdoc",
-            "<FixedDocument xmlns=\"" + ns + "\"><PageContent Source=\"../../../../etc/passwd\"/></FixedDocument>")},
+            "<FixedDocument xmlns=\"" + ns + "\"><PageContent Source=\"../../../../etc/passwd\"/></FixedDocument>"),
+       false},
       {"document with a drive name",
        with("FixedDocumentSequence.fdseq", "<FixedDocumentSequence xmlns=\"" + ns +
-                                               "\"><DocumentReference Source=\"C:/x.fdoc\"/></FixedDocumentSequence>")},
+                                               "\"><DocumentReference Source=\"C:/x.fdoc\"/></FixedDocumentSequence>"),
+       false},
       {"entity expansion",
        with("Documents/1/Pages/1.fpage",
             "<!DOCTYPE FixedPage [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]>"
@@ -319,8 +325,20 @@ TEST_F(XpsTest, DamagedAndHostilePackagesFailCleanly) {
   for (const Case& c : cases) {
     messages.clear();
     XPSPackage* pkg = reinterpret_cast<XPSPackage*>(&messages);
-    EXPECT_EQ(XPSPackageOpenDefault(package(c.parts).c_str(), &pkg), -1) << c.label << "\n" << messages;
-    EXPECT_EQ(pkg, nullptr) << c.label;
+    const int opened = XPSPackageOpenDefault(package(c.parts).c_str(), &pkg);
+    if (c.page) {
+      ASSERT_EQ(opened, 1) << c.label << "\n" << messages;
+      XPSFixedDoc* doc = XPSPackageGetDocument(pkg, 1);
+      XPSFixedPage* page = reinterpret_cast<XPSFixedPage*>(&messages);
+      EXPECT_EQ(XPSFixedDocLoadPage(doc, 1, &page), -1) << c.label << "\n" << messages;
+      EXPECT_EQ(page, nullptr) << c.label;
+      EXPECT_NE(messages.find("1.fpage"), std::string::npos) << c.label << ": the page part is named\n" << messages;
+      XPSElementRelease(doc);
+      XPSPackageClose(pkg);
+    } else {
+      EXPECT_EQ(opened, -1) << c.label << "\n" << messages;
+      EXPECT_EQ(pkg, nullptr) << c.label;
+    }
     EXPECT_FALSE(messages.empty()) << c.label;
   }
   monotest::write_file(dir.file("not-a-zip.xps"), "PK\x03\x04 this is not a zip archive at all");
@@ -351,6 +369,30 @@ TEST_F(XpsTest, OpeningUnderFailingAllocationsLeavesNothing) {
     ASSERT_EQ(heap.live_blocks(), 0u) << "after failing allocation " << k;
   }
   EXPECT_TRUE(opened);
+
+  // Pages are read after the open: loading and rendering them under a failing allocation gives
+  // back everything they took.
+  XPSPackage* pkg = nullptr;
+  ASSERT_EQ(XPSPackageOpenDefault(path.c_str(), &pkg), 1);
+  XPSFixedDoc* doc = XPSPackageGetDocument(pkg, 1);
+  const size_t open_blocks = heap.live_blocks();
+  bool rendered = false;
+  for (size_t k = 1; !rendered && k < 2000; ++k) {
+    heap.fail_at(k);
+    rendered = true;
+    for (int32_t n = 1; n <= 2; ++n) {
+      XPSFixedPage* page = nullptr;
+      QELImage* image = nullptr;
+      rendered = XPSFixedDocLoadPage(doc, n, &page) == 1 && XPSFixedPageRender(page, &image) == 1 && rendered;
+      XPSFreeImage(image);
+      XPSElementRelease(page);
+    }
+    heap.fail_at(0);
+    ASSERT_EQ(heap.live_blocks(), open_blocks) << "after failing allocation " << k;
+  }
+  EXPECT_TRUE(rendered);
+  XPSElementRelease(doc);
+  XPSPackageClose(pkg);
 }
 
 TEST_F(XpsTest, SignaturePartsAreCollectedFromTheOrigin) {
