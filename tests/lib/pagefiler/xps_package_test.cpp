@@ -426,3 +426,139 @@ TEST_F(XpsTest, SignaturePartsAreCollectedFromTheOrigin) {
   EXPECT_EQ(XPSPackageOpenDefault(package(parts, "unsigned.xps").c_str(), &pkg), -1);
   EXPECT_EQ(pkg, nullptr);
 }
+
+// OPC part names are the same whatever their ASCII case: packages whose zip entries were renamed
+// in case (a folder, a page, the relationships, pieces) read as the original, and an image named
+// through a ColorConvertedBitmap markup extension, as Ghostscript writes them, is the image it
+// names.
+TEST_F(XpsTest, PartNamesMatchWithoutRegardToCase) {
+  const std::string image_brush =
+      "<Path Data=\"M 0,0 L 96,0 96,96 0,96 Z\"><Path.Fill><ImageBrush ImageSource=\"%s\" Viewbox=\"0,0,8,8\" "
+      "ViewboxUnits=\"Absolute\" Viewport=\"0,0,96,96\" ViewportUnits=\"Absolute\"/></Path.Fill></Path>";
+  const auto brush = [&](const std::string& source) {
+    std::string body = image_brush;
+    body.replace(body.find("%s"), 2, source);
+    return body;
+  };
+  struct Case {
+    const char* label;
+    std::string source;
+    std::vector<std::pair<std::string, std::string>> renames;  // entry name -> stored name
+    int status;
+  } cases[] = {
+      {"as written", "/Images/blue.png", {}, 1},
+      {"image folder renamed", "/Images/blue.png", {{"Images/blue.png", "IMAGES/blue.png"}}, 1},
+      {"page and its relationships renamed",
+       "/Images/blue.png",
+       {{"Documents/1/Pages/1.fpage", "documents/1/pages/1.FPAGE"},
+        {"Documents/1/Pages/_rels/1.fpage.rels", "Documents/1/Pages/_RELS/1.fpage.rels"}},
+       1},
+      {"pieces renamed", "/Images/blue.png", {{"Documents/1/Pages/1.fpage/[0].last.piece", "DOCUMENTS/1/Pages/1.fpage/[0].LAST.PIECE"}}, 1},
+      {"colour converted bitmap", "{ColorConvertedBitmap /Images/blue.png /Profiles/p.icc}", {}, 1},
+      {"escaped brace", "{}/Images/blue.png", {}, 1},
+      {"other markup extension", "{StaticResource blue}", {}, -1},
+      {"extension naming nothing", "{ColorConvertedBitmap }", {}, -1},
+  };
+  for (const Case& c : cases) {
+    xpstest::PackageSpec spec;
+    spec.page_bodies = {brush(c.source)};
+    spec.extra = {{"Images/blue.png", xpstest::png_rgb(8, 8, 0, 0, 255)},
+                  {"Documents/1/Pages/_rels/1.fpage.rels",
+                   xpstest::relationships({{xpstest::opc_rel("metadata/thumbnail"), "/Images/blue.png"}})}};
+    spec.interleave_pages = std::string(c.label) == "pieces renamed" ? 1 : 0;
+    std::vector<Part> parts = xpstest::package_parts(spec);
+    for (const auto& [from, to] : c.renames) {
+      bool found = false;
+      for (Part& p : parts) {
+        if (p.name != from) continue;
+        p.name = to;
+        found = true;
+      }
+      ASSERT_TRUE(found) << c.label << ": " << from;
+    }
+    messages.clear();
+    XPSPackage* pkg = nullptr;
+    ASSERT_EQ(XPSPackageOpenDefault(package(parts).c_str(), &pkg), 1) << c.label << "\n" << messages;
+    XPSFixedDoc* doc = XPSPackageGetDocument(pkg, 1);
+    XPSFixedPage* page = nullptr;
+    ASSERT_EQ(XPSFixedDocLoadPage(doc, 1, &page), 1) << c.label << "\n" << messages;
+    EXPECT_STREQ(page->thumbnailPartName, "/Images/blue.png") << c.label;
+    QELImage* image = nullptr;
+    EXPECT_EQ(XPSFixedPageRender(page, &image), c.status) << c.label << "\n" << messages;
+    if (c.status == 1) {
+      // The image, then the page thumbnail drawn from the same part.
+      ASSERT_NE(image->layers, nullptr) << c.label;
+      EXPECT_EQ(image->layers->kind, 1) << c.label;
+      EXPECT_EQ(image->layers->header->width, 8u) << c.label;
+      ASSERT_EQ(image->layers->dataLength, 8u * 8 * 3) << c.label;
+      const auto* rgb = static_cast<const unsigned char*>(image->layers->data);
+      EXPECT_EQ(rgb[0] * 65536 + rgb[1] * 256 + rgb[2], 0x0000FF) << c.label;
+      ASSERT_NE(image->layers->next, nullptr) << c.label;
+      EXPECT_EQ(image->layers->next->kind, 6) << c.label;
+    } else {
+      EXPECT_NE(messages.find(c.source), std::string::npos) << c.label << ": the source is named\n" << messages;
+    }
+    XPSFreeImage(image);
+    XPSElementRelease(page);
+    XPSElementRelease(doc);
+    XPSPackageClose(pkg);
+  }
+}
+
+// What one page pulls in is bounded: parts and bytes past the page budget fail the page with a
+// message naming it and the budget, and the pages are read one at a time, so a document that
+// refers to one page many times holds one page's markup at a time.
+TEST_F(XpsTest, PagesAreReadWhenAskedAndBounded) {
+  std::string many;
+  for (int i = 0; i < 3; ++i) many += "<Canvas><Path Data=\"M 0,0 L 1,1\" Fill=\"#FF0000\"/></Canvas>";
+  xpstest::PackageSpec spec;
+  spec.page_bodies = {many};
+  std::vector<Part> parts = xpstest::package_parts(spec);
+  for (Part& p : parts) {
+    if (p.name != "Documents/1/FixedDocument.fdoc") continue;
+    std::string refs;
+    for (int i = 0; i < 40; ++i) refs += "<PageContent Source=\"Pages/1.fpage\"/>";
+    p.bytes = "<FixedDocument xmlns=\"" + xpstest::page_ns(Namespace::Xps2005) + "\">" + refs + "</FixedDocument>";
+  }
+  XPSPackage* pkg = nullptr;
+  ASSERT_EQ(XPSPackageOpenDefault(package(parts).c_str(), &pkg), 1) << messages;
+  const size_t open_blocks = heap.live_blocks();
+  XPSFixedDoc* doc = XPSPackageGetDocument(pkg, 1);
+  ASSERT_EQ(XPSFixedDocGetPageCount(doc), 40);
+  for (int32_t n = 1; n <= 40; ++n) {
+    XPSFixedPage* page = nullptr;
+    ASSERT_EQ(XPSFixedDocLoadPage(doc, n, &page), 1) << messages;
+    QELImage* image = nullptr;
+    ASSERT_EQ(XPSFixedPageRender(page, &image), 1) << messages;
+    EXPECT_EQ(image->layerCount, 3);
+    XPSFreeImage(image);
+    XPSElementRelease(page);
+    EXPECT_EQ(heap.live_blocks(), open_blocks) << "page " << n << " left behind what it read";
+  }
+
+  XPSFixedPage* page = nullptr;
+  ASSERT_EQ(XPSFixedDocLoadPage(doc, 1, &page), 1);
+  struct Case {
+    int64_t parts, bytes;
+    int status;
+    const char* report;
+  } cases[] = {
+      {XPS_MAX_PAGE_PARTS - 1, 0, 1, nullptr},
+      {1, 0, -1, "more than 10000 parts with test (XPS_MAX_PAGE_PARTS)"},
+      {0, XPS_MAX_PAGE_BYTES - page->markupBytes, 1, nullptr},
+      {0, 1, -1, "more than 1073741824 bytes with test (XPS_MAX_PAGE_BYTES)"},
+  };
+  page->pulledParts = 1;
+  page->pulledBytes = page->markupBytes;
+  for (const Case& c : cases) {
+    messages.clear();
+    EXPECT_EQ(XPSFixedPageCharge(page, c.parts, c.bytes, "test"), c.status);
+    if (c.report) {
+      EXPECT_NE(messages.find(std::string("Page /Documents/1/Pages/1.fpage pulls in ") + c.report), std::string::npos)
+          << messages;
+    }
+  }
+  XPSElementRelease(page);
+  XPSElementRelease(doc);
+  XPSPackageClose(pkg);
+}
