@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "kvng.h"
 #include "kvng_dir.h"
@@ -73,6 +74,39 @@ char* concat(const char* a, const char* b, const char* c = "", const char* d = "
   std::memcpy(out + la + lb + lc, d, ld);
   out[la + lb + lc + ld] = 0;
   return out;
+}
+
+// The file of a part below root: root + part when that exists, else, segment by segment, the
+// entry of each folder whose name is the segment without regard to ASCII case, as OPC compares
+// part names; a segment that matches nothing is kept as written (the read then fails naming
+// it). New text on the libxml2 heap, or null.
+char* part_file(const char* root, const char* part) {
+  std::string path = std::string(root) + part;
+  if (KVngIdentifyFile(path.c_str()) != KVNG_PATH_NONE) return concat(path.c_str(), "");
+  path = root;
+  for (const char* at = part; *at;) {
+    if (*at == '/') {
+      ++at;
+      continue;
+    }
+    const char* end = std::strchr(at, '/');
+    const std::string segment(at, end ? static_cast<size_t>(end - at) : std::strlen(at));
+    std::string next = path + "/" + segment;
+    char** names = nullptr;
+    int32_t count = 0;
+    if (KVngIdentifyFile(next.c_str()) == KVNG_PATH_NONE && KVngListDir(path.c_str(), &names, &count)) {
+      for (int32_t i = 0; i < count; ++i) {
+        if (XPSPartNamesEqual(names[i], segment.c_str())) {
+          next = path + "/" + names[i];
+          break;
+        }
+      }
+      KVngFreeDirList(names, count);
+    }
+    path = next;
+    at += segment.size();
+  }
+  return concat(path.c_str(), "");
 }
 
 // The URI under which xmlsec1 reads the file root + part. xmlsec1 takes what follows a '#' as
@@ -442,7 +476,7 @@ int add_rels_target_refs(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const ch
 template <typename Add>
 int for_each_source(const char* rootPath, const char* part, const char* element, const char* who,
                     const char* buffer_message, Add add) {
-  char* path = concat(rootPath, part);
+  char* path = part_file(rootPath, part);
   if (!path) {
     KVngError(buffer_message, who);
     return -1;
@@ -510,7 +544,7 @@ int add_document_refs(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const char*
 // type; the override lives in memory only.
 xmlDocPtr load_content_types(const char* rootPath) {
   constexpr const char* who = "__XPSDSigLoadContentTypes";
-  char* path = concat(rootPath, "/[Content_Types].xml");
+  char* path = part_file(rootPath, "/[Content_Types].xml");
   if (!path) {
     KVngError("%s: Cannot create buffer for content types path\n", who);
     return nullptr;
@@ -635,7 +669,9 @@ int __XPSDSigAddPartRef(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const cha
     KVngError("%s: Missing argument\n", who);
     return -1;
   }
-  char* path = reference_uri(rootPath, partName);
+  char* file = part_file(rootPath, partName);
+  char* path = file ? reference_uri(file, "") : nullptr;
+  xmlFree(file);
   if (!path) {
     KVngError("%s: Cannot create buffer for full uri\n", who);
     return -1;
@@ -666,8 +702,8 @@ int __XPSDSigAddPartRelRef(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const 
     return -1;
   }
   char* rels = xpssign::rels_part_name(partName);
-  char* path = rels ? concat(rootPath, rels) : nullptr;
-  char* uri = rels ? reference_uri(rootPath, rels) : nullptr;
+  char* path = rels ? part_file(rootPath, rels) : nullptr;
+  char* uri = path ? reference_uri(path, "") : nullptr;
   if (!path || !uri) {
     xmlFree(path);
     xmlFree(uri);

@@ -73,21 +73,7 @@ std::string pdf_with_image(const std::string& rgb, int width, int height) {
       "1 0 0 rg 10 10 50 30 re f 0 0 1 rg 100 50 m 150 150 200 0 250 100 c f "
       "0 1 0 rg 60 150 m 60 172 42 190 20 190 c 0 190 0 172 0 150 c 0 128 20 110 40 110 c 60 110 60 128 60 150 c f";
   objects.push_back("<< /Length " + std::to_string(shapes.size()) + " >>\nstream\n" + shapes + "\nendstream");
-  std::string pdf = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const size_t xref = pdf.size();
-  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t offset : offsets) {
-    char line[32];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-    pdf += line;
-  }
-  return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
+  return monotest::pdf_of_objects(objects);
 }
 
 }  // namespace

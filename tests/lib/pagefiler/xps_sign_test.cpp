@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -360,6 +362,43 @@ TEST_F(XpsSignTest, SigningAgainAddsASignatureTheOriginLists) {
   EXPECT_NE(opened->signatures[1], nullptr);
   EXPECT_EQ(opened->signatures[2], nullptr);
   XPSPackageClose(opened);
+}
+
+// Part names on disk that differ in ASCII case from the names the package uses are the same
+// parts: the signature covers them under the package's names, so the same package written with
+// those names verifies.
+TEST_F(XpsSignTest, PartsRenamedInCaseAreSigned) {
+  const monotest::TempDir dir;
+  const Package package = xpstest::small_package();
+  Package renamed;
+  for (const auto& [name, bytes] : package) {
+    std::string stored = name;
+    for (const char* from : {"/Resources/Images/", "/1.fpage", "/_rels/FixedDocument.fdoc.rels"}) {
+      const size_t at = stored.find(from);
+      if (at == std::string::npos) continue;
+      for (size_t i = at; i < at + std::strlen(from); ++i) stored[i] = static_cast<char>(std::toupper(stored[i]));
+    }
+    renamed[stored] = bytes;
+  }
+  ASSERT_EQ(renamed.count("/Documents/1/RESOURCES/IMAGES/1.png"), 1u);
+  const std::string root = dir.file("renamed");
+  xpstest::write_package(root, renamed);
+  ASSERT_EQ(sign(root, true), 0) << engine_messages;
+
+  const std::string canonical = dir.file("canonical");
+  xpstest::write_package(canonical, package);
+  for (const auto& [name, bytes] : xpstest::files_below(root)) {
+    if (name.rfind("package/", 0) == 0 || name.rfind("xmls/", 0) == 0 || name == "_rels/.rels" ||
+        name == "[Content_Types].xml") {
+      fs::create_directories(fs::path(canonical + "/" + name).parent_path());
+      monotest::write_file(canonical + "/" + name, bytes);
+    }
+  }
+  const std::string signature = xpstest::signature_part(canonical);
+  const monotest::ToolResult verified = xpstest::xmlsec_verify(canonical, signature);
+  EXPECT_EQ(verified.exit_code, 0) << verified.output;
+  const monotest::ToolResult digests = xpstest::oracle_digests(canonical, signature);
+  EXPECT_EQ(digests.exit_code, 0) << digests.output;
 }
 
 // Keys: a PKCS#12 file without a password needs none given, one made with the legacy ciphers of
