@@ -73,9 +73,13 @@ bool describe_xps_package(const std::string& file, std::string* error) {
     return false;
   }
   const int32_t documents = XPSPackageGetDocumentCount(package);
-  std::printf("%s: XPS package, %d document%s%s%s\n", file.c_str(), documents, documents == 1 ? "" : "s",
+  int signatures = 0;
+  for (xmlDocPtr* s = package->signatures; s && *s; ++s) ++signatures;
+  const std::string signed_by =
+      signatures ? ", " + std::to_string(signatures) + " signature" + (signatures == 1 ? "" : "s") : "";
+  std::printf("%s: XPS package, %d document%s%s%s%s\n", file.c_str(), documents, documents == 1 ? "" : "s",
               package->thumbnailPartName ? ", thumbnail " : "",
-              package->thumbnailPartName ? package->thumbnailPartName : "");
+              package->thumbnailPartName ? package->thumbnailPartName : "", signed_by.c_str());
   // A page that cannot be rendered is reported by number and the later pages are still read.
   int failed = 0, total = 0;
   for (int32_t d = 1; d <= documents; ++d) {
