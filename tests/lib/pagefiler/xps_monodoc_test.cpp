@@ -134,3 +134,26 @@ TEST_F(XpsTest, GhostscriptPackagesAreRead) {
   XPSElementRelease(doc);
   XPSPackageClose(pkg);
 }
+
+// A small package whose page places one image more often than the page budget allows fails that
+// page by number, naming the budget, and the next page is still read.
+TEST_F(XpsTest, MonodocInfoStopsAPageAtItsBudget) {
+  std::string placements;
+  for (int i = 0; i <= XPS_MAX_PAGE_PARTS; ++i) {
+    placements += "<Path Data=\"M 0,0 L 9,9\"><Path.Fill><ImageBrush ImageSource=\"/i.png\" Viewbox=\"0,0,1,1\" "
+                  "ViewboxUnits=\"Absolute\" Viewport=\"0,0,9,9\" ViewportUnits=\"Absolute\"/></Path.Fill></Path>";
+  }
+  xpstest::PackageSpec spec;
+  spec.page_bodies = {placements, "<Path Data=\"M 1,2 L 3,4\" Fill=\"#00FF00\"/>"};
+  spec.extra = {{"i.png", xpstest::png_rgb(1, 1, 0, 0, 0)}};
+  const std::string path = package(spec);
+  const auto run = monotest::run_tool(std::string(MONODOC_BIN) + " info " + monotest::shell_quote(path) + " 2>&1");
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  for (const char* line : {"Page /Documents/1/Pages/1.fpage pulls in more than 10000 parts with /i.png "
+                           "(XPS_MAX_PAGE_PARTS)",
+                           "page 1 of document 1 (/Documents/1/Pages/1.fpage) cannot be rendered",
+                           "      layer 1: colour rectangle at 1,2 size 2 x 2, colour #00FF00",
+                           "1 of 2 pages cannot be rendered"}) {
+    EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output.substr(0, 2000);
+  }
+}
