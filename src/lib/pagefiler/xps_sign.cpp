@@ -489,16 +489,32 @@ bool write_certificate(xmlSecKeyPtr key, const char* path) {
   return ok;
 }
 
+// Writes the signature definitions; with changed, the part holds those of earlier signatures,
+// which stay, and ours join them (its bytes before go to changed).
 bool write_signature_definitions(const char* path, const char* signatureId, const XpsSigDefinition& own,
-                                 const XpsSigDefinition* requests, int32_t count, bool noTimestamp) {
+                                 const XpsSigDefinition* requests, int32_t count, bool noTimestamp,
+                                 Changed* changed) {
   constexpr const char* who = "__XPSDSigMakeSigDefinitions";
-  xmlDocPtr doc = xmlSecCreateTree(X("SignatureDefinitions"), X(xpssign::sigdefs_ns));
-  if (!doc) {
-    KVngError("%s: Cannot create SignatureDefinitions document\n", who);
-    return false;
+  xmlDocPtr doc = nullptr;
+  if (changed) {
+    std::string before;
+    doc = read_bytes(path, &before) ? xpssign::parse_part(path) : nullptr;
+    xmlNodePtr top = doc ? xmlDocGetRootElement(doc) : nullptr;
+    if (!top || !xmlStrEqual(top->name, X("SignatureDefinitions"))) {
+      KVngError("%s: %s holds no SignatureDefinitions to add to\n", who, path);
+      xmlFreeDoc(doc);
+      return false;
+    }
+    changed->files.emplace_back(path, std::move(before));
+  } else {
+    doc = xmlSecCreateTree(X("SignatureDefinitions"), X(xpssign::sigdefs_ns));
+    if (!doc) {
+      KVngError("%s: Cannot create SignatureDefinitions document\n", who);
+      return false;
+    }
+    xmlFree(const_cast<xmlChar*>(doc->encoding));
+    doc->encoding = xmlStrdup(X("utf-8"));
   }
-  xmlFree(const_cast<xmlChar*>(doc->encoding));
-  doc->encoding = xmlStrdup(X("utf-8"));
   xmlNodePtr root = xmlDocGetRootElement(doc);
   bool ok = __XPSDSigAddSigDefinition(root, signatureId, &own) == 1;
   for (int32_t i = 0; ok && i < count; ++i) {
@@ -634,9 +650,11 @@ bool sign_package(const char* root, const XpsSignOptions& options, const XpsSigD
     ok = certificate && write_certificate(dsigCtx->signKey, certificate);
   }
   if (ok) {
-    char* definitions = file("", xpssign::sigdefs_part + 1, "");
-    ok = definitions &&
-         write_signature_definitions(definitions, s, options.definition, requests, count, options.noTimestamp != 0);
+    const std::string definitions = std::string(root) + xpssign::sigdefs_part;
+    const bool earlier = KVngIdentifyFile(definitions.c_str()) == KVNG_PATH_FILE;
+    ok = (earlier || file("", xpssign::sigdefs_part + 1, "")) &&
+         write_signature_definitions(definitions.c_str(), s, options.definition, requests, count,
+                                     options.noTimestamp != 0, earlier ? changed : nullptr);
   }
   if (ok) {
     char* signature = file("", signature_part + 1, "");

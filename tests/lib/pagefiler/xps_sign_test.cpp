@@ -349,6 +349,24 @@ TEST_F(XpsSignTest, SigningAgainAddsASignatureTheOriginLists) {
     EXPECT_EQ(digests.exit_code, 0) << digests.output;
   }
 
+  // The signature definitions of both signatures, each spot its signature's Id.
+  const std::string definitions = read_file(root + "/xmls/xml_1.xaml");
+  for (const std::string& name : names) {
+    std::smatch id;
+    const std::string text = read_file(root + "/" + signature_dir + "xml-signature/" + name + ".psdsxs");
+    ASSERT_TRUE(std::regex_search(text, id, std::regex("<Signature [^>]*Id=\"([^\"]+)\"")));
+    EXPECT_NE(definitions.find("SpotID=\"" + id[1].str() + "\""), std::string::npos) << definitions;
+  }
+  // A third signature that fails leaves the two as they were.
+  const auto signed_twice = xpstest::files_below(root);
+  const std::string page_rels = root + "/Documents/1/Pages/_rels/1.fpage.rels";
+  const std::string kept_rels = read_file(page_rels);
+  monotest::write_file(page_rels, xpstest::relationships({{"r1", xpstest::rel_required_resource, "/missing.png", ""}}));
+  EXPECT_EQ(sign(root, true), QEL_STATUS_FAILED);
+  monotest::write_file(page_rels, kept_rels);
+  after = xpstest::files_below(root);
+  EXPECT_EQ(after, signed_twice);
+
   if (monotest::run_tool("command -v zip").exit_code != 0) GTEST_SKIP() << "zip is not installed";
   const std::string zipped = dir.file("signed.xps");
   ASSERT_EQ(monotest::run_tool("cd " + monotest::shell_quote(root) + " && zip -qrX " + monotest::shell_quote(zipped) + " . 2>&1")
