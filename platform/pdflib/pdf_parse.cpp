@@ -352,7 +352,7 @@ bool run_content(PDFDoc* doc, PDFParser* parser, QPDFObjectHandle content) {
   try {
     // qpdf would decode the content into memory without a limit: it is decoded within the
     // content budget first and parsed from a scratch stream that lets go of it afterwards.
-    QPDFObjectHandle scratch = QPDFObjectHandle::newStream(&doc->impl->pdf, pdflib::decode_content(content));
+    QPDFObjectHandle scratch = QPDFObjectHandle::newStream(&doc->impl->pdf, pdflib::decode_content(doc, content));
     try {
       QPDFObjectHandle::parseContentStream(scratch, &runner);
     } catch (...) {
@@ -448,6 +448,7 @@ int PDFExtractPageItems(PDFDoc* doc, int32_t pageIndex, PDFObj* pageDict) {
       PDFGetColorSpace(doc, &csDesc, nullptr);
     }
     gs.fill = gs.stroke = initial_color(d->deviceSpaces[PDF_CS_DEVICE_GRAY]);
+    pdflib::start_page_totals(doc);
     use_resources(doc, &parser, page.getKey("/Resources"));
     QPDFObjectHandle contents = page.getKey("/Contents");
     if (!contents.isNull() && !run_content(doc, &parser, contents)) return false;
@@ -485,6 +486,7 @@ int PDFExtractFormItems(PDFDoc* doc, PDFObj* form, PDFParser* parser, PDFObj*) {
       PDFSetError(doc, PDF_ERR_SYNTAX, __FILE__, __LINE__, "forms nest in a loop or too deep");
       return 0;
     }
+    if (!pdflib::count_form(doc)) return 0;
     // The form runs in a graphics state of its own, moved by its matrix, with its own resources
     // (or those it is drawn from when it has none).
     const PDFGState saved = *parser->gstate;
