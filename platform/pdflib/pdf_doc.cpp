@@ -103,10 +103,16 @@ class OverBudget : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Counts the pages of the tree, each node once, and throws as soon as the budget is exceeded, so
+// Counts the pages of the tree, each inner node once, and throws as soon as the budget is exceeded, so
 // that what cannot be opened costs no more than the budget.
 void check_page_count(QPDF& pdf) {
   QPDFObjectHandle root = pdf.getRoot().getKey("/Pages");
+  // The count the tree claims refuses at once; the walk below catches a count that understates.
+  QPDFObjectHandle claimed = root.isDictionary() ? root.getKey("/Count") : QPDFObjectHandle::newNull();
+  if (claimed.isInteger() && claimed.getIntValue() > static_cast<long long>(kMaxPages)) {
+    throw OverBudget("it claims " + std::to_string(claimed.getIntValue()) + " pages, more than the budget of " +
+                     std::to_string(kMaxPages) + " pages a document may have");
+  }
   std::vector<QPDFObjectHandle> todo{root};
   std::set<QPDFObjGen> seen;
   size_t pages = 0, nodes = 0;
@@ -114,18 +120,20 @@ void check_page_count(QPDF& pdf) {
     QPDFObjectHandle node = todo.back();
     todo.pop_back();
     if (!node.isDictionary()) continue;
-    if (node.isIndirect() && !seen.insert(node.getObjGen()).second) continue;
     if (++nodes > kMaxPageTreeNodes) {
-      throw OverBudget("its page tree has more than " + std::to_string(kMaxPageTreeNodes) +
-                       " nodes, the budget of a document's page tree");
+      throw OverBudget("its page tree has more than the budget of " + std::to_string(kMaxPageTreeNodes) +
+                       " nodes a document's page tree may have");
     }
     QPDFObjectHandle kids = node.getKey("/Kids");
     if (!kids.isArray() || node.getKey("/Type").isNameAndEquals("/Page")) {
+      // A page listed again is a page again: opening makes a copy of it for each place.
       if (++pages > kMaxPages) {
-        throw OverBudget("it has more than " + std::to_string(kMaxPages) + " pages, the budget of a document");
+        throw OverBudget("it has more than the budget of " + std::to_string(kMaxPages) + " pages a document may have");
       }
       continue;
     }
+    // An inner node met again is a loop, which qpdf reports.
+    if (node.isIndirect() && !seen.insert(node.getObjGen()).second) continue;
     const int n = kids.getArrayNItems();
     for (int i = n - 1; i >= 0; --i) todo.push_back(kids.getArrayItem(i));
   }

@@ -8,12 +8,14 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "kvng.h"
+#include "kvng_print.h"
 #include "pdflib.h"
 #include "tools.h"
 
@@ -325,6 +327,75 @@ TEST_F(PdfRead, DamagedDocumentsAreRefusedOrReadSafely) {
     PDFCloseFile(doc, 0);
   }
   EXPECT_GT(opened, 0);  // qpdf repairs some of them: those are read too
+}
+
+// A document of objects 1..n in order, with its cross-reference table.
+std::string numbered_document(const std::vector<std::string>& objects) {
+  std::string text = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(text.size());
+    text += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = text.size();
+  text += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  char entry[24];
+  for (size_t at : offsets) {
+    std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", at);
+    text += entry;
+  }
+  text += "trailer\n<</Size " + std::to_string(objects.size() + 1) + "/Root 1 0 R>>\nstartxref\n" +
+          std::to_string(xref) + "\n%%EOF\n";
+  return text;
+}
+
+void keep_message(void* data, int, const char* text) { *static_cast<std::string*>(data) += text; }
+
+// Opening lists every page, so a page tree past the document budget is refused at opening, the
+// budget named, whether the tree tells its size or understates it; one page object listed
+// again and again counts each time, as opening would copy it for each place.
+TEST(PdfPageTree, DocumentsPastThePageBudgetAreRefusedAtOpening) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> objects;
+    const char* expected;
+  };
+  constexpr int kPages = 100001;
+  std::string kids;
+  for (int i = 0; i < kPages; ++i) kids += "3 0 R ";
+  std::vector<std::string> told = {"<</Type/Catalog/Pages 2 0 R>>",
+                                   "<</Type/Pages/Kids[3 0 R]/Count " + std::to_string(kPages) + ">>",
+                                   "<</Type/Page/Parent 2 0 R/MediaBox[0 0 10 10]>>"};
+  std::vector<std::string> repeated = {"<</Type/Catalog/Pages 2 0 R>>", "<</Type/Pages/Kids[" + kids + "]/Count 1>>",
+                                       "<</Type/Page/Parent 2 0 R/MediaBox[0 0 10 10]>>"};
+  const Case cases[] = {
+      {"count told", told, "it claims 100001 pages, more than the budget of 100000 pages"},
+      {"count understated", repeated, "it has more than the budget of 100000 pages"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string bytes = numbered_document(c.objects);
+    std::string messages;
+    KVngSetPrinter(keep_message, &messages);
+    int32_t error = -1;
+    PDFDoc* doc = PDFOpenMemoryEx(bytes.data(), bytes.size(), nullptr, &error);
+    KVngSetPrinter(nullptr, nullptr);
+    EXPECT_EQ(doc, nullptr);
+    if (doc) PDFCloseFile(doc, 0);
+    EXPECT_EQ(error, PDF_ERR_UNSUPPORTED);
+    EXPECT_NE(messages.find(c.expected), std::string::npos) << messages;
+  }
+  // Within the budget the same tree opens, every page listed.
+  const std::string small = numbered_document({"<</Type/Catalog/Pages 2 0 R>>",
+                                               "<</Type/Pages/Kids[3 0 R 3 0 R 3 0 R]/Count 3>>",
+                                               "<</Type/Page/Parent 2 0 R/MediaBox[0 0 10 10]>>"});
+  int32_t error = -1;
+  PDFDoc* doc = PDFOpenMemoryEx(small.data(), small.size(), nullptr, &error);
+  ASSERT_NE(doc, nullptr) << error;
+  int32_t count = 0;
+  kvng_internal_free(PDFGetPageList(doc, &count));
+  EXPECT_EQ(count, 3);
+  PDFCloseFile(doc, 0);
 }
 
 }  // namespace
