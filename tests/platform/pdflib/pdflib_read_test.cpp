@@ -329,26 +329,6 @@ TEST_F(PdfRead, DamagedDocumentsAreRefusedOrReadSafely) {
   EXPECT_GT(opened, 0);  // qpdf repairs some of them: those are read too
 }
 
-// A document of objects 1..n in order, with its cross-reference table.
-std::string numbered_document(const std::vector<std::string>& objects) {
-  std::string text = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(text.size());
-    text += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const size_t xref = text.size();
-  text += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  char entry[24];
-  for (size_t at : offsets) {
-    std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", at);
-    text += entry;
-  }
-  text += "trailer\n<</Size " + std::to_string(objects.size() + 1) + "/Root 1 0 R>>\nstartxref\n" +
-          std::to_string(xref) + "\n%%EOF\n";
-  return text;
-}
-
 void keep_message(void* data, int, const char* text) { *static_cast<std::string*>(data) += text; }
 
 // Opening lists every page, so a page tree past the document budget is refused at opening, the
@@ -374,7 +354,7 @@ TEST(PdfPageTree, DocumentsPastThePageBudgetAreRefusedAtOpening) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string bytes = numbered_document(c.objects);
+    const std::string bytes = monotest::pdf_of_objects(c.objects);
     std::string messages;
     KVngSetPrinter(keep_message, &messages);
     int32_t error = -1;
@@ -386,7 +366,7 @@ TEST(PdfPageTree, DocumentsPastThePageBudgetAreRefusedAtOpening) {
     EXPECT_NE(messages.find(c.expected), std::string::npos) << messages;
   }
   // Within the budget the same tree opens, every page listed.
-  const std::string small = numbered_document({"<</Type/Catalog/Pages 2 0 R>>",
+  const std::string small = monotest::pdf_of_objects({"<</Type/Catalog/Pages 2 0 R>>",
                                                "<</Type/Pages/Kids[3 0 R 3 0 R 3 0 R]/Count 3>>",
                                                "<</Type/Page/Parent 2 0 R/MediaBox[0 0 10 10]>>"});
   int32_t error = -1;
