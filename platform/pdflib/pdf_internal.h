@@ -100,6 +100,7 @@ struct PDFDocImpl {
   PDFObj* currentResources = nullptr;    // of the running extraction, for colour-space names
   int formDepth = 0;
   std::vector<QPDFObjGen> formStack;
+  std::vector<QPDFObjectHandle> scratch;   // content being parsed, one stream per form depth
   size_t pageForms = 0;                // forms the running page extraction has run
   size_t pageContent = 0;              // content bytes it has decoded, its forms' included
   pdflib::Jbig2Coder jbig2;
