@@ -103,8 +103,10 @@ class OverBudget : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Counts the pages of the tree, each inner node once, and throws as soon as the budget is exceeded, so
-// that what cannot be opened costs no more than the budget.
+// Counts the pages of the tree as opening will list them, and throws as soon as a budget is
+// exceeded, so that what cannot be opened costs no more than the budget. A page listed again
+// counts again, as opening makes a copy of it for every place; an inner node listed again is
+// walked again (qpdf refuses it later), so only the node budget bounds such a walk.
 void check_page_count(QPDF& pdf) {
   QPDFObjectHandle root = pdf.getRoot().getKey("/Pages");
   // The count the tree claims refuses at once; the walk below catches a count that understates.
@@ -113,12 +115,22 @@ void check_page_count(QPDF& pdf) {
     throw OverBudget("it claims " + std::to_string(claimed.getIntValue()) + " pages, more than the budget of " +
                      std::to_string(kMaxPages) + " pages a document may have");
   }
-  std::vector<QPDFObjectHandle> todo{root};
-  std::set<QPDFObjGen> seen;
+  // Depth first; an entry with leave set takes its node off the path when its kids are done.
+  struct Step {
+    QPDFObjectHandle node;
+    bool leave;
+  };
+  std::vector<Step> todo{{root, false}};
+  std::set<QPDFObjGen> path;
   size_t pages = 0, nodes = 0;
   while (!todo.empty()) {
-    QPDFObjectHandle node = todo.back();
+    const Step step = todo.back();
     todo.pop_back();
+    if (step.leave) {
+      path.erase(step.node.getObjGen());
+      continue;
+    }
+    QPDFObjectHandle node = step.node;
     if (!node.isDictionary()) continue;
     if (++nodes > kMaxPageTreeNodes) {
       throw OverBudget("its page tree has more than the budget of " + std::to_string(kMaxPageTreeNodes) +
@@ -126,16 +138,18 @@ void check_page_count(QPDF& pdf) {
     }
     QPDFObjectHandle kids = node.getKey("/Kids");
     if (!kids.isArray() || node.getKey("/Type").isNameAndEquals("/Page")) {
-      // A page listed again is a page again: opening makes a copy of it for each place.
       if (++pages > kMaxPages) {
         throw OverBudget("it has more than the budget of " + std::to_string(kMaxPages) + " pages a document may have");
       }
       continue;
     }
-    // An inner node met again is a loop, which qpdf reports.
-    if (node.isIndirect() && !seen.insert(node.getObjGen()).second) continue;
+    // A node within itself is a loop, which qpdf reports.
+    if (node.isIndirect()) {
+      if (!path.insert(node.getObjGen()).second) continue;
+      todo.push_back({node, true});
+    }
     const int n = kids.getArrayNItems();
-    for (int i = n - 1; i >= 0; --i) todo.push_back(kids.getArrayItem(i));
+    for (int i = n - 1; i >= 0; --i) todo.push_back({kids.getArrayItem(i), false});
   }
 }
 

@@ -26,13 +26,16 @@ constexpr size_t kImageSlack = 64 * 1024;
 constexpr size_t kMaxDecodedImage = size_t{256} << 20;
 // The operators of one page or form: far beyond what the densest vector page holds.
 constexpr size_t kMaxContentStream = size_t{32} << 20;
-// Forms only check their depth and loops one by one; what they add up to needs totals of its
-// own. A form ten wide and seven deep is two kilobytes of file and ten million runs.
+
+// The depth and loop checks of forms see one form at a time; what forms add up to needs totals
+// of their own: forms ten wide and seven deep are two kilobytes of file and over a million runs.
+//
 // All content one page runs, its own and every form's run: a page at the ceiling above and as
 // much again in forms.
 constexpr size_t kMaxPageContent = 2 * kMaxContentStream;
 // Forms one page may run, however they nest: as many as a page may carry layers.
 constexpr size_t kMaxPageForms = 100000;
+
 // Everything else the reader decodes: ICC profiles, JBIG2 globals, ToUnicode maps.
 constexpr size_t kMaxOtherStream = size_t{16} << 20;
 // Components of an image whose colour space the library cannot count (DeviceN and the like):
@@ -103,7 +106,7 @@ std::string decode_bounded(QPDFObjectHandle stream, size_t budget) {
   const bool ok = stream.pipeStreamData(&sink, &attempted, 0, qpdf_dl_all, true, false);
   if (sink.over()) {
     throw OverBudget(object_name(stream) + ": decoded stream data exceed " + std::to_string(budget) +
-                             " bytes, more than the stream can hold");
+                     " bytes, more than the stream can hold");
   }
   if (!ok || !attempted) throw std::runtime_error(object_name(stream) + ": stream data cannot be decoded");
   return out;

@@ -333,7 +333,7 @@ void keep_message(void* data, int, const char* text) { *static_cast<std::string*
 
 // Opening lists every page, so a page tree past the document budget is refused at opening, the
 // budget named, whether the tree tells its size or understates it; one page object listed
-// again and again counts each time, as opening would copy it for each place.
+// again and again counts each time, as opening copies it for each place.
 TEST(PdfPageTree, DocumentsPastThePageBudgetAreRefusedAtOpening) {
   struct Case {
     const char* name;
