@@ -403,11 +403,11 @@ int __kvpdfImg2qelLayer(ReaderCallbackContext* ctx, PlacedImageRecord* record, P
   const uint64_t samples = static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(h->height > 0 ? h->height : 0);
   const bool overLayer = h->compression == QEL_COMPRESSION_NONE && samples > kMaxLayerSamples;
   if (!overLayer && samples > kMaxPageSamples - ctx->pageSamples) {
-    elfDiscard(layerObj);
     setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR,
               "%s: the %dx%d image placed as layer %d takes the page's images past their budget of %llu bytes "
               "of samples\n",
               "__kvpdfImg2qelLayer", h->width, h->height, number, static_cast<unsigned long long>(kMaxPageSamples));
+    elfDiscard(layerObj);
     return 0;
   }
   ctx->pageSamples += samples;
