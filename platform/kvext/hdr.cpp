@@ -370,6 +370,9 @@ struct Profile {
   size_t length = 0;
   Profile() {
     cmsHPROFILE p = cmsCreate_sRGBProfile();
+    // Version 2: PDF/A-1 output intents take no other, and a version 4 profile would need PDF 1.5
+    // wherever an image names it. lcms2 writes the version 2 tag types for it.
+    if (p) cmsSetProfileVersion(p, 2.1);
     cmsUInt32Number n = 0;
     if (p && cmsSaveProfileToMem(p, nullptr, &n) && n > 0) {
       bytes = new unsigned char[n];

@@ -279,6 +279,7 @@ int PDFSetStreamFilter(PDFDoc* doc, PDFObj* stream, int32_t filter, ...) {
     QPDFObjectHandle s = resolved(stream);
     if (!doc->writing || !s.isStream()) return pdflib::fail(doc, "PDFSetStreamFilter: not a stream being written");
     if (!filter_name(filter)) return pdflib::fail(doc, "PDFSetStreamFilter: unknown filter %d", filter);
+    if (filter == PDF_FILTER_JBIG2 && !pdflib::require_version(doc, 14, "JBIG2 images", "PDFSetStreamFilter")) return 0;
     // A globals reference is checked now, so the caller learns of it here and not at the close.
     const auto globals = f.params.find("JBIG2GlobalsRef");
     if (globals != f.params.end() && !doc->impl->pdf.getObjectByID(globals->second, 0).isStream()) {

@@ -153,6 +153,55 @@ TEST_F(PdfCommandTest, LossyPagesLookAlikeEverywhere) {
   }
 }
 
+// Any UTF-8 password opens the file in qpdf, mupdf and poppler: AES-256 takes it in SASLprep
+// form (a soft hyphen is mapped to nothing, so the readers, which type it as given, take the
+// prepared form), RC4-128 in PDFDocEncoding (poppler's tools pass the typed bytes unconverted,
+// so they are given the PDFDocEncoding bytes). What a handler cannot carry is refused.
+TEST_F(PdfCommandTest, PasswordsOpenTheFileInEveryReader) {
+  monotest::write_pbm(dir.file("page.pbm"), monotest::make_text_blobs(200, 100, 1));
+  const struct {
+    const char* password;
+    const char* version;   // --version, or empty
+    const char* revision;  // "R = n" of qpdf --show-encryption, or null when refused
+    const char* typed;     // what a reader is given; null: the password itself
+    const char* poppler;   // what poppler's tools are given; null: typed
+  } cases[] = {
+      {"s\xC3\xA9" "cret pw", "", "R = 6", nullptr, nullptr},
+      {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E \xCE\xA9", "", "R = 6", nullptr, nullptr},
+      {"I\xC2\xAD" "X", "", "R = 6", "IX", nullptr},
+      {"s\xC3\xA9" "cret pw", "1.4", "R = 3", nullptr, "s\xE9" "cret pw"},
+      {"plain", "1.4", "R = 3", nullptr, nullptr},
+      {"\xCE\xA9mega", "1.4", nullptr, nullptr, nullptr},
+      {"bell\x07", "", nullptr, nullptr, nullptr},
+      {"\xE9" "t\xE9", "", nullptr, nullptr, nullptr},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.password);
+    const std::string out = "enc" + std::to_string(n++) + ".pdf";
+    const std::string version = *c.version ? std::string(" --version ") + c.version : "";
+    const auto r = monodoc("pdf" + version + " --password " + shell_quote(c.password) + " -o " + out + " page.pbm");
+    const std::string path = shell_quote(dir.file(out));
+    if (!c.revision) {
+      EXPECT_EQ(r.exit_code, 1) << r.output;
+      EXPECT_NE(r.output.find("password"), std::string::npos) << r.output;
+      EXPECT_FALSE(std::ifstream(dir.file(out)).good());
+      continue;
+    }
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    const std::string typed = shell_quote(c.typed ? c.typed : c.password);
+    const std::string poppler = c.poppler ? shell_quote(c.poppler) : typed;
+    const auto shown = run_tool("qpdf --show-encryption --password=" + typed + " " + path + " 2>&1");
+    EXPECT_NE(shown.output.find(c.revision), std::string::npos) << shown.output;
+    EXPECT_EQ(run_tool("qpdf --check --password=" + typed + " " + path).exit_code, 0);
+    EXPECT_NE(run_tool("qpdf --check " + path + " 2>&1").exit_code, 0) << "opened without the password";
+    const auto mupdf = run_tool("mutool info -p " + typed + " " + path + " 2>&1");
+    EXPECT_NE(mupdf.output.find("Pages: 1"), std::string::npos) << mupdf.output;
+    const auto info = run_tool("pdfinfo -upw " + poppler + " " + path + " 2>&1");
+    EXPECT_NE(info.output.find("Encrypted:       yes"), std::string::npos) << info.output;
+  }
+}
+
 TEST_F(PdfCommandTest, FailuresLeaveNoFile) {
   monotest::write_pbm(dir.file("page.pbm"), monotest::make_text_blobs(200, 100, 1));
   monotest::write_file(dir.file("broken.pbm"), "P4\n200 100\n\x01\x02");
@@ -165,6 +214,8 @@ TEST_F(PdfCommandTest, FailuresLeaveNoFile) {
       {"pdf -o nowhere/out.pdf page.pbm", 1},
       {"pdf -o out.pdf --profile 4 page.pbm", 2},
       {"pdf --pdfa --password x -o out.pdf page.pbm", 2},
+      {"pdf --version 1.3 --password x -o out.pdf page.pbm", 2},
+      {"pdf --version 1.3 -o out.pdf page.pbm", 1},
       {"pdf page.pbm", 2},
   };
   for (const auto& c : cases) {
