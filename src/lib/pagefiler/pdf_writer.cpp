@@ -264,6 +264,11 @@ int release_writer(elf_object* obj, elf_state* state, PdfDocState* s, elf_object
     status = setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s", PDFErrorText(doc));
   } else if (s->archive && !write_archive_parts(s, date, creator, producer, testMode)) {
     status = setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "PDFRelease: PDF/A parts: %s\n", PDFErrorText(doc));
+  } else if (s->archive && s->encrypt) {
+    status = invalid(state, "PDFRelease: PDF/A files cannot be encrypted\n");
+  } else if (s->archive && PDFCheckArchive(doc) != 1) {
+    // A file that claims PDF/A and is not one is worse than none.
+    status = invalid(state, (std::string("PDFRelease: not PDF/A-1b: ") + PDFErrorText(doc) + "\n").c_str());
   }
   // Post-formatting raises a 1.3 document to 1.4, never lowers a later version asked for.
   if ((s->linearize || s->encrypt) && s->subtype == DIO_SUBFORMAT_PDF_13) PDFSetVersion(doc, 14);

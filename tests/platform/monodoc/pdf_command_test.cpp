@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -199,6 +200,107 @@ TEST_F(PdfCommandTest, PasswordsOpenTheFileInEveryReader) {
     EXPECT_NE(mupdf.output.find("Pages: 1"), std::string::npos) << mupdf.output;
     const auto info = run_tool("pdfinfo -upw " + poppler + " " + path + " 2>&1");
     EXPECT_NE(info.output.find("Encrypted:       yes"), std::string::npos) << info.output;
+  }
+}
+
+// A one-page PDF whose content shows text in an unembedded Helvetica, in rendering mode mode.
+std::string text_pdf(int mode) {
+  const std::string content = "BT /F1 24 Tf " + std::to_string(mode) + " Tr 20 50 Td (Shown text) Tj ET";
+  const std::string objects[] = {
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> "
+      ">> >>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+  };
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  int n = 0;
+  for (const std::string& o : objects) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(++n) + " 0 obj\n" + o + "\nendobj\n";
+  }
+  const size_t xref = pdf.size();
+  pdf += "xref\n0 6\n0000000000 65535 f \n";
+  char line[32];
+  for (size_t at : offsets) {
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", at);
+    pdf += line;
+  }
+  return pdf + "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+}
+
+// --pdfa writes what PDF/A-1b asks, each rule judged by mupdf, poppler and qpdf: an output intent
+// whose profile is ICC version 2, the identification in the XMP metadata, no encryption, the
+// header with its binary comment, and every font that shows visible text embedded (invisible text, rendering mode 3, is
+// exempt). What cannot meet it is refused with the reason and leaves no file.
+TEST_F(PdfCommandTest, ArchivesMeetTheRulesTheyClaim) {
+  monotest::write_pbm(dir.file("page.pbm"), monotest::make_text_blobs(400, 300, 3));
+  ASSERT_EQ(run_tool("cp " + shell_quote(monotest::doc_page_render(1, 30, "color")) + " " +
+                     shell_quote(dir.file("colour.ppm"))).exit_code, 0);
+  monotest::write_file(dir.file("words.xml"),
+                       "<Page><Glyphs x0=\"10\" xw=\"90\" yb=\"60\" yh=\"30\" famStyle=\"0\" str=\"Hello\"/></Page>");
+  monotest::write_file(dir.file("visible.pdf"), text_pdf(0));
+  monotest::write_file(dir.file("invisible.pdf"), text_pdf(3));
+  const struct {
+    const char* args;
+    const char* refusal;  // null when the file is written
+  } cases[] = {
+      {"page.pbm colour.ppm", nullptr},
+      {"--text words.xml page.pbm", nullptr},
+      {"invisible.pdf", nullptr},
+      {"visible.pdf", "Helvetica, a font that is not embedded"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::remove(dir.file("a.pdf").c_str());
+    const auto r = monodoc(std::string("pdf --pdfa -o a.pdf ") + c.args);
+    const std::string path = shell_quote(dir.file("a.pdf"));
+    if (c.refusal) {
+      EXPECT_NE(r.exit_code, 0) << r.output;
+      EXPECT_NE(r.output.find(c.refusal), std::string::npos) << r.output;
+      EXPECT_FALSE(std::ifstream(dir.file("a.pdf")).good());
+      continue;
+    }
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_EQ(run_tool("qpdf --check " + path).exit_code, 0);
+    // The header line, then a comment of at least four bytes above 127.
+    const std::string head = monotest::read_file(dir.file("a.pdf")).substr(0, 16);
+    EXPECT_EQ(head.substr(0, 9), "%PDF-1.4\n");
+    EXPECT_EQ(head[9], '%');
+    for (int i = 10; i < 14; ++i) EXPECT_GT(static_cast<unsigned char>(head[static_cast<size_t>(i)]), 127) << i;
+    EXPECT_NE(run_tool("pdfinfo " + path).output.find("Encrypted:       no"), std::string::npos);
+    const std::string xmp = run_tool("pdfinfo -meta " + path).output;
+    EXPECT_NE(xmp.find("<pdfaid:part>1</pdfaid:part>"), std::string::npos) << xmp;
+    EXPECT_NE(xmp.find("<pdfaid:conformance>B</pdfaid:conformance>"), std::string::npos) << xmp;
+    // mutool numbers array items from 1.
+    const std::string intent = "trailer/Root/OutputIntents/1";
+    EXPECT_NE(run_tool("mutool show " + path + " " + intent + "/S").output.find("/GTS_PDFA1"), std::string::npos);
+    const std::string icc = run_tool("mutool show -b " + path + " " + intent + "/DestOutputProfile").output;
+    ASSERT_GT(icc.size(), 128u);
+    EXPECT_EQ(icc.substr(36, 4), "acsp");
+    EXPECT_EQ(icc[8], 2) << "ICC major version";
+    // The fonts mupdf paints visible text with, each embedded by poppler's account.
+    const std::string trace = run_tool("mutool trace " + path).output;
+    const std::string fonts = run_tool("pdffonts " + path).output;
+    for (const char* kind : {"<fill_text", "<stroke_text", "<clip_text", "<clip_stroke_text"}) {
+      for (size_t at = trace.find(kind); at != std::string::npos; at = trace.find(kind, at + 1)) {
+        const size_t f = trace.find("font=\"", at);
+        ASSERT_NE(f, std::string::npos);
+        const std::string name = trace.substr(f + 6, trace.find('"', f + 6) - f - 6);
+        // A row ends "emb sub uni object-number generation".
+        std::istringstream rows(fonts);
+        std::string row;
+        bool embedded = false;
+        while (std::getline(rows, row)) {
+          std::istringstream words(row);
+          std::vector<std::string> w{std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
+          if (w.size() > 5 && w[0].substr(w[0].find('+') + 1) == name) embedded = w[w.size() - 5] == "yes";
+        }
+        EXPECT_TRUE(embedded) << name << " shows text without being embedded\n" << fonts;
+      }
+    }
   }
 }
 
