@@ -132,12 +132,9 @@ struct Checker {
     for (QPDFObjectHandle h : doc->impl->pdf.getAllObjects()) {
       QPDFObjectHandle d = h.isStream() ? h.getDict() : h;
       if (!d.isDictionary()) continue;
-      QPDFObjectHandle filters = d.getKey("/Filter");
-      const int count = filters.isArray() ? filters.getArrayNItems() : 1;
-      for (int i = 0; i < count; ++i) {
-        QPDFObjectHandle f = filters.isArray() ? filters.getArrayItem(i) : filters;
-        if (f.isNameAndEquals("/LZWDecode")) problem = "an LZW-coded stream (PDF/A-1 forbids LZW)";
-        if (f.isNameAndEquals("/JPXDecode")) problem = "a JPEG 2000 image (PDF/A-1 forbids JPEG 2000)";
+      for (const std::string& f : pdflib::filter_names(doc, h)) {
+        if (f == "/LZWDecode") problem = "an LZW-coded stream (PDF/A-1 forbids LZW)";
+        if (f == "/JPXDecode") problem = "a JPEG 2000 image (PDF/A-1 forbids JPEG 2000)";
       }
       if (d.getKey("/SMask").isStream()) problem = "an image with a soft mask (PDF/A-1 forbids transparency)";
       QPDFObjectHandle group = d.getKey("/Group");

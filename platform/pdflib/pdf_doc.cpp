@@ -50,13 +50,10 @@ int32_t version_needed(PDFDoc* doc, std::string* what) {
     QPDFObjectHandle d = h.isStream() ? h.getDict() : h;
     if (!d.isDictionary()) continue;
     // ISO 32000-1, tables 6 and 89: the filters and keys a version introduced.
-    QPDFObjectHandle filters = d.getKey("/Filter");
-    const int n = filters.isArray() ? filters.getArrayNItems() : 1;
-    for (int i = 0; i < n; ++i) {
-      QPDFObjectHandle f = filters.isArray() ? filters.getArrayItem(i) : filters;
-      if (f.isNameAndEquals("/JBIG2Decode")) raise(14, "JBIG2 images");
-      if (f.isNameAndEquals("/JPXDecode")) raise(15, "JPEG 2000 images");
-      if (f.isNameAndEquals("/Crypt")) raise(15, "crypt filters");
+    for (const std::string& f : filter_names(doc, h)) {
+      if (f == "/JBIG2Decode") raise(14, "JBIG2 images");
+      if (f == "/JPXDecode") raise(15, "JPEG 2000 images");
+      if (f == "/Crypt") raise(15, "crypt filters");
     }
     if (d.hasKey("/SMask") && d.getKey("/SMask").isStream()) raise(14, "soft masks");
     QPDFObjectHandle group = d.getKey("/Group");

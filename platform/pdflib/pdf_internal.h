@@ -158,6 +158,10 @@ void write_outlines(PDFDoc* doc);
 // Ends an open JBIG2 section and the coder (document close).
 int jbig2_finish(PDFDoc* doc);
 
+// The filters of an object as the file will name them ("/FlateDecode"): those set on a stream
+// still being written, else those of its /Filter entry.
+std::vector<std::string> filter_names(PDFDoc* doc, QPDFObjectHandle h);
+
 // 1 when the document's version holds a feature that needs PDF 1.(need % 10); otherwise 0 with
 // "call: what need PDF 1.x; the document is PDF 1.y" as the reason.
 int require_version(PDFDoc* doc, int32_t need, const char* what, const char* call);

@@ -96,6 +96,26 @@ int32_t param(const pdflib::Filter& f, const char* key, int32_t fallback) {
 
 namespace pdflib {
 
+std::vector<std::string> filter_names(PDFDoc* doc, QPDFObjectHandle h) {
+  std::vector<std::string> names;
+  const auto it = h.isStream() ? doc->impl->streams.find(h.getObjGen()) : doc->impl->streams.end();
+  if (it != doc->impl->streams.end() && !it->second.filters.empty()) {
+    for (const Filter& f : it->second.filters) {
+      if (const char* name = filter_name(f.code)) names.emplace_back(name);
+    }
+    return names;
+  }
+  QPDFObjectHandle d = h.isStream() ? h.getDict() : h;
+  QPDFObjectHandle filters = d.isDictionary() ? d.getKey("/Filter") : QPDFObjectHandle();
+  if (filters.isName()) names.push_back(filters.getName());
+  if (filters.isArray()) {
+    for (QPDFObjectHandle f : filters.aitems()) {
+      if (f.isName()) names.push_back(f.getName());
+    }
+  }
+  return names;
+}
+
 std::string encode(const std::string& data, const std::vector<Filter>& filters, QPDFObjectHandle dict) {
   const int width = dict.getKey("/Width").isInteger() ? dict.getKey("/Width").getIntValueAsInt() : 0;
   const int height = dict.getKey("/Height").isInteger() ? dict.getKey("/Height").getIntValueAsInt() : 0;
