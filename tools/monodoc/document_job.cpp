@@ -1,6 +1,7 @@
 // Page files read one page at a time (document_job.h).
 
 #include "document_job.h"
+#include "messages.h"
 
 #include <sys/stat.h>
 
@@ -88,9 +89,6 @@ bool stream_tiff(elf_state* state, const std::string& file, const PageSink& sink
 }
 
 
-void print_engine_message(void*, int kind, const char* text) {
-  if (kind != KVNG_PRINT_DEBUG) std::fprintf(stderr, "monodoc: %s", text);
-}
 
 // The writer MakeDocWriter makes for the job, held by the result list in *made; null after a
 // complaint.
@@ -217,6 +215,7 @@ bool AppendRun::append(elf_object* image, const std::string& where, std::string*
   const Held args(lstBuildArgs(state_, "pgImg:QELIMAGE", image, 0, LST_END));
   if (!args.get() || !call_member(state_, writer_, "appendPage", args.get(), error).get()) {
     if (!args.get()) *error = "no memory";
+    *error = "page " + std::to_string(pages_ + 1) + " (" + where + "): " + *error;
     return false;
   }
   ++pages_;

@@ -307,24 +307,35 @@ TEST_F(PdfCommandTest, ArchivesMeetTheRulesTheyClaim) {
 TEST_F(PdfCommandTest, FailuresLeaveNoFile) {
   monotest::write_pbm(dir.file("page.pbm"), monotest::make_text_blobs(200, 100, 1));
   monotest::write_file(dir.file("broken.pbm"), "P4\n200 100\n\x01\x02");
+  // The message names the file, the page and the cause in words; the libraries' function names
+  // and detail lines come with --debug only.
   const struct {
     const char* args;
     int exit;
+    const char* says;
   } cases[] = {
-      {"pdf -o out.pdf page.pbm missing.pbm", 1},
-      {"pdf -o out.pdf page.pbm broken.pbm", 1},
-      {"pdf -o nowhere/out.pdf page.pbm", 1},
-      {"pdf -o out.pdf --profile 4 page.pbm", 2},
-      {"pdf --pdfa --password x -o out.pdf page.pbm", 2},
-      {"pdf --version 1.3 --password x -o out.pdf page.pbm", 2},
-      {"pdf --version 1.3 -o out.pdf page.pbm", 1},
-      {"pdf page.pbm", 2},
+      {"pdf -o out.pdf page.pbm missing.pbm", 1, "missing.pbm"},
+      {"pdf -o out.pdf page.pbm broken.pbm", 1, "broken.pbm"},
+      {"pdf -o nowhere/out.pdf page.pbm", 1, "nowhere/out.pdf for writing: No such file or directory"},
+      {"pdf -o out.pdf --profile 4 page.pbm", 2, "profile"},
+      {"pdf --pdfa --password x -o out.pdf page.pbm", 2, "cannot be encrypted"},
+      {"pdf --version 1.3 --password x -o out.pdf page.pbm", 2, "--version 1.3"},
+      {"pdf --version 1.3 -o out.pdf page.pbm", 1, "page 1 (page.pbm): a layer of the page cannot be written: the "
+                                                   "image's coding cannot be set up: JBIG2 images need PDF 1.4"},
+      {"pdf --debug --version 1.3 -o out.pdf page.pbm", 1, "appendPage: PDF internal State: Layer IO error"},
+      {"pdf page.pbm", 2, "needs -o OUTPUT"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
     const auto r = monodoc(c.args);
     EXPECT_EQ(r.exit_code, c.exit) << r.output;
     EXPECT_NE(r.output.find("monodoc: pdf: "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+    if (std::string(c.args).find("--debug") == std::string::npos) {
+      for (const char* internal : {"appendPage", "PDF internal State", "QEL", "__", "PDFLIB_"}) {
+        EXPECT_EQ(r.output.find(internal), std::string::npos) << internal << " in\n" << r.output;
+      }
+    }
     EXPECT_FALSE(std::ifstream(dir.file("out.pdf")).good());
   }
 }
