@@ -190,9 +190,9 @@ int PDFCheckArchive(PDFDoc* doc) {
   if (!doc || !doc->writing) return pdflib::fail(doc, "PDFCheckArchive: not a document being written");
   return guarded(doc, "PDFCheckArchive", 0, [&] {
     Checker c{doc, ""};
-    c.catalog();
-    if (c.problem.empty()) c.objects();
+    c.objects();
     if (c.problem.empty()) c.pages();
+    if (c.problem.empty()) c.catalog();
     return c.problem.empty() ? 1 : pdflib::fail(doc, "%s", c.problem.c_str());
   });
 }
