@@ -134,13 +134,14 @@ bool saslprep(const std::string& utf8, std::string* out, std::string* why) {
     return false;
   }
   // Preparation maps, normalizes (NFKC) and may grow the text; four times its length holds it.
+  // Characters stringprep's Unicode 3.2 does not know yet (most emoji) pass as they are, as a
+  // reader's preparation of the typed password lets them pass.
   std::vector<UChar> prepared(static_cast<size_t>(length) * 4 + 16);
   const int32_t n = usprep_prepare(profile, wide.data(), length, prepared.data(), static_cast<int32_t>(prepared.size()),
-                                   USPREP_DEFAULT, nullptr, &e);
+                                   USPREP_ALLOW_UNASSIGNED, nullptr, &e);
   usprep_close(profile);
   if (U_FAILURE(e)) {
     *why = e == U_STRINGPREP_PROHIBITED_ERROR   ? "holds a character that passwords may not hold (SASLprep)"
-           : e == U_STRINGPREP_UNASSIGNED_ERROR ? "holds a character Unicode does not assign"
            : e == U_STRINGPREP_CHECK_BIDI_ERROR ? "mixes right-to-left and left-to-right text as SASLprep forbids"
                                                 : std::string("cannot be prepared (") + u_errorName(e) + ")";
     return false;

@@ -170,6 +170,7 @@ TEST_F(PdfCommandTest, PasswordsOpenTheFileInEveryReader) {
       {"s\xC3\xA9" "cret pw", "", "R = 6", nullptr, nullptr},
       {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E \xCE\xA9", "", "R = 6", nullptr, nullptr},
       {"I\xC2\xAD" "X", "", "R = 6", "IX", nullptr},
+      {"smile \xF0\x9F\x98\x80", "", "R = 6", nullptr, nullptr},
       {"s\xC3\xA9" "cret pw", "1.4", "R = 3", nullptr, "s\xE9" "cret pw"},
       {"plain", "1.4", "R = 3", nullptr, nullptr},
       {"\xCE\xA9mega", "1.4", nullptr, nullptr, nullptr},
