@@ -140,6 +140,14 @@ bool stream_bilevel(elf_state* state, std::vector<Bilevel>* pages, const std::st
 bool stream_reader_pages(elf_state* state, elf_method_proc make_reader, const std::string& file,
                          const std::string& password, const NumberedPageSink& sink, std::string* error,
                          const ReaderOpened& opened) {
+  // A file that cannot be opened at all is told with the system's reason, not as a format the
+  // reader does not know.
+  if (FILE* f = std::fopen(file.c_str(), "rb")) {
+    std::fclose(f);
+  } else {
+    *error = "cannot open " + file + ": " + std::strerror(errno);
+    return false;
+  }
   const Held args(password.empty()
                       ? lstBuildArgs(state, "filename:s", file.c_str(), 0, LST_END)
                       : lstBuildArgs(state, "filename:s", file.c_str(), 0, "password:s", password.c_str(), 0, LST_END));
