@@ -67,7 +67,12 @@ struct Checker {
     while (problem.empty()) {
       QPDFTokenizer::Token t = tokenizer.readToken(input, "content", true);
       const auto type = t.getType();
-      if (type == QPDFTokenizer::tt_eof || type == QPDFTokenizer::tt_bad) break;
+      if (type == QPDFTokenizer::tt_eof) break;
+      // Content that cannot be read cannot be judged: it is not passed as meeting the rules.
+      if (type == QPDFTokenizer::tt_bad) {
+        problem = "the content of page " + std::to_string(page) + " cannot be read";
+        break;
+      }
       if (type != QPDFTokenizer::tt_word) {
         operands.push_back(t);
         continue;

@@ -397,6 +397,7 @@ TEST_F(PdfWrite, ArchiveRulesNameWhatBreaksThem) {
       {"mode restored by Q", "q 3 Tr Q BT /F1 12 Tf (seen) Tj ET", false, false, "Helvetica"},
       {"soft mask", "", true, false, "soft mask"},
       {"LZW", "", false, true, "LZW"},
+      {"unreadable content", "BT /F1 12 Tf 3 Tr (unended Tj ET", false, false, "cannot be read"},
       // Invisible text may use fonts that are not embedded; the rest is the catalog's.
       {"invisible text", "BT /F1 12 Tf 3 Tr 10 10 Td (unseen) Tj ET", false, false, "no PDF/A output intent"},
   };
