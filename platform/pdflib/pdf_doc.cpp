@@ -56,6 +56,10 @@ int32_t version_needed(PDFDoc* doc, std::string* what) {
       if (f == "/Crypt") raise(15, "crypt filters");
     }
     if (d.hasKey("/SMask") && d.getKey("/SMask").isStream()) raise(14, "soft masks");
+    if (d.getKey("/Type").isNameAndEquals("/Catalog")) {
+      if (d.hasKey("/Metadata")) raise(14, "XMP metadata streams");
+      if (d.hasKey("/OutputIntents")) raise(14, "output intents");
+    }
     QPDFObjectHandle group = d.getKey("/Group");
     if (group.isDictionary() && group.getKey("/S").isNameAndEquals("/Transparency")) raise(14, "transparency groups");
   }
@@ -240,7 +244,8 @@ int PDFCloseFile(PDFDoc* doc, int testMode) {
       pdflib::finalize_streams(doc);
       pdflib::write_outlines(doc);
       std::string what;
-      if (!pdflib::require_version(doc, pdflib::version_needed(doc, &what), what.c_str(), "PDFCloseFile")) return 0;
+      const int32_t need = pdflib::version_needed(doc, &what);
+      if (!pdflib::require_version(doc, need, what.c_str(), "PDFCloseFile")) return 0;
       // Written beside the file and moved over it whole, so that a write that fails part-way
       // never leaves a file that looks complete.
       const std::string part = d->name + ".part";

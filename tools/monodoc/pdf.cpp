@@ -45,8 +45,8 @@ const char pdf_help[] =
     "                        --version 1.4 RC4-128 (revision 3, PDF 1.4), which takes only\n"
     "                        passwords that PDFDocEncoding carries (others are refused)\n"
     "      --version V       PDF version 1.3, 1.4 (default; 1.7 with --password) or 1.7. A\n"
-    "                        version older than the file needs is refused: JBIG2 images and\n"
-    "                        RC4-128 need 1.4, AES-256 1.7\n"
+    "                        version older than the file needs is refused: JBIG2 images,\n"
+    "                        RC4-128 and --pdfa need 1.4, AES-256 1.7\n"
     "      --test            fixed IDs and dates, so that runs give identical files\n"
     "      --text PAGE.xml   the text-layer XML of a page (repeatable: the first --text goes with\n"
     "                        the first page, the second with the second ...): its words become\n"
@@ -154,6 +154,10 @@ int parse(const std::vector<std::string>& args, PdfOptions* o) {
   }
   if (o->texts.size() > o->files.size()) {
     complain("pdf", "more --text files than PAGEFILEs: each text layer goes with one page");
+    return exit_usage;
+  }
+  if (o->pdfa && o->version == "v1.3") {
+    complain("pdf", "PDF/A-1 needs PDF 1.4 (its metadata and output intent): --pdfa takes --version 1.4 or 1.7");
     return exit_usage;
   }
   if (o->pdfa && o->hasPassword) {

@@ -321,6 +321,7 @@ TEST_F(PdfCommandTest, FailuresLeaveNoFile) {
       {"pdf -o out.pdf --profile 4 page.pbm", 2, "profile"},
       {"pdf --pdfa --password x -o out.pdf page.pbm", 2, "cannot be encrypted"},
       {"pdf --version 1.3 --password x -o out.pdf page.pbm", 2, "--version 1.3"},
+      {"pdf --version 1.3 --pdfa -o out.pdf page.pbm", 2, "--pdfa takes --version 1.4 or 1.7"},
       {"pdf --version 1.3 -o out.pdf page.pbm", 1, "page 1 (page.pbm): a layer of the page cannot be written: the "
                                                    "image's coding cannot be set up: JBIG2 images need PDF 1.4"},
       {"pdf --debug --version 1.3 -o out.pdf page.pbm", 1, "appendPage: PDF internal State: Layer IO error"},

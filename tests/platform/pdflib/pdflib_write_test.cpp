@@ -4,16 +4,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "kvng_print.h"
 #include "pdflib.h"
 #include "tools.h"
 
@@ -328,14 +328,15 @@ TEST_F(PdfWrite, FeaturesNeedTheirVersion) {
   const struct {
     const char* name;
     int32_t version;
-    bool jbig2, softMask;
+    bool jbig2, softMask, metadata;
     int32_t lowered;     // the version set just before closing, or 0
     const char* refusal;  // null: everything is taken and written
   } cases[] = {
-      {"jbig2 at 1.3", 13, true, false, 0, "JBIG2 images need PDF 1.4; the document is PDF 1.3"},
-      {"soft mask at 1.3", 13, false, true, 0, "soft masks need PDF 1.4; the document is PDF 1.3"},
-      {"both at 1.4", 14, true, true, 0, nullptr},
-      {"lowered before closing", 14, true, false, 13, "JBIG2 images need PDF 1.4; the document is PDF 1.3"},
+      {"jbig2 at 1.3", 13, true, false, false, 0, "JBIG2 images need PDF 1.4; the document is PDF 1.3"},
+      {"soft mask at 1.3", 13, false, true, false, 0, "soft masks need PDF 1.4; the document is PDF 1.3"},
+      {"all at 1.4", 14, true, true, true, 0, nullptr},
+      {"lowered before closing", 14, true, false, false, 13, "JBIG2 images need PDF 1.4; the document is PDF 1.3"},
+      {"metadata at 1.3", 14, false, false, true, 13, "XMP metadata streams need PDF 1.4"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -362,6 +363,12 @@ TEST_F(PdfWrite, FeaturesNeedTheirVersion) {
       ASSERT_EQ(PDFAppendStream(doc, mask, samples.data(), samples.size()), 1);
       taken &= PDFImageSetMask(doc, img, mask);
     }
+    if (c.metadata) {
+      PDFObj* xmp = PDFCreateStream(doc);
+      ASSERT_EQ(PDFAppendStream(doc, xmp, "<x:xmpmeta/>", 12), 1);
+      ASSERT_EQ(PDFMakeObjectIndirect(doc, xmp), 1);
+      ASSERT_EQ(PDFAddDictEntry(doc, PDFGetCatalog(doc), "Metadata", xmp), 1) << PDFErrorText(doc);
+    }
     if (c.lowered) {
       ASSERT_EQ(PDFSetVersion(doc, c.lowered), 1);
     }
@@ -372,9 +379,15 @@ TEST_F(PdfWrite, FeaturesNeedTheirVersion) {
         EXPECT_NE(reason.find(c.refusal), std::string::npos) << reason;
       }
     }
+    // A refusal at closing is told through the engine's printer.
+    static std::string printed;
+    printed.clear();
+    KVngSetPrinter([](void*, int, const char* text) { printed += text; }, nullptr);
     const int closed = PDFCloseFile(doc, 1);
+    KVngSetPrinter(nullptr, nullptr);
     if (c.lowered) {
       EXPECT_EQ(closed, 0);
+      EXPECT_NE(printed.find(c.refusal), std::string::npos) << printed;
       EXPECT_FALSE(std::ifstream(path).good());
     } else if (!c.refusal) {
       EXPECT_EQ(closed, 1);
