@@ -132,7 +132,7 @@ struct Checker {
     }
   }
 
-  // ISO 19005-1, 6.2.2, 6.2.4, 6.2.8 and 6.4: what any object of the file may not use.
+  // ISO 19005-1, 6.1.10, 6.2.3.3, 6.2.4 and 6.4: what any object of the file may not use.
   void objects() {
     for (QPDFObjectHandle h : doc->impl->pdf.getAllObjects()) {
       QPDFObjectHandle d = h.isStream() ? h.getDict() : h;
@@ -148,6 +148,10 @@ struct Checker {
       }
       if (d.getKey("/Interpolate").isBool() && d.getKey("/Interpolate").getBoolValue()) {
         problem = "an image asking for interpolation (PDF/A-1 forbids it)";
+      }
+      // ISO 19005-1, 6.2.3.3: device colours only of the output intent's kind, which is RGB here.
+      if (d.getKey("/Subtype").isNameAndEquals("/Image") && d.getKey("/ColorSpace").isNameAndEquals("/DeviceCMYK")) {
+        problem = "a CMYK image under the archive's RGB output intent";
       }
       if (!problem.empty()) return;
     }

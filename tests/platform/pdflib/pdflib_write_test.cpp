@@ -402,17 +402,18 @@ TEST_F(PdfWrite, ArchiveRulesNameWhatBreaksThem) {
   const struct {
     const char* name;
     const char* content;   // page content over font F1 (unembedded Helvetica)
-    bool softMask, lzw;
+    bool softMask, lzw, cmyk;
     const char* refusal;
   } cases[] = {
-      {"visible text", "BT /F1 12 Tf 10 10 Td (seen) Tj ET", false, false, "shows text in Helvetica"},
-      {"visible after invisible", "BT /F1 12 Tf 3 Tr (unseen) Tj 0 Tr (seen) Tj ET", false, false, "Helvetica"},
-      {"mode restored by Q", "q 3 Tr Q BT /F1 12 Tf (seen) Tj ET", false, false, "Helvetica"},
-      {"soft mask", "", true, false, "soft mask"},
-      {"LZW", "", false, true, "LZW"},
-      {"unreadable content", "BT /F1 12 Tf 3 Tr (unended Tj ET", false, false, "cannot be read"},
+      {"visible text", "BT /F1 12 Tf 10 10 Td (seen) Tj ET", false, false, false, "shows text in Helvetica"},
+      {"visible after invisible", "BT /F1 12 Tf 3 Tr (unseen) Tj 0 Tr (seen) Tj ET", false, false, false, "Helvetica"},
+      {"mode restored by Q", "q 3 Tr Q BT /F1 12 Tf (seen) Tj ET", false, false, false, "Helvetica"},
+      {"soft mask", "", true, false, false, "soft mask"},
+      {"LZW", "", false, true, false, "LZW"},
+      {"CMYK", "", false, false, true, "CMYK image"},
+      {"unreadable content", "BT /F1 12 Tf 3 Tr (unended Tj ET", false, false, false, "cannot be read"},
       // Invisible text may use fonts that are not embedded; the rest is the catalog's.
-      {"invisible text", "BT /F1 12 Tf 3 Tr 10 10 Td (unseen) Tj ET", false, false, "no PDF/A output intent"},
+      {"invisible text", "BT /F1 12 Tf 3 Tr 10 10 Td (unseen) Tj ET", false, false, false, "no PDF/A output intent"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -428,6 +429,9 @@ TEST_F(PdfWrite, ArchiveRulesNameWhatBreaksThem) {
     ASSERT_NE(img, nullptr);
     if (c.lzw) {
       ASSERT_EQ(PDFSetStreamFilter(doc, img, PDF_FILTER_LZW, nullptr), 1);
+    }
+    if (c.cmyk) {
+      ASSERT_EQ(PDFSetImageColorSpace(doc, img, PDF_CS_DEVICE_CMYK), 1) << PDFErrorText(doc);
     }
     if (c.softMask) {
       ASSERT_EQ(PDFImageSetMask(doc, img, PDFImageCreate(doc, nullptr, nullptr, 8, 8, 8)), 1);
