@@ -171,7 +171,7 @@ bool encode_password(const std::string& utf8, Handler h, std::string* out, std::
   }
   if (!QUtil::utf8_to_pdf_doc(utf8, *out)) {
     *why = "holds characters that PDFDocEncoding cannot carry (RC4 and AES-128 take only those; "
-           "AES-256 takes any)";
+           "AES-256, at PDF 1.7, takes any)";
     return false;
   }
   return true;
