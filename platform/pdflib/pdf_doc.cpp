@@ -33,6 +33,41 @@ int fail(PDFDoc* doc, const char* format, ...) {
   return 0;
 }
 
+int require_version(PDFDoc* doc, int32_t need, const char* what, const char* call) {
+  const int32_t have = doc->impl->version;
+  if (have >= need) return 1;
+  return fail(doc, "%s: %s need PDF %d.%d; the document is PDF %d.%d", call, what, need / 10, need % 10, have / 10,
+              have % 10);
+}
+
+int32_t version_needed(PDFDoc* doc, std::string* what) {
+  int32_t need = 13;
+  const auto raise = [&](int32_t v, const char* why) {
+    if (v > need) {
+      need = v;
+      *what = why;
+    }
+  };
+  for (QPDFObjectHandle h : doc->impl->pdf.getAllObjects()) {
+    QPDFObjectHandle d = h.isStream() ? h.getDict() : h;
+    if (!d.isDictionary()) continue;
+    // ISO 32000-1, tables 6 and 89: the filters and keys a version introduced.
+    for (const std::string& f : filter_names(doc, h)) {
+      if (f == "/JBIG2Decode") raise(14, "JBIG2 images");
+      if (f == "/JPXDecode") raise(15, "JPEG 2000 images");
+      if (f == "/Crypt") raise(15, "crypt filters");
+    }
+    if (d.hasKey("/SMask") && d.getKey("/SMask").isStream()) raise(14, "soft masks");
+    if (d.getKey("/Type").isNameAndEquals("/Catalog")) {
+      if (d.hasKey("/Metadata")) raise(14, "XMP metadata streams");
+      if (d.hasKey("/OutputIntents")) raise(14, "output intents");
+    }
+    QPDFObjectHandle group = d.getKey("/Group");
+    if (group.isDictionary() && group.getKey("/S").isNameAndEquals("/Transparency")) raise(14, "transparency groups");
+  }
+  return need;
+}
+
 PDFObj* wrap(PDFDoc* doc, QPDFObjectHandle h, bool pinned) {
   if (!h.isInitialized()) return nullptr;
   auto obj = std::make_unique<PDFObj>();
@@ -278,6 +313,9 @@ int PDFCloseFile(PDFDoc* doc, int testMode) {
       if (!pdflib::jbig2_finish(doc)) return 0;
       pdflib::finalize_streams(doc);
       pdflib::write_outlines(doc);
+      std::string what;
+      const int32_t need = pdflib::version_needed(doc, &what);
+      if (!pdflib::require_version(doc, need, what.c_str(), "PDFCloseFile")) return 0;
       // Written beside the file and moved over it whole, so that a write that fails part-way
       // never leaves a file that looks complete.
       const std::string part = d->name + ".part";

@@ -176,6 +176,18 @@ void write_outlines(PDFDoc* doc);
 // Ends an open JBIG2 section and the coder (document close).
 int jbig2_finish(PDFDoc* doc);
 
+// The filters of an object as the file will name them ("/FlateDecode"): those set on a stream
+// still being written, else those of its /Filter entry.
+std::vector<std::string> filter_names(PDFDoc* doc, QPDFObjectHandle h);
+
+// 1 when the document's version holds a feature that needs PDF 1.(need % 10); otherwise 0 with
+// "call: what need PDF 1.x; the document is PDF 1.y" as the reason.
+int require_version(PDFDoc* doc, int32_t need, const char* what, const char* call);
+
+// The oldest version that holds what the written objects use (13 when nothing newer), with what
+// needs it.
+int32_t version_needed(PDFDoc* doc, std::string* what);
+
 // libmonocodec's engine API as a JBIG2 coder, bound by name on first use; null with the reason
 // when the plug-in or one of its entry points cannot be had.
 const PDFJbig2Engine* monocodec_engine(std::string* why);

@@ -119,6 +119,7 @@ int PDFJbig2InitArith(PDFDoc* doc, const TokParams* params) {
 int PDFJbig2TokenizeStream(PDFDoc* doc, PDFObj* stream) {
   return guarded(doc, "PDFJbig2TokenizeStream", 0, [&] {
     if (!have_engine(doc, "PDFJbig2TokenizeStream")) return 0;
+    if (!pdflib::require_version(doc, 14, "JBIG2 images", "PDFJbig2TokenizeStream")) return 0;
     pdflib::Jbig2Coder& c = doc->impl->jbig2;
     if (!c.handle) return pdflib::fail(doc, "PDFJbig2TokenizeStream: no JBIG2 coding set up");
     QPDFObjectHandle s = resolved(stream);

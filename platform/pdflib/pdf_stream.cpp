@@ -172,6 +172,26 @@ int32_t param(const pdflib::Filter& f, const char* key, int32_t fallback) {
 
 namespace pdflib {
 
+std::vector<std::string> filter_names(PDFDoc* doc, QPDFObjectHandle h) {
+  std::vector<std::string> names;
+  const auto it = h.isStream() ? doc->impl->streams.find(h.getObjGen()) : doc->impl->streams.end();
+  if (it != doc->impl->streams.end() && !it->second.filters.empty()) {
+    for (const Filter& f : it->second.filters) {
+      if (const char* name = filter_name(f.code)) names.emplace_back(name);
+    }
+    return names;
+  }
+  QPDFObjectHandle d = h.isStream() ? h.getDict() : h;
+  QPDFObjectHandle filters = d.isDictionary() ? d.getKey("/Filter") : QPDFObjectHandle();
+  if (filters.isName()) names.push_back(filters.getName());
+  if (filters.isArray()) {
+    for (QPDFObjectHandle f : filters.aitems()) {
+      if (f.isName()) names.push_back(f.getName());
+    }
+  }
+  return names;
+}
+
 std::string encode(const std::string& data, const std::vector<Filter>& filters, QPDFObjectHandle dict) {
   const int width = dict.getKey("/Width").isInteger() ? dict.getKey("/Width").getIntValueAsInt() : 0;
   const int height = dict.getKey("/Height").isInteger() ? dict.getKey("/Height").getIntValueAsInt() : 0;
@@ -394,6 +414,7 @@ int PDFSetStreamFilter(PDFDoc* doc, PDFObj* stream, int32_t filter, ...) {
     QPDFObjectHandle s = resolved(stream);
     if (!doc->writing || !s.isStream()) return pdflib::fail(doc, "PDFSetStreamFilter: not a stream being written");
     if (!filter_name(filter)) return pdflib::fail(doc, "PDFSetStreamFilter: unknown filter %d", filter);
+    if (filter == PDF_FILTER_JBIG2 && !pdflib::require_version(doc, 14, "JBIG2 images", "PDFSetStreamFilter")) return 0;
     // A globals reference is checked now, so the caller learns of it here and not at the close.
     const auto globals = f.params.find("JBIG2GlobalsRef");
     if (globals != f.params.end() && !doc->impl->pdf.getObjectByID(globals->second, 0).isStream()) {

@@ -1,6 +1,7 @@
 // Page files read one page at a time (document_job.h).
 
 #include "document_job.h"
+#include "messages.h"
 
 #include <sys/stat.h>
 
@@ -88,9 +89,6 @@ bool stream_tiff(elf_state* state, const std::string& file, const PageSink& sink
 }
 
 
-void print_engine_message(void*, int kind, const char* text) {
-  if (kind != KVNG_PRINT_DEBUG) std::fprintf(stderr, "monodoc: %s", text);
-}
 
 // The writer MakeDocWriter makes for the job, held by the result list in *made; null after a
 // complaint.
@@ -142,6 +140,14 @@ bool stream_bilevel(elf_state* state, std::vector<Bilevel>* pages, const std::st
 bool stream_reader_pages(elf_state* state, elf_method_proc make_reader, const std::string& file,
                          const std::string& password, const NumberedPageSink& sink, std::string* error,
                          const ReaderOpened& opened) {
+  // A file that cannot be opened at all is told with the system's reason, not as a format the
+  // reader does not know.
+  if (FILE* f = std::fopen(file.c_str(), "rb")) {
+    std::fclose(f);
+  } else {
+    *error = "cannot open " + file + ": " + std::strerror(errno);
+    return false;
+  }
   const Held args(password.empty()
                       ? lstBuildArgs(state, "filename:s", file.c_str(), 0, LST_END)
                       : lstBuildArgs(state, "filename:s", file.c_str(), 0, "password:s", password.c_str(), 0, LST_END));
@@ -217,6 +223,7 @@ bool AppendRun::append(elf_object* image, const std::string& where, std::string*
   const Held args(lstBuildArgs(state_, "pgImg:QELIMAGE", image, 0, LST_END));
   if (!args.get() || !call_member(state_, writer_, "appendPage", args.get(), error).get()) {
     if (!args.get()) *error = "no memory";
+    *error = "page " + std::to_string(pages_ + 1) + " (" + where + "): " + *error;
     return false;
   }
   ++pages_;

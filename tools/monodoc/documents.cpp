@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "messages.h"
 #include "document_job.h"
 #include "image_io.h"
 #include "kvext.h"
@@ -73,9 +74,6 @@ struct FormatTable {
   }
 };
 
-void print_engine_message(void*, int kind, const char* text) {
-  if (kind != KVNG_PRINT_DEBUG) std::fprintf(stderr, "monodoc: %s", text);
-}
 
 const char* kind_name(int32_t kind) {
   switch (kind) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "messages.h"
 #include "kvng_print.h"
 #include "session.h"
 
@@ -45,9 +46,6 @@ const char sign_help[] =
 
 namespace {
 
-void print_engine_message(void*, int kind, const char* text) {
-  if (kind != KVNG_PRINT_DEBUG) std::fprintf(stderr, "monodoc: %s", text);
-}
 
 }  // namespace
 

@@ -247,6 +247,11 @@ MONO_API PDFDoc* PDFOpenMemoryEx(const void* bytes, size_t size, const char* pas
 /* Writes a document opened for writing (test mode: IDs that depend only on the content) and
    frees the document, also on failure; 1 or 0 (reason through the engine printer). */
 MONO_API int PDFCloseFile(PDFDoc* doc, int testMode);
+/* Judges a document being written, before it is closed, by the PDF/A-1 rules its objects show:
+   output intent with an ICC version 2 profile, identification in the metadata, no encryption, no
+   transparency, JPEG 2000, LZW or interpolation, and every font that shows text (outside
+   rendering mode 3) embedded. 1, or 0 with the first rule broken as the reason. */
+MONO_API int PDFCheckArchive(PDFDoc* doc);
 /* The reason of the last failing call ("" when none). */
 MONO_API const char* PDFErrorText(const PDFDoc* doc);
 /* Records a failure in the error record when none is recorded yet; returns 0. */

@@ -66,6 +66,14 @@ struct LibraryDefaults {
 // pieces (read as empty) or a device among them.
 int part_file_match(const char* name) { return KVngIdentifyFile(name) == KVNG_PATH_FILE ? 1 : 0; }
 
+// xmlsec1's reports trace a failure through its layers; the signing step reports the failure
+// itself in words. The traces go to the engine's debug printer, which a program shows on request.
+void trace_xmlsec(const char* file, int line, const char* func, const char* object, const char* subject, int reason,
+                  const char* msg) {
+  KVngDebug("xmlsec1: %s (%s:%d): %s: %s: reason %d: %s\n", func ? func : "", file ? file : "", line,
+            object ? object : "", subject ? subject : "", reason, msg ? msg : "");
+}
+
 // Library setup for one run. Unlike a default setup, nothing is fetched from the network and
 // no entity is substituted: the package is untrusted input. Only folders of pieces and local
 // files can be opened as references.
@@ -77,6 +85,7 @@ bool setup_libraries(LibraryDefaults* saved) {
   xmlLoadExtDtdDefaultValue = 0;
   const char* failed = nullptr;
   int stage = 0;
+  xmlSecErrorsSetCallback(trace_xmlsec);
   if (xmlSecInit() < 0) {
     failed = "%s: XmlSec library initialization failed\n";
   } else if (++stage, xmlSecCheckVersionExt(1, 2, 11, xmlSecCheckVersionABICompatible) != 1) {
@@ -107,12 +116,15 @@ bool setup_libraries(LibraryDefaults* saved) {
       failed = "%s: Cannot register relationship transform\n";
     }
   }
+  // The crypto back end installs a reporter of its own while it starts.
+  if (!failed) xmlSecErrorsSetCallback(trace_xmlsec);
   saved->xmlsec_parser_options = xmlSecParserGetDefaultOptions();
   xmlSecParserSetDefaultOptions(XML_PARSE_NONET | XML_PARSE_NODICT);
   if (!failed) return true;
   KVngError(failed, who);
   if (stage >= 3) xmlSecOpenSSLShutdown();
   if (stage >= 2) xmlSecOpenSSLAppShutdown();
+  xmlSecErrorsSetCallback(xmlSecErrorsDefaultCallback);
   if (stage >= 1) xmlSecShutdown();
   xmlSecParserSetDefaultOptions(saved->xmlsec_parser_options);
   xmlSubstituteEntitiesDefault(saved->substitute_entities);
@@ -124,6 +136,7 @@ void shutdown_libraries(const LibraryDefaults& saved) {
   xmlSecOpenSSLShutdown();
   xmlSecOpenSSLAppShutdown();
   xmlSecParserSetDefaultOptions(saved.xmlsec_parser_options);
+  xmlSecErrorsSetCallback(xmlSecErrorsDefaultCallback);
   xmlSecShutdown();
   xmlSubstituteEntitiesDefault(saved.substitute_entities);
   xmlLoadExtDtdDefaultValue = saved.load_ext_dtd;
