@@ -14,6 +14,7 @@
 #include "kvng.h"
 #include "kvng_print.h"
 #include "pdf_internal.h"
+#include "pdf_password.h"
 
 using pdflib::guarded;
 using pdflib::impl;
@@ -199,36 +200,68 @@ int32_t open_error(const QPDFExc& e) {
   }
 }
 
+// A reader whose open failed, made fresh for another try: qpdf reads a document once.
+bool renew_reader(PDFDoc* doc) {
+  PDFDocImpl* old = doc->impl;
+  PDFDocImpl* fresh = nullptr;
+  try {
+    fresh = new PDFDocImpl;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  fresh->name.swap(old->name);
+  fresh->memory.swap(old->memory);
+  fresh->pdf.setSuppressWarnings(true);
+  doc->impl = fresh;
+  doc->filename = fresh->name.c_str();
+  delete old;
+  return true;
+}
+
 // Reads the document that new_doc made, from its file or its memory; pages get the attributes
-// they inherit, so that a page dictionary answers for its own box and resources.
+// they inherit, so that a page dictionary answers for its own box and resources. A password is
+// tried in each form a writer may have stored it in, until one opens the document.
 PDFDoc* read_doc(PDFDoc* doc, bool memory, const char* password, int32_t* error) {
   int32_t code = PDF_ERR_NONE;
+  std::vector<std::string> forms;
   try {
-    PDFDocImpl* d = doc->impl;
-    if (memory) {
-      d->pdf.processMemoryFile(d->name.c_str(), d->memory.data(), d->memory.size(), password);
-    } else {
-      d->pdf.processFile(d->name.c_str(), password);
-    }
-    check_page_count(d->pdf);
-    d->pdf.pushInheritedAttributesToPage();
-    QPDFPageDocumentHelper(d->pdf).getAllPages();
-    pdflib::collect_warnings(doc);
-  } catch (const OverBudget& e) {
-    code = PDF_ERR_UNSUPPORTED;
-    KVngError("PDFOpenFilenameEx: %s: %s\n", doc->impl->name.c_str(), e.what());
-  } catch (const QPDFExc& e) {
-    code = open_error(e);
-    KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
-  } catch (const QPDFSystemError& e) {
-    // The file itself could not be had: not a damaged document.
-    code = PDF_ERR_OPEN;
-    KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
+    if (password && *password) forms = pdflib::password_forms(password);
   } catch (const std::bad_alloc&) {
     code = PDF_ERR_MEMORY;
-  } catch (const std::exception& e) {
-    code = PDF_ERR_DAMAGED;
-    KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
+  }
+  for (size_t attempt = 0; code == PDF_ERR_NONE; ++attempt) {
+    const char* given = forms.empty() ? password : forms[attempt].c_str();
+    try {
+      PDFDocImpl* d = doc->impl;
+      if (memory) {
+        d->pdf.processMemoryFile(d->name.c_str(), d->memory.data(), d->memory.size(), given);
+      } else {
+        d->pdf.processFile(d->name.c_str(), given);
+      }
+      check_page_count(d->pdf);
+      d->pdf.pushInheritedAttributesToPage();
+      QPDFPageDocumentHelper(d->pdf).getAllPages();
+      pdflib::collect_warnings(doc);
+      break;
+    } catch (const OverBudget& e) {
+      code = PDF_ERR_UNSUPPORTED;
+      KVngError("PDFOpenFilenameEx: %s: %s\n", doc->impl->name.c_str(), e.what());
+    } catch (const QPDFExc& e) {
+      code = open_error(e);
+      KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
+      if (code == PDF_ERR_PASSWORD && attempt + 1 < forms.size()) {
+        code = renew_reader(doc) ? PDF_ERR_NONE : PDF_ERR_MEMORY;
+      }
+    } catch (const QPDFSystemError& e) {
+      // The file itself could not be had: not a damaged document.
+      code = PDF_ERR_OPEN;
+      KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
+    } catch (const std::bad_alloc&) {
+      code = PDF_ERR_MEMORY;
+    } catch (const std::exception& e) {
+      code = PDF_ERR_DAMAGED;
+      KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
+    }
   }
   if (error) *error = code;
   if (code != PDF_ERR_NONE) {

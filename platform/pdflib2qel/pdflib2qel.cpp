@@ -8,8 +8,6 @@
 #include <qpdf/QPDFWriter.hh>
 #include <qpdf/QUtil.hh>
 #include <qpdf/RandomDataProvider.hh>
-#include <unicode/usprep.h>
-#include <unicode/ustring.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +18,7 @@
 
 #include "elf_list.h"
 #include "kvng.h"
+#include "pdf_password.h"
 
 namespace {
 
@@ -111,58 +110,11 @@ Handler handler_for(const char* compatibility) {
   return Handler::none;
 }
 
-// The password in SASLprep form (RFC 4013), as UTF-8: what revision 6 hashes (ISO 32000-2,
-// 7.6.4.3.3). False with the reason when the text is no UTF-8 or the profile prohibits it.
-bool saslprep(const std::string& utf8, std::string* out, std::string* why) {
-  UErrorCode e = U_ZERO_ERROR;
-  int32_t length = 0;
-  u_strFromUTF8(nullptr, 0, &length, utf8.data(), static_cast<int32_t>(utf8.size()), &e);
-  if (e != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(e)) {
-    *why = "is not UTF-8 text";
-    return false;
-  }
-  std::vector<UChar> wide(static_cast<size_t>(length) + 1);
-  e = U_ZERO_ERROR;
-  u_strFromUTF8(wide.data(), length + 1, &length, utf8.data(), static_cast<int32_t>(utf8.size()), &e);
-  if (U_FAILURE(e)) {
-    *why = "is not UTF-8 text";
-    return false;
-  }
-  UStringPrepProfile* profile = usprep_openByType(USPREP_RFC4013_SASLPREP, &e);
-  if (U_FAILURE(e)) {
-    *why = std::string("cannot be prepared (") + u_errorName(e) + ")";
-    return false;
-  }
-  // Preparation maps, normalizes (NFKC) and may grow the text; four times its length holds it.
-  // Characters stringprep's Unicode 3.2 does not know yet (most emoji) pass as they are, as a
-  // reader's preparation of the typed password lets them pass.
-  std::vector<UChar> prepared(static_cast<size_t>(length) * 4 + 16);
-  const int32_t n = usprep_prepare(profile, wide.data(), length, prepared.data(), static_cast<int32_t>(prepared.size()),
-                                   USPREP_ALLOW_UNASSIGNED, nullptr, &e);
-  usprep_close(profile);
-  if (U_FAILURE(e)) {
-    *why = e == U_STRINGPREP_PROHIBITED_ERROR   ? "holds a character that passwords may not hold (SASLprep)"
-           : e == U_STRINGPREP_CHECK_BIDI_ERROR ? "mixes right-to-left and left-to-right text as SASLprep forbids"
-                                                : std::string("cannot be prepared (") + u_errorName(e) + ")";
-    return false;
-  }
-  std::string bytes(static_cast<size_t>(n) * 3 + 1, '\0');
-  int32_t written = 0;
-  u_strToUTF8(bytes.data(), static_cast<int32_t>(bytes.size()), &written, prepared.data(), n, &e);
-  if (U_FAILURE(e)) {
-    *why = std::string("cannot be prepared (") + u_errorName(e) + ")";
-    return false;
-  }
-  bytes.resize(static_cast<size_t>(written));
-  *out = bytes;
-  return true;
-}
-
 // A UTF-8 password as the handler takes it: SASLprep UTF-8 for revision 6, PDFDocEncoding for
 // the older ones (ISO 32000-1, 7.6.3.3), which readers convert the typed password to as well.
 bool encode_password(const std::string& utf8, Handler h, std::string* out, std::string* why) {
   if (h == Handler::aes256) {
-    if (!saslprep(utf8, out, why)) return false;
+    if (!pdflib::saslprep(utf8, out, why)) return false;
     if (out->empty() && !utf8.empty()) {
       *why = "is nothing once SASLprep has removed what it drops";
       return false;

@@ -56,7 +56,9 @@ const char info_help[] =
     "\n"
     "Options:\n"
     "  -s, --summary             the document line only, no pages\n"
-    "  -p, --password PASSWORD   the password of an encrypted document\n"
+    "  -p, --password PASSWORD   the password of an encrypted document, as UTF-8 text; a PDF is\n"
+    "                            tried with it as typed, in PDFDocEncoding (RC4, AES-128) and\n"
+    "                            in SASLprep form (AES-256), as writers store it either way\n"
     "  -h, --help                this text\n"
     "\n"
     "Exit status: 0 when every document and page was read, 1 otherwise, 2 for wrong usage.\n";

@@ -204,6 +204,67 @@ TEST_F(PdfCommandTest, PasswordsOpenTheFileInEveryReader) {
   }
 }
 
+// Our reader opens with the password as typed whatever form the writer stored it in: the typed
+// bytes (qpdf's AES-256 and its byte mode), PDFDocEncoding (RC4 and AES-128 by our writer and by
+// qpdf) or SASLprep (AES-256 by our writer, where a soft hyphen is dropped). A wrong password
+// still fails naming the file.
+TEST_F(PdfCommandTest, InfoOpensEncryptedFilesWithTheTypedPassword) {
+  monotest::write_pbm(dir.file("page.pbm"), monotest::make_text_blobs(200, 100, 1));
+  ASSERT_EQ(monodoc("pdf -o plain.pdf page.pbm").exit_code, 0);
+  const struct {
+    const char* name;
+    const char* version;  // our writer's --version, empty for its default, null when it has no such handler
+    const char* qpdf;     // qpdf --encrypt key length and options
+  } handlers[] = {
+      {"RC4-128", "1.4", "128 --use-aes=n"},
+      {"AES-128", nullptr, "128 --use-aes=y"},
+      {"AES-256", "", "256"},
+  };
+  const struct {
+    const char* password;
+    bool anyHandler;  // false: only AES-256 carries it
+  } passwords[] = {
+      {"plain pw", true},
+      {"s\xC3\xA9" "cret pw", true},
+      {"I\xC2\xAD" "X", false},
+      {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", false},
+  };
+  int n = 0;
+  for (const auto& h : handlers) {
+    for (const auto& p : passwords) {
+      if (!p.anyHandler && std::string(h.name) != "AES-256") continue;
+      const std::string pw = shell_quote(p.password);
+      std::vector<std::string> made = {
+          std::string("qpdf --allow-weak-crypto --encrypt ") + pw + " " + pw + " " + h.qpdf + " -- plain.pdf",
+          std::string("qpdf --allow-weak-crypto --password-mode=bytes --encrypt ") + pw + " " + pw + " " + h.qpdf +
+              " -- plain.pdf",
+      };
+      if (h.version) {
+        made.push_back(std::string("pdf") + (*h.version ? std::string(" --version ") + h.version : "") +
+                       " --password " + pw + " -o ours.pdf page.pbm");
+      }
+      for (const std::string& how : made) {
+        SCOPED_TRACE(std::string(h.name) + ", " + p.password + ", " + how);
+        const std::string out = "enc" + std::to_string(n++) + ".pdf";
+        if (how.rfind("qpdf", 0) == 0) {
+          const auto q = run_tool("cd " + shell_quote(dir.path()) + " && " + how + " " + out + " 2>&1");
+          ASSERT_EQ(q.exit_code, 0) << q.output;
+        } else {
+          const auto w = monodoc(how);
+          ASSERT_EQ(w.exit_code, 0) << w.output;
+          ASSERT_EQ(std::rename(dir.file("ours.pdf").c_str(), dir.file(out).c_str()), 0);
+        }
+        const auto opened = monodoc("info -p " + pw + " " + out);
+        EXPECT_EQ(opened.exit_code, 0) << opened.output;
+        EXPECT_NE(opened.output.find(out + ": format PDF, subtype none, 1 page"), std::string::npos) << opened.output;
+        const auto wrong = monodoc("info -p 'not it' " + out);
+        EXPECT_EQ(wrong.exit_code, 1) << wrong.output;
+        EXPECT_NE(wrong.output.find(out + ": the PDF is protected by a password"), std::string::npos) << wrong.output;
+      }
+    }
+  }
+}
+
 // A one-page PDF whose content shows text in an unembedded Helvetica, in rendering mode mode.
 std::string text_pdf(int mode) {
   const std::string content = "BT /F1 24 Tf " + std::to_string(mode) + " Tr 20 50 Td (Shown text) Tj ET";

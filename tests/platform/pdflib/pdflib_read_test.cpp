@@ -291,6 +291,49 @@ TEST_F(PdfRead, EncryptedDocuments) {
   }
 }
 
+// A typed UTF-8 password opens the document whatever form its writer stored the password in, from
+// a file and from memory alike, and the document opened after forms that failed reads its page.
+TEST_F(PdfRead, EncryptedDocumentsOpenWithThePasswordInAnyStoredForm) {
+  const std::string plain = gs_document();
+  const struct {
+    const char* encrypt;  // qpdf options and --encrypt arguments
+    const char* typed;
+  } cases[] = {
+      // Stored in PDFDocEncoding: 0xE9.
+      {"--allow-weak-crypto --encrypt 's\xC3\xA9same' o 128 --use-aes=n", "s\xC3\xA9same"},
+      // Stored as the typed UTF-8 bytes.
+      {"--allow-weak-crypto --password-mode=bytes --encrypt 's\xC3\xA9same' o 128 --use-aes=y", "s\xC3\xA9same"},
+      {"--encrypt 'I\xC2\xADX' o 256", "I\xC2\xADX"},
+      // Stored in SASLprep form, which drops the soft hyphen.
+      {"--encrypt IX o 256", "I\xC2\xADX"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.encrypt);
+    const std::string locked = dir.file("locked" + std::to_string(n++) + ".pdf");
+    ASSERT_EQ(run_tool(std::string("qpdf ") + c.encrypt + " -- " + shell_quote(plain) + " " + shell_quote(locked))
+                  .exit_code,
+              0);
+    const std::string bytes = read_file(locked);
+    for (bool memory : {false, true}) {
+      int32_t error = -1;
+      PDFDoc* doc = memory ? PDFOpenMemoryEx(bytes.data(), bytes.size(), c.typed, &error)
+                           : PDFOpenFilenameEx(locked.c_str(), 'r', c.typed, &error);
+      ASSERT_NE(doc, nullptr) << memory << " " << error;
+      Collector collected;
+      ASSERT_EQ(run_page(doc, &collected), 1) << PDFErrorText(doc);
+      ASSERT_FALSE(collected.images.empty());
+      EXPECT_EQ(collected.images[0].decoded, gray);
+      PDFCloseFile(doc, 0);
+      error = -1;
+      EXPECT_EQ(memory ? PDFOpenMemoryEx(bytes.data(), bytes.size(), "sesame", &error)
+                       : PDFOpenFilenameEx(locked.c_str(), 'r', "sesame", &error),
+                nullptr);
+      EXPECT_EQ(error, PDF_ERR_PASSWORD);
+    }
+  }
+}
+
 // Damaged documents: refused with a reason, or read as far as they go; never a crash or a
 // read out of bounds (the ASan build runs this too).
 TEST_F(PdfRead, DamagedDocumentsAreRefusedOrReadSafely) {
