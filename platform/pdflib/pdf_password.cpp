@@ -58,6 +58,11 @@ bool saslprep(const std::string& utf8, std::string* out, std::string* why) {
 
 std::vector<std::string> password_forms(const std::string& typed) {
   std::vector<std::string> forms{typed};
+  // ASCII text is the same in every form (or, with control characters, has no SASLprep form):
+  // the common case needs none of stringprep's tables.
+  if (std::all_of(typed.begin(), typed.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return forms;
+  }
   const auto add = [&forms](const std::string& form) {
     if (std::find(forms.begin(), forms.end(), form) == forms.end()) forms.push_back(form);
   };
