@@ -152,6 +152,10 @@ void collect_warnings(PDFDoc* doc);
 // Names: kind PDF_OBJ_* of a handle.
 int32_t kind_of(QPDFObjectHandle h);
 
+// Makes image a resource of page under name (the page's /XObject dictionary made when absent)
+// and records the name for the content operators that paint it.
+void add_page_image(PDFDoc* doc, QPDFObjectHandle page, const char* name, QPDFObjectHandle image);
+
 // Writes the document outline from the bookmarks.
 void write_outlines(PDFDoc* doc);
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "kvng_hdr.h"
+#include "pdf_read.h"
 #include "pdf_write.h"
 
 namespace {
@@ -412,6 +413,32 @@ int addxilColorMask(elf_object* layer, PdfPageInfo* info, PdfLayerParams* params
   }
   if (filters_and_data(doc, image, layer, &s, params, kWho) != 0) {
     return report(layer, QEL_STATUS_FAILED, "%s: Failed call in __applyStreamData.\n", kWho);
+  }
+  double m[6];
+  if (const int status = __pdiouSetTransform(layer, m); status != 0) return status;
+  return color_content(doc, info->page, image, color, count, space, m, nullptr, kWho, layer);
+}
+
+int addxilCarried(elf_object* layer, PdfPageInfo* info, int32_t index, bool* written) {
+  static const char kWho[] = "addxilCarried";
+  *written = false;
+  const elf_QELLAYER* l = qelLayer(layer);
+  elf_object* carried = nullptr;
+  if (!l || !l->attributes ||
+      lstScanArgs(l->attributes, PDF_LAYER_CARRIED ":POINTER *", LST_OPTIONAL, &carried, LST_END) != 1 || !carried) {
+    return 0;
+  }
+  *written = true;
+  const auto* p = reinterpret_cast<const elf_POINTER*>(carried);
+  PDFDoc* doc = info->doc;
+  PDFObj* image = PDFImageImport(doc, info->page, image_name(l, "%s%d", index).c_str(), p->data, p->length);
+  if (!image) {
+    return setStatus(layer->state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: %s\n", kWho, PDFErrorText(doc));
+  }
+  if (l->kind != QEL_KIND_COLOR_MASK) return paint(doc, info->page, image, layer, kWho, QEL_STATUS_FAILED);
+  int32_t color[4] = {}, count = 0, space = -1;
+  if (!layer_color(l, color, &count, &space)) {
+    return report(layer, QEL_STATUS_FAILED, "%s: Invalid color info on layer.\n", kWho);
   }
   double m[6];
   if (const int status = __pdiouSetTransform(layer, m); status != 0) return status;

@@ -208,6 +208,16 @@ int walk_layers(elf_object* copy, PDFDoc* doc, PdfPageInfo* info, PdfPageSetting
     if (!layer) break;
     const int32_t kind = qelLayer(layer)->kind;
     int ok = 1;
+    // A carried image brings its own mask: the mask layer read before it is not written.
+    const bool masked = kind == QEL_KIND_MASK && i + 1 < n;
+    bool written = false;
+    const int carried =
+        pdfw::addxilCarried(masked ? QELGetLayer(copy, i + 1) : layer, info, masked ? i + 1 : i, &written);
+    if (carried != 0) return carried;
+    if (written) {
+      if (masked) ++i;
+      continue;
+    }
     switch (kind) {
       case QEL_KIND_IMAGE:
       case QEL_KIND_COLOR_MASK:

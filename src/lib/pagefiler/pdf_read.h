@@ -28,6 +28,9 @@ extern "C" {
 /* The image stream a layer was read from, "number generation" (a layer attribute), for callers
    that decode the samples themselves. */
 #define PDF_LAYER_OBJECT "_PDFimageObject"
+/* The image XObject as stored, with its masks, colour space and decode parameters (a POINTER of
+   PDFImageExport's bytes, a layer attribute): the PDF writer writes it again unchanged. */
+#define PDF_LAYER_CARRIED "_PDFimageCarried"
 
 /* Image attributes the reader sets: the raw page box, the page's fonts, its rotation. */
 #define PDF_ATTR_MEDIABOX "_PDFmediabox"
