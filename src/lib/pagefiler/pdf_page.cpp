@@ -10,6 +10,7 @@
 #include "dio_backends.h"
 #include "dio_text.h"
 #include "kvng.h"
+#include "pdf_read.h"
 #include "pdf_write.h"
 
 namespace {
@@ -247,6 +248,36 @@ int walk_layers(elf_object* copy, PDFDoc* doc, PdfPageInfo* info, PdfPageSetting
   return 0;
 }
 
+// The DOUBLEs of a LIST into v (up to capacity); how many there were, 0 when any is not one.
+int doubles(elf_object* list, double* v, int capacity) {
+  const int32_t n = elflistLength(list);
+  if (n > capacity) return 0;
+  for (int32_t i = 0; i < n; ++i) {
+    elf_object* item = elfIdentValue(elflistItem(list, i));
+    if (!elfIsType(item, "DOUBLE")) return 0;
+    v[i] = reinterpret_cast<elf_DOUBLE*>(item)->value;
+    if (!std::isfinite(v[i])) return 0;
+  }
+  return n;
+}
+
+// A page read from a PDF keeps its boxes as they stood: the MediaBox, and the CropBox when it
+// had one.
+int exact_boxes(PDFDoc* doc, PDFObj* page, const double* v, int n, elf_state* state) {
+  if (PDFPageAddMediaBox(doc, page, std::fmin(v[0], v[2]), std::fmin(v[1], v[3]), std::fmax(v[0], v[2]),
+                         std::fmax(v[1], v[3])) != 1) {
+    return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s\n", PDFErrorText(doc));
+  }
+  if (n < 8) return 0;
+  PDFObj* crop = PDFCreateArray(doc);
+  bool ok = crop != nullptr;
+  for (int i = 4; ok && i < 8; ++i) ok = PDFAddArrayObject(doc, crop, PDFCreateReal(doc, v[i])) == 1;
+  if (!ok || PDFAddDictEntry(doc, page, "CropBox", crop) != 1) {
+    return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s\n", PDFErrorText(doc));
+  }
+  return 0;
+}
+
 // Integer attribute of the image, else the writer's value.
 int32_t image_int(elf_object* attributes, const char* spec, int32_t fallback) {
   int32_t value = fallback;
@@ -309,7 +340,24 @@ int fill_page(PdfDocState* s, elf_object* copy, PDFObj* page) {
     dx = center ? (targetW - imageWPt * scale) / 2 : 0.0;
     dy = center ? (targetH - imageHPt * scale) / 2 : targetH - imageHPt * scale;
   }
-  place_layers(copy, imageHPt, scale, dx, dy);
+  // A page read from a PDF is written in the space it was read in: its layers were placed from
+  // the read box's corner, which goes back where it stood, and its boxes are kept exactly.
+  double boxes[8], read[4];
+  int boxCount = 0;
+  elf_object* boxList = nullptr;
+  elf_object* readBox = nullptr;
+  if (attributes && lstScanArgs(attributes, PDF_ATTR_PAGE_BOXES ":LIST *", LST_OPTIONAL, &boxList,
+                                PDF_ATTR_MEDIABOX ":LIST *", LST_OPTIONAL, &readBox, LST_END) == 1 &&
+      boxList && readBox && doubles(readBox, read, 4) == 4 && read[3] > read[1]) {
+    boxCount = doubles(boxList, boxes, 8);
+  }
+  const bool exact = boxCount == 4 || boxCount == 8;
+  if (exact) {
+    scale = 1.0;
+    dx = read[0];
+    dy = read[1];
+  }
+  place_layers(copy, exact ? read[3] - read[1] : imageHPt, scale, dx, dy);
   settings.width = targetW;
   settings.height = targetH;
 
@@ -326,8 +374,10 @@ int fill_page(PdfDocState* s, elf_object* copy, PDFObj* page) {
   // A page the image fills gets the image's exact size: whole points would cut up to half a
   // point of its rows or columns off, or leave a blank strip.
   const bool fitted = scale != 1.0 || dx != 0.0 || dy != 0.0;
-  if (PDFPageAddMediaBox(doc, page, 0, 0, fitted ? settings.width : imageWPt, fitted ? settings.height : imageHPt) !=
-      1) {
+  if (exact) {
+    if (const int status = exact_boxes(doc, page, boxes, boxCount, state); status != 0) return status;
+  } else if (PDFPageAddMediaBox(doc, page, 0, 0, fitted ? settings.width : imageWPt,
+                                fitted ? settings.height : imageHPt) != 1) {
     return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s\n", PDFErrorText(doc));
   }
   if (settings.rotation != 0) {
