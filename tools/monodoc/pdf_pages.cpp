@@ -107,13 +107,13 @@ bool page_pixels(elf_state* state, PDFDoc* doc, elf_object* image, Bilevel* page
       std::sscanf(id, "%d %d", &number, &generation) != 2) {
     return fail(error, "the reader did not say which image the layer came from");
   }
-  KVngSB* sb = PDFGetStreamData(doc, PDFGetObjectByID(doc, number, generation));
+  PDFObj* stream = PDFGetObjectByID(doc, number, generation);
+  KVngSB* sb = stream ? PDFGetStreamData(doc, stream) : nullptr;
   if (!sb) return fail(error, std::string("image object ") + id + ": " + PDFErrorText(doc));
   size_t length = 0;
   const unsigned char* bytes = KVngSBData(sb, &length);
   // Decoded samples are as the colour space says: 0 is black, unless a Decode array turns them.
-  PDFObj* stream = PDFGetObjectByID(doc, number, generation);
-  PDFObj* decodeArray = stream ? PDFGetDictEntry(doc, stream, "Decode") : nullptr;
+  PDFObj* decodeArray = PDFGetDictEntry(doc, stream, "Decode");
   double lo = 0, hi = 1;
   if (decodeArray && PDFGetArrayCount(doc, decodeArray) >= 2) {
     PDFGetReal(doc, PDFGetArrayObject(doc, decodeArray, 0), &lo);
@@ -121,7 +121,10 @@ bool page_pixels(elf_state* state, PDFDoc* doc, elf_object* image, Bilevel* page
   }
   elf_QELHDR decoded = *h;
   decoded.photometric = lo > hi ? QEL_PHOTO_BILEVEL : 1;
-  return samples_to_page(l, &decoded, bytes, length, page, error);
+  const bool ok = samples_to_page(l, &decoded, bytes, length, page, error);
+  // The decoded samples are the page's now: the document keeps none of them for the next page.
+  PDFReleaseStreamData(doc, stream);
+  return ok;
 }
 
 }  // namespace

@@ -443,6 +443,13 @@ int PDFAppendPage(void* backend, elf_object* image, int32_t* count) {
   }
   if (count) *count = s->pageCount;
   if (!qelImage(image)) return report(state, QEL_STATUS_INVALID, "Object Error: Cannot copy QELIMAGE object\n");
+  // A page read from a PDF that draws what its layers do not hold would be written changed.
+  const char* lost = nullptr;
+  if (elf_object* attributes = qelImage(image)->attributes;
+      attributes && lstScanArgs(attributes, PDF_ATTR_NOT_CARRIED ":s", LST_OPTIONAL, &lost, LST_END) == 1 && lost) {
+    return setStatus(state, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR,
+                     "PDFAppendPage: the page read from a PDF draws %s, which its layers do not carry\n", lost);
+  }
   if (const int status = QELUpdateQELIMAGE(image); status != 0) return status;
   elf_object* copy = page_copy(image);
   if (!copy) return report(state, QEL_STATUS_INVALID, "Object Error: Cannot copy QELIMAGE object\n");
