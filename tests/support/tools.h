@@ -4,6 +4,7 @@
 // Running the independent tools (oracles and page sources) on temporary files.
 
 #include <string>
+#include <vector>
 
 namespace monotest {
 
@@ -37,6 +38,10 @@ void write_file(const std::string& path, const std::string& bytes);
 
 // Quotes a path for the shell.
 std::string shell_quote(const std::string& s);
+
+// A PDF file of the objects given (the first is object 1, the catalog), with its cross-reference
+// table, so that a reader finds each object where the table says.
+std::string pdf_of_objects(const std::vector<std::string>& objects);
 
 }  // namespace monotest
 

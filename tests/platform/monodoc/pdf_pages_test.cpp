@@ -322,22 +322,7 @@ std::string hand_pdf(const std::string& content, const std::string& resources, c
           ">>>>",
       "<</Length " + std::to_string(content.size()) + ">>stream\n" + content + "\nendstream"};
   objects.insert(objects.end(), extra.begin(), extra.end());
-  std::string out = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(out.size());
-    out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const size_t xref = out.size();
-  out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t o : offsets) {
-    char line[32];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
-    out += line;
-  }
-  out += "trailer<</Size " + std::to_string(objects.size() + 1) + "/Root 1 0 R>>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return out;
+  return monotest::pdf_of_objects(objects);
 }
 
 TEST_F(PdfPassTest, PagesOfOtherProgramsRenderAsTheyDidOrAreRefusedByName) {
