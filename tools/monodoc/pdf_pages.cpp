@@ -127,6 +127,20 @@ bool page_pixels(elf_state* state, PDFDoc* doc, elf_object* image, Bilevel* page
   return ok;
 }
 
+// Whether the image a layer came from is in DeviceGray: a one-bit image in a palette or a spot
+// colour is not black and white.
+bool device_grey(PDFDoc* doc, const elf_QELLAYER* l) {
+  const char* id = nullptr;
+  int32_t number = 0, generation = 0;
+  if (!l->attributes || lstScanArgs(l->attributes, PDF_LAYER_OBJECT ":s", LST_REQUIRED, &id, LST_END) != 1 ||
+      std::sscanf(id, "%d %d", &number, &generation) != 2) {
+    return false;
+  }
+  PDFObj* stream = PDFGetObjectByID(doc, number, generation);
+  PDFObj* space = stream ? PDFGetDictEntry(doc, stream, "ColorSpace") : nullptr;
+  return space && PDFObjectKind(doc, space) == PDF_OBJ_NAME && PDFStringTestCString(doc, space, "DeviceGray");
+}
+
 }  // namespace
 
 bool pdf_page_carried(elf_object* image, int32_t n, std::string* error) {
@@ -222,7 +236,7 @@ bool recode_page(elf_state* state, PDFDoc* doc, elf_object* image, int32_t n, Bi
   const int32_t bits = h && h->bitsPerSample ? h->bitsPerSample[0] : 0;
   // Only black-and-white samples are coded again; anything else keeps its coding and colour.
   if (l->kind != QEL_KIND_BILEVEL || masks > 0 || !h || h->samplesPerPixel != 1 || bits != 1 ||
-      (h->photometric != 1 && h->photometric != QEL_PHOTO_BILEVEL)) {
+      (h->photometric != 1 && h->photometric != QEL_PHOTO_BILEVEL) || !device_grey(doc, l)) {
     return true;
   }
   if (!page_pixels(state, doc, image, page, error)) {

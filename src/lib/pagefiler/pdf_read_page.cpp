@@ -408,6 +408,12 @@ int __kvpdfImg2qelLayer(ReaderCallbackContext* ctx, PlacedImageRecord* record, P
     }
     h->photometric = inverted != (blackIs1 == 1) ? 1 : QEL_PHOTO_BILEVEL;
   } else {
+    // A colour space the description has no code for (Separation, DeviceN) still tells how many
+    // samples a pixel has; the colours themselves travel with the carried image.
+    if (h->photometric == 0 && !asMask && h->compression != QEL_COMPRESSION_JBIG2 && pdfImage->colorSpace) {
+      const int32_t n = pdfImage->colorSpace->components;
+      h->photometric = n == 1 ? 1 : n == 3 ? 18 : n == 4 ? 107 : 0;
+    }
     if (h->photometric == 0) {
       elfDiscard(layerObj);
       report(state, "%s: the image's colour space cannot be described\n", "__kvpdfImg2qelLayer");

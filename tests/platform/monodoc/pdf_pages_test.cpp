@@ -362,6 +362,16 @@ TEST_F(PdfPassTest, PagesOfOtherProgramsRenderAsTheyDidOrAreRefusedByName) {
       {"page-clip.pdf", "0 0 300 200 re W n 0.5 g 20 20 100 50 re f", "", "", ""},
       {"alpha.pdf", "/G gs 0.5 g 20 20 100 50 re f", "/ExtGState<</G<</ca 0.5>>>>", "", ""},
       {"inline.pdf", "q 100 0 0 100 10 10 cm BI /W 2 /H 1 /CS /G /BPC 8 ID \x80\xff EI Q", "", "", ""},
+      {"stencil.pdf", "1 0 0 rg q 200 0 0 100 50 50 cm /M Do Q", "/XObject<</M 5 0 R>>", "",
+       "<</Type/XObject/Subtype/Image/Width 8/Height 2/ImageMask true/Filter/ASCIIHexDecode/Length 5>>stream\n"
+       "A55A>\nendstream"},
+      {"spot.pdf", "q 200 0 0 100 50 50 cm /S Do Q", "/XObject<</S 5 0 R>>", "",
+       "<</Type/XObject/Subtype/Image/Width 4/Height 2/BitsPerComponent 8/ColorSpace[/Separation/Spot/DeviceCMYK"
+       "<</FunctionType 2/Domain[0 1]/C0[0 0 0 0]/C1[0 1 0.5 0]/N 1>>]/Filter/ASCIIHexDecode/Length 17>>stream\n"
+       "0040A0FFFFA04000>\nendstream"},
+      {"decode.pdf", "q 200 0 0 100 50 50 cm /G Do Q", "/XObject<</G 5 0 R>>", "",
+       "<</Type/XObject/Subtype/Image/Width 4/Height 2/BitsPerComponent 8/ColorSpace/DeviceGray/Decode[1 0]"
+       "/Mask[0 64]/Interpolate true/Filter/ASCIIHexDecode/Length 17>>stream\n0040A0FFFFA04000>\nendstream"},
       {"shading.pdf", "/S sh",
        "/Shading<</S<</ShadingType 2/ColorSpace/DeviceRGB/Coords[0 0 300 0]/Function<</FunctionType 2/Domain[0 1]"
        "/C0[1 0 0]/C1[0 0 1]/N 1>>>>>>",
@@ -393,6 +403,9 @@ TEST_F(PdfPassTest, PagesOfOtherProgramsRenderAsTheyDidOrAreRefusedByName) {
       {"latin.pdf", "", ""},
       {"ocr.pdf", "", ""},
       {"page-clip.pdf", "", ""},
+      {"stencil.pdf", "", ""},
+      {"spot.pdf", "", ""},
+      {"decode.pdf", "", ""},
       {"drawing.pdf", "", "page 1: vector drawing (strokes) is not carried"},
       {"truetype.pdf", "", "page 1: text in font Arial (not a simple Type 1 font) is not carried"},
       {"red-text.pdf", "", "page 1: text in a colour other than black is not carried"},
