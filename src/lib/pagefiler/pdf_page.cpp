@@ -143,10 +143,64 @@ int globals_step(PdfDocState* s, elf_object* copy, int32_t* globals) {
   return 0;
 }
 
+// How deep the graphics states that PDF operator text saves (q) and restores (Q) are left at
+// its end, counted from depth; strings and comments are skipped, a Q below the start is none.
+int32_t saved_states(const char* text, size_t length, int32_t depth) {
+  auto delimiter = [](char c) {
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0' || c == '(' || c == ')' ||
+           c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' || c == '%';
+  };
+  for (size_t i = 0; i < length;) {
+    const char c = text[i];
+    if (c == '(') {
+      int nesting = 0;
+      for (; i < length; ++i) {
+        if (text[i] == '\\') {
+          ++i;
+        } else if (text[i] == '(') {
+          ++nesting;
+        } else if (text[i] == ')' && --nesting == 0) {
+          break;
+        }
+      }
+      ++i;
+    } else if (c == '<' && i + 1 < length && text[i + 1] != '<') {
+      while (i < length && text[i] != '>') ++i;
+      ++i;
+    } else if (c == '%') {
+      while (i < length && text[i] != '\n' && text[i] != '\r') ++i;
+    } else if (delimiter(c)) {
+      ++i;
+    } else {
+      size_t end = i;
+      while (end < length && !delimiter(text[end])) ++end;
+      if (end - i == 1 && c == 'q') ++depth;
+      if (end - i == 1 && c == 'Q' && depth > 0) --depth;
+      i = end;
+    }
+  }
+  return depth;
+}
+
 // Text layers go to the text writer, which says why when it cannot write one (malformed XML, a
-// matrix it cannot have): the page then fails rather than losing its text unsaid.
+// matrix it cannot have): the page then fails rather than losing its text unsaid. Operator text
+// read from a PDF brings the states saved around it, not always their restoring: it is written
+// in a state of its own, and what it leaves saved is restored after it, so that the layers that
+// follow are drawn where they belong.
 int text_layer(elf_object* image, elf_object* layer, PDFDoc* doc, PDFObj* page) {
-  return addxilText(image, layer, doc, page, 1) == 1 ? 1 : 0;
+  const elf_QELLAYER* l = qelLayer(layer);
+  const elf_QELTEXT* t = l && l->text ? qelText(l->text) : nullptr;
+  const auto* data = elfIsType(l ? l->data : nullptr, "POINTER") ? reinterpret_cast<const elf_POINTER*>(l->data)
+                                                                  : nullptr;
+  const bool operators = t && t->kind == QEL_TEXT_PDF && data && data->data;
+  if (operators && PDFPageAddContentString(doc, page, "q") != 1) return 0;
+  if (addxilText(image, layer, doc, page, 1) != 1) return 0;
+  if (!operators) return 1;
+  const char* text = static_cast<const char*>(data->data);
+  for (int32_t left = saved_states(text, strnlen(text, data->length), 1); left > 0; --left) {
+    if (PDFPageAddContentString(doc, page, "Q") != 1) return 0;
+  }
+  return 1;
 }
 
 int image_layer(elf_object* layer, PdfPageInfo* info, int32_t index, PdfPageSettings* settings) {

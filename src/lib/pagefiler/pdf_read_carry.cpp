@@ -301,6 +301,11 @@ int place(PDFDoc* doc, void* data, PDFParser* parser) {
     }
     if (PDFGetDictEntry(doc, xobject, "OC")) note(ctx, "optional content");
   } else if (name_is(doc, subtype, "Form")) {
+    // Text keeps the operators around it in the page, not the form's matrix and resources.
+    for (int32_t i = before; i < qelImage(ctx->image)->layerCount; ++i) {
+      const elf_QELLAYER* l = qelLayer(QELGetLayer(ctx->image, i));
+      if (l && l->kind == QEL_KIND_TEXT) note(ctx, "text inside a form XObject");
+    }
     PDFGState outer = *parser->gstate;
     *parser->gstate = gs;
     if (qelImage(ctx->image)->layerCount > before && !form_covers_page(doc, ctx, parser, xobject)) {

@@ -355,6 +355,12 @@ TEST_F(PdfPassTest, PagesOfOtherProgramsRenderAsTheyDidOrAreRefusedByName) {
        "/CropBox[10.5 5.25 290.75 190.5]/Rotate 270", ""},
       {"latin.pdf", "BT /F1 24 Tf 20 100 Td (D\\351j\\340 vu) Tj ET", helvetica, "", standard},
       {"ocr.pdf", "0.8 g 0 0 300 200 re f BT 3 Tr /F1 24 Tf 20 100 Td <0041> Tj ET", helvetica, "", composite},
+      {"saved-text.pdf", "q 2 0 0 2 0 0 cm BT /F1 12 Tf 10 10 Td (Hi) Tj ET Q 0.5 g 100 100 50 50 re f", helvetica, "",
+       standard},
+      {"form-text.pdf", "q 1 0 0 1 50 50 cm /Fm Do Q", "/XObject<</Fm 5 0 R>>", "",
+       "<</Type/XObject/Subtype/Form/BBox[-100 -100 400 300]/Matrix[1 0 0 1 20 20]/Resources<</Font<</F1 "
+       "<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>>>>>/Length 34>>stream\nBT /F1 12 Tf 10 10 Td (Form) Tj "
+       "ET\nendstream"},
       {"truetype.pdf", "BT /F1 24 Tf 20 100 Td (Hello) Tj ET", helvetica, "", truetype},
       {"red-text.pdf", "1 0 0 rg BT /F1 24 Tf 20 100 Td (Hello) Tj ET", helvetica, "", standard},
       {"curve.pdf", "10 10 m 100 150 200 10 290 190 c f", "", "", ""},
@@ -403,6 +409,8 @@ TEST_F(PdfPassTest, PagesOfOtherProgramsRenderAsTheyDidOrAreRefusedByName) {
       {"latin.pdf", "", ""},
       {"ocr.pdf", "", ""},
       {"page-clip.pdf", "", ""},
+      {"saved-text.pdf", "", ""},
+      {"form-text.pdf", "", "page 1: text inside a form XObject is not carried"},
       {"stencil.pdf", "", ""},
       {"spot.pdf", "", ""},
       {"decode.pdf", "", ""},
