@@ -29,25 +29,6 @@ std::string shell_quote(const std::string& s) {
   return q + "'";
 }
 
-std::string pdf_of_objects(const std::vector<std::string>& objects) {
-  std::string text = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(text.size());
-    text += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const size_t xref = text.size();
-  text += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  char entry[24];
-  for (size_t at : offsets) {
-    std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", at);
-    text += entry;
-  }
-  text += "trailer\n<</Size " + std::to_string(objects.size() + 1) + "/Root 1 0 R>>\nstartxref\n" +
-          std::to_string(xref) + "\n%%EOF\n";
-  return text;
-}
-
 void require_tool(const std::string& program, const std::string& package) {
   const std::string cmd = "command -v " + shell_quote(program) + " >/dev/null 2>&1";
   if (std::system(cmd.c_str()) != 0)
@@ -78,6 +59,24 @@ void write_file(const std::string& path, const std::string& bytes) {
   std::ofstream f(path, std::ios::binary);
   f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+std::string pdf_of_objects(const std::vector<std::string>& objects, const std::string& header) {
+  std::string pdf = header;
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = pdf.size();
+  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t offset : offsets) {
+    char line[24];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+    pdf += line;
+  }
+  return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
 }
 
 }  // namespace monotest

@@ -39,9 +39,9 @@ void write_file(const std::string& path, const std::string& bytes);
 // Quotes a path for the shell.
 std::string shell_quote(const std::string& s);
 
-// A PDF file of the objects given (the first is object 1, the catalog), with its cross-reference
-// table, so that a reader finds each object where the table says.
-std::string pdf_of_objects(const std::vector<std::string>& objects);
+// A PDF file of the objects, numbered from 1 with object 1 the catalog: header, objects, the
+// cross-reference table and the trailer.
+std::string pdf_of_objects(const std::vector<std::string>& objects, const std::string& header = "%PDF-1.4\n");
 
 }  // namespace monotest
 
