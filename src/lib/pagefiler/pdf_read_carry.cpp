@@ -7,7 +7,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <new>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,8 @@ struct CarryCheck {
   bool clip = false;                     // W or W* since the path began
   TextState text;
   std::vector<TextState> saved;
+  // The carried bytes of the page's images by object number and generation, held once each.
+  std::map<std::pair<int32_t, int32_t>, elf_object*> carried;
 };
 
 CarryCheck* check_of(ReaderCallbackContext* ctx) { return static_cast<CarryCheck*>(ctx->carry); }
@@ -370,6 +374,49 @@ int pdfCarryCheckBegin(PDFDoc* doc, ReaderCallbackContext* ctx, PDFObj* pageDict
   return 1;
 }
 
+int pdfCarryImage(ReaderCallbackContext* ctx, PDFDoc* doc, PDFImage* image, elf_QELLAYER* l) {
+  elf_state* state = ctx->image->state;
+  CarryCheck* c = check_of(ctx);
+  int32_t generation = 0;
+  const int32_t number = PDFGetObjectNumber(doc, image->stream, &generation);
+  const auto key = std::make_pair(number, generation);
+  elf_object* p = nullptr;
+  if (c && number > 0) {
+    const auto found = c->carried.find(key);
+    if (found != c->carried.end()) p = found->second;
+  }
+  if (!p) {
+    KVngSB* sb = PDFImageExport(doc, image->stream);
+    if (!sb) {
+      return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: the image cannot be carried: %s\n",
+                       "__kvpdfImg2qelLayer", PDFErrorText(doc));
+    }
+    size_t length = 0;
+    const unsigned char* bytes = KVngSBData(sb, &length);
+    void* data = elfMalloc(length ? length : 1);
+    if (data && length) std::memcpy(data, bytes, length);
+    KVngSBFree(sb);
+    p = data ? elfNewPointer(state, data, length) : nullptr;
+    if (!p) {
+      _elfFree(data);
+      return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: no memory\n", "__kvpdfImg2qelLayer");
+    }
+    if (c && number > 0) {
+      elfRefUp(p);
+      c->carried.emplace(key, p);
+    }
+  }
+  if (!l->attributes) {
+    elf_object* list = new_LIST(state, nullptr, nullptr);
+    if (list) ELF_ASSIGN(state, &l->attributes, list);
+  }
+  if (!l->attributes || lstAppendArgs(l->attributes, PDF_LAYER_CARRIED ":POINTER", p, 0, LST_END) != 1) {
+    if (p->refCount < 1) elfDiscard(p);
+    return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: no memory\n", "__kvpdfImg2qelLayer");
+  }
+  return QEL_STATUS_OK;
+}
+
 int pdfCarryCheckEnd(ReaderCallbackContext* ctx, int keep) {
   CarryCheck* c = check_of(ctx);
   ctx->carry = nullptr;
@@ -382,6 +429,7 @@ int pdfCarryCheckEnd(ReaderCallbackContext* ctx, int keep) {
   if (keep && ok && c->visibleText) {
     ok = im->attributes && lstAppendArgs(im->attributes, PDF_ATTR_VISIBLE_TEXT ":b", 1, 0, LST_END) == 1;
   }
+  for (auto& [key, p] : c->carried) elfRefDown(p);
   delete c;
   return ok;
 }

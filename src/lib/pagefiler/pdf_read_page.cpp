@@ -251,25 +251,6 @@ int page_boxes(elf_state* state, PDFDoc* doc, PDFObj* pageDict, elf_object* attr
   return QEL_STATUS_OK;
 }
 
-// The image as stored, with what it refers to, as the layer's PDF_LAYER_CARRIED attribute.
-int carry_image(elf_state* state, PDFDoc* doc, PDFImage* image, elf_QELLAYER* l) {
-  KVngSB* sb = PDFImageExport(doc, image->stream);
-  if (!sb) {
-    return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: the image cannot be carried: %s\n",
-                     "__kvpdfImg2qelLayer", PDFErrorText(doc));
-  }
-  size_t length = 0;
-  const unsigned char* bytes = KVngSBData(sb, &length);
-  elf_object* p = new_pointer_copy(state, bytes, length);
-  KVngSBFree(sb);
-  elf_object* attrs = p ? attribute_list(state, &l->attributes) : nullptr;
-  if (!attrs || lstAppendArgs(attrs, PDF_LAYER_CARRIED ":POINTER", p, 0, LST_END) != 1) {
-    elfDiscard(p);
-    return report(state, "%s: no memory\n", "__kvpdfImg2qelLayer");
-  }
-  return QEL_STATUS_OK;
-}
-
 }  // namespace
 
 extern "C" {
@@ -477,7 +458,7 @@ int __kvpdfImg2qelLayer(ReaderCallbackContext* ctx, PlacedImageRecord* record, P
   }
   // Everything but JBIG2 (whose globals are shared per section) travels as it is stored, so
   // that what the layer model cannot say (decode parameters, palettes, masks) is kept.
-  if (!asMask && h->compression != QEL_COMPRESSION_JBIG2 && carry_image(state, doc, pdfImage, l) != QEL_STATUS_OK) {
+  if (!asMask && h->compression != QEL_COMPRESSION_JBIG2 && pdfCarryImage(ctx, doc, pdfImage, l) != QEL_STATUS_OK) {
     elfDiscard(layerObj);
     return 0;
   }
