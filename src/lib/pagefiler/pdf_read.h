@@ -98,8 +98,9 @@ MONO_API int __pdf2SPcoordinateTransform(const double pdfMatrix[6], int32_t page
    the reader's Do, re and text callbacks (calling them in turn) and adds its own. 1, or 0 without
    memory. */
 int pdfCarryCheckBegin(PDFDoc* doc, ReaderCallbackContext* context, PDFObj* pageDict);
-/* Gives the image layer l the image as stored (PDF_LAYER_CARRIED); an image placed again on the
-   page shares the bytes of its first placement. A status, 0 on success. */
+/* Gives the image layer l the image as stored (PDF_LAYER_CARRIED), unless the layer says all
+   of it already (a plain JPEG); an image placed again on the page shares the bytes of its first
+   placement. A status, 0 on success. */
 int pdfCarryImage(ReaderCallbackContext* context, PDFDoc* doc, PDFImage* image, elf_QELLAYER* l);
 /* Ends the watch; with keep, names what was found in the image's PDF_ATTR_NOT_CARRIED. 1, or 0
    without memory. */
