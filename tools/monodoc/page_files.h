@@ -47,8 +47,9 @@ bool visit_pdf_pages(elf_state* state, const std::string& path, const std::strin
 bool recode_page(elf_state* state, PDFDoc* doc, elf_object* image, int32_t n, Bilevel* page, bool* bilevel,
                  std::string* error);
 
-// Gives the page image to the page boxes and rotation of the page image from (read from a PDF).
-bool keep_page_geometry(elf_object* from, elf_object* to, std::string* error);
+// Gives the page image to what --recode keeps of the page image from (read from a PDF) beside
+// its image: the page boxes, the rotation and the text layers with their fonts.
+bool keep_page_rest(elf_object* from, elf_object* to, std::string* error);
 
 // False with "page n: ... is not carried" when the page image read from a PDF draws something
 // its layers cannot carry (libpagefiler's reader names it).

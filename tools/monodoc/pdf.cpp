@@ -236,7 +236,7 @@ bool recode_pdf(elf_state* state, const std::string& file, const std::string& pa
         if (!bilevel) return sink(image, where, why);
         const Held made(image_from_pages(state, {&page}, why));
         std::vector<uint8_t>().swap(page.bits);
-        return made.get() && keep_page_geometry(image, made.get(), why) && sink(made.get(), where, why);
+        return made.get() && keep_page_rest(image, made.get(), why) && sink(made.get(), where, why);
       },
       error);
   if (!ok) *error = opening_failure(file, password, *error);

@@ -247,25 +247,37 @@ bool recode_page(elf_state* state, PDFDoc* doc, elf_object* image, int32_t n, Bi
   return true;
 }
 
-bool keep_page_geometry(elf_object* from, elf_object* to, std::string* error) {
-  elf_object* source = qelImage(from)->attributes;
-  if (!source) return true;
+bool keep_page_rest(elf_object* from, elf_object* to, std::string* error) {
   elf_QELIMAGE* im = qelImage(to);
-  if (!im->attributes) {
-    elf_object* list = new_LIST(to->state, nullptr, nullptr);
-    if (!list) return fail(error, "no memory");
-    ELF_ASSIGN(to->state, &im->attributes, list);
-  }
-  for (int32_t i = 0; i < elflistLength(source); ++i) {
-    auto* ident = reinterpret_cast<elf_IDENT*>(elflistItem(source, i));
-    if (!elfIsType(&ident->hdr, "IDENT") || !ident->name) continue;
-    const std::string name = ident->name;
-    if (name != PDF_ATTR_MEDIABOX && name != PDF_ATTR_ROTATE && name != PDF_ATTR_PAGE_BOXES) continue;
-    elf_object* entry = elfNewIdent(to->state, ident->name, ident->value);
-    if (!entry || elflistInsert(im->attributes, entry, -1, 0) != 0) {
-      elfDiscard(entry);
-      return fail(error, "no memory");
+  if (elf_object* source = qelImage(from)->attributes) {
+    if (!im->attributes) {
+      elf_object* list = new_LIST(to->state, nullptr, nullptr);
+      if (!list) return fail(error, "no memory");
+      ELF_ASSIGN(to->state, &im->attributes, list);
     }
+    for (int32_t i = 0; i < elflistLength(source); ++i) {
+      auto* ident = reinterpret_cast<elf_IDENT*>(elflistItem(source, i));
+      if (!elfIsType(&ident->hdr, "IDENT") || !ident->name) continue;
+      const std::string name = ident->name;
+      if (name != PDF_ATTR_MEDIABOX && name != PDF_ATTR_ROTATE && name != PDF_ATTR_PAGE_BOXES &&
+          name != PDF_ATTR_FONT_RESOURCE) {
+        continue;
+      }
+      elf_object* entry = elfNewIdent(to->state, ident->name, ident->value);
+      if (!entry || elflistInsert(im->attributes, entry, -1, 0) != 0) {
+        elfDiscard(entry);
+        return fail(error, "no memory");
+      }
+    }
+  }
+  // The invisible text over a scan goes with the page its image is coded again for.
+  const elf_QELIMAGE* source = qelImage(from);
+  for (int32_t i = 0; i < source->layerCount; ++i) {
+    elf_object* layer = QELGetLayer(from, i);
+    const elf_QELLAYER* l = qelLayer(layer);
+    if (!l || l->kind != QEL_KIND_TEXT) continue;
+    const std::string name = "text" + std::to_string(i) + ":QELLAYER";
+    if (QELAppendLayer(to, name.c_str(), layer) != QEL_STATUS_OK) return fail(error, "no memory for a text layer");
   }
   return true;
 }

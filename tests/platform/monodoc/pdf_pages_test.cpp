@@ -477,6 +477,17 @@ TEST_F(PdfPassTest, RecodeTakesBilevelImagesOnly) {
   EXPECT_EQ(run_tool("pdfimages -list " + shell_quote(dir.file("grey.pdf")) + columns).output,
             run_tool("pdfimages -list " + shell_quote(dir.file("re-grey.pdf")) + columns).output);
   EXPECT_EQ(render_difference("re-grey.pdf", "grey.pdf"), "mupdf same, poppler same");
+
+  // A searchable scan keeps its invisible text.
+  monotest::write_file(dir.file("words.xml"), "<Page><Glyphs x0=\"100\" xw=\"500\" yb=\"600\" yh=\"80\" "
+                                                "famStyle=\"4\" str=\"Scanned words\"/></Page>");
+  shell("pbmtext 'Scanned words' | pamenlarge 4 | pnmpad -white -width 850 -height 1100 > w.pbm && " MONODOC_BIN
+        " pdf --text words.xml -o searchable.pdf w.pbm > /dev/null && " MONODOC_BIN
+        " pdf --recode -o re-searchable.pdf searchable.pdf > /dev/null");
+  const auto words = run_tool("pdftotext " + shell_quote(dir.file("re-searchable.pdf")) + " -");
+  EXPECT_NE(words.output.find("Scanned words"), std::string::npos) << words.output;
+  EXPECT_EQ(words.output, run_tool("pdftotext " + shell_quote(dir.file("searchable.pdf")) + " -").output);
+  EXPECT_EQ(render_difference("re-searchable.pdf", "searchable.pdf"), "mupdf same, poppler same");
 }
 
 // Bytes the whole process holds on its heap now: the PDF library's and qpdf's as well as ours.
