@@ -8,6 +8,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <stdexcept>
 
 #include "kvng.h"
 #include "kvng_print.h"
@@ -87,6 +89,70 @@ void free_doc(PDFDoc* doc) {
   kvng_internal_free(doc);
 }
 
+// Pages a document may have. Opening gives every page the attributes it inherits and lists
+// them all, some kilobytes and a fraction of a millisecond each: a file of a million empty pages
+// (85 MB) would take more than a gigabyte and minutes before its first page is read.
+constexpr size_t kMaxPages = 100000;
+// Nodes of the page tree, inner nodes included: a balanced tree has far fewer inner nodes than
+// pages; chains of empty nodes are not pages, whatever their number.
+constexpr size_t kMaxPageTreeNodes = 2 * kMaxPages;
+
+// A document refused by a budget rather than for damage.
+class OverBudget : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Counts the pages of the tree as opening will list them, and throws as soon as a budget is
+// exceeded, so that what cannot be opened costs no more than the budget. A page listed again
+// counts again, as opening makes a copy of it for every place; an inner node listed again is
+// walked again (qpdf refuses it later), so only the node budget bounds such a walk.
+void check_page_count(QPDF& pdf) {
+  QPDFObjectHandle root = pdf.getRoot().getKey("/Pages");
+  // The count the tree claims refuses at once; the walk below catches a count that understates.
+  QPDFObjectHandle claimed = root.isDictionary() ? root.getKey("/Count") : QPDFObjectHandle::newNull();
+  if (claimed.isInteger() && claimed.getIntValue() > static_cast<long long>(kMaxPages)) {
+    throw OverBudget("it claims " + std::to_string(claimed.getIntValue()) + " pages, more than the budget of " +
+                     std::to_string(kMaxPages) + " pages a document may have");
+  }
+  // Depth first; an entry with leave set takes its node off the path when its kids are done.
+  struct Step {
+    QPDFObjectHandle node;
+    bool leave;
+  };
+  std::vector<Step> todo{{root, false}};
+  std::set<QPDFObjGen> path;
+  size_t pages = 0, nodes = 0;
+  while (!todo.empty()) {
+    const Step step = todo.back();
+    todo.pop_back();
+    if (step.leave) {
+      path.erase(step.node.getObjGen());
+      continue;
+    }
+    QPDFObjectHandle node = step.node;
+    if (!node.isDictionary()) continue;
+    if (++nodes > kMaxPageTreeNodes) {
+      throw OverBudget("its page tree has more than the budget of " + std::to_string(kMaxPageTreeNodes) +
+                       " nodes a document's page tree may have");
+    }
+    QPDFObjectHandle kids = node.getKey("/Kids");
+    if (!kids.isArray() || node.getKey("/Type").isNameAndEquals("/Page")) {
+      if (++pages > kMaxPages) {
+        throw OverBudget("it has more than the budget of " + std::to_string(kMaxPages) + " pages a document may have");
+      }
+      continue;
+    }
+    // A node within itself is a loop, which qpdf reports.
+    if (node.isIndirect()) {
+      if (!path.insert(node.getObjGen()).second) continue;
+      todo.push_back({node, true});
+    }
+    const int n = kids.getArrayNItems();
+    for (int i = n - 1; i >= 0; --i) todo.push_back({kids.getArrayItem(i), false});
+  }
+}
+
 int32_t open_error(const QPDFExc& e) {
   switch (e.getErrorCode()) {
     case qpdf_e_password:
@@ -109,9 +175,13 @@ PDFDoc* read_doc(PDFDoc* doc, bool memory, const char* password, int32_t* error)
     } else {
       d->pdf.processFile(d->name.c_str(), password);
     }
+    check_page_count(d->pdf);
     d->pdf.pushInheritedAttributesToPage();
     QPDFPageDocumentHelper(d->pdf).getAllPages();
     pdflib::collect_warnings(doc);
+  } catch (const OverBudget& e) {
+    code = PDF_ERR_UNSUPPORTED;
+    KVngError("PDFOpenFilenameEx: %s: %s\n", doc->impl->name.c_str(), e.what());
   } catch (const QPDFExc& e) {
     code = open_error(e);
     KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
@@ -412,6 +482,7 @@ int PDFDeletePage(PDFDoc* doc, PDFObj* page) {
 int PDFPageClose(PDFDoc* doc, PDFObj* page) {
   return guarded(doc, "PDFPageClose", 0, [&] {
     if (!PDFFindPage(doc, page)) return pdflib::fail(doc, "PDFPageClose: not a page of this document");
+    pdflib::spool_streams(doc);
     return 1;
   });
 }

@@ -149,7 +149,12 @@ int PDFJbig2TokenizeStream(PDFDoc* doc, PDFObj* stream) {
 }
 
 int PDFJbig2EndSection(PDFDoc* doc) {
-  return guarded(doc, "PDFJbig2EndSection", 0, [&] { return end_section(doc); });
+  return guarded(doc, "PDFJbig2EndSection", 0, [&] {
+    if (!end_section(doc)) return 0;
+    // The section's pages are complete now: they are coded and let go as a closed page is.
+    pdflib::spool_streams(doc);
+    return 1;
+  });
 }
 
 int PDFJbig2End(PDFDoc* doc) {

@@ -239,7 +239,8 @@ typedef int (*PDFEventCallback)(PDFDoc* doc, void* data, PDFParser* parser, int3
 
 /* Opens name for reading (mode 'r', with password when it is encrypted) or for writing (any other
    mode; the file is created now and written by PDFCloseFile). The document, or null with *error
-   set (PDF_ERR_PASSWORD when the password does not open it). */
+   set (PDF_ERR_PASSWORD when the password does not open it; PDF_ERR_UNSUPPORTED, with the
+   reason through the engine printer, when its page tree is beyond the document budget). */
 MONO_API PDFDoc* PDFOpenFilenameEx(const char* name, int mode, const char* password, int32_t* error);
 /* Opens size bytes of memory (copied) for reading. */
 MONO_API PDFDoc* PDFOpenMemoryEx(const void* bytes, size_t size, const char* password, int32_t* error);
@@ -282,7 +283,9 @@ MONO_API PDFObj* PDFGetPgMediaBox(PDFDoc* doc, PDFObj* page);
 /* Takes a page of a document being written out of it again (its objects are no longer written);
    1, or 0 when it is not a page of this document. */
 MONO_API int PDFDeletePage(PDFDoc* doc, PDFObj* page);
-/* Ends a page: its content is final. */
+/* Ends a page: its content is final. The data of its streams (and of every other stream that
+   holds its data) are coded now, kept in a temporary file until the document is written, and
+   cannot change afterwards. */
 MONO_API int PDFPageClose(PDFDoc* doc, PDFObj* page);
 /* Appends painting operations to the page content: operator names, each followed by its operands,
    closed by a null name. Operands by operator: "cm" six doubles; "w" one double; "g" and "G"

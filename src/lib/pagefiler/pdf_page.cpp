@@ -467,7 +467,9 @@ int fill_page(PdfDocState* s, elf_object* copy, PDFObj* page) {
   if (settings.jbig2Count > 0) ++s->jbig2SectionPages;
   if (s->jbig2SectionPages == 0) {
     if (s->linearize || s->encrypt) PDFSetVersion(doc, 14);
-    PDFPageClose(doc, page);
+    if (PDFPageClose(doc, page) != 1) {
+      return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "PDFPageClose: %s\n", PDFErrorText(doc));
+    }
   }
   if (s->jbig2SectionPages >= s->jbig2SectionLength) {
     if (PDFJbig2EndSection(doc) != 1) {

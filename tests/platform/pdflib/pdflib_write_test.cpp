@@ -12,7 +12,21 @@
 #include <vector>
 
 #include "pdflib.h"
+#include "sanitizer_size.h"
 #include "tools.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define PDFTEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PDFTEST_ASAN 1
+#endif
+#endif
+#ifdef PDFTEST_ASAN
+#include <sanitizer/allocator_interface.h>
+#else
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -339,6 +353,76 @@ TEST_F(PdfWrite, RefusalsLeaveTheDocumentUsable) {
   EXPECT_EQ(PDFCloseFile(doc, 1), 0);
   EXPECT_EQ(PDFOpenFilenameEx("/nonexistent-dir/x.pdf", 'w', nullptr, &error), nullptr);
   EXPECT_EQ(error, PDF_ERR_OPEN);
+}
+
+// Bytes the whole process holds on its heap now: the PDF library's and qpdf's as well as ours.
+size_t live_heap() {
+#ifdef PDFTEST_ASAN
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+#endif
+}
+
+// A page's samples are coded when the page closes, not held to the end: the heap after twenty
+// grey pages is that after one, give or take less than a page, and every page still carries its
+// own samples.
+TEST_F(PdfWrite, HeapStaysFlatAcrossGreyPages) {
+  const int w = monotest::sanitizer_sized(2500, 500), h = monotest::sanitizer_sized(3300, 660);
+  constexpr int kPages = 20;
+  const size_t pageBytes = static_cast<size_t>(w) * h;
+  std::vector<uint8_t> samples = contone(w, h, 1);
+  const std::string path = dir.file("grey.pdf");
+  int32_t error = 0;
+  PDFDoc* doc = PDFOpenFilenameEx(path.c_str(), 'w', nullptr, &error);
+  ASSERT_NE(doc, nullptr) << error;
+  size_t afterFirst = 0;
+  for (int i = 0; i < kPages; ++i) {
+    samples[static_cast<size_t>(i)] = static_cast<uint8_t>(i);  // each page its own
+    PDFObj* page = PDFAddPage(doc);
+    ASSERT_NE(page, nullptr) << PDFErrorText(doc);
+    ASSERT_EQ(PDFPageAddMediaBox(doc, page, 0, 0, w * 0.24, h * 0.24), 1) << PDFErrorText(doc);
+    PDFObj* img = PDFImageCreate(doc, page, "Im0", w, h, 8);
+    ASSERT_NE(img, nullptr) << PDFErrorText(doc);
+    ASSERT_EQ(PDFSetImageColorSpace(doc, img, PDF_CS_DEVICE_GRAY), 1) << PDFErrorText(doc);
+    ASSERT_EQ(PDFSetStreamFilter(doc, img, PDF_FILTER_FLATE, nullptr), 1) << PDFErrorText(doc);
+    ASSERT_EQ(PDFAppendStream(doc, img, samples.data(), samples.size()), 1) << PDFErrorText(doc);
+    ASSERT_EQ(PDFPageAddContents(doc, page, img, "cm", w * 0.24, 0.0, 0.0, h * 0.24, 0.0, 0.0, nullptr), 1)
+        << PDFErrorText(doc);
+    ASSERT_EQ(PDFPageClose(doc, page), 1) << PDFErrorText(doc);
+    // Data given to a closed page's stream would be lost: it is refused.
+    EXPECT_EQ(PDFAppendStream(doc, img, samples.data(), 1), 0);
+    if (i == 0) afterFirst = live_heap();
+  }
+  const size_t afterLast = live_heap();
+  EXPECT_LT(afterLast, afterFirst + pageBytes) << "first page " << afterFirst << ", last " << afterLast;
+  ASSERT_EQ(PDFCloseFile(doc, 1), 1);
+
+  EXPECT_EQ(run_tool("qpdf --check " + shell_quote(path) + " > /dev/null").exit_code, 0);
+  const auto rows = list_images(path);
+  ASSERT_EQ(rows.size(), static_cast<size_t>(kPages));
+  for (const ListRow& r : rows) {
+    EXPECT_EQ(r.enc, "image");
+    EXPECT_EQ(r.width, w);
+    EXPECT_EQ(r.height, h);
+  }
+  for (int n : {1, kPages}) {
+    const std::string base = dir.file("p" + std::to_string(n));
+    ASSERT_EQ(run_tool("pdfimages -f " + std::to_string(n) + " -l " + std::to_string(n) + " " + shell_quote(path) +
+                       " " + shell_quote(base))
+                  .exit_code,
+              0);
+    // pdfimages gives grey samples as PPM, each sample three times.
+    const std::string ppm = read_file(base + "-000.ppm");
+    ASSERT_GE(ppm.size(), 3 * pageBytes);
+    std::vector<uint8_t> got(pageBytes);
+    const char* rgb = ppm.data() + ppm.size() - 3 * pageBytes;
+    for (size_t i = 0; i < pageBytes; ++i) got[i] = static_cast<uint8_t>(rgb[3 * i]);
+    std::vector<uint8_t> expected = contone(w, h, 1);
+    for (int i = 0; i < n; ++i) expected[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+    EXPECT_TRUE(got == expected) << "page " << n;
+  }
 }
 
 }  // namespace
