@@ -189,7 +189,9 @@ PDFObj* PDFImageImport(PDFDoc* doc, PDFObj* page, const char* name, const void* 
       for (const std::string& key : parsed.getKeys()) {
         if (key != "/Filter" && key != "/DecodeParms") dict.replaceKey(key, parsed.getKey(key));
       }
-      made[i].replaceStreamData(std::string(records[i].data), parsed.getKey("/Filter"), parsed.getKey("/DecodeParms"));
+      // Held in the spool file as a page's coded streams are, not in memory to the end.
+      pdflib::spool_stored(doc, made[i], std::string(records[i].data), parsed.getKey("/Filter"),
+                           parsed.getKey("/DecodeParms"));
     }
     pdflib::add_page_image(doc, p, name, made[0]);
     return pdflib::wrap(doc, made[0]);
