@@ -407,6 +407,8 @@ int __kvpdfImg2qelLayer(ReaderCallbackContext* ctx, PlacedImageRecord* record, P
     }
     l->kind = bits == 1 ? QEL_KIND_BILEVEL : QEL_KIND_IMAGE;
     h->samplesPerPixel = QELGetImageParts(h->photometric);
+    // A palette image is described in its base's colours but has one sample, an index, a pixel.
+    if (pdfImage->colorSpace && pdfImage->colorSpace->kind == PDF_CS_INDEXED) h->samplesPerPixel = 1;
     switch (h->compression) {
       case 2:
       case 3:
