@@ -75,7 +75,10 @@ bool name_is(PDFDoc* doc, PDFObj* obj, const char* name) {
 // A resource of the running content: category (XObject, Font, ExtGState) entry name.
 PDFObj* resource(PDFDoc* doc, PDFParser* parser, const char* category, const char* name) {
   if (!parser->resources || !name) return nullptr;
-  PDFObj* dict = PDFGetDictEntry(doc, parser->resources, category);
+  // The parser keeps the XObject and Font dictionaries of the running content at hand.
+  PDFObj* dict = std::strcmp(category, "XObject") == 0 ? parser->xobjects
+                 : std::strcmp(category, "Font") == 0  ? parser->fonts
+                                                       : PDFGetDictEntry(doc, parser->resources, category);
   return dict && PDFObjectKind(doc, dict) == PDF_OBJ_DICT ? PDFGetDictEntry(doc, dict, name) : nullptr;
 }
 
