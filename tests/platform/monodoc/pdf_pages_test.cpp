@@ -348,7 +348,7 @@ TEST_F(PdfPassTest, PagesOfOtherProgramsRenderAsTheyDidOrAreRefusedByName) {
   const std::string composite = "<</Type/Font/Subtype/Type0/BaseFont/Scan-Identity-H/Encoding/Identity-H>>";
   struct Hand {
     const char* name;
-    std::string content, resources, page, extra;
+    std::string content, resources, page, extra, more = {};  // extra and more: objects 5 and 6
   };
   const Hand hands[] = {
       {"boxes.pdf", "0.5 g 20.25 20.5 100 50 re f 0 0 1 rg 150 100 30.5 40 re f", "",
@@ -378,15 +378,22 @@ TEST_F(PdfPassTest, PagesOfOtherProgramsRenderAsTheyDidOrAreRefusedByName) {
       {"decode.pdf", "q 200 0 0 100 50 50 cm /G Do Q", "/XObject<</G 5 0 R>>", "",
        "<</Type/XObject/Subtype/Image/Width 4/Height 2/BitsPerComponent 8/ColorSpace/DeviceGray/Decode[1 0]"
        "/Mask[0 64]/Interpolate true/Filter/ASCIIHexDecode/Length 17>>stream\n0040A0FFFFA04000>\nendstream"},
+      {"masked.pdf", "0 0 1 rg 0 0 300 200 re f q 200 0 0 100 50 50 cm /I Do Q", "/XObject<</I 5 0 R>>", "",
+       "<</Type/XObject/Subtype/Image/Width 4/Height 2/BitsPerComponent 8/ColorSpace/DeviceGray/Mask 6 0 R"
+       "/Filter/ASCIIHexDecode/Length 17>>stream\n0040A0FFFFA04000>\nendstream",
+       "<</Type/XObject/Subtype/Image/Width 8/Height 2/ImageMask true/Decode[1 0]/Filter/ASCIIHexDecode/Length 5>>"
+       "stream\nA55A>\nendstream"},
       {"shading.pdf", "/S sh",
        "/Shading<</S<</ShadingType 2/ColorSpace/DeviceRGB/Coords[0 0 300 0]/Function<</FunctionType 2/Domain[0 1]"
        "/C0[1 0 0]/C1[0 0 1]/N 1>>>>>>",
        "", ""},
   };
   for (const Hand& h : hands) {
-    monotest::write_file(dir.file(h.name), hand_pdf(h.content, h.resources, h.page,
-                                                    h.extra.empty() ? std::vector<std::string>{}
-                                                                    : std::vector<std::string>{h.extra}));
+    std::vector<std::string> objects;
+    for (const std::string& o : {h.extra, h.more}) {
+      if (!o.empty()) objects.push_back(o);
+    }
+    monotest::write_file(dir.file(h.name), hand_pdf(h.content, h.resources, h.page, objects));
   }
 
   struct Case {
@@ -414,6 +421,7 @@ TEST_F(PdfPassTest, PagesOfOtherProgramsRenderAsTheyDidOrAreRefusedByName) {
       {"stencil.pdf", "", ""},
       {"spot.pdf", "", ""},
       {"decode.pdf", "", ""},
+      {"masked.pdf", "", ""},
       {"drawing.pdf", "", "page 1: vector drawing (strokes) is not carried"},
       {"truetype.pdf", "", "page 1: text in font Arial (not a simple Type 1 font) is not carried"},
       {"red-text.pdf", "", "page 1: text in a colour other than black is not carried"},
