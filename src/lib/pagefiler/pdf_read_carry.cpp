@@ -163,8 +163,9 @@ void graphics_state_dict(PDFDoc* doc, ReaderCallbackContext* ctx, PDFParser* par
   if (PDFGetDictEntry(doc, gs, "Font")) note(ctx, "a font set by a graphics state");
 }
 
-// The box a form's content is clipped to, through the placement, covers the page box.
-bool form_covers_page(PDFDoc* doc, ReaderCallbackContext* ctx, PDFParser* parser, PDFObj* form) {
+// Whether the box a form's content is clipped to, through the placement, holds every layer the
+// form drew (from layer first on): then the clip cuts nothing away.
+bool form_clips_nothing(PDFDoc* doc, ReaderCallbackContext* ctx, PDFParser* parser, PDFObj* form, int32_t first) {
   PDFObj* bbox = PDFGetDictEntry(doc, form, "BBox");
   double b[4] = {0, 0, 0, 0};
   if (!bbox || PDFGetArrayCount(doc, bbox) != 4) return false;
@@ -180,10 +181,17 @@ bool form_covers_page(PDFDoc* doc, ReaderCallbackContext* ctx, PDFParser* parser
                        m[2] * c[0] + m[3] * c[2],        m[2] * c[1] + m[3] * c[3],
                        m[4] * c[0] + m[5] * c[2] + c[4], m[4] * c[1] + m[5] * c[3] + c[5]};
   if (t[1] != 0 || t[2] != 0) return false;
-  const double x0 = std::fmin(b[0], b[2]) * t[0] + t[4], x1 = std::fmax(b[0], b[2]) * t[0] + t[4];
-  const double y0 = std::fmin(b[1], b[3]) * t[3] + t[5], y1 = std::fmax(b[1], b[3]) * t[3] + t[5];
-  return std::fmin(x0, x1) <= ctx->box[0] + kEdge && std::fmax(x0, x1) >= ctx->box[2] - kEdge &&
-         std::fmin(y0, y1) <= ctx->box[1] + kEdge && std::fmax(y0, y1) >= ctx->box[3] - kEdge;
+  // In the layers' space: points from the page box's lower-left corner.
+  const double xa = b[0] * t[0] + t[4] - ctx->box[0], xb = b[2] * t[0] + t[4] - ctx->box[0];
+  const double ya = b[1] * t[3] + t[5] - ctx->box[1], yb = b[3] * t[3] + t[5] - ctx->box[1];
+  const double x0 = std::fmin(xa, xb) - kEdge, x1 = std::fmax(xa, xb) + kEdge;
+  const double y0 = std::fmin(ya, yb) - kEdge, y1 = std::fmax(ya, yb) + kEdge;
+  for (int32_t i = first; i < qelImage(ctx->image)->layerCount; ++i) {
+    const elf_QELLAYER* l = qelLayer(QELGetLayer(ctx->image, i));
+    if (!l || l->kind == QEL_KIND_JBIG2_DICT) continue;
+    if (l->x < x0 || l->y < y0 || l->x + l->width > x1 || l->y + l->height > y1) return false;
+  }
+  return true;
 }
 
 // Watches the operators the reader does not take itself; returns 1 always (the check never
@@ -315,7 +323,7 @@ int place(PDFDoc* doc, void* data, PDFParser* parser) {
     }
     PDFGState outer = *parser->gstate;
     *parser->gstate = gs;
-    if (qelImage(ctx->image)->layerCount > before && !form_covers_page(doc, ctx, parser, xobject)) {
+    if (!form_clips_nothing(doc, ctx, parser, xobject, before)) {
       note(ctx, "a form clipped to its bounding box");
     }
     *parser->gstate = outer;

@@ -383,6 +383,12 @@ TEST_F(PdfPassTest, PagesOfOtherProgramsRenderAsTheyDidOrAreRefusedByName) {
        "/Filter/ASCIIHexDecode/Length 17>>stream\n0040A0FFFFA04000>\nendstream",
        "<</Type/XObject/Subtype/Image/Width 8/Height 2/ImageMask true/Decode[1 0]/Filter/ASCIIHexDecode/Length 5>>"
        "stream\nA55A>\nendstream"},
+      {"form.pdf", "q 1 0 0 1 50 50 cm /Fm Do Q", "/XObject<</Fm 5 0 R>>", "",
+       "<</Type/XObject/Subtype/Form/BBox[0 0 100 100]/Matrix[1 0 0 1 20 20]/Length 22>>stream\n"
+       "0.5 g 10 10 50 40 re f\nendstream"},
+      {"form-cut.pdf", "q 1 0 0 1 50 50 cm /Fm Do Q", "/XObject<</Fm 5 0 R>>", "",
+       "<</Type/XObject/Subtype/Form/BBox[0 0 100 100]/Matrix[1 0 0 1 20 20]/Length 23>>stream\n"
+       "0.5 g 10 10 150 40 re f\nendstream"},
       {"shading.pdf", "/S sh",
        "/Shading<</S<</ShadingType 2/ColorSpace/DeviceRGB/Coords[0 0 300 0]/Function<</FunctionType 2/Domain[0 1]"
        "/C0[1 0 0]/C1[0 0 1]/N 1>>>>>>",
@@ -422,6 +428,8 @@ TEST_F(PdfPassTest, PagesOfOtherProgramsRenderAsTheyDidOrAreRefusedByName) {
       {"spot.pdf", "", ""},
       {"decode.pdf", "", ""},
       {"masked.pdf", "", ""},
+      {"form.pdf", "", ""},
+      {"form-cut.pdf", "", "page 1: a form clipped to its bounding box is not carried"},
       {"drawing.pdf", "", "page 1: vector drawing (strokes) is not carried"},
       {"truetype.pdf", "", "page 1: text in font Arial (not a simple Type 1 font) is not carried"},
       {"red-text.pdf", "", "page 1: text in a colour other than black is not carried"},
