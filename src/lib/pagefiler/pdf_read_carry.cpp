@@ -21,21 +21,23 @@ namespace {
 // land a hair off the page's edge.
 constexpr double kEdge = 0.01;
 
-// The state text is drawn in, as q and Q save and restore it.
-struct TextState {
-  std::string font;     // resource name of the current font
-  int32_t mode = 0;     // text rendering mode
+// What of the state things are drawn in q saves and Q restores.
+struct DrawState {
+  std::string font;            // resource name of the current font
+  int32_t mode = 0;            // text rendering mode
+  bool clipped = false;        // a clip cuts into the page: to clipBox
+  double clipBox[4] = {0, 0, 0, 0};
 };
 
 struct CarryCheck {
   std::string first;                     // the first thing not carried
   bool visibleText = false;
   bool pathSegments = false;             // the current path has more than upright rectangles
-  bool pathRectangles = false;           // ... and rectangles
+  int32_t pathRectangles = 0;            // ... and how many rectangles
   double pathBox[4] = {0, 0, 0, 0};      // their union, points from the box's lower-left corner
   bool clip = false;                     // W or W* since the path began
-  TextState text;
-  std::vector<TextState> saved;
+  DrawState now;
+  std::vector<DrawState> saved;
   // The carried bytes of the page's images by object number and generation, held once each.
   std::map<std::pair<int32_t, int32_t>, elf_object*> carried;
 };
@@ -48,7 +50,40 @@ void note(ReaderCallbackContext* ctx, const std::string& what) {
 }
 
 void end_path(CarryCheck* c) {
-  c->pathSegments = c->pathRectangles = c->clip = false;
+  c->pathSegments = c->clip = false;
+  c->pathRectangles = 0;
+}
+
+// Whether a box (points from the page box's lower-left corner) lies within the clip in force.
+bool within_clip(const CarryCheck* c, double x0, double y0, double x1, double y1) {
+  const double* b = c->now.clipBox;
+  return !c->now.clipped ||
+         (x0 >= b[0] - kEdge && y0 >= b[1] - kEdge && x1 <= b[2] + kEdge && y1 <= b[3] + kEdge);
+}
+
+// W or W* ended the path: a clip to one upright rectangle is followed, anything else is not
+// carried. A rectangle that holds the whole page box cuts nothing away.
+void clip_to_path(ReaderCallbackContext* ctx) {
+  CarryCheck* c = check_of(ctx);
+  if (c->pathSegments || c->pathRectangles != 1) {
+    note(ctx, "clipping");
+    return;
+  }
+  const double* p = c->pathBox;
+  if (p[0] <= kEdge && p[1] <= kEdge && p[2] >= ctx->box[2] - ctx->box[0] - kEdge &&
+      p[3] >= ctx->box[3] - ctx->box[1] - kEdge) {
+    return;
+  }
+  double* b = c->now.clipBox;
+  if (!c->now.clipped) {
+    std::memcpy(b, p, sizeof c->now.clipBox);
+  } else {
+    b[0] = std::fmax(b[0], p[0]);
+    b[1] = std::fmax(b[1], p[1]);
+    b[2] = std::fmin(b[2], p[2]);
+    b[3] = std::fmin(b[3], p[3]);
+  }
+  c->now.clipped = true;
 }
 
 bool is_device(const PDFColor& color) {
@@ -127,15 +162,17 @@ std::string font_problem(PDFDoc* doc, PDFParser* parser, const std::string& name
 // Text shown now: kept when invisible, or when black in a font written again as it was.
 void shown_text(PDFDoc* doc, ReaderCallbackContext* ctx, PDFParser* parser) {
   CarryCheck* c = check_of(ctx);
-  if (c->text.mode == 3) return;
+  if (c->now.mode == 3) return;
   c->visibleText = true;
   if (!c->first.empty()) return;
-  if (c->text.mode != 0) {
-    note(ctx, "text drawn in rendering mode " + std::to_string(c->text.mode));
+  if (c->now.mode != 0) {
+    note(ctx, "text drawn in rendering mode " + std::to_string(c->now.mode));
     return;
   }
-  const std::string problem = font_problem(doc, parser, c->text.font);
-  if (!problem.empty()) {
+  const std::string problem = font_problem(doc, parser, c->now.font);
+  if (c->now.clipped) {
+    note(ctx, "clipping");
+  } else if (!problem.empty()) {
     note(ctx, problem);
   } else if (!is_black(parser->gstate->fill)) {
     note(ctx, "text in a colour other than black");
@@ -219,8 +256,10 @@ int watch(PDFDoc* doc, void* data, PDFParser* parser) {
         note(ctx, "vector drawing");
       } else if (c->pathRectangles && !is_device(parser->gstate->fill)) {
         note(ctx, "a fill in a colour space other than DeviceGray, DeviceRGB or DeviceCMYK");
+      } else if (c->pathRectangles && !within_clip(c, c->pathBox[0], c->pathBox[1], c->pathBox[2], c->pathBox[3])) {
+        note(ctx, "clipping");
       }
-      if (c->clip) note(ctx, "clipping");
+      if (c->clip) clip_to_path(ctx);
       end_path(c);
       break;
     case PDF_OP_S:
@@ -233,12 +272,7 @@ int watch(PDFDoc* doc, void* data, PDFParser* parser) {
       end_path(c);
       break;
     case PDF_OP_n:
-      // A clip to a rectangle that holds the whole page box cuts nothing away.
-      if (c->clip && (c->pathSegments || !c->pathRectangles || c->pathBox[0] > kEdge || c->pathBox[1] > kEdge ||
-                      c->pathBox[2] < ctx->box[2] - ctx->box[0] - kEdge ||
-                      c->pathBox[3] < ctx->box[3] - ctx->box[1] - kEdge)) {
-        note(ctx, "clipping");
-      }
+      if (c->clip) clip_to_path(ctx);
       end_path(c);
       break;
     case PDF_OP_sh:
@@ -257,11 +291,11 @@ int watch(PDFDoc* doc, void* data, PDFParser* parser) {
       }
       break;
     case PDF_OP_q:
-      c->saved.push_back(c->text);
+      c->saved.push_back(c->now);
       break;
     case PDF_OP_Q:
       if (!c->saved.empty()) {
-        c->text = c->saved.back();
+        c->now = c->saved.back();
         c->saved.pop_back();
       }
       break;
@@ -293,7 +327,7 @@ int rectangle(PDFDoc* doc, void* data, PDFParser* parser) {
       c->pathBox[2] = std::fmax(c->pathBox[2], box[2]);
       c->pathBox[3] = std::fmax(c->pathBox[3], box[3]);
     }
-    c->pathRectangles = true;
+    ++c->pathRectangles;
   }
   return r;
 }
@@ -307,6 +341,13 @@ int place(PDFDoc* doc, void* data, PDFParser* parser) {
   const PDFGState gs = *parser->gstate;
   const int r = __pdf_OP_Do_callback(doc, data, parser);
   if (r != 1 || !xobject || !check_of(ctx)->first.empty()) return r;
+  for (int32_t i = before; i < qelImage(ctx->image)->layerCount; ++i) {
+    const elf_QELLAYER* l = qelLayer(QELGetLayer(ctx->image, i));
+    if (l && l->kind != QEL_KIND_JBIG2_DICT && l->kind != QEL_KIND_TEXT &&
+        !within_clip(check_of(ctx), l->x, l->y, l->x + l->width, l->y + l->height)) {
+      note(ctx, "clipping");
+    }
+  }
   PDFObj* subtype = PDFGetDictEntry(doc, xobject, "Subtype");
   if (name_is(doc, subtype, "Image")) {
     PDFObj* stencil = PDFGetDictEntry(doc, xobject, "ImageMask");
@@ -339,12 +380,12 @@ int text(PDFDoc* doc, void* data, PDFParser* parser) {
   switch (parser->operatorCode) {
     case PDF_OP_Tf:
       if (parser->operandCount >= 2 && parser->operands[0].type == PDF_OBJ_NAME && parser->operands[0].text) {
-        c->text.font.assign(parser->operands[0].text, static_cast<size_t>(parser->operands[0].length));
+        c->now.font.assign(parser->operands[0].text, static_cast<size_t>(parser->operands[0].length));
       }
       break;
     case PDF_OP_Tr:
       if (parser->operandCount >= 1 && parser->operands[0].type == PDF_OBJ_INTEGER) {
-        c->text.mode = parser->operands[0].intValue;
+        c->now.mode = parser->operands[0].intValue;
       }
       break;
     default:

@@ -366,6 +366,13 @@ TEST_F(PdfPassTest, PagesOfOtherProgramsRenderAsTheyDidOrAreRefusedByName) {
       {"curve.pdf", "10 10 m 100 150 200 10 290 190 c f", "", "", ""},
       {"clip.pdf", "50 50 100 100 re W n 0.5 g 20 20 100 50 re f", "", "", ""},
       {"page-clip.pdf", "0 0 300 200 re W n 0.5 g 20 20 100 50 re f", "", "", ""},
+      {"inner-clip.pdf",
+       "q 10 10 200 150 re W n 0.5 g 20 20 100 50 re f Q 0 0 1 rg 250 150 20 20 re f "
+       "q 50 50 200 100 re W n 200 0 0 100 50 50 cm /G Do Q",
+       "/XObject<</G 5 0 R>>", "",
+       "<</Type/XObject/Subtype/Image/Width 4/Height 2/BitsPerComponent 8/ColorSpace/DeviceGray"
+       "/Filter/ASCIIHexDecode/Length 17>>stream\n0040A0FFFFA04000>\nendstream"},
+      {"two-clips.pdf", "10 10 50 50 re 100 100 50 50 re W n 0.5 g 20 20 100 50 re f", "", "", ""},
       {"alpha.pdf", "/G gs 0.5 g 20 20 100 50 re f", "/ExtGState<</G<</ca 0.5>>>>", "", ""},
       {"inline.pdf", "q 100 0 0 100 10 10 cm BI /W 2 /H 1 /CS /G /BPC 8 ID \x80\xff EI Q", "", "", ""},
       {"stencil.pdf", "1 0 0 rg q 200 0 0 100 50 50 cm /M Do Q", "/XObject<</M 5 0 R>>", "",
@@ -422,6 +429,8 @@ TEST_F(PdfPassTest, PagesOfOtherProgramsRenderAsTheyDidOrAreRefusedByName) {
       {"latin.pdf", "", ""},
       {"ocr.pdf", "", ""},
       {"page-clip.pdf", "", ""},
+      {"inner-clip.pdf", "", ""},
+      {"two-clips.pdf", "", "page 1: clipping is not carried"},
       {"saved-text.pdf", "", ""},
       {"form-text.pdf", "", "page 1: text inside a form XObject is not carried"},
       {"stencil.pdf", "", ""},
