@@ -9,8 +9,8 @@
 #include <cstring>
 #include <map>
 #include <new>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pdf_read.h"
@@ -395,6 +395,27 @@ int text(PDFDoc* doc, void* data, PDFParser* parser) {
   return __pageTextObjectCallback_passthru(doc, ctx->image, parser);
 }
 
+// A baseline JPEG image in DeviceGray or DeviceRGB with nothing else to it: its layer (the JPEG
+// bytes and the colour space) already says all, as scanners and our own writer make them.
+bool plain_jpeg(PDFDoc* doc, PDFObj* stream) {
+  static const char* const kPlain[] = {"Type", "Subtype", "Width", "Height", "BitsPerComponent", "ColorSpace",
+                                       "Filter", "Length", "Name"};
+  const int32_t n = PDFGetDictCount(doc, stream);
+  for (int32_t i = 0; i < n; ++i) {
+    const char* key = PDFGetDictKey(doc, stream, i);
+    if (!key) return false;
+    bool plain = false;
+    for (const char* k : kPlain) plain = plain || std::strcmp(k, key) == 0;
+    if (!plain) return false;
+  }
+  int32_t bits = 0;
+  PDFObj* space = PDFGetDictEntry(doc, stream, "ColorSpace");
+  PDFObj* depth = PDFGetDictEntry(doc, stream, "BitsPerComponent");
+  return name_is(doc, PDFGetDictEntry(doc, stream, "Filter"), "DCTDecode") &&
+         (name_is(doc, space, "DeviceGray") || name_is(doc, space, "DeviceRGB")) && depth &&
+         PDFGetInteger(doc, depth, &bits) == 1 && bits == 8;
+}
+
 }  // namespace
 
 extern "C" {
@@ -424,27 +445,6 @@ int pdfCarryCheckBegin(PDFDoc* doc, ReaderCallbackContext* ctx, PDFObj* pageDict
     if (PDFAddOperatorCallback(doc, code, watch, ctx) != 1) return 0;
   }
   return 1;
-}
-
-// A baseline JPEG image in DeviceGray or DeviceRGB with nothing else to it: its layer (the JPEG
-// bytes and the colour space) already says all, as scanners and our own writer make them.
-bool plain_jpeg(PDFDoc* doc, PDFObj* stream) {
-  static const char* const kPlain[] = {"Type", "Subtype", "Width", "Height", "BitsPerComponent", "ColorSpace",
-                                       "Filter", "Length", "Name"};
-  const int32_t n = PDFGetDictCount(doc, stream);
-  for (int32_t i = 0; i < n; ++i) {
-    const char* key = PDFGetDictKey(doc, stream, i);
-    if (!key) return false;
-    bool plain = false;
-    for (const char* k : kPlain) plain = plain || std::strcmp(k, key) == 0;
-    if (!plain) return false;
-  }
-  int32_t bits = 0;
-  PDFObj* space = PDFGetDictEntry(doc, stream, "ColorSpace");
-  PDFObj* depth = PDFGetDictEntry(doc, stream, "BitsPerComponent");
-  return name_is(doc, PDFGetDictEntry(doc, stream, "Filter"), "DCTDecode") &&
-         (name_is(doc, space, "DeviceGray") || name_is(doc, space, "DeviceRGB")) && depth &&
-         PDFGetInteger(doc, depth, &bits) == 1 && bits == 8;
 }
 
 int pdfCarryImage(ReaderCallbackContext* ctx, PDFDoc* doc, PDFImage* image, elf_QELLAYER* l) {
