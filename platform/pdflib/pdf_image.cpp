@@ -60,6 +60,26 @@ QPDFObjectHandle srgb_profile(PDFDoc* doc) {
 
 }  // namespace
 
+namespace pdflib {
+
+void add_page_image(PDFDoc* doc, QPDFObjectHandle page, const char* name, QPDFObjectHandle image) {
+  QPDFObjectHandle res = page.getKey("/Resources");
+  if (!res.isDictionary()) {
+    res = QPDFObjectHandle::newDictionary();
+    page.replaceKey("/Resources", res);
+  }
+  QPDFObjectHandle xobjects = res.getKey("/XObject");
+  if (!xobjects.isDictionary()) {
+    xobjects = QPDFObjectHandle::newDictionary();
+    res.replaceKey("/XObject", xobjects);
+  }
+  const std::string key = std::string("/") + name;
+  xobjects.replaceKey(key, image);
+  doc->impl->imageNames[image.getObjGen()] = key;
+}
+
+}  // namespace pdflib
+
 extern "C" {
 
 PDFObj* PDFImageCreate(PDFDoc* doc, PDFObj* page, const char* name, int32_t width, int32_t height,
@@ -84,21 +104,7 @@ PDFObj* PDFImageCreate(PDFDoc* doc, PDFObj* page, const char* name, int32_t widt
     d.replaceKey("/Height", QPDFObjectHandle::newInteger(height));
     d.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(bitsPerComponent));
     pdflib::pending(doc->impl, s);
-    if (page) {
-      QPDFObjectHandle res = p.getKey("/Resources");
-      if (!res.isDictionary()) {
-        res = QPDFObjectHandle::newDictionary();
-        p.replaceKey("/Resources", res);
-      }
-      QPDFObjectHandle xobjects = res.getKey("/XObject");
-      if (!xobjects.isDictionary()) {
-        xobjects = QPDFObjectHandle::newDictionary();
-        res.replaceKey("/XObject", xobjects);
-      }
-      const std::string key = std::string("/") + name;
-      xobjects.replaceKey(key, s);
-      doc->impl->imageNames[s.getObjGen()] = key;
-    }
+    if (page) pdflib::add_page_image(doc, p, name, s);
     return wrap(doc, s);
   });
 }

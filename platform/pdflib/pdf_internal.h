@@ -147,6 +147,10 @@ void finalize_streams(PDFDoc* doc);
 // Codes every pending stream that holds its data (those with the JBIG2 coder wait) into the
 // spool file and lets go of its memory; the streams are final from then on. Throws on failure.
 void spool_streams(PDFDoc* doc);
+// Gives a stream its final data, already coded through filter with parms, in the spool file
+// rather than in memory. Throws on failure.
+void spool_stored(PDFDoc* doc, QPDFObjectHandle stream, const std::string& stored, QPDFObjectHandle filter,
+                  QPDFObjectHandle parms);
 // Codes data through the filters of a stream whose dictionary is dict; throws on failure.
 std::string encode(const std::string& data, const std::vector<Filter>& filters, QPDFObjectHandle dict);
 // The decoded bytes of a stream; throws when they cannot be had.
@@ -169,6 +173,10 @@ void collect_warnings(PDFDoc* doc);
 
 // Names: kind PDF_OBJ_* of a handle.
 int32_t kind_of(QPDFObjectHandle h);
+
+// Makes image a resource of page under name (the page's /XObject dictionary made when absent)
+// and records the name for the content operators that paint it.
+void add_page_image(PDFDoc* doc, QPDFObjectHandle page, const char* name, QPDFObjectHandle image);
 
 // Writes the document outline from the bookmarks.
 void write_outlines(PDFDoc* doc);

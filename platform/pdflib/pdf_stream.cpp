@@ -304,6 +304,15 @@ void finalize_streams(PDFDoc* doc) {
   d->streams.clear();
 }
 
+void spool_stored(PDFDoc* doc, QPDFObjectHandle stream, const std::string& stored, QPDFObjectHandle filter,
+                  QPDFObjectHandle parms) {
+  PDFDocImpl* d = doc->impl;
+  if (!d->spool) d->spool = std::make_shared<Spool>();
+  const uint64_t at = d->spool->put(stored);
+  stream.replaceStreamData(std::make_shared<SpooledData>(d->spool, at, stored.size()), filter, parms);
+  d->spooled.insert(stream.getObjGen());
+}
+
 void spool_streams(PDFDoc* doc) {
   PDFDocImpl* d = doc->impl;
   for (auto it = d->streams.begin(); it != d->streams.end();) {

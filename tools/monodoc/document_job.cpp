@@ -12,6 +12,7 @@
 
 #include "commands.h"
 #include "image_io.h"
+#include "kvng_hdr.h"
 #include "kvng_print.h"
 #include "page_files.h"
 #include "session.h"
@@ -121,7 +122,8 @@ const char* describe_page(elf_object* image) {
   const elf_QELHDR* h = l ? qelHdr(l->description) : nullptr;
   if (!h) return "no layer";
   const int32_t bits = h->samplesPerPixel * (h->bitsPerSample ? h->bitsPerSample[0] : 0);
-  return bits == 1 ? "bilevel" : h->samplesPerPixel == 1 ? "grey" : "colour";
+  // A palette image has one sample a pixel in colours of more.
+  return bits == 1 ? "bilevel" : h->samplesPerPixel == 1 && KVngGetImageParts(h->photometric) <= 1 ? "grey" : "colour";
 }
 
 

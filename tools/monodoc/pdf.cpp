@@ -30,7 +30,7 @@ const char pdf_help[] =
     "  -o, --output FILE     the PDF to write (\".pdf\" added when it has no extension)\n"
     "      --lossy           JBIG2 with the token classifier's lossy matching (default: lossless,\n"
     "                        exact matches only)\n"
-    "  -p, --profile N       JBIG2 coding: 3 arithmetic (MQ) coding (default), 1 or 2 Huffman and\n"
+    "      --profile N       JBIG2 coding: 3 arithmetic (MQ) coding (default), 1 or 2 Huffman and\n"
     "                        MMR coding\n"
     "  -q, --quality N       JPEG quality of grey and colour pages, 1 to 100 (default 85)\n"
     "      --flate           grey and colour pages as Flate images (lossless) instead of JPEG\n"
@@ -40,6 +40,8 @@ const char pdf_help[] =
     "                        read from a PDF keeps its fonts unembedded; invisible text may),\n"
     "                        transparency, JPEG 2000 or LZW\n"
     "      --linearize       linearized (\"fast web view\") through the post-format plug-in\n"
+    "  -p, --input-password P\n"
+    "                        the password of encrypted PDF page files (as monodoc info -p)\n"
     "      --password P      encrypted for the user password P (any UTF-8 text): AES-256\n"
     "                        (revision 6, PDF 1.7, the password in SASLprep form); with\n"
     "                        --version 1.4 RC4-128 (revision 3, PDF 1.4), which takes only\n"
@@ -52,10 +54,16 @@ const char pdf_help[] =
     "                        the first page, the second with the second ...): its words become\n"
     "                        invisible text over the page image, so that the PDF can be searched\n"
     "                        and copied from (monodoc help text tells the XML form)\n"
-    "      --recode          PDF page files decoded to their pixels and coded again (pages that\n"
-    "                        are one scanned image); without it their pages pass through as\n"
-    "                        libpagefiler's PDF reader reads them, images kept in their coding\n"
+    "      --recode          bilevel images of PDF page files decoded and coded again as JBIG2;\n"
+    "                        grey and colour images keep their coding, pages their boxes and\n"
+    "                        rotation. A page must be one image that fills it (and invisible\n"
+    "                        text, as over a scan)\n"
     "  -h, --help            this text\n"
+    "\n"
+    "Pages of PDF page files pass through as libpagefiler's PDF reader reads them: images as\n"
+    "they are stored, rectangles, text in the 14 standard fonts, invisible text in any font, the\n"
+    "page boxes and rotation. A page that draws anything else (paths, shadings, clips, text in\n"
+    "embedded fonts ...) is refused by name, as \"page 3: vector drawing is not carried\".\n"
     "\n"
     "Linearizing and encrypting use the post-format plug-in pdflib2qel, found as the other\n"
     "plug-ins are. A page that cannot be read or written ends the run; no output file stays\n"
@@ -79,6 +87,7 @@ struct PdfOptions {
   bool test = false;
   std::vector<std::string> texts;
   bool recode = false;
+  std::string inputPassword;
   std::vector<std::string> files;
 };
 
@@ -92,10 +101,10 @@ bool parse_int(const std::string& text, int lo, int hi, int* out) {
 
 int parse(const std::vector<std::string>& args, PdfOptions* o) {
   static const std::vector<OptionSpec> specs = {
-      {'o', "output", true},     {0, "lossy", false},    {'p', "profile", true}, {'q', "quality", true},
+      {'o', "output", true},     {0, "lossy", false},    {0, "profile", true},  {'q', "quality", true},
       {0, "flate", false},       {0, "pdfa", false},     {0, "linearize", false}, {0, "password", true},
       {0, "version", true},      {0, "test", false},     {0, "text", true},
-      {0, "recode", false}};
+      {0, "recode", false},      {'p', "input-password", true}};
   ParsedOptions parsed;
   std::string error;
   if (!parse_options(args, specs, &parsed, &error)) {
@@ -139,6 +148,8 @@ int parse(const std::vector<std::string>& args, PdfOptions* o) {
       o->texts.push_back(value);
     } else if (name == "recode") {
       o->recode = true;
+    } else if (name == "input-password") {
+      o->inputPassword = value;
     }
   }
   // The version chooses the security handler: AES-256 at 1.7, RC4-128 at 1.4.
@@ -197,9 +208,20 @@ bool is_pdf(const std::string& path, std::string* error) {
   return n == 5 && std::memcmp(b, "%PDF-", 5) == 0;
 }
 
+// The reader's refusal of an encrypted file, said for the command line.
+std::string opening_failure(const std::string& file, const std::string& password, const std::string& why) {
+  // The reason may come already in plain words when the opening step has translated it.
+  if (why.find("PDF_PASSWORD_PROTECT") == std::string::npos && why.find("protected by a password") == std::string::npos)
+    return file + ": " + why;
+  return file + (password.empty() ? ": encrypted: its password is needed (-p PASSWORD)"
+                                  : ": encrypted, and the password given (-p) does not open it");
+}
+
 // The pages of a PDF as its reader makes them: layers kept in their coding (JBIG2 data and
-// globals byte for byte), one page read, written and released at a time.
-bool stream_pdf(elf_state* state, const std::string& file, const PageSink& sink, std::string* error) {
+// globals byte for byte), one page read, written and released at a time. A page that draws what
+// the layers cannot carry is refused by name: written, it would look different.
+bool stream_pdf(elf_state* state, const std::string& file, const std::string& password, const PageSink& sink,
+                std::string* error) {
   char why[4200];
   void* place = nullptr;
   if (!elfBindSharedProc("pagefiler", "MakeDocReader", &place, why, sizeof why)) {
@@ -207,28 +229,45 @@ bool stream_pdf(elf_state* state, const std::string& file, const PageSink& sink,
     return false;
   }
   const bool ok = stream_reader_pages(
-      state, reinterpret_cast<elf_method_proc>(place), file, "",
+      state, reinterpret_cast<elf_method_proc>(place), file, password,
       [&](elf_object* image, int32_t n, int32_t count, std::string* why_not) {
+        if (!pdf_page_carried(image, n, why_not)) return false;
         return sink(image, count > 1 ? file + " #" + std::to_string(n) : file, why_not);
       },
       error);
-  if (!ok) *error = file + ": " + *error;
+  if (!ok) *error = opening_failure(file, password, *error);
   return ok;
 }
 
-// PDF page files: decoded to their pixels and written as any bilevel page is (--recode), or
-// passed through as the PDF reader reads them. Other files are the document run's.
-bool pdf_pages(elf_state* state, bool recode, const std::string& file, const PageSink& sink, bool* taken,
-               std::string* error) {
+// --recode: one page at a time from one opening of the file, its black-and-white image decoded
+// and given to the writer as pixels (coded again as JBIG2) in the page's boxes and rotation;
+// grey and colour images go through as they are stored.
+bool recode_pdf(elf_state* state, const std::string& file, const std::string& password, const PageSink& sink,
+                std::string* error) {
+  const bool ok = visit_pdf_pages(
+      state, file, password,
+      [&](elf_object* image, PDFDoc* doc, int32_t n, int32_t count, std::string* why) {
+        const std::string where = count > 1 ? file + " #" + std::to_string(n) : file;
+        Bilevel page;
+        bool bilevel = false;
+        if (!pdf_page_carried(image, n, why) || !recode_page(state, doc, image, n, &page, &bilevel, why)) return false;
+        if (!bilevel) return sink(image, where, why);
+        const Held made(image_from_pages(state, {&page}, why));
+        std::vector<uint8_t>().swap(page.bits);
+        return made.get() && keep_page_rest(image, made.get(), why) && sink(made.get(), where, why);
+      },
+      error);
+  if (!ok) *error = opening_failure(file, password, *error);
+  return ok;
+}
+
+// PDF page files: passed through as the PDF reader reads them, or re-coded (--recode). Other
+// files are the document run's.
+bool pdf_pages(elf_state* state, bool recode, const std::string& password, const std::string& file,
+               const PageSink& sink, bool* taken, std::string* error) {
   *taken = is_pdf(file, error);
   if (!*taken) return error->empty();
-  if (!recode) return stream_pdf(state, file, sink, error);
-  std::vector<Bilevel> found;
-  if (!read_pdf(file, &found, error)) {
-    *error = file + ": " + *error;
-    return false;
-  }
-  return stream_bilevel(state, &found, file, sink, error);
+  return recode ? recode_pdf(state, file, password, sink, error) : stream_pdf(state, file, password, sink, error);
 }
 
 }  // namespace
@@ -256,7 +295,7 @@ int run_pdf(const std::vector<std::string>& args) {
                   },
                   o.texts,
                   [&](const std::string& file, const PageSink& sink, bool* taken, std::string* error) {
-                    return pdf_pages(interp.state, o.recode, file, sink, taken, error);
+                    return pdf_pages(interp.state, o.recode, o.inputPassword, file, sink, taken, error);
                   }};
   return write_document(interp.state, job);
 }

@@ -422,6 +422,14 @@ MONO_API PDFObj* PDFGetImageJBIG2Globals(PDFDoc* doc, PDFImage* image);
 /* The colour space an object names or is (a resource name is looked up in resources), or null. */
 MONO_API PDFColorSpace* PDFGetColorSpace(PDFDoc* doc, PDFObj* spec, PDFObj* resources);
 
+/* An image XObject as it is stored, with everything its rendering refers to (masks, colour
+   spaces with their lookup data and functions, decode parameters), as bytes that
+   PDFImageImport makes into the same image in a document being written. Null with the reason
+   recorded when the image cannot be had. */
+MONO_API KVngSB* PDFImageExport(PDFDoc* doc, PDFObj* image);
+/* The image of PDFImageExport's bytes, made a resource of page under name; null on failure. */
+MONO_API PDFObj* PDFImageImport(PDFDoc* doc, PDFObj* page, const char* name, const void* bytes, size_t length);
+
 /* ---- Content parsing ---- */
 
 /* The operator callback of an operator code (replacing one registered before; null removes it). */

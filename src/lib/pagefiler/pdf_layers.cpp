@@ -9,6 +9,7 @@
 #include <string>
 
 #include "kvng_hdr.h"
+#include "pdf_read.h"
 #include "pdf_write.h"
 
 namespace {
@@ -227,6 +228,15 @@ bool layer_color(const elf_QELLAYER* l, int32_t values[4], int32_t* count, int32
   return true;
 }
 
+// The fill operator a layer read from a PDF keeps (PDF_LAYER_FILL), or null.
+const char* exact_fill(const elf_QELLAYER* l) {
+  const char* fill = nullptr;
+  if (!l->attributes || lstScanArgs(l->attributes, PDF_LAYER_FILL ":s", LST_OPTIONAL, &fill, LST_END) != 1) {
+    return nullptr;
+  }
+  return fill && *fill ? fill : nullptr;
+}
+
 // Colour operators for a colour mask or a rectangle; with image the operators paint it.
 int color_content(PDFDoc* doc, PDFObj* page, PDFObj* image, const int32_t c[4], int32_t count, int32_t space,
                   const double m[6], const int32_t rect[4], const char* who, elf_object* layer) {
@@ -426,10 +436,52 @@ int addxilColorMask(elf_object* layer, PdfPageInfo* info, PdfLayerParams* params
   return color_content(doc, info->page, image, color, count, space, m, nullptr, kWho, layer);
 }
 
+int addxilCarried(elf_object* layer, PdfPageInfo* info, int32_t index, bool* written) {
+  static const char kWho[] = "addxilCarried";
+  *written = false;
+  const elf_QELLAYER* l = qelLayer(layer);
+  elf_object* carried = nullptr;
+  if (!l || !l->attributes ||
+      lstScanArgs(l->attributes, PDF_LAYER_CARRIED ":POINTER *", LST_OPTIONAL, &carried, LST_END) != 1 || !carried) {
+    return 0;
+  }
+  *written = true;
+  const auto* p = reinterpret_cast<const elf_POINTER*>(carried);
+  PDFDoc* doc = info->doc;
+  PDFObj* image = PDFImageImport(doc, info->page, image_name(l, "%s%d", index).c_str(), p->data, p->length);
+  if (!image) {
+    return setStatus(layer->state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: %s\n", kWho, PDFErrorText(doc));
+  }
+  if (l->kind != QEL_KIND_COLOR_MASK) return paint(doc, info->page, image, layer, kWho, QEL_STATUS_FAILED);
+  int32_t color[4] = {}, count = 0, space = -1;
+  if (!layer_color(l, color, &count, &space)) {
+    return report(layer, QEL_STATUS_FAILED, "%s: Invalid color info on layer.\n", kWho);
+  }
+  double m[6];
+  if (const int status = __pdiouSetTransform(layer, m); status != 0) return status;
+  if (const char* fill = exact_fill(l)) {
+    if (PDFPageAddContents(doc, info->page, image, "CUS", fill, "cm", m[0], m[1], m[2], m[3], m[4], m[5], nullptr) !=
+        1) {
+      return report(layer, QEL_STATUS_FAILED, "%s: failed PDFPageAddContents.\n", kWho);
+    }
+    return 0;
+  }
+  return color_content(doc, info->page, image, color, count, space, m, nullptr, kWho, layer);
+}
+
 int addxilRectangle(elf_object* layer, PdfPageInfo* info) {
   static const char kWho[] = "addxilRectangle";
   const elf_QELLAYER* l = qelLayer(layer);
   if (!l || l->kind != QEL_KIND_RECTANGLE) return report(layer, QEL_STATUS_FAILED, "%s: Invalid layer type.\n", kWho);
+  // A rectangle read from a PDF is painted where and as it stood.
+  if (const char* fill = exact_fill(l)) {
+    char text[256];
+    std::snprintf(text, sizeof text, "%s\n%.6f %.6f %.6f %.6f re\nf", fill, l->x, l->y, l->width, l->height);
+    if (PDFPageAddContents(info->doc, info->page, nullptr, "CUS", text, nullptr) != 1) {
+      return report(layer, QEL_STATUS_FAILED, "%s", "__makeColorRectContent: Failed content stream creation.\n");
+    }
+    return 0;
+  }
   int32_t color[4] = {}, count = 0, space = -1;
   if (!layer_color(l, color, &count, &space)) return 0;  // nothing to paint
   // The layer's geometry is already in points, bottom up, once the page copy is made: the

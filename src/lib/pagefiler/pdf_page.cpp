@@ -11,6 +11,7 @@
 #include "dio_backends.h"
 #include "dio_text.h"
 #include "kvng.h"
+#include "pdf_read.h"
 #include "pdf_write.h"
 
 namespace {
@@ -143,10 +144,64 @@ int globals_step(PdfDocState* s, elf_object* copy, int32_t* globals) {
   return 0;
 }
 
+// How deep the graphics states that PDF operator text saves (q) and restores (Q) are left at
+// its end, counted from depth; strings and comments are skipped, a Q below the start is none.
+int32_t saved_states(const char* text, size_t length, int32_t depth) {
+  auto delimiter = [](char c) {
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0' || c == '(' || c == ')' ||
+           c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' || c == '%';
+  };
+  for (size_t i = 0; i < length;) {
+    const char c = text[i];
+    if (c == '(') {
+      int nesting = 0;
+      for (; i < length; ++i) {
+        if (text[i] == '\\') {
+          ++i;
+        } else if (text[i] == '(') {
+          ++nesting;
+        } else if (text[i] == ')' && --nesting == 0) {
+          break;
+        }
+      }
+      ++i;
+    } else if (c == '<' && i + 1 < length && text[i + 1] != '<') {
+      while (i < length && text[i] != '>') ++i;
+      ++i;
+    } else if (c == '%') {
+      while (i < length && text[i] != '\n' && text[i] != '\r') ++i;
+    } else if (delimiter(c)) {
+      ++i;
+    } else {
+      size_t end = i;
+      while (end < length && !delimiter(text[end])) ++end;
+      if (end - i == 1 && c == 'q') ++depth;
+      if (end - i == 1 && c == 'Q' && depth > 0) --depth;
+      i = end;
+    }
+  }
+  return depth;
+}
+
 // Text layers go to the text writer, which says why when it cannot write one (malformed XML, a
-// matrix it cannot have): the page then fails rather than losing its text unsaid.
+// matrix it cannot have): the page then fails rather than losing its text unsaid. Operator text
+// read from a PDF brings the states saved around it, not always their restoring: it is written
+// in a state of its own, and what it leaves saved is restored after it, so that the layers that
+// follow are drawn where they belong.
 int text_layer(elf_object* image, elf_object* layer, PDFDoc* doc, PDFObj* page) {
-  return addxilText(image, layer, doc, page, 1) == 1 ? 1 : 0;
+  const elf_QELLAYER* l = qelLayer(layer);
+  const elf_QELTEXT* t = l && l->text ? qelText(l->text) : nullptr;
+  const auto* data = elfIsType(l ? l->data : nullptr, "POINTER") ? reinterpret_cast<const elf_POINTER*>(l->data)
+                                                                  : nullptr;
+  const bool operators = t && t->kind == QEL_TEXT_PDF && data && data->data;
+  if (operators && PDFPageAddContentString(doc, page, "q") != 1) return 0;
+  if (addxilText(image, layer, doc, page, 1) != 1) return 0;
+  if (!operators) return 1;
+  const char* text = static_cast<const char*>(data->data);
+  for (int32_t left = saved_states(text, strnlen(text, data->length), 1); left > 0; --left) {
+    if (PDFPageAddContentString(doc, page, "Q") != 1) return 0;
+  }
+  return 1;
 }
 
 int image_layer(elf_object* layer, PdfPageInfo* info, int32_t index, PdfPageSettings* settings) {
@@ -209,6 +264,16 @@ int walk_layers(elf_object* copy, PDFDoc* doc, PdfPageInfo* info, PdfPageSetting
     if (!layer) break;
     const int32_t kind = qelLayer(layer)->kind;
     int ok = 1;
+    // A carried image brings its own mask: the mask layer read before it is not written.
+    const bool masked = kind == QEL_KIND_MASK && i + 1 < n;
+    bool written = false;
+    const int carried =
+        pdfw::addxilCarried(masked ? QELGetLayer(copy, i + 1) : layer, info, masked ? i + 1 : i, &written);
+    if (carried != 0) return carried;
+    if (written) {
+      if (masked) ++i;
+      continue;
+    }
     switch (kind) {
       case QEL_KIND_IMAGE:
       case QEL_KIND_COLOR_MASK:
@@ -234,6 +299,36 @@ int walk_layers(elf_object* copy, PDFDoc* doc, PdfPageInfo* info, PdfPageSetting
         break;
     }
     if (ok != 1) return pdfw::report_with_cause(state, QEL_STATUS_FAILED, kLayerIO);
+  }
+  return 0;
+}
+
+// The DOUBLEs of a LIST into v (up to capacity); how many there were, 0 when any is not one.
+int doubles(elf_object* list, double* v, int capacity) {
+  const int32_t n = elflistLength(list);
+  if (n > capacity) return 0;
+  for (int32_t i = 0; i < n; ++i) {
+    elf_object* item = elfIdentValue(elflistItem(list, i));
+    if (!elfIsType(item, "DOUBLE")) return 0;
+    v[i] = reinterpret_cast<elf_DOUBLE*>(item)->value;
+    if (!std::isfinite(v[i])) return 0;
+  }
+  return n;
+}
+
+// A page read from a PDF keeps its boxes as they stood: the MediaBox, and the CropBox when it
+// had one.
+int exact_boxes(PDFDoc* doc, PDFObj* page, const double* v, int n, elf_state* state) {
+  if (PDFPageAddMediaBox(doc, page, std::fmin(v[0], v[2]), std::fmin(v[1], v[3]), std::fmax(v[0], v[2]),
+                         std::fmax(v[1], v[3])) != 1) {
+    return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s\n", PDFErrorText(doc));
+  }
+  if (n < 8) return 0;
+  PDFObj* crop = PDFCreateArray(doc);
+  bool ok = crop != nullptr;
+  for (int i = 4; ok && i < 8; ++i) ok = PDFAddArrayObject(doc, crop, PDFCreateReal(doc, v[i])) == 1;
+  if (!ok || PDFAddDictEntry(doc, page, "CropBox", crop) != 1) {
+    return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s\n", PDFErrorText(doc));
   }
   return 0;
 }
@@ -300,7 +395,24 @@ int fill_page(PdfDocState* s, elf_object* copy, PDFObj* page) {
     dx = center ? (targetW - imageWPt * scale) / 2 : 0.0;
     dy = center ? (targetH - imageHPt * scale) / 2 : targetH - imageHPt * scale;
   }
-  place_layers(copy, imageHPt, scale, dx, dy);
+  // A page read from a PDF is written in the space it was read in: its layers were placed from
+  // the read box's corner, which goes back where it stood, and its boxes are kept exactly.
+  double boxes[8], read[4];
+  int boxCount = 0;
+  elf_object* boxList = nullptr;
+  elf_object* readBox = nullptr;
+  if (attributes && lstScanArgs(attributes, PDF_ATTR_PAGE_BOXES ":LIST *", LST_OPTIONAL, &boxList,
+                                PDF_ATTR_MEDIABOX ":LIST *", LST_OPTIONAL, &readBox, LST_END) == 1 &&
+      boxList && readBox && doubles(readBox, read, 4) == 4 && read[3] > read[1]) {
+    boxCount = doubles(boxList, boxes, 8);
+  }
+  const bool exact = boxCount == 4 || boxCount == 8;
+  if (exact) {
+    scale = 1.0;
+    dx = read[0];
+    dy = read[1];
+  }
+  place_layers(copy, exact ? read[3] - read[1] : imageHPt, scale, dx, dy);
   settings.width = targetW;
   settings.height = targetH;
 
@@ -317,8 +429,10 @@ int fill_page(PdfDocState* s, elf_object* copy, PDFObj* page) {
   // A page the image fills gets the image's exact size: whole points would cut up to half a
   // point of its rows or columns off, or leave a blank strip.
   const bool fitted = scale != 1.0 || dx != 0.0 || dy != 0.0;
-  if (PDFPageAddMediaBox(doc, page, 0, 0, fitted ? settings.width : imageWPt, fitted ? settings.height : imageHPt) !=
-      1) {
+  if (exact) {
+    if (const int status = exact_boxes(doc, page, boxes, boxCount, state); status != 0) return status;
+  } else if (PDFPageAddMediaBox(doc, page, 0, 0, fitted ? settings.width : imageWPt,
+                                fitted ? settings.height : imageHPt) != 1) {
     return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s\n", PDFErrorText(doc));
   }
   if (settings.rotation != 0) {
@@ -386,6 +500,13 @@ int PDFAppendPage(void* backend, elf_object* image, int32_t* count) {
   }
   if (count) *count = s->pageCount;
   if (!qelImage(image)) return report(state, QEL_STATUS_INVALID, "Object Error: Cannot copy QELIMAGE object\n");
+  // A page read from a PDF that draws what its layers do not hold would be written changed.
+  const char* lost = nullptr;
+  if (elf_object* attributes = qelImage(image)->attributes;
+      attributes && lstScanArgs(attributes, PDF_ATTR_NOT_CARRIED ":s", LST_OPTIONAL, &lost, LST_END) == 1 && lost) {
+    return setStatus(state, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR,
+                     "PDFAppendPage: the page read from a PDF draws %s, which its layers do not carry\n", lost);
+  }
   if (const int status = QELUpdateQELIMAGE(image); status != 0) return status;
   elf_object* copy = page_copy(image);
   if (!copy) return report(state, QEL_STATUS_INVALID, "Object Error: Cannot copy QELIMAGE object\n");

@@ -28,12 +28,27 @@ extern "C" {
 /* The image stream a layer was read from, "number generation" (a layer attribute), for callers
    that decode the samples themselves. */
 #define PDF_LAYER_OBJECT "_PDFimageObject"
+/* The image XObject as stored, with its masks, colour space and decode parameters (a POINTER of
+   PDFImageExport's bytes, a layer attribute): the PDF writer writes it again unchanged. */
+#define PDF_LAYER_CARRIED "_PDFimageCarried"
+/* A colour mask's or rectangle's fill as the page gave it, when in a device space: the PDF
+   operator that sets it ("0.5 g", "1 0 0 rg", "0 0 0 1 k"), a STRING the writer paints with
+   rather than the 0..255 components. */
+#define PDF_LAYER_FILL "_PDFfill"
 
 /* Image attributes the reader sets: the raw page box, the page's fonts, its rotation. */
 #define PDF_ATTR_MEDIABOX "_PDFmediabox"
 #define PDF_ATTR_FONT_RESOURCE "_PDFFontResource"
 #define PDF_ATTR_ROTATE "_PDFrotate"
 #define PDF_ATTR_FONT_LIST "_PDFFontList"
+/* What the page draws that its layers cannot carry (the first such thing, "vector drawing",
+   "a shading", ...), a STRING; absent when the layers are the whole page. */
+#define PDF_ATTR_NOT_CARRIED "_PDFnotCarried"
+/* Set (a boolean) when the page shows text that is not invisible (rendering mode 3). */
+#define PDF_ATTR_VISIBLE_TEXT "_PDFvisibleText"
+/* The page's MediaBox, and its CropBox when it has one, as they stand: a LIST of four or eight
+   DOUBLEs (x0 y0 x1 y1 each), which the writer gives the page written. */
+#define PDF_ATTR_PAGE_BOXES "_PDFpageBoxes"
 
 /* What the operator callbacks of one content extraction share. */
 typedef struct ReaderCallbackContext {
@@ -42,6 +57,7 @@ typedef struct ReaderCallbackContext {
   double box[4];             /* the page box x0 y0 x1 y1, in points */
   int32_t pathRectangles;    /* trailing layers that "re" made for the path not yet painted */
   uint64_t pageSamples;      /* bytes of samples the page's image layers decode to so far */
+  void* carry;               /* what the layers cannot carry, as the content runs (pdf_read_carry.cpp) */
 } ReaderCallbackContext;
 
 /* One placed image or mask: the graphics state it is drawn in and the image. */
@@ -76,6 +92,20 @@ MONO_API int32_t QELGetImageParts(int32_t photometric);
 /* The PDF placement a b c d e f as a 3x3 row-vector matrix in engine coordinates for a page of
    height pageHeight (y downwards): nine doubles into matrixOut. 1. */
 MONO_API int __pdf2SPcoordinateTransform(const double pdfMatrix[6], int32_t pageHeight, double matrixOut[9]);
+
+/* ---- What the layers cannot carry ---- */
+
+/* Starts watching the content of the page pageDict for what its layers cannot carry: takes over
+   the reader's Do, re and text callbacks (calling them in turn) and adds its own. 1, or 0 without
+   memory. */
+int pdfCarryCheckBegin(PDFDoc* doc, ReaderCallbackContext* context, PDFObj* pageDict);
+/* Gives the image layer l the image as stored (PDF_LAYER_CARRIED), unless the layer says all
+   of it already (a plain JPEG); an image placed again on the page shares the bytes of its first
+   placement. A status, 0 on success. */
+int pdfCarryImage(ReaderCallbackContext* context, PDFDoc* doc, PDFImage* image, elf_QELLAYER* l);
+/* Ends the watch; with keep, names what was found in the image's PDF_ATTR_NOT_CARRIED. 1, or 0
+   without memory. */
+int pdfCarryCheckEnd(ReaderCallbackContext* context, int keep);
 
 /* ---- Text pass-through ---- */
 

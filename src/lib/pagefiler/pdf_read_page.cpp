@@ -132,6 +132,22 @@ int set_color(elf_state* state, elf_object* layer, const PDFGState* gs) {
     elfDiscard(list);
     return report(state, "%s: Error getting non-stroking color info on layer\n", "__qelcolorFromPDFnsColor");
   }
+  // The fill as given, which 0..255 components only come near.
+  const PDFColor& fill = gs->fill;
+  const int32_t n = fill.space == PDF_CS_DEVICE_GRAY ? 1 : fill.space == PDF_CS_DEVICE_RGB ? 3
+                    : fill.space == PDF_CS_DEVICE_CMYK ? 4 : 0;
+  if (n > 0 && fill.count == n) {
+    std::string op;
+    for (int32_t i = 0; i < n; ++i) {
+      char v[32];
+      std::snprintf(v, sizeof v, "%.9g ", fill.values[i]);
+      op += v;
+    }
+    op += n == 1 ? "g" : n == 3 ? "rg" : "k";
+    if (lstAppendArgs(attrs, PDF_LAYER_FILL ":s", op.c_str(), 0, LST_END) != 1) {
+      return report(state, "%s: Error getting non-stroking color info on layer\n", "__qelcolorFromPDFnsColor");
+    }
+  }
   return QEL_STATUS_OK;
 }
 
@@ -212,6 +228,31 @@ int layer_data(elf_state* state, PDFDoc* doc, PDFImage* image, elf_QELHDR* h, el
     return report(state, "%s: no memory for image data\n", "__kvpdfImg2qelLayer");
   }
   ELF_ASSIGN(state, &l->data, p);
+  return QEL_STATUS_OK;
+}
+
+// Four numbers of a box array into v; false when it is not one.
+bool box_numbers(PDFDoc* doc, PDFObj* box, double v[4]) {
+  if (!box || PDFGetArrayCount(doc, box) != 4) return false;
+  for (int32_t i = 0; i < 4; ++i) {
+    if (PDFGetReal(doc, PDFGetArrayObject(doc, box, i), &v[i]) != 1 || !std::isfinite(v[i])) return false;
+  }
+  return true;
+}
+
+// The MediaBox and CropBox as they stand, for a page written again to keep them exactly; a
+// page whose boxes are not four numbers each goes without.
+int page_boxes(elf_state* state, PDFDoc* doc, PDFObj* pageDict, elf_object* attrs) {
+  double v[8];
+  if (!box_numbers(doc, PDFGetPgMediaBox(doc, pageDict), v)) return QEL_STATUS_OK;
+  const int n = box_numbers(doc, PDFGetDictEntry(doc, pageDict, "CropBox"), v + 4) ? 8 : 4;
+  elf_object* boxes = new_LIST(state, nullptr, nullptr);
+  bool ok = boxes != nullptr;
+  for (int i = 0; ok && i < n; ++i) ok = lstAppendArgs(boxes, "v:d", v[i], 0, LST_END) == 1;
+  if (!ok || lstAppendArgs(attrs, PDF_ATTR_PAGE_BOXES ":LIST", boxes, 0, LST_END) != 1) {
+    elfDiscard(boxes);
+    return report(state, "%s: no memory\n", "pdfPageDict2QELImage");
+  }
   return QEL_STATUS_OK;
 }
 
@@ -353,6 +394,12 @@ int __kvpdfImg2qelLayer(ReaderCallbackContext* ctx, PlacedImageRecord* record, P
     }
     h->photometric = inverted != (blackIs1 == 1) ? 1 : QEL_PHOTO_BILEVEL;
   } else {
+    // A colour space the description has no code for (Separation, DeviceN) still tells how many
+    // samples a pixel has; the colours themselves travel with the carried image.
+    if (h->photometric == 0 && !asMask && h->compression != QEL_COMPRESSION_JBIG2 && pdfImage->colorSpace) {
+      const int32_t n = pdfImage->colorSpace->components;
+      h->photometric = n == 1 ? 1 : n == 3 ? 18 : n == 4 ? 107 : 0;
+    }
     if (h->photometric == 0) {
       elfDiscard(layerObj);
       report(state, "%s: the image's colour space cannot be described\n", "__kvpdfImg2qelLayer");
@@ -360,6 +407,8 @@ int __kvpdfImg2qelLayer(ReaderCallbackContext* ctx, PlacedImageRecord* record, P
     }
     l->kind = bits == 1 ? QEL_KIND_BILEVEL : QEL_KIND_IMAGE;
     h->samplesPerPixel = QELGetImageParts(h->photometric);
+    // A palette image is described in its base's colours but has one sample, an index, a pixel.
+    if (pdfImage->colorSpace && pdfImage->colorSpace->kind == PDF_CS_INDEXED) h->samplesPerPixel = 1;
     switch (h->compression) {
       case 2:
       case 3:
@@ -426,6 +475,12 @@ int __kvpdfImg2qelLayer(ReaderCallbackContext* ctx, PlacedImageRecord* record, P
       report(state, "%s: no memory\n", "__kvpdfImg2qelLayer");
       return 0;
     }
+  }
+  // Everything but JBIG2 (whose globals are shared per section) travels as it is stored, so
+  // that what the layer model cannot say (decode parameters, palettes, masks) is kept.
+  if (!asMask && h->compression != QEL_COMPRESSION_JBIG2 && pdfCarryImage(ctx, doc, pdfImage, l) != QEL_STATUS_OK) {
+    elfDiscard(layerObj);
+    return 0;
   }
 
   // An image's own stencil mask comes first: the layer it masks follows it.
@@ -627,6 +682,10 @@ elf_object* pdfPageDict2QELImage(elf_state* state, PdfDocState* backend, int32_t
   }
   const double pageW = ctx.box[2] - ctx.box[0];
   const double pageH = ctx.box[3] - ctx.box[1];
+  if (page_boxes(state, doc, pageDict, attrs) != QEL_STATUS_OK) {
+    elfDiscard(image);
+    return nullptr;
+  }
 
   elf_object* fonts = nullptr;
   if (!__fontDioFetchFonts(state, doc, pageDict, &fonts)) {
@@ -655,9 +714,21 @@ elf_object* pdfPageDict2QELImage(elf_state* state, PdfDocState* backend, int32_t
   }
   for (int32_t code : {PDF_OP_q, PDF_OP_Q, PDF_OP_cm}) PDFAddOperatorCallback(doc, code, __EventPDF_OpCallback, image);
   EventPDF_Initialize(image);
+  if (!pdfCarryCheckBegin(doc, &ctx, pageDict)) {
+    pdfCarryCheckEnd(&ctx, 0);
+    elfDiscard(image);
+    report(state, "%s: no memory\n", "pdfPageDict2QELImage");
+    return nullptr;
+  }
 
   clearStatus(state);
-  if (PDFExtractPageItems(doc, pageIndex, pageDict) != 1) {
+  const int extracted = PDFExtractPageItems(doc, pageIndex, pageDict);
+  if (!pdfCarryCheckEnd(&ctx, extracted == 1)) {
+    elfDiscard(image);
+    report(state, "%s: no memory\n", "pdfPageDict2QELImage");
+    return nullptr;
+  }
+  if (extracted != 1) {
     const PDFErrorRecord& e = doc->error;
     elfMessage(state, "ERROR file: %s line: %d msg: %s\n", e.file ? e.file : "", e.line, e.message);
     if (getStatus(state) == QEL_STATUS_OK) {

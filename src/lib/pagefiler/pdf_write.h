@@ -117,6 +117,10 @@ int addxilCToneMask(elf_object* layer, PdfPageInfo* info, PdfLayerParams* params
 int addxilNImages(elf_object* layer, PdfPageInfo* info, PdfLayerParams* params, int32_t index);
 int addxilColorMask(elf_object* layer, PdfPageInfo* info, PdfLayerParams* params, int32_t index);
 int addxilRectangle(elf_object* layer, PdfPageInfo* info);
+// A layer read from a PDF whose image travels as stored (PDF_LAYER_CARRIED): written again
+// unchanged, placed as the layer is (a stencil mask painted in its colour). *written stays false
+// for a layer that is not carried, which the other writers take.
+int addxilCarried(elf_object* layer, PdfPageInfo* info, int32_t index, bool* written);
 
 // The test-mode rewrite of a finished file: fixed IDs and creation date. 0 or a status.
 int prepare_for_crc(elf_state* state, const char* filename, int32_t archive);

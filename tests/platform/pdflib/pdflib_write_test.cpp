@@ -549,4 +549,63 @@ TEST_F(PdfWrite, HeapStaysFlatAcrossGreyPages) {
   }
 }
 
+// An image carried from one document into another keeps what its rendering refers to (a palette
+// in a stream of its own, a soft mask, a decode array): the page written renders as the page read.
+// Carried bytes that are damaged are refused with a reason, and the document stays usable.
+TEST_F(PdfWrite, CarriedImagesRenderAsReadAndDamagedOnesAreRefused) {
+  monotest::require_tool("pdftoppm", "poppler-utils");
+  const std::string source = dir.file("source.pdf");
+  monotest::write_file(
+      source, monotest::pdf_of_objects(
+                  {"<</Type/Catalog/Pages 2 0 R>>", "<</Type/Pages/Kids[3 0 R]/Count 1>>",
+                   "<</Type/Page/Parent 2 0 R/MediaBox[0 0 40 20]/Contents 4 0 R/Resources<</XObject<</Im 5 0 R>>>>>>",
+                   "<</Length 27>>stream\nq 40 0 0 20 0 0 cm /Im Do Q\nendstream",
+                   "<</Type/XObject/Subtype/Image/Width 4/Height 2/BitsPerComponent 8/ColorSpace[/Indexed/DeviceRGB 2 "
+                   "6 0 R]/SMask 7 0 R/Decode[2 0]/Filter/ASCIIHexDecode/Length 17>>stream\n0001020100020100>\nendstream",
+                   "<</Length 19>>stream\nFF000000FF000000FF>\nendstream",
+                   "<</Type/XObject/Subtype/Image/Width 4/Height 2/BitsPerComponent 8/ColorSpace/DeviceGray"
+                   "/Filter/ASCIIHexDecode/Length 17>>stream\nFF80FF40FFFF20FF>\nendstream"}));
+  int32_t error = 0;
+  PDFDoc* in = PDFOpenFilenameEx(source.c_str(), 'r', nullptr, &error);
+  ASSERT_NE(in, nullptr) << error;
+  KVngSB* sb = PDFImageExport(in, PDFGetObjectByID(in, 5, 0));
+  ASSERT_NE(sb, nullptr) << PDFErrorText(in);
+  size_t length = 0;
+  const unsigned char* data = KVngSBData(sb, &length);
+  const std::string carried(reinterpret_cast<const char*>(data), length);
+  KVngSBFree(sb);
+  EXPECT_EQ(PDFImageExport(in, PDFGetObjectByID(in, 4, 0)), nullptr);  // content, not an image
+  PDFCloseFile(in, 0);
+
+  const std::string written = dir.file("written.pdf");
+  PDFDoc* out = PDFOpenFilenameEx(written.c_str(), 'w', nullptr, &error);
+  ASSERT_NE(out, nullptr) << error;
+  PDFObj* page = PDFAddPage(out);
+  ASSERT_EQ(PDFPageAddMediaBox(out, page, 0, 0, 40, 20), 1);
+  PDFObj* image = PDFImageImport(out, page, "Im0", carried.data(), carried.size());
+  ASSERT_NE(image, nullptr) << PDFErrorText(out);
+  ASSERT_EQ(PDFPageAddContents(out, page, image, "cm", 40.0, 0.0, 0.0, 20.0, 0.0, 0.0, nullptr), 1);
+  const std::string header = "MonoCarriedImage 1\n";
+  const std::string damaged[] = {
+      "",
+      header,
+      header + "S 999 0\n<<>>",
+      header + "X 4 0\n<<>>",
+      header + "O 4 0\n<<>>",
+      header + "S 6 0\n<</a [",
+      header + "S 20 0\n<</SMask /MonoCarried_7>>",
+      carried.substr(0, carried.size() / 2),
+  };
+  for (const std::string& bytes : damaged) {
+    EXPECT_EQ(PDFImageImport(out, page, "Bad", bytes.data(), bytes.size()), nullptr) << bytes;
+    EXPECT_NE(std::string(PDFErrorText(out)), "") << bytes;
+  }
+  ASSERT_EQ(PDFPageClose(out, page), 1) << PDFErrorText(out);
+  ASSERT_EQ(PDFCloseFile(out, 1), 1);
+  EXPECT_EQ(run_tool("qpdf --check " + shell_quote(written) + " > /dev/null").exit_code, 0);
+  const auto a = run_tool("pdftoppm -r 72 " + shell_quote(source) + " | md5sum");
+  const auto b = run_tool("pdftoppm -r 72 " + shell_quote(written) + " | md5sum");
+  EXPECT_EQ(a.output, b.output);
+}
+
 }  // namespace
