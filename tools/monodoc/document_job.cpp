@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "image_io.h"
 #include "kvng_print.h"
+#include "output.h"
 #include "page_files.h"
 #include "session.h"
 
@@ -94,7 +95,7 @@ void print_engine_message(void*, int kind, const char* text) {
 
 // The writer MakeDocWriter makes for the job, held by the result list in *made; null after a
 // complaint.
-elf_object* make_writer(elf_state* state, const DocumentJob& job, Held* made) {
+elf_object* make_writer(elf_state* state, const DocumentJob& job, const char* file, Held* made) {
   void* place = nullptr;
   char why[4200];
   if (!elfBindSharedProc("pagefiler", "MakeDocWriter", &place, why, sizeof why)) {
@@ -102,7 +103,7 @@ elf_object* make_writer(elf_state* state, const DocumentJob& job, Held* made) {
     return nullptr;
   }
   const auto make = reinterpret_cast<elf_method_proc>(place);
-  const Held args(lstBuildArgs(state, "filename:s", job.output.c_str(), 0, LST_END));
+  const Held args(lstBuildArgs(state, "filename:s", file, 0, LST_END));
   elf_object* result = nullptr;
   clearStatus(state);
   const int status =
@@ -240,9 +241,23 @@ bool AppendRun::append_file(const std::string& file, std::string* error) {
 }
 
 int write_document(elf_state* state, const DocumentJob& job) {
+  std::string refused;
+  std::vector<std::string> inputs = job.files;
+  inputs.insert(inputs.end(), job.texts.begin(), job.texts.end());
+  if (!refuse_same_file(job.target, inputs, &refused)) {
+    complain(job.command, refused);
+    return exit_failed;
+  }
+  // The writer makes the document in a temporary file beside the target, which takes its place
+  // only when the run has succeeded.
+  OutputFile output;
+  if (!output.open(job.target, &refused)) {
+    complain(job.command, refused);
+    return exit_failed;
+  }
   KVngSetPrinter(print_engine_message, nullptr);
   Held made;
-  elf_object* writer = make_writer(state, job, &made);
+  elf_object* writer = make_writer(state, job, output.temp_path(), &made);
   if (!writer) {
     KVngSetPrinter(nullptr, nullptr);
     return exit_failed;
@@ -266,10 +281,11 @@ int write_document(elf_state* state, const DocumentJob& job) {
     exit = exit_failed;
   }
   KVngSetPrinter(nullptr, nullptr);
-  if (exit != exit_ok) {
-    // A document without all its pages is no result.
-    std::remove(job.target.c_str());
-    return exit;
+  // A document without all its pages is no result: the file's name keeps what it had.
+  if (exit != exit_ok) return exit;
+  if (!output.commit(&error)) {
+    complain(job.command, error);
+    return exit_failed;
   }
   struct stat st {};
   const long long bytes = stat(job.target.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "output.h"
 #include "page_files.h"
 
 namespace monodoc {
@@ -24,14 +25,8 @@ bool read_file_bytes(const std::string& path, std::string* bytes, std::string* e
 }
 
 bool write_file_bytes(const std::string& path, const void* data, size_t size, std::string* error) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-  if (out) out.close();
-  if (!out) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  OutputFile out;
+  return out.open(path, error) && out.write(data, size, error) && out.commit(error);
 }
 
 }  // namespace monodoc

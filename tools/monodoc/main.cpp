@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "output.h"
 #include "elf_plugin.h"
 
 namespace monodoc {
@@ -137,6 +138,7 @@ int run(int argc, char** argv) {
     return exit_failed;
   }
   args.erase(args.begin());
+  install_signal_cleanup();
   for (const std::string& a : args) {
     if (a == "--") break;
     if (a == "--help" || a == "-h") {

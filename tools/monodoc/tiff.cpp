@@ -1,6 +1,8 @@
 // monodoc tiff: fax-profile (TIFF-FX) documents written and read through libpagefiler's TIFF and
 // TIFF-FX back end, pages kept in the coding they arrive in.
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "output.h"
 #include "dio.h"
 #include "image_io.h"
 #include "kvng_print.h"
@@ -211,8 +214,23 @@ int run_write(elf_state* state, const TiffLibrary& lib, const std::vector<std::s
     }
   }
   const std::string& output = parsed.operands.front();
-  const Held made_args(lstBuildArgs(state, "filename:s", output.c_str(), 0, "format:s", "tifffx", 0, "subtype:s",
-                                    subtype.c_str(), 0, LST_END));
+  const std::vector<std::string> inputs(parsed.operands.begin() + 1, parsed.operands.end());
+  // One document is made in a temporary file beside its name (".tif" added to a name without
+  // extension, as the writer adds it) and takes the name only when every page is in; page files
+  // of their own are each written whole by the writer.
+  std::string target = output;
+  struct stat st {};
+  const bool device = stat(target.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode));
+  if (!device && target.find('.', target.rfind('/') == std::string::npos ? 0 : target.rfind('/')) == std::string::npos) {
+    target += ".tif";
+  }
+  OutputFile document;
+  if (!single && (!refuse_same_file(target, inputs, &error) || !document.open(target, &error))) {
+    complain("tiff", error);
+    return exit_failed;
+  }
+  const Held made_args(lstBuildArgs(state, "filename:s", single ? output.c_str() : document.temp_path(), 0, "format:s",
+                                    "tifffx", 0, "subtype:s", subtype.c_str(), 0, LST_END));
   elf_object* made = nullptr;
   clearStatus(state);
   const int status = made_args.get() ? lib.make_writer(state, made_args.get(), &made) : QEL_STATUS_FAILED;
@@ -237,10 +255,15 @@ int run_write(elf_state* state, const TiffLibrary& lib, const std::vector<std::s
       exit = exit_failed;
     }
   }
-  if (!call_member(state, writer, "release", nullptr, &error).get()) {
+  if (!call_member(state, writer, "release", nullptr, &error).get() && exit == exit_ok) {
     complain("tiff", output + ": " + error);
     exit = exit_failed;
   }
+  if (exit == exit_ok && !single && !document.commit(&error)) {
+    complain("tiff", error);
+    exit = exit_failed;
+  }
+  if (exit != exit_ok) return exit;
   std::printf("%s: %d page%s written, TIFF-FX %s\n", output.c_str(), written, written == 1 ? "" : "s",
               subtype.c_str());
   return exit;

@@ -1,0 +1,129 @@
+// The files a command writes (output.h).
+
+#include "output.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace monodoc {
+
+namespace {
+
+void end_on_signal(int signal) {
+  SafeOut_RemovePending();
+  const char* text = signal == SIGINT    ? "monodoc: interrupted; no output written\n"
+                     : signal == SIGHUP  ? "monodoc: hung up; no output written\n"
+                                         : "monodoc: terminated; no output written\n";
+  const ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
+  (void)ignored;
+  _exit(128 + signal);
+}
+
+}  // namespace
+
+void install_signal_cleanup() {
+  struct sigaction action {};
+  action.sa_handler = end_on_signal;
+  sigemptyset(&action.sa_mask);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, s);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction before {};
+    // A signal the caller chose to ignore (nohup) stays ignored.
+    if (sigaction(s, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(s, &action, nullptr);
+  }
+}
+
+bool refuse_same_file(const std::string& output, const std::vector<std::string>& inputs, std::string* error) {
+  for (const std::string& input : inputs) {
+    if (SafeOut_SameFile(output.c_str(), input.c_str())) {
+      *error = output == input ? output + " is both an input and the output: not written"
+                               : "the output " + output + " is the input " + input + ": not written";
+      return false;
+    }
+  }
+  return true;
+}
+
+OutputFile::OutputFile() {
+  std::memset(&out_, 0, sizeof out_);
+  out_.fd = -1;
+}
+
+OutputFile::~OutputFile() { abort(); }
+
+bool OutputFile::open(const std::string& path, std::string* error) {
+  path_ = path;
+  if (SafeOut_Open(&out_, path.c_str()) != 0) {
+    *error = out_.message;
+    return false;
+  }
+  return true;
+}
+
+FILE* OutputFile::stream() {
+  if (!stream_ && out_.fd >= 0) {
+    const int fd = dup(out_.fd);
+    stream_ = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (!stream_ && fd >= 0) close(fd);
+  }
+  return stream_;
+}
+
+bool OutputFile::write(const void* data, size_t size, std::string* error) {
+  if (SafeOut_Write(&out_, data, size) != 0) {
+    *error = out_.message;
+    return false;
+  }
+  return true;
+}
+
+bool OutputFile::commit(std::string* error) {
+  if (stream_) {
+    // A write that failed earlier fails again here with the system's reason: the bytes it could
+    // not place are still in the buffer.
+    int e = std::fflush(stream_) != 0 ? errno : std::ferror(stream_) ? EIO : 0;
+    if (std::fclose(stream_) != 0 && e == 0) e = errno;
+    stream_ = nullptr;
+    if (e != 0) {
+      *error = "cannot write " + path_ + ": " + std::strerror(e);
+      SafeOut_Abort(&out_);
+      return false;
+    }
+  }
+  if (SafeOut_Commit(&out_) != 0) {
+    *error = out_.message;
+    return false;
+  }
+  return true;
+}
+
+void OutputFile::abort() {
+  if (stream_) std::fclose(stream_);
+  stream_ = nullptr;
+  SafeOut_Abort(&out_);
+}
+
+OutputFile* OutputSet::open(const std::string& path, std::string* error) {
+  if (!refuse_same_file(path, inputs_, error)) return nullptr;
+  files_.push_back(std::make_unique<OutputFile>());
+  if (!files_.back()->open(path, error)) {
+    files_.pop_back();
+    return nullptr;
+  }
+  return files_.back().get();
+}
+
+bool OutputSet::commit(std::string* error) {
+  for (auto& f : files_) {
+    if (!f->commit(error)) return false;
+  }
+  files_.clear();
+  return true;
+}
+
+}  // namespace monodoc
