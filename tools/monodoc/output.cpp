@@ -2,7 +2,6 @@
 
 #include "output.h"
 
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,32 +10,7 @@
 
 namespace monodoc {
 
-namespace {
-
-void end_on_signal(int signal) {
-  SafeOut_RemovePending();
-  const char* text = signal == SIGINT    ? "monodoc: interrupted; no output written\n"
-                     : signal == SIGHUP  ? "monodoc: hung up; no output written\n"
-                                         : "monodoc: terminated; no output written\n";
-  const ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
-  (void)ignored;
-  _exit(128 + signal);
-}
-
-}  // namespace
-
-void install_signal_cleanup() {
-  struct sigaction action {};
-  action.sa_handler = end_on_signal;
-  sigemptyset(&action.sa_mask);
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, s);
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction before {};
-    // A signal the caller chose to ignore (nohup) stays ignored.
-    if (sigaction(s, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
-    sigaction(s, &action, nullptr);
-  }
-}
+void install_signal_cleanup() { SafeOut_EndOnSignals("monodoc"); }
 
 bool refuse_same_file(const std::string& output, const std::vector<std::string>& inputs, std::string* error) {
   for (const std::string& input : inputs) {

@@ -38,6 +38,8 @@ class OutputFile {
   bool write(const void* data, size_t size, std::string* error);
   // The temporary file's name, for a library that writes the file by name.
   const char* temp_path() const { return out_.temp; }
+  // The temporary file's descriptor, for a writer that takes one (it must not close it).
+  int descriptor() const { return out_.fd; }
   const std::string& path() const { return path_; }
   // Flushes and closes the stream (checked), syncs and moves the file into place; false with
   // the file's name and the system's reason.

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -321,6 +322,38 @@ void SafeOut_RemovePending(void) {
       unlink(e->path);
     }
     e->live.store(0);
+  }
+}
+
+namespace {
+
+// The lines the handler writes, made before any signal can come.
+char g_interrupted[128], g_terminated[128], g_hung_up[128];
+
+void end_on_signal(int signal) {
+  SafeOut_RemovePending();
+  const char* text = signal == SIGINT ? g_interrupted : signal == SIGHUP ? g_hung_up : g_terminated;
+  const ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
+  (void)ignored;
+  _exit(128 + signal);
+}
+
+}  // namespace
+
+void SafeOut_EndOnSignals(const char* program) {
+  const char* name = program ? program : "program";
+  std::snprintf(g_interrupted, sizeof g_interrupted, "%s: interrupted; no output written\n", name);
+  std::snprintf(g_terminated, sizeof g_terminated, "%s: terminated; no output written\n", name);
+  std::snprintf(g_hung_up, sizeof g_hung_up, "%s: hung up; no output written\n", name);
+  struct sigaction action {};
+  action.sa_handler = end_on_signal;
+  sigemptyset(&action.sa_mask);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, s);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction before {};
+    // A signal the caller chose to ignore (nohup) stays ignored.
+    if (sigaction(s, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(s, &action, nullptr);
   }
 }
 

@@ -61,6 +61,11 @@ MONO_API void SafeOut_Forget(SafeOutPending* entry);
    rmdir only, over entries that were whole before they were published. */
 MONO_API void SafeOut_RemovePending(void);
 
+/* Makes SIGINT, SIGTERM and SIGHUP end the process after SafeOut_RemovePending, with a line
+   "<program>: interrupted; no output written" (terminated, hung up) on the standard error stream
+   and the exit status 128 + the signal's number. A signal the process ignores stays ignored. */
+MONO_API void SafeOut_EndOnSignals(const char* program);
+
 /* 1 when path names the same file as other (device and inode, links followed), 0 when not or
    when either does not exist. */
 MONO_API int SafeOut_SameFile(const char* path, const char* other);
