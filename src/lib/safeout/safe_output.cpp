@@ -134,7 +134,9 @@ int write_all(int fd, const void* data, size_t size) {
 }
 
 void drop_temp(SafeOut* out) {
-  if (out->fd >= 0) close(out->fd);
+  // A descriptor belongs to the record only while it has its temporary file (a zeroed record
+  // holds 0, which is not its own).
+  if (out->fd >= 0 && out->temp) close(out->fd);
   out->fd = -1;
   if (out->temp) unlink(out->temp);
   SafeOut_Forget(out->pending);
