@@ -203,7 +203,7 @@ bool write_png(const std::string& path, const elf_QELHDR* h, const uint8_t* rows
   png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
   if (std::fclose(target.file) != 0 && ok) {
     ok = false;
-    *why = "cannot write " + path;
+    *why = "cannot write " + path + ": " + std::strerror(errno);
   }
   return ok;
 }
@@ -237,11 +237,13 @@ bool write_tiff_g4(const std::string& path, const elf_QELHDR* h, const uint8_t* 
       ok = TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0) == 1;
     }
     ok = ok && TIFFWriteDirectory(t) == 1;
-    TIFFClose(t);
   }
+  // The system's reason, taken before closing can change it.
+  const int reason = errno != 0 ? errno : EIO;
+  if (t) TIFFClose(t);
   TIFFSetErrorHandler(quiet);
   TIFFSetWarningHandler(quietWarnings);
-  if (!ok) *why = "cannot write the G4 image part " + path;
+  if (!ok) *why = "cannot write the G4 image part " + path + ": " + std::strerror(reason);
   return ok;
 }
 
@@ -292,7 +294,7 @@ bool write_layer_image(const std::string& root, int32_t page, int32_t index, con
     FILE* f = std::fopen((root + "/" + name).c_str(), "wb");
     const bool ok = f && std::fwrite(px.bytes.data(), 1, px.bytes.size(), f) == px.bytes.size();
     if ((f && std::fclose(f) != 0) || !ok) {
-      *why = std::string("cannot write the image part ") + name;
+      *why = std::string("cannot write the image part ") + name + ": " + std::strerror(errno);
       return false;
     }
     return true;

@@ -89,13 +89,17 @@ bool stream_tiff(elf_state* state, const std::string& file, const PageSink& sink
 }
 
 
-void print_engine_message(void*, int kind, const char* text) {
-  if (kind != KVNG_PRINT_DEBUG) std::fprintf(stderr, "monodoc: %s", text);
+// The engine's messages, the document's temporary file named as the document (data: the
+// OutputFile).
+void print_engine_message(void* data, int kind, const char* text) {
+  if (kind == KVNG_PRINT_DEBUG) return;
+  const auto* output = static_cast<const OutputFile*>(data);
+  std::fprintf(stderr, "monodoc: %s", output ? output->plain(text).c_str() : text);
 }
 
 // The writer MakeDocWriter makes for the job, held by the result list in *made; null after a
 // complaint.
-elf_object* make_writer(elf_state* state, const DocumentJob& job, const char* file, Held* made) {
+elf_object* make_writer(elf_state* state, const DocumentJob& job, const OutputFile& file, Held* made) {
   void* place = nullptr;
   char why[4200];
   if (!elfBindSharedProc("pagefiler", "MakeDocWriter", &place, why, sizeof why)) {
@@ -103,7 +107,7 @@ elf_object* make_writer(elf_state* state, const DocumentJob& job, const char* fi
     return nullptr;
   }
   const auto make = reinterpret_cast<elf_method_proc>(place);
-  const Held args(lstBuildArgs(state, "filename:s", file, 0, LST_END));
+  const Held args(lstBuildArgs(state, "filename:s", file.temp_path(), 0, LST_END));
   elf_object* result = nullptr;
   clearStatus(state);
   const int status =
@@ -111,7 +115,7 @@ elf_object* make_writer(elf_state* state, const DocumentJob& job, const char* fi
   *made = Held(result);
   elf_object* writer = nullptr;
   if (status != QEL_STATUS_OK || lstScanArgs(result, "docwt:DOCUMENTWRITER", LST_REQUIRED, &writer, LST_END) != 1) {
-    complain(job.command, job.output + ": " + status_text(state, status));
+    complain(job.command, job.output + ": " + file.plain(status_text(state, status)));
     return nullptr;
   }
   return writer;
@@ -255,9 +259,9 @@ int write_document(elf_state* state, const DocumentJob& job) {
     complain(job.command, refused);
     return exit_failed;
   }
-  KVngSetPrinter(print_engine_message, nullptr);
+  KVngSetPrinter(print_engine_message, &output);
   Held made;
-  elf_object* writer = make_writer(state, job, output.temp_path(), &made);
+  elf_object* writer = make_writer(state, job, output, &made);
   if (!writer) {
     KVngSetPrinter(nullptr, nullptr);
     return exit_failed;
@@ -266,18 +270,18 @@ int write_document(elf_state* state, const DocumentJob& job) {
   int exit = exit_ok;
   AppendRun run(state, writer, job.texts, job.own_pages);
   if (!job.attributes(state, writer, &error)) {
-    complain(job.command, job.output + ": " + error);
+    complain(job.command, job.output + ": " + output.plain(error));
     exit = exit_failed;
   }
   for (size_t i = 0; exit == exit_ok && i < job.files.size(); ++i) {
     error.clear();
     if (!run.append_file(job.files[i], &error)) {
-      complain(job.command, error);
+      complain(job.command, output.plain(error));
       exit = exit_failed;
     }
   }
   if (!call_member(state, writer, "release", nullptr, &error).get() && exit == exit_ok) {
-    complain(job.command, job.target + ": " + error);
+    complain(job.command, job.target + ": " + output.plain(error));
     exit = exit_failed;
   }
   KVngSetPrinter(nullptr, nullptr);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -36,7 +37,27 @@ bool OutputFile::open(const std::string& path, std::string* error) {
     *error = out_.message;
     return false;
   }
+  temp_base_ = out_.temp;
+  temp_base_.erase(0, temp_base_.rfind('/') + 1);
   return true;
+}
+
+std::string OutputFile::plain(std::string text) const {
+  if (temp_base_.empty()) return text;
+  const auto is_hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+  for (size_t at = text.find(temp_base_); at != std::string::npos; at = text.find(temp_base_, at)) {
+    size_t from = at;
+    while (from > 0 && text[from - 1] != ' ' && text[from - 1] != '\n' && text[from - 1] != '"') --from;
+    size_t to = at + temp_base_.size();
+    // Temporary names made from this one add ".<12 hex digits>.tmp" each.
+    while (to + 17 <= text.size() && text[to] == '.' && text.compare(to + 13, 4, ".tmp") == 0 &&
+           std::all_of(text.begin() + static_cast<long>(to) + 1, text.begin() + static_cast<long>(to) + 13, is_hex)) {
+      to += 17;
+    }
+    text.replace(from, to - from, path_);
+    at = from + path_.size();
+  }
+  return text;
 }
 
 FILE* OutputFile::stream() {

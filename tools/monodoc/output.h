@@ -41,6 +41,9 @@ class OutputFile {
   // The temporary file's descriptor, for a writer that takes one (it must not close it).
   int descriptor() const { return out_.fd; }
   const std::string& path() const { return path_; }
+  // text with every name of the temporary file (and of temporary files made from it by the
+  // libraries that write it) given as the output's own name, for messages.
+  std::string plain(std::string text) const;
   // Flushes and closes the stream (checked), syncs and moves the file into place; false with
   // the file's name and the system's reason.
   bool commit(std::string* error);
@@ -50,6 +53,7 @@ class OutputFile {
   SafeOut out_;
   FILE* stream_ = nullptr;
   std::string path_;
+  std::string temp_base_;  // the temporary file's name without its folder
 };
 
 // The outputs of a command that writes several files: all of them appear at the end, or none.

@@ -237,13 +237,13 @@ int run_write(elf_state* state, const TiffLibrary& lib, const std::vector<std::s
   const Held made_list(made);
   elf_object* writer = nullptr;
   if (status != QEL_STATUS_OK || lstScanArgs(made, "docwt:DOCUMENTWRITER", LST_REQUIRED, &writer, LST_END) != 1) {
-    complain("tiff", output + ": " + status_text(state, status));
+    complain("tiff", output + ": " + document.plain(status_text(state, status)));
     return exit_failed;
   }
   if (single) {
     const Held flag(lstBuildArgs(state, "name:s", "_DIOsinglePageFile", 0, "obj:b", 1, 0, LST_END));
     if (!flag.get() || !call_member(state, writer, "setAttr", flag.get(), &error).get()) {
-      complain("tiff", output + ": " + error);
+      complain("tiff", output + ": " + document.plain(error));
       return exit_failed;
     }
   }
@@ -251,12 +251,12 @@ int run_write(elf_state* state, const TiffLibrary& lib, const std::vector<std::s
   int exit = exit_ok;
   for (size_t i = 1; i < parsed.operands.size() && exit == exit_ok; ++i) {
     if (!append_file(state, lib, writer, parsed.operands[i], &written, &error)) {
-      complain("tiff", parsed.operands[i] + ": " + error);
+      complain("tiff", parsed.operands[i] + ": " + document.plain(error));
       exit = exit_failed;
     }
   }
   if (!call_member(state, writer, "release", nullptr, &error).get() && exit == exit_ok) {
-    complain("tiff", output + ": " + error);
+    complain("tiff", output + ": " + document.plain(error));
     exit = exit_failed;
   }
   if (exit == exit_ok && !single && !document.commit(&error)) {

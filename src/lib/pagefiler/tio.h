@@ -20,6 +20,7 @@ typedef struct SioFileKey {
   /* A write key's temporary file, moved over the file's name by __sioCommitFileKey; releasing
      the key without it leaves the name as it was. */
   struct SafeOut* output;
+  int32_t writeError;   /* errno of the first write that failed, 0 while none */
 } SioFileKey;
 
 /* One strip of a page, in a list. */

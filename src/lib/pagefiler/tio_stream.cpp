@@ -106,7 +106,10 @@ int32_t __sioCnctWrite(void* key, const void* buffer, int32_t count) {
     const size_t n =
         std::fwrite(static_cast<const char*>(buffer) + total, 1, static_cast<size_t>(count - total), k->file);
     // What the flush could not place is lost: the write comes back short.
-    if (n == 0 || std::fflush(k->file) != 0) break;
+    if (n == 0 || std::fflush(k->file) != 0) {
+      if (k->writeError == 0) k->writeError = errno != 0 ? errno : EIO;
+      break;
+    }
     total += static_cast<int32_t>(n);
   }
   k->position += total;

@@ -370,6 +370,13 @@ int __singlePageMgr(TIOState* s, elf_object* image, int mode) {
   int32_t result = write_page(s, image, mode);
   // A page file takes its name only with its page; a document that lost a page keeps none.
   if (result != TIO_OK) {
+    SioFileKey* key = s->document->key;
+    if (key && key->writeError && key->output) {
+      // The system's reason goes with the file's name.
+      setStatus(state_of(image), QEL_STATUS_INVALID, QEL_SEVERITY_ERROR, "IO Write Error in TIFF IO: cannot write %s: %s\n",
+                key->output->target, std::strerror(key->writeError));
+      s->status = TIO_WRITE_FAILED;
+    }
     close_file(s->document);
   } else if (!s->multiPage) {
     result = close_file(s->document, true, state_of(image));
@@ -483,9 +490,13 @@ int TIFFAppendPage(void* backend, elf_object* image, int32_t* count) {
                      "TIFFAppendPage: invalid internal state\n");
   }
   int32_t code = __TIFF_OpenDocumentWrite(s);
+  s->status = 0;
   if (code == TIO_OK) code = __singlePageMgr(s, image, 0);
   if (count) *count = s->pageCount;
-  return code == TIO_OK ? QEL_STATUS_OK : tio::report(state_of(image), code);
+  if (code == TIO_OK) return QEL_STATUS_OK;
+  // A write the system refused has been told with its reason already.
+  return s->status == TIO_WRITE_FAILED && code == TIO_WRITE_FAILED ? QEL_STATUS_INVALID
+                                                                     : tio::report(state_of(image), code);
 }
 
 int TIFFInsertPage(void* backend, elf_object* image, int32_t* count) { return TIFFAppendPage(backend, image, count); }
