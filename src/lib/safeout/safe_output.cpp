@@ -243,10 +243,17 @@ int SafeOut_Commit(SafeOut* out) {
     drop_temp(out);
     return out->error;
   }
+  // The bytes that count are the ones the name holds now: whatever library wrote the file may
+  // have made it anew under the same name. The file written through the descriptor is synced
+  // whole; a file put there by another is synced for its data (its own writer has made it, and
+  // only the rename that brought it changed the rest).
+  struct stat mine {}, named {};
+  const bool replaced = out->fd < 0 || fstat(out->fd, &mine) != 0 || stat(out->temp, &named) != 0 ||
+                        mine.st_ino != named.st_ino || mine.st_dev != named.st_dev;
   if (out->fd >= 0) {
     const int fd = out->fd;
     out->fd = -1;
-    if (fsync(fd) != 0) {
+    if (!replaced && fsync(fd) != 0) {
       const int e = errno;
       close(fd);
       fail(out, e, "cannot write %s: %s", out->target, std::strerror(e));
@@ -254,11 +261,9 @@ int SafeOut_Commit(SafeOut* out) {
       fail(out, errno, "cannot write %s: %s", out->target, std::strerror(errno));
     }
   }
-  if (!out->error) {
-    // Whatever library wrote the file may have replaced it under the same name: the bytes that
-    // count are the ones the name holds now.
+  if (!out->error && replaced) {
     const int fd = open(out->temp, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0 || fsync(fd) != 0) fail(out, errno, "cannot write %s: %s", out->target, std::strerror(errno));
+    if (fd < 0 || fdatasync(fd) != 0) fail(out, errno, "cannot write %s: %s", out->target, std::strerror(errno));
     if (fd >= 0) close(fd);
   }
   if (!out->error) {
