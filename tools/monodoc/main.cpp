@@ -84,8 +84,13 @@ constexpr char trailer[] =
     "Plug-in libraries are named as the interpreter names them: \"monocodec\" is libmonocodec.so,\n"
     "looked for in the directories of MONODOC_PLUGIN_PATH (colon-separated), then beside the\n"
     "interpreter library, then on the loader's path; a name with a '/' is a file path.\n"
+    "Every file a command writes is made whole in a temporary file beside it and takes its name\n"
+    "only when the command succeeds: a failed or interrupted run leaves the folder as it found\n"
+    "it. An output that is one of the run's inputs is refused; through a symbolic link the file\n"
+    "it leads to is replaced and the link kept; a FIFO or character device is written into.\n"
     "\n"
-    "Exit status: 0 success (warnings included), 1 failure, 2 wrong usage.\n";
+    "Exit status: 0 success (warnings included), 1 failure, 2 wrong usage; 130, 143 or 129 when\n"
+    "SIGINT, SIGTERM or SIGHUP ended the run.\n";
 
 void print_overview(FILE* out) {
   std::fputs(overview, out);
