@@ -3,14 +3,18 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commands.h"
 #include "output.h"
+#include "page_files.h"
 #include "dio.h"
 #include "image_io.h"
 #include "kvng_print.h"
@@ -189,6 +193,83 @@ bool append_file(elf_state* state, const TiffLibrary& lib, elf_object* writer, c
   return error->empty();
 }
 
+// The page files of a document written a file per page (target "doc.tif": doc-1.tif, doc-2.tif,
+// ...): the writer makes them in a folder of their own beside them, and they take their names
+// together when every page is in; otherwise the folder goes with what it holds.
+class PageFolder {
+ public:
+  PageFolder(const std::string& target, std::vector<std::string> inputs) : target_(target), files_(std::move(inputs)) {
+    const size_t slash = target.rfind('/');
+    folder_ = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
+    prefix_ = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    base_ = target.substr(slash == std::string::npos ? 0 : slash + 1);
+    const size_t dot = base_.rfind('.');
+    ext_ = dot == std::string::npos ? "" : base_.substr(dot);
+    base_ = base_.substr(0, dot);
+  }
+  ~PageFolder() {
+    // The folder is this run's own: whatever the writer left in it goes with it.
+    std::error_code ignored;
+    if (!temp_.empty()) std::filesystem::remove_all(temp_, ignored);
+    SafeOut_Forget(pending_);
+  }
+  PageFolder(const PageFolder&) = delete;
+  PageFolder& operator=(const PageFolder&) = delete;
+
+  bool open(std::string* error) {
+    // An input that is one of the page files to come (same folder, a name of their form).
+    struct stat here {};
+    for (const std::string& input : files_) {
+      const size_t slash = input.rfind('/');
+      const std::string folder = slash == std::string::npos ? "." : input.substr(0, slash == 0 ? 1 : slash);
+      const std::string name = input.substr(slash == std::string::npos ? 0 : slash + 1);
+      struct stat there {};
+      const bool numbered = name.size() > base_.size() + ext_.size() + 1 && name.rfind(base_ + "-", 0) == 0 &&
+                            name.compare(name.size() - ext_.size(), ext_.size(), ext_) == 0 &&
+                            name.find_first_not_of("0123456789", base_.size() + 1) == name.size() - ext_.size();
+      if (numbered && stat(folder_.c_str(), &here) == 0 && stat(folder.c_str(), &there) == 0 &&
+          here.st_dev == there.st_dev && here.st_ino == there.st_ino) {
+        *error = input + " is both an input and an output (a page file of " + target_ + "): not written";
+        return false;
+      }
+    }
+    std::string pattern = folder_ + "/." + base_.substr(0, 48) + ".XXXXXX";
+    if (!mkdtemp(pattern.data())) {
+      *error = "cannot write in " + folder_ + ": " + std::strerror(errno);
+      return false;
+    }
+    temp_ = pattern;
+    pending_ = SafeOut_Register(temp_.c_str(), 1);
+    return true;
+  }
+  std::string writer_name() const { return temp_ + "/" + base_ + ext_; }
+
+  // Moves the pages' files into place; false with the reason.
+  bool commit(int32_t pages, std::string* error) {
+    OutputSet outputs(files_);
+    for (int32_t n = 1; n <= pages; ++n) {
+      const std::string name = base_ + "-" + std::to_string(n) + ext_;
+      const std::string made = temp_ + "/" + name;
+      OutputFile* file = outputs.open(prefix_ + name, error);
+      if (!file) return false;
+      // A FIFO's or a device's bytes wait elsewhere (another file system, perhaps): copied.
+      if (std::rename(made.c_str(), file->temp_path()) != 0) {
+        std::string bytes;
+        if (errno != EXDEV || !read_file_bytes(made, &bytes, error) || !file->write(bytes.data(), bytes.size(), error)) {
+          if (error->empty()) *error = "cannot write " + prefix_ + name + ": " + std::strerror(errno);
+          return false;
+        }
+      }
+    }
+    return outputs.commit(error);
+  }
+
+ private:
+  std::string target_, folder_, prefix_, base_, ext_, temp_;
+  std::vector<std::string> files_;
+  SafeOutPending* pending_ = nullptr;  // the folder, for a signal's handler
+};
+
 int run_write(elf_state* state, const TiffLibrary& lib, const std::vector<std::string>& args) {
   static const std::vector<OptionSpec> specs = {{'p', "profile", true}, {'1', "single-page", false}};
   ParsedOptions parsed;
@@ -225,12 +306,17 @@ int run_write(elf_state* state, const TiffLibrary& lib, const std::vector<std::s
     target += ".tif";
   }
   OutputFile document;
+  PageFolder pages(target, inputs);
   if (!single && (!refuse_same_file(target, inputs, &error) || !document.open(target, &error))) {
     complain("tiff", error);
     return exit_failed;
   }
-  const Held made_args(lstBuildArgs(state, "filename:s", single ? output.c_str() : document.temp_path(), 0, "format:s",
-                                    "tifffx", 0, "subtype:s", subtype.c_str(), 0, LST_END));
+  if (single && !pages.open(&error)) {
+    complain("tiff", error);
+    return exit_failed;
+  }
+  const Held made_args(lstBuildArgs(state, "filename:s", single ? pages.writer_name().c_str() : document.temp_path(),
+                                    0, "format:s", "tifffx", 0, "subtype:s", subtype.c_str(), 0, LST_END));
   elf_object* made = nullptr;
   clearStatus(state);
   const int status = made_args.get() ? lib.make_writer(state, made_args.get(), &made) : QEL_STATUS_FAILED;
@@ -259,8 +345,8 @@ int run_write(elf_state* state, const TiffLibrary& lib, const std::vector<std::s
     complain("tiff", output + ": " + document.plain(error));
     exit = exit_failed;
   }
-  if (exit == exit_ok && !single && !document.commit(&error)) {
-    complain("tiff", error);
+  if (exit == exit_ok && !(single ? pages.commit(written, &error) : document.commit(&error))) {
+    complain("tiff", single ? error : document.plain(error));
     exit = exit_failed;
   }
   if (exit != exit_ok) return exit;

@@ -6,6 +6,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -175,6 +176,28 @@ int copy_in_place(SafeOut* out) {
   return status;
 }
 
+// Removes the files directly in a folder a run made (a folder a writer fills with files of its
+// own naming). Only system calls, so that a signal handler may call it.
+void empty_folder(const char* path) {
+  const int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  alignas(8) char buffer[4096];
+  for (;;) {
+    const long n = syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    for (long at = 0; at < n;) {
+      // struct linux_dirent64: inode (8), offset (8), record length (2), type (1), name.
+      unsigned short length = 0;
+      std::memcpy(&length, buffer + at + 16, sizeof length);
+      const char* name = buffer + at + 19;
+      if (!(name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))) unlinkat(fd, name, 0);
+      if (length == 0) break;
+      at += length;
+    }
+  }
+  close(fd);
+}
+
 }  // namespace
 
 int SafeOut_Open(SafeOut* out, const char* path) {
@@ -324,6 +347,7 @@ void SafeOut_RemovePending(void) {
   for (SafeOutPending* e = g_pending.load(); e; e = e->next) {
     if (e->live.load() != 1) continue;
     if (e->directory) {
+      empty_folder(e->path);
       rmdir(e->path);
     } else {
       unlink(e->path);

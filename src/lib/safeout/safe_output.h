@@ -52,13 +52,15 @@ MONO_API int SafeOut_Commit(SafeOut* out);
    a commit or on a record that never opened (zeroed, or fd -1). */
 MONO_API void SafeOut_Abort(SafeOut* out);
 
-/* Adds a file (directory 0) or an empty folder (1) a caller has just made to the list that
-   SafeOut_RemovePending clears, until SafeOut_Forget. Null without memory. */
+/* Adds a file (directory 0) or a folder (1) a caller has just made to the list that
+   SafeOut_RemovePending clears, until SafeOut_Forget; a folder goes with the files directly in
+   it. Null without memory. */
 MONO_API SafeOutPending* SafeOut_Register(const char* path, int directory);
 MONO_API void SafeOut_Forget(SafeOutPending* entry);
 
-/* Removes every file and folder still on the list, newest first. Async-signal-safe: unlink and
-   rmdir only, over entries that were whole before they were published. */
+/* Removes every file and folder still on the list, newest first. Async-signal-safe: system calls
+   only (unlink, rmdir, and for a folder the listing and removal of its files), over entries that
+   were whole before they were published. */
 MONO_API void SafeOut_RemovePending(void);
 
 /* Makes SIGINT, SIGTERM and SIGHUP end the process after SafeOut_RemovePending, with a line
