@@ -222,10 +222,10 @@ bool stays_inside(const char* name, size_t length) {
 // What one entry may inflate to. A declared size above it is refused before anything is
 // inflated; the parts of the documents the runner handles are far smaller (the XPS reader stops
 // at a quarter of it).
-constexpr uint64_t kZipEntryInflateBudget = uint64_t(1) << 30;
+constexpr uint64_t kMaxZipEntryBytes = uint64_t(1) << 30;
 // What one extraction may write in all, its entries' declared sizes added up before the first
 // is written: a small archive of many large entries is refused whole, never half written.
-constexpr uint64_t kZipArchiveInflateBudget = uint64_t(4) << 30;
+constexpr uint64_t kMaxZipArchiveBytes = uint64_t(4) << 30;
 // The bytes read from the archive, and inflated, at a time: memory stays flat whatever an entry
 // holds.
 constexpr size_t kZipChunk = 64 * 1024;
@@ -241,11 +241,11 @@ int stream_entry(LocalFileHdr* header, EntrySink sink, void* context, const char
   if (header->compression != 0 && header->compression != 8) {
     return ZZIP_FAIL(zip, "Unkown compression: %d\n", header->compression);
   }
-  if (header->fullSize > kZipEntryInflateBudget) {
+  if (header->fullSize > kMaxZipEntryBytes) {
     return ZZIP_FAIL(zip,
                      "  ZZip: %s would inflate to %" PRIu64 " bytes, over the %" PRIu64
-                     " bytes one entry may inflate to (kZipEntryInflateBudget)\n",
-                     header->fileName, header->fullSize, kZipEntryInflateBudget);
+                     " bytes one entry may inflate to (kMaxZipEntryBytes)\n",
+                     header->fileName, header->fullSize, kMaxZipEntryBytes);
   }
   if (zip->source && ByteSrc_SetPosition(zip->source, header->dataLoc) != 0) {
     return ZZIP_FAIL(zip, "Unexpected EOF: Expecting %" PRIu64 " bytes\n", header->dataSize);
@@ -361,12 +361,12 @@ class Extraction {
     uint64_t total = 0;
     for (ZZipRecord* r = zip_->first; r; r = r->next) {
       if (r->signature != ZZIP_SIG_LOCAL_FILE_HDR) continue;
-      total += std::min(reinterpret_cast<LocalFileHdr*>(r)->fullSize, kZipArchiveInflateBudget + 1);
-      if (total > kZipArchiveInflateBudget) {
+      total += std::min(reinterpret_cast<LocalFileHdr*>(r)->fullSize, kMaxZipArchiveBytes + 1);
+      if (total > kMaxZipArchiveBytes) {
         return ZZIP_FAIL(zip_,
                          "  ZZip: %s would inflate to more than the %" PRIu64
-                         " bytes one archive may inflate to (kZipArchiveInflateBudget): nothing extracted\n",
-                         zip_->fileName ? zip_->fileName : "the archive", kZipArchiveInflateBudget);
+                         " bytes one archive may inflate to (kMaxZipArchiveBytes): nothing extracted\n",
+                         zip_->fileName ? zip_->fileName : "the archive", kMaxZipArchiveBytes);
       }
     }
     return 0;

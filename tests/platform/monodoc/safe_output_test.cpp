@@ -365,13 +365,13 @@ TEST_F(SafeOutputTest, ZipExtractionStaysInItsFolderAndKeepsNothingOfAFailedRun)
        "CRC of b/three.txt is"},
       {"1.5 GB of zeros in 1.5 MB", zip_of({stored("a/one.txt", "one"), zeros("zeros.bin", 1536)}), "", 1,
        "zeros.bin would inflate to 1610612736 bytes, over the 1073741824 bytes one entry may inflate to "
-       "(kZipEntryInflateBudget)"},
+       "(kMaxZipEntryBytes)"},
       {"an entry that inflates past its declared size", zip_of({stored("a/one.txt", "one"), lying}), "", 1,
        "zeros.bin holds more than its 1000 bytes"},
       {"entries that add up past the archive's budget",
        zip_of({zeros("1.bin", 1000), zeros("2.bin", 1000), zeros("3.bin", 1000), zeros("4.bin", 1000),
                zeros("5.bin", 200)}),
-       "", 1, "one archive may inflate to (kZipArchiveInflateBudget): nothing extracted"},
+       "", 1, "one archive may inflate to (kMaxZipArchiveBytes): nothing extracted"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
