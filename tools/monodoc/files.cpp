@@ -1,11 +1,10 @@
-// The files the runner reads and writes whole.
+// The files the runner reads whole (it writes through output.h).
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
-#include "output.h"
 #include "page_files.h"
 
 namespace monodoc {
@@ -22,11 +21,6 @@ bool read_file_bytes(const std::string& path, std::string* bytes, std::string* e
     return false;
   }
   return true;
-}
-
-bool write_file_bytes(const std::string& path, const void* data, size_t size, std::string* error) {
-  OutputFile out;
-  return out.open(path, error) && out.write(data, size, error) && out.commit(error);
 }
 
 }  // namespace monodoc
