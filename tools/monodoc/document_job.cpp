@@ -1,6 +1,7 @@
 // Page files read one page at a time (document_job.h).
 
 #include "document_job.h"
+#include "messages.h"
 
 #include <sys/stat.h>
 
@@ -89,12 +90,11 @@ bool stream_tiff(elf_state* state, const std::string& file, const PageSink& sink
 }
 
 
-// The engine's messages, the document's temporary file named as the document (data: the
-// OutputFile).
-void print_engine_message(void* data, int kind, const char* text) {
-  if (kind == KVNG_PRINT_DEBUG) return;
+// The engine's messages as every command gives them, the document's temporary file named as
+// the document (data: the OutputFile).
+void print_document_message(void* data, int kind, const char* text) {
   const auto* output = static_cast<const OutputFile*>(data);
-  std::fprintf(stderr, "monodoc: %s", output ? output->plain(text).c_str() : text);
+  print_engine_message(nullptr, kind, output && text ? output->plain(text).c_str() : text);
 }
 
 // The writer MakeDocWriter makes for the job, held by the result list in *made; null after a
@@ -147,6 +147,14 @@ bool stream_bilevel(elf_state* state, std::vector<Bilevel>* pages, const std::st
 bool stream_reader_pages(elf_state* state, elf_method_proc make_reader, const std::string& file,
                          const std::string& password, const NumberedPageSink& sink, std::string* error,
                          const ReaderOpened& opened) {
+  // A file that cannot be opened at all is told with the system's reason, not as a format the
+  // reader does not know.
+  if (FILE* f = std::fopen(file.c_str(), "rb")) {
+    std::fclose(f);
+  } else {
+    *error = "cannot open " + file + ": " + std::strerror(errno);
+    return false;
+  }
   const Held args(password.empty()
                       ? lstBuildArgs(state, "filename:s", file.c_str(), 0, LST_END)
                       : lstBuildArgs(state, "filename:s", file.c_str(), 0, "password:s", password.c_str(), 0, LST_END));
@@ -222,6 +230,7 @@ bool AppendRun::append(elf_object* image, const std::string& where, std::string*
   const Held args(lstBuildArgs(state_, "pgImg:QELIMAGE", image, 0, LST_END));
   if (!args.get() || !call_member(state_, writer_, "appendPage", args.get(), error).get()) {
     if (!args.get()) *error = "no memory";
+    *error = "page " + std::to_string(pages_ + 1) + " (" + where + "): " + *error;
     return false;
   }
   ++pages_;
@@ -259,7 +268,7 @@ int write_document(elf_state* state, const DocumentJob& job) {
     complain(job.command, refused);
     return exit_failed;
   }
-  KVngSetPrinter(print_engine_message, &output);
+  KVngSetPrinter(print_document_message, &output);
   Held made;
   elf_object* writer = make_writer(state, job, output, &made);
   if (!writer) {

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <iterator>
@@ -89,6 +90,10 @@ constexpr char trailer[] =
     "it. An output that is one of the run's inputs is refused; through a symbolic link the file\n"
     "it leads to is replaced and the link kept; a FIFO or character device is written into.\n"
     "\n"
+    "Messages name the file, the page and the cause; --debug (before or after the command, or\n"
+    "MONODOC_DEBUG=1) shows the libraries' own messages as they come, with their function names\n"
+    "and every detail line.\n"
+    "\n"
     "Exit status: 0 success (warnings included), 1 failure, 2 wrong usage; 130, 143 or 129 when\n"
     "SIGINT, SIGTERM or SIGHUP ended the run.\n";
 
@@ -107,6 +112,16 @@ const Entry* find_command(const std::string& name) {
 
 int run(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  // --debug, before or after the command, holds for the whole run: the command modules read it
+  // from the environment.
+  for (auto it = args.begin(); it != args.end() && *it != "--";) {
+    if (*it == "--debug") {
+      setenv("MONODOC_DEBUG", "1", 1);
+      it = args.erase(it);
+    } else {
+      ++it;
+    }
+  }
   if (args.empty()) {
     print_overview(stderr);
     return exit_usage;

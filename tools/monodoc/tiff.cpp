@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "messages.h"
 #include "output.h"
 #include "page_files.h"
 #include "dio.h"
@@ -85,10 +86,6 @@ struct TiffLibrary {
     return true;
   }
 };
-
-void print_engine_message(void*, int kind, const char* text) {
-  if (kind != KVNG_PRINT_DEBUG) std::fprintf(stderr, "monodoc: %s", text);
-}
 
 // A document opened by the back end's reader, released as a reader object releases it.
 class TiffReader {

@@ -8,12 +8,14 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "kvng.h"
+#include "kvng_print.h"
 #include "pdflib.h"
 #include "tools.h"
 
@@ -325,6 +327,55 @@ TEST_F(PdfRead, DamagedDocumentsAreRefusedOrReadSafely) {
     PDFCloseFile(doc, 0);
   }
   EXPECT_GT(opened, 0);  // qpdf repairs some of them: those are read too
+}
+
+void keep_message(void* data, int, const char* text) { *static_cast<std::string*>(data) += text; }
+
+// Opening lists every page, so a page tree past the document budget is refused at opening, the
+// budget named, whether the tree tells its size or understates it; one page object listed
+// again and again counts each time, as opening copies it for each place.
+TEST(PdfPageTree, DocumentsPastThePageBudgetAreRefusedAtOpening) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> objects;
+    const char* expected;
+  };
+  constexpr int kPages = 100001;
+  std::string kids;
+  for (int i = 0; i < kPages; ++i) kids += "3 0 R ";
+  std::vector<std::string> told = {"<</Type/Catalog/Pages 2 0 R>>",
+                                   "<</Type/Pages/Kids[3 0 R]/Count " + std::to_string(kPages) + ">>",
+                                   "<</Type/Page/Parent 2 0 R/MediaBox[0 0 10 10]>>"};
+  std::vector<std::string> repeated = {"<</Type/Catalog/Pages 2 0 R>>", "<</Type/Pages/Kids[" + kids + "]/Count 1>>",
+                                       "<</Type/Page/Parent 2 0 R/MediaBox[0 0 10 10]>>"};
+  const Case cases[] = {
+      {"count told", told, "it claims 100001 pages, more than the budget of 100000 pages"},
+      {"count understated", repeated, "it has more than the budget of 100000 pages"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string bytes = monotest::pdf_of_objects(c.objects);
+    std::string messages;
+    KVngSetPrinter(keep_message, &messages);
+    int32_t error = -1;
+    PDFDoc* doc = PDFOpenMemoryEx(bytes.data(), bytes.size(), nullptr, &error);
+    KVngSetPrinter(nullptr, nullptr);
+    EXPECT_EQ(doc, nullptr);
+    if (doc) PDFCloseFile(doc, 0);
+    EXPECT_EQ(error, PDF_ERR_UNSUPPORTED);
+    EXPECT_NE(messages.find(c.expected), std::string::npos) << messages;
+  }
+  // Within the budget the same tree opens, every page listed.
+  const std::string small = monotest::pdf_of_objects({"<</Type/Catalog/Pages 2 0 R>>",
+                                               "<</Type/Pages/Kids[3 0 R 3 0 R 3 0 R]/Count 3>>",
+                                               "<</Type/Page/Parent 2 0 R/MediaBox[0 0 10 10]>>"});
+  int32_t error = -1;
+  PDFDoc* doc = PDFOpenMemoryEx(small.data(), small.size(), nullptr, &error);
+  ASSERT_NE(doc, nullptr) << error;
+  int32_t count = 0;
+  kvng_internal_free(PDFGetPageList(doc, &count));
+  EXPECT_EQ(count, 3);
+  PDFCloseFile(doc, 0);
 }
 
 }  // namespace
