@@ -281,6 +281,23 @@ TEST_F(SafeOutputTest, AFolderAsTheOutputIsRefused) {
   EXPECT_EQ(snapshot(dir.path()).at("out.pdf"), "folder {}");
 }
 
+// A package folder that cannot be listed fails the package: none of its parts are left out of a
+// package that is still written and reported as written.
+TEST_F(SafeOutputTest, AnXpsPackageWhosePartsCannotBeListedIsNotWritten) {
+  TempDir dir;
+  monotest::write_file(dir.file("page.pbm"), monotest::read_file(inputs.file("page.pbm")));
+  monotest::write_file(dir.file("out.xps"), "an earlier output");
+  const auto before = snapshot(dir.path());
+  // The sanitizers' runtime would refuse a library loaded before it.
+  const Finished r = monodoc(dir.path(), "xps -o out.xps page.pbm",
+                             "ASAN_OPTIONS=verify_asan_link_order=0 MONOTEST_UNLISTABLE=Resources/Images LD_PRELOAD=" +
+                                 monotest::shell_quote(UNLISTABLE_SHIM) + " ");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("cannot list the parts of"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find(std::strerror(EIO)), std::string::npos) << r.output;
+  EXPECT_EQ(snapshot(dir.path()), before);
+}
+
 // A zip archive of stored and deflated entries, each given as name and bytes; declared (when
 // not 0) replaces an entry's uncompressed size in both headers.
 struct ZipEntry {
