@@ -13,10 +13,11 @@ include(CMakePackageConfigHelpers)
 
 # Every shared library that monodoc, the plug-ins and programs over the APIs load.
 set(MONO_INSTALL_LIBRARIES monocodec pagefiler qelinterp kvsup kvext kvtf kvraster tfxbridge cfgkeep pdflib pdflib2qel
-  kvzip qellibxml kvimgdec kvfont kvxml xpswrite)
+  kvzip qellibxml kvimgdec kvfont kvxml xpswrite safeout)
 # The packages' link lines: libmonocodec alone; libpagefiler with the platform it works on.
 set(MONO_MONOCODEC_LIBRARIES monocodec)
-set(MONO_PAGEFILER_LIBRARIES pagefiler qelinterp kvsup kvext kvtf tfxbridge pdflib kvzip qellibxml kvimgdec kvfont kvxml)
+set(MONO_PAGEFILER_LIBRARIES pagefiler qelinterp kvsup kvext kvtf tfxbridge pdflib kvzip qellibxml kvimgdec kvfont kvxml
+  safeout)
 
 # Public headers, by the folder they go to under include/. libmonocodec: the engine API with its
 # option blocks and caller tables, the decoder API, the status codes and texts, the framed page
@@ -52,7 +53,8 @@ set(MONO_PAGEFILER_HEADERS
   src/lib/pagefiler/xps_image.h
   src/lib/pagefiler/xps_package.h
   src/lib/pagefiler/xps_opcrel.h
-  src/lib/pagefiler/xps_sign.h)
+  src/lib/pagefiler/xps_sign.h
+  src/lib/safeout/safe_output.h)
 # The platform stand-ins: the interface every plug-in is written against (each folder's include).
 file(GLOB MONO_PLATFORM_HEADERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/*/include/*.h)
 

@@ -16,6 +16,7 @@
 #include "cfgkeep.h"
 #include "machctl.h"
 #include "objax.h"
+#include "safe_output.h"
 
 namespace {
 
@@ -280,24 +281,14 @@ int oa_save_obj_space(const char* path) {
   return guarded(-1, [&] {
     if (!path || !*path) return fail("no file to save to");
     const std::string text = text_of(space);
-    std::string temporary = std::string(path) + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) return fail(std::string(path) + ": " + std::strerror(errno));
-    // A file that is replaced keeps its permissions.
-    struct stat st;
-    fchmod(fd, stat(path, &st) == 0 ? st.st_mode & 07777 : 0644);
-    bool ok = true;
-    for (size_t at = 0; ok && at < text.size();) {
-      const ssize_t n = write(fd, text.data() + at, text.size() - at);
-      ok = n > 0;
-      at += ok ? static_cast<size_t>(n) : 0;
-    }
-    ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (!ok || std::rename(temporary.c_str(), path) != 0) {
-      const std::string why = std::strerror(errno);
-      unlink(temporary.c_str());
-      return fail(std::string(path) + ": " + why);
+    // Written whole beside the file (a link keeps its link, the file it leads to is replaced;
+    // a replaced file keeps its permissions) and moved over it.
+    SafeOut out;
+    if (SafeOut_Open(&out, path) != 0 || SafeOut_Write(&out, text.data(), text.size()) != 0 ||
+        SafeOut_Commit(&out) != 0) {
+      const std::string why = std::string(path) + ": " + std::strerror(out.error);
+      SafeOut_Abort(&out);
+      return fail(why);
     }
     return 0;
   });

@@ -37,14 +37,11 @@ void put16(uint8_t* p, uint16_t v) {
 
 // Writes bytes to a file; on any failure the file is removed.
 bool save(elf_state* state, const char* who, const char* filename, const std::vector<uint8_t>& bytes) {
-  std::FILE* f = std::fopen(filename, "wb");
-  if (!f) return fail(state, "%s: %s cannot be created\n", who, filename), false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  if (std::fclose(f) != 0 || !ok) {
-    std::remove(filename);
-    return fail(state, "%s: %s cannot be written\n", who, filename), false;
-  }
-  return true;
+  OutFile out(state, who, filename);
+  std::FILE* f = out.stream();
+  if (!f) return out.name() && (fail(state, "%s: %s cannot be created\n", who, filename), false);
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  return out.finish();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "raster.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -206,6 +207,35 @@ elf_object* image_of(elf_state* state, const Raster& r, const char* who) {
     return nullptr;
   }
   return image;
+}
+
+OutFile::OutFile(elf_state* state, const char* who, const char* filename) : state_(state), who_(who) {
+  if (SafeOut_Open(&out_, filename) != 0) fail(state, "%s: %s\n", who, out_.message);
+}
+
+OutFile::~OutFile() {
+  if (stream_) std::fclose(stream_);
+  SafeOut_Abort(&out_);
+}
+
+std::FILE* OutFile::stream() {
+  if (!stream_ && out_.temp) stream_ = std::fopen(out_.temp, "wb");
+  return stream_;
+}
+
+bool OutFile::finish() {
+  if (stream_) {
+    int e = std::fflush(stream_) != 0 ? errno : std::ferror(stream_) ? EIO : 0;
+    if (std::fclose(stream_) != 0 && e == 0) e = errno;
+    stream_ = nullptr;
+    if (e != 0) {
+      fail(state_, "%s: cannot write %s: %s\n", who_, out_.target, std::strerror(e));
+      SafeOut_Abort(&out_);
+      return false;
+    }
+  }
+  if (SafeOut_Commit(&out_) != 0) return fail(state_, "%s: %s\n", who_, out_.message), false;
+  return true;
 }
 
 }  // namespace kvraster

@@ -5,10 +5,12 @@
 // and every writer takes, and the conversions between those forms and page-image layers.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "qelinterp.h"
+#include "safe_output.h"
 
 namespace kvraster {
 
@@ -68,6 +70,30 @@ bool write_pnm(elf_state* state, const Raster& r, const char* filename);
 
 // TIFF file facts for readtif's info fields: page count and fax profile name.
 bool tiff_info(elf_state* state, const char* filename, int32_t* pages, std::string* profile);
+
+// A file a writer makes: written whole to a temporary file beside its name (safe_output.h) and
+// moved over the name by finish; abandoned, the name untouched, when finish is not reached.
+class OutFile {
+ public:
+  // Opens; after a failure (reported on state by who) name() is null.
+  OutFile(elf_state* state, const char* who, const char* filename);
+  ~OutFile();
+  OutFile(const OutFile&) = delete;
+  OutFile& operator=(const OutFile&) = delete;
+
+  // The name a library that writes by name writes to; null when the file could not be made.
+  const char* name() const { return out_.temp; }
+  // A stream over it, or null.
+  std::FILE* stream();
+  // Closes the stream (checked) and moves the file into place; false after a report.
+  bool finish();
+
+ private:
+  elf_state* state_;
+  const char* who_;
+  SafeOut out_;
+  std::FILE* stream_ = nullptr;
+};
 
 }  // namespace kvraster
 

@@ -9,6 +9,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "kvtf.h"
 #include "raster.h"
@@ -49,7 +50,10 @@ bool write_tiff(elf_state* state, const Raster& page, const char* filename, cons
     to_eight_bit(&grey);
     r = &grey;
   }
-  KVTF_TIFF* tif = KVTF_TIFFOpen(filename, options.append ? "a" : "w");
+  // A new file is made whole beside its name; a page appended goes into the file that is there.
+  std::unique_ptr<OutFile> out(options.append ? nullptr : new OutFile(state, "writetif", filename));
+  if (out && !out->name()) return false;
+  KVTF_TIFF* tif = KVTF_TIFFOpen(out ? out->name() : filename, options.append ? "a" : "w");
   if (!tif) return fail(state, "writetif: %s cannot be opened for writing\n", filename), false;
   const bool jpeg_rgb = compression == KVTF_COMPRESSION_JPEG && r->form == Form::Rgb;
   const uint16_t photometric = r->form == Form::Bilevel ? KVTF_PHOTOMETRIC_MINISWHITE
@@ -82,11 +86,8 @@ bool write_tiff(elf_state* state, const Raster& page, const char* filename, cons
   }
   ok = ok && KVTF_TIFFWriteDirectory(tif) && KVTF_TIFFErrorCount(tif) == 0;
   KVTF_TIFFClose(tif);
-  if (!ok) {
-    if (!options.append) std::remove(filename);
-    return fail(state, "writetif: %s: the page cannot be written\n", filename), false;
-  }
-  return true;
+  if (!ok) return fail(state, "writetif: %s: the page cannot be written\n", filename), false;
+  return !out || out->finish();
 }
 
 // ---- JPEG ----
@@ -144,14 +145,13 @@ bool write_jpeg(elf_state* state, const Raster& page, const char* filename, int3
     copy = page;
     to_eight_bit(&copy);
   }
-  std::FILE* f = std::fopen(filename, "wb");
-  if (!f) return fail(state, "writejpg: %s cannot be created\n", filename), false;
-  const bool coded = code_jpeg(f, page.form == Form::Bilevel ? copy : page, quality);
-  if (std::fclose(f) != 0 || !coded) {
-    std::remove(filename);
+  OutFile out(state, "writejpg", filename);
+  std::FILE* f = out.stream();
+  if (!f) return out.name() && (fail(state, "writejpg: %s cannot be created\n", filename), false);
+  if (!code_jpeg(f, page.form == Form::Bilevel ? copy : page, quality)) {
     return fail(state, "writejpg: %s: the page cannot be written\n", filename), false;
   }
-  return true;
+  return out.finish();
 }
 
 // ---- PNG ----
@@ -162,14 +162,13 @@ void png_quiet(png_structp, png_const_charp) {}
 }  // namespace
 
 bool write_png(elf_state* state, const Raster& r, const char* filename) {
-  std::FILE* f = std::fopen(filename, "wb");
-  if (!f) return fail(state, "writepng: %s cannot be created\n", filename), false;
+  OutFile out(state, "writepng", filename);
+  std::FILE* f = out.stream();
+  if (!f) return out.name() && (fail(state, "writepng: %s cannot be created\n", filename), false);
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_failed, png_quiet);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info || setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    std::remove(filename);
     return fail(state, "writepng: %s: the page cannot be written\n", filename), false;
   }
   png_init_io(png, f);
@@ -185,11 +184,7 @@ bool write_png(elf_state* state, const Raster& r, const char* filename) {
   for (int32_t y = 0; y < r.height; ++y) png_write_row(png, r.row(y));
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
-  if (std::fclose(f) != 0) {
-    std::remove(filename);
-    return fail(state, "writepng: %s cannot be written\n", filename), false;
-  }
-  return true;
+  return out.finish();
 }
 
 // ---- GIF ----
@@ -227,7 +222,12 @@ bool write_gif(elf_state* state, const Raster& r, const char* filename) {
   }
   if (!map) return fail(state, "writegif: no memory for the colour map\n"), false;
   int error = 0;
-  GifFileType* gif = EGifOpenFileName(filename, false, &error);
+  OutFile out(state, "writegif", filename);
+  GifFileType* gif = out.name() ? EGifOpenFileName(out.name(), false, &error) : nullptr;
+  if (!out.name()) {
+    GifFreeMapObject(map);
+    return false;
+  }
   if (!gif) {
     GifFreeMapObject(map);
     return fail(state, "writegif: %s: %s\n", filename, GifErrorString(error) ? GifErrorString(error) : "GIF error"), false;
@@ -240,10 +240,9 @@ bool write_gif(elf_state* state, const Raster& r, const char* filename) {
   ok = EGifCloseFile(gif, &error) == GIF_OK && ok;
   GifFreeMapObject(map);
   if (!ok) {
-    std::remove(filename);
     return fail(state, "writegif: %s: %s\n", filename, GifErrorString(error) ? GifErrorString(error) : "GIF error"), false;
   }
-  return true;
+  return out.finish();
 }
 
 }  // namespace kvraster

@@ -6,6 +6,9 @@
 #include <qpdf/QPDFSystemError.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -121,6 +124,7 @@ PDFDoc* new_doc(const char* name) {
 void free_doc(PDFDoc* doc) {
   if (!doc) return;
   if (doc->impl && doc->impl->jbig2.handle) pdflib::jbig2_finish(doc);
+  if (doc->impl && doc->impl->outputOpen) SafeOut_Abort(&doc->impl->output);
   delete doc->impl;
   kvng_internal_free(doc);
 }
@@ -299,14 +303,17 @@ PDFDoc* PDFOpenFilenameEx(const char* name, int mode, const char* password, int3
     return nullptr;
   }
   if (mode == 'r') return read_doc(doc, false, password, error);
-  // A writer makes its file now, so that a place it cannot write to fails at once.
-  FILE* f = std::fopen(name, "wb");
-  if (!f) {
+  // A writer makes its temporary file now, so that a place it cannot write to fails at once;
+  // a file that has the name stays untouched until the document is whole.
+  if (SafeOut_Open(&doc->impl->output, name) != 0) {
+    const int why = doc->impl->output.error;
+    KVngError("PDFOpenFilenameEx: %s\n", doc->impl->output.message);
     if (error) *error = PDF_ERR_OPEN;
     free_doc(doc);
+    errno = why;
     return nullptr;
   }
-  std::fclose(f);
+  doc->impl->outputOpen = true;
   try {
     doc->impl->pdf.emptyPDF();
     doc->writing = 1;
@@ -349,31 +356,44 @@ int PDFCloseFile(PDFDoc* doc, int testMode) {
       std::string what;
       const int32_t need = pdflib::version_needed(doc, &what);
       if (!pdflib::require_version(doc, need, what.c_str(), "PDFCloseFile")) return 0;
-      // Written beside the file and moved over it whole, so that a write that fails part-way
-      // never leaves a file that looks complete.
-      const std::string part = d->name + ".part";
-      {
-        QPDFWriter w(d->pdf, part.c_str());
+      // Written to the temporary file made at opening, every write, the flush and the close
+      // checked, and moved over the file whole.
+      SafeOut* out = &d->output;
+      FILE* f = nullptr;
+      const int fd = dup(out->fd);
+      if (fd < 0 || !(f = fdopen(fd, "wb"))) {
+        if (fd >= 0) close(fd);
+        return pdflib::fail(doc, "PDFCloseFile: cannot write %s: %s", d->name.c_str(), std::strerror(errno));
+      }
+      int e = 0;
+      try {
+        QPDFWriter w(d->pdf);
+        w.setOutputFile(d->name.c_str(), f, false);
         w.setCompressStreams(false);
         w.setDecodeLevel(qpdf_dl_none);
         w.setObjectStreamMode(qpdf_o_disable);
         w.setMinimumPDFVersion(version_text(d->version));
         if (testMode) w.setDeterministicID(true);
         w.write();
+      } catch (...) {
+        std::fclose(f);
+        d->outputOpen = false;
+        SafeOut_Abort(out);
+        throw;
       }
-      if (std::rename(part.c_str(), d->name.c_str()) != 0) {
-        std::remove(part.c_str());
-        return pdflib::fail(doc, "PDFCloseFile: cannot move the written file to %s", d->name.c_str());
+      if (std::fflush(f) != 0 || std::ferror(f)) e = errno != 0 ? errno : EIO;
+      if (std::fclose(f) != 0 && e == 0) e = errno;
+      d->outputOpen = false;
+      if (e != 0) {
+        SafeOut_Abort(out);
+        return pdflib::fail(doc, "PDFCloseFile: cannot write %s: %s", d->name.c_str(), std::strerror(e));
       }
+      if (SafeOut_Commit(out) != 0) return pdflib::fail(doc, "PDFCloseFile: %s", out->message);
       return 1;
     });
-    if (!ok) {
-      KVngError("PDFCloseFile: %s\n", PDFErrorText(doc));
-      // Neither the placeholder made at opening nor a partial file stays where the document
-      // should be.
-      std::remove((doc->impl->name + ".part").c_str());
-      std::remove(doc->impl->name.c_str());
-    }
+    // A document that could not be written leaves its name as it found it (free_doc drops the
+    // temporary file).
+    if (!ok) KVngError("PDFCloseFile: %s\n", PDFErrorText(doc));
   }
   free_doc(doc);
   return ok;

@@ -17,6 +17,7 @@
 
 #include "pdf_codec.h"
 #include "pdflib.h"
+#include "safe_output.h"
 
 struct PDFObj {
   QPDFObjectHandle h;
@@ -77,6 +78,8 @@ struct Jbig2Coder {
 struct PDFDocImpl {
   QPDF pdf;
   std::string name;
+  SafeOut output{};                  // a writer's file, made whole beside name and moved over it
+  bool outputOpen = false;
   std::string memory;                // the bytes of a document opened from memory
   std::string errorText;
   int32_t version = 14;

@@ -28,6 +28,7 @@
 
 #include "kvng_print.h"
 #include "qelinterp.h"
+#include "safe_output.h"
 
 namespace {
 
@@ -202,7 +203,7 @@ bool write_png(const std::string& path, const elf_QELHDR* h, const uint8_t* rows
   png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
   if (std::fclose(target.file) != 0 && ok) {
     ok = false;
-    *why = "cannot write " + path;
+    *why = "cannot write " + path + ": " + std::strerror(errno);
   }
   return ok;
 }
@@ -236,11 +237,13 @@ bool write_tiff_g4(const std::string& path, const elf_QELHDR* h, const uint8_t* 
       ok = TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0) == 1;
     }
     ok = ok && TIFFWriteDirectory(t) == 1;
-    TIFFClose(t);
   }
+  // The system's reason, taken before closing can change it.
+  const int reason = errno != 0 ? errno : EIO;
+  if (t) TIFFClose(t);
   TIFFSetErrorHandler(quiet);
   TIFFSetWarningHandler(quietWarnings);
-  if (!ok) *why = "cannot write the G4 image part " + path;
+  if (!ok) *why = "cannot write the G4 image part " + path + ": " + std::strerror(reason);
   return ok;
 }
 
@@ -291,7 +294,7 @@ bool write_layer_image(const std::string& root, int32_t page, int32_t index, con
     FILE* f = std::fopen((root + "/" + name).c_str(), "wb");
     const bool ok = f && std::fwrite(px.bytes.data(), 1, px.bytes.size(), f) == px.bytes.size();
     if ((f && std::fclose(f) != 0) || !ok) {
-      *why = std::string("cannot write the image part ") + name;
+      *why = std::string("cannot write the image part ") + name + ": " + std::strerror(errno);
       return false;
     }
     return true;
@@ -697,27 +700,44 @@ int sign_folder(elf_state* state, const std::string& root, const CloseArgs& a) {
   return status;
 }
 
-// Entry names in a fixed order: the content types first, as consumers that stream expect.
-void list_files(const std::string& root, const std::string& under, std::vector<std::string>* names) {
+// Entry names in a fixed order: the content types first, as consumers that stream expect. False
+// with the folder or part and the reason when a folder cannot be listed or a part not looked at:
+// a package without some of its parts is no result.
+bool list_files(const std::string& root, const std::string& under, std::vector<std::string>* names,
+                std::string* failure) {
   std::vector<std::string> here;
   const std::string folder = under.empty() ? root : root + "/" + under;
-  if (DIR* d = opendir(folder.c_str())) {
-    while (dirent* e = readdir(d)) {
-      if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) here.emplace_back(e->d_name);
-    }
-    closedir(d);
+  DIR* d = opendir(folder.c_str());
+  if (!d) {
+    *failure = folder + ": " + std::strerror(errno);
+    return false;
+  }
+  errno = 0;
+  while (dirent* e = readdir(d)) {
+    if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) here.emplace_back(e->d_name);
+    errno = 0;
+  }
+  const int listed = errno;
+  closedir(d);
+  if (listed != 0) {
+    *failure = folder + ": " + std::strerror(listed);
+    return false;
   }
   std::sort(here.begin(), here.end());
   for (const std::string& n : here) {
     const std::string rel = under.empty() ? n : under + "/" + n;
     struct stat st {};
-    if (stat((root + "/" + rel).c_str(), &st) != 0) continue;
+    if (lstat((root + "/" + rel).c_str(), &st) != 0) {
+      *failure = root + "/" + rel + ": " + std::strerror(errno);
+      return false;
+    }
     if (S_ISDIR(st.st_mode)) {
-      list_files(root, rel, names);
+      if (!list_files(root, rel, names, failure)) return false;
     } else {
       names->push_back(rel);
     }
   }
+  return true;
 }
 
 time_t parse_time(const char* text) {
@@ -728,16 +748,24 @@ time_t parse_time(const char* text) {
 
 int zip_folder(elf_state* state, const std::string& root, const char* outfile, int32_t level, time_t when) {
   std::vector<std::string> names;
-  list_files(root, "", &names);
+  std::string failure;
+  if (!list_files(root, "", &names, &failure)) {
+    return fail(state, QEL_STATUS_FAILED, "cannot list the parts of %s (%s): no package is written", outfile,
+                failure.c_str());
+  }
   std::stable_partition(names.begin(), names.end(), [](const std::string& n) { return n == "[Content_Types].xml"; });
-  const std::string temp = std::string(outfile) + ".part";
+  // The archive is made in a temporary file beside the package's name and moved over it whole.
+  SafeOut out;
+  if (SafeOut_Open(&out, outfile) != 0) return fail(state, QEL_STATUS_FAILED, "%s", out.message);
+  const std::string temp = out.temp;
   int error = 0;
   zip_t* z = zip_open(temp.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
   if (!z) {
     zip_error_t ze;
     zip_error_init_with_code(&ze, error);
-    const int status = fail(state, QEL_STATUS_FAILED, "cannot create %s: %s", temp.c_str(), zip_error_strerror(&ze));
+    const int status = fail(state, QEL_STATUS_FAILED, "cannot create %s: %s", outfile, zip_error_strerror(&ze));
     zip_error_fini(&ze);
+    SafeOut_Abort(&out);
     return status;
   }
   for (const std::string& n : names) {
@@ -747,7 +775,7 @@ int zip_folder(elf_state* state, const std::string& root, const char* outfile, i
       if (src) zip_source_free(src);
       const int status = fail(state, QEL_STATUS_FAILED, "cannot add %s to %s: %s", n.c_str(), outfile, zip_strerror(z));
       zip_discard(z);
-      std::remove(temp.c_str());
+      SafeOut_Abort(&out);
       return status;
     }
     // Image parts are compressed already.
@@ -760,13 +788,10 @@ int zip_folder(elf_state* state, const std::string& root, const char* outfile, i
   if (zip_close(z) != 0) {
     const int status = fail(state, QEL_STATUS_FAILED, "cannot write %s: %s", outfile, zip_strerror(z));
     zip_discard(z);
-    std::remove(temp.c_str());
+    SafeOut_Abort(&out);
     return status;
   }
-  if (std::rename(temp.c_str(), outfile) != 0) {
-    std::remove(temp.c_str());
-    return fail(state, QEL_STATUS_FAILED, "cannot write %s: %s", outfile, std::strerror(errno));
-  }
+  if (SafeOut_Commit(&out) != 0) return fail(state, QEL_STATUS_FAILED, "%s", out.message);
   return QEL_STATUS_OK;
 }
 

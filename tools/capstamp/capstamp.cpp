@@ -12,6 +12,7 @@
 #include "cfgkeep.h"
 #include "machctl.h"
 #include "objax.h"
+#include "safe_output.h"
 
 namespace {
 
@@ -103,6 +104,8 @@ void install() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // An interrupted run leaves the store's file as it was, without a temporary file beside it.
+  SafeOut_EndOnSignals("capstamp");
   const char* store = sc_get_env_var("CFGKEEP");
   // Saving after a failed attach would write an empty object space over the configuration.
   if (ds_attach(store, 0) != 0) {

@@ -80,7 +80,7 @@ bool parse_call(const std::vector<std::string>& argv, CallOptions* o, std::strin
 
 // Calls the method on one image and writes its results; returns the exit status.
 int call_on_image(elf_state* state, elf_method_proc method, const CallOptions& o, elf_object* args, Held image,
-                  int number) {
+                  int number, OutputSet* files) {
   clearStatus(state);
   elf_object* result = nullptr;
   const int status = method(image.get(), args, &result);
@@ -101,7 +101,7 @@ int call_on_image(elf_state* state, elf_method_proc method, const CallOptions& o
   if (!result || lstScanArgs(result, "img:", LST_OPTIONAL, &out, LST_END) != 1 || !qelImage(out)) out = image.get();
   std::vector<std::string> written, skipped;
   std::string error;
-  const bool ok = write_image_layers(out, o.prefix, number, &written, &skipped, &error);
+  const bool ok = write_image_layers(out, o.prefix, number, files, &written, &skipped, &error);
   for (const std::string& path : written) std::printf("wrote %s\n", path.c_str());
   for (const std::string& what : skipped) complain(name, what);
   if (!ok) {
@@ -160,14 +160,21 @@ int run_call(const std::vector<std::string>& argv) {
       groups.push_back({&page});
     }
   }
+  // Every file appears at the end, when all images are written, or none does.
+  OutputSet files(o.files);
   for (size_t i = 0; i < groups.size(); ++i) {
     Held image(image_from_pages(interp.state, groups[i], &error));
     if (!image.get()) {
       complain(name, error);
       return exit_failed;
     }
-    const int status = call_on_image(interp.state, method, o, args.get(), std::move(image), static_cast<int>(i) + 1);
+    const int status =
+        call_on_image(interp.state, method, o, args.get(), std::move(image), static_cast<int>(i) + 1, &files);
     if (status != exit_ok) return status;
+  }
+  if (!files.commit(&error)) {
+    complain(name, error);
+    return exit_failed;
   }
   return exit_ok;
 }

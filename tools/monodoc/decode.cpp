@@ -6,11 +6,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "commands.h"
+#include "output.h"
 #include "image_io.h"
 #include "methods.h"
 #include "page_files.h"
@@ -96,7 +96,7 @@ elf_object* dictionary_layer(elf_state* state, const std::string& bytes) {
 // Writes a decoded layer's rows (1 = black) as a PBM file straight from the layer's memory;
 // false with the reason when the layer holds no raw page of its size or the file cannot be
 // written.
-bool write_layer_pbm(const elf_QELLAYER* layer, const std::string& path, int32_t* width, int32_t* height,
+bool write_layer_pbm(const elf_QELLAYER* layer, OutputFile* file, int32_t* width, int32_t* height,
                      std::string* error) {
   const elf_QELHDR* h = qelHdr(layer->description);
   const auto* data = elfIsType(layer->data, "POINTER") ? reinterpret_cast<const elf_POINTER*>(layer->data) : nullptr;
@@ -110,9 +110,9 @@ bool write_layer_pbm(const elf_QELLAYER* layer, const std::string& path, int32_t
     *error = "jBig2Decode left no raw page";
     return false;
   }
-  FILE* out = std::fopen(path.c_str(), "wb");
+  FILE* out = file->stream();
   if (out == nullptr) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
+    *error = "cannot write " + file->path() + ": " + std::strerror(errno);
     return false;
   }
   const auto* rows = static_cast<const char*>(data->data);
@@ -124,22 +124,19 @@ bool write_layer_pbm(const elf_QELLAYER* layer, const std::string& path, int32_t
     for (int32_t y = 0; ok && y < h->height; ++y)
       ok = std::fwrite(rows + rowBytes * static_cast<size_t>(y), 1, stride, out) == stride;
   }
-  ok = std::fclose(out) == 0 && ok;
   if (!ok) {
-    // No page file that looks whole is left behind (only a file of our own is taken away).
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(path, ec)) std::filesystem::remove(path, ec);
+    *error = "cannot write " + file->path() + ": " + std::strerror(errno);
+    return false;
   }
   *width = h->width;
   *height = h->height;
-  return ok;
+  return true;
 }
 
 // One page through jBig2Decode: a page image holding the page's layer (and the dictionary's,
 // when there is one) is made, decoded and written, then let go before the next page.
 bool decode_page(elf_state* state, Method decode, const std::string& stream, const std::string* globals,
-                 const std::string& name, const std::string& path, std::string* error) {
+                 const std::string& name, OutputFile* file, std::string* error) {
   int32_t width = 0, height = 0;
   if (!stream_page_size(stream, &width, &height)) {
     *error = name + ": no page information segment tells the page size";
@@ -165,8 +162,8 @@ bool decode_page(elf_state* state, Method decode, const std::string& stream, con
     *error = name + ": jBig2Decode left no raw page";
     return false;
   }
-  if (!write_layer_pbm(decoded, path, &width, &height, error)) return false;
-  std::printf("wrote %s (%dx%d)\n", path.c_str(), width, height);
+  if (!write_layer_pbm(decoded, file, &width, &height, error)) return false;
+  std::printf("wrote %s (%dx%d)\n", file->path().c_str(), width, height);
   return true;
 }
 
@@ -225,6 +222,12 @@ int run_decode(const std::vector<std::string>& argv) {
       return exit_failed;
     }
   }
+  for (size_t i = 0; i < streams.size(); ++i) {
+    if (!refuse_same_file(prefix + "-" + std::to_string(i + 1) + ".pbm", parsed.operands, &error)) {
+      complain(name, error);
+      return exit_failed;
+    }
+  }
   Interpreter interp("monodoc");
   if (!interp.state) {
     complain(name, "cannot make the interpreter state");
@@ -236,17 +239,25 @@ int run_decode(const std::vector<std::string>& argv) {
     return exit_failed;
   }
   const size_t pages = streams.size();
+  // Every page file appears at the end, when all pages have decoded, or none does.
+  OutputSet outputs;
   for (size_t i = 0; i < pages; ++i) {
     if (!streams[i].complete) {
       complain(name, names[i] + ": the file ends before the page does (no end of page, no end of file): it is cut short");
       return exit_failed;
     }
     const std::string path = prefix + "-" + std::to_string(i + 1) + ".pbm";
-    if (!decode_page(interp.state, decode, streams[i].bytes, hasGlobals ? &globals : nullptr, names[i], path, &error)) {
+    OutputFile* file = outputs.open(path, &error);
+    if (!file ||
+        !decode_page(interp.state, decode, streams[i].bytes, hasGlobals ? &globals : nullptr, names[i], file, &error)) {
       complain(name, error);
       return exit_failed;
     }
     if (!quiet) std::fprintf(stderr, "monodoc: decode: page %zu of %zu\n", i + 1, pages);
+  }
+  if (!outputs.commit(&error)) {
+    complain(name, error);
+    return exit_failed;
   }
   return exit_ok;
 }

@@ -14,6 +14,7 @@
 #include "image_io.h"
 #include "kvng_hdr.h"
 #include "kvng_print.h"
+#include "output.h"
 #include "page_files.h"
 #include "session.h"
 
@@ -90,10 +91,16 @@ bool stream_tiff(elf_state* state, const std::string& file, const PageSink& sink
 }
 
 
+// The engine's messages as every command gives them, the document's temporary file named as
+// the document (data: the OutputFile).
+void print_document_message(void* data, int kind, const char* text) {
+  const auto* output = static_cast<const OutputFile*>(data);
+  print_engine_message(nullptr, kind, output && text ? output->plain(text).c_str() : text);
+}
 
 // The writer MakeDocWriter makes for the job, held by the result list in *made; null after a
 // complaint.
-elf_object* make_writer(elf_state* state, const DocumentJob& job, Held* made) {
+elf_object* make_writer(elf_state* state, const DocumentJob& job, const OutputFile& file, Held* made) {
   void* place = nullptr;
   char why[4200];
   if (!elfBindSharedProc("pagefiler", "MakeDocWriter", &place, why, sizeof why)) {
@@ -101,7 +108,7 @@ elf_object* make_writer(elf_state* state, const DocumentJob& job, Held* made) {
     return nullptr;
   }
   const auto make = reinterpret_cast<elf_method_proc>(place);
-  const Held args(lstBuildArgs(state, "filename:s", job.output.c_str(), 0, LST_END));
+  const Held args(lstBuildArgs(state, "filename:s", file.temp_path(), 0, LST_END));
   elf_object* result = nullptr;
   clearStatus(state);
   const int status =
@@ -109,7 +116,7 @@ elf_object* make_writer(elf_state* state, const DocumentJob& job, Held* made) {
   *made = Held(result);
   elf_object* writer = nullptr;
   if (status != QEL_STATUS_OK || lstScanArgs(result, "docwt:DOCUMENTWRITER", LST_REQUIRED, &writer, LST_END) != 1) {
-    complain(job.command, job.output + ": " + status_text(state, status));
+    complain(job.command, job.output + ": " + file.plain(status_text(state, status)));
     return nullptr;
   }
   return writer;
@@ -249,9 +256,23 @@ bool AppendRun::append_file(const std::string& file, std::string* error) {
 }
 
 int write_document(elf_state* state, const DocumentJob& job) {
-  KVngSetPrinter(print_engine_message, nullptr);
+  std::string refused;
+  std::vector<std::string> inputs = job.files;
+  inputs.insert(inputs.end(), job.texts.begin(), job.texts.end());
+  if (!refuse_same_file(job.target, inputs, &refused)) {
+    complain(job.command, refused);
+    return exit_failed;
+  }
+  // The writer makes the document in a temporary file beside the target, which takes its place
+  // only when the run has succeeded.
+  OutputFile output;
+  if (!output.open(job.target, &refused)) {
+    complain(job.command, refused);
+    return exit_failed;
+  }
+  KVngSetPrinter(print_document_message, &output);
   Held made;
-  elf_object* writer = make_writer(state, job, &made);
+  elf_object* writer = make_writer(state, job, output, &made);
   if (!writer) {
     KVngSetPrinter(nullptr, nullptr);
     return exit_failed;
@@ -260,25 +281,26 @@ int write_document(elf_state* state, const DocumentJob& job) {
   int exit = exit_ok;
   AppendRun run(state, writer, job.texts, job.own_pages);
   if (!job.attributes(state, writer, &error)) {
-    complain(job.command, job.output + ": " + error);
+    complain(job.command, job.output + ": " + output.plain(error));
     exit = exit_failed;
   }
   for (size_t i = 0; exit == exit_ok && i < job.files.size(); ++i) {
     error.clear();
     if (!run.append_file(job.files[i], &error)) {
-      complain(job.command, error);
+      complain(job.command, output.plain(error));
       exit = exit_failed;
     }
   }
   if (!call_member(state, writer, "release", nullptr, &error).get() && exit == exit_ok) {
-    complain(job.command, job.target + ": " + error);
+    complain(job.command, job.target + ": " + output.plain(error));
     exit = exit_failed;
   }
   KVngSetPrinter(nullptr, nullptr);
-  if (exit != exit_ok) {
-    // A document without all its pages is no result.
-    std::remove(job.target.c_str());
-    return exit;
+  // A document without all its pages is no result: the file's name keeps what it had.
+  if (exit != exit_ok) return exit;
+  if (!output.commit(&error)) {
+    complain(job.command, error);
+    return exit_failed;
   }
   struct stat st {};
   const long long bytes = stat(job.target.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;

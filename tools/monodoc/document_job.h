@@ -91,8 +91,8 @@ class AppendRun {
 // "monodoc xps" do it.
 struct DocumentJob {
   const char* command;                  // the command's name, for messages
-  std::string output;                   // the name handed to the writer
-  std::string target;                   // the file the writer really writes
+  std::string output;                   // the name the user gave, for messages
+  std::string target;                   // the file written (made in a temporary file beside it)
   std::vector<std::string> files;       // the page files, in order
   std::string note;                     // added to the closing line (", signed")
   // MakeDocWriter's arguments beside "filename:s" (the list to append to is given).

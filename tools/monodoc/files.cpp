@@ -1,4 +1,4 @@
-// The files the runner reads and writes whole.
+// The files the runner reads whole (it writes through output.h).
 
 #include <cerrno>
 #include <cstring>
@@ -18,17 +18,6 @@ bool read_file_bytes(const std::string& path, std::string* bytes, std::string* e
   bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   if (in.bad()) {
     *error = "cannot read " + path;
-    return false;
-  }
-  return true;
-}
-
-bool write_file_bytes(const std::string& path, const void* data, size_t size, std::string* error) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-  if (out) out.close();
-  if (!out) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
   return true;

@@ -65,12 +65,12 @@ bool gather_bytes(elf_object* data, std::string* bytes) {
 }
 
 // Writes a layer as a page file through the engine's "writeimage", on an image of its own.
-bool write_through_engine(elf_object* layer, int32_t index, const std::string& path, std::string* error) {
+bool write_through_engine(elf_object* layer, int32_t index, const char* path, std::string* error) {
   elf_state* state = layer->state;
   elf_object* single = QELLayer2QELIMAGE(layer, index, nullptr);
   if (!single) return fail(error, "no memory for the page image");
   elfRefUp(single);
-  elf_object* args = lstBuildArgs(state, "filename:s", path.c_str(), 0, LST_END);
+  elf_object* args = lstBuildArgs(state, "filename:s", path, 0, LST_END);
   elf_object* result = nullptr;
   clearStatus(state);
   const int status = args ? call_elf_object_method(state, single, "writeimage", args, &result) : QEL_STATUS_FAILED;
@@ -171,7 +171,7 @@ elf_object* arguments_from_text(elf_state* state, const std::vector<std::string>
   return list;
 }
 
-bool write_image_layers(elf_object* image, const std::string& prefix, int image_number,
+bool write_image_layers(elf_object* image, const std::string& prefix, int image_number, OutputSet* files,
                         std::vector<std::string>* written, std::vector<std::string>* skipped, std::string* error) {
   const elf_QELIMAGE* im = qelImage(image);
   if (!im) return fail(error, "the result is not a QELIMAGE");
@@ -198,7 +198,9 @@ bool write_image_layers(elf_object* image, const std::string& prefix, int image_
                h->bitsPerSampleCount > 0 && h->bitsPerSample[0] == 1) {
       // Raw pages go out through the engine's own PNM writer.
       path = stem + "-" + std::to_string(i + 1) + ".pbm";
-      if (!write_through_engine(elfIdentValue(elflistItem(im->layers, i)), i, path, error)) {
+      OutputFile* file = files->open(path, error);
+      if (!file) return false;
+      if (!write_through_engine(elfIdentValue(elflistItem(im->layers, i)), i, file->temp_path(), error)) {
         *error = where + ": " + *error;
         return false;
       }
@@ -208,7 +210,8 @@ bool write_image_layers(elf_object* image, const std::string& prefix, int image_
       skipped->push_back(where + ": " + layer_summary(*layer, h) + " has no file form here");
       continue;
     }
-    if (!write_file_bytes(path, bytes.data(), bytes.size(), error)) return false;
+    OutputFile* file = files->open(path, error);
+    if (!file || !file->write(bytes.data(), bytes.size(), error)) return false;
     written->push_back(path);
   }
   return true;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bilevel.h"
+#include "output.h"
 #include "qelinterp.h"
 
 namespace monodoc {
@@ -54,7 +55,8 @@ elf_object* arguments_from_text(elf_state* state, const std::vector<std::string>
 // prefix-<image>-dict.jb2; JBIG2 files are embedded streams without file header. Layers of other
 // kinds are named in *skipped. False with the reason when a layer is inconsistent or a file
 // cannot be written.
-bool write_image_layers(elf_object* image, const std::string& prefix, int image_number,
+// The files are opened in files and appear when the caller commits it.
+bool write_image_layers(elf_object* image, const std::string& prefix, int image_number, OutputSet* files,
                         std::vector<std::string>* written, std::vector<std::string>* skipped, std::string* error);
 
 // "name = value" lines for the entries of a result list; a LIST value as "{name = value, ...}".

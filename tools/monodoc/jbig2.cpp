@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <malloc.h>
-#include <filesystem>
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <new>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "output.h"
 #include "jb2_filemode.h"
 #include "methods.h"
 #include "kvng.h"
@@ -303,9 +305,11 @@ bool encode_file(PageStream* stream, const EncodeOptions& o, EncodeTotals* total
   options.tenthSize = 1;
   options.memoryLimit = o.memoryMb > 0 ? o.memoryMb * 1024 * 1024 : -1;
   const TokParams params = classifier_params(o);
-  FILE* out = std::fopen(o.file.c_str(), "wb");
+  OutputFile file;
+  if (!refuse_same_file(o.file, o.files, error) || !file.open(o.file, error)) return false;
+  FILE* out = file.stream();
   if (out == nullptr) {
-    *error = o.file + ": cannot open for writing";
+    *error = "cannot write " + o.file + ": " + std::strerror(errno);
     return false;
   }
   Jb2FileTarget target{out, write_to};
@@ -410,18 +414,15 @@ bool encode_file(PageStream* stream, const EncodeOptions& o, EncodeTotals* total
   EngineMemory::release_pools();
   }
   const long size = std::ftell(out);
-  const bool flushed = std::fclose(out) == 0;
-  if (st == VLT_OK && !flushed) {
-    st = VLT_ERR_WRITE;
-    call = "closing the file";
-  }
   if (st != VLT_OK) {
+    // The engine tells only that a write failed; the system tells why.
+    const int why = errno;
     if (call != nullptr) *error = vlt_failure(call, st);
-    // Only a file of our own is taken away, never a device or pipe it was written to.
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(o.file, ec)) std::filesystem::remove(o.file, ec);
+    if (std::ferror(out)) *error = "cannot write " + o.file + ": " + std::strerror(why) + " (" + *error + ")";
     return false;
   }
+  // The file replaces what had its name only now, whole.
+  if (!file.commit(error)) return false;
   totals->pages = coded;
   totals->sections = sections;
   totals->bytes = size > 0 ? static_cast<size_t>(size) : 0;
@@ -501,6 +502,17 @@ int run_encode(const std::vector<std::string>& argv) {
   const elf_QELIMAGE* im = qelImage(image.get());
   size_t page = 0, total = 0, raw = 0;
   std::string bytes;
+  std::vector<std::string> outputs;
+  for (size_t n = 1; n <= read.size(); ++n) outputs.push_back(o.prefix + "-" + std::to_string(n) + ".jb2");
+  outputs.push_back(o.prefix + "-dict.jb2");
+  for (const std::string& path : outputs) {
+    if (!refuse_same_file(path, o.files, &error)) {
+      complain(name, error);
+      return exit_failed;
+    }
+  }
+  // Every file appears at the end, when all are written, or none does.
+  OutputSet files;
   for (int32_t i = 0; i < elflistLength(im->layers); ++i) {
     const elf_QELLAYER* layer = qelLayer(elfIdentValue(elflistItem(im->layers, i)));
     const elf_QELHDR* h = layer ? qelHdr(layer->description) : nullptr;
@@ -508,7 +520,9 @@ int run_encode(const std::vector<std::string>& argv) {
     if (!dict && !(h && h->compression == QEL_COMPRESSION_JBIG2)) continue;
     if (!dict && page == read.size()) break;
     const std::string path = dict ? o.prefix + "-dict.jb2" : o.prefix + "-" + std::to_string(++page) + ".jb2";
-    if (!layer_data(layer, &bytes) || !write_file_bytes(path, bytes.data(), bytes.size(), &error)) {
+    OutputFile* file = nullptr;
+    if (!layer_data(layer, &bytes) || !(file = files.open(path, &error)) ||
+        !file->write(bytes.data(), bytes.size(), &error)) {
       complain(name, error.empty() ? path + ": the layer holds no data" : error);
       return exit_failed;
     }
@@ -525,6 +539,10 @@ int run_encode(const std::vector<std::string>& argv) {
   }
   if (page != read.size()) {
     complain(name, "jBig2Encode coded " + std::to_string(page) + " of " + std::to_string(read.size()) + " pages");
+    return exit_failed;
+  }
+  if (!files.commit(&error)) {
+    complain(name, error);
     return exit_failed;
   }
   std::printf("%zu pages: %zu bytes, raw %zu bytes (%.2f%%)\n", page, total, raw,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "output.h"
 #include "elf_plugin.h"
 
 namespace monodoc {
@@ -84,12 +85,17 @@ constexpr char trailer[] =
     "Plug-in libraries are named as the interpreter names them: \"monocodec\" is libmonocodec.so,\n"
     "looked for in the directories of MONODOC_PLUGIN_PATH (colon-separated), then beside the\n"
     "interpreter library, then on the loader's path; a name with a '/' is a file path.\n"
+    "Every file a command writes is made whole in a temporary file beside it and takes its name\n"
+    "only when the command succeeds: a failed or interrupted run leaves the folder as it found\n"
+    "it. An output that is one of the run's inputs is refused; through a symbolic link the file\n"
+    "it leads to is replaced and the link kept; a FIFO or character device is written into.\n"
     "\n"
     "Messages name the file, the page and the cause; --debug (before or after the command, or\n"
     "MONODOC_DEBUG=1) shows the libraries' own messages as they come, with their function names\n"
     "and every detail line.\n"
     "\n"
-    "Exit status: 0 success (warnings included), 1 failure, 2 wrong usage.\n";
+    "Exit status: 0 success (warnings included), 1 failure, 2 wrong usage; 130, 143 or 129 when\n"
+    "SIGINT, SIGTERM or SIGHUP ended the run.\n";
 
 void print_overview(FILE* out) {
   std::fputs(overview, out);
@@ -152,6 +158,7 @@ int run(int argc, char** argv) {
     return exit_failed;
   }
   args.erase(args.begin());
+  install_signal_cleanup();
   for (const std::string& a : args) {
     if (a == "--") break;
     if (a == "--help" || a == "-h") {

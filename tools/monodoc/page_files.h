@@ -1,8 +1,8 @@
 #ifndef MONODOC_PAGE_FILES_H
 #define MONODOC_PAGE_FILES_H
 
-// Page files the runner reads (PBM, PNG, TIFF, told apart by their first bytes) and the files
-// it writes.
+// Page files the runner reads (PBM, PNG, TIFF, told apart by their first bytes) and files it
+// reads whole.
 
 #include <functional>
 #include <string>
@@ -62,7 +62,6 @@ bool read_all_pages(const std::vector<std::string>& files, std::vector<Bilevel>*
 int32_t tiff_pages(elf_state* state, const std::string& path);
 
 bool read_file_bytes(const std::string& path, std::string* bytes, std::string* error);
-bool write_file_bytes(const std::string& path, const void* data, size_t size, std::string* error);
 
 }  // namespace monodoc
 

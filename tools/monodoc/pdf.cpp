@@ -3,6 +3,8 @@
 // colour pages become JPEG or Flate images. Pages are read, appended and let go one at a time.
 
 #include <cerrno>
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -280,9 +282,13 @@ int run_pdf(const std::vector<std::string>& args) {
     complain("pdf", "cannot make the interpreter state from pagefiler.ucm");
     return exit_failed;
   }
-  // The name the writer really writes (".pdf" added when there was no extension).
+  // The name the writer really writes (".pdf" added when there was no extension, unless it names
+  // a FIFO or a device, which is written as it is).
   std::string target = o.output;
-  if (target.find('.', target.rfind('/') == std::string::npos ? 0 : target.rfind('/')) == std::string::npos) {
+  struct stat st {};
+  const bool device = stat(target.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode));
+  if (!device &&
+      target.find('.', target.rfind('/') == std::string::npos ? 0 : target.rfind('/')) == std::string::npos) {
     target += ".pdf";
   }
   DocumentJob job{"pdf", o.output, target, o.files, "",

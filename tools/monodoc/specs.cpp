@@ -4,11 +4,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "commands.h"
+#include "output.h"
 #include "dio.h"
 #include "image_io.h"
 #include "page_files.h"
@@ -190,12 +193,22 @@ Held read_targets(elf_state* state, const std::string& path, std::string* error)
   return list;
 }
 
-bool write_specs(elf_object* list, const std::string& path, std::string* error) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  const bool ok = fd >= 0 && write_LIST(list, fd, "") == 0;
-  if (fd >= 0) close(fd);
-  if (!ok) *error = "cannot write " + path;
-  return ok;
+// Every file the run reads, which the written file may not be.
+std::vector<std::string> inputs_of(const SpecOptions& o) {
+  std::vector<std::string> inputs = o.files;
+  if (!o.targets.empty()) inputs.push_back(o.targets);
+  return inputs;
+}
+
+bool write_specs(elf_object* list, const std::string& path, const std::vector<std::string>& inputs,
+                 std::string* error) {
+  OutputFile out;
+  if (!refuse_same_file(path, inputs, error) || !out.open(path, error)) return false;
+  if (write_LIST(list, out.descriptor(), "") != 0) {
+    *error = "cannot write " + path + ": " + std::strerror(errno != 0 ? errno : EIO);
+    return false;
+  }
+  return out.commit(error);
 }
 
 }  // namespace
@@ -274,7 +287,7 @@ int run_spec(const std::vector<std::string>& argv) {
       return exit_failed;
     }
   }
-  if (!o.write.empty() && !write_specs(written.get(), o.write, &error)) {
+  if (!o.write.empty() && !write_specs(written.get(), o.write, inputs_of(o), &error)) {
     complain(name, error);
     return exit_failed;
   }

@@ -1,14 +1,21 @@
 // monodoc tiff: fax-profile (TIFF-FX) documents written and read through libpagefiler's TIFF and
 // TIFF-FX back end, pages kept in the coding they arrive in.
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commands.h"
 #include "messages.h"
+#include "output.h"
+#include "page_files.h"
 #include "dio.h"
 #include "image_io.h"
 #include "kvng_print.h"
@@ -183,6 +190,83 @@ bool append_file(elf_state* state, const TiffLibrary& lib, elf_object* writer, c
   return error->empty();
 }
 
+// The page files of a document written a file per page (target "doc.tif": doc-1.tif, doc-2.tif,
+// ...): the writer makes them in a folder of their own beside them, and they take their names
+// together when every page is in; otherwise the folder goes with what it holds.
+class PageFolder {
+ public:
+  PageFolder(const std::string& target, std::vector<std::string> inputs) : target_(target), files_(std::move(inputs)) {
+    const size_t slash = target.rfind('/');
+    folder_ = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
+    prefix_ = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    base_ = target.substr(slash == std::string::npos ? 0 : slash + 1);
+    const size_t dot = base_.rfind('.');
+    ext_ = dot == std::string::npos ? "" : base_.substr(dot);
+    base_ = base_.substr(0, dot);
+  }
+  ~PageFolder() {
+    // The folder is this run's own: whatever the writer left in it goes with it.
+    std::error_code ignored;
+    if (!temp_.empty()) std::filesystem::remove_all(temp_, ignored);
+    SafeOut_Forget(pending_);
+  }
+  PageFolder(const PageFolder&) = delete;
+  PageFolder& operator=(const PageFolder&) = delete;
+
+  bool open(std::string* error) {
+    // An input that is one of the page files to come (same folder, a name of their form).
+    struct stat here {};
+    for (const std::string& input : files_) {
+      const size_t slash = input.rfind('/');
+      const std::string folder = slash == std::string::npos ? "." : input.substr(0, slash == 0 ? 1 : slash);
+      const std::string name = input.substr(slash == std::string::npos ? 0 : slash + 1);
+      struct stat there {};
+      const bool numbered = name.size() > base_.size() + ext_.size() + 1 && name.rfind(base_ + "-", 0) == 0 &&
+                            name.compare(name.size() - ext_.size(), ext_.size(), ext_) == 0 &&
+                            name.find_first_not_of("0123456789", base_.size() + 1) == name.size() - ext_.size();
+      if (numbered && stat(folder_.c_str(), &here) == 0 && stat(folder.c_str(), &there) == 0 &&
+          here.st_dev == there.st_dev && here.st_ino == there.st_ino) {
+        *error = input + " is both an input and an output (a page file of " + target_ + "): not written";
+        return false;
+      }
+    }
+    std::string pattern = folder_ + "/." + base_.substr(0, 48) + ".XXXXXX";
+    if (!mkdtemp(pattern.data())) {
+      *error = "cannot write in " + folder_ + ": " + std::strerror(errno);
+      return false;
+    }
+    temp_ = pattern;
+    pending_ = SafeOut_Register(temp_.c_str(), 1);
+    return true;
+  }
+  std::string writer_name() const { return temp_ + "/" + base_ + ext_; }
+
+  // Moves the pages' files into place; false with the reason.
+  bool commit(int32_t pages, std::string* error) {
+    OutputSet outputs(files_);
+    for (int32_t n = 1; n <= pages; ++n) {
+      const std::string name = base_ + "-" + std::to_string(n) + ext_;
+      const std::string made = temp_ + "/" + name;
+      OutputFile* file = outputs.open(prefix_ + name, error);
+      if (!file) return false;
+      // A FIFO's or a device's bytes wait elsewhere (another file system, perhaps): copied.
+      if (std::rename(made.c_str(), file->temp_path()) != 0) {
+        std::string bytes;
+        if (errno != EXDEV || !read_file_bytes(made, &bytes, error) || !file->write(bytes.data(), bytes.size(), error)) {
+          if (error->empty()) *error = "cannot write " + prefix_ + name + ": " + std::strerror(errno);
+          return false;
+        }
+      }
+    }
+    return outputs.commit(error);
+  }
+
+ private:
+  std::string target_, folder_, prefix_, base_, ext_, temp_;
+  std::vector<std::string> files_;
+  SafeOutPending* pending_ = nullptr;  // the folder, for a signal's handler
+};
+
 int run_write(elf_state* state, const TiffLibrary& lib, const std::vector<std::string>& args) {
   static const std::vector<OptionSpec> specs = {{'p', "profile", true}, {'1', "single-page", false}};
   ParsedOptions parsed;
@@ -208,21 +292,41 @@ int run_write(elf_state* state, const TiffLibrary& lib, const std::vector<std::s
     }
   }
   const std::string& output = parsed.operands.front();
-  const Held made_args(lstBuildArgs(state, "filename:s", output.c_str(), 0, "format:s", "tifffx", 0, "subtype:s",
-                                    subtype.c_str(), 0, LST_END));
+  const std::vector<std::string> inputs(parsed.operands.begin() + 1, parsed.operands.end());
+  // One document is made in a temporary file beside its name (".tif" added to a name without
+  // extension, as the writer adds it) and takes the name only when every page is in; page files
+  // of their own are each written whole by the writer.
+  std::string target = output;
+  struct stat st {};
+  const bool device = stat(target.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode));
+  if (!device && target.find('.', target.rfind('/') == std::string::npos ? 0 : target.rfind('/')) == std::string::npos) {
+    target += ".tif";
+  }
+  OutputFile document;
+  PageFolder pages(target, inputs);
+  if (!single && (!refuse_same_file(target, inputs, &error) || !document.open(target, &error))) {
+    complain("tiff", error);
+    return exit_failed;
+  }
+  if (single && !pages.open(&error)) {
+    complain("tiff", error);
+    return exit_failed;
+  }
+  const Held made_args(lstBuildArgs(state, "filename:s", single ? pages.writer_name().c_str() : document.temp_path(),
+                                    0, "format:s", "tifffx", 0, "subtype:s", subtype.c_str(), 0, LST_END));
   elf_object* made = nullptr;
   clearStatus(state);
   const int status = made_args.get() ? lib.make_writer(state, made_args.get(), &made) : QEL_STATUS_FAILED;
   const Held made_list(made);
   elf_object* writer = nullptr;
   if (status != QEL_STATUS_OK || lstScanArgs(made, "docwt:DOCUMENTWRITER", LST_REQUIRED, &writer, LST_END) != 1) {
-    complain("tiff", output + ": " + status_text(state, status));
+    complain("tiff", output + ": " + document.plain(status_text(state, status)));
     return exit_failed;
   }
   if (single) {
     const Held flag(lstBuildArgs(state, "name:s", "_DIOsinglePageFile", 0, "obj:b", 1, 0, LST_END));
     if (!flag.get() || !call_member(state, writer, "setAttr", flag.get(), &error).get()) {
-      complain("tiff", output + ": " + error);
+      complain("tiff", output + ": " + document.plain(error));
       return exit_failed;
     }
   }
@@ -230,14 +334,19 @@ int run_write(elf_state* state, const TiffLibrary& lib, const std::vector<std::s
   int exit = exit_ok;
   for (size_t i = 1; i < parsed.operands.size() && exit == exit_ok; ++i) {
     if (!append_file(state, lib, writer, parsed.operands[i], &written, &error)) {
-      complain("tiff", parsed.operands[i] + ": " + error);
+      complain("tiff", parsed.operands[i] + ": " + document.plain(error));
       exit = exit_failed;
     }
   }
-  if (!call_member(state, writer, "release", nullptr, &error).get()) {
-    complain("tiff", output + ": " + error);
+  if (!call_member(state, writer, "release", nullptr, &error).get() && exit == exit_ok) {
+    complain("tiff", output + ": " + document.plain(error));
     exit = exit_failed;
   }
+  if (exit == exit_ok && !(single ? pages.commit(written, &error) : document.commit(&error))) {
+    complain("tiff", single ? error : document.plain(error));
+    exit = exit_failed;
+  }
+  if (exit != exit_ok) return exit;
   std::printf("%s: %d page%s written, TIFF-FX %s\n", output.c_str(), written, written == 1 ? "" : "s",
               subtype.c_str());
   return exit;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "output.h"
 #include "image_io.h"
 #include "document_job.h"
 #include "session.h"
@@ -109,6 +110,12 @@ bool set_attributes(elf_state* state, elf_object* writer, const XpsOptions& o, s
 int run_xps(const std::vector<std::string>& args) {
   XpsOptions o;
   if (const int usage = parse(args, &o); usage != exit_ok) return usage;
+  // The key is read only when the package is signed, at its end: refused before anything else.
+  std::string refused;
+  if (!o.key.empty() && !refuse_same_file(o.output, {o.key}, &refused)) {
+    complain("xps", refused);
+    return exit_failed;
+  }
   Interpreter interp("pagefiler.ucm");
   if (!interp.state) {
     complain("xps", "cannot make the interpreter state from pagefiler.ucm");

@@ -1,11 +1,14 @@
 // monodoc zip: lists, dumps and extracts zip archives with libpagefiler's zip utility.
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "commands.h"
+#include "output.h"
 #include "zzip.h"
 
 namespace monodoc {
@@ -23,8 +26,11 @@ const char zip_help[] =
     "           (letter case aside), that entry's bytes to standard output or to FILE\n"
     "An archive whose entries all carry their sizes is read as it lies in the file; one with\n"
     "data descriptors is read through its central directory, and then holds only its entries.\n"
-    "Entries are checked against their size and CRC; an entry that would land outside the\n"
-    "folder (\"../\", an absolute or drive name) is refused.\n"
+    "Entries are inflated a piece at a time and checked against their size and CRC as they go;\n"
+    "an entry that would inflate to more than 1 GiB, or an archive to more than 4 GiB, is\n"
+    "refused. An entry that would land outside the folder (\"../\", an absolute or drive\n"
+    "name) or go through a symbolic link is refused. Files take their names only when the whole\n"
+    "extraction has succeeded; a failed one leaves no file or folder of its own behind.\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE   where extract writes the ENTRY's bytes\n"
@@ -46,20 +52,43 @@ void print_message(void*, int kind, const char* text) {
   std::fprintf(kind == SSTATE_ERR ? stderr : stdout, "%s", text);
 }
 
-// Writes one entry's bytes; false (reported) when it is missing or cannot be written.
+int to_output(void* context, const void* data, size_t size) {
+  std::string error;
+  return static_cast<OutputFile*>(context)->write(data, size, &error) ? 0 : errno != 0 ? errno : EIO;
+}
+
+int to_stdout(void*, const void* data, size_t size) {
+  return std::fwrite(data, 1, size, stdout) == size ? 0 : errno != 0 ? errno : EIO;
+}
+
+// Streams one entry's bytes to the standard output or to output, which takes its name only once
+// the entry is whole; false (reported) when it is missing or cannot be written.
 bool extract_entry(ZZipArchive* zip, const std::string& entry, const std::string& output) {
-  BufUChar* data = ZZip_Extract(zip, entry.c_str());
-  if (!data) {
-    if (!SState_Failed(zip->state)) complain("zip", std::string(zip->fileName) + ": no entry " + entry);
+  OutputFile file;
+  std::string error;
+  if (!output.empty() && (!refuse_same_file(output, {zip->fileName}, &error) || !file.open(output, &error))) {
+    complain("zip", error);
     return false;
   }
-  FILE* out = output.empty() ? stdout : std::fopen(output.c_str(), "wb");
-  bool ok = out && BufUChar_WriteStm(data, out) == 0;
-  if (out && out != stdout) ok = std::fclose(out) == 0 && ok;
-  if (out == stdout) ok = std::fflush(stdout) == 0 && ok;
-  BufUChar_Free(data);
-  if (!ok) complain("zip", "cannot write " + (output.empty() ? std::string("the standard output") : output));
-  return ok;
+  const int found = output.empty() ? ZZip_ExtractTo(zip, entry.c_str(), to_stdout, nullptr, "the standard output")
+                                   : ZZip_ExtractTo(zip, entry.c_str(), to_output, &file, output.c_str());
+  if (found == 1) {
+    complain("zip", std::string(zip->fileName) + ": no entry " + entry);
+    return false;
+  }
+  if (found != 0) return false;
+  if (output.empty()) {
+    if (std::fflush(stdout) != 0) {
+      complain("zip", std::string("cannot write the standard output: ") + std::strerror(errno));
+      return false;
+    }
+    return true;
+  }
+  if (!file.commit(&error)) {
+    complain("zip", error);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace

@@ -238,9 +238,10 @@ typedef int (*PDFEventCallback)(PDFDoc* doc, void* data, PDFParser* parser, int3
 /* ---- Documents ---- */
 
 /* Opens name for reading (mode 'r', with password when it is encrypted) or for writing (any other
-   mode; the file is created now and written by PDFCloseFile). The document, or null with *error
-   set (PDF_ERR_PASSWORD when the password does not open it; PDF_ERR_UNSUPPORTED, with the
-   reason through the engine printer, when its page tree is beyond the document budget). */
+   mode; a temporary file beside it is made now, written by PDFCloseFile and moved over name whole:
+   name itself is not touched before then, nor ever by a writer that fails). The document, or
+   null with *error set (PDF_ERR_PASSWORD when the password does not open it; PDF_ERR_UNSUPPORTED,
+   with the reason through the engine printer, when its page tree is beyond the document budget). */
 MONO_API PDFDoc* PDFOpenFilenameEx(const char* name, int mode, const char* password, int32_t* error);
 /* Opens size bytes of memory (copied) for reading. */
 MONO_API PDFDoc* PDFOpenMemoryEx(const void* bytes, size_t size, const char* password, int32_t* error);

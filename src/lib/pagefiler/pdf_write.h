@@ -49,6 +49,9 @@ typedef struct PdfDocState {
      again replaces the one stream and PDF/A output merges into it. */
   char* metadataText;
   PDFObj* metadataStream;
+  /* A writer's document is made (and encrypted or linearized) in this temporary file and moved
+     over filename only when whole; owned. */
+  struct SafeOut* output;
 } PdfDocState;
 
 /* What a page takes from the writer and the image. */

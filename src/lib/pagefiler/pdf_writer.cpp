@@ -2,6 +2,9 @@
 // transform specifications and attributes, and closing (document information, PDF/A parts and
 // the post-format step of the outside plug-in pdflib2qel).
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +19,7 @@
 #include "kvng_io.h"
 #include "kvng_print.h"
 #include "pdf_write.h"
+#include "safe_output.h"
 #include "sstate.h"
 
 namespace {
@@ -37,6 +41,11 @@ PostFormatFn g_linearize = nullptr;
 ProducerFn g_producer = nullptr;
 
 char* dup(const char* text) { return text ? elfStrDup(text) : nullptr; }
+
+// The file a writer's document is made in until it is whole; the file itself for a reader.
+const char* working_file(const PdfDocState* s) {
+  return s->output && s->output->temp ? s->output->temp : s->filename;
+}
 
 void replace_text(char** slot, const char* text) {
   _elfFree(*slot);
@@ -163,7 +172,8 @@ int run_encrypt(elf_state* state, PdfDocState* s, const char* creator, int32_t t
   if (ok && s->permissions) ok = lstAppendArgs(args, "permissions:LIST", s->permissions, 0, LST_END);
   if (ok && creator) ok = lstAppendArgs(args, "creator:s", creator, 0, LST_END);
   if (ok) {
-    ok = lstAppendArgs(args, "compatibility:s", version_text(s->subtype), 0, "filename:s", s->filename, 0, LST_END);
+    ok = lstAppendArgs(args, "compatibility:s", version_text(s->subtype), 0, "filename:s", working_file(s), 0,
+                       LST_END);
   }
   if (ok && s->linearize) ok = lstAppendArgs(args, "linearize:b", 1, 0, LST_END);
   if (!ok) {
@@ -175,8 +185,8 @@ int run_encrypt(elf_state* state, PdfDocState* s, const char* creator, int32_t t
   if (testMode) unsetenv("PDFTESTMODE");
   elfDiscard(args);
   if (result == 0) return 0;
-  // The file was asked for encrypted: it does not stay readable without the password.
-  std::remove(s->filename);
+  // The file was asked for encrypted: it does not stay readable without the password (the
+  // caller drops the temporary file; the name keeps what it had).
   return getStatus(state) != QEL_STATUS_OK
              ? result
              : setStatus(state, result, QEL_SEVERITY_ERROR, "PDFRelease: encrypting %s failed\n", s->filename);
@@ -187,7 +197,7 @@ int run_linearize(elf_state* state, PdfDocState* s, const char* creator, const c
     elfMessage(state, "PDFRelease: %s\n", KVngRetrieveError());
     return invalid(state, "PDF linearization support not enabled\n");
   }
-  elf_object* args = lstBuildArgs(state, "filename:s", s->filename, 0, LST_END);
+  elf_object* args = lstBuildArgs(state, "filename:s", working_file(s), 0, LST_END);
   bool ok = args != nullptr;
   if (ok && creator) ok = lstAppendArgs(args, "creator:s", creator, 0, LST_END);
   if (ok && s->tmpLocation) ok = lstAppendArgs(args, "tmpLocation:s", s->tmpLocation, 0, LST_END);
@@ -227,10 +237,12 @@ int run_linearize(elf_state* state, PdfDocState* s, const char* creator, const c
                ? result
                : setStatus(state, result, QEL_SEVERITY_ERROR, "PDFRelease: linearizing %s failed\n", s->filename);
   }
-  return testMode ? pdfw::prepare_for_crc(state, s->filename, s->archive) : 0;
+  return testMode ? pdfw::prepare_for_crc(state, working_file(s), s->archive) : 0;
 }
 
 void free_state(PdfDocState* s) {
+  if (s->output) SafeOut_Abort(s->output);
+  _elfFree(s->output);
   _elfFree(s->filename);
   if (s->checksumIO) s->checksumIO->release(s->checksumIO);
   _elfFree(s->jbig2DictUid);
@@ -273,19 +285,25 @@ int release_writer(elf_object* obj, elf_state* state, PdfDocState* s, elf_object
   // Post-formatting raises a 1.3 document to 1.4, never lowers a later version asked for.
   if ((s->linearize || s->encrypt) && s->subtype == DIO_SUBFORMAT_PDF_13) PDFSetVersion(doc, 14);
   s->doc = nullptr;
-  // The document goes in any case; a failure before closing leaves no file behind.
+  // The document goes in any case; a failure leaves the file's name as it was (free_state drops
+  // the temporary file).
   if (status != QEL_STATUS_OK) {
     PDFCloseFile(doc, testMode);
-    std::remove(s->filename);
     return status;
   }
   if (PDFCloseFile(doc, testMode) != 1) {
     return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "PDFRelease: Unable to write %s\n", s->filename);
   }
-  if (s->encrypt) return run_encrypt(state, s, creator, testMode);
-  // A document without pages has no first page to lay out for fast viewing: it stays as written.
-  if (s->linearize && s->pageCount > 0) return run_linearize(state, s, creator, date, testMode);
-  return QEL_STATUS_OK;
+  if (s->encrypt) {
+    status = run_encrypt(state, s, creator, testMode);
+  } else if (s->linearize && s->pageCount > 0) {
+    // A document without pages has no first page to lay out for fast viewing: it stays as written.
+    status = run_linearize(state, s, creator, date, testMode);
+  }
+  if (status == QEL_STATUS_OK && s->output && SafeOut_Commit(s->output) != 0) {
+    status = setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "PDFRelease: %s\n", s->output->message);
+  }
+  return status;
 }
 
 }  // namespace
@@ -355,7 +373,10 @@ void* PDFInit(const char* filename, int mode, const char* password, int* passwor
   s->jbig2Globals = -1;
   s->jbig2SectionLength = PDF_JBIG2_SECTION_PAGES;
   const char* base = std::strrchr(filename, '/');
-  const bool hasExtension = std::strchr(base ? base + 1 : filename, '.') != nullptr;
+  // A FIFO or a device is written under its own name.
+  struct stat st {};
+  const bool device = stat(filename, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode));
+  const bool hasExtension = device || std::strchr(base ? base + 1 : filename, '.') != nullptr;
   const size_t length = std::strlen(filename);
   s->filename = static_cast<char*>(elfMalloc(length + 5));
   if (!s->filename) {
@@ -363,10 +384,26 @@ void* PDFInit(const char* filename, int mode, const char* password, int* passwor
     return nullptr;
   }
   std::snprintf(s->filename, length + 5, "%s%s", filename, hasExtension ? "" : ".pdf");
+  // A writer works in a temporary file beside the file, which nothing touches before the
+  // document is whole.
+  if (mode != 'r') {
+    s->output = static_cast<SafeOut*>(elfCalloc(1, sizeof(SafeOut)));
+    if (!s->output || SafeOut_Open(s->output, s->filename) != 0) {
+      // The caller tells the system's reason.
+      const int why = s->output ? s->output->error : ENOMEM;
+      _elfFree(s->output);
+      _elfFree(s->filename);
+      _elfFree(s);
+      errno = why;
+      return nullptr;
+    }
+  }
   int32_t error = 0;
-  s->doc = PDFOpenFilenameEx(s->filename, mode, password, &error);
+  s->doc = PDFOpenFilenameEx(working_file(s), mode, password, &error);
   if (!s->doc) {
     if (error == PDF_ERR_PASSWORD && passwordFlag) *passwordFlag = 1;
+    if (s->output) SafeOut_Abort(s->output);
+    _elfFree(s->output);
     _elfFree(s->filename);
     _elfFree(s);
     return nullptr;

@@ -17,6 +17,10 @@ typedef struct SioFileKey {
   FILE* file;
   int32_t position;
   int32_t reserved[2];
+  /* A write key's temporary file, moved over the file's name by __sioCommitFileKey; releasing
+     the key without it leaves the name as it was. */
+  struct SafeOut* output;
+  int32_t writeError;   /* errno of the first write that failed, 0 while none */
 } SioFileKey;
 
 /* One strip of a page, in a list. */
@@ -102,6 +106,9 @@ MONO_API int32_t __sioCreateReadFileKey(const char* fileName, SioFileKey** key);
 MONO_API int32_t __sioCreateWriteFileKey(const char* fileName, SioFileKey** key);
 /* Closes the file and frees the key; null is ignored. Returns 0. */
 MONO_API int32_t __sioReleaseFileKey(SioFileKey* key);
+/* Closes a write key's file (checked), moves it over its name and frees the key; TIO_OK, or
+   TIO_WRITE_FAILED with the reason (naming the file) in message. */
+MONO_API int32_t __sioCommitFileKey(SioFileKey* key, char* message, size_t size);
 
 MONO_API int32_t __sioCnctRead(void* key, void* buffer, int32_t count);
 MONO_API int32_t __sioCnctWrite(void* key, const void* buffer, int32_t count);

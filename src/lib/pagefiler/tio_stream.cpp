@@ -1,9 +1,14 @@
 // The TIFF back end's file keys and connectors, the bridge instance, and the code mappings.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "tio.h"
+
+#include "kvng_print.h"
+#include "safe_output.h"
 
 namespace {
 
@@ -17,9 +22,21 @@ int32_t create_key(const char* fileName, SioFileKey** key, const char* mode, int
   auto* k = static_cast<SioFileKey*>(std::calloc(1, sizeof(SioFileKey)));
   if (!k) return failure;
   char* name = fileName ? KVngUTF8ConvertToFilename(fileName) : nullptr;
-  k->file = name ? std::fopen(name, mode) : nullptr;
+  // A file written is made whole in a temporary file beside it; its name is not touched before.
+  if (name && mode[0] == 'w') {
+    k->output = static_cast<SafeOut*>(std::calloc(1, sizeof(SafeOut)));
+    if (k->output && SafeOut_Open(k->output, name) == 0) {
+      k->file = std::fopen(k->output->temp, mode);
+    } else if (k->output) {
+      KVngError("%s\n", k->output->message);
+    }
+  } else if (name) {
+    k->file = std::fopen(name, mode);
+  }
   kvng_internal_free(name);
   if (!k->file) {
+    if (k->output) SafeOut_Abort(k->output);
+    std::free(k->output);
     std::free(k);
     return failure;
   }
@@ -43,8 +60,29 @@ int32_t __sioCreateWriteFileKey(const char* fileName, SioFileKey** key) {
 int32_t __sioReleaseFileKey(SioFileKey* key) {
   if (!key) return 0;
   if (key->file) std::fclose(key->file);
+  if (key->output) SafeOut_Abort(key->output);
+  std::free(key->output);
   std::free(key);
   return 0;
+}
+
+int32_t __sioCommitFileKey(SioFileKey* key, char* message, size_t size) {
+  if (!key) return TIO_WRITE_FAILED;
+  int32_t result = TIO_OK;
+  if (key->output && key->file) {
+    int e = std::fflush(key->file) != 0 ? errno : std::ferror(key->file) ? EIO : 0;
+    if (std::fclose(key->file) != 0 && e == 0) e = errno;
+    key->file = nullptr;
+    if (e != 0) {
+      std::snprintf(message, size, "cannot write %s: %s", key->output->target, std::strerror(e));
+      result = TIO_WRITE_FAILED;
+    } else if (SafeOut_Commit(key->output) != 0) {
+      std::snprintf(message, size, "%s", key->output->message);
+      result = TIO_WRITE_FAILED;
+    }
+  }
+  __sioReleaseFileKey(key);
+  return result;
 }
 
 int32_t __sioCnctRead(void* key, void* buffer, int32_t count) {
@@ -67,8 +105,11 @@ int32_t __sioCnctWrite(void* key, const void* buffer, int32_t count) {
   while (total < count) {
     const size_t n =
         std::fwrite(static_cast<const char*>(buffer) + total, 1, static_cast<size_t>(count - total), k->file);
-    if (n == 0) break;
-    std::fflush(k->file);
+    // What the flush could not place is lost: the write comes back short.
+    if (n == 0 || std::fflush(k->file) != 0) {
+      if (k->writeError == 0) k->writeError = errno != 0 ? errno : EIO;
+      break;
+    }
     total += static_cast<int32_t>(n);
   }
   k->position += total;

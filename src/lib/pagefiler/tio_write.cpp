@@ -9,6 +9,7 @@
 
 #include "dio_backends.h"
 #include "tio.h"
+#include "safe_output.h"
 
 namespace {
 
@@ -39,12 +40,26 @@ int32_t create_document(TIOState* s, SioFileKey* key) {
 }
 
 // Closes the bridge document and its file; the document record stays.
-void close_file(TIODocument* doc) {
-  if (!doc) return;
-  if (doc->handle) TFX_CloseDocument(doc->handle);
+// Closes the document and its file. A whole document (keep) takes the file's name, a failure
+// reported on state (when given); anything else leaves the name as it was. TIO_OK or
+// TIO_WRITE_FAILED.
+int32_t close_file(TIODocument* doc, bool keep = false, elf_state* state = nullptr) {
+  if (!doc) return TIO_OK;
+  int32_t result = TIO_OK;
+  if (doc->handle && TFX_CloseDocument(doc->handle) != TFX_OK) result = TIO_WRITE_FAILED;
   doc->handle = nullptr;
-  __sioReleaseFileKey(doc->key);
+  if (keep && result == TIO_OK && doc->key) {
+    char message[SAFEOUT_MESSAGE_SIZE] = "";
+    result = __sioCommitFileKey(doc->key, message, sizeof message);
+    if (result != TIO_OK && state) setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "TIFFRelease: %s\n", message);
+  } else {
+    if (keep && doc->key && state) {
+      setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "TIFFRelease: the document cannot be finished\n");
+    }
+    __sioReleaseFileKey(doc->key);
+  }
   doc->key = nullptr;
+  return result;
 }
 
 // What a document of a format and subtype accepts of a raster; a depth of 0 takes none.
@@ -346,17 +361,26 @@ int __singlePageMgr(TIOState* s, elf_object* image, int mode) {
     s->document->key = key;
     if (create_document(s, key) != TFX_OK) {
       close_file(s->document);
-      std::remove(pageName);
       __DIO_releaseFullName(pageName);
       std::free(s->document);
       s->document = nullptr;
       return TIO_WRITE_FAILED;
     }
   }
-  const int32_t result = write_page(s, image, mode);
-  if (result != TIO_OK || !s->multiPage) close_file(s->document);
-  // A page file that holds no page is not left behind.
-  if (result != TIO_OK && pageName) std::remove(pageName);
+  int32_t result = write_page(s, image, mode);
+  // A page file takes its name only with its page; a document that lost a page keeps none.
+  if (result != TIO_OK) {
+    SioFileKey* key = s->document->key;
+    if (key && key->writeError && key->output) {
+      // The system's reason goes with the file's name.
+      setStatus(state_of(image), QEL_STATUS_INVALID, QEL_SEVERITY_ERROR, "IO Write Error in TIFF IO: cannot write %s: %s\n",
+                key->output->target, std::strerror(key->writeError));
+      s->status = TIO_WRITE_FAILED;
+    }
+    close_file(s->document);
+  } else if (!s->multiPage) {
+    result = close_file(s->document, true, state_of(image));
+  }
   __DIO_releaseFullName(pageName);
   // Only a page that reached the document counts.
   if (result == TIO_OK) ++s->pageCount;
@@ -453,10 +477,10 @@ int __TIFF_OpenDocumentWrite(TIOState* s) {
 
 int __TIFF_CloseDocumentWrite(TIOState* s) {
   if (!tagged(s)) return TIO_WRITE_FAILED;
-  close_file(s->document);
+  const int32_t result = close_file(s->document, true, nullptr);
   std::free(s->document);
   s->document = nullptr;
-  return TIO_OK;
+  return result;
 }
 
 int TIFFAppendPage(void* backend, elf_object* image, int32_t* count) {
@@ -466,9 +490,13 @@ int TIFFAppendPage(void* backend, elf_object* image, int32_t* count) {
                      "TIFFAppendPage: invalid internal state\n");
   }
   int32_t code = __TIFF_OpenDocumentWrite(s);
+  s->status = 0;
   if (code == TIO_OK) code = __singlePageMgr(s, image, 0);
   if (count) *count = s->pageCount;
-  return code == TIO_OK ? QEL_STATUS_OK : tio::report(state_of(image), code);
+  if (code == TIO_OK) return QEL_STATUS_OK;
+  // A write the system refused has been told with its reason already.
+  return s->status == TIO_WRITE_FAILED && code == TIO_WRITE_FAILED ? QEL_STATUS_INVALID
+                                                                     : tio::report(state_of(image), code);
 }
 
 int TIFFInsertPage(void* backend, elf_object* image, int32_t* count) { return TIFFAppendPage(backend, image, count); }
@@ -495,8 +523,10 @@ void TIFFRelease(elf_object* record) {
   if (s->reading) {
     __TIFF_ClosePage(s);
     __TIFF_CloseDocumentRead(s);
-  } else {
-    __TIFF_CloseDocumentWrite(s);
+  } else if (s->document) {
+    close_file(s->document, true, record->state);
+    std::free(s->document);
+    s->document = nullptr;
   }
   std::free(s->page);
   s->page = nullptr;

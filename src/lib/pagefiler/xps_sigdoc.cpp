@@ -13,6 +13,8 @@
 #include <xmlsec/templates.h>
 #include <xmlsec/xmltree.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -295,7 +297,66 @@ bool has_dtd(xmlDocPtr doc) { return doc->intSubset || doc->extSubset; }
 
 namespace xpssign {
 
+namespace {
+
+std::string g_package;
+
+// The real path of an existing name; empty when it cannot be resolved.
+std::string real_path(const char* path) {
+  char* resolved = realpath(path, nullptr);
+  std::string out = resolved ? resolved : "";
+  std::free(resolved);
+  return out;
+}
+
+bool under_package(const std::string& real) {
+  return !real.empty() && (real == g_package || real.compare(0, g_package.size() + 1, g_package + "/") == 0);
+}
+
+}  // namespace
+
+bool set_package(const char* root) {
+  g_package = real_path(root);
+  return !g_package.empty();
+}
+
+void clear_package() { g_package.clear(); }
+
+bool inside_package(const char* path) { return g_package.empty() || under_package(real_path(path)); }
+
+bool may_write(const char* path) {
+  if (g_package.empty()) return true;
+  std::string folder = path;
+  const size_t slash = folder.rfind('/');
+  folder = slash == std::string::npos ? "." : folder.substr(0, slash == 0 ? 1 : slash);
+  struct stat st {};
+  return under_package(real_path(folder.c_str())) && !(lstat(path, &st) == 0 && S_ISLNK(st.st_mode));
+}
+
+bool make_folder(const char* path) {
+  const std::string whole = path;
+  for (size_t at = whole.find('/', 1);; at = whole.find('/', at + 1)) {
+    const std::string prefix = at == std::string::npos ? whole : whole.substr(0, at);
+    struct stat st {};
+    if (lstat(prefix.c_str(), &st) != 0) break;
+    // Only what lies below the package's own folder is checked: the folders above it are the
+    // caller's.
+    const std::string real = real_path(prefix.c_str());
+    if (!g_package.empty() && g_package.compare(0, real.size(), real) != 0 && !under_package(real)) {
+      KVngError("__XPSDSigWriteSignature: refusing %s: it leads outside the package %s\n", prefix.c_str(),
+                g_package.c_str());
+      return false;
+    }
+    if (at == std::string::npos) break;
+  }
+  return KVngMkDir(path, 1) == 1 && inside_package(path);
+}
+
 xmlDocPtr parse_part(const char* path) {
+  if (!inside_package(path)) {
+    KVngError("refusing %s: its real path lies outside the package %s\n", path, g_package.c_str());
+    return nullptr;
+  }
   if (KVngIdentifyFile(path) == KVNG_PATH_DIRECTORY) return __xmlParseDir(path);
   xmlDocPtr doc = xmlReadFile(path, nullptr, XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR);
   if (doc && has_dtd(doc)) {
@@ -306,6 +367,10 @@ xmlDocPtr parse_part(const char* path) {
 }
 
 bool write_text(const char* path, const void* text, size_t length) {
+  if (!may_write(path)) {
+    KVngError("refusing to write %s: it leads outside the package %s\n", path, g_package.c_str());
+    return false;
+  }
   KVngIO* io = KVngIO_FileName(path, "w");
   if (!io) return false;
   const bool written = io->write(io, text, static_cast<int64_t>(length)) == static_cast<int64_t>(length);
@@ -347,7 +412,9 @@ int __XPSDSigStripNewlinesStr(xmlChar** text, int* length) {
   return 0;
 }
 
-int __xmlDirMatch(const char* name) { return name && KVngIdentifyFile(name) == KVNG_PATH_DIRECTORY ? 1 : 0; }
+int __xmlDirMatch(const char* name) {
+  return name && KVngIdentifyFile(name) == KVNG_PATH_DIRECTORY && xpssign::inside_package(name) ? 1 : 0;
+}
 
 void* __xmlDirOpen(const char* name) { return name ? join_pieces(name) : nullptr; }
 

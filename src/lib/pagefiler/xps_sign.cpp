@@ -64,7 +64,14 @@ struct LibraryDefaults {
 
 // A plain part: a regular file. libxml2's own file callbacks would take any name, a folder of
 // pieces (read as empty) or a device among them.
-int part_file_match(const char* name) { return KVngIdentifyFile(name) == KVNG_PATH_FILE ? 1 : 0; }
+// A part whose real path leaves the package (a link to a system file) is not read: its digest
+// would sign what the package does not hold.
+int part_file_match(const char* name) {
+  if (KVngIdentifyFile(name) != KVNG_PATH_FILE) return 0;
+  if (xpssign::inside_package(name)) return 1;
+  KVngError("refusing %s: its real path lies outside the package\n", name);
+  return 0;
+}
 
 // xmlsec1's reports trace a failure through its layers; the signing step reports the failure
 // itself in words. The traces go to the engine's debug printer, which a program shows on request.
@@ -489,6 +496,10 @@ bool write_certificate(xmlSecKeyPtr key, const char* path) {
     KVngError("The key has no certificate\n");
     return false;
   }
+  if (!xpssign::may_write(path)) {
+    KVngError("refusing to write %s: it leads outside the package\n", path);
+    return false;
+  }
   BIO* out = BIO_new_file(path, "wb");
   if (!out) {
     KVngError("Cannot create output file stream for certificate\n");
@@ -591,10 +602,13 @@ int scan_requests(elf_state* state, elf_object* list, XpsSigDefinition** out, in
 bool sign_package(const char* root, const XpsSignOptions& options, const XpsSigDefinition* requests, int32_t count,
                   Written* written, Changed* changed) {
   constexpr const char* who = "__XPSDSigWriteSignature";
-  if (KVngIdentifyFile(root) != KVNG_PATH_DIRECTORY) {
+  if (KVngIdentifyFile(root) != KVNG_PATH_DIRECTORY || !xpssign::set_package(root)) {
     KVngError("%s: %s is not a folder\n", who, root);
     return false;
   }
+  struct Confined {
+    ~Confined() { xpssign::clear_package(); }
+  } confined;
   xmlSecDSigCtxPtr dsigCtx = xmlSecDSigCtxCreate(nullptr);
   if (!dsigCtx) {
     KVngError("%s: Cannot create signature context\n", who);
@@ -610,7 +624,7 @@ bool sign_package(const char* root, const XpsSignOptions& options, const XpsSigD
     if (!ok) break;
     char* path = static_cast<char*>(xmlMalloc(std::strlen(root) + std::strlen(folder) + 1));
     if (path) std::snprintf(path, std::strlen(root) + std::strlen(folder) + 1, "%s%s", root, folder);
-    ok = path && KVngMkDir(path, 1) == 1;
+    ok = path && xpssign::make_folder(path);
     xmlFree(path);
   }
 

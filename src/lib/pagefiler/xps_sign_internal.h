@@ -40,6 +40,17 @@ xmlDocPtr parse_part(const char* path);
 // Writes length bytes to path; true when all of them reached the file.
 bool write_text(const char* path, const void* text, size_t length);
 
+// The package folder of a signing run (its real path); while it is set, parts are read and
+// written only where their real path lies inside it, never through a link that leaves it.
+bool set_package(const char* root);
+void clear_package();
+// Whether an existing file or folder lies inside the package (always, outside a signing run).
+bool inside_package(const char* path);
+// Whether path may be written: its folder lies inside the package and path is no link.
+bool may_write(const char* path);
+// Makes a folder and those above it, none of the existing ones a link out of the package.
+bool make_folder(const char* path);
+
 // Dumps doc, strips its line feeds and writes it to path; false after a report (under who).
 bool write_document(xmlDocPtr doc, const char* path, const char* who);
 

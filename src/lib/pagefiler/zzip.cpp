@@ -1,13 +1,24 @@
 // Zip archives as lists of records: reading them by walking the file or through the central
 // directory, writing them back, showing them, and extracting entries to memory or to files.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "byteorder.h"
 #include "dio.h"
+#include "safe_output.h"
 #include "zzip_internal.h"
 
 namespace {
@@ -208,86 +219,299 @@ bool stays_inside(const char* name, size_t length) {
   return true;
 }
 
-uint32_t crc_of(const unsigned char* bytes, size_t length) {
-  uint32_t reg = 0xFFFFFFFFu;
-  while (length) {
-    const size_t n = length < (1u << 30) ? length : (1u << 30);
-    reg = __DIO_calculateChecksum(reg, bytes, static_cast<int32_t>(n));
-    bytes += n;
-    length -= n;
-  }
-  return ~reg;
-}
+// What one entry may inflate to. A declared size above it is refused before anything is
+// inflated; the parts of the documents the runner handles are far smaller (the XPS reader stops
+// at a quarter of it).
+constexpr uint64_t kMaxZipEntryBytes = uint64_t(1) << 30;
+// What one extraction may write in all, its entries' declared sizes added up before the first
+// is written: a small archive of many large entries is refused whole, never half written.
+constexpr uint64_t kMaxZipArchiveBytes = uint64_t(4) << 30;
+// The bytes read from the archive, and inflated, at a time: memory stays flat whatever an entry
+// holds.
+constexpr size_t kZipChunk = 64 * 1024;
 
-// The entry's bytes, inflated and checked against its size and CRC; null after the error exit.
-BufUChar* entry_data(LocalFileHdr* header) {
+// Takes the next inflated bytes of an entry; 0, or an errno value that ends the entry.
+using EntrySink = int (*)(void* context, const unsigned char* data, size_t size);
+
+// Inflates (or copies) an entry's data in bounded chunks to sink, checking its declared size and
+// CRC as it goes; target names where the bytes go, for messages. 0, or -1 after the error exit.
+int stream_entry(LocalFileHdr* header, EntrySink sink, void* context, const char* target) {
   ZZipArchive* zip = header->head.archive;
-  if (header->flags & 1u) {
-    ZZIP_FAIL(zip, "  ZZip: %s is encrypted\n", header->fileName);
-    return nullptr;
-  }
+  if (header->flags & 1u) return ZZIP_FAIL(zip, "  ZZip: %s is encrypted\n", header->fileName);
   if (header->compression != 0 && header->compression != 8) {
-    ZZIP_FAIL(zip, "Unkown compression: %d\n", header->compression);
-    return nullptr;
+    return ZZIP_FAIL(zip, "Unkown compression: %d\n", header->compression);
   }
-  BufUChar* data = zzip::load_data(header);
-  if (data && header->compression == 8) {
-    BufUChar* inflated = header->fullSize <= SIZE_MAX ? BufUCharZ_InflateZip(data, static_cast<size_t>(header->fullSize)) : nullptr;
-    BufUChar_Free(data);
-    data = inflated;
-    if (!data) ZZIP_FAIL(zip, "  ZZip: cannot inflate %s\n", header->fileName);
+  if (header->fullSize > kMaxZipEntryBytes) {
+    return ZZIP_FAIL(zip,
+                     "  ZZip: %s would inflate to %" PRIu64 " bytes, over the %" PRIu64
+                     " bytes one entry may inflate to (kMaxZipEntryBytes)\n",
+                     header->fileName, header->fullSize, kMaxZipEntryBytes);
   }
-  if (!data) return nullptr;
-  if (data->length != header->fullSize) {
-    ZZIP_FAIL(zip, "  ZZip: %s holds %zu bytes, not %" PRIu64 "\n", header->fileName, data->length, header->fullSize);
-  } else if (const uint32_t crc = crc_of(data->data, data->length); crc != header->crc) {
-    ZZIP_FAIL(zip, "  ZZip: CRC of %s is %08" PRIx32 ", not %08" PRIx32 "\n", header->fileName, crc, header->crc);
-  } else {
-    return data;
+  if (zip->source && ByteSrc_SetPosition(zip->source, header->dataLoc) != 0) {
+    return ZZIP_FAIL(zip, "Unexpected EOF: Expecting %" PRIu64 " bytes\n", header->dataSize);
   }
-  BufUChar_Free(data);
-  return nullptr;
-}
-
-// Makes every directory along path (each prefix ending before a '/'); 0 or -1.
-int make_directories(ZZipArchive* zip, char* path) {
-  for (char* p = path + 1; *p; ++p) {
-    if (*p != '/' || p[-1] == '/') continue;
-    *p = '\0';
-    const int made = Dir_Ensure(zip->state, path);
-    *p = '/';
-    if (made != 0) return ZZIP_FAIL(zip, "Failed to build full path:%s\n", path);
+  if (zzip::need(zip, header->dataSize) != 0) return -1;
+  const bool deflated = header->compression == 8;
+  z_stream z{};
+  if (deflated && inflateInit2(&z, -MAX_WBITS) != Z_OK) return ZZIP_FAIL(zip, "  ZZip: cannot inflate %s\n", header->fileName);
+  unsigned char in[kZipChunk];
+  unsigned char out[kZipChunk];
+  uint64_t left = header->dataSize, produced = 0;
+  uLong crc = crc32(0L, Z_NULL, 0);
+  int status = 0;
+  bool ended = !deflated && left == 0;
+  // Hands over what was made, unless it runs past the declared size (a lying header stops here,
+  // not at whatever the data would inflate to).
+  const auto give = [&](const unsigned char* data, size_t size) {
+    if (size > header->fullSize - produced) {
+      return ZZIP_FAIL(zip, "  ZZip: %s holds more than its %" PRIu64 " bytes\n", header->fileName, header->fullSize);
+    }
+    produced += size;
+    crc = crc32(crc, data, static_cast<uInt>(size));
+    if (const int e = sink(context, data, size); e != 0) {
+      return ZZIP_FAIL(zip, "  ZZip: cannot write %s: %s\n", target, std::strerror(e));
+    }
+    return 0;
+  };
+  while (status == 0 && !ended) {
+    const size_t n = static_cast<size_t>(left < kZipChunk ? left : kZipChunk);
+    if (n > 0 && ByteSrc_ReadBlock(zip->source, in, n) != n) {
+      status = ZZIP_FAIL(zip, "Unexpected EOF: Expecting %" PRIu64 " bytes\n", header->dataSize);
+      break;
+    }
+    left -= n;
+    if (!deflated) {
+      status = give(in, n);
+      ended = left == 0;
+      continue;
+    }
+    z.next_in = in;
+    z.avail_in = static_cast<uInt>(n);
+    do {
+      z.next_out = out;
+      z.avail_out = sizeof out;
+      const int r = inflate(&z, Z_NO_FLUSH);
+      if (r != Z_OK && r != Z_STREAM_END && !(r == Z_BUF_ERROR && z.avail_in == 0)) {
+        status = ZZIP_FAIL(zip, "  ZZip: cannot inflate %s\n", header->fileName);
+        break;
+      }
+      status = give(out, sizeof out - z.avail_out);
+      ended = r == Z_STREAM_END;
+    } while (status == 0 && !ended && (z.avail_in > 0 || z.avail_out == 0));
+    if (status == 0 && !ended && left == 0) status = ZZIP_FAIL(zip, "  ZZip: cannot inflate %s\n", header->fileName);
+  }
+  if (deflated) inflateEnd(&z);
+  if (status != 0) return status;
+  if (produced != header->fullSize) {
+    return ZZIP_FAIL(zip, "  ZZip: %s holds %" PRIu64 " bytes, not %" PRIu64 "\n", header->fileName, produced,
+                     header->fullSize);
+  }
+  if (static_cast<uint32_t>(crc) != header->crc) {
+    return ZZIP_FAIL(zip, "  ZZip: CRC of %s is %08" PRIx32 ", not %08" PRIx32 "\n", header->fileName,
+                     static_cast<uint32_t>(crc), header->crc);
   }
   return 0;
 }
 
-// Writes an entry (its data, or a directory) under the base name; 0 or -1.
-int extract_to_file(ZZipArchive* zip, LocalFileHdr* header) {
-  SState* state = zip->state;
-  if (!stays_inside(header->fileName, header->fileNameLen)) {
-    return ZZIP_FAIL(zip, "  ZZip: refusing %s, which leads outside %s\n", header->fileName,
-                     zip->baseName ? zip->baseName : ".");
+int append_to_buffer(void* context, const unsigned char* data, size_t size) {
+  auto* buffer = static_cast<BufUChar*>(context);
+  const size_t at = buffer->length;
+  if (BufUChar_Check(buffer, at + size) != 0) return ENOMEM;
+  std::memcpy(buffer->data + at, data, size);
+  buffer->length = at + size;
+  return 0;
+}
+
+// The entry's bytes, inflated and checked against its size and CRC; null after the error exit.
+BufUChar* entry_data(LocalFileHdr* header) {
+  BufUChar* data = BufUChar_New(header->head.archive->state, 0);
+  if (!data) {
+    SState_Err(header->head.archive->state, __FILE__, __LINE__, -1);
+    return nullptr;
   }
-  char* path = zip->baseName ? SState_StrsDup(state, zip->baseName, "/", header->fileName, nullptr)
-                             : SState_StrDup(state, header->fileName);
-  if (!path) return SState_Err(state, __FILE__, __LINE__, -1);
-  int status = make_directories(zip, path);
-  const bool directory = header->fileName[header->fileNameLen - 1] == '/';
-  if (status == 0 && !directory) {
-    BufUChar* data = entry_data(header);
-    FILE* file = data ? SState_OpenOut(state, path) : nullptr;
-    if (!data) {
-      status = -1;
-    } else if (!file) {
-      status = SState_Err(state, __FILE__, __LINE__, -1);
-    } else {
-      const int wrote = BufUChar_WriteStm(data, file);
-      if (Util_StmClose(file) != 0 || wrote != 0) status = ZZIP_FAIL(zip, "  ZZip: cannot write %s\n", path);
+  if (stream_entry(header, append_to_buffer, data, "memory") == 0) return data;
+  BufUChar_Free(data);
+  return nullptr;
+}
+
+int write_to_fd(void* context, const unsigned char* data, size_t size) {
+  const int fd = *static_cast<int*>(context);
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return ENOSPC;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+// One extraction: every file is written to a temporary file of its own, made with O_EXCL and
+// O_NOFOLLOW in a folder opened without following links, and the temporary files take their
+// names only when every entry is whole. A failure removes the temporary files and the folders
+// the extraction made; a signal finds them on the pending list (safe_output.h).
+class Extraction {
+ public:
+  explicit Extraction(ZZipArchive* zip) : zip_(zip), base_(zip->baseName ? zip->baseName : ".") {}
+  ~Extraction() { roll_back(); }
+
+  // Checks the total the entries declare against the archive's budget.
+  int check_budget() {
+    uint64_t total = 0;
+    for (ZZipRecord* r = zip_->first; r; r = r->next) {
+      if (r->signature != ZZIP_SIG_LOCAL_FILE_HDR) continue;
+      total += std::min(reinterpret_cast<LocalFileHdr*>(r)->fullSize, kMaxZipArchiveBytes + 1);
+      if (total > kMaxZipArchiveBytes) {
+        return ZZIP_FAIL(zip_,
+                         "  ZZip: %s would inflate to more than the %" PRIu64
+                         " bytes one archive may inflate to (kMaxZipArchiveBytes): nothing extracted\n",
+                         zip_->fileName ? zip_->fileName : "the archive", kMaxZipArchiveBytes);
+      }
     }
-    BufUChar_Free(data);
+    return 0;
   }
-  SState_Free(state, path);
-  return status;
+
+  int entry(LocalFileHdr* header) {
+    if (!stays_inside(header->fileName, header->fileNameLen)) {
+      return ZZIP_FAIL(zip_, "  ZZip: refusing %s, which leads outside %s\n", header->fileName, base_.c_str());
+    }
+    std::vector<std::string> parts;
+    for (size_t start = 0; start <= header->fileNameLen;) {
+      size_t end = start;
+      while (end < header->fileNameLen && header->fileName[end] != '/') ++end;
+      const std::string part(header->fileName + start, end - start);
+      if (!part.empty() && part != ".") parts.push_back(part);
+      start = end + 1;
+    }
+    const bool directory = header->fileName[header->fileNameLen - 1] == '/';
+    if (parts.empty()) return 0;
+    const std::string name = directory ? std::string() : parts.back();
+    if (!directory) parts.pop_back();
+    std::string folder;
+    const int dirfd = open_folder(parts, &folder);
+    if (dirfd < 0) return -1;
+    if (directory) {
+      close(dirfd);
+      return 0;
+    }
+    int status = 0;
+    int fd = -1;
+    std::string temp;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+      char suffix[32];
+      std::snprintf(suffix, sizeof suffix, ".%u.%d.tmp", static_cast<unsigned>(getpid()), ++counter_);
+      temp = "." + name.substr(0, 48) + suffix;
+      fd = openat(dirfd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd < 0 && errno != EEXIST) break;
+    }
+    close(dirfd);
+    const std::string path = folder + "/" + name;
+    if (fd < 0) return ZZIP_FAIL(zip_, "  ZZip: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+    remember(folder + "/" + temp, false);
+    status = stream_entry(header, write_to_fd, &fd, path.c_str());
+    if (status == 0 && fsync(fd) != 0) status = ZZIP_FAIL(zip_, "  ZZip: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+    if (close(fd) != 0 && status == 0) status = ZZIP_FAIL(zip_, "  ZZip: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+    if (status == 0) renames_.push_back({folder + "/" + temp, path});
+    return status;
+  }
+
+  // Moves every file into place; a name held by a folder fails before anything moves.
+  int commit() {
+    for (const auto& [temp, path] : renames_) {
+      struct stat st {};
+      if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        return ZZIP_FAIL(zip_, "  ZZip: cannot write %s: %s\n", path.c_str(), std::strerror(EISDIR));
+      }
+    }
+    for (const auto& [temp, path] : renames_) {
+      if (rename(temp.c_str(), path.c_str()) != 0) {
+        return ZZIP_FAIL(zip_, "  ZZip: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+      }
+    }
+    for (Made& m : made_) SafeOut_Forget(m.pending);
+    made_.clear();
+    renames_.clear();
+    return 0;
+  }
+
+ private:
+  struct Made {
+    std::string path;
+    bool directory;
+    SafeOutPending* pending;
+  };
+
+  void remember(const std::string& path, bool directory) {
+    made_.push_back({path, directory, SafeOut_Register(path.c_str(), directory ? 1 : 0)});
+  }
+
+  // Undoes what this extraction made, newest first.
+  void roll_back() {
+    for (auto m = made_.rbegin(); m != made_.rend(); ++m) {
+      if (m->directory) {
+        rmdir(m->path.c_str());
+      } else {
+        unlink(m->path.c_str());
+      }
+      SafeOut_Forget(m->pending);
+    }
+    made_.clear();
+  }
+
+  // Opens (making what is missing) the folder under the base that parts name, never through a
+  // link: the base itself is checked too. The descriptor, or -1 after the error exit.
+  int open_folder(const std::vector<std::string>& parts, std::string* folder) {
+    int fd = open_one(AT_FDCWD, base_, base_);
+    *folder = base_;
+    for (const std::string& part : parts) {
+      if (fd < 0) break;
+      const std::string path = *folder + "/" + part;
+      const int next = open_one(fd, part, path);
+      close(fd);
+      fd = next;
+      *folder = path;
+    }
+    return fd;
+  }
+
+  int open_one(int at, const std::string& name, const std::string& path) {
+    int fd = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+      if (mkdirat(at, name.c_str(), 0777) != 0 && errno != EEXIST) {
+        return ZZIP_FAIL(zip_, "Failed to build full path:%s: %s\n", path.c_str(), std::strerror(errno));
+      }
+      remember(path, true);
+      fd = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (fd >= 0) return fd;
+    struct stat st {};
+    if (fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+      return ZZIP_FAIL(zip_, "  ZZip: refusing %s: it is a symbolic link, which is not followed\n", path.c_str());
+    }
+    return ZZIP_FAIL(zip_, "Failed to build full path:%s: %s\n", path.c_str(), std::strerror(errno));
+  }
+
+  ZZipArchive* zip_;
+  std::string base_;
+  std::vector<Made> made_;
+  std::vector<std::pair<std::string, std::string>> renames_;
+  int counter_ = 0;
+};
+
+// Extracts one entry, or (header null) every entry, to files; 0 or -1.
+int extract_to_files(ZZipArchive* zip, LocalFileHdr* header) {
+  Extraction extraction(zip);
+  if (!header && extraction.check_budget() != 0) return -1;
+  int status = 0;
+  if (header) {
+    status = extraction.entry(header);
+  } else {
+    for (ZZipRecord* r = zip->first; r && status == 0; r = r->next) {
+      if (r->signature == ZZIP_SIG_LOCAL_FILE_HDR) status = extraction.entry(reinterpret_cast<LocalFileHdr*>(r));
+    }
+  }
+  return status == 0 ? extraction.commit() : status;
 }
 
 }  // namespace
@@ -295,7 +519,7 @@ int extract_to_file(ZZipArchive* zip, LocalFileHdr* header) {
 BufUChar* ZZip_LocalFileHdr_Extract(ZZipRecord* record, const char* name) {
   auto* header = as<LocalFileHdr>(record);
   if (name) return same_name(name, header) ? entry_data(header) : nullptr;
-  extract_to_file(record->archive, header);
+  extract_to_files(record->archive, header);
   return nullptr;
 }
 
@@ -385,12 +609,36 @@ int ZZip_Show(ZZipArchive* zip, FILE* stream, int level) {
 
 BufUChar* ZZip_Extract(ZZipArchive* zip, const char* name) {
   if (!zip) return nullptr;
+  if (!name) {
+    extract_to_files(zip, nullptr);
+    return nullptr;
+  }
   const int failures = zip->state->failed;
   for (ZZipRecord* r = zip->first; r; r = r->next) {
     BufUChar* data = r->Extract(r, name);
     if (data || zip->state->failed != failures) return data;
   }
   return nullptr;
+}
+
+int ZZip_ExtractTo(ZZipArchive* zip, const char* name, int (*write)(void* context, const void* data, size_t size),
+                   void* context, const char* target) {
+  if (!zip || !name || !write) return -1;
+  for (ZZipRecord* r = zip->first; r; r = r->next) {
+    if (r->signature != ZZIP_SIG_LOCAL_FILE_HDR) continue;
+    auto* header = reinterpret_cast<LocalFileHdr*>(r);
+    if (!same_name(name, header)) continue;
+    struct Relay {
+      int (*write)(void*, const void*, size_t);
+      void* context;
+    } relay{write, context};
+    const EntrySink sink = [](void* c, const unsigned char* data, size_t size) {
+      auto* to = static_cast<Relay*>(c);
+      return to->write(to->context, data, size);
+    };
+    return stream_entry(header, sink, &relay, target ? target : "the output");
+  }
+  return 1;
 }
 
 int ZZip_Free(ZZipArchive* zip) {

@@ -184,10 +184,18 @@ MONO_API int ZZip_Show(ZZipArchive* zip, FILE* stream, int level);
 /* With a name (one leading '/' skipped; ASCII case ignored; the whole name compared): the data of
    the first local header of that name, a new buffer the caller frees with BufUChar_Free, or null
    when there is none. Without a name: every entry written to a file under the base name (or
-   the current directory without one), directories made as needed; null. A failure (damaged
-   data, CRC or size mismatch, an entry that would land outside the target) gives null after the
-   error exit. */
+   the current directory without one), directories made as needed, never through a symbolic
+   link; the files take their names only when every entry is whole, and a failure leaves no file
+   or folder of the extraction behind. Entries inflate in bounded chunks under per-entry and
+   per-archive budgets. A failure (damaged data, CRC or size mismatch, a budget passed, an entry
+   that would land outside the target) gives null after the error exit. */
 MONO_API BufUChar* ZZip_Extract(ZZipArchive* zip, const char* name);
+/* Streams the first entry of that name (as ZZip_Extract finds it) to write in bounded chunks,
+   checking its size and CRC as it goes; write gives 0 or an errno value, and target names where
+   the bytes go for messages. 0 when the entry is written whole, 1 when there is none, -1 after
+   the error exit (damaged data, a mismatch, a budget passed, a write that failed). */
+MONO_API int ZZip_ExtractTo(ZZipArchive* zip, const char* name, int (*write)(void* context, const void* data, size_t size),
+                            void* context, const char* target);
 /* Frees every record, closes the source and the output stream; a null archive gives 0. */
 MONO_API int ZZip_Free(ZZipArchive* zip);
 

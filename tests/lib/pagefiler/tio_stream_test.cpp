@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "dio_fixture.h"
+#include "safe_output.h"
 #include "tio.h"
 #include "tools.h"
 
@@ -36,13 +38,24 @@ TEST(TioStream, ConnectorsKeepThePosition) {
   EXPECT_EQ(key->position, 0);
   EXPECT_EQ(__sioCnctWrite(key, "0123456789", 10), 10);
   EXPECT_EQ(__sioCnctTell(key), 10);
-  // Written data is flushed at once: the file holds it while the key is still open.
-  EXPECT_EQ(monotest::read_file(path), "0123456789");
+  // Written data is flushed at once: the temporary file beside the name holds it while the key
+  // is open; the name itself appears only at the commit.
+  ASSERT_NE(key->output, nullptr);
+  EXPECT_EQ(monotest::read_file(key->output->temp), "0123456789");
+  EXPECT_FALSE(std::ifstream(path).good());
   EXPECT_EQ(__sioCnctSeek(key, 4), 4);
   EXPECT_EQ(__sioCnctWrite(key, "ab", 2), 2);
   EXPECT_EQ(__sioCnctTell(key), 6);
+  char message[SAFEOUT_MESSAGE_SIZE] = "";
+  EXPECT_EQ(__sioCommitFileKey(key, message, sizeof message), 0) << message;
+  EXPECT_EQ(monotest::read_file(path), "0123ab6789");
+  // A key released without its commit leaves the name as it was.
+  ASSERT_EQ(__sioCreateWriteFileKey(path.c_str(), &key), 0);
+  EXPECT_EQ(__sioCnctWrite(key, "xyz", 3), 3);
+  const std::string temp = key->output->temp;
   EXPECT_EQ(__sioReleaseFileKey(key), 0);
   EXPECT_EQ(monotest::read_file(path), "0123ab6789");
+  EXPECT_FALSE(std::ifstream(temp).good());
 
   ASSERT_EQ(__sioCreateReadFileKey(path.c_str(), &key), 0);
   char buffer[16] = {};

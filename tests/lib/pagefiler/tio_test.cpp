@@ -271,8 +271,8 @@ TEST_F(TioTest, AFailedPageEndsTheDocumentAndIsNotCounted) {
     drop(bad);
     EXPECT_EQ(release(w), 0);
     drop(w);
-    ASSERT_EQ(monotest::tiff_directory_count(file), 1);
-    EXPECT_EQ(monotest::tiff_bilevel(file, 0), bm);
+    // A document that lost a page is no result: its name is left as it was (here: no file).
+    EXPECT_FALSE(std::ifstream(file).good());
   }
 
   // One file per page: a failed page leaves no file behind and takes no page number.

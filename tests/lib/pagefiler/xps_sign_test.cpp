@@ -293,6 +293,41 @@ TEST_F(XpsSignTest, RefusesWhatLeavesThePackageOrCannotBeSigned) {
   }
 }
 
+// A link that leaves the package is never followed: a part that links to a file outside is not
+// read (its digest would sign what the package does not hold), and a signature folder that
+// links outside gets nothing written through it.
+TEST_F(XpsSignTest, LinksOutOfThePackageAreNeitherReadNorWrittenThrough) {
+  struct Case {
+    const char* what;
+    const char* link;     // relative to the package root
+    bool folder;          // the link leads to a folder outside (else to a file)
+    const char* message;
+  } cases[] = {
+      {"a part that links to a file outside", "Documents/1/Resources/Images/1.png", false, "lies outside the package"},
+      {"the signature folders", "package", true, "leads outside the package"},
+      {"the signature definitions folder", "xmls", true, "leads outside the package"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const monotest::TempDir dir;
+    const std::string root = dir.file("pkg");
+    xpstest::write_package(root, xpstest::small_package());
+    const std::string outside = dir.file("outside");
+    fs::create_directories(outside);
+    const std::string secret = outside + "/secret.png";
+    monotest::write_file(secret, read_file(root + "/Documents/1/Resources/Images/1.png"));
+    const std::string link = root + "/" + c.link;
+    fs::remove_all(link);
+    fs::create_symlink(c.folder ? outside : secret, link);
+    engine_messages.clear();
+    EXPECT_EQ(sign(root, false), QEL_STATUS_FAILED);
+    EXPECT_NE(engine_messages.find(c.message), std::string::npos) << engine_messages;
+    EXPECT_EQ(xpstest::files_below(outside), (std::map<std::string, std::string>{{"secret.png", read_file(secret)}}));
+    EXPECT_EQ(xpstest::signature_part(root), "");
+    clearStatus(state);
+  }
+}
+
 TEST_F(XpsSignTest, WrongPasswordWritesNothing) {
   const monotest::TempDir dir;
   xpstest::write_package(dir.path(), xpstest::small_package());

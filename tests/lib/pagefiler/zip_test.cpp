@@ -499,7 +499,7 @@ TEST_F(ZipTest, DamagedEntriesAreRefused) {
       {"a CRC changed", {"e", text, 8}, 14, "\x01", "  ZZip: CRC of e is "},
       {"a size larger than the data", {"e", text, 8}, 22, "\x40", "  ZZip: e holds 20 bytes, not 64"},
       {"a bomb: more data than declared", {"e", zeros, 8}, 22, std::string("\xE8\x03\x00\x00", 4),
-       "  ZZip: cannot inflate e"},
+       "  ZZip: e holds more than its 1000 bytes"},
       {"another compression", {"e", text, 12}, 0, "", "Unkown compression: 12\n"},
       {"encrypted", {"e", text, 8, false, 1}, 0, "", "  ZZip: e is encrypted\n"},
   };
@@ -534,7 +534,7 @@ TEST_F(ZipTest, EntriesThatLeaveTheTargetAreRefused) {
     EXPECT_EQ(ZZip_Extract(zip.get(), nullptr), nullptr);
     EXPECT_GT(state->failed, failures);
     EXPECT_NE(messages.find("  ZZip: refusing "), std::string::npos) << messages;
-    EXPECT_EQ(read_file(root + "/slip/fine.txt"), "fine") << "entries before it are written";
+    EXPECT_FALSE(fs::exists(root + "/slip")) << "a failed extraction leaves nothing of its own";
     for (const auto& e : fs::recursive_directory_iterator(dir.path())) {
       EXPECT_EQ(e.path().filename().string().find("evil"), std::string::npos) << e.path();
     }
@@ -590,7 +590,8 @@ TEST_F(ZipTest, EntriesGoUnderTheBaseName) {
   Zip clash(ZZip_Read(state, dir.file("clash.zip").c_str()));
   ASSERT_TRUE(clash);
   EXPECT_EQ(ZZip_Extract(clash.get(), nullptr), nullptr);
-  EXPECT_NE(messages.find("Failed to build full path:" + dir.file("clash/x/y.txt")), std::string::npos) << messages;
+  EXPECT_NE(messages.find("Failed to build full path:" + dir.file("clash") + ": Not a directory"), std::string::npos)
+      << messages;
 }
 
 TEST_F(ZipTest, EveryFailedAllocationIsReportedAndFreesWhatItMade) {

@@ -378,7 +378,7 @@ TEST_F(PdfCommandTest, FailuresLeaveNoFile) {
   } cases[] = {
       {"pdf -o out.pdf page.pbm missing.pbm", 1, "missing.pbm"},
       {"pdf -o out.pdf page.pbm broken.pbm", 1, "broken.pbm"},
-      {"pdf -o nowhere/out.pdf page.pbm", 1, "nowhere/out.pdf for writing: No such file or directory"},
+      {"pdf -o nowhere/out.pdf page.pbm", 1, "nowhere/out.pdf: No such file or directory"},
       {"pdf -o out.pdf --profile 4 page.pbm", 2, "profile"},
       {"pdf --pdfa --password x -o out.pdf page.pbm", 2, "cannot be encrypted"},
       {"pdf --version 1.3 --password x -o out.pdf page.pbm", 2, "--version 1.3"},

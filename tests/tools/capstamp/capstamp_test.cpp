@@ -139,6 +139,43 @@ TEST_F(CapstampTest, WhatTheStoreLacksLeavesItsMarkAndIsTold) {
   EXPECT_EQ(read_file(elsewhere), std::string(schema) + new_row(1, "00000000"));
 }
 
+// The store is saved whole or not at all: through a link the file it leads to is replaced and the
+// link kept; a save the disk refuses (here: writes past a file size limit of 0 fail as on a full
+// disk) leaves the store as it was, and no temporary file is left beside either.
+TEST_F(CapstampTest, TheStoreIsSavedWholeOrNotAtAll) {
+  const std::string before = std::string(schema) + devices;
+  const std::string saved = before + new_row(8, "00000007");
+  struct Case {
+    const char* what;
+    const char* shell;  // before capstamp
+    bool saves;
+    const char* says;
+  } cases[] = {
+      {"through a link", "", true, ""},
+      {"on a full disk", "trap '' XFSZ; ulimit -f 0; ", false, "File too large"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(dir.file("real"));
+    std::filesystem::remove(store());
+    std::filesystem::create_directory(dir.file("real"));
+    write_file(dir.file("real/store.cfg"), before);
+    std::filesystem::create_symlink("real/store.cfg", store());
+    const monotest::ToolResult r = monotest::run_tool("cd " + shell_quote(dir.path()) + " && " + c.shell +
+                                                      "env -u DS_CURRENT_CONFIG CFGKEEP=store.cfg " +
+                                                      shell_quote(CAPSTAMP_BIN) + " I 2>&1");
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+    EXPECT_TRUE(std::filesystem::is_symlink(store()));
+    EXPECT_EQ(read_file(dir.file("real/store.cfg")), c.saves ? saved : before);
+    for (const std::string& folder : {dir.path(), dir.file("real")}) {
+      for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+      }
+    }
+  }
+}
+
 TEST_F(CapstampTest, AStoreItCannotAttachToIsNeverSavedOver) {
   const std::string broken = std::string(schema) + devices + "object 9 1 2\navp 2 " + lossy + "\n";
   const std::string current = dir.file("current.cfg");
