@@ -32,11 +32,6 @@ std::string literal(const std::string& codes) {
   return out + ")";
 }
 
-// Horizontal scaling (Tz, percent) beyond which a run is written unscaled: a box far narrower or
-// wider than its text is a recognition fault, and a viewer would still have to draw it.
-constexpr double kMinScale = 1.0;
-constexpr double kMaxScale = 10000.0;
-
 }  // namespace
 
 extern "C" {
@@ -75,12 +70,7 @@ char* PDFXML_XMLToPDF_Ex(SState* state, XMLElement* tree, double x, double y, in
     // The face's full extent fills the box: ascent at its top, descent at its bottom edge.
     const double size = run.yh / extent;
     const double baseline = run.yb + run.descent * size;
-    double scale = 100.0;
-    if (run.xw > 0 && run.advance > 0) {
-      scale = 100.0 * run.xw / (run.advance * size);
-      if (scale < kMinScale || scale > kMaxScale) scale = 100.0;
-    }
-    out += number(scale) + " Tz\n";
+    out += number(100.0 * kvxml::fit_scale(run.xw, run.advance * size)) + " Tz\n";
     // The page space runs downwards here: the text matrix turns the glyphs upright.
     out += "1 0 0 -1 " + number(run.x0) + " " + number(baseline) + " Tm\n";
     for (const kvxml::Piece& piece : run.pieces) {
@@ -90,6 +80,7 @@ char* PDFXML_XMLToPDF_Ex(SState* state, XMLElement* tree, double x, double y, in
     }
   }
   out += "ET\nQ\n";
+  kvxml::report_uncarried("PDFXML_XMLToPDF_Ex", runs);
   char* text = kvxml::engine_copy(out);
   if (!text) SState_ErrPrintf(state, "PDFXML_XMLToPDF_Ex: no memory for %zu bytes of content\n", out.size());
   return text;

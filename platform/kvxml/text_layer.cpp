@@ -10,6 +10,7 @@
 
 #include "kvfont.h"
 #include "kvng.h"
+#include "kvng_print.h"
 #include "text_runs.h"
 
 namespace {
@@ -199,7 +200,10 @@ void split(Run* run) {
       run->pieces.push_back(Piece{FFont_IndexForFamStyle(run->famStyle, set), {}});
     }
     int32_t code = FFont_UnicodeToCode(set, u);
-    if (code < 0) code = static_cast<int32_t>(kReplacement);
+    if (code < 0) {
+      code = static_cast<int32_t>(kReplacement);
+      if (run->uncarried++ == 0) run->firstUncarried = u;
+    }
     run->pieces.back().codes.push_back(static_cast<char>(code));
     run->advance += FFont_ChrSzX(FFont_ForIndex(run->pieces.back().font), code);
   }
@@ -239,6 +243,26 @@ bool read_runs(xmlDocPtr doc, std::vector<Run>* runs, std::string* why) {
     runs->push_back(std::move(run));
   }
   return true;
+}
+
+double fit_scale(double boxWidth, double naturalWidth) {
+  constexpr double kLeast = 0.01, kMost = 100.0;
+  if (!(boxWidth > 0) || !(naturalWidth > 0)) return 1.0;
+  const double scale = boxWidth / naturalWidth;
+  return scale >= kLeast && scale <= kMost ? scale : 1.0;
+}
+
+void report_uncarried(const char* converter, const std::vector<Run>& runs) {
+  int64_t count = 0;
+  uint32_t first = 0;
+  for (const Run& run : runs) {
+    if (run.uncarried > 0 && count == 0) first = run.firstUncarried;
+    count += run.uncarried;
+  }
+  if (count == 0) return;
+  KVngPrintf("%s: %lld character%s of the text layer that the text fonts cannot carry written as \"?\" (the "
+             "first U+%04X)\n",
+             converter, static_cast<long long>(count), count == 1 ? "" : "s", static_cast<unsigned>(first));
 }
 
 std::string number(double value) {

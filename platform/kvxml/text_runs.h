@@ -29,10 +29,21 @@ struct Run {
   std::vector<Piece> pieces;
   double ascent = 0, descent = 0;   // of the run's face, fractions of the em
   double advance = 0;               // natural width of the pieces, in ems
+  int32_t uncarried = 0;            // characters no set of the face encodes, written as '?'
+  uint32_t firstUncarried = 0;
 };
 
 // The runs of a document in document order; false with the reason when a run lacks an attribute.
 bool read_runs(xmlDocPtr doc, std::vector<Run>* runs, std::string* why);
+
+// The horizontal scale that stretches a natural width of text over a box width, or 1 when the
+// box is far narrower or wider than its text: that is a recognition fault, and a viewer would
+// still have to draw the glyphs at that scale.
+double fit_scale(double boxWidth, double naturalWidth);
+
+// Tells once, through the engine's printer, how many characters of a layer the converter who
+// could not encode them wrote as '?'; nothing when every character was carried.
+void report_uncarried(const char* converter, const std::vector<Run>& runs);
 
 // Numbers in content text and markup: at most three decimals, no trailing zeros.
 std::string number(double value);

@@ -24,6 +24,7 @@
 #include <ctime>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kvng_print.h"
@@ -393,8 +394,9 @@ int write_font_part(elf_state* state, XpsPackageRecord* p) {
 bool layer_text(const elf_QELLAYER* layer, std::string* text) {
   LayerPixels bytes;
   if (!gather(layer->data, &bytes)) return false;
-  const auto* b = reinterpret_cast<const char*>(bytes.bytes.data());
-  text->assign(b, strnlen(b, bytes.bytes.size()));
+  // A layer without bytes has no data pointer at all: no string function may see it.
+  const auto end = std::find(bytes.bytes.begin(), bytes.bytes.end(), uint8_t{0});
+  text->assign(bytes.bytes.begin(), end);
   return true;
 }
 
@@ -461,12 +463,19 @@ int text_glyphs(elf_state* state, XpsPackageRecord* p, const elf_QELLAYER* layer
   }
   if (status == QEL_STATUS_OK && !p->fontPart) status = write_font_part(state, p);
   if (status == QEL_STATUS_OK) {
-    // The converter names its font by file name; in the package that is the font part.
-    *markup = glyphs;
+    // The converter names its font by file name; in the package that is the font part. The
+    // markup is copied once with the names exchanged on the way: rewriting it in place would move
+    // the rest of the text for every run.
     const std::string from = "FontUri=\"" + escaped(font) + "\"", to = "FontUri=\"/" + std::string(p->fontPart) + "\"";
-    for (size_t at = markup->find(from); at != std::string::npos; at = markup->find(from, at + to.size())) {
-      markup->replace(at, from.size(), to);
+    const std::string_view all(glyphs);
+    markup->clear();
+    markup->reserve(all.size());
+    size_t done = 0;
+    for (size_t at = all.find(from); at != std::string_view::npos; at = all.find(from, done)) {
+      markup->append(all, done, at - done).append(to);
+      done = at + from.size();
     }
+    markup->append(all, done);
   }
   if (result) elfDiscard(result);
   return status;

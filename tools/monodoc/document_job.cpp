@@ -88,8 +88,13 @@ bool stream_tiff(elf_state* state, const std::string& file, const PageSink& sink
 }
 
 
+// The page being appended, so that what the engine says about it names it; 0 between pages.
+int32_t page_in_progress = 0;
+
 void print_engine_message(void*, int kind, const char* text) {
-  if (kind != KVNG_PRINT_DEBUG) std::fprintf(stderr, "monodoc: %s", text);
+  if (kind == KVNG_PRINT_DEBUG) return;
+  if (page_in_progress > 0) std::fprintf(stderr, "monodoc: page %d: %s", page_in_progress, text);
+  else std::fprintf(stderr, "monodoc: %s", text);
 }
 
 // The writer MakeDocWriter makes for the job, held by the result list in *made; null after a
@@ -215,14 +220,22 @@ bool AppendRun::append(elf_object* image, const std::string& where, std::string*
     text_note = ", text " + text;
   }
   const Held args(lstBuildArgs(state_, "pgImg:QELIMAGE", image, 0, LST_END));
-  if (!args.get() || !call_member(state_, writer_, "appendPage", args.get(), error).get()) {
+  page_in_progress = pages_ + 1;
+  const bool appended = args.get() && call_member(state_, writer_, "appendPage", args.get(), error).get();
+  page_in_progress = 0;
+  if (!appended) {
     if (!args.get()) *error = "no memory";
     return false;
   }
   ++pages_;
   const elf_QELIMAGE* im = qelImage(image);
-  std::printf("page %d: %s, %d x %d pixels, %g dpi, %s%s\n", pages_, where.c_str(), im->width, im->height,
-              im->xres > 0 ? im->xres : 300.0, describe_page(image), text_note.c_str());
+  const double xres = im->xres > 0 ? im->xres : 300.0, yres = im->yres > 0 ? im->yres : xres;
+  // A fax page's 204 by 98 dots per inch must not read as square pixels.
+  char dpi[64];
+  if (xres == yres) std::snprintf(dpi, sizeof dpi, "%g dpi", xres);
+  else std::snprintf(dpi, sizeof dpi, "%g x %g dpi", xres, yres);
+  std::printf("page %d: %s, %d x %d pixels, %s, %s%s\n", pages_, where.c_str(), im->width, im->height, dpi,
+              describe_page(image), text_note.c_str());
   std::fflush(stdout);
   return true;
 }
@@ -260,6 +273,13 @@ int write_document(elf_state* state, const DocumentJob& job) {
       complain(job.command, error);
       exit = exit_failed;
     }
+  }
+  if (exit == exit_ok && job.texts.size() > static_cast<size_t>(run.pages())) {
+    // A text layer left over belongs to no page: the pairing the user meant is not what was made.
+    complain(job.command, std::to_string(job.texts.size()) + " --text files for " + std::to_string(run.pages()) +
+                              " page" + (run.pages() == 1 ? "" : "s") + ": " + job.texts[static_cast<size_t>(run.pages())] +
+                              " and any after it go with no page");
+    exit = exit_failed;
   }
   if (!call_member(state, writer, "release", nullptr, &error).get() && exit == exit_ok) {
     complain(job.command, job.target + ": " + error);

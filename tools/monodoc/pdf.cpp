@@ -41,7 +41,9 @@ const char pdf_help[] =
     "      --version V       PDF version 1.3, 1.4 (default; 1.7 with --password) or 1.7\n"
     "      --test            fixed IDs and dates, so that runs give identical files\n"
     "      --text PAGE.xml   the text-layer XML of a page (repeatable: the first --text goes with\n"
-    "                        the first page, the second with the second ...): its words become\n"
+    "                        the first page, the second with the second ..., counting pages\n"
+    "                        across the page files in order, every page of a multi-page file\n"
+    "                        included; pages beyond the last --text have none): its words become\n"
     "                        invisible text over the page image, so that the PDF can be searched\n"
     "                        and copied from (monodoc help text tells the XML form)\n"
     "      --recode          PDF page files decoded to their pixels and coded again (pages that\n"
@@ -138,10 +140,6 @@ int parse(const std::vector<std::string>& args, PdfOptions* o) {
   o->files = parsed.operands;
   if (o->output.empty() || o->files.empty()) {
     complain("pdf", "needs -o OUTPUT and at least one PAGEFILE (monodoc help pdf)");
-    return exit_usage;
-  }
-  if (o->texts.size() > o->files.size()) {
-    complain("pdf", "more --text files than PAGEFILEs: each text layer goes with one page");
     return exit_usage;
   }
   if (o->pdfa && o->hasPassword) {
