@@ -39,7 +39,7 @@ extern "C" {
 char* PDFXML_XMLToPDF_Ex(SState* state, XMLElement* tree, double x, double y, int32_t width, int32_t height,
                          double xres, double yres, double imageWidth, int32_t, int32_t, const double* matrix,
                          double imageHeight) {
-  if (!tree || !tree->doc) {
+  if (!tree) {
     SState_ErrPrintf(state, "PDFXML_XMLToPDF_Ex: no text-layer document\n");
     return nullptr;
   }
@@ -48,12 +48,11 @@ char* PDFXML_XMLToPDF_Ex(SState* state, XMLElement* tree, double x, double y, in
     SState_ErrPrintf(state, "PDFXML_XMLToPDF_Ex: resolutions %g by %g cannot place text\n", xres, yres);
     return nullptr;
   }
-  std::vector<kvxml::Run> runs;
-  std::string why;
-  if (!kvxml::read_runs(tree->doc, &runs, &why)) {
-    SState_ErrPrintf(state, "PDFXML_XMLToPDF_Ex: %s\n", why.c_str());
+  if (!tree->fault.empty()) {
+    SState_ErrPrintf(state, "PDFXML_XMLToPDF_Ex: %s\n", tree->fault.c_str());
     return nullptr;
   }
+  const std::vector<kvxml::Run>& runs = tree->runs;
   // Image pixels (y downwards) -> the layer's box in points (y upwards) -> the layer's matrix.
   const double sx = (imageWidth > 0 ? width / imageWidth : 1.0) * 72.0 / xres;
   const double sy = (imageHeight > 0 ? height / imageHeight : 1.0) * 72.0 / yres;
@@ -87,12 +86,9 @@ char* PDFXML_XMLToPDF_Ex(SState* state, XMLElement* tree, double x, double y, in
 }
 
 int32_t PDFQEL_MarkRequiredFonts(XMLElement* tree, int32_t, uint8_t* used) {
-  if (!tree || !tree->doc || !used) return -1;
-  std::vector<kvxml::Run> runs;
-  std::string why;
-  if (!kvxml::read_runs(tree->doc, &runs, &why)) return -1;
+  if (!tree || !tree->fault.empty() || !used) return -1;
   int32_t marked = 0;
-  for (const kvxml::Run& run : runs) {
+  for (const kvxml::Run& run : tree->runs) {
     if (run.yh <= 0 || !(run.ascent - run.descent > 0)) continue;  // runs the converter leaves out
     for (const kvxml::Piece& piece : run.pieces) {
       if (piece.font < 0 || piece.font >= FFONT_TABLE_SIZE || used[piece.font]) continue;

@@ -2,8 +2,6 @@
 // resolutions, holding one transparent Glyphs element per run (ECMA-388 12.1) set in the face's own
 // advances and scaled across to the run's box.
 
-#include <libxml/parser.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -68,20 +66,13 @@ char* XPSXML_XMLToXPSStr_Ex(SState* state, const char* xml, char** fontName, dou
     SState_ErrPrintf(state, "XPSXML_XMLToXPSStr_Ex: resolutions %g by %g cannot place text\n", xres, yres);
     return nullptr;
   }
-  char why[300];
-  xmlDocPtr doc = KVXML_ReadTextLayer(xml, std::strlen(xml), XML_PARSE_NOBLANKS, why, sizeof why);
-  if (!doc) {
-    SState_ErrPrintf(state, "XPSXML_XMLToXPSStr_Ex: %s\n", why);
+  XMLElement tree;
+  std::string why;
+  if (!kvxml::read_runs(xml, std::strlen(xml), &tree, &why) || !(why = tree.fault).empty()) {
+    SState_ErrPrintf(state, "XPSXML_XMLToXPSStr_Ex: %s\n", why.c_str());
     return nullptr;
   }
-  std::vector<kvxml::Run> runs;
-  std::string reason;
-  const bool read = kvxml::read_runs(doc, &runs, &reason);
-  xmlFreeDoc(doc);
-  if (!read) {
-    SState_ErrPrintf(state, "XPSXML_XMLToXPSStr_Ex: %s\n", reason.c_str());
-    return nullptr;
-  }
+  const std::vector<kvxml::Run>& runs = tree.runs;
   // XPS units are 1/96 inch and run downwards, as pixels do: no turn is needed.
   const kvxml::Matrix place =
       kvxml::multiply(kvxml::matrix_or_identity(matrix), kvxml::Matrix{{96.0 / xres, 0, 0, 96.0 / yres, 0, 0}});
