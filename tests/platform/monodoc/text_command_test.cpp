@@ -247,7 +247,7 @@ TEST_F(TextCommandTest, TextLayersGoWithPagesAcrossPageFiles) {
                              words[i] + "\"/></Page>");
   }
   const struct {
-    const char* format;
+    std::string format;
     std::string (*page_text)(const std::string& file, int n);
   } cases[] = {
       {"pdf",
@@ -262,11 +262,10 @@ TEST_F(TextCommandTest, TextLayersGoWithPagesAcrossPageFiles) {
              .output;
        }},
   };
+  const std::string texts = " --text t1.xml --text t2.xml --text t3.xml";
   for (const auto& c : cases) {
-    const std::string out = std::string("out.") + c.format;
-    const auto r = monodoc(std::string(c.format) + " --test --text t1.xml --text t2.xml --text t3.xml -o " + out +
-                               " fax.tif last.pbm",
-                           true);
+    const std::string out = "out." + c.format;
+    const auto r = monodoc(c.format + texts + " -o " + out + " fax.tif last.pbm", true);
     ASSERT_EQ(r.exit_code, 0) << r.output;
     EXPECT_NE(r.output.find("page 2: fax.tif #2, 1728 x 1100 pixels, 204 x 98 dpi, bilevel, text t2.xml"),
               std::string::npos)
@@ -280,14 +279,11 @@ TEST_F(TextCommandTest, TextLayersGoWithPagesAcrossPageFiles) {
       }
     }
     // One text layer more than there are pages goes with none: no file.
-    const auto extra = monodoc(std::string(c.format) + " --text t1.xml --text t2.xml --text t3.xml -o no." + c.format +
-                                   " fax.tif",
-                               true);
+    const auto extra = monodoc(c.format + texts + " -o no." + c.format + " fax.tif", true);
     EXPECT_EQ(extra.exit_code, 1) << c.format;
-    EXPECT_NE(extra.output.find("3 --text files for 2 pages: t3.xml and any after it go with no page"),
-              std::string::npos)
+    EXPECT_NE(extra.output.find("3 --text files for 2 pages: t3.xml and any after it go with no page"), std::string::npos)
         << extra.output;
-    EXPECT_FALSE(std::filesystem::exists(dir.file(std::string("no.") + c.format))) << c.format;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("no." + c.format))) << c.format;
   }
 }
 
