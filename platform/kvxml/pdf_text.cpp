@@ -79,7 +79,7 @@ char* PDFXML_XMLToPDF_Ex(SState* state, XMLElement* tree, double x, double y, in
     }
   }
   out += "ET\nQ\n";
-  kvxml::report_uncarried("PDFXML_XMLToPDF_Ex", runs);
+  kvxml::report_uncarried(runs);
   char* text = kvxml::engine_copy(out);
   if (!text) SState_ErrPrintf(state, "PDFXML_XMLToPDF_Ex: no memory for %zu bytes of content\n", out.size());
   return text;

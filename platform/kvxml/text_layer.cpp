@@ -294,7 +294,7 @@ double fit_scale(double boxWidth, double naturalWidth) {
   return scale >= kLeast && scale <= kMost ? scale : 1.0;
 }
 
-void report_uncarried(const char* converter, const std::vector<Run>& runs) {
+void report_uncarried(const std::vector<Run>& runs) {
   int64_t count = 0;
   uint32_t first = 0;
   for (const Run& run : runs) {
@@ -302,9 +302,10 @@ void report_uncarried(const char* converter, const std::vector<Run>& runs) {
     count += run.uncarried;
   }
   if (count == 0) return;
-  KVngPrintf("%s: %lld character%s of the text layer that the text fonts cannot carry written as \"?\" (the "
-             "first U+%04X)\n",
-             converter, static_cast<long long>(count), count == 1 ? "" : "s", static_cast<unsigned>(first));
+  // Said in the user's terms: the converter that met them is the same for every page.
+  KVngPrintf("the text layer has %lld character%s that the text fonts cannot carry, written as \"?\" (the first "
+             "U+%04X)\n",
+             static_cast<long long>(count), count == 1 ? "" : "s", static_cast<unsigned>(first));
 }
 
 std::string number(double value) {

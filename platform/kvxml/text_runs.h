@@ -46,9 +46,9 @@ bool read_runs(const char* bytes, size_t length, XMLElement* tree, std::string* 
 // still have to draw the glyphs at that scale.
 double fit_scale(double boxWidth, double naturalWidth);
 
-// Tells once, through the engine's printer, how many characters of a layer the converter who
-// could not encode them wrote as '?'; nothing when every character was carried.
-void report_uncarried(const char* converter, const std::vector<Run>& runs);
+// Tells once, through the engine's printer, how many characters of a layer no set of the face
+// encodes (written as '?'); nothing when every character was carried.
+void report_uncarried(const std::vector<Run>& runs);
 
 // Numbers in content text and markup: at most three decimals, no trailing zeros.
 std::string number(double value);

@@ -116,7 +116,7 @@ char* XPSXML_XMLToXPSStr_Ex(SState* state, const char* xml, char** fontName, dou
     if (simple) out += " Indices=\"" + indices + "\"";
     out += "/>\n";
   }
-  kvxml::report_uncarried("XPSXML_XMLToXPSStr_Ex", runs);
+  kvxml::report_uncarried(runs);
   out += "</Canvas>\n";
   char* markup = kvxml::engine_copy(out);
   if (!markup) SState_ErrPrintf(state, "XPSXML_XMLToXPSStr_Ex: no memory for %zu bytes of markup\n", out.size());

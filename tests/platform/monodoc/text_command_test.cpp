@@ -301,7 +301,8 @@ TEST_F(TextCommandTest, CharactersNoFontCarriesAreCountedOncePerPage) {
                                " p.pbm p.pbm p.pbm",
                            true);
     ASSERT_EQ(r.exit_code, 0) << r.output;
-    const std::string note = "3 characters of the text layer that the text fonts cannot carry written as \"?\" (the first U+6771)";
+    const std::string note =
+        "the text layer has 3 characters that the text fonts cannot carry, written as \"?\" (the first U+6771)";
     for (const char* page : {"page 1: ", "page 3: "}) {
       const size_t at = r.output.find(std::string("monodoc: ") + page);
       ASSERT_NE(at, std::string::npos) << format << "\n" << r.output;
