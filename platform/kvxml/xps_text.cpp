@@ -117,6 +117,8 @@ char* XPSXML_XMLToXPSStr_Ex(SState* state, const char* xml, char** fontName, dou
     out += "/>\n";
   }
   kvxml::report_uncarried(runs);
+  // The runs are done with: let them go before the markup is copied out.
+  XMLElement().runs.swap(tree.runs);
   out += "</Canvas>\n";
   char* markup = kvxml::engine_copy(out);
   if (!markup) SState_ErrPrintf(state, "XPSXML_XMLToXPSStr_Ex: no memory for %zu bytes of markup\n", out.size());

@@ -402,8 +402,8 @@ bool layer_text(const elf_QELLAYER* layer, std::string* text) {
 
 // The Glyphs of a text layer, made by libpagefiler's text-layer converter (QELXML2XPSXML) as a
 // Canvas: text-layer XML and the XPS reader's glyph text, whose runs are in the layer's pixels.
-// Plain text and PDF operators cannot be placed and are left out with a warning. *markup stays
-// empty for a layer without runs.
+// Plain text and PDF operators cannot be placed and are left out with a warning. The Canvas is
+// appended to *markup, nothing for a layer without runs.
 int text_glyphs(elf_state* state, XpsPackageRecord* p, const elf_QELLAYER* layer, int32_t pageWidth,
                 int32_t pageHeight, double xres, double yres, int32_t pgNum, int32_t index, std::string* markup) {
   const elf_QELTEXT* t = qelText(layer->text);
@@ -442,6 +442,8 @@ int text_glyphs(elf_state* state, XpsPackageRecord* p, const elf_QELLAYER* layer
                                            pixels(layer->height, pageHeight), 0, "@xres:d", xres, 0,
                                            "@yres:d", yres, 0, "@matrix:", matrix, 0, LST_END)
                             : nullptr;
+  // The arguments hold their own copy: this one would only double what a large layer costs.
+  std::string().swap(xml);
   if (!args) {
     if (matrix) elfDiscard(matrix);
     return fail(state, QEL_STATUS_FAILED, "no memory");
@@ -468,8 +470,7 @@ int text_glyphs(elf_state* state, XpsPackageRecord* p, const elf_QELLAYER* layer
     // the rest of the text for every run.
     const std::string from = "FontUri=\"" + escaped(font) + "\"", to = "FontUri=\"/" + std::string(p->fontPart) + "\"";
     const std::string_view all(glyphs);
-    markup->clear();
-    markup->reserve(all.size());
+    markup->reserve(markup->size() + all.size());
     size_t done = 0;
     for (size_t at = all.find(from); at != std::string_view::npos; at = all.find(from, done)) {
       markup->append(all, done, at - done).append(to);
@@ -547,13 +548,10 @@ int add_page(elf_state* state, XpsPackageRecord* p, const Common& c, elf_object*
     const elf_QELLAYER* layer = qelLayer(QELGetLayer(image, i));
     if (!layer || layer->kind == QEL_KIND_JBIG2_DICT || layer->kind == QEL_KIND_THUMBNAIL) continue;
     if (layer->kind == QEL_KIND_TEXT) {
-      std::string glyphs;
-      const int status = text_glyphs(state, p, layer, im->width, im->height, xres, yres, pgNum, i, &glyphs);
+      const size_t before = body.size();
+      const int status = text_glyphs(state, p, layer, im->width, im->height, xres, yres, pgNum, i, &body);
       if (status != QEL_STATUS_OK) return status;
-      if (!glyphs.empty()) {
-        body += glyphs;
-        fonts = true;
-      }
+      fonts = fonts || body.size() > before;
       continue;
     }
     if (layer->kind != QEL_KIND_IMAGE && layer->kind != QEL_KIND_BILEVEL) {
