@@ -66,6 +66,7 @@ int KVXML_WalkTextLayer(const char* bytes, size_t length, KVXML_Visit visit, voi
   }
   FirstError first;
   xmlTextReaderSetStructuredErrorHandler(reader, keep_first_error, &first);
+  xmlResetLastError();
   int result = 1;
   bool root = false;
   int step = xmlTextReaderRead(reader);
@@ -77,9 +78,8 @@ int KVXML_WalkTextLayer(const char* bytes, size_t length, KVXML_Visit visit, voi
       result = 0;
       break;
     }
-    const bool blank = type == XML_READER_TYPE_WHITESPACE || type == XML_READER_TYPE_SIGNIFICANT_WHITESPACE;
     if (depth == 0 && type == XML_READER_TYPE_ELEMENT) root = true;
-    if (depth <= 1 && !blank && visit(data, reader) == 0) {
+    if (depth <= 1 && visit(data, reader) == 0) {
       result = -1;
       break;
     }
@@ -89,6 +89,9 @@ int KVXML_WalkTextLayer(const char* bytes, size_t length, KVXML_Visit visit, voi
     step = below ? xmlTextReaderNext(reader) : xmlTextReaderRead(reader);
   }
   if (result == 1 && step < 0) {
+    // Errors of the input's encoding bypass the reader's handler; libxml2 keeps them as its last.
+    const xmlError* last = xmlGetLastError();
+    if (!first.message[0] && last) keep_first_error(&first, last);
     char text[256];
     std::snprintf(text, sizeof text, "line %d: %s", first.line, first.message[0] ? first.message : "malformed XML");
     set_why(why, capacity, text);

@@ -31,7 +31,8 @@ typedef int (*KVXML_Visit)(void* data, struct _xmlTextReader* reader);
 /* Reads a text-layer document once, front to back, without building its tree, so that memory
    follows the largest element rather than the document. visit sees, in document order, every
    node at depth 0 (the root's start and end, and comments or processing instructions around it)
-   and every child node of the root (XML_READER_TYPE_*; blank text between elements is left out),
+   and every child node of the root (XML_READER_TYPE_*; blank text between elements is left out
+   where it separates elements only, as libxml2's XML_PARSE_NOBLANKS leaves it out of a tree),
    with the reader on it: its attributes through xmlTextReaderGetAttribute, its subtree through
    xmlTextReaderExpand. The parsing options are those the text-layer services share (no network,
    no entity substitution, no DTD: a document that declares one is refused, as text layers never

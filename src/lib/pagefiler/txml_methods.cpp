@@ -133,8 +133,9 @@ struct CoalesceRead : Walk {
 int read_word_run(void* data, xmlTextReaderPtr reader) {
   auto* c = static_cast<CoalesceRead*>(data);
   const int type = xmlTextReaderNodeType(reader);
-  if (xmlTextReaderDepth(reader) == 1 && (type == XML_READER_TYPE_TEXT || type == XML_READER_TYPE_CDATA ||
-                                          type == XML_READER_TYPE_ENTITY_REFERENCE)) {
+  if (xmlTextReaderDepth(reader) == 1 &&
+      (type == XML_READER_TYPE_TEXT || type == XML_READER_TYPE_CDATA || type == XML_READER_TYPE_ENTITY_REFERENCE ||
+       type == XML_READER_TYPE_WHITESPACE || type == XML_READER_TYPE_SIGNIFICANT_WHITESPACE)) {
     c->mixed = true;
   }
   if (!is_run(reader)) return 1;
@@ -237,7 +238,7 @@ void dump(xmlDocPtr out, xmlNodePtr node, int format, std::string* text) {
 struct CoalesceWrite : Walk {
   const CoalesceRead* read = nullptr;
   std::vector<size_t> sortedOf;   // element -> index in the sorted runs
-  xmlDocPtr out = nullptr;        // holds each node while it is written
+  xmlDocPtr out = nullptr;        // holds the root's start tag while it is written
   std::string text;
   std::string rootStart;
   size_t element = 0;
@@ -252,6 +253,12 @@ int write_node(void* data, xmlTextReaderPtr reader) {
   auto* w = static_cast<CoalesceWrite*>(data);
   const int type = xmlTextReaderNodeType(reader);
   const bool format = !w->read->mixed;
+  if (w->text.empty()) {
+    // The declaration names the version the document declared, as a tree would keep it.
+    const xmlChar* version = xmlTextReaderConstXmlVersion(reader);
+    w->text = std::string("<?xml version=\"") + (version ? reinterpret_cast<const char*>(version) : "1.0") +
+              "\" encoding=\"UTF-8\"?>\n";
+  }
   if (xmlTextReaderDepth(reader) == 0 && type == XML_READER_TYPE_END_ELEMENT) {
     w->text += w->children ? std::string(format ? "\n" : "") + "</" +
                                  reinterpret_cast<const char*>(xmlTextReaderConstName(reader)) + ">\n"
@@ -270,21 +277,26 @@ int write_node(void* data, xmlTextReaderPtr reader) {
   xmlNodePtr node = root || (type == XML_READER_TYPE_ELEMENT && xmlTextReaderIsEmptyElement(reader))
                         ? xmlTextReaderCurrentNode(reader)
                         : xmlTextReaderExpand(reader);
-  xmlNodePtr copy = node ? xmlDocCopyNode(node, w->out, root ? 2 : 1) : nullptr;
-  if (!copy) return w->stop("%s: cannot write the document\n");
+  if (!node || !node->doc) return w->stop("%s: cannot write the document\n");
+  // Attribute text keeps its characters only in a document that names an encoding.
+  if (!node->doc->encoding) node->doc->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>("UTF-8"));
+  // The root is written from a copy without children; every other node as the reader holds it,
+  // so that it keeps the namespaces its ancestors declare.
+  xmlNodePtr copy = root ? xmlDocCopyNode(node, w->out, 2) : nullptr;
+  if (root && !copy) return w->stop("%s: cannot write the document\n");
   if (run != w->read->runs.end() && (!run->leftJoins.empty() || !run->rightJoins.empty())) {
     // Texts nearest the run's own sit nearest it.
     std::string joined;
     for (auto k = run->leftJoins.rbegin(); k != run->leftJoins.rend(); ++k) joined += w->read->runs[*k].text + " ";
     joined += run->text;
     for (size_t k : run->rightJoins) joined += " " + w->read->runs[k].text;
-    set_attribute(copy, "str", joined);
-    set_attribute(copy, "x0", std::to_string(run->x0));
-    set_attribute(copy, "xw", std::to_string(run->right - run->x0));
+    set_attribute(node, "str", joined);
+    set_attribute(node, "x0", std::to_string(run->x0));
+    set_attribute(node, "xw", std::to_string(run->right - run->x0));
   }
   std::string written;
-  dump(w->out, copy, root ? 0 : format, &written);
-  xmlFreeNode(copy);
+  dump(root ? w->out : node->doc, root ? copy : node, root ? 0 : format, &written);
+  if (copy) xmlFreeNode(copy);
   if (root) {
     // The root's start tag: its copy has no children, so it was written as an empty element.
     if (xmlTextReaderIsEmptyElement(reader)) {
@@ -331,7 +343,6 @@ int coalesce(elf_state* state, elf_object* obj, const char* xml, elf_object** re
   write.out = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
   if (!write.out) return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: cannot write the document\n", method);
   write.out->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>("UTF-8"));
-  write.text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   const bool written = walk(xml, write_node, &write);
   xmlFreeDoc(write.out);
   if (!written) return write.status;

@@ -148,7 +148,8 @@ TEST_F(TextXmlTest, CoalescingRewritesOnlyTheJoinedRuns) {
        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
        "<P>lead<Glyphs x0=\"100\" xw=\"112\" yb=\"500\" yh=\"40\" famStyle=\"0\" str=\"a b\"/>mid</P>\n"},
       {"<P></P>", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<P/>\n"},
-      {"<P a=\"&amp;\">\n</P>", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<P a=\"&amp;\"/>\n"},
+      // Blank text that is all an element holds is its content, not spacing between elements.
+      {"<P a=\"&amp;\">\n</P>", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<P a=\"&amp;\">\n</P>\n"},
   };
   for (const auto& c : cases) {
     elf_object* members = lstBuildArgs(state, "xtol:i", 3, 0, "ytol:i", 2, 0, "sw:i", 12, 0, LST_END);
@@ -241,6 +242,9 @@ TEST_F(TextXmlTest, PlainTextFailures) {
       {"<P><Glyphs x0=\"1\" xw=\"2\" yb=\"3\" yh=\"4\" famStyle=\"0\"/></P>", "QELXML2Text:Error parsing XML, no str attribute\n"},
       {"", "QELXML2Text:Error parsing XML string\n"},
       {"<!DOCTYPE P SYSTEM \"http://example.invalid/p.dtd\"><P/>", "QELXML2Text:Error parsing XML string\n"},
+      // Bytes the declared encoding cannot decode: the reason is libxml2's, not a bare failure.
+      {"<?xml version=\"1.0\" encoding=\"UTF-7\"?>\n<e>\n<Gl\xCE>\n",
+       "QELXML2Text:Error parsing XML string\n(line 0: input conversion failed"},
   };
   for (const auto& c : cases) {
     int status = 0;
