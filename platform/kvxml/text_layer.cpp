@@ -3,13 +3,13 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
-#include <libxml/xmlreader.h>
 #include <libxml/xmlerror.h>
+#include <libxml/xmlreader.h>
 
 #include <climits>
-#include <new>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "kvfont.h"
 #include "kvng.h"

@@ -220,17 +220,22 @@ bool join_words(CoalesceRead* c, int32_t ytol) {
   return true;
 }
 
-// A node as libxml2 writes it within a formatted document, non-ASCII text kept as UTF-8.
-void dump(xmlDocPtr out, xmlNodePtr node, int format, std::string* text) {
+// A node as libxml2 writes it within a formatted document, non-ASCII text kept as UTF-8; false
+// when memory ran out.
+bool dump(xmlDocPtr out, xmlNodePtr node, int format, std::string* text) {
   xmlBufferPtr buffer = xmlBufferCreate();
   xmlOutputBufferPtr stream = buffer ? xmlOutputBufferCreateBuffer(buffer, nullptr) : nullptr;
+  bool ok = false;
   if (stream) {
     xmlNodeDumpOutput(stream, out, node, 1, format, "UTF-8");
-    xmlOutputBufferFlush(stream);
-    text->append(reinterpret_cast<const char*>(xmlBufferContent(buffer)), static_cast<size_t>(xmlBufferLength(buffer)));
+    ok = xmlOutputBufferFlush(stream) >= 0 && stream->error == 0;
+    if (ok) {
+      text->append(reinterpret_cast<const char*>(xmlBufferContent(buffer)), static_cast<size_t>(xmlBufferLength(buffer)));
+    }
     xmlOutputBufferClose(stream);
   }
   if (buffer) xmlBufferFree(buffer);
+  return ok;
 }
 
 // The second reading: the document written again with the joined runs rewritten and the runs
@@ -295,8 +300,9 @@ int write_node(void* data, xmlTextReaderPtr reader) {
     set_attribute(node, "xw", std::to_string(run->right - run->x0));
   }
   std::string written;
-  dump(root ? w->out : node->doc, root ? copy : node, root ? 0 : format, &written);
+  const bool dumped = dump(root ? w->out : node->doc, root ? copy : node, root ? 0 : format, &written);
   if (copy) xmlFreeNode(copy);
+  if (!dumped) return w->stop("%s: cannot write the document\n");
   if (root) {
     // The root's start tag: its copy has no children, so it was written as an empty element.
     if (xmlTextReaderIsEmptyElement(reader)) {
