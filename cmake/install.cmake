@@ -105,7 +105,10 @@ install(FILES ${MONO_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # pkg-config and CMake package files, one pair per package.
 mono_path_to_prefix(${MONO_INSTALL_PKGDIR} MONO_PKG_TO_PREFIX)
 mono_path_to_prefix(${MONO_INSTALL_CMAKEDIR}/monocodec MONO_CMAKE_TO_PREFIX)
-function(mono_install_package name description includes requires)
+# requires: packages whose types the installed headers use in the API (their cflags and libs);
+# private: packages the headers include only to compile (their cflags; their libs only when
+# linking statically), as qpdf and libzip list theirs.
+function(mono_install_package name description includes requires private)
   string(TOUPPER ${name} upper)
   set(libs ${MONO_${upper}_LIBRARIES})
   # pkg-config
@@ -116,6 +119,7 @@ function(mono_install_package name description includes requires)
   list(TRANSFORM libs PREPEND "-l" OUTPUT_VARIABLE link)
   list(JOIN link " " link)
   list(JOIN requires " " pc_requires)
+  list(JOIN private " " pc_private)
   file(WRITE ${CMAKE_BINARY_DIR}/pkg/${name}.pc
     "prefix=\${pcfiledir}/${MONO_PKG_TO_PREFIX}\n"
     "libdir=\${prefix}/${CMAKE_INSTALL_LIBDIR}\n"
@@ -124,6 +128,7 @@ function(mono_install_package name description includes requires)
     "Description: ${description}\n"
     "Version: ${PROJECT_VERSION}\n"
     "Requires: ${pc_requires}\n"
+    "Requires.private: ${pc_private}\n"
     "Libs: -L\${libdir} ${link}\n"
     "Cflags:${cflags}\n")
   install(FILES ${CMAKE_BINARY_DIR}/pkg/${name}.pc DESTINATION ${MONO_INSTALL_PKGDIR})
@@ -137,6 +142,13 @@ function(mono_install_package name description includes requires)
       string(APPEND config "find_dependency(PNG)\n")
     endif()
   endforeach()
+  # The private packages' include folders and definitions, for compiling only.
+  if(private)
+    list(JOIN private " " spaced)
+    string(APPEND config
+      "find_dependency(PkgConfig)\n"
+      "pkg_check_modules(_mono_${name}_private REQUIRED QUIET ${spaced})\n")
+  endif()
   string(APPEND config "get_filename_component(_mono_prefix \"\${CMAKE_CURRENT_LIST_DIR}/${MONO_CMAKE_TO_PREFIX}\" ABSOLUTE)\n")
   set(incdirs "")
   foreach(dir IN LISTS includes)
@@ -169,6 +181,11 @@ function(mono_install_package name description includes requires)
     "  INTERFACE_INCLUDE_DIRECTORIES \"${incdirs}\"\n"
     "  INTERFACE_LINK_LIBRARIES \"${interface}\")\n"
     "unset(_mono_prefix)\n")
+  if(private)
+    string(APPEND config
+      "set_property(TARGET ${name}::${name} APPEND PROPERTY INTERFACE_INCLUDE_DIRECTORIES \${_mono_${name}_private_INCLUDE_DIRS})\n"
+      "set_property(TARGET ${name}::${name} APPEND PROPERTY INTERFACE_COMPILE_OPTIONS \${_mono_${name}_private_CFLAGS_OTHER})\n")
+  endif()
   file(WRITE ${CMAKE_BINARY_DIR}/pkg/${name}Config.cmake "${config}")
   write_basic_package_version_file(${CMAKE_BINARY_DIR}/pkg/${name}ConfigVersion.cmake
     VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
@@ -176,6 +193,7 @@ function(mono_install_package name description includes requires)
     DESTINATION ${MONO_INSTALL_CMAKEDIR}/${name})
 endfunction()
 
-mono_install_package(monocodec "JBIG2 codec: the token engine's encoder API and the decoder API" monocodec "")
+mono_install_package(monocodec "JBIG2 codec: the token engine's encoder API and the decoder API" monocodec "" "")
+# The XPS headers include libxml2's and xmlsec1's (whose definitions must match the library's).
 mono_install_package(pagefiler "Document readers and writers as interpreter object types, with the platform they run on"
-  "pagefiler;monoplatform" "monocodec;libpng16")
+  "pagefiler;monoplatform" "monocodec;libpng16" "libxml-2.0;xmlsec1-openssl")

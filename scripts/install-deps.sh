@@ -12,7 +12,7 @@ packages=(
   # libraries the runner reads pages with, the platform stand-ins use, and the tests and
   # benchmarks compare against
   libpng-dev libleptonica-dev libtiff-dev libjbig-dev libjbig2dec0-dev zlib1g-dev libjpeg62-turbo-dev
-  libgif-dev libqpdf-dev liblcms2-dev
+  libgif-dev libqpdf-dev liblcms2-dev libicu-dev
   # document back ends: XML, XSLT and XML signatures, zip archives, identifiers
   libxml2-dev libxslt1-dev libxmlsec1-dev libxmlsec1-openssl libssl-dev libzip-dev uuid-dev
   # oracle tools and page sources

@@ -3,7 +3,8 @@
 # installed-tree check); one clang build with AddressSanitizer + UBSan that runs the same tests
 # and holds the libFuzzer targets, each then fuzzed for a short bounded time; the 32-bit
 # big-endian PowerPC build of libmonocodec under qemu. Each phase's wall and CPU time is printed
-# at the end (CPU time is what a phase costs on a smaller machine).
+# at the end (CPU time is what a phase costs on a smaller machine). A run that leaves files in the
+# source tree that git neither tracks nor ignores fails: tests write only into build folders.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -19,7 +20,9 @@ phase() {
   step "$name"
   if [ -x /usr/bin/time ]; then
     /usr/bin/time -o "$times_file.one" -f '%e %U %S' "$@" || rc=$?
-    printf '%s %s\n' "$name" "$(cat "$times_file.one")" >> "$times_file"
+    # A failed command makes time write "Command exited with non-zero status N" before the
+    # figures; the figures are always the last line.
+    printf '%s %s\n' "$name" "$(tail -n 1 "$times_file.one")" >> "$times_file"
     rm -f "$times_file.one"
   else
     "$@" || rc=$?
@@ -34,7 +37,33 @@ report_times() {
          printf "  %-22s wall %7.1f  cpu %8.1f\n", $1, $2, cpu }
        END { printf "  %-22s wall %7.1f  cpu %8.1f\n", "all", wall, total }' "$times_file"
 }
-trap 'report_times; rm -f "$times_file"' EXIT
+
+# Untracked files already there when the run starts are the user's, not the run's.
+untracked() { git ls-files --others --exclude-standard 2>/dev/null | LC_ALL=C sort; }
+in_git=0
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then in_git=1; fi
+untracked_before=$(mktemp)
+[ "$in_git" = 1 ] && untracked > "$untracked_before"
+
+# check_stray: fails naming every file the run left in the source tree.
+check_stray() {
+  [ "$in_git" = 1 ] || return 0
+  local left
+  left=$(untracked | LC_ALL=C comm -13 "$untracked_before" -)
+  [ -z "$left" ] && return 0
+  printf '\n==> the run left files in the source tree:\n' >&2
+  printf '%s\n' "$left" | sed 's/^/  /' >&2
+  return 1
+}
+
+finish() {
+  local rc=$?
+  report_times
+  check_stray || { [ "$rc" = 0 ] && rc=1; }
+  rm -f "$times_file" "$untracked_before"
+  exit "$rc"
+}
+trap finish EXIT
 
 phase install-packages scripts/install-deps.sh
 

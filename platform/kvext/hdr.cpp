@@ -1,5 +1,7 @@
 // Engine image headers: compression chains, header user data, the header manager.
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include <lcms2.h>
@@ -365,11 +367,46 @@ int KVngStrCmp(const char* a, const char* b) {
 
 namespace {
 
+// sRGB (IEC 61966-2-1: its curve, D65 white and primaries) as an ICC version 2 profile: PDF/A-1
+// output intents take no other, and a version 4 profile would need PDF 1.5 wherever an image
+// names it. Version 2 has no parametric curves; lcms2 would sample the curve at 4096 points (8 KB
+// in every file that carries the profile). 1024 points, interpolated linearly, stay within a
+// hundredth of a 16-bit step of the curve.
+cmsHPROFILE srgb_version2() {
+  constexpr int kPoints = 1024;
+  const cmsFloat64Number params[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
+  cmsToneCurve* exact = cmsBuildParametricToneCurve(nullptr, 4, params);
+  if (!exact) return nullptr;
+  cmsUInt16Number table[kPoints];
+  for (int i = 0; i < kPoints; ++i) {
+    const cmsFloat32Number v = cmsEvalToneCurveFloat(exact, static_cast<cmsFloat32Number>(i) / (kPoints - 1));
+    table[i] = static_cast<cmsUInt16Number>(std::lround(std::clamp(v, 0.0f, 1.0f) * 65535.0f));
+  }
+  cmsFreeToneCurve(exact);
+  cmsToneCurve* curve = cmsBuildTabulatedToneCurve16(nullptr, kPoints, table);
+  if (!curve) return nullptr;
+  const cmsCIExyY white = {0.3127, 0.3290, 1.0};
+  const cmsCIExyYTRIPLE primaries = {{0.6400, 0.3300, 1.0}, {0.3000, 0.6000, 1.0}, {0.1500, 0.0600, 1.0}};
+  cmsToneCurve* curves[3] = {curve, curve, curve};
+  cmsHPROFILE p = cmsCreateRGBProfile(&white, &primaries, curves);
+  cmsFreeToneCurve(curve);
+  cmsMLU* description = p ? cmsMLUalloc(nullptr, 1) : nullptr;
+  const bool described = description && cmsMLUsetASCII(description, "en", "US", "sRGB IEC61966-2.1") &&
+                         cmsWriteTag(p, cmsSigProfileDescriptionTag, description);
+  if (description) cmsMLUfree(description);
+  if (p && !described) {
+    cmsCloseProfile(p);
+    return nullptr;
+  }
+  if (p) cmsSetProfileVersion(p, 2.1);
+  return p;
+}
+
 struct Profile {
   unsigned char* bytes = nullptr;
   size_t length = 0;
   Profile() {
-    cmsHPROFILE p = cmsCreate_sRGBProfile();
+    cmsHPROFILE p = srgb_version2();
     cmsUInt32Number n = 0;
     if (p && cmsSaveProfileToMem(p, nullptr, &n) && n > 0) {
       bytes = new unsigned char[n];

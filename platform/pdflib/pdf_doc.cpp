@@ -8,10 +8,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <stdexcept>
 
 #include "kvng.h"
 #include "kvng_print.h"
 #include "pdf_internal.h"
+#include "pdf_password.h"
 
 using pdflib::guarded;
 using pdflib::impl;
@@ -29,6 +32,41 @@ int fail(PDFDoc* doc, const char* format, ...) {
   va_end(ap);
   doc->impl->errorText = text;
   return 0;
+}
+
+int require_version(PDFDoc* doc, int32_t need, const char* what, const char* call) {
+  const int32_t have = doc->impl->version;
+  if (have >= need) return 1;
+  return fail(doc, "%s: %s need PDF %d.%d; the document is PDF %d.%d", call, what, need / 10, need % 10, have / 10,
+              have % 10);
+}
+
+int32_t version_needed(PDFDoc* doc, std::string* what) {
+  int32_t need = 13;
+  const auto raise = [&](int32_t v, const char* why) {
+    if (v > need) {
+      need = v;
+      *what = why;
+    }
+  };
+  for (QPDFObjectHandle h : doc->impl->pdf.getAllObjects()) {
+    QPDFObjectHandle d = h.isStream() ? h.getDict() : h;
+    if (!d.isDictionary()) continue;
+    // ISO 32000-1, tables 6 and 89: the filters and keys a version introduced.
+    for (const std::string& f : filter_names(doc, h)) {
+      if (f == "/JBIG2Decode") raise(14, "JBIG2 images");
+      if (f == "/JPXDecode") raise(15, "JPEG 2000 images");
+      if (f == "/Crypt") raise(15, "crypt filters");
+    }
+    if (d.hasKey("/SMask") && d.getKey("/SMask").isStream()) raise(14, "soft masks");
+    if (d.getKey("/Type").isNameAndEquals("/Catalog")) {
+      if (d.hasKey("/Metadata")) raise(14, "XMP metadata streams");
+      if (d.hasKey("/OutputIntents")) raise(14, "output intents");
+    }
+    QPDFObjectHandle group = d.getKey("/Group");
+    if (group.isDictionary() && group.getKey("/S").isNameAndEquals("/Transparency")) raise(14, "transparency groups");
+  }
+  return need;
 }
 
 PDFObj* wrap(PDFDoc* doc, QPDFObjectHandle h, bool pinned) {
@@ -87,6 +125,70 @@ void free_doc(PDFDoc* doc) {
   kvng_internal_free(doc);
 }
 
+// Pages a document may have. Opening gives every page the attributes it inherits and lists
+// them all, some kilobytes and a fraction of a millisecond each: a file of a million empty pages
+// (85 MB) would take more than a gigabyte and minutes before its first page is read.
+constexpr size_t kMaxPages = 100000;
+// Nodes of the page tree, inner nodes included: a balanced tree has far fewer inner nodes than
+// pages; chains of empty nodes are not pages, whatever their number.
+constexpr size_t kMaxPageTreeNodes = 2 * kMaxPages;
+
+// A document refused by a budget rather than for damage.
+class OverBudget : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Counts the pages of the tree as opening will list them, and throws as soon as a budget is
+// exceeded, so that what cannot be opened costs no more than the budget. A page listed again
+// counts again, as opening makes a copy of it for every place; an inner node listed again is
+// walked again (qpdf refuses it later), so only the node budget bounds such a walk.
+void check_page_count(QPDF& pdf) {
+  QPDFObjectHandle root = pdf.getRoot().getKey("/Pages");
+  // The count the tree claims refuses at once; the walk below catches a count that understates.
+  QPDFObjectHandle claimed = root.isDictionary() ? root.getKey("/Count") : QPDFObjectHandle::newNull();
+  if (claimed.isInteger() && claimed.getIntValue() > static_cast<long long>(kMaxPages)) {
+    throw OverBudget("it claims " + std::to_string(claimed.getIntValue()) + " pages, more than the budget of " +
+                     std::to_string(kMaxPages) + " pages a document may have");
+  }
+  // Depth first; an entry with leave set takes its node off the path when its kids are done.
+  struct Step {
+    QPDFObjectHandle node;
+    bool leave;
+  };
+  std::vector<Step> todo{{root, false}};
+  std::set<QPDFObjGen> path;
+  size_t pages = 0, nodes = 0;
+  while (!todo.empty()) {
+    const Step step = todo.back();
+    todo.pop_back();
+    if (step.leave) {
+      path.erase(step.node.getObjGen());
+      continue;
+    }
+    QPDFObjectHandle node = step.node;
+    if (!node.isDictionary()) continue;
+    if (++nodes > kMaxPageTreeNodes) {
+      throw OverBudget("its page tree has more than the budget of " + std::to_string(kMaxPageTreeNodes) +
+                       " nodes a document's page tree may have");
+    }
+    QPDFObjectHandle kids = node.getKey("/Kids");
+    if (!kids.isArray() || node.getKey("/Type").isNameAndEquals("/Page")) {
+      if (++pages > kMaxPages) {
+        throw OverBudget("it has more than the budget of " + std::to_string(kMaxPages) + " pages a document may have");
+      }
+      continue;
+    }
+    // A node within itself is a loop, which qpdf reports.
+    if (node.isIndirect()) {
+      if (!path.insert(node.getObjGen()).second) continue;
+      todo.push_back({node, true});
+    }
+    const int n = kids.getArrayNItems();
+    for (int i = n - 1; i >= 0; --i) todo.push_back({kids.getArrayItem(i), false});
+  }
+}
+
 int32_t open_error(const QPDFExc& e) {
   switch (e.getErrorCode()) {
     case qpdf_e_password:
@@ -98,32 +200,68 @@ int32_t open_error(const QPDFExc& e) {
   }
 }
 
+// A reader whose open failed, made fresh for another try: qpdf reads a document once.
+bool renew_reader(PDFDoc* doc) {
+  PDFDocImpl* old = doc->impl;
+  PDFDocImpl* fresh = nullptr;
+  try {
+    fresh = new PDFDocImpl;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  fresh->name.swap(old->name);
+  fresh->memory.swap(old->memory);
+  fresh->pdf.setSuppressWarnings(true);
+  doc->impl = fresh;
+  doc->filename = fresh->name.c_str();
+  delete old;
+  return true;
+}
+
 // Reads the document that new_doc made, from its file or its memory; pages get the attributes
-// they inherit, so that a page dictionary answers for its own box and resources.
+// they inherit, so that a page dictionary answers for its own box and resources. A password is
+// tried in each form a writer may have stored it in, until one opens the document.
 PDFDoc* read_doc(PDFDoc* doc, bool memory, const char* password, int32_t* error) {
   int32_t code = PDF_ERR_NONE;
+  std::vector<std::string> forms;
   try {
-    PDFDocImpl* d = doc->impl;
-    if (memory) {
-      d->pdf.processMemoryFile(d->name.c_str(), d->memory.data(), d->memory.size(), password);
-    } else {
-      d->pdf.processFile(d->name.c_str(), password);
-    }
-    d->pdf.pushInheritedAttributesToPage();
-    QPDFPageDocumentHelper(d->pdf).getAllPages();
-    pdflib::collect_warnings(doc);
-  } catch (const QPDFExc& e) {
-    code = open_error(e);
-    KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
-  } catch (const QPDFSystemError& e) {
-    // The file itself could not be had: not a damaged document.
-    code = PDF_ERR_OPEN;
-    KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
+    if (password && *password) forms = pdflib::password_forms(password);
   } catch (const std::bad_alloc&) {
     code = PDF_ERR_MEMORY;
-  } catch (const std::exception& e) {
-    code = PDF_ERR_DAMAGED;
-    KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
+  }
+  for (size_t attempt = 0; code == PDF_ERR_NONE; ++attempt) {
+    const char* given = forms.empty() ? password : forms[attempt].c_str();
+    try {
+      PDFDocImpl* d = doc->impl;
+      if (memory) {
+        d->pdf.processMemoryFile(d->name.c_str(), d->memory.data(), d->memory.size(), given);
+      } else {
+        d->pdf.processFile(d->name.c_str(), given);
+      }
+      check_page_count(d->pdf);
+      d->pdf.pushInheritedAttributesToPage();
+      QPDFPageDocumentHelper(d->pdf).getAllPages();
+      pdflib::collect_warnings(doc);
+      break;
+    } catch (const OverBudget& e) {
+      code = PDF_ERR_UNSUPPORTED;
+      KVngError("PDFOpenFilenameEx: %s: %s\n", doc->impl->name.c_str(), e.what());
+    } catch (const QPDFExc& e) {
+      code = open_error(e);
+      KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
+      if (code == PDF_ERR_PASSWORD && attempt + 1 < forms.size()) {
+        code = renew_reader(doc) ? PDF_ERR_NONE : PDF_ERR_MEMORY;
+      }
+    } catch (const QPDFSystemError& e) {
+      // The file itself could not be had: not a damaged document.
+      code = PDF_ERR_OPEN;
+      KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
+    } catch (const std::bad_alloc&) {
+      code = PDF_ERR_MEMORY;
+    } catch (const std::exception& e) {
+      code = PDF_ERR_DAMAGED;
+      KVngDebug("PDFOpenFilenameEx: %s\n", e.what());
+    }
   }
   if (error) *error = code;
   if (code != PDF_ERR_NONE) {
@@ -208,6 +346,9 @@ int PDFCloseFile(PDFDoc* doc, int testMode) {
       if (!pdflib::jbig2_finish(doc)) return 0;
       pdflib::finalize_streams(doc);
       pdflib::write_outlines(doc);
+      std::string what;
+      const int32_t need = pdflib::version_needed(doc, &what);
+      if (!pdflib::require_version(doc, need, what.c_str(), "PDFCloseFile")) return 0;
       // Written beside the file and moved over it whole, so that a write that fails part-way
       // never leaves a file that looks complete.
       const std::string part = d->name + ".part";
@@ -412,6 +553,7 @@ int PDFDeletePage(PDFDoc* doc, PDFObj* page) {
 int PDFPageClose(PDFDoc* doc, PDFObj* page) {
   return guarded(doc, "PDFPageClose", 0, [&] {
     if (!PDFFindPage(doc, page)) return pdflib::fail(doc, "PDFPageClose: not a page of this document");
+    pdflib::spool_streams(doc);
     return 1;
   });
 }

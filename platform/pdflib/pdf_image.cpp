@@ -116,6 +116,7 @@ int PDFImageSetMask(PDFDoc* doc, PDFObj* image, PDFObj* mask) {
       d.removeKey("/ColorSpace");
       return 1;
     }
+    if (!pdflib::require_version(doc, 14, "soft masks", "PDFImageSetMask")) return 0;
     QPDFObjectHandle m = written_image(doc, mask);
     if (!m.isInitialized() || m.getObjGen() == s.getObjGen()) {
       return pdflib::fail(doc, "PDFImageSetMask: the mask is not another image being written");

@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -61,6 +62,9 @@ struct KeptResource {
   PDFResourceEntry entry{};
 };
 
+// Coded stream data that wait in a temporary file for the document to be written.
+class Spool;
+
 struct Jbig2Coder {
   void* handle = nullptr;
   PDFJbig2Engine engine{};           // the coder the handle came from, kept however it changes
@@ -78,6 +82,8 @@ struct PDFDocImpl {
   int32_t version = 14;
   std::vector<std::unique_ptr<PDFObj>> handles;
   std::map<QPDFObjGen, pdflib::PendingStream> streams;
+  std::shared_ptr<pdflib::Spool> spool;            // made when the first page closes
+  std::set<QPDFObjGen> spooled;                    // streams coded into it: final
   std::map<QPDFObjGen, std::string> imageNames;    // written images: their resource names
   std::vector<PDFObj*> pageHandles;                // the page list
   std::vector<QPDFObjGen> bookmarks;
@@ -94,6 +100,9 @@ struct PDFDocImpl {
   PDFObj* currentResources = nullptr;    // of the running extraction, for colour-space names
   int formDepth = 0;
   std::vector<QPDFObjGen> formStack;
+  std::vector<QPDFObjectHandle> scratch;   // content being parsed, one stream per form depth
+  size_t pageForms = 0;                // forms the running page extraction has run
+  size_t pageContent = 0;              // content bytes it has decoded, its forms' included
   pdflib::Jbig2Coder jbig2;
   std::vector<std::string> warnings;   // damage repaired while reading, the first ones kept
   int32_t warningCount = 0;            // all of them
@@ -135,6 +144,9 @@ int components_of(QPDFObjectHandle space);
 
 // Writes every pending stream into the document: data coded through its filters.
 void finalize_streams(PDFDoc* doc);
+// Codes every pending stream that holds its data (those with the JBIG2 coder wait) into the
+// spool file and lets go of its memory; the streams are final from then on. Throws on failure.
+void spool_streams(PDFDoc* doc);
 // Codes data through the filters of a stream whose dictionary is dict; throws on failure.
 std::string encode(const std::string& data, const std::vector<Filter>& filters, QPDFObjectHandle dict);
 // The decoded bytes of a stream; throws when they cannot be had.
@@ -145,7 +157,13 @@ std::string decode(PDFDoc* doc, QPDFObjectHandle stream);
 // object named when the data are damaged or exceed the budget.
 size_t decode_budget(QPDFObjectHandle stream);
 std::string decode_bounded(QPDFObjectHandle stream, size_t budget);
-std::string decode_content(QPDFObjectHandle content);
+// The content of a page or form, counted against the running page's total.
+std::string decode_content(PDFDoc* doc, QPDFObjectHandle content);
+// A page extraction starts: its totals go back to zero.
+void start_page_totals(PDFDoc* doc);
+// Counts one more form run on the page; false, with the reason in the document's error record,
+// when the page's budget of forms is spent.
+bool count_form(PDFDoc* doc);
 // Moves qpdf's warnings (damage it repaired) into the document's list and prints them.
 void collect_warnings(PDFDoc* doc);
 
@@ -157,6 +175,18 @@ void write_outlines(PDFDoc* doc);
 
 // Ends an open JBIG2 section and the coder (document close).
 int jbig2_finish(PDFDoc* doc);
+
+// The filters of an object as the file will name them ("/FlateDecode"): those set on a stream
+// still being written, else those of its /Filter entry.
+std::vector<std::string> filter_names(PDFDoc* doc, QPDFObjectHandle h);
+
+// 1 when the document's version holds a feature that needs PDF 1.(need % 10); otherwise 0 with
+// "call: what need PDF 1.x; the document is PDF 1.y" as the reason.
+int require_version(PDFDoc* doc, int32_t need, const char* what, const char* call);
+
+// The oldest version that holds what the written objects use (13 when nothing newer), with what
+// needs it.
+int32_t version_needed(PDFDoc* doc, std::string* what);
 
 // libmonocodec's engine API as a JBIG2 coder, bound by name on first use; null with the reason
 // when the plug-in or one of its entry points cannot be had.

@@ -119,6 +119,7 @@ int PDFJbig2InitArith(PDFDoc* doc, const TokParams* params) {
 int PDFJbig2TokenizeStream(PDFDoc* doc, PDFObj* stream) {
   return guarded(doc, "PDFJbig2TokenizeStream", 0, [&] {
     if (!have_engine(doc, "PDFJbig2TokenizeStream")) return 0;
+    if (!pdflib::require_version(doc, 14, "JBIG2 images", "PDFJbig2TokenizeStream")) return 0;
     pdflib::Jbig2Coder& c = doc->impl->jbig2;
     if (!c.handle) return pdflib::fail(doc, "PDFJbig2TokenizeStream: no JBIG2 coding set up");
     QPDFObjectHandle s = resolved(stream);
@@ -149,7 +150,12 @@ int PDFJbig2TokenizeStream(PDFDoc* doc, PDFObj* stream) {
 }
 
 int PDFJbig2EndSection(PDFDoc* doc) {
-  return guarded(doc, "PDFJbig2EndSection", 0, [&] { return end_section(doc); });
+  return guarded(doc, "PDFJbig2EndSection", 0, [&] {
+    if (!end_section(doc)) return 0;
+    // The section's pages are complete now: they are coded and let go as a closed page is.
+    pdflib::spool_streams(doc);
+    return 1;
+  });
 }
 
 int PDFJbig2End(PDFDoc* doc) {

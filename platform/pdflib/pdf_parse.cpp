@@ -351,8 +351,15 @@ bool run_content(PDFDoc* doc, PDFParser* parser, QPDFObjectHandle content) {
   static_cast<ParserImpl*>(parser->impl)->runner = &runner;
   try {
     // qpdf would decode the content into memory without a limit: it is decoded within the
-    // content budget first and parsed from a scratch stream that lets go of it afterwards.
-    QPDFObjectHandle scratch = QPDFObjectHandle::newStream(&doc->impl->pdf, pdflib::decode_content(content));
+    // content budget first and parsed from a scratch stream that lets go of it afterwards. Each
+    // depth of forms has its scratch stream for the document's life, so that running forms a
+    // hundred thousand times does not leave as many objects behind.
+    auto& pool = doc->impl->scratch;
+    const size_t depth = doc->impl->formStack.size();
+    while (pool.size() <= depth) pool.push_back(QPDFObjectHandle::newStream(&doc->impl->pdf));
+    QPDFObjectHandle scratch = pool[depth];
+    scratch.replaceStreamData(pdflib::decode_content(doc, content), QPDFObjectHandle::newNull(),
+                              QPDFObjectHandle::newNull());
     try {
       QPDFObjectHandle::parseContentStream(scratch, &runner);
     } catch (...) {
@@ -448,6 +455,7 @@ int PDFExtractPageItems(PDFDoc* doc, int32_t pageIndex, PDFObj* pageDict) {
       PDFGetColorSpace(doc, &csDesc, nullptr);
     }
     gs.fill = gs.stroke = initial_color(d->deviceSpaces[PDF_CS_DEVICE_GRAY]);
+    pdflib::start_page_totals(doc);
     use_resources(doc, &parser, page.getKey("/Resources"));
     QPDFObjectHandle contents = page.getKey("/Contents");
     if (!contents.isNull() && !run_content(doc, &parser, contents)) return false;
@@ -485,6 +493,7 @@ int PDFExtractFormItems(PDFDoc* doc, PDFObj* form, PDFParser* parser, PDFObj*) {
       PDFSetError(doc, PDF_ERR_SYNTAX, __FILE__, __LINE__, "forms nest in a loop or too deep");
       return 0;
     }
+    if (!pdflib::count_form(doc)) return 0;
     // The form runs in a graphics state of its own, moved by its matrix, with its own resources
     // (or those it is drawn from when it has none).
     const PDFGState saved = *parser->gstate;

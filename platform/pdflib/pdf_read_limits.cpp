@@ -5,6 +5,7 @@
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDFExc.hh>
 
+#include <algorithm>
 #include <cinttypes>
 #include <stdexcept>
 
@@ -25,6 +26,16 @@ constexpr size_t kImageSlack = 64 * 1024;
 constexpr size_t kMaxDecodedImage = size_t{256} << 20;
 // The operators of one page or form: far beyond what the densest vector page holds.
 constexpr size_t kMaxContentStream = size_t{32} << 20;
+
+// The depth and loop checks of forms see one form at a time; what forms add up to needs totals
+// of their own: forms ten wide and seven deep are two kilobytes of file and over a million runs.
+//
+// All content one page runs, its own and every form's run: a page at the ceiling above and as
+// much again in forms.
+constexpr size_t kMaxPageContent = 2 * kMaxContentStream;
+// Forms one page may run, however they nest: as many as a page may carry layers.
+constexpr size_t kMaxPageForms = 100000;
+
 // Everything else the reader decodes: ICC profiles, JBIG2 globals, ToUnicode maps.
 constexpr size_t kMaxOtherStream = size_t{16} << 20;
 // Components of an image whose colour space the library cannot count (DeviceN and the like):
@@ -32,6 +43,12 @@ constexpr size_t kMaxOtherStream = size_t{16} << 20;
 constexpr size_t kUnknownComponents = PDF_COLOR_MAX;
 // Damage reports kept per document; a file repaired in thousands of places says so in a count.
 constexpr size_t kMaxWarningsKept = 100;
+
+// A decode stopped at its budget, told apart from data that cannot be decoded.
+class OverBudget : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 class BudgetPipeline : public Pipeline {
  public:
@@ -88,27 +105,53 @@ std::string decode_bounded(QPDFObjectHandle stream, size_t budget) {
   bool attempted = false;
   const bool ok = stream.pipeStreamData(&sink, &attempted, 0, qpdf_dl_all, true, false);
   if (sink.over()) {
-    throw std::runtime_error(object_name(stream) + ": decoded stream data exceed " + std::to_string(budget) +
-                             " bytes, more than the stream can hold");
+    throw OverBudget(object_name(stream) + ": decoded stream data exceed " + std::to_string(budget) +
+                     " bytes, more than the stream can hold");
   }
   if (!ok || !attempted) throw std::runtime_error(object_name(stream) + ": stream data cannot be decoded");
   return out;
 }
 
-std::string decode_content(QPDFObjectHandle content) {
+std::string decode_content(PDFDoc* doc, QPDFObjectHandle content) {
+  PDFDocImpl* d = doc->impl;
+  const size_t left = kMaxPageContent - std::min(d->pageContent, kMaxPageContent);
+  const size_t budget = std::min(kMaxContentStream, left);
   std::string text;
   auto add = [&](QPDFObjectHandle part) {
     if (!part.isStream()) throw std::runtime_error("page content is not a stream");
-    text += decode_bounded(part, kMaxContentStream - text.size());
+    try {
+      text += decode_bounded(part, budget - text.size());
+    } catch (const OverBudget&) {
+      if (budget == kMaxContentStream) throw;
+      throw std::runtime_error(object_name(part) + ": the page's content, its forms' included, exceeds its budget of " +
+                               std::to_string(kMaxPageContent) + " bytes");
+    }
     // Tokens end at a stream's end: the next stream starts after a blank.
-    if (text.size() < kMaxContentStream) text += '\n';
+    if (text.size() < budget) text += '\n';
   };
   if (content.isArray()) {
     for (QPDFObjectHandle part : content.aitems()) add(part);
   } else {
     add(content);
   }
+  d->pageContent += text.size();
   return text;
+}
+
+void start_page_totals(PDFDoc* doc) {
+  doc->impl->pageForms = 0;
+  doc->impl->pageContent = 0;
+}
+
+bool count_form(PDFDoc* doc) {
+  PDFDocImpl* d = doc->impl;
+  if (d->pageForms >= kMaxPageForms) {
+    PDFSetError(doc, PDF_ERR_SYNTAX, __FILE__, __LINE__,
+                "the page's forms run more than %zu times, their budget for one page", kMaxPageForms);
+    return false;
+  }
+  ++d->pageForms;
+  return true;
 }
 
 void collect_warnings(PDFDoc* doc) {

@@ -1,7 +1,13 @@
 // Streams: appending data, filters and their parameters, coding pending streams when the
 // document is written, and stream data as stored or decoded when it is read.
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+
+#include <qpdf/Pipeline.hh>
 
 #include "pdf_internal.h"
 
@@ -10,7 +16,77 @@ using pdflib::resolved;
 
 namespace pdflib {
 
-PendingStream& pending(PDFDocImpl* d, QPDFObjectHandle stream) { return d->streams[stream.getObjGen()]; }
+PendingStream& pending(PDFDocImpl* d, QPDFObjectHandle stream) {
+  if (d->spooled.count(stream.getObjGen())) {
+    throw std::runtime_error("the stream was written when its page closed and cannot change");
+  }
+  return d->streams[stream.getObjGen()];
+}
+
+// Pages are coded as they close, not when the document is written: raw samples held to the end
+// grow with the page count (8 MB a grey A4 page at 300 dpi). Their coded data go to a temporary
+// file, removed as it is made, and are read back stream by stream while the document is written.
+class Spool {
+ public:
+  Spool() : file_(std::tmpfile()) {
+    if (!file_) throw std::runtime_error(std::string("no temporary file for page data: ") + std::strerror(errno));
+  }
+  ~Spool() { std::fclose(file_); }
+  Spool(const Spool&) = delete;
+  Spool& operator=(const Spool&) = delete;
+
+  // Appends bytes; their offset.
+  uint64_t put(const std::string& bytes) {
+    const uint64_t at = size_;
+    if (!bytes.empty() && (std::fseek(file_, 0, SEEK_END) != 0 ||
+                           std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size() || std::fflush(file_) != 0)) {
+      throw std::runtime_error(std::string("page data cannot be written to the temporary file: ") +
+                               std::strerror(errno));
+    }
+    size_ += bytes.size();
+    return at;
+  }
+
+  // Sends length bytes from offset at into pipeline, a block at a time.
+  void send(uint64_t at, uint64_t length, Pipeline* pipeline) {
+    unsigned char block[64 * 1024];
+    while (length > 0) {
+      const size_t want = length < sizeof block ? static_cast<size_t>(length) : sizeof block;
+      const ssize_t got = ::pread(fileno(file_), block, want, static_cast<off_t>(at));
+      if (got <= 0) throw std::runtime_error("page data cannot be read back from the temporary file");
+      pipeline->write(block, static_cast<size_t>(got));
+      at += static_cast<uint64_t>(got);
+      length -= static_cast<uint64_t>(got);
+    }
+  }
+
+ private:
+  FILE* file_;
+  uint64_t size_ = 0;
+};
+
+}  // namespace pdflib
+
+namespace {
+
+// One spooled stream's data for the writer.
+class SpooledData : public QPDFObjectHandle::StreamDataProvider {
+ public:
+  SpooledData(std::shared_ptr<pdflib::Spool> spool, uint64_t at, uint64_t length)
+      : spool_(std::move(spool)), at_(at), length_(length) {}
+  void provideStreamData(QPDFObjGen const&, Pipeline* pipeline) override {
+    spool_->send(at_, length_, pipeline);
+    pipeline->finish();
+  }
+
+ private:
+  std::shared_ptr<pdflib::Spool> spool_;
+  uint64_t at_, length_;
+};
+
+}  // namespace
+
+namespace pdflib {
 
 int components_of(QPDFObjectHandle space) {
   if (space.isName()) {
@@ -96,6 +172,26 @@ int32_t param(const pdflib::Filter& f, const char* key, int32_t fallback) {
 
 namespace pdflib {
 
+std::vector<std::string> filter_names(PDFDoc* doc, QPDFObjectHandle h) {
+  std::vector<std::string> names;
+  const auto it = h.isStream() ? doc->impl->streams.find(h.getObjGen()) : doc->impl->streams.end();
+  if (it != doc->impl->streams.end() && !it->second.filters.empty()) {
+    for (const Filter& f : it->second.filters) {
+      if (const char* name = filter_name(f.code)) names.emplace_back(name);
+    }
+    return names;
+  }
+  QPDFObjectHandle d = h.isStream() ? h.getDict() : h;
+  QPDFObjectHandle filters = d.isDictionary() ? d.getKey("/Filter") : QPDFObjectHandle();
+  if (filters.isName()) names.push_back(filters.getName());
+  if (filters.isArray()) {
+    for (QPDFObjectHandle f : filters.aitems()) {
+      if (f.isName()) names.push_back(f.getName());
+    }
+  }
+  return names;
+}
+
 std::string encode(const std::string& data, const std::vector<Filter>& filters, QPDFObjectHandle dict) {
   const int width = dict.getKey("/Width").isInteger() ? dict.getKey("/Width").getIntValueAsInt() : 0;
   const int height = dict.getKey("/Height").isInteger() ? dict.getKey("/Height").getIntValueAsInt() : 0;
@@ -148,45 +244,84 @@ std::string encode(const std::string& data, const std::vector<Filter>& filters, 
   return out;
 }
 
+}  // namespace pdflib
+
+namespace {
+
+// Codes a pending stream's data through its filters and gives the stream its filter entries and
+// Decode array: the data as they are to be stored.
+std::string code_stream(PDFDoc* doc, QPDFObjectHandle s, const pdflib::PendingStream& p, QPDFObjectHandle* filter,
+                        QPDFObjectHandle* parms) {
+  using pdflib::PendingStream;
+  using pdflib::components_of;
+  QPDFObjectHandle dict = s.getDict();
+  const bool coded_here = p.kind != PendingStream::PRECOMPRESSED;
+  std::string stored = coded_here ? pdflib::encode(p.data, p.filters, dict) : p.data;
+  *filter = QPDFObjectHandle::newNull();
+  *parms = QPDFObjectHandle::newNull();
+  if (!p.filters.empty()) {
+    // The filter that coded last is the first to decode.
+    QPDFObjectHandle names = QPDFObjectHandle::newArray();
+    QPDFObjectHandle all = QPDFObjectHandle::newArray();
+    bool any = false;
+    for (auto it = p.filters.rbegin(); it != p.filters.rend(); ++it) {
+      names.appendItem(QPDFObjectHandle::newName(filter_name(it->code)));
+      QPDFObjectHandle one = decode_parms(doc, *it, coded_here);
+      any = any || !one.isNull();
+      all.appendItem(one);
+    }
+    *filter = p.filters.size() == 1 ? names.getArrayItem(0) : names;
+    if (any) *parms = p.filters.size() == 1 ? all.getArrayItem(0) : all;
+  }
+  if (p.decodeSet) {
+    const bool mask = dict.getKey("/ImageMask").isBool() && dict.getKey("/ImageMask").getBoolValue();
+    int n = mask ? 1 : components_of(dict.getKey("/ColorSpace"));
+    if (n < 1) n = 1;
+    QPDFObjectHandle decode = QPDFObjectHandle::newArray();
+    for (int i = 0; i < n; ++i) {
+      decode.appendItem(QPDFObjectHandle::newReal(p.decodeLo, 6, true));
+      decode.appendItem(QPDFObjectHandle::newReal(p.decodeHi, 6, true));
+    }
+    dict.replaceKey("/Decode", decode);
+  }
+  return stored;
+}
+
+}  // namespace
+
+namespace pdflib {
+
 void finalize_streams(PDFDoc* doc) {
   PDFDocImpl* d = doc->impl;
   for (auto& [objgen, p] : d->streams) {
     QPDFObjectHandle s = d->pdf.getObject(objgen);
     if (!s.isStream()) continue;
     if (p.tokenized) throw std::runtime_error("a JBIG2 page was never coded");
-    QPDFObjectHandle dict = s.getDict();
-    const bool coded_here = p.kind != PendingStream::PRECOMPRESSED;
-    std::string stored = coded_here ? encode(p.data, p.filters, dict) : p.data;
-    QPDFObjectHandle filter = QPDFObjectHandle::newNull();
-    QPDFObjectHandle parms = QPDFObjectHandle::newNull();
-    if (!p.filters.empty()) {
-      // The filter that coded last is the first to decode.
-      QPDFObjectHandle names = QPDFObjectHandle::newArray();
-      QPDFObjectHandle all = QPDFObjectHandle::newArray();
-      bool any = false;
-      for (auto it = p.filters.rbegin(); it != p.filters.rend(); ++it) {
-        names.appendItem(QPDFObjectHandle::newName(filter_name(it->code)));
-        QPDFObjectHandle one = decode_parms(doc, *it, coded_here);
-        any = any || !one.isNull();
-        all.appendItem(one);
-      }
-      filter = p.filters.size() == 1 ? names.getArrayItem(0) : names;
-      if (any) parms = p.filters.size() == 1 ? all.getArrayItem(0) : all;
-    }
-    if (p.decodeSet) {
-      const bool mask = dict.getKey("/ImageMask").isBool() && dict.getKey("/ImageMask").getBoolValue();
-      int n = mask ? 1 : components_of(dict.getKey("/ColorSpace"));
-      if (n < 1) n = 1;
-      QPDFObjectHandle decode = QPDFObjectHandle::newArray();
-      for (int i = 0; i < n; ++i) {
-        decode.appendItem(QPDFObjectHandle::newReal(p.decodeLo, 6, true));
-        decode.appendItem(QPDFObjectHandle::newReal(p.decodeHi, 6, true));
-      }
-      dict.replaceKey("/Decode", decode);
-    }
+    QPDFObjectHandle filter, parms;
+    const std::string stored = code_stream(doc, s, p, &filter, &parms);
     s.replaceStreamData(stored, filter, parms);
   }
   d->streams.clear();
+}
+
+void spool_streams(PDFDoc* doc) {
+  PDFDocImpl* d = doc->impl;
+  for (auto it = d->streams.begin(); it != d->streams.end();) {
+    PendingStream& p = it->second;
+    QPDFObjectHandle s = d->pdf.getObject(it->first);
+    // Streams still being filled (made, no data yet) and those with the JBIG2 coder stay.
+    if (p.tokenized || p.kind == PendingStream::EMPTY || !s.isStream()) {
+      ++it;
+      continue;
+    }
+    if (!d->spool) d->spool = std::make_shared<Spool>();
+    QPDFObjectHandle filter, parms;
+    const std::string stored = code_stream(doc, s, p, &filter, &parms);
+    const uint64_t at = d->spool->put(stored);
+    s.replaceStreamData(std::make_shared<SpooledData>(d->spool, at, stored.size()), filter, parms);
+    d->spooled.insert(it->first);
+    it = d->streams.erase(it);
+  }
 }
 
 std::string decode(PDFDoc* doc, QPDFObjectHandle stream) {
@@ -279,6 +414,7 @@ int PDFSetStreamFilter(PDFDoc* doc, PDFObj* stream, int32_t filter, ...) {
     QPDFObjectHandle s = resolved(stream);
     if (!doc->writing || !s.isStream()) return pdflib::fail(doc, "PDFSetStreamFilter: not a stream being written");
     if (!filter_name(filter)) return pdflib::fail(doc, "PDFSetStreamFilter: unknown filter %d", filter);
+    if (filter == PDF_FILTER_JBIG2 && !pdflib::require_version(doc, 14, "JBIG2 images", "PDFSetStreamFilter")) return 0;
     // A globals reference is checked now, so the caller learns of it here and not at the close.
     const auto globals = f.params.find("JBIG2GlobalsRef");
     if (globals != f.params.end() && !doc->impl->pdf.getObjectByID(globals->second, 0).isStream()) {

@@ -6,15 +6,19 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <qpdf/QUtil.hh>
+#include <qpdf/RandomDataProvider.hh>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "elf_list.h"
 #include "kvng.h"
+#include "pdf_password.h"
 
 namespace {
 
@@ -93,6 +97,49 @@ int rewrite(elf_state* state, const Common& c, const char* who, F&& change) {
   if (!replace_file(temp, file)) return report(state, QEL_STATUS_FAILED, std::string(who) + ": cannot replace " + file);
   return 0;
 }
+
+// The security handler a compatibility level gets: AES-256 (revision 6) from PDF 1.7, AES-128
+// (revision 4) at 1.6, RC4-128 (revision 3) at 1.4 and 1.5. RC4-128 itself needs 1.4.
+enum class Handler { none, rc4, aes128, aes256 };
+
+Handler handler_for(const char* compatibility) {
+  const std::string v = compatibility ? compatibility : "1.4";
+  if (v == "1.4" || v == "1.5") return Handler::rc4;
+  if (v == "1.6") return Handler::aes128;
+  if (v == "1.7") return Handler::aes256;
+  return Handler::none;
+}
+
+// A UTF-8 password as the handler takes it: SASLprep UTF-8 for revision 6, PDFDocEncoding for
+// the older ones (ISO 32000-1, 7.6.3.3), which readers convert the typed password to as well.
+bool encode_password(const std::string& utf8, Handler h, std::string* out, std::string* why) {
+  if (h == Handler::aes256) {
+    if (!pdflib::saslprep(utf8, out, why)) return false;
+    if (out->empty() && !utf8.empty()) {
+      *why = "is nothing once SASLprep has removed what it drops";
+      return false;
+    }
+    return true;
+  }
+  if (!QUtil::utf8_to_pdf_doc(utf8, *out)) {
+    *why = "holds characters that PDFDocEncoding cannot carry (RC4 and AES-128 take only those; "
+           "AES-256, at PDF 1.7, takes any)";
+    return false;
+  }
+  return true;
+}
+
+// Test mode: the salts and the file key that revision 6 draws come from a fixed sequence, so
+// runs give the same bytes. Never outside test mode.
+class FixedRandom : public RandomDataProvider {
+ public:
+  void provideRandomData(unsigned char* data, size_t len) override {
+    for (size_t i = 0; i < len; ++i) data[i] = static_cast<unsigned char>(next_++ * 151u + 7u);
+  }
+
+ private:
+  unsigned next_ = 0;
+};
 
 struct Permissions {
   bool print = true, printHigh = true, modify = true, copy = true, annotate = true, forms = true, accessibility = true,
@@ -200,27 +247,53 @@ int PDFLIB_PostFormatEncrypt(elf_state* state, elf_object* args) {
   if (permissions && !read_permissions(permissions, &p, &bad)) {
     return report(state, QEL_STATUS_INVALID, std::string(kWho) + ": no permission named \"" + bad + "\"");
   }
-  const bool aes = c.compatibility && std::strcmp(c.compatibility, "1.6") == 0;
-  const std::string userPassword = user ? user : "";
+  const Handler handler = handler_for(c.compatibility);
+  if (handler == Handler::none) {
+    return report(state, QEL_STATUS_INVALID,
+                  std::string(kWho) + ": PDF " + (c.compatibility ? c.compatibility : "") +
+                      " has no 128-bit encryption: RC4-128 needs PDF 1.4, AES-256 PDF 1.7");
+  }
+  std::string userPassword, ownerPassword, why;
+  if (!encode_password(user ? user : "", handler, &userPassword, &why)) {
+    return report(state, QEL_STATUS_INVALID, std::string(kWho) + ": the password " + why);
+  }
   // Without an owner password the user's serves: nobody gets more than the user.
-  const std::string ownerPassword = owner && *owner ? owner : userPassword;
+  if (owner && *owner) {
+    if (!encode_password(owner, handler, &ownerPassword, &why)) {
+      return report(state, QEL_STATUS_INVALID, std::string(kWho) + ": the owner password " + why);
+    }
+  } else {
+    ownerPassword = userPassword;
+  }
   const qpdf_r3_print_e print = !p.print ? qpdf_r3p_none : !p.printHigh ? qpdf_r3p_low : qpdf_r3p_full;
-  return rewrite(state, c, kWho, [&](QPDF&, QPDFWriter& w) {
+  FixedRandom fixed;
+  const bool fixedRandom = test_mode() && handler == Handler::aes256;
+  if (fixedRandom) QUtil::setRandomDataProvider(&fixed);
+  const int status = rewrite(state, c, kWho, [&](QPDF&, QPDFWriter& w) {
     // Setting the encryption makes the file's ID, so the fixed one is asked for first.
     if (test_mode()) {
       w.setStaticID(true);
       w.setStaticAesIV(true);
     }
-    if (aes) {
-      w.setR4EncryptionParametersInsecure(userPassword.c_str(), ownerPassword.c_str(), p.accessibility, p.copy, p.assemble,
-                                          p.annotate, p.forms, p.modify, print, true, true);
-    } else {
-      w.setR3EncryptionParametersInsecure(userPassword.c_str(), ownerPassword.c_str(), p.accessibility, p.copy, p.assemble,
-                                          p.annotate, p.forms, p.modify, print);
+    switch (handler) {
+      case Handler::aes256:
+        w.setR6EncryptionParameters(userPassword.c_str(), ownerPassword.c_str(), p.accessibility, p.copy, p.assemble,
+                                    p.annotate, p.forms, p.modify, print, true);
+        break;
+      case Handler::aes128:
+        w.setR4EncryptionParametersInsecure(userPassword.c_str(), ownerPassword.c_str(), p.accessibility, p.copy,
+                                            p.assemble, p.annotate, p.forms, p.modify, print, true, true);
+        break;
+      default:
+        w.setR3EncryptionParametersInsecure(userPassword.c_str(), ownerPassword.c_str(), p.accessibility, p.copy,
+                                            p.assemble, p.annotate, p.forms, p.modify, print);
+        break;
     }
     if (linearize) w.setLinearization(true);
     return 0;
   });
+  if (fixedRandom) QUtil::setRandomDataProvider(nullptr);
+  return status;
 }
 
 }  // extern "C"

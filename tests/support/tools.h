@@ -4,6 +4,7 @@
 // Running the independent tools (oracles and page sources) on temporary files.
 
 #include <string>
+#include <vector>
 
 namespace monotest {
 
@@ -37,6 +38,10 @@ void write_file(const std::string& path, const std::string& bytes);
 
 // Quotes a path for the shell.
 std::string shell_quote(const std::string& s);
+
+// A PDF file of the objects, numbered from 1 with object 1 the catalog: header, objects, the
+// cross-reference table and the trailer.
+std::string pdf_of_objects(const std::vector<std::string>& objects, const std::string& header = "%PDF-1.4\n");
 
 }  // namespace monotest
 

@@ -1,6 +1,7 @@
 // Page files read one page at a time (document_job.h).
 
 #include "document_job.h"
+#include "messages.h"
 
 #include <sys/stat.h>
 
@@ -91,10 +92,13 @@ bool stream_tiff(elf_state* state, const std::string& file, const PageSink& sink
 // The page being appended, so that what the engine says about it names it; 0 between pages.
 int32_t page_in_progress = 0;
 
-void print_engine_message(void*, int kind, const char* text) {
-  if (kind == KVNG_PRINT_DEBUG) return;
-  if (page_in_progress > 0) std::fprintf(stderr, "monodoc: page %d: %s", page_in_progress, text);
-  else std::fprintf(stderr, "monodoc: %s", text);
+void print_page_message(void* data, int kind, const char* text) {
+  if (page_in_progress > 0 && text) {
+    const std::string named = "page " + std::to_string(page_in_progress) + ": " + text;
+    print_engine_message(data, kind, named.c_str());
+  } else {
+    print_engine_message(data, kind, text);
+  }
 }
 
 // The writer MakeDocWriter makes for the job, held by the result list in *made; null after a
@@ -147,6 +151,14 @@ bool stream_bilevel(elf_state* state, std::vector<Bilevel>* pages, const std::st
 bool stream_reader_pages(elf_state* state, elf_method_proc make_reader, const std::string& file,
                          const std::string& password, const NumberedPageSink& sink, std::string* error,
                          const ReaderOpened& opened) {
+  // A file that cannot be opened at all is told with the system's reason, not as a format the
+  // reader does not know.
+  if (FILE* f = std::fopen(file.c_str(), "rb")) {
+    std::fclose(f);
+  } else {
+    *error = "cannot open " + file + ": " + std::strerror(errno);
+    return false;
+  }
   const Held args(password.empty()
                       ? lstBuildArgs(state, "filename:s", file.c_str(), 0, LST_END)
                       : lstBuildArgs(state, "filename:s", file.c_str(), 0, "password:s", password.c_str(), 0, LST_END));
@@ -225,6 +237,7 @@ bool AppendRun::append(elf_object* image, const std::string& where, std::string*
   page_in_progress = 0;
   if (!appended) {
     if (!args.get()) *error = "no memory";
+    *error = "page " + std::to_string(pages_ + 1) + " (" + where + "): " + *error;
     return false;
   }
   ++pages_;
@@ -253,7 +266,7 @@ bool AppendRun::append_file(const std::string& file, std::string* error) {
 }
 
 int write_document(elf_state* state, const DocumentJob& job) {
-  KVngSetPrinter(print_engine_message, nullptr);
+  KVngSetPrinter(print_page_message, nullptr);
   Held made;
   elf_object* writer = make_writer(state, job, &made);
   if (!writer) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "messages.h"
 #include "document_job.h"
 #include "image_io.h"
 #include "kvext.h"
@@ -41,18 +42,23 @@ const char info_help[] =
     "      layer 1: bilevel image at 0,0 2550x3300, 2550x3300 samples 1x1 bit, JBIG2, 41233 bytes\n"
     "Damage that the PDF library repaired while reading is reported as a warning naming the object\n"
     "and the file offset. A document or page that cannot be read is reported with the interpreter\n"
-    "status.\n"
+    "status. PDF budgets refuse, by name, documents of more than 100,000 pages and pages whose\n"
+    "images declare more than 512 MiB of samples in all, whose forms run more than 100,000 times\n"
+    "or whose content, forms included, passes 64 MiB.\n"
     "XPS and OpenXPS packages are read by libpagefiler's XPS reader instead, which lists their\n"
-    "documents, then each page as it is rendered, with the layers it renders to (colour\n"
-    "rectangles, images and masks with their pixels and resolution, glyph text, thumbnails):\n"
-    "  doc.xps: XPS package, 1 document\n"
+    "documents and the signatures their origin lists, then each page as it is rendered, with the\n"
+    "layers it renders to (colour rectangles, images and masks with their pixels and resolution,\n"
+    "glyph text, thumbnails); a page that cannot be read is reported and the next one read:\n"
+    "  doc.xps: XPS package, 1 document, 1 signature\n"
     "  document 1 (/Documents/1/FixedDocument.fdoc): 2 pages\n"
     "    page 1 (/Documents/1/Pages/1.fpage): 816 x 1056 units, image 816 x 1056 at 96 x 96 ppi, 1 layer\n"
     "      layer 1: colour rectangle at 10,20 size 100 x 200, colour #FF0000\n"
     "\n"
     "Options:\n"
     "  -s, --summary             the document line only, no pages\n"
-    "  -p, --password PASSWORD   the password of an encrypted document\n"
+    "  -p, --password PASSWORD   the password of an encrypted document, as UTF-8 text; a PDF is\n"
+    "                            tried with it as typed, in PDFDocEncoding (RC4, AES-128) and\n"
+    "                            in SASLprep form (AES-256), as writers store it either way\n"
     "  -h, --help                this text\n"
     "\n"
     "Exit status: 0 when every document and page was read, 1 otherwise, 2 for wrong usage.\n";
@@ -70,9 +76,6 @@ struct FormatTable {
   }
 };
 
-void print_engine_message(void*, int kind, const char* text) {
-  if (kind != KVNG_PRINT_DEBUG) std::fprintf(stderr, "monodoc: %s", text);
-}
 
 const char* kind_name(int32_t kind) {
   switch (kind) {

@@ -2,6 +2,7 @@
 // layers written back to files.
 
 #include "image_io.h"
+#include "messages.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -219,7 +220,8 @@ Held call_member(elf_state* state, elf_object* obj, const char* name, elf_object
   const int status = call_elf_object_method(state, obj, name, args, &result);
   Held held(result);
   if (status != QEL_STATUS_OK) {
-    *error = std::string(name) + ": " + status_text(state, status);
+    // The member's name tells where the protocol failed: worth a line with --debug only.
+    *error = debug_messages() ? std::string(name) + ": " + status_text(state, status) : status_text(state, status);
     return Held();
   }
   return result ? std::move(held) : Held(new_LIST(state, nullptr, nullptr));

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <iterator>
@@ -84,6 +85,10 @@ constexpr char trailer[] =
     "looked for in the directories of MONODOC_PLUGIN_PATH (colon-separated), then beside the\n"
     "interpreter library, then on the loader's path; a name with a '/' is a file path.\n"
     "\n"
+    "Messages name the file, the page and the cause; --debug (before or after the command, or\n"
+    "MONODOC_DEBUG=1) shows the libraries' own messages as they come, with their function names\n"
+    "and every detail line.\n"
+    "\n"
     "Exit status: 0 success (warnings included), 1 failure, 2 wrong usage.\n";
 
 void print_overview(FILE* out) {
@@ -101,6 +106,16 @@ const Entry* find_command(const std::string& name) {
 
 int run(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  // --debug, before or after the command, holds for the whole run: the command modules read it
+  // from the environment.
+  for (auto it = args.begin(); it != args.end() && *it != "--";) {
+    if (*it == "--debug") {
+      setenv("MONODOC_DEBUG", "1", 1);
+      it = args.erase(it);
+    } else {
+      ++it;
+    }
+  }
   if (args.empty()) {
     print_overview(stderr);
     return exit_usage;

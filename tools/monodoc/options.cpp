@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "image_io.h"
+#include "messages.h"
 
 namespace monodoc {
 
@@ -61,6 +62,7 @@ void complain(const char* command, const std::string& message) {
 std::string status_text(elf_state* state, int status) {
   std::string message = getStatusMessage(state);
   message.erase(message.find_last_not_of('\n') + 1);
+  if (!debug_messages()) message = plain_words(message);
   return message.empty() ? "failed with status " + std::to_string(status) : message;
 }
 

@@ -34,11 +34,19 @@ const char pdf_help[] =
     "                        MMR coding\n"
     "  -q, --quality N       JPEG quality of grey and colour pages, 1 to 100 (default 85)\n"
     "      --flate           grey and colour pages as Flate images (lossless) instead of JPEG\n"
-    "      --pdfa            PDF/A-1b: XMP metadata, sRGB output intent\n"
+    "      --pdfa            PDF/A-1b: XMP identification, sRGB output intent (ICC version 2).\n"
+    "                        Refused with --password, and with no file written when a page\n"
+    "                        cannot meet it: text shown in a font that is not embedded (text\n"
+    "                        read from a PDF keeps its fonts unembedded; invisible text may),\n"
+    "                        transparency, JPEG 2000 or LZW\n"
     "      --linearize       linearized (\"fast web view\") through the post-format plug-in\n"
-    "      --password P      encrypted for the user password P: AES-128 (revision 4), or\n"
-    "                        RC4-128 (revision 3) with --version 1.3 or 1.4\n"
-    "      --version V       PDF version 1.3, 1.4 (default; 1.7 with --password) or 1.7\n"
+    "      --password P      encrypted for the user password P (any UTF-8 text): AES-256\n"
+    "                        (revision 6, PDF 1.7, the password in SASLprep form); with\n"
+    "                        --version 1.4 RC4-128 (revision 3, PDF 1.4), which takes only\n"
+    "                        passwords that PDFDocEncoding carries (others are refused)\n"
+    "      --version V       PDF version 1.3, 1.4 (default; 1.7 with --password) or 1.7. A\n"
+    "                        version older than the file needs is refused: JBIG2 images,\n"
+    "                        RC4-128 and --pdfa need 1.4, AES-256 1.7\n"
     "      --test            fixed IDs and dates, so that runs give identical files\n"
     "      --text PAGE.xml   the text-layer XML of a page (repeatable: the first --text goes with\n"
     "                        the first page, the second with the second ..., counting pages\n"
@@ -137,11 +145,19 @@ int parse(const std::vector<std::string>& args, PdfOptions* o) {
       o->recode = true;
     }
   }
-  // AES-128 needs PDF 1.6 or later; a version asked for keeps RC4-128 where it must.
+  // The version chooses the security handler: AES-256 at 1.7, RC4-128 at 1.4.
   if (o->version.empty()) o->version = o->hasPassword ? "v1.7" : "v1.4";
+  if (o->hasPassword && o->version == "v1.3") {
+    complain("pdf", "--password needs PDF 1.4 (RC4-128) or 1.7 (AES-256), not --version 1.3");
+    return exit_usage;
+  }
   o->files = parsed.operands;
   if (o->output.empty() || o->files.empty()) {
     complain("pdf", "needs -o OUTPUT and at least one PAGEFILE (monodoc help pdf)");
+    return exit_usage;
+  }
+  if (o->pdfa && o->version == "v1.3") {
+    complain("pdf", "PDF/A-1 needs PDF 1.4 (its metadata and output intent): --pdfa takes --version 1.4 or 1.7");
     return exit_usage;
   }
   if (o->pdfa && o->hasPassword) {

@@ -3,10 +3,11 @@
 
 // The interpreter state of a run: made from a configuration (a type description such as
 // "pagefiler.ucm" loads the types of a plug-in library), its messages on the standard error
-// stream, freed last with the plug-in libraries it loaded.
+// stream in plain words, freed last with the plug-in libraries it loaded.
 
 #include <cstdio>
 
+#include "messages.h"
 #include "qelinterp.h"
 
 namespace monodoc {
@@ -14,7 +15,7 @@ namespace monodoc {
 struct Interpreter {
   elf_state* state;
   explicit Interpreter(const char* config) : state(initState(nullptr, config)) {
-    if (state) state->print = print_message;
+    if (state) state->print = print_interpreter_message;
   }
   ~Interpreter() {
     freeState(state);
@@ -22,8 +23,6 @@ struct Interpreter {
   }
   Interpreter(const Interpreter&) = delete;
   Interpreter& operator=(const Interpreter&) = delete;
-
-  static void print_message(void*, const char* text) { std::fprintf(stderr, "monodoc: %s", text); }
 };
 
 }  // namespace monodoc

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "messages.h"
 #include "kvng_print.h"
 #include "session.h"
 
@@ -22,8 +23,13 @@ const char sign_help[] =
     "  package/services/digital-signature/certificate/U.cer (the signer's certificate, DER)\n"
     "  package/services/digital-signature/xml-signature/U.psdsxs (with its relationships)\n"
     "  xmls/xml_1.xaml (the signature definitions)\n"
-    "U is a random UUID, or the nil UUID with --no-timestamp. The package's own parts are not\n"
-    "changed. A relationship target outside the package (\"../\", absolute or drive forms), a\n"
+    "U is a random UUID, or with --no-timestamp the nil UUID (plus one for each signature the\n"
+    "package has already). The package relationships gain the digital-signature origin\n"
+    "relationship and the content types those of the signature parts, where they lack them, so\n"
+    "that readers find the signature; signing again adds a signature that the origin lists too.\n"
+    "The other parts are not changed. A key that cannot be read fails in one line with the\n"
+    "reason; a PKCS#12 file without a password needs no --password.\n"
+    "A relationship target outside the package (\"../\", absolute or drive forms), a\n"
     "target without a content type or a part that cannot be read fails the signature; a\n"
     "failed signature leaves none of its parts behind. xmlsec1 --verify checks the result\n"
     "(with --pubkey-cert-der on the certificate part).\n"
@@ -40,9 +46,6 @@ const char sign_help[] =
 
 namespace {
 
-void print_engine_message(void*, int kind, const char* text) {
-  if (kind != KVNG_PRINT_DEBUG) std::fprintf(stderr, "monodoc: %s", text);
-}
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "messages.h"
 #include "dio.h"
 #include "image_io.h"
 #include "kvng_print.h"
@@ -78,10 +79,6 @@ struct TiffLibrary {
     return true;
   }
 };
-
-void print_engine_message(void*, int kind, const char* text) {
-  if (kind != KVNG_PRINT_DEBUG) std::fprintf(stderr, "monodoc: %s", text);
-}
 
 // A document opened by the back end's reader, released as a reader object releases it.
 class TiffReader {

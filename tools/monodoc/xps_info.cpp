@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "commands.h"
 #include "kvext.h"
 #include "xps_image.h"
 #include "xps_package.h"
@@ -72,23 +73,33 @@ bool describe_xps_package(const std::string& file, std::string* error) {
     return false;
   }
   const int32_t documents = XPSPackageGetDocumentCount(package);
-  std::printf("%s: XPS package, %d document%s%s%s\n", file.c_str(), documents, documents == 1 ? "" : "s",
+  int signatures = 0;
+  for (xmlDocPtr* s = package->signatures; s && *s; ++s) ++signatures;
+  const std::string signed_by =
+      signatures ? ", " + std::to_string(signatures) + " signature" + (signatures == 1 ? "" : "s") : "";
+  std::printf("%s: XPS package, %d document%s%s%s%s\n", file.c_str(), documents, documents == 1 ? "" : "s",
               package->thumbnailPartName ? ", thumbnail " : "",
-              package->thumbnailPartName ? package->thumbnailPartName : "");
-  bool ok = true;
-  for (int32_t d = 1; d <= documents && ok; ++d) {
+              package->thumbnailPartName ? package->thumbnailPartName : "", signed_by.c_str());
+  // A page that cannot be rendered is reported by number and the later pages are still read.
+  int failed = 0, total = 0;
+  for (int32_t d = 1; d <= documents; ++d) {
     XPSFixedDoc* document = XPSPackageGetDocument(package, d);
     const int32_t pages = XPSFixedDocGetPageCount(document);
     std::printf("  document %d (%s): %d page%s\n", d, document->partName, pages, pages == 1 ? "" : "s");
     // One page at a time: each image is released before the next page is rendered.
-    for (int32_t p = 1; p <= pages && ok; ++p) {
-      XPSFixedPage* page = XPSFixedDocGetPage(document, p);
+    for (int32_t p = 1; p <= pages; ++p) {
+      ++total;
+      XPSFixedPage* page = nullptr;
       QELImage* image = nullptr;
-      const int rendered = XPSFixedPageRender(page, &image);
+      int rendered = XPSFixedDocLoadPage(document, p, &page);
+      if (rendered == 1) rendered = XPSFixedPageRender(page, &image);
       if (rendered != 1) {
-        *error = "page " + std::to_string(p) + " of document " + std::to_string(d) + " (" + page->partName +
-                 ") cannot be rendered (status " + std::to_string(rendered) + ")";
-        ok = false;
+        std::fflush(stdout);
+        complain("info", file + ": page " + std::to_string(p) + " of document " + std::to_string(d) +
+                             (page ? std::string(" (") + page->partName + ")" : std::string()) +
+                             " cannot be " + (page ? "rendered" : "read") + " (status " + std::to_string(rendered) +
+                             ")");
+        ++failed;
       } else {
         std::printf("    page %d (%s): %g x %g units, image %u x %u at %g x %g ppi, %d layer%s\n", p, page->partName,
                     page->width, page->height, image->width, image->height, image->xres, image->yres,
@@ -103,7 +114,10 @@ bool describe_xps_package(const std::string& file, std::string* error) {
     XPSElementRelease(document);
   }
   XPSPackageClose(package);
-  return ok;
+  if (failed == 0) return true;
+  *error = std::to_string(failed) + " of " + std::to_string(total) + " page" + (total == 1 ? "" : "s") +
+           " cannot be rendered";
+  return false;
 }
 
 }  // namespace monodoc

@@ -121,7 +121,7 @@ MONO_API int32_t KVngGetImageParts(int32_t photometric);
 /* strcmp that takes null as the smallest text. */
 MONO_API int KVngStrCmp(const char* a, const char* b);
 
-/* The engine's sRGB ICC profile (made once by lcms2): its bytes and length, or null. */
+/* The engine's sRGB ICC profile, version 2.1 (made once by lcms2): its bytes and length, or null. */
 MONO_API const unsigned char* ICC_sRGB(size_t* length);
 
 #endif

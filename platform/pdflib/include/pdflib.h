@@ -239,13 +239,19 @@ typedef int (*PDFEventCallback)(PDFDoc* doc, void* data, PDFParser* parser, int3
 
 /* Opens name for reading (mode 'r', with password when it is encrypted) or for writing (any other
    mode; the file is created now and written by PDFCloseFile). The document, or null with *error
-   set (PDF_ERR_PASSWORD when the password does not open it). */
+   set (PDF_ERR_PASSWORD when the password does not open it; PDF_ERR_UNSUPPORTED, with the
+   reason through the engine printer, when its page tree is beyond the document budget). */
 MONO_API PDFDoc* PDFOpenFilenameEx(const char* name, int mode, const char* password, int32_t* error);
 /* Opens size bytes of memory (copied) for reading. */
 MONO_API PDFDoc* PDFOpenMemoryEx(const void* bytes, size_t size, const char* password, int32_t* error);
 /* Writes a document opened for writing (test mode: IDs that depend only on the content) and
    frees the document, also on failure; 1 or 0 (reason through the engine printer). */
 MONO_API int PDFCloseFile(PDFDoc* doc, int testMode);
+/* Judges a document being written, before it is closed, by the PDF/A-1 rules its objects show:
+   output intent with an ICC version 2 profile, identification in the metadata, no encryption, no
+   transparency, JPEG 2000, LZW or interpolation, and every font that shows text (outside
+   rendering mode 3) embedded. 1, or 0 with the first rule broken as the reason. */
+MONO_API int PDFCheckArchive(PDFDoc* doc);
 /* The reason of the last failing call ("" when none). */
 MONO_API const char* PDFErrorText(const PDFDoc* doc);
 /* Records a failure in the error record when none is recorded yet; returns 0. */
@@ -282,7 +288,9 @@ MONO_API PDFObj* PDFGetPgMediaBox(PDFDoc* doc, PDFObj* page);
 /* Takes a page of a document being written out of it again (its objects are no longer written);
    1, or 0 when it is not a page of this document. */
 MONO_API int PDFDeletePage(PDFDoc* doc, PDFObj* page);
-/* Ends a page: its content is final. */
+/* Ends a page: its content is final. The data of its streams (and of every other stream that
+   holds its data) are coded now, kept in a temporary file until the document is written, and
+   cannot change afterwards. */
 MONO_API int PDFPageClose(PDFDoc* doc, PDFObj* page);
 /* Appends painting operations to the page content: operator names, each followed by its operands,
    closed by a null name. Operands by operator: "cm" six doubles; "w" one double; "g" and "G"

@@ -2,6 +2,9 @@
 
 #include <strings.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "dio_backends.h"
 #include "dio_internal.h"
 
@@ -170,10 +173,15 @@ int MakeDocWriter(void* target, elf_object* args, elf_object** result) {
   }
   w->format = format;
   w->version = subtype;
+  errno = 0;
   const WriterStart start = start_writer(context, w, subtype, password);
   if (!start.backend) {
+    // The system's reason, when opening the file is what failed.
+    const int why = errno;
     elfDiscard(obj);
-    return fail(context, "Failed to open file %s for writing\n", filename);
+    if (why == 0) return fail(context, "Failed to open file %s for writing\n", filename);
+    return setStatus(context, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "Failed to open file %s for writing: %s\n", filename,
+                     std::strerror(why));
   }
   w->backend = start.backend;
   int status = start.pdf ? dioPDFSetVersion(start.backend, subtype, context) : QEL_STATUS_OK;

@@ -105,6 +105,12 @@ int apply_stream_filters(PDFDoc* doc, PDFObj* stream, elf_object* data, Setup* s
     s->comp.data = nullptr;
     const char* text = predictor ? "Unrecognized predictor encoding.\n" : "Failed attempt to set stream filter.\n";
     elfMessage(state, "%s", text);
+    // The PDF library's reason, when it gave one, is the cause a reader of the message wants.
+    const char* why = predictor ? "" : PDFErrorText(doc);
+    if (why && *why) {
+      return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "applyStreamFilters: Failed attempt to set stream filter: %s\n",
+                       why);
+    }
     return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, predictor ? "%s" : "applyStreamFilters: %s", text);
   }
   return 0;
@@ -311,7 +317,8 @@ int addxilOneImage(elf_object* layer, PdfPageInfo* info, PdfLayerParams* params,
     }
   }
   if (status == 0 && filters_and_data(doc, image, use, &s, params, kWho) != 0) {
-    status = report(layer, QEL_STATUS_FAILED, "%s: Failed call to __applyStreamData.\n", kWho);
+    status = pdfw::report_with_cause(layer->state, QEL_STATUS_FAILED,
+                                     (std::string(kWho) + ": Failed call to __applyStreamData.\n").c_str());
   }
   if (status == 0 && params->mask && PDFImageSetMask(doc, image, params->mask) != 1) {
     status = report(layer, QEL_STATUS_INVALID, "%s: failed to set selector mask for image.\n", kWho);
@@ -411,7 +418,8 @@ int addxilColorMask(elf_object* layer, PdfPageInfo* info, PdfLayerParams* params
     return report(layer, QEL_STATUS_FAILED, "%s: Failed call to PDFImageSetMask.\n", kWho);
   }
   if (filters_and_data(doc, image, layer, &s, params, kWho) != 0) {
-    return report(layer, QEL_STATUS_FAILED, "%s: Failed call in __applyStreamData.\n", kWho);
+    return pdfw::report_with_cause(layer->state, QEL_STATUS_FAILED,
+                                   (std::string(kWho) + ": Failed call in __applyStreamData.\n").c_str());
   }
   double m[6];
   if (const int status = __pdiouSetTransform(layer, m); status != 0) return status;

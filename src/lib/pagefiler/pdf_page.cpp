@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "dio_backends.h"
 #include "dio_text.h"
@@ -232,7 +233,7 @@ int walk_layers(elf_object* copy, PDFDoc* doc, PdfPageInfo* info, PdfPageSetting
         ok = 0;
         break;
     }
-    if (ok != 1) return report(state, QEL_STATUS_FAILED, kLayerIO);
+    if (ok != 1) return pdfw::report_with_cause(state, QEL_STATUS_FAILED, kLayerIO);
   }
   return 0;
 }
@@ -353,7 +354,9 @@ int fill_page(PdfDocState* s, elf_object* copy, PDFObj* page) {
   if (settings.jbig2Count > 0) ++s->jbig2SectionPages;
   if (s->jbig2SectionPages == 0) {
     if (s->linearize || s->encrypt) PDFSetVersion(doc, 14);
-    PDFPageClose(doc, page);
+    if (PDFPageClose(doc, page) != 1) {
+      return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "PDFPageClose: %s\n", PDFErrorText(doc));
+    }
   }
   if (s->jbig2SectionPages >= s->jbig2SectionLength) {
     if (PDFJbig2EndSection(doc) != 1) {
@@ -417,3 +420,16 @@ int PDFEndJbig2(void* backend, elf_state* context) {
 }
 
 }  // extern "C"
+
+namespace pdfw {
+
+int report_with_cause(elf_state* state, int code, const char* text) {
+  std::string cause = state && getStatus(state) != QEL_STATUS_OK && getStatusMessage(state) ? getStatusMessage(state) : "";
+  cause.erase(cause.find_last_not_of('\n') + 1);
+  std::string line = text;
+  line.erase(line.find_last_not_of('\n') + 1);
+  if (!cause.empty()) line += ": " + cause;
+  return setStatus(state, code, QEL_SEVERITY_ERROR, "%s\n", line.c_str());
+}
+
+}  // namespace pdfw

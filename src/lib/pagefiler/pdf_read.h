@@ -41,6 +41,7 @@ typedef struct ReaderCallbackContext {
   elf_object* image;         /* the page image being built */
   double box[4];             /* the page box x0 y0 x1 y1, in points */
   int32_t pathRectangles;    /* trailing layers that "re" made for the path not yet painted */
+  uint64_t pageSamples;      /* bytes of samples the page's image layers decode to so far */
 } ReaderCallbackContext;
 
 /* One placed image or mask: the graphics state it is drawn in and the image. */

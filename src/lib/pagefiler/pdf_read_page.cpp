@@ -26,6 +26,11 @@ constexpr int64_t kMaxRowBytes = INT32_MAX;
 // Uncompressed samples a layer may hold, the same ceiling as the PDF library's decoding: short
 // data are padded to the declared size, so the declaration alone must not reserve more.
 constexpr size_t kMaxLayerSamples = size_t{256} << 20;
+// Samples all image layers of one page may decode to, forms included: room for the largest
+// image and its mask or a second one as large. Each placement is a layer of its own, decoded and
+// carried on by every later step, so an image placed again counts again: a few hundred bytes of
+// content placing one large image forty times must not take forty times its memory.
+constexpr uint64_t kMaxPageSamples = uint64_t{512} << 20;
 
 int report(elf_state* state, const char* format, const char* a = "", int32_t n = 0) {
   return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, format, a, n);
@@ -393,6 +398,19 @@ int __kvpdfImg2qelLayer(ReaderCallbackContext* ctx, PlacedImageRecord* record, P
     return 0;
   }
   h->bytesPerRow[0] = static_cast<int32_t>(rowBytes);
+  // Both factors are below 2^31, so the product cannot wrap. Raw samples past the ceiling of one
+  // layer are refused below by that ceiling, the more telling reason.
+  const uint64_t samples = static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(h->height > 0 ? h->height : 0);
+  const bool overLayer = h->compression == QEL_COMPRESSION_NONE && samples > kMaxLayerSamples;
+  if (!overLayer && samples > kMaxPageSamples - ctx->pageSamples) {
+    setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR,
+              "%s: the %dx%d image placed as layer %d takes the page's images past their budget of %llu bytes "
+              "of samples\n",
+              "__kvpdfImg2qelLayer", h->width, h->height, number, static_cast<unsigned long long>(kMaxPageSamples));
+    elfDiscard(layerObj);
+    return 0;
+  }
+  ctx->pageSamples += samples;
 
   if (layer_data(state, doc, pdfImage, h, l) != QEL_STATUS_OK) {
     elfDiscard(layerObj);

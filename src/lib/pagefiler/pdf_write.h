@@ -101,6 +101,10 @@ extern "C" elf_object* pdfPageDict2QELImage(elf_state* state, PdfDocState* s, in
 
 namespace pdfw {
 
+// Reports text (a line, its newline included) for a step whose failure an inner step has already
+// reported: the inner report's words follow the step's own, so that the cause is not lost.
+int report_with_cause(elf_state* state, int code, const char* text);
+
 // The media box LIST: four INTEGERs x, y, w, h, into box. 0 or a status (reported).
 int get_media_box(elf_state* state, elf_object* list, int32_t box[4]);
 

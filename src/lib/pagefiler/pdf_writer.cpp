@@ -136,6 +136,19 @@ int write_archive_parts(PdfDocState* s, const char* date, const char* creator, c
   return 1;
 }
 
+// The version the writer was asked for, as the post-format plug-in takes it: it chooses the
+// security handler by it (AES-256 for 1.7, RC4-128 for 1.4) and never writes an older header.
+const char* version_text(int32_t subtype) {
+  switch (subtype) {
+    case DIO_SUBFORMAT_PDF_13:
+      return "1.3";
+    case DIO_SUBFORMAT_PDF_17:
+      return "1.7";
+    default:
+      return "1.4";
+  }
+}
+
 // The encryption entry's arguments, in the order the plug-in takes them.
 int run_encrypt(elf_state* state, PdfDocState* s, const char* creator, int32_t testMode) {
   if (!bind_entry("PDFLIB_PostFormatEncrypt", &g_encrypt)) {
@@ -150,8 +163,7 @@ int run_encrypt(elf_state* state, PdfDocState* s, const char* creator, int32_t t
   if (ok && s->permissions) ok = lstAppendArgs(args, "permissions:LIST", s->permissions, 0, LST_END);
   if (ok && creator) ok = lstAppendArgs(args, "creator:s", creator, 0, LST_END);
   if (ok) {
-    ok = lstAppendArgs(args, "compatibility:s", s->subtype == DIO_SUBFORMAT_PDF_17 ? "1.6" : "1.4", 0, "filename:s",
-                       s->filename, 0, LST_END);
+    ok = lstAppendArgs(args, "compatibility:s", version_text(s->subtype), 0, "filename:s", s->filename, 0, LST_END);
   }
   if (ok && s->linearize) ok = lstAppendArgs(args, "linearize:b", 1, 0, LST_END);
   if (!ok) {
@@ -179,7 +191,7 @@ int run_linearize(elf_state* state, PdfDocState* s, const char* creator, const c
   bool ok = args != nullptr;
   if (ok && creator) ok = lstAppendArgs(args, "creator:s", creator, 0, LST_END);
   if (ok && s->tmpLocation) ok = lstAppendArgs(args, "tmpLocation:s", s->tmpLocation, 0, LST_END);
-  if (ok) ok = lstAppendArgs(args, "compatibility:s", s->subtype == DIO_SUBFORMAT_PDF_17 ? "1.6" : "1.4", 0, LST_END);
+  if (ok) ok = lstAppendArgs(args, "compatibility:s", version_text(s->subtype), 0, LST_END);
   if (ok && s->archive) {
     if (!bind_entry("PDFLIB_GetProducer", &g_producer)) {
       elfDiscard(args);
@@ -252,8 +264,14 @@ int release_writer(elf_object* obj, elf_state* state, PdfDocState* s, elf_object
     status = setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s", PDFErrorText(doc));
   } else if (s->archive && !write_archive_parts(s, date, creator, producer, testMode)) {
     status = setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "PDFRelease: PDF/A parts: %s\n", PDFErrorText(doc));
+  } else if (s->archive && s->encrypt) {
+    status = invalid(state, "PDFRelease: PDF/A files cannot be encrypted\n");
+  } else if (s->archive && PDFCheckArchive(doc) != 1) {
+    // A file that claims PDF/A and is not one is worse than none.
+    status = invalid(state, (std::string("PDFRelease: not PDF/A-1b: ") + PDFErrorText(doc) + "\n").c_str());
   }
-  if (s->linearize || s->encrypt) PDFSetVersion(doc, 14);
+  // Post-formatting raises a 1.3 document to 1.4, never lowers a later version asked for.
+  if ((s->linearize || s->encrypt) && s->subtype == DIO_SUBFORMAT_PDF_13) PDFSetVersion(doc, 14);
   s->doc = nullptr;
   // The document goes in any case; a failure before closing leaves no file behind.
   if (status != QEL_STATUS_OK) {

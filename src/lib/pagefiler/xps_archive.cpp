@@ -87,7 +87,7 @@ int count_pieces(KVngZip* zip, const char* entryName, int32_t* pieces) {
   *pieces = 0;
   const size_t length = std::strlen(entryName);
   return for_each_entry(zip, "__XPSGetEntryCountForDir", -1, [&](KVngZipEntry*, const char* name) {
-    if (std::strncmp(name, entryName, length) == 0 && name[length] == '/') ++*pieces;
+    if (XPSPartNameHasPrefix(name, entryName) && name[length] == '/') ++*pieces;
     return true;
   });
 }
@@ -350,7 +350,7 @@ const char* XPSArchiveGetFileName(const XPSArchive* archive) { return archive ? 
 int __XPSGetEntryForFile(KVngZip* zip, const char* entryName, KVngZipEntry** entry) {
   *entry = nullptr;
   return for_each_entry(zip, "__XPSGetEntryForFile", 0, [&](KVngZipEntry* e, const char* name) {
-    if (KVngStrCmp(name, entryName) != 0) return true;
+    if (!XPSPartNamesEqual(name, entryName)) return true;
     *entry = e;
     return false;
   });
@@ -406,6 +406,33 @@ int XPSArchiveLoadResource(XPSArchive* archive, const char* partName, unsigned c
   *buffer = data;
   *size = bytes;
   return 1;
+}
+
+int XPSArchiveGetPartSize(XPSArchive* archive, const char* partName, int64_t* size) {
+  constexpr char kName[] = "XPSArchiveGetPartSize";
+  if (!archive || !partName || !size) return -1;
+  *size = 0;
+  char* entryName = nullptr;
+  int status = XPSPartNameToEntryName(partName, kName, &entryName);
+  if (status != 1) return status;
+  EntryList list{};
+  status = entries_for_part(archive, entryName, &list);
+  if (status == 1 && list.count == 0) {
+    KVngError("%s: Missing part '%s'\n", kName, partName);
+    status = -1;
+  }
+  for (int32_t i = 0; status == 1 && i < list.count; ++i) {
+    int64_t bytes = 0;
+    KVngZipEntryGetFileSize(list.items[i], &bytes);
+    if (bytes < 0 || bytes > XPS_MAX_PART_BYTES - *size) {
+      *size = XPS_MAX_PART_BYTES + 1;
+      break;
+    }
+    *size += bytes;
+  }
+  kvng_internal_free(list.items);
+  kvng_internal_free(entryName);
+  return status;
 }
 
 int XPSArchiveLoadImage(XPSArchive* archive, const char* partName, int thumbnail, QELImage** image) {

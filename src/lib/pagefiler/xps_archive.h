@@ -54,6 +54,9 @@ MONO_API const char* XPSArchiveGetFileName(const XPSArchive* archive);
 /* A whole part in a new buffer (kvng_internal_free) followed by one zero byte, and its size.
    -1 for a part that is not in the archive or is larger than XPS_MAX_PART_BYTES. */
 MONO_API int XPSArchiveLoadResource(XPSArchive* archive, const char* partName, unsigned char** buffer, int64_t* size);
+/* The inflated size of a part, joined from its pieces when it is interleaved; -1 for a part
+   that is not in the archive. */
+MONO_API int XPSArchiveGetPartSize(XPSArchive* archive, const char* partName, int64_t* size);
 /* An image part decoded into a new image (XPSFreeImage); thumbnail set: a thumbnail image. */
 MONO_API int XPSArchiveLoadImage(XPSArchive* archive, const char* partName, int thumbnail, struct QELImage** image);
 /* The relationship part name of a part ("" for the package): a new string (kvng_internal_free),

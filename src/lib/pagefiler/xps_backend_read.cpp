@@ -67,9 +67,12 @@ int __XPSReadGetPage(elf_state* state, void* backend, int32_t page, elf_object**
   if (image) *image = nullptr;
   XPSFixedDoc* document = first_document(state, static_cast<XPSPackage*>(backend), function);
   if (!document) return getStatus(state);
-  XPSFixedPage* fixedPage = XPSFixedDocGetPage(document, page);
+  XPSFixedPage* fixedPage = nullptr;
+  const int loaded = XPSFixedDocLoadPage(document, page, &fixedPage);
   XPSElementRelease(document);
-  if (!fixedPage) return getStatus(state);
+  if (loaded != 1) {
+    return setStatus(state, QEL_STATUS_FAILED, QEL_SEVERITY_ERROR, "%s: Cannot read fixed page %d\n", function, page);
+  }
   QELImage* rendered = nullptr;
   const int status = XPSFixedPageRender(fixedPage, &rendered);
   XPSElementRelease(fixedPage);

@@ -25,6 +25,43 @@ int hex_digit(char c) {
 
 int hex_byte(const char* s) { return hex_digit(s[0]) * 16 + hex_digit(s[1]); }
 
+// The image part an ImageSource names (a new string on the engine heap). Besides a plain part
+// name it may be a markup extension (XAML): "{ColorConvertedBitmap image profile}" names the
+// image and the colour profile it was made in, which is not applied here; "{}" before a name
+// escapes a name that begins with '{'. 1, 0 without memory, -1 for another extension.
+int image_source_name(const char* value, char** name, const char* caller) {
+  *name = nullptr;
+  const char* begin = value;
+  const char* end = value + std::strlen(value);
+  if (std::strncmp(value, "{}", 2) == 0) {
+    begin = value + 2;
+  } else if (value[0] == '{') {
+    constexpr char kExtension[] = "ColorConvertedBitmap";
+    const char* at = value + 1;
+    while (*at == ' ') ++at;
+    const size_t length = std::strlen(kExtension);
+    const char* close = std::strchr(at, '}');
+    if (std::strncmp(at, kExtension, length) != 0 || at[length] != ' ' || !close) {
+      KVngError("%s: ImageSource '%s' is a markup extension other than ColorConvertedBitmap\n", caller, value);
+      return -1;
+    }
+    begin = at + length;
+    while (*begin == ' ') ++begin;
+    end = begin;
+    while (end < close && *end != ' ') ++end;
+    if (end == begin) {
+      KVngError("%s: ImageSource '%s' names no image\n", caller, value);
+      return -1;
+    }
+  }
+  const size_t n = static_cast<size_t>(end - begin);
+  auto* copy = static_cast<char*>(kvng_internal_calloc(n + 1, 1));
+  if (!copy) return 0;
+  std::memcpy(copy, begin, n);
+  *name = copy;
+  return 1;
+}
+
 int render_image_brush(XPSFixedPage* page, xmlNodePtr brush, const xps::Transform* pathTransform,
                        XPSLayerList* layers) {
   constexpr char kName[] = "__XPSRenderImage";
@@ -71,9 +108,20 @@ int render_image_brush(XPSFixedPage* page, xmlNodePtr brush, const xps::Transfor
     status = -1;
   }
   char* source = nullptr;
-  if (status == 1) status = XPSResolvePartName(page->partName, text(values[0]), kName, &source);
+  char* named = nullptr;
+  if (status == 1) status = image_source_name(text(values[0]), &named, kName);
+  if (status == 1) status = XPSResolvePartName(page->partName, named, kName, &source);
+  kvng_internal_free(named);
   QELImage* image = nullptr;
+  if (status == 1) status = XPSFixedPageCharge(page, 1, 0, source);
   if (status == 1) status = XPSArchiveLoadImage(page->archive, source, 0, &image);
+  if (status == 1) {
+    int64_t pixels = 0;
+    for (const QELLayer* layer = image->layers; layer; layer = layer->next)
+      pixels += static_cast<int64_t>(layer->dataLength);
+    status = XPSFixedPageCharge(page, 0, pixels, source);
+    if (status != 1) XPSFreeImage(image);
+  }
   kvng_internal_free(source);
   for (xmlChar* v : values) xmlFree(v);
   if (status != 1) return status;

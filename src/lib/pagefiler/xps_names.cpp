@@ -47,3 +47,23 @@ extern "C" int XPSRelTypeIs(const xmlChar* type, XPSRelKind kind) {
   }
   return 0;
 }
+
+namespace {
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+extern "C" int XPSPartNamesEqual(const char* a, const char* b) {
+  if (!a || !b) return 0;
+  for (; *a && *b; ++a, ++b)
+    if (ascii_lower(*a) != ascii_lower(*b)) return 0;
+  return *a == *b;
+}
+
+extern "C" int XPSPartNameHasPrefix(const char* name, const char* prefix) {
+  if (!name || !prefix) return 0;
+  for (; *prefix; ++name, ++prefix)
+    if (!*name || ascii_lower(*name) != ascii_lower(*prefix)) return 0;
+  return 1;
+}

@@ -7,6 +7,7 @@
 // compared as whole strings.
 
 #include <libxml/xmlstring.h>
+#include <stddef.h>
 
 #include "mono_export.h"
 
@@ -30,6 +31,12 @@ typedef enum XPSRelKind {
 
 /* Whether type names a relationship of that kind in either namespace. */
 MONO_API int XPSRelTypeIs(const xmlChar* type, XPSRelKind kind);
+
+/* Whether two part (or zip entry) names are the same: OPC compares part names without regard
+   to ASCII case (ECMA-376 Part 2, part name equivalence). */
+MONO_API int XPSPartNamesEqual(const char* a, const char* b);
+/* Whether name begins with prefix, compared as part names are. */
+MONO_API int XPSPartNameHasPrefix(const char* name, const char* prefix);
 
 #ifdef __cplusplus
 }

@@ -76,6 +76,7 @@ void free_document(void* element) {
   auto* document = static_cast<XPSFixedDoc*>(element);
   if (!document || --document->header.references > 0) return;
   ELFFreeDeque(document->pages);
+  XPSArchiveClose(document->archive);
   kvng_internal_free(document->partName);
   kvng_internal_free(document);
   QELLibXmlEnd();
@@ -362,6 +363,9 @@ int read_page(XPSArchive* archive, const char* partName, XPSFixedPage** out) {
     return 0;
   }
   int status = (page->partName = xps::copy_string(partName)) ? 1 : 0;
+  page->loaded = 1;
+  if (status == 1) status = XPSArchiveGetPartSize(archive, partName, &page->markupBytes);
+  if (status == 1) status = XPSFixedPageCharge(page, 1, page->markupBytes, "its markup");
   QELXmlReader* reader = nullptr;
   if (status == 1) status = XPSArchiveMakeXMLReader(archive, partName, 1, &reader);
   if (status == 1) status = read_root(reader, "FixedPage", kName, "%s: Cannot parse FixedPage part\n");
@@ -392,6 +396,8 @@ int read_page(XPSArchive* archive, const char* partName, XPSFixedPage** out) {
   }
   QELXmlReaderFree(reader);
   if (status != 1) {
+    // The reasons above name what was wrong; the page is named once here.
+    KVngError("%s: Cannot read page part %s\n", kName, partName);
     free_page(page);
     return status;
   }
@@ -413,14 +419,20 @@ int read_document(XPSArchive* archive, const char* partName, XPSFixedDoc** out) 
   QELXmlReader* reader = nullptr;
   if (status == 1) status = XPSArchiveMakeXMLReader(archive, partName, 1, &reader);
   if (status == 1) status = read_root(reader, "FixedDocument", kName, "%s: Cannot parse FixedDocument part\n");
+  // Pages are only named here; each is read when it is asked for.
   if (status == 1) {
     status = walk_references(reader, "PageContent", partName, kName, "%s: Cannot parse FixedDocument part\n",
                              [&](const char* pageName) {
-                               XPSFixedPage* page = nullptr;
-                               int read = read_page(archive, pageName, &page);
-                               if (read == 1 && !ELFDequePush(document->pages, page)) read = 0;
+                               if (ELFDequeGetCount(document->pages) >= XPS_MAX_DOCUMENT_PAGES) {
+                                 KVngError("%s: %s refers to more than %d pages (XPS_MAX_DOCUMENT_PAGES)\n", kName,
+                                           partName, XPS_MAX_DOCUMENT_PAGES);
+                                 return -1;
+                               }
+                               XPSFixedPage* page = new_page();
+                               int named = page && (page->partName = xps::copy_string(pageName)) ? 1 : 0;
+                               if (named == 1 && !ELFDequePush(document->pages, page)) named = 0;
                                free_page(page);
-                               return read;
+                               return named;
                              });
   }
   QELXmlReaderFree(reader);
@@ -446,6 +458,8 @@ int read_document(XPSArchive* archive, const char* partName, XPSFixedDoc** out) 
     free_document(document);
     return status;
   }
+  XPSArchiveRetain(archive);
+  document->archive = archive;
   *out = document;
   return 1;
 }
@@ -658,9 +672,37 @@ int32_t XPSFixedDocGetPageCount(const XPSFixedDoc* document) {
   return document ? ELFDequeGetCount(document->pages) : -1;
 }
 
+int XPSFixedDocLoadPage(XPSFixedDoc* document, int32_t n, XPSFixedPage** page) {
+  if (!page) return -1;
+  *page = nullptr;
+  if (!document || n < 1 || n > XPSFixedDocGetPageCount(document)) return -1;
+  auto* named = static_cast<XPSFixedPage*>(document->pages->items[n - 1]);
+  return read_page(document->archive, named->partName, page);
+}
+
 XPSFixedPage* XPSFixedDocGetPage(XPSFixedDoc* document, int32_t n) {
-  if (!document || n < 1 || n > XPSFixedDocGetPageCount(document)) return nullptr;
-  return static_cast<XPSFixedPage*>(ELFDequeGet(document->pages, n - 1));
+  XPSFixedPage* page = nullptr;
+  XPSFixedDocLoadPage(document, n, &page);
+  return page;
+}
+
+int XPSFixedPageCharge(XPSFixedPage* page, int64_t parts, int64_t bytes, const char* what) {
+  if (!page) return -1;
+  const bool too_many = parts > XPS_MAX_PAGE_PARTS - page->pulledParts;
+  const bool too_big = bytes > XPS_MAX_PAGE_BYTES - page->pulledBytes;
+  if (too_many || too_big) {
+    if (too_many) {
+      KVngError("%s: Page %s pulls in more than %d parts with %s (XPS_MAX_PAGE_PARTS)\n", "XPSFixedPageCharge",
+                page->partName, XPS_MAX_PAGE_PARTS, what);
+    } else {
+      KVngError("%s: Page %s pulls in more than %lld bytes with %s (XPS_MAX_PAGE_BYTES)\n", "XPSFixedPageCharge",
+                page->partName, static_cast<long long>(XPS_MAX_PAGE_BYTES), what);
+    }
+    return -1;
+  }
+  page->pulledParts += parts;
+  page->pulledBytes += bytes;
+  return 1;
 }
 
 int XPSFixedPageGetThumbnail(XPSFixedPage* page, QELImage** image) {

@@ -1,8 +1,10 @@
 #ifndef XPS_PACKAGE_H
 #define XPS_PACKAGE_H
 
-// The XPS package model: a package opened for reading is read eagerly into one
-// XPSFixedDocSequence, its XPSFixedDoc records and their XPSFixedPage records. A page keeps deep
+// The XPS package model: opening a package reads its XPSFixedDocSequence and the XPSFixedDoc
+// records with the names of their pages. A page's markup is read when the page is asked for
+// (XPSFixedDocLoadPage) into a new XPSFixedPage that goes with the caller's reference, so memory
+// follows the page being read, not the number of page references. A loaded page keeps deep
 // copies of its top-level Path, Canvas and Glyphs elements under one Canvas root, which the
 // page renderer walks (XPSFixedPageRender). Both the 2005/06 XPS namespace and OpenXPS
 // (ECMA-388) are read: elements are matched by local name, relationship types in either form.
@@ -45,9 +47,21 @@ typedef struct XPSFixedDocSequence {
 
 typedef struct XPSFixedDoc {
   XPSElementHeader header;
-  ELFDeque* pages;               /* XPSFixedPage, in PageContent order */
+  ELFDeque* pages;               /* XPSFixedPage naming each page, in PageContent order */
   char* partName;                /* owned */
+  XPSArchive* archive;           /* one reference held, for loading pages */
 } XPSFixedDoc;
+
+/* What one page may pull in while it is read and rendered, so that a small package cannot make
+   a page take unbounded time and memory (a page placing one large image a thousand times):
+   the parts (markup, relationships, each image and thumbnail decoded) and their bytes (the
+   markup as stored and the pixels of every decoded image). A real page of many scanned or
+   drawn images stays far below both. */
+#define XPS_MAX_PAGE_PARTS 10000
+#define XPS_MAX_PAGE_BYTES (INT64_C(1) << 30)
+/* Page references one FixedDocument may hold: each costs a small record while the package is
+   open. */
+#define XPS_MAX_DOCUMENT_PAGES 1000000
 
 typedef struct XPSFixedPage {
   XPSElementHeader header;
@@ -61,6 +75,10 @@ typedef struct XPSFixedPage {
   QELImage* thumbnail;           /* decoded on first request, owned */
   char* thumbnailPartName;       /* owned, or null */
   char* partName;                /* owned */
+  int32_t loaded;                /* the markup has been read (not so in the document's list) */
+  int64_t markupBytes;           /* the page part and its relationships as stored */
+  int64_t pulledParts;           /* parts and bytes pulled in by the current rendering */
+  int64_t pulledBytes;
 } XPSFixedPage;
 
 typedef struct XPSPackage {
@@ -94,7 +112,14 @@ MONO_API const char* XPSPackageGetFileName(const XPSPackage* package);
 /* The package thumbnail (still the package's), or null when it has none. */
 MONO_API int XPSPackageGetThumbnail(XPSPackage* package, QELImage** image);
 MONO_API int32_t XPSFixedDocGetPageCount(const XPSFixedDoc* document);
+/* Reads page n (from 1) into a new record with one reference for the caller: 1, -1 for no such
+   page or a page part that cannot be read (reported naming the part), 0 without memory. */
+MONO_API int XPSFixedDocLoadPage(XPSFixedDoc* document, int32_t n, XPSFixedPage** page);
+/* XPSFixedDocLoadPage without the status: the page, or null. */
 MONO_API XPSFixedPage* XPSFixedDocGetPage(XPSFixedDoc* document, int32_t n);
+/* Counts parts and bytes a page pulls in against XPS_MAX_PAGE_PARTS and XPS_MAX_PAGE_BYTES:
+   1, or -1 after a report naming the page, what was pulled in and the budget. */
+MONO_API int XPSFixedPageCharge(XPSFixedPage* page, int64_t parts, int64_t bytes, const char* what);
 MONO_API int XPSFixedPageGetThumbnail(XPSFixedPage* page, QELImage** image);
 
 /* Renders the page into a new image the caller frees with XPSFreeImage: colour rectangles,

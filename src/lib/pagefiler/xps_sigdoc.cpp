@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "kvng.h"
 #include "kvng_dir.h"
@@ -24,6 +25,7 @@
 #include "kvng_io.h"
 #include "kvng_print.h"
 #include "kvng_sb.h"
+#include "xps_names.h"
 #include "xps_opcrel.h"
 #include "xps_sign.h"
 #include "xps_sign_internal.h"
@@ -74,6 +76,39 @@ char* concat(const char* a, const char* b, const char* c = "", const char* d = "
   return out;
 }
 
+// The file of a part below root: root + part when that exists, else, segment by segment, the
+// entry of each folder whose name is the segment without regard to ASCII case, as OPC compares
+// part names; a segment that matches nothing is kept as written (the read then fails naming
+// it). New text on the libxml2 heap, or null.
+char* part_file(const char* root, const char* part) {
+  std::string path = std::string(root) + part;
+  if (KVngIdentifyFile(path.c_str()) != KVNG_PATH_NONE) return concat(path.c_str(), "");
+  path = root;
+  for (const char* at = part; *at;) {
+    if (*at == '/') {
+      ++at;
+      continue;
+    }
+    const char* end = std::strchr(at, '/');
+    const std::string segment(at, end ? static_cast<size_t>(end - at) : std::strlen(at));
+    std::string next = path + "/" + segment;
+    char** names = nullptr;
+    int32_t count = 0;
+    if (KVngIdentifyFile(next.c_str()) == KVNG_PATH_NONE && KVngListDir(path.c_str(), &names, &count)) {
+      for (int32_t i = 0; i < count; ++i) {
+        if (XPSPartNamesEqual(names[i], segment.c_str())) {
+          next = path + "/" + names[i];
+          break;
+        }
+      }
+      KVngFreeDirList(names, count);
+    }
+    path = next;
+    at += segment.size();
+  }
+  return concat(path.c_str(), "");
+}
+
 // The URI under which xmlsec1 reads the file root + part. xmlsec1 takes what follows a '#' as
 // an XPointer and unescapes a URI before it opens it: '%', '#' and '?' are escaped, so a folder
 // such as "scans #3" is read as named. New text on the libxml2 heap, or null.
@@ -95,9 +130,9 @@ char* reference_uri(const char* root, const char* part) {
   return out;
 }
 
-// The relationships part of a part: "/Documents/1/FixedDocument.fdoc" gives
-// "/Documents/1/_rels/FixedDocument.fdoc.rels", the package ("") gives "/_rels/.rels".
-char* rels_part_name(const char* part) {
+}  // namespace
+
+char* xpssign::rels_part_name(const char* part) {
   const char* slash = std::strrchr(part, '/');
   if (!slash) return concat("/_rels/", part, ".rels");
   const size_t folder = static_cast<size_t>(slash - part);
@@ -107,17 +142,15 @@ char* rels_part_name(const char* part) {
   return out;
 }
 
+namespace {
+
 bool is_percent_escape_of(const char* p, const char* hex) {
   return p[0] == '%' && p[1] && p[2] && (p[1] | 0x20) == hex[0] && (p[2] | 0x20) == hex[1];
 }
 
-// A name taken from the package (a relationship Target, a Source) as an absolute part name
-// inside the package root. A relative name is resolved against the folder of the part that
-// names it (ECMA-376 Part 2, resolving relative references). Refused, so that nothing outside
-// the package is ever read: a scheme, drive or network form, backslashes, empty, "." and ".."
-// segments (plain or percent-encoded), queries and fragments. New text on the libxml2 heap, or
-// null after a report.
-char* resolve_part_name(const char* base, const char* name, const char* who) {
+}  // namespace
+
+char* xpssign::resolve_part_name(const char* base, const char* name, const char* who) {
   const char* why = nullptr;
   const char* first_slash = std::strchr(name, '/');
   const char* colon = std::strchr(name, ':');
@@ -166,6 +199,8 @@ char* resolve_part_name(const char* base, const char* name, const char* who) {
   return out;
 }
 
+namespace {
+
 // The content type of a part: the first Override whose PartName is the part, or Default whose
 // Extension is the part's, in document order. New text (xmlFree) or null.
 xmlChar* content_type_of(xmlDocPtr types, const char* part) {
@@ -179,7 +214,8 @@ xmlChar* content_type_of(xmlDocPtr types, const char* part) {
     const bool by_default = xmlStrEqual(node->name, X("Default"));
     if (!override && !by_default) continue;
     xmlChar* key = xmlGetProp(node, X(override ? "PartName" : "Extension"));
-    const bool match = key && (override ? !std::strcmp(C(key), part) : extension && !std::strcmp(C(key), extension));
+    const bool match =
+        key && (override ? XPSPartNamesEqual(C(key), part) : extension && XPSPartNamesEqual(C(key), extension));
     xmlFree(key);
     if (match) return xmlGetProp(node, X("ContentType"));
   }
@@ -190,9 +226,9 @@ const char* const* rel_types_of(const char* part) {
   if (!*part) return pkg_rel_types;
   const char* dot = std::strrchr(part, '.');
   if (!dot) return nullptr;
-  if (!KVngStrCmp(dot + 1, "fdseq")) return fdseq_rel_types;
-  if (!KVngStrCmp(dot + 1, "fdoc")) return fdoc_rel_types;
-  if (!KVngStrCmp(dot + 1, "fpage")) return fpage_rel_types;
+  if (XPSPartNamesEqual(dot + 1, "fdseq")) return fdseq_rel_types;
+  if (XPSPartNamesEqual(dot + 1, "fdoc")) return fdoc_rel_types;
+  if (XPSPartNamesEqual(dot + 1, "fpage")) return fpage_rel_types;
   return nullptr;
 }
 
@@ -416,7 +452,7 @@ int add_rels_target_refs(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const ch
     xmlFree(mode);
     if (external) continue;
     xmlChar* target = xmlGetProp(node, X("Target"));
-    char* name = target ? resolve_part_name(*part ? part : "/", C(target), who) : nullptr;
+    char* name = target ? xpssign::resolve_part_name(*part ? part : "/", C(target), who) : nullptr;
     xmlChar* content_type = name ? content_type_of(contentTypes, name) : nullptr;
     if (!target) {
       KVngError("%s: A relationship in %s has no Target\n", who, rels_path);
@@ -440,7 +476,7 @@ int add_rels_target_refs(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const ch
 template <typename Add>
 int for_each_source(const char* rootPath, const char* part, const char* element, const char* who,
                     const char* buffer_message, Add add) {
-  char* path = concat(rootPath, part);
+  char* path = part_file(rootPath, part);
   if (!path) {
     KVngError(buffer_message, who);
     return -1;
@@ -456,7 +492,7 @@ int for_each_source(const char* rootPath, const char* part, const char* element,
     if (!xmlStrEqual(node->name, X(element))) continue;
     xmlChar* source = xmlGetProp(node, X("Source"));
     if (!source) KVngError("%s: A %s has no Source\n", who, element);
-    char* name = source ? resolve_part_name(part, C(source), who) : nullptr;
+    char* name = source ? xpssign::resolve_part_name(part, C(source), who) : nullptr;
     status = name ? add(name) : -1;
     xmlFree(name);
     xmlFree(source);
@@ -508,7 +544,7 @@ int add_document_refs(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const char*
 // type; the override lives in memory only.
 xmlDocPtr load_content_types(const char* rootPath) {
   constexpr const char* who = "__XPSDSigLoadContentTypes";
-  char* path = concat(rootPath, "/[Content_Types].xml");
+  char* path = part_file(rootPath, "/[Content_Types].xml");
   if (!path) {
     KVngError("%s: Cannot create buffer for content types path\n", who);
     return nullptr;
@@ -633,7 +669,9 @@ int __XPSDSigAddPartRef(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const cha
     KVngError("%s: Missing argument\n", who);
     return -1;
   }
-  char* path = reference_uri(rootPath, partName);
+  char* file = part_file(rootPath, partName);
+  char* path = file ? reference_uri(file, "") : nullptr;
+  xmlFree(file);
   if (!path) {
     KVngError("%s: Cannot create buffer for full uri\n", who);
     return -1;
@@ -663,9 +701,9 @@ int __XPSDSigAddPartRelRef(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const 
     KVngError("%s: Invalid part name %s\n", who, partName);
     return -1;
   }
-  char* rels = rels_part_name(partName);
-  char* path = rels ? concat(rootPath, rels) : nullptr;
-  char* uri = rels ? reference_uri(rootPath, rels) : nullptr;
+  char* rels = xpssign::rels_part_name(partName);
+  char* path = rels ? part_file(rootPath, rels) : nullptr;
+  char* uri = path ? reference_uri(path, "") : nullptr;
   if (!path || !uri) {
     xmlFree(path);
     xmlFree(uri);

@@ -10,8 +10,11 @@
 #include <libxml/parser.h>
 #include <libxml/xmlIO.h>
 #include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/provider.h>
 #include <openssl/x509.h>
 #include <xmlsec/app.h>
+#include <xmlsec/errors.h>
 #include <xmlsec/io.h>
 #include <xmlsec/openssl/app.h>
 #include <xmlsec/openssl/crypto.h>
@@ -19,14 +22,19 @@
 #include <xmlsec/parser.h>
 #include <xmlsec/xmltree.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "kvng.h"
 #include "kvng_dir.h"
 #include "kvng_print.h"
 #include "qel_uuid.h"
+#include "xps_names.h"
 #include "xps_opcrel.h"
 #include "xps_sign_internal.h"
 
@@ -58,6 +66,14 @@ struct LibraryDefaults {
 // pieces (read as empty) or a device among them.
 int part_file_match(const char* name) { return KVngIdentifyFile(name) == KVNG_PATH_FILE ? 1 : 0; }
 
+// xmlsec1's reports trace a failure through its layers; the signing step reports the failure
+// itself in words. The traces go to the engine's debug printer, which a program shows on request.
+void trace_xmlsec(const char* file, int line, const char* func, const char* object, const char* subject, int reason,
+                  const char* msg) {
+  KVngDebug("xmlsec1: %s (%s:%d): %s: %s: reason %d: %s\n", func ? func : "", file ? file : "", line,
+            object ? object : "", subject ? subject : "", reason, msg ? msg : "");
+}
+
 // Library setup for one run. Unlike a default setup, nothing is fetched from the network and
 // no entity is substituted: the package is untrusted input. Only folders of pieces and local
 // files can be opened as references.
@@ -69,6 +85,7 @@ bool setup_libraries(LibraryDefaults* saved) {
   xmlLoadExtDtdDefaultValue = 0;
   const char* failed = nullptr;
   int stage = 0;
+  xmlSecErrorsSetCallback(trace_xmlsec);
   if (xmlSecInit() < 0) {
     failed = "%s: XmlSec library initialization failed\n";
   } else if (++stage, xmlSecCheckVersionExt(1, 2, 11, xmlSecCheckVersionABICompatible) != 1) {
@@ -99,12 +116,15 @@ bool setup_libraries(LibraryDefaults* saved) {
       failed = "%s: Cannot register relationship transform\n";
     }
   }
+  // The crypto back end installs a reporter of its own while it starts.
+  if (!failed) xmlSecErrorsSetCallback(trace_xmlsec);
   saved->xmlsec_parser_options = xmlSecParserGetDefaultOptions();
   xmlSecParserSetDefaultOptions(XML_PARSE_NONET | XML_PARSE_NODICT);
   if (!failed) return true;
   KVngError(failed, who);
   if (stage >= 3) xmlSecOpenSSLShutdown();
   if (stage >= 2) xmlSecOpenSSLAppShutdown();
+  xmlSecErrorsSetCallback(xmlSecErrorsDefaultCallback);
   if (stage >= 1) xmlSecShutdown();
   xmlSecParserSetDefaultOptions(saved->xmlsec_parser_options);
   xmlSubstituteEntitiesDefault(saved->substitute_entities);
@@ -116,6 +136,7 @@ void shutdown_libraries(const LibraryDefaults& saved) {
   xmlSecOpenSSLShutdown();
   xmlSecOpenSSLAppShutdown();
   xmlSecParserSetDefaultOptions(saved.xmlsec_parser_options);
+  xmlSecErrorsSetCallback(xmlSecErrorsDefaultCallback);
   xmlSecShutdown();
   xmlSubstituteEntitiesDefault(saved.substitute_entities);
   xmlLoadExtDtdDefaultValue = saved.load_ext_dtd;
@@ -185,6 +206,282 @@ bool write_relationship(const char* path, const char* target, const char* id, co
   return ok;
 }
 
+
+
+// ---- The signer's key ----
+
+// What xmlsec1 reported while a key was loaded: its trace stays out of the user's sight and
+// only decides the one-line reason.
+std::string key_trace;
+
+void collect_key_trace(const char*, int, const char* func, const char*, const char* subject, int, const char* msg) {
+  key_trace += std::string(func ? func : "") + " " + (subject ? subject : "") + " " + (msg ? msg : "") + "\n";
+}
+
+xmlSecKeyPtr try_key(const char* file, const char* password) {
+  xmlSecErrorsSetCallback(collect_key_trace);
+  xmlSecKeyPtr key = xmlSecOpenSSLAppKeyLoad(file, xmlSecKeyDataFormatPkcs12, password, nullptr, nullptr);
+  xmlSecErrorsSetCallback(xmlSecErrorsDefaultCallback);
+  ERR_clear_error();
+  return key;
+}
+
+// The signer's key and certificate from a PKCS#12 file. A file without a password is read
+// without one being given; one protected with the legacy ciphers of older tools (RC2, 3DES)
+// through OpenSSL's legacy provider when the plain read finds them unsupported. Null after one
+// line naming the file and the reason.
+xmlSecKeyPtr load_key(const char* file, const char* password, const char* who) {
+  if (FILE* f = std::fopen(file, "rb")) {
+    std::fclose(f);
+  } else {
+    KVngError("%s: Cannot load certificate/private key from \"%s\": %s\n", who, file, std::strerror(errno));
+    return nullptr;
+  }
+  key_trace.clear();
+  xmlSecKeyPtr key = try_key(file, password ? password : "");
+  if (!key && key_trace.find("unsupported") != std::string::npos) {
+    OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    OSSL_PROVIDER* standard = legacy ? OSSL_PROVIDER_load(nullptr, "default") : nullptr;
+    if (standard) {
+      key_trace.clear();
+      key = try_key(file, password ? password : "");
+    }
+    if (standard) OSSL_PROVIDER_unload(standard);
+    if (legacy) OSSL_PROVIDER_unload(legacy);
+  }
+  if (key) return key;
+  const char* reason = "not a PKCS#12 file holding a private key and its certificate";
+  if (key_trace.find("PKCS12_verify_mac") != std::string::npos) {
+    reason = password ? "the password is wrong" : "the file needs a password (--password)";
+  } else if (key_trace.find("unsupported") != std::string::npos) {
+    reason = "its encryption is not supported by this OpenSSL";
+  }
+  KVngError("%s: Cannot load certificate/private key from \"%s\": %s\n", who, file, reason);
+  return nullptr;
+}
+
+// ---- Announcing the signature in the package ----
+//
+// Readers find signatures through the package relationships: a digital-signature origin
+// relationship names the origin part, whose relationships name every signature (ECMA-376 Part
+// 2, Digital Signatures). A signature also needs content types for its parts. Both are added to
+// what the package holds as text, before the closing tag of its root, so the rest of the part
+// keeps its bytes; the package relationships stay covered by every signature, because the
+// relationship transform signs only the relationships of its chosen types, and the origin
+// relationship is none of them.
+
+constexpr char rel_origin[] =
+    "http://schemas.openxmlformats.org/package/2006/relationships/digital-signature/origin";
+constexpr char default_origin_part[] = "/package/services/digital-signature/origin.psdsor";
+
+bool read_bytes(const std::string& path, std::string* bytes) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  bytes->clear();
+  char buffer[8192];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes->append(buffer, got);
+  const bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+// The file that holds a part's closing tag: the part's file, or the last piece of a part stored
+// as pieces. Empty when the part is not there.
+std::string closing_file(const std::string& path) {
+  const int kind = KVngIdentifyFile(path.c_str());
+  if (kind == KVNG_PATH_FILE) return path;
+  if (kind != KVNG_PATH_DIRECTORY) return "";
+  char** names = nullptr;
+  int32_t count = 0;
+  if (!KVngListDir(path.c_str(), &names, &count)) return "";
+  std::string last;
+  for (int32_t i = 0; i < count; ++i) {
+    const char* name = names[i];
+    const size_t n = std::strlen(name);
+    if (n > 11 && std::strcmp(name + n - 11, ".last.piece") == 0) last = path + "/" + name;
+  }
+  KVngFreeDirList(names, count);
+  return last;
+}
+
+// Parts changed in this run, with their bytes before, put back when the run fails.
+struct Changed {
+  std::vector<std::pair<std::string, std::string>> files;
+
+  void restore() {
+    for (const auto& [path, bytes] : files) xpssign::write_text(path.c_str(), bytes.data(), bytes.size());
+  }
+};
+
+// Inserts text before the closing tag of the root named root_name in the part at path (a file
+// or pieces). A part stored as pieces whose pieces leave the closing tag out (the content types
+// of some writers) takes the text at its end. False after a report.
+bool insert_before_close(const std::string& path, const char* root_name, const std::string& text, Changed* changed,
+                         const char* who) {
+  const std::string file = closing_file(path);
+  std::string bytes;
+  if (file.empty() || !read_bytes(file, &bytes)) {
+    KVngError("%s: Cannot read %s\n", who, path.c_str());
+    return false;
+  }
+  const std::string close = std::string("</") + root_name + ">";
+  size_t at = bytes.rfind(close);
+  if (at == std::string::npos) {
+    if (file == path) {
+      KVngError("%s: %s has no closing </%s> to add to\n", who, path.c_str(), root_name);
+      return false;
+    }
+    at = bytes.size();
+  }
+  std::string edited = bytes;
+  edited.insert(at, text);
+  changed->files.emplace_back(file, std::move(bytes));
+  if (!xpssign::write_text(file.c_str(), edited.data(), edited.size())) {
+    KVngError("%s: Cannot write %s\n", who, file.c_str());
+    return false;
+  }
+  return true;
+}
+
+// An Id of the form prefix + n not yet used by any element of doc.
+std::string unused_id(xmlDocPtr doc, const char* prefix) {
+  xmlNodePtr root = doc ? xmlDocGetRootElement(doc) : nullptr;
+  for (int n = 0;; ++n) {
+    const std::string id = prefix + std::to_string(n);
+    bool used = false;
+    for (xmlNodePtr node = root ? root->children : nullptr; node && !used; node = node->next) {
+      if (node->type != XML_ELEMENT_NODE) continue;
+      xmlChar* value = xmlGetProp(node, X("Id"));
+      used = value && id == reinterpret_cast<const char*>(value);
+      xmlFree(value);
+    }
+    if (!used) return id;
+  }
+}
+
+std::string relationship_text(const std::string& target, const std::string& id, const char* type) {
+  return "<Relationship Target=\"" + target + "\" Id=\"" + id + "\" Type=\"" + type + "\"/>";
+}
+
+xmlDocPtr parse_reported(const std::string& path, const char* who) {
+  xmlDocPtr doc = xpssign::parse_part(path.c_str());
+  if (!doc) KVngError("%s: Cannot parse %s\n", who, path.c_str());
+  return doc;
+}
+
+// The origin part the package relationships name, added with the default name when they name
+// none. A new absolute part name (xmlFree), or null after a report.
+char* announce_origin(const char* root, Changed* changed) {
+  constexpr const char* who = "__XPSDSigAnnounceOrigin";
+  const std::string rels = std::string(root) + "/_rels/.rels";
+  xmlDocPtr doc = parse_reported(rels, who);
+  if (!doc) return nullptr;
+  char* origin = nullptr;
+  bool named = false;
+  xmlNodePtr top = xmlDocGetRootElement(doc);
+  for (xmlNodePtr node = top ? top->children : nullptr; node && !named; node = node->next) {
+    if (node->type != XML_ELEMENT_NODE || !xmlStrEqual(node->name, X("Relationship"))) continue;
+    xmlChar* type = xmlGetProp(node, X("Type"));
+    if (type && xmlStrEqual(type, X(rel_origin))) {
+      named = true;
+      xmlChar* target = xmlGetProp(node, X("Target"));
+      origin = xpssign::resolve_part_name("/", target ? reinterpret_cast<const char*>(target) : "", who);
+      xmlFree(target);
+    }
+    xmlFree(type);
+  }
+  if (!named) {
+    const std::string text = relationship_text(default_origin_part, unused_id(doc, "RelsDigitalSignatureOrigin"),
+                                               rel_origin);
+    if (insert_before_close(rels, "Relationships", text, changed, who)) {
+      origin = static_cast<char*>(xmlMalloc(sizeof default_origin_part));
+      if (origin) std::memcpy(origin, default_origin_part, sizeof default_origin_part);
+    }
+  }
+  xmlFreeDoc(doc);
+  return origin;
+}
+
+// Content types for the signature's parts, where the package has none for them yet.
+bool add_content_types(const char* root, Changed* changed) {
+  constexpr const char* who = "__XPSDSigAddContentTypes";
+  const std::string path = std::string(root) + "/[Content_Types].xml";
+  xmlDocPtr doc = parse_reported(path, who);
+  if (!doc) return false;
+  static const struct {
+    bool by_extension;
+    const char* key;
+    const char* type;
+  } wanted[] = {
+      {true, "psdsor", "application/vnd.openxmlformats-package.digital-signature-origin"},
+      {true, "psdsxs", "application/vnd.openxmlformats-package.digital-signature-xmlsignature+xml"},
+      {true, "cer", "application/vnd.openxmlformats-package.digital-signature-certificate"},
+      {false, xpssign::sigdefs_part, "application/xml"},
+  };
+  std::string text;
+  xmlNodePtr top = xmlDocGetRootElement(doc);
+  for (const auto& w : wanted) {
+    bool present = false;
+    for (xmlNodePtr node = top ? top->children : nullptr; node && !present; node = node->next) {
+      if (node->type != XML_ELEMENT_NODE) continue;
+      const bool by_default = xmlStrEqual(node->name, X("Default"));
+      if (!by_default && !xmlStrEqual(node->name, X("Override"))) continue;
+      xmlChar* key = xmlGetProp(node, X(by_default ? "Extension" : "PartName"));
+      // A part named by an Override keeps its type; an extension's Default covers the others.
+      present = key && by_default == w.by_extension && XPSPartNamesEqual(reinterpret_cast<const char*>(key), w.key);
+      xmlFree(key);
+    }
+    if (present) continue;
+    text += w.by_extension ? std::string("<Default Extension=\"") + w.key + "\""
+                           : std::string("<Override PartName=\"") + w.key + "\"";
+    text += std::string(" ContentType=\"") + w.type + "\"/>";
+  }
+  xmlFreeDoc(doc);
+  return text.empty() || insert_before_close(path, "Types", text, changed, who);
+}
+
+// Lists the signature part in the origin's relationships, made when the origin has none yet.
+// The origin part itself is made when missing. New files go to written.
+bool list_signature(const char* root, const char* origin, const char* signature_part, Changed* changed,
+                    Written* written) {
+  constexpr const char* who = "__XPSDSigWriteOriginRels";
+  const std::string origin_path = std::string(root) + origin;
+  if (KVngIdentifyFile(origin_path.c_str()) == KVNG_PATH_NONE) {
+    char* path = static_cast<char*>(xmlMalloc(origin_path.size() + 1));
+    if (path) std::memcpy(path, origin_path.c_str(), origin_path.size() + 1);
+    if (!path || !written->add(path)) {
+      xmlFree(path);
+      return false;
+    }
+    if (!xpssign::write_text(path, "", 0)) {
+      KVngError("%s: Cannot write the signature origin part\n", who);
+      return false;
+    }
+  }
+  char* rels_name = xpssign::rels_part_name(origin);
+  if (!rels_name) return false;
+  const std::string rels = std::string(root) + rels_name;
+  xmlFree(rels_name);
+  if (KVngIdentifyFile(rels.c_str()) != KVNG_PATH_NONE) {
+    xmlDocPtr doc = parse_reported(rels, who);
+    if (!doc) return false;
+    const std::string id = unused_id(doc, "RelsOrigin");
+    xmlFreeDoc(doc);
+    return insert_before_close(rels, "Relationships", relationship_text(signature_part, id, xpssign::rel_signature),
+                               changed, who);
+  }
+  const std::string folder = rels.substr(0, rels.rfind('/'));
+  char* path = static_cast<char*>(xmlMalloc(rels.size() + 1));
+  if (path) std::memcpy(path, rels.c_str(), rels.size() + 1);
+  if (!path || !written->add(path)) {
+    xmlFree(path);
+    return false;
+  }
+  return KVngMkDir(folder.c_str(), 1) == 1 &&
+         write_relationship(path, signature_part, "RelsOrigin0", xpssign::rel_signature, who);
+}
+
 bool write_certificate(xmlSecKeyPtr key, const char* path) {
   xmlSecKeyDataPtr data = xmlSecKeyGetData(key, xmlSecOpenSSLKeyDataX509GetKlass());
   X509* certificate = data ? xmlSecOpenSSLKeyDataX509GetKeyCert(data) : nullptr;
@@ -205,16 +502,32 @@ bool write_certificate(xmlSecKeyPtr key, const char* path) {
   return ok;
 }
 
+// Writes the signature definitions; with changed, the part holds those of earlier signatures,
+// which stay, and ours join them (its bytes before go to changed).
 bool write_signature_definitions(const char* path, const char* signatureId, const XpsSigDefinition& own,
-                                 const XpsSigDefinition* requests, int32_t count, bool noTimestamp) {
+                                 const XpsSigDefinition* requests, int32_t count, bool noTimestamp,
+                                 Changed* changed) {
   constexpr const char* who = "__XPSDSigMakeSigDefinitions";
-  xmlDocPtr doc = xmlSecCreateTree(X("SignatureDefinitions"), X(xpssign::sigdefs_ns));
-  if (!doc) {
-    KVngError("%s: Cannot create SignatureDefinitions document\n", who);
-    return false;
+  xmlDocPtr doc = nullptr;
+  if (changed) {
+    std::string before;
+    doc = read_bytes(path, &before) ? xpssign::parse_part(path) : nullptr;
+    xmlNodePtr top = doc ? xmlDocGetRootElement(doc) : nullptr;
+    if (!top || !xmlStrEqual(top->name, X("SignatureDefinitions"))) {
+      KVngError("%s: %s holds no SignatureDefinitions to add to\n", who, path);
+      xmlFreeDoc(doc);
+      return false;
+    }
+    changed->files.emplace_back(path, std::move(before));
+  } else {
+    doc = xmlSecCreateTree(X("SignatureDefinitions"), X(xpssign::sigdefs_ns));
+    if (!doc) {
+      KVngError("%s: Cannot create SignatureDefinitions document\n", who);
+      return false;
+    }
+    xmlFree(const_cast<xmlChar*>(doc->encoding));
+    doc->encoding = xmlStrdup(X("utf-8"));
   }
-  xmlFree(const_cast<xmlChar*>(doc->encoding));
-  doc->encoding = xmlStrdup(X("utf-8"));
   xmlNodePtr root = xmlDocGetRootElement(doc);
   bool ok = __XPSDSigAddSigDefinition(root, signatureId, &own) == 1;
   for (int32_t i = 0; ok && i < count; ++i) {
@@ -276,7 +589,7 @@ int scan_requests(elf_state* state, elf_object* list, XpsSigDefinition** out, in
 
 // Everything of one signing run after the libraries are set up; false after a report.
 bool sign_package(const char* root, const XpsSignOptions& options, const XpsSigDefinition* requests, int32_t count,
-                  Written* written) {
+                  Written* written, Changed* changed) {
   constexpr const char* who = "__XPSDSigWriteSignature";
   if (KVngIdentifyFile(root) != KVNG_PATH_DIRECTORY) {
     KVngError("%s: %s is not a folder\n", who, root);
@@ -289,10 +602,8 @@ bool sign_package(const char* root, const XpsSignOptions& options, const XpsSigD
   }
   dsigCtx->operation = xmlSecTransformOperationSign;
   dsigCtx->status = xmlSecDSigStatusUnknown;
-  dsigCtx->signKey =
-      xmlSecOpenSSLAppKeyLoad(options.certFile, xmlSecKeyDataFormatPkcs12, options.certPassword, nullptr, nullptr);
+  dsigCtx->signKey = load_key(options.certFile, options.certPassword, who);
   bool ok = dsigCtx->signKey != nullptr;
-  if (!ok) KVngError("%s: Cannot load certificate/private key from \"%s\"\n", who, options.certFile);
 
   for (const char* folder :
        {dir_signature, dir_signature_rels, dir_xml_signature, dir_xml_signature_rels, dir_certificate, dir_xmls}) {
@@ -308,20 +619,34 @@ bool sign_package(const char* root, const XpsSignOptions& options, const XpsSigD
   QELUuid id_uuid{};
   char* u = nullptr;
   char* s = nullptr;
-  if (ok) {
-    const bool made = options.noTimestamp ? QELUuidCreateNil(&part_uuid) && QELUuidCreateNil(&id_uuid)
-                                          : QELUuidCreate(&part_uuid) && QELUuidCreate(&id_uuid);
-    ok = made && QELUuidToString(&part_uuid, QEL_UUID_FORM_UPPER, &u) && (s = identifier_text(id_uuid));
-    if (!ok) KVngError("%s: Cannot create UUID\n", who);
-  }
+  // Without timestamps the names are fixed: the nil UUID, or plus k for the k-th signature of
+  // the package, so that signing again adds a signature instead of replacing one.
   char* signature_part = nullptr;
   char* certificate_part = nullptr;
-  if (ok) {
+  for (uint64_t k = 0; ok && !signature_part; ++k) {
+    const bool made = options.noTimestamp ? (part_uuid = id_uuid = nil_plus(k), true)
+                                          : QELUuidCreate(&part_uuid) && QELUuidCreate(&id_uuid);
+    std::free(s);
+    s = nullptr;
+    ok = made && QELUuidToString(&part_uuid, QEL_UUID_FORM_UPPER, &u) && (s = identifier_text(id_uuid));
+    if (!ok) {
+      KVngError("%s: Cannot create UUID\n", who);
+      break;
+    }
     signature_part = path_of("", dir_xml_signature, u, ".psdsxs");
     certificate_part = path_of("", dir_certificate, u, ".cer");
+    std::free(u);
+    u = nullptr;
     ok = signature_part && certificate_part;
+    if (ok && KVngIdentifyFile((std::string(root) + signature_part).c_str()) != KVNG_PATH_NONE) {
+      xmlFree(signature_part);
+      xmlFree(certificate_part);
+      signature_part = certificate_part = nullptr;
+    }
   }
-  std::free(u);
+  char* origin = nullptr;
+  if (ok) ok = (origin = announce_origin(root, changed)) != nullptr;
+  if (ok) ok = add_content_types(root, changed);
 
   const auto file = [&](const char* folder, const char* name, const char* suffix) -> char* {
     char* path = path_of(root, folder, name, suffix);
@@ -331,24 +656,18 @@ bool sign_package(const char* root, const XpsSignOptions& options, const XpsSigD
     }
     return path;
   };
-  if (ok) {
-    char* origin = file(dir_signature, "origin.psdsor", "");
-    ok = origin && xpssign::write_text(origin, "", 0);
-    if (!ok) KVngError("%s: Cannot write the signature origin part\n", who);
-  }
-  if (ok) {
-    char* rels = file(dir_signature_rels, "origin.psdsor.rels", "");
-    ok = rels &&
-         write_relationship(rels, signature_part, "RelsOrigin0", xpssign::rel_signature, "__XPSDSigWriteOriginRels");
-  }
+  if (ok) ok = list_signature(root, origin, signature_part, changed, written);
+  xmlFree(origin);
   if (ok) {
     char* certificate = file("", certificate_part + 1, "");
     ok = certificate && write_certificate(dsigCtx->signKey, certificate);
   }
   if (ok) {
-    char* definitions = file("", xpssign::sigdefs_part + 1, "");
-    ok = definitions &&
-         write_signature_definitions(definitions, s, options.definition, requests, count, options.noTimestamp != 0);
+    const std::string definitions = std::string(root) + xpssign::sigdefs_part;
+    const bool earlier = KVngIdentifyFile(definitions.c_str()) == KVNG_PATH_FILE;
+    ok = (earlier || file("", xpssign::sigdefs_part + 1, "")) &&
+         write_signature_definitions(definitions.c_str(), s, options.definition, requests, count,
+                                     options.noTimestamp != 0, earlier ? changed : nullptr);
   }
   if (ok) {
     char* signature = file("", signature_part + 1, "");
@@ -441,8 +760,12 @@ int XPSDSigMakeSignature(void* context, elf_object* args, elf_object** result) {
   LibraryDefaults saved{};
   if (setup_libraries(&saved)) {
     Written written;
-    ok = sign_package(root, options, requests, count, &written);
-    if (!ok) written.remove_all();
+    Changed changed;
+    ok = sign_package(root, options, requests, count, &written, &changed);
+    if (!ok) {
+      written.remove_all();
+      changed.restore();
+    }
     shutdown_libraries(saved);
   }
   kvng_internal_free(requests);

@@ -19,6 +19,19 @@ inline constexpr char rel_certificate[] =
 inline constexpr char sigdefs_ns[] = "http://schemas.microsoft.com/xps/2005/06/signature-definitions";
 inline constexpr char sigdefs_part[] = "/xmls/xml_1.xaml";
 
+// The relationships part of a part: "/Documents/1/FixedDocument.fdoc" gives
+// "/Documents/1/_rels/FixedDocument.fdoc.rels", the package ("") gives "/_rels/.rels". New text
+// on the libxml2 heap, or null.
+char* rels_part_name(const char* part);
+
+// A name taken from the package (a relationship Target, a Source) as an absolute part name
+// inside the package root. A relative name is resolved against the folder of the part that
+// names it (ECMA-376 Part 2, resolving relative references). Refused, so that nothing outside
+// the package is ever read: a scheme, drive or network form, backslashes, empty, "." and ".."
+// segments (plain or percent-encoded), queries and fragments. New text on the libxml2 heap, or
+// null after a report.
+char* resolve_part_name(const char* base, const char* name, const char* who);
+
 // Parses a part of the package: a folder of pieces or a file. Nothing is fetched from the
 // network, no entity is substituted, and a part that carries a DTD is refused (OPC allows none
 // in its XML parts, ECMA-376 Part 2). Null on failure.

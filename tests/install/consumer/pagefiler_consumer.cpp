@@ -1,5 +1,6 @@
 // Built against an installed tree only: libpagefiler's header with the platform's, and its
-// format names round-tripped through the exported entry points.
+// format names round-tripped through the exported entry points. The XPS signing header includes
+// libxml2's and xmlsec1's: the package alone must give what they need.
 
 #include <strings.h>
 
@@ -7,6 +8,7 @@
 #include <initializer_list>
 
 #include "dio.h"
+#include "xps_sign.h"
 
 int main() {
   for (const char* name : {"pdf", "TIFF", "png"}) {

@@ -537,6 +537,52 @@ TEST_F(PdfReadTest, DecompressionBombsAreRefusedWithTheirBudget) {
   EXPECT_NE(last_status.find("exceed"), std::string::npos) << last_status;
 }
 
+// What many small requests of one page add up to: each file is a few kilobytes, and the page's
+// budget refuses it, by name, before the memory or the time is spent.
+TEST_F(PdfReadTest, PageTotalsAreRefusedWithTheirBudget) {
+  struct Case {
+    const char* name;
+    std::string pageEntries, content;
+    std::vector<std::string> objects;
+    const char* expected;
+  };
+  // One 16000 by 16000 grey image, 256 MB of samples declared and one byte stored, placed three
+  // times: each placement is within the ceiling of one image, together they are not.
+  const std::string big = image_object(16000, 16000, "/ColorSpace/DeviceGray/BitsPerComponent 8", "\x01");
+  // Forms ten wide and six deep that paint nothing: 111,111 runs of a few bytes each.
+  std::vector<std::string> forms;
+  for (int k = 0; k < 6; ++k) {
+    std::string body = "0 0 m 1 1 l S";
+    std::string resources;
+    if (k < 5) {
+      body.clear();
+      for (int i = 0; i < 10; ++i) body += "/F Do\n";
+      resources = "/Resources<</XObject<</F " + std::to_string(6 + k) + " 0 R>>>>";
+    }
+    forms.push_back("<</Type/XObject/Subtype/Form/BBox[0 0 10 10]" + resources + ">>stream\n" + body + "\nendstream");
+  }
+  // A form of 24 MB of blanks (NUL is white space in content) drawn three times: each run within
+  // the ceiling of one content stream, together past the page's.
+  const std::string blanks = "<</Type/XObject/Subtype/Form/BBox[0 0 10 10]/Filter/FlateDecode>>stream\n" +
+                             flate_zeros(size_t{24} << 20) + "\nendstream";
+  const Case cases[] = {
+      {"placements", "/MediaBox[0 0 612 792]/Resources<</XObject<</I 5 0 R>>>>",
+       "q 612 0 0 792 0 0 cm /I Do Q q 612 0 0 792 0 0 cm /I Do Q q 612 0 0 792 0 0 cm /I Do Q", {big},
+       "the 16000x16000 image placed as layer 2 takes the page's images past their budget of 536870912 bytes"},
+      {"forms", "/MediaBox[0 0 612 792]/Resources<</XObject<</F 5 0 R>>>>", "/F Do", forms,
+       "the page's forms run more than 100000 times, their budget for one page"},
+      {"content", "/MediaBox[0 0 612 792]/Resources<</XObject<</B 5 0 R>>>>", "/B Do /B Do /B Do", {blanks},
+       "the page's content, its forms' included, exceeds its budget of 67108864 bytes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = qpdf_document(dir, std::string(c.name) + ".pdf", c.pageEntries, c.content, c.objects);
+    EXPECT_EQ(page(path), nullptr);
+    EXPECT_NE(last_status.find("Read failed for page 1."), std::string::npos) << last_status;
+    EXPECT_NE(last_status.find(c.expected), std::string::npos) << last_status;
+  }
+}
+
 TEST_F(PdfReadTest, RepairedDamageIsReportedWithObjectAndOffset) {
   const std::string good = read_file(qpdf_document(dir, "good.pdf", "/MediaBox[0 0 50 50]", "0 0 5 5 re f"));
   // The cross-reference table is not where the trailer says: qpdf finds the objects again by

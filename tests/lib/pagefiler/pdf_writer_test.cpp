@@ -240,7 +240,7 @@ TEST_F(PdfWriter, CodedLayersShareGlobalsByIdentity) {
 }
 
 // Test mode gives the same bytes run after run, also through the post-format plug-in; the
-// plug-in linearizes and encrypts (revision 3 for PDF 1.4, 4 with AES for 1.7), and an encrypted
+// plug-in linearizes and encrypts (revision 3 for PDF 1.4, 6 with AES-256 for 1.7), and an encrypted
 // file does not open without its password.
 TEST_F(PdfWriter, PostFormatAndTestModeOutput) {
   const RefBitmap page = monotest::make_text_blobs(400, 300, 11);
@@ -254,7 +254,7 @@ TEST_F(PdfWriter, PostFormatAndTestModeOutput) {
       {"plain", nullptr, false, false, nullptr, nullptr},
       {"linear", nullptr, true, false, nullptr, nullptr},
       {"rc4", "v1.4", false, false, "secret", "R = 3"},
-      {"aes", "v1.7", true, false, "secret", "R = 4"},
+      {"aes", "v1.7", true, false, "secret", "R = 6"},
       {"archive", nullptr, true, true, nullptr, nullptr},
   };
   for (const auto& c : cases) {
@@ -331,7 +331,7 @@ TEST_F(PdfWriter, MetadataIsOneStream) {
 
 // Bad requests: a text layer without its text object and restart notes that claim more
 // rows than the layer has fail the page with a message; a writer on a folder that does not
-// exist is refused and leaves no file.
+// exist is refused with the system's reason and leaves no file, and so is an encrypted archive.
 TEST_F(PdfWriter, BadInputIsRefused) {
   const std::string path = dir.file("bad.pdf");
   elf_object* w = writer(path);
@@ -368,8 +368,21 @@ TEST_F(PdfWriter, BadInputIsRefused) {
   const std::string nowhere = dir.file("missing/out.pdf");
   elf_object* args = lstBuildArgs(state, "filename:s", nowhere.c_str(), 0, "format:s", "pdf", 0, LST_END);
   EXPECT_EQ(call_context(MakeDocWriter, args), QEL_STATUS_FAILED);
+  EXPECT_NE(status_message().find("No such file or directory"), std::string::npos) << status_message();
   elfDiscard(args);
   EXPECT_FALSE(std::ifstream(nowhere).good());
+
+  // An archive cannot be encrypted: closing refuses it and leaves no file.
+  const std::string locked = dir.file("locked.pdf");
+  w = writer(locked);
+  ASSERT_NE(w, nullptr);
+  jbig2_attributes(w);
+  set_attr(w, "_PDFarchive", "b", 1);
+  set_text(w, "_PDFpasswd", "secret");
+  ASSERT_EQ(append(w, bilevel_image(monotest::make_text_blobs(80, 40, 3))), QEL_STATUS_OK) << status_message();
+  EXPECT_NE(release(w), QEL_STATUS_OK);
+  EXPECT_NE(status_message().find("PDF/A files cannot be encrypted"), std::string::npos) << status_message();
+  EXPECT_FALSE(std::ifstream(locked).good());
 }
 
 // The checksum does not see IDs and creation dates: a file and its copy with other IDs and

@@ -287,11 +287,14 @@ TEST_F(XpsTest, DamagedAndHostilePackagesFailCleanly) {
     if (!replaced) parts.push_back({name, bytes});
     return parts;
   };
+  // Pages are read when asked for: a package opens whatever its pages hold, and a damaged page
+  // fails alone, when it is loaded.
   struct Case {
     const char* label;
     std::vector<Part> parts;
+    bool page = true;
   } cases[] = {
-      {"no package relationships", with("_rels/.rels", "")},
+      {"no package relationships", with("_rels/.rels", ""), false},
       {"missing page part", with("Documents/1/Pages/1.fpage", "")},
       {"damaged page XML", with("Documents/1/Pages/1.fpage", "<FixedPage xmlns=\"" + ns + "\" Width=\"8\"><Path")},
       {"page without Width", with("Documents/1/Pages/1.fpage", "<FixedPage xmlns=\"" + ns + "\" Height=\"10\"/>")},
@@ -299,13 +302,16 @@ TEST_F(XpsTest, DamagedAndHostilePackagesFailCleanly) {
        with("Documents/1/Pages/1.fpage", "<FixedPage xmlns=\"" + ns + "\" Width=\"10\" Height=\"tall\"/>")},
       {"wrong page root", with("Documents/1/Pages/1.fpage", "<Canvas xmlns=\"" + ns + "\"/>")},
       {"PageContent without Source",
-       with("Documents/1/FixedDocument.fdoc", "<FixedDocument xmlns=\"" + ns + "\"><PageContent/></FixedDocument>")},
+       with("Documents/1/FixedDocument.fdoc", "<FixedDocument xmlns=\"" + ns + "\"><PageContent/></FixedDocument>"),
+       false},
       {"page outside the package",
        with("Documents/1/FixedDocument.fdoc",
-            "<FixedDocument xmlns=\"" + ns + "\"><PageContent Source=\"../../../../etc/passwd\"/></FixedDocument>")},
+            "<FixedDocument xmlns=\"" + ns + "\"><PageContent Source=\"../../../../etc/passwd\"/></FixedDocument>"),
+       false},
       {"document with a drive name",
        with("FixedDocumentSequence.fdseq", "<FixedDocumentSequence xmlns=\"" + ns +
-                                               "\"><DocumentReference Source=\"C:/x.fdoc\"/></FixedDocumentSequence>")},
+                                               "\"><DocumentReference Source=\"C:/x.fdoc\"/></FixedDocumentSequence>"),
+       false},
       {"entity expansion",
        with("Documents/1/Pages/1.fpage",
             "<!DOCTYPE FixedPage [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]>"
@@ -319,8 +325,20 @@ TEST_F(XpsTest, DamagedAndHostilePackagesFailCleanly) {
   for (const Case& c : cases) {
     messages.clear();
     XPSPackage* pkg = reinterpret_cast<XPSPackage*>(&messages);
-    EXPECT_EQ(XPSPackageOpenDefault(package(c.parts).c_str(), &pkg), -1) << c.label << "\n" << messages;
-    EXPECT_EQ(pkg, nullptr) << c.label;
+    const int opened = XPSPackageOpenDefault(package(c.parts).c_str(), &pkg);
+    if (c.page) {
+      ASSERT_EQ(opened, 1) << c.label << "\n" << messages;
+      XPSFixedDoc* doc = XPSPackageGetDocument(pkg, 1);
+      XPSFixedPage* page = reinterpret_cast<XPSFixedPage*>(&messages);
+      EXPECT_EQ(XPSFixedDocLoadPage(doc, 1, &page), -1) << c.label << "\n" << messages;
+      EXPECT_EQ(page, nullptr) << c.label;
+      EXPECT_NE(messages.find("1.fpage"), std::string::npos) << c.label << ": the page part is named\n" << messages;
+      XPSElementRelease(doc);
+      XPSPackageClose(pkg);
+    } else {
+      EXPECT_EQ(opened, -1) << c.label << "\n" << messages;
+      EXPECT_EQ(pkg, nullptr) << c.label;
+    }
     EXPECT_FALSE(messages.empty()) << c.label;
   }
   monotest::write_file(dir.file("not-a-zip.xps"), "PK\x03\x04 this is not a zip archive at all");
@@ -351,6 +369,30 @@ TEST_F(XpsTest, OpeningUnderFailingAllocationsLeavesNothing) {
     ASSERT_EQ(heap.live_blocks(), 0u) << "after failing allocation " << k;
   }
   EXPECT_TRUE(opened);
+
+  // Pages are read after the open: loading and rendering them under a failing allocation gives
+  // back everything they took.
+  XPSPackage* pkg = nullptr;
+  ASSERT_EQ(XPSPackageOpenDefault(path.c_str(), &pkg), 1);
+  XPSFixedDoc* doc = XPSPackageGetDocument(pkg, 1);
+  const size_t open_blocks = heap.live_blocks();
+  bool rendered = false;
+  for (size_t k = 1; !rendered && k < 2000; ++k) {
+    heap.fail_at(k);
+    rendered = true;
+    for (int32_t n = 1; n <= 2; ++n) {
+      XPSFixedPage* page = nullptr;
+      QELImage* image = nullptr;
+      rendered = XPSFixedDocLoadPage(doc, n, &page) == 1 && XPSFixedPageRender(page, &image) == 1 && rendered;
+      XPSFreeImage(image);
+      XPSElementRelease(page);
+    }
+    heap.fail_at(0);
+    ASSERT_EQ(heap.live_blocks(), open_blocks) << "after failing allocation " << k;
+  }
+  EXPECT_TRUE(rendered);
+  XPSElementRelease(doc);
+  XPSPackageClose(pkg);
 }
 
 TEST_F(XpsTest, SignaturePartsAreCollectedFromTheOrigin) {
@@ -383,4 +425,140 @@ TEST_F(XpsTest, SignaturePartsAreCollectedFromTheOrigin) {
   parts.pop_back();
   EXPECT_EQ(XPSPackageOpenDefault(package(parts, "unsigned.xps").c_str(), &pkg), -1);
   EXPECT_EQ(pkg, nullptr);
+}
+
+// OPC part names are the same whatever their ASCII case: packages whose zip entries were renamed
+// in case (a folder, a page, the relationships, pieces) read as the original, and an image named
+// through a ColorConvertedBitmap markup extension, as Ghostscript writes them, is the image it
+// names.
+TEST_F(XpsTest, PartNamesMatchWithoutRegardToCase) {
+  const std::string image_brush =
+      "<Path Data=\"M 0,0 L 96,0 96,96 0,96 Z\"><Path.Fill><ImageBrush ImageSource=\"%s\" Viewbox=\"0,0,8,8\" "
+      "ViewboxUnits=\"Absolute\" Viewport=\"0,0,96,96\" ViewportUnits=\"Absolute\"/></Path.Fill></Path>";
+  const auto brush = [&](const std::string& source) {
+    std::string body = image_brush;
+    body.replace(body.find("%s"), 2, source);
+    return body;
+  };
+  struct Case {
+    const char* label;
+    std::string source;
+    std::vector<std::pair<std::string, std::string>> renames;  // entry name -> stored name
+    int status;
+  } cases[] = {
+      {"as written", "/Images/blue.png", {}, 1},
+      {"image folder renamed", "/Images/blue.png", {{"Images/blue.png", "IMAGES/blue.png"}}, 1},
+      {"page and its relationships renamed",
+       "/Images/blue.png",
+       {{"Documents/1/Pages/1.fpage", "documents/1/pages/1.FPAGE"},
+        {"Documents/1/Pages/_rels/1.fpage.rels", "Documents/1/Pages/_RELS/1.fpage.rels"}},
+       1},
+      {"pieces renamed", "/Images/blue.png", {{"Documents/1/Pages/1.fpage/[0].last.piece", "DOCUMENTS/1/Pages/1.fpage/[0].LAST.PIECE"}}, 1},
+      {"colour converted bitmap", "{ColorConvertedBitmap /Images/blue.png /Profiles/p.icc}", {}, 1},
+      {"escaped brace", "{}/Images/blue.png", {}, 1},
+      {"other markup extension", "{StaticResource blue}", {}, -1},
+      {"extension naming nothing", "{ColorConvertedBitmap }", {}, -1},
+  };
+  for (const Case& c : cases) {
+    xpstest::PackageSpec spec;
+    spec.page_bodies = {brush(c.source)};
+    spec.extra = {{"Images/blue.png", xpstest::png_rgb(8, 8, 0, 0, 255)},
+                  {"Documents/1/Pages/_rels/1.fpage.rels",
+                   xpstest::relationships({{xpstest::opc_rel("metadata/thumbnail"), "/Images/blue.png"}})}};
+    spec.interleave_pages = std::string(c.label) == "pieces renamed" ? 1 : 0;
+    std::vector<Part> parts = xpstest::package_parts(spec);
+    for (const auto& [from, to] : c.renames) {
+      bool found = false;
+      for (Part& p : parts) {
+        if (p.name != from) continue;
+        p.name = to;
+        found = true;
+      }
+      ASSERT_TRUE(found) << c.label << ": " << from;
+    }
+    messages.clear();
+    XPSPackage* pkg = nullptr;
+    ASSERT_EQ(XPSPackageOpenDefault(package(parts).c_str(), &pkg), 1) << c.label << "\n" << messages;
+    XPSFixedDoc* doc = XPSPackageGetDocument(pkg, 1);
+    XPSFixedPage* page = nullptr;
+    ASSERT_EQ(XPSFixedDocLoadPage(doc, 1, &page), 1) << c.label << "\n" << messages;
+    EXPECT_STREQ(page->thumbnailPartName, "/Images/blue.png") << c.label;
+    QELImage* image = nullptr;
+    EXPECT_EQ(XPSFixedPageRender(page, &image), c.status) << c.label << "\n" << messages;
+    if (c.status == 1) {
+      // The image, then the page thumbnail drawn from the same part.
+      ASSERT_NE(image->layers, nullptr) << c.label;
+      EXPECT_EQ(image->layers->kind, 1) << c.label;
+      EXPECT_EQ(image->layers->header->width, 8u) << c.label;
+      ASSERT_EQ(image->layers->dataLength, 8u * 8 * 3) << c.label;
+      const auto* rgb = static_cast<const unsigned char*>(image->layers->data);
+      EXPECT_EQ(rgb[0] * 65536 + rgb[1] * 256 + rgb[2], 0x0000FF) << c.label;
+      ASSERT_NE(image->layers->next, nullptr) << c.label;
+      EXPECT_EQ(image->layers->next->kind, 6) << c.label;
+    } else {
+      EXPECT_NE(messages.find(c.source), std::string::npos) << c.label << ": the source is named\n" << messages;
+    }
+    XPSFreeImage(image);
+    XPSElementRelease(page);
+    XPSElementRelease(doc);
+    XPSPackageClose(pkg);
+  }
+}
+
+// What one page pulls in is bounded: parts and bytes past the page budget fail the page with a
+// message naming it and the budget, and the pages are read one at a time, so a document that
+// refers to one page many times holds one page's markup at a time.
+TEST_F(XpsTest, PagesAreReadWhenAskedAndBounded) {
+  std::string many;
+  for (int i = 0; i < 3; ++i) many += "<Canvas><Path Data=\"M 0,0 L 1,1\" Fill=\"#FF0000\"/></Canvas>";
+  xpstest::PackageSpec spec;
+  spec.page_bodies = {many};
+  std::vector<Part> parts = xpstest::package_parts(spec);
+  for (Part& p : parts) {
+    if (p.name != "Documents/1/FixedDocument.fdoc") continue;
+    std::string refs;
+    for (int i = 0; i < 40; ++i) refs += "<PageContent Source=\"Pages/1.fpage\"/>";
+    p.bytes = "<FixedDocument xmlns=\"" + xpstest::page_ns(Namespace::Xps2005) + "\">" + refs + "</FixedDocument>";
+  }
+  XPSPackage* pkg = nullptr;
+  ASSERT_EQ(XPSPackageOpenDefault(package(parts).c_str(), &pkg), 1) << messages;
+  const size_t open_blocks = heap.live_blocks();
+  XPSFixedDoc* doc = XPSPackageGetDocument(pkg, 1);
+  ASSERT_EQ(XPSFixedDocGetPageCount(doc), 40);
+  for (int32_t n = 1; n <= 40; ++n) {
+    XPSFixedPage* page = nullptr;
+    ASSERT_EQ(XPSFixedDocLoadPage(doc, n, &page), 1) << messages;
+    QELImage* image = nullptr;
+    ASSERT_EQ(XPSFixedPageRender(page, &image), 1) << messages;
+    EXPECT_EQ(image->layerCount, 3);
+    XPSFreeImage(image);
+    XPSElementRelease(page);
+    EXPECT_EQ(heap.live_blocks(), open_blocks) << "page " << n << " left behind what it read";
+  }
+
+  XPSFixedPage* page = nullptr;
+  ASSERT_EQ(XPSFixedDocLoadPage(doc, 1, &page), 1);
+  struct Case {
+    int64_t parts, bytes;
+    int status;
+    const char* report;
+  } cases[] = {
+      {XPS_MAX_PAGE_PARTS - 1, 0, 1, nullptr},
+      {1, 0, -1, "more than 10000 parts with test (XPS_MAX_PAGE_PARTS)"},
+      {0, XPS_MAX_PAGE_BYTES - page->markupBytes, 1, nullptr},
+      {0, 1, -1, "more than 1073741824 bytes with test (XPS_MAX_PAGE_BYTES)"},
+  };
+  page->pulledParts = 1;
+  page->pulledBytes = page->markupBytes;
+  for (const Case& c : cases) {
+    messages.clear();
+    EXPECT_EQ(XPSFixedPageCharge(page, c.parts, c.bytes, "test"), c.status);
+    if (c.report) {
+      EXPECT_NE(messages.find(std::string("Page /Documents/1/Pages/1.fpage pulls in ") + c.report), std::string::npos)
+          << messages;
+    }
+  }
+  XPSElementRelease(page);
+  XPSElementRelease(doc);
+  XPSPackageClose(pkg);
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -13,6 +15,7 @@
 
 #include "interp_fixture.h"
 #include "kvng_print.h"
+#include "xps_package.h"
 #include "xps_sign_support.h"
 
 namespace {
@@ -293,12 +296,175 @@ TEST_F(XpsSignTest, RefusesWhatLeavesThePackageOrCannotBeSigned) {
 TEST_F(XpsSignTest, WrongPasswordWritesNothing) {
   const monotest::TempDir dir;
   xpstest::write_package(dir.path(), xpstest::small_package());
+  const auto before = xpstest::files_below(dir.path());
   EXPECT_EQ(sign(dir.path(), false, nullptr, "wrong"), QEL_STATUS_FAILED);
   EXPECT_NE(engine_messages.find("__XPSDSigWriteSignature: Cannot load certificate/private key from \"" +
-                                 xpstest::test_key().p12 + "\"\n"),
+                                 xpstest::test_key().p12 + "\": the password is wrong\n"),
             std::string::npos)
       << engine_messages;
   EXPECT_FALSE(fs::exists(dir.file("package")));
+  EXPECT_EQ(xpstest::files_below(dir.path()), before);
+}
+
+// Signing a package that announces no signature yet, twice: the package relationships gain one
+// origin relationship, the content types the signature's parts, and the origin lists both
+// signatures, each of which xmlsec1 verifies and our package reader finds.
+TEST_F(XpsSignTest, SigningAgainAddsASignatureTheOriginLists) {
+  const monotest::TempDir dir;
+  const std::string root = dir.file("package");
+  Package package = xpstest::small_package();
+  package["/_rels/.rels"] =
+      xpstest::relationships({{"rA", xpstest::rel_fixed_representation, "/FixedDocumentSequence.fdseq", ""}});
+  xpstest::write_package(root, package);
+
+  // A signature that fails part-way leaves the package as it was, its own edits included.
+  Package refused = package;
+  refused["/Documents/1/Pages/_rels/1.fpage.rels"] =
+      xpstest::relationships({{"r1", xpstest::rel_required_resource, "../../../../x.png", ""}});
+  const std::string refused_root = dir.file("refused");
+  xpstest::write_package(refused_root, refused);
+  const auto before = xpstest::files_below(refused_root);
+  EXPECT_EQ(sign(refused_root, true), QEL_STATUS_FAILED);
+  auto after = xpstest::files_below(refused_root);
+  EXPECT_EQ(after, before);
+
+  ASSERT_EQ(sign(root, true), 0) << engine_messages;
+  ASSERT_EQ(sign(root, true), 0) << engine_messages;
+  const std::string rels = read_file(root + "/_rels/.rels");
+  EXPECT_EQ(rels.find(xpstest::rel_origin), rels.rfind(xpstest::rel_origin)) << rels;
+  EXPECT_NE(rels.find("Target=\"/package/services/digital-signature/origin.psdsor\""), std::string::npos) << rels;
+  const std::string types = read_file(root + "/[Content_Types].xml");
+  for (const char* extension : {"\"psdsor\"", "\"psdsxs\"", "\"cer\""})
+    EXPECT_NE(types.find(std::string("Extension=") + extension), std::string::npos) << extension << "\n" << types;
+  const std::string origin = read_file(root + "/" + signature_dir + "_rels/origin.psdsor.rels");
+  const std::vector<std::string> names = {"00000000-0000-0000-0000-000000000000",
+                                          "00000000-0000-0000-0000-000000000001"};
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string part = std::string(signature_dir) + "xml-signature/" + names[i] + ".psdsxs";
+    EXPECT_NE(origin.find("Target=\"/" + part + "\" Id=\"RelsOrigin" + std::to_string(i) + "\""), std::string::npos)
+        << origin;
+    const monotest::ToolResult verified = xpstest::xmlsec_verify(root, root + "/" + part);
+    EXPECT_EQ(verified.exit_code, 0) << names[i] << "\n" << verified.output;
+    const monotest::ToolResult digests = xpstest::oracle_digests(root, root + "/" + part);
+    EXPECT_EQ(digests.exit_code, 0) << digests.output;
+  }
+
+  // The signature definitions of both signatures, each spot its signature's Id.
+  const std::string definitions = read_file(root + "/xmls/xml_1.xaml");
+  for (const std::string& name : names) {
+    std::smatch id;
+    const std::string text = read_file(root + "/" + signature_dir + "xml-signature/" + name + ".psdsxs");
+    ASSERT_TRUE(std::regex_search(text, id, std::regex("<Signature [^>]*Id=\"([^\"]+)\"")));
+    EXPECT_NE(definitions.find("SpotID=\"" + id[1].str() + "\""), std::string::npos) << definitions;
+  }
+  // A third signature that fails leaves the two as they were.
+  const auto signed_twice = xpstest::files_below(root);
+  const std::string page_rels = root + "/Documents/1/Pages/_rels/1.fpage.rels";
+  const std::string kept_rels = read_file(page_rels);
+  monotest::write_file(page_rels, xpstest::relationships({{"r1", xpstest::rel_required_resource, "/missing.png", ""}}));
+  EXPECT_EQ(sign(root, true), QEL_STATUS_FAILED);
+  monotest::write_file(page_rels, kept_rels);
+  after = xpstest::files_below(root);
+  EXPECT_EQ(after, signed_twice);
+
+  if (monotest::run_tool("command -v zip").exit_code != 0) GTEST_SKIP() << "zip is not installed";
+  const std::string zipped = dir.file("signed.xps");
+  ASSERT_EQ(monotest::run_tool("cd " + monotest::shell_quote(root) + " && zip -qrX " + monotest::shell_quote(zipped) + " . 2>&1")
+                .exit_code,
+            0);
+  XPSPackage* opened = nullptr;
+  ASSERT_EQ(XPSPackageOpenDefault(zipped.c_str(), &opened), 1) << engine_messages;
+  EXPECT_STREQ(opened->signatureOriginPartName, "/package/services/digital-signature/origin.psdsor");
+  ASSERT_NE(opened->signatures, nullptr);
+  EXPECT_NE(opened->signatures[0], nullptr);
+  EXPECT_NE(opened->signatures[1], nullptr);
+  EXPECT_EQ(opened->signatures[2], nullptr);
+  XPSPackageClose(opened);
+}
+
+// Part names on disk that differ in ASCII case from the names the package uses are the same
+// parts: the signature covers them under the package's names, so the same package written with
+// those names verifies.
+TEST_F(XpsSignTest, PartsRenamedInCaseAreSigned) {
+  const monotest::TempDir dir;
+  const Package package = xpstest::small_package();
+  Package renamed;
+  for (const auto& [name, bytes] : package) {
+    std::string stored = name;
+    for (const char* from : {"/Resources/Images/", "/1.fpage", "/_rels/FixedDocument.fdoc.rels"}) {
+      const size_t at = stored.find(from);
+      if (at == std::string::npos) continue;
+      for (size_t i = at; i < at + std::strlen(from); ++i) stored[i] = static_cast<char>(std::toupper(stored[i]));
+    }
+    renamed[stored] = bytes;
+  }
+  ASSERT_EQ(renamed.count("/Documents/1/RESOURCES/IMAGES/1.png"), 1u);
+  const std::string root = dir.file("renamed");
+  xpstest::write_package(root, renamed);
+  ASSERT_EQ(sign(root, true), 0) << engine_messages;
+
+  const std::string canonical = dir.file("canonical");
+  xpstest::write_package(canonical, package);
+  for (const auto& [name, bytes] : xpstest::files_below(root)) {
+    if (name.rfind("package/", 0) == 0 || name.rfind("xmls/", 0) == 0 || name == "_rels/.rels" ||
+        name == "[Content_Types].xml") {
+      fs::create_directories(fs::path(canonical + "/" + name).parent_path());
+      monotest::write_file(canonical + "/" + name, bytes);
+    }
+  }
+  const std::string signature = xpstest::signature_part(canonical);
+  const monotest::ToolResult verified = xpstest::xmlsec_verify(canonical, signature);
+  EXPECT_EQ(verified.exit_code, 0) << verified.output;
+  const monotest::ToolResult digests = xpstest::oracle_digests(canonical, signature);
+  EXPECT_EQ(digests.exit_code, 0) << digests.output;
+}
+
+// Keys: a PKCS#12 file without a password needs none given, one made with the legacy ciphers of
+// older tools is read, and any key that cannot be read fails in one line naming the file and
+// the reason, without the libraries' trace.
+TEST(MonodocSign, KeysLoadOrFailInOneLine) {
+  const monotest::TempDir dir;
+  const xpstest::Key& key = xpstest::test_key();
+  const std::string pem_key = dir.file("key.pem"), pem_cert = dir.file("cert.pem");
+  const std::string q_key = monotest::shell_quote(pem_key), q_cert = monotest::shell_quote(pem_cert);
+  ASSERT_EQ(monotest::run_tool("openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj /CN=k -keyout " + q_key +
+                               " -out " + q_cert + " 2>/dev/null && openssl pkcs12 -export -inkey " + q_key + " -in " +
+                               q_cert + " -out " + monotest::shell_quote(dir.file("open.p12")) + " -passout pass:")
+                .exit_code,
+            0);
+  const bool legacy = monotest::run_tool("openssl pkcs12 -export -legacy -inkey " + q_key + " -in " + q_cert +
+                                         " -out " + monotest::shell_quote(dir.file("legacy.p12")) +
+                                         " -passout pass:old 2>/dev/null")
+                          .exit_code == 0;
+  struct Case {
+    std::string label, file, password;  // password "-": none given
+    bool signs;
+    std::string reason;
+  } cases[] = {
+      {"no password on an open file", dir.file("open.p12"), "-", true, ""},
+      {"legacy ciphers", legacy ? dir.file("legacy.p12") : "", "old", true, ""},
+      {"wrong password", key.p12, "wrong", false, "the password is wrong"},
+      {"password needed", key.p12, "-", false, "the file needs a password"},
+      {"missing file", dir.file("absent.p12"), "-", false, "No such file or directory"},
+      {"not PKCS#12", pem_cert, "-", false, "not a PKCS#12 file"},
+  };
+  for (const Case& c : cases) {
+    if (c.file.empty()) continue;  // this OpenSSL makes no legacy files
+    const std::string root = dir.file("package " + c.label);
+    xpstest::write_package(root, xpstest::small_package());
+    const monotest::ToolResult run = monotest::run_tool(
+        std::string(MONODOC_BIN) + " sign " + (c.password == "-" ? "" : "-p " + monotest::shell_quote(c.password)) +
+        " " + monotest::shell_quote(c.file) + " " + monotest::shell_quote(root) + " 2>&1");
+    EXPECT_EQ(run.exit_code, c.signs ? 0 : 1) << c.label << "\n" << run.output;
+    EXPECT_EQ(run.output.find("func="), std::string::npos) << c.label << ": no library trace\n" << run.output;
+    if (c.signs) {
+      EXPECT_EQ(xpstest::xmlsec_verify(root, xpstest::signature_part(root)).exit_code, 0) << c.label;
+    } else {
+      EXPECT_NE(run.output.find("from \"" + c.file + "\": " + c.reason), std::string::npos) << c.label << "\n"
+                                                                                            << run.output;
+      EXPECT_FALSE(fs::exists(root + "/package/services/digital-signature/xml-signature")) << c.label;
+    }
+  }
 }
 
 TEST_F(XpsSignTest, FailedSignatureDefinitionsFailTheSignature) {

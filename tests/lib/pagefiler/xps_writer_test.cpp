@@ -525,6 +525,10 @@ TEST(XpsMonodoc, PagesOfEveryDepthAndASignature) {
   ASSERT_FALSE(signature.empty());
   const auto verified = xpstest::xmlsec_verify(root, signature);
   EXPECT_EQ(verified.exit_code, 0) << verified.output;
+  // Our reader finds the signature through the package relationships.
+  const auto info = run_tool(std::string(MONODOC_BIN) + " info " + shell_quote(out) + " 2>&1");
+  EXPECT_EQ(info.exit_code, 0) << info.output;
+  EXPECT_NE(info.output.find(": XPS package, 1 document, 1 signature\n"), std::string::npos) << info.output;
 }
 
 }  // namespace

@@ -122,6 +122,7 @@ TEST_F(HdrTest, EngineHeadersAndImageParts) {
   ASSERT_NE(icc, nullptr);
   EXPECT_GT(n, 128u);
   EXPECT_EQ(std::memcmp(icc + 36, "acsp", 4), 0);  // the profile file signature
+  EXPECT_EQ(icc[8], 2);  // major version 2: what PDF/A-1 output intents and PDF before 1.5 take
 }
 
 TEST_F(HdrTest, StreamBuffers) {

@@ -184,9 +184,7 @@ TEST_F(MonodocTest, DocumentsAreIdentifiedAndOpenedThroughTheLibrary) {
   EXPECT_NE(info.output.find("doc.pdf: format PDF, subtype none, 1 page, checksum 0x"), std::string::npos)
       << info.output;
   EXPECT_NE(info.output.find("    page 1: 595x842 pixels at 72x72 dpi, 0 layers\n"), std::string::npos) << info.output;
-  EXPECT_NE(info.output.find("info: absent.pdf: MakeDocReader: No supported file format was found by name or "
-                             "extension for absent.pdf"),
-            std::string::npos)
+  EXPECT_NE(info.output.find("info: absent.pdf: cannot open absent.pdf: No such file or directory"), std::string::npos)
       << info.output;
 
   // The document is opened once for its line and its pages: the damage repaired on opening is
@@ -328,7 +326,7 @@ TEST_F(MonodocTest, FaxDocumentsAreWrittenAndRead) {
 
   const monotest::ToolResult refused = monodoc("tiff write -p S one fit.tif g4.tif");
   EXPECT_EQ(refused.exit_code, 1) << refused.output;
-  EXPECT_NE(refused.output.find("tiff: g4.tif: page 1: appendPage: IO Write Error in TIFF IO"), std::string::npos)
+  EXPECT_NE(refused.output.find("tiff: g4.tif: page 1: IO Write Error in TIFF IO"), std::string::npos)
       << refused.output;
   EXPECT_NE(monodoc("tiff read one.tif").output.find("1 page\n"), std::string::npos);
 

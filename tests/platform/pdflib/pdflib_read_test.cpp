@@ -8,12 +8,14 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "kvng.h"
+#include "kvng_print.h"
 #include "pdflib.h"
 #include "tools.h"
 
@@ -289,6 +291,49 @@ TEST_F(PdfRead, EncryptedDocuments) {
   }
 }
 
+// A typed UTF-8 password opens the document whatever form its writer stored the password in, from
+// a file and from memory alike, and the document opened after forms that failed reads its page.
+TEST_F(PdfRead, EncryptedDocumentsOpenWithThePasswordInAnyStoredForm) {
+  const std::string plain = gs_document();
+  const struct {
+    const char* encrypt;  // qpdf options and --encrypt arguments
+    const char* typed;
+  } cases[] = {
+      // Stored in PDFDocEncoding: 0xE9.
+      {"--allow-weak-crypto --encrypt 's\xC3\xA9same' o 128 --use-aes=n", "s\xC3\xA9same"},
+      // Stored as the typed UTF-8 bytes.
+      {"--allow-weak-crypto --password-mode=bytes --encrypt 's\xC3\xA9same' o 128 --use-aes=y", "s\xC3\xA9same"},
+      {"--encrypt 'I\xC2\xADX' o 256", "I\xC2\xADX"},
+      // Stored in SASLprep form, which drops the soft hyphen.
+      {"--encrypt IX o 256", "I\xC2\xADX"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.encrypt);
+    const std::string locked = dir.file("locked" + std::to_string(n++) + ".pdf");
+    ASSERT_EQ(run_tool(std::string("qpdf ") + c.encrypt + " -- " + shell_quote(plain) + " " + shell_quote(locked))
+                  .exit_code,
+              0);
+    const std::string bytes = read_file(locked);
+    for (bool memory : {false, true}) {
+      int32_t error = -1;
+      PDFDoc* doc = memory ? PDFOpenMemoryEx(bytes.data(), bytes.size(), c.typed, &error)
+                           : PDFOpenFilenameEx(locked.c_str(), 'r', c.typed, &error);
+      ASSERT_NE(doc, nullptr) << memory << " " << error;
+      Collector collected;
+      ASSERT_EQ(run_page(doc, &collected), 1) << PDFErrorText(doc);
+      ASSERT_FALSE(collected.images.empty());
+      EXPECT_EQ(collected.images[0].decoded, gray);
+      PDFCloseFile(doc, 0);
+      error = -1;
+      EXPECT_EQ(memory ? PDFOpenMemoryEx(bytes.data(), bytes.size(), "sesame", &error)
+                       : PDFOpenFilenameEx(locked.c_str(), 'r', "sesame", &error),
+                nullptr);
+      EXPECT_EQ(error, PDF_ERR_PASSWORD);
+    }
+  }
+}
+
 // Damaged documents: refused with a reason, or read as far as they go; never a crash or a
 // read out of bounds (the ASan build runs this too).
 TEST_F(PdfRead, DamagedDocumentsAreRefusedOrReadSafely) {
@@ -325,6 +370,55 @@ TEST_F(PdfRead, DamagedDocumentsAreRefusedOrReadSafely) {
     PDFCloseFile(doc, 0);
   }
   EXPECT_GT(opened, 0);  // qpdf repairs some of them: those are read too
+}
+
+void keep_message(void* data, int, const char* text) { *static_cast<std::string*>(data) += text; }
+
+// Opening lists every page, so a page tree past the document budget is refused at opening, the
+// budget named, whether the tree tells its size or understates it; one page object listed
+// again and again counts each time, as opening copies it for each place.
+TEST(PdfPageTree, DocumentsPastThePageBudgetAreRefusedAtOpening) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> objects;
+    const char* expected;
+  };
+  constexpr int kPages = 100001;
+  std::string kids;
+  for (int i = 0; i < kPages; ++i) kids += "3 0 R ";
+  std::vector<std::string> told = {"<</Type/Catalog/Pages 2 0 R>>",
+                                   "<</Type/Pages/Kids[3 0 R]/Count " + std::to_string(kPages) + ">>",
+                                   "<</Type/Page/Parent 2 0 R/MediaBox[0 0 10 10]>>"};
+  std::vector<std::string> repeated = {"<</Type/Catalog/Pages 2 0 R>>", "<</Type/Pages/Kids[" + kids + "]/Count 1>>",
+                                       "<</Type/Page/Parent 2 0 R/MediaBox[0 0 10 10]>>"};
+  const Case cases[] = {
+      {"count told", told, "it claims 100001 pages, more than the budget of 100000 pages"},
+      {"count understated", repeated, "it has more than the budget of 100000 pages"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string bytes = monotest::pdf_of_objects(c.objects);
+    std::string messages;
+    KVngSetPrinter(keep_message, &messages);
+    int32_t error = -1;
+    PDFDoc* doc = PDFOpenMemoryEx(bytes.data(), bytes.size(), nullptr, &error);
+    KVngSetPrinter(nullptr, nullptr);
+    EXPECT_EQ(doc, nullptr);
+    if (doc) PDFCloseFile(doc, 0);
+    EXPECT_EQ(error, PDF_ERR_UNSUPPORTED);
+    EXPECT_NE(messages.find(c.expected), std::string::npos) << messages;
+  }
+  // Within the budget the same tree opens, every page listed.
+  const std::string small = monotest::pdf_of_objects({"<</Type/Catalog/Pages 2 0 R>>",
+                                               "<</Type/Pages/Kids[3 0 R 3 0 R 3 0 R]/Count 3>>",
+                                               "<</Type/Page/Parent 2 0 R/MediaBox[0 0 10 10]>>"});
+  int32_t error = -1;
+  PDFDoc* doc = PDFOpenMemoryEx(small.data(), small.size(), nullptr, &error);
+  ASSERT_NE(doc, nullptr) << error;
+  int32_t count = 0;
+  kvng_internal_free(PDFGetPageList(doc, &count));
+  EXPECT_EQ(count, 3);
+  PDFCloseFile(doc, 0);
 }
 
 }  // namespace

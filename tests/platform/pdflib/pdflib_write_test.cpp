@@ -7,12 +7,29 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "kvng_print.h"
 #include "pdflib.h"
+#include "sanitizer_size.h"
 #include "tools.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define PDFTEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PDFTEST_ASAN 1
+#endif
+#endif
+#ifdef PDFTEST_ASAN
+#include <sanitizer/allocator_interface.h>
+#else
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -319,6 +336,127 @@ TEST_F(PdfWrite, SoftMaskStencilAndDocumentParts) {
   EXPECT_NE(first, small);
 }
 
+// A feature never stands under an older header than it needs: the call that brings it refuses
+// it, and what slips past (the version lowered afterwards) is refused when the file is written.
+TEST_F(PdfWrite, FeaturesNeedTheirVersion) {
+  const struct {
+    const char* name;
+    int32_t version;
+    bool jbig2, softMask, metadata;
+    int32_t lowered;     // the version set just before closing, or 0
+    const char* refusal;  // null: everything is taken and written
+  } cases[] = {
+      {"jbig2 at 1.3", 13, true, false, false, 0, "JBIG2 images need PDF 1.4; the document is PDF 1.3"},
+      {"soft mask at 1.3", 13, false, true, false, 0, "soft masks need PDF 1.4; the document is PDF 1.3"},
+      {"all at 1.4", 14, true, true, true, 0, nullptr},
+      {"lowered before closing", 14, true, false, false, 13, "JBIG2 images need PDF 1.4; the document is PDF 1.3"},
+      {"metadata at 1.3", 14, false, false, true, 13, "XMP metadata streams need PDF 1.4"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.file("v.pdf");
+    int32_t error = 0;
+    PDFDoc* doc = PDFOpenFilenameEx(path.c_str(), 'w', nullptr, &error);
+    ASSERT_NE(doc, nullptr);
+    ASSERT_EQ(PDFSetVersion(doc, c.version), 1);
+    PDFObj* page = PDFAddPage(doc);
+    PDFObj* img = PDFImageCreate(doc, page, "Im0", 8, 8, c.jbig2 ? 1 : 8);
+    ASSERT_NE(img, nullptr);
+    // The bytes are only stored: no reader decodes them here.
+    const std::vector<uint8_t> samples(64, 0x80);
+    int taken = 1;
+    if (c.jbig2) {
+      taken &= PDFSetStreamFilter(doc, img, PDF_FILTER_JBIG2, nullptr);
+      ASSERT_EQ(PDFAppendPrecompressedStream(doc, img, samples.data(), 8), 1);
+    } else {
+      ASSERT_EQ(PDFAppendStream(doc, img, samples.data(), samples.size()), 1);
+    }
+    if (c.softMask) {
+      PDFObj* mask = PDFImageCreate(doc, nullptr, nullptr, 8, 8, 8);
+      ASSERT_NE(mask, nullptr);
+      ASSERT_EQ(PDFAppendStream(doc, mask, samples.data(), samples.size()), 1);
+      taken &= PDFImageSetMask(doc, img, mask);
+    }
+    if (c.metadata) {
+      PDFObj* xmp = PDFCreateStream(doc);
+      ASSERT_EQ(PDFAppendStream(doc, xmp, "<x:xmpmeta/>", 12), 1);
+      ASSERT_EQ(PDFMakeObjectIndirect(doc, xmp), 1);
+      ASSERT_EQ(PDFAddDictEntry(doc, PDFGetCatalog(doc), "Metadata", xmp), 1) << PDFErrorText(doc);
+    }
+    if (c.lowered) {
+      ASSERT_EQ(PDFSetVersion(doc, c.lowered), 1);
+    }
+    const std::string reason = PDFErrorText(doc);
+    if (!c.lowered) {
+      EXPECT_EQ(taken, c.refusal ? 0 : 1);
+      if (c.refusal) {
+        EXPECT_NE(reason.find(c.refusal), std::string::npos) << reason;
+      }
+    }
+    // A refusal at closing is told through the engine's printer.
+    static std::string printed;
+    printed.clear();
+    KVngSetPrinter([](void*, int, const char* text) { printed += text; }, nullptr);
+    const int closed = PDFCloseFile(doc, 1);
+    KVngSetPrinter(nullptr, nullptr);
+    if (c.lowered) {
+      EXPECT_EQ(closed, 0);
+      EXPECT_NE(printed.find(c.refusal), std::string::npos) << printed;
+      EXPECT_FALSE(std::ifstream(path).good());
+    } else if (!c.refusal) {
+      EXPECT_EQ(closed, 1);
+      EXPECT_EQ(read_file(path).substr(0, 8), "%PDF-1.4");
+    }
+    std::remove(path.c_str());
+  }
+}
+
+// The PDF/A-1 rules the writer can judge before closing, the first broken one named.
+TEST_F(PdfWrite, ArchiveRulesNameWhatBreaksThem) {
+  const struct {
+    const char* name;
+    const char* content;   // page content over font F1 (unembedded Helvetica)
+    bool softMask, lzw, cmyk;
+    const char* refusal;
+  } cases[] = {
+      {"visible text", "BT /F1 12 Tf 10 10 Td (seen) Tj ET", false, false, false, "shows text in Helvetica"},
+      {"visible after invisible", "BT /F1 12 Tf 3 Tr (unseen) Tj 0 Tr (seen) Tj ET", false, false, false, "Helvetica"},
+      {"mode restored by Q", "q 3 Tr Q BT /F1 12 Tf (seen) Tj ET", false, false, false, "Helvetica"},
+      {"soft mask", "", true, false, false, "soft mask"},
+      {"LZW", "", false, true, false, "LZW"},
+      {"CMYK", "", false, false, true, "CMYK image"},
+      {"unreadable content", "BT /F1 12 Tf 3 Tr (unended Tj ET", false, false, false, "cannot be read"},
+      // Invisible text may use fonts that are not embedded; the rest is the catalog's.
+      {"invisible text", "BT /F1 12 Tf 3 Tr 10 10 Td (unseen) Tj ET", false, false, false, "no PDF/A output intent"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    int32_t error = 0;
+    PDFDoc* doc = PDFOpenFilenameEx(dir.file("a.pdf").c_str(), 'w', nullptr, &error);
+    ASSERT_NE(doc, nullptr);
+    PDFObj* page = PDFAddPage(doc);
+    ASSERT_EQ(PDFFontCreateRefed(doc, page, "Helvetica", "F1"), 1) << PDFErrorText(doc);
+    if (*c.content) {
+      ASSERT_EQ(PDFPageAddContentString(doc, page, c.content), 1);
+    }
+    PDFObj* img = PDFImageCreate(doc, page, "Im0", 8, 8, 8);
+    ASSERT_NE(img, nullptr);
+    if (c.lzw) {
+      ASSERT_EQ(PDFSetStreamFilter(doc, img, PDF_FILTER_LZW, nullptr), 1);
+    }
+    if (c.cmyk) {
+      ASSERT_EQ(PDFSetImageColorSpace(doc, img, PDF_CS_DEVICE_CMYK), 1) << PDFErrorText(doc);
+    }
+    if (c.softMask) {
+      ASSERT_EQ(PDFImageSetMask(doc, img, PDFImageCreate(doc, nullptr, nullptr, 8, 8, 8)), 1);
+    }
+    EXPECT_EQ(PDFCheckArchive(doc), 0);
+    const std::string reason = PDFErrorText(doc);
+    EXPECT_NE(reason.find(c.refusal), std::string::npos) << reason;
+    PDFCloseFile(doc, 1);
+  }
+}
+
 TEST_F(PdfWrite, RefusalsLeaveTheDocumentUsable) {
   int32_t error = 0;
   const std::string path = dir.file("bad.pdf");
@@ -339,6 +477,76 @@ TEST_F(PdfWrite, RefusalsLeaveTheDocumentUsable) {
   EXPECT_EQ(PDFCloseFile(doc, 1), 0);
   EXPECT_EQ(PDFOpenFilenameEx("/nonexistent-dir/x.pdf", 'w', nullptr, &error), nullptr);
   EXPECT_EQ(error, PDF_ERR_OPEN);
+}
+
+// Bytes the whole process holds on its heap now: the PDF library's and qpdf's as well as ours.
+size_t live_heap() {
+#ifdef PDFTEST_ASAN
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+#endif
+}
+
+// A page's samples are coded when the page closes, not held to the end: the heap after twenty
+// grey pages is that after one, give or take less than a page, and every page still carries its
+// own samples.
+TEST_F(PdfWrite, HeapStaysFlatAcrossGreyPages) {
+  const int w = monotest::sanitizer_sized(2500, 500), h = monotest::sanitizer_sized(3300, 660);
+  constexpr int kPages = 20;
+  const size_t pageBytes = static_cast<size_t>(w) * h;
+  std::vector<uint8_t> samples = contone(w, h, 1);
+  const std::string path = dir.file("grey.pdf");
+  int32_t error = 0;
+  PDFDoc* doc = PDFOpenFilenameEx(path.c_str(), 'w', nullptr, &error);
+  ASSERT_NE(doc, nullptr) << error;
+  size_t afterFirst = 0;
+  for (int i = 0; i < kPages; ++i) {
+    samples[static_cast<size_t>(i)] = static_cast<uint8_t>(i);  // each page its own
+    PDFObj* page = PDFAddPage(doc);
+    ASSERT_NE(page, nullptr) << PDFErrorText(doc);
+    ASSERT_EQ(PDFPageAddMediaBox(doc, page, 0, 0, w * 0.24, h * 0.24), 1) << PDFErrorText(doc);
+    PDFObj* img = PDFImageCreate(doc, page, "Im0", w, h, 8);
+    ASSERT_NE(img, nullptr) << PDFErrorText(doc);
+    ASSERT_EQ(PDFSetImageColorSpace(doc, img, PDF_CS_DEVICE_GRAY), 1) << PDFErrorText(doc);
+    ASSERT_EQ(PDFSetStreamFilter(doc, img, PDF_FILTER_FLATE, nullptr), 1) << PDFErrorText(doc);
+    ASSERT_EQ(PDFAppendStream(doc, img, samples.data(), samples.size()), 1) << PDFErrorText(doc);
+    ASSERT_EQ(PDFPageAddContents(doc, page, img, "cm", w * 0.24, 0.0, 0.0, h * 0.24, 0.0, 0.0, nullptr), 1)
+        << PDFErrorText(doc);
+    ASSERT_EQ(PDFPageClose(doc, page), 1) << PDFErrorText(doc);
+    // Data given to a closed page's stream would be lost: it is refused.
+    EXPECT_EQ(PDFAppendStream(doc, img, samples.data(), 1), 0);
+    if (i == 0) afterFirst = live_heap();
+  }
+  const size_t afterLast = live_heap();
+  EXPECT_LT(afterLast, afterFirst + pageBytes) << "first page " << afterFirst << ", last " << afterLast;
+  ASSERT_EQ(PDFCloseFile(doc, 1), 1);
+
+  EXPECT_EQ(run_tool("qpdf --check " + shell_quote(path) + " > /dev/null").exit_code, 0);
+  const auto rows = list_images(path);
+  ASSERT_EQ(rows.size(), static_cast<size_t>(kPages));
+  for (const ListRow& r : rows) {
+    EXPECT_EQ(r.enc, "image");
+    EXPECT_EQ(r.width, w);
+    EXPECT_EQ(r.height, h);
+  }
+  for (int n : {1, kPages}) {
+    const std::string base = dir.file("p" + std::to_string(n));
+    ASSERT_EQ(run_tool("pdfimages -f " + std::to_string(n) + " -l " + std::to_string(n) + " " + shell_quote(path) +
+                       " " + shell_quote(base))
+                  .exit_code,
+              0);
+    // pdfimages gives grey samples as PPM, each sample three times.
+    const std::string ppm = read_file(base + "-000.ppm");
+    ASSERT_GE(ppm.size(), 3 * pageBytes);
+    std::vector<uint8_t> got(pageBytes);
+    const char* rgb = ppm.data() + ppm.size() - 3 * pageBytes;
+    for (size_t i = 0; i < pageBytes; ++i) got[i] = static_cast<uint8_t>(rgb[3 * i]);
+    std::vector<uint8_t> expected = contone(w, h, 1);
+    for (int i = 0; i < n; ++i) expected[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+    EXPECT_TRUE(got == expected) << "page " << n;
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "i_ccruns.h"
 #include "ipcore.h"
+#include "tools.h"
 #include "vlt_state.h"
 
 namespace jb2test {
@@ -367,22 +368,7 @@ std::string minimal_pdf(const EmbeddedStreams& s, int width, int height) {
       "<< /Length " + std::to_string(s.globals.size()) + " >>\nstream\n" +
           std::string(s.globals.begin(), s.globals.end()) + "\nendstream",
   };
-  std::string pdf = "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const size_t xref = pdf.size();
-  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t o : offsets) {
-    char line[24];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
-    pdf += line;
-  }
-  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return pdf;
+  return monotest::pdf_of_objects(objects, "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n");
 }
 
 }  // namespace jb2test
