@@ -3,8 +3,10 @@
 // are refused; accepted ones convert without faults, and every font the PDF text names is marked.
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "dio_text.h"
 #include "kvfont.h"
@@ -13,6 +15,42 @@
 #include "kvxml.h"
 
 namespace {
+
+// The font indexes the content's Tf operators select ("/Fxx size Tf"), read token by token so
+// that text shown in strings, which may well hold "/F", is never taken for an operator.
+std::vector<unsigned> selected_fonts(const char* content) {
+  std::vector<unsigned> fonts;
+  std::vector<std::string> operands;
+  for (const char* p = content; *p;) {
+    if (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') {
+      ++p;
+    } else if (*p == '(') {
+      // A literal string: balanced parentheses, backslash escapes (ISO 32000-1 7.3.4.2).
+      int depth = 0;
+      do {
+        if (*p == '\\' && p[1]) ++p;
+        else if (*p == '(') ++depth;
+        else if (*p == ')') --depth;
+        ++p;
+      } while (*p && depth > 0);
+      operands.emplace_back("()");
+    } else {
+      const char* start = p;
+      while (*p && *p != ' ' && *p != '\n' && *p != '\r' && *p != '\t' && *p != '(') ++p;
+      std::string token(start, p);
+      if (token[0] == '/' || token[0] == '-' || token[0] == '.' || (token[0] >= '0' && token[0] <= '9')) {
+        operands.push_back(token);
+        continue;
+      }
+      unsigned index = 0;
+      if (token == "Tf" && operands.size() >= 2 && std::sscanf(operands[operands.size() - 2].c_str(), "/F%2x", &index) == 1) {
+        fonts.push_back(index);
+      }
+      operands.clear();
+    }
+  }
+  return fonts;
+}
 
 void quiet(void*, const char*) {}
 void quiet_engine(void*, int, const char*) {}
@@ -36,9 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t marked = PDFQEL_MarkRequiredFonts(tree, 1, used);
     if ((content == nullptr) != (marked < 0)) __builtin_trap();
     // Every font the content selects was marked.
-    for (const char* p = content; p && (p = std::strstr(p, "/F")) != nullptr; p += 2) {
-      unsigned index = 0;
-      if (std::sscanf(p, "/F%2x", &index) == 1 && !used[index]) __builtin_trap();
+    if (content) {
+      for (unsigned index : selected_fonts(content)) {
+        if (index >= FFONT_TABLE_SIZE || !used[index]) __builtin_trap();
+      }
     }
     kvng_internal_free(content);
     XML_ElementFree(tree);

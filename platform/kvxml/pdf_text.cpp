@@ -32,11 +32,6 @@ std::string literal(const std::string& codes) {
   return out + ")";
 }
 
-// Horizontal scaling (Tz, percent) beyond which a run is written unscaled: a box far narrower or
-// wider than its text is a recognition fault, and a viewer would still have to draw it.
-constexpr double kMinScale = 1.0;
-constexpr double kMaxScale = 10000.0;
-
 }  // namespace
 
 extern "C" {
@@ -44,7 +39,7 @@ extern "C" {
 char* PDFXML_XMLToPDF_Ex(SState* state, XMLElement* tree, double x, double y, int32_t width, int32_t height,
                          double xres, double yres, double imageWidth, int32_t, int32_t, const double* matrix,
                          double imageHeight) {
-  if (!tree || !tree->doc) {
+  if (!tree) {
     SState_ErrPrintf(state, "PDFXML_XMLToPDF_Ex: no text-layer document\n");
     return nullptr;
   }
@@ -53,12 +48,11 @@ char* PDFXML_XMLToPDF_Ex(SState* state, XMLElement* tree, double x, double y, in
     SState_ErrPrintf(state, "PDFXML_XMLToPDF_Ex: resolutions %g by %g cannot place text\n", xres, yres);
     return nullptr;
   }
-  std::vector<kvxml::Run> runs;
-  std::string why;
-  if (!kvxml::read_runs(tree->doc, &runs, &why)) {
-    SState_ErrPrintf(state, "PDFXML_XMLToPDF_Ex: %s\n", why.c_str());
+  if (!tree->fault.empty()) {
+    SState_ErrPrintf(state, "PDFXML_XMLToPDF_Ex: %s\n", tree->fault.c_str());
     return nullptr;
   }
+  const std::vector<kvxml::Run>& runs = tree->runs;
   // Image pixels (y downwards) -> the layer's box in points (y upwards) -> the layer's matrix.
   const double sx = (imageWidth > 0 ? width / imageWidth : 1.0) * 72.0 / xres;
   const double sy = (imageHeight > 0 ? height / imageHeight : 1.0) * 72.0 / yres;
@@ -75,12 +69,7 @@ char* PDFXML_XMLToPDF_Ex(SState* state, XMLElement* tree, double x, double y, in
     // The face's full extent fills the box: ascent at its top, descent at its bottom edge.
     const double size = run.yh / extent;
     const double baseline = run.yb + run.descent * size;
-    double scale = 100.0;
-    if (run.xw > 0 && run.advance > 0) {
-      scale = 100.0 * run.xw / (run.advance * size);
-      if (scale < kMinScale || scale > kMaxScale) scale = 100.0;
-    }
-    out += number(scale) + " Tz\n";
+    out += number(100.0 * kvxml::fit_scale(run.xw, run.advance * size)) + " Tz\n";
     // The page space runs downwards here: the text matrix turns the glyphs upright.
     out += "1 0 0 -1 " + number(run.x0) + " " + number(baseline) + " Tm\n";
     for (const kvxml::Piece& piece : run.pieces) {
@@ -90,18 +79,16 @@ char* PDFXML_XMLToPDF_Ex(SState* state, XMLElement* tree, double x, double y, in
     }
   }
   out += "ET\nQ\n";
+  kvxml::report_uncarried(runs);
   char* text = kvxml::engine_copy(out);
   if (!text) SState_ErrPrintf(state, "PDFXML_XMLToPDF_Ex: no memory for %zu bytes of content\n", out.size());
   return text;
 }
 
 int32_t PDFQEL_MarkRequiredFonts(XMLElement* tree, int32_t, uint8_t* used) {
-  if (!tree || !tree->doc || !used) return -1;
-  std::vector<kvxml::Run> runs;
-  std::string why;
-  if (!kvxml::read_runs(tree->doc, &runs, &why)) return -1;
+  if (!tree || !tree->fault.empty() || !used) return -1;
   int32_t marked = 0;
-  for (const kvxml::Run& run : runs) {
+  for (const kvxml::Run& run : tree->runs) {
     if (run.yh <= 0 || !(run.ascent - run.descent > 0)) continue;  // runs the converter leaves out
     for (const kvxml::Piece& piece : run.pieces) {
       if (piece.font < 0 || piece.font >= FFONT_TABLE_SIZE || used[piece.font]) continue;

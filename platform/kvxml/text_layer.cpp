@@ -3,19 +3,41 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlreader.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "kvfont.h"
 #include "kvng.h"
+#include "kvng_print.h"
 #include "text_runs.h"
 
 namespace {
 
 void set_why(char* why, size_t capacity, const char* text) {
   if (why && capacity > 0) std::snprintf(why, capacity, "%s", text);
+}
+
+// The first error libxml2 reports while reading, with its line.
+struct FirstError {
+  int line = 0;
+  char message[200] = "";
+};
+
+// libxml2 2.12 made the error constant: the parameter takes either form.
+template <class Error>
+void keep_first_error(void* data, Error error) {
+  auto* first = static_cast<FirstError*>(data);
+  if (!error || error->level < XML_ERR_ERROR || first->message[0]) return;
+  first->line = error->line;
+  std::snprintf(first->message, sizeof first->message, "%s", error->message ? error->message : "malformed XML");
+  // libxml2's messages end with a line feed of their own.
+  const size_t n = std::strlen(first->message);
+  if (n > 0 && first->message[n - 1] == '\n') first->message[n - 1] = 0;
 }
 
 // The character a run writes where its font's sets cannot encode one.
@@ -25,45 +47,61 @@ constexpr uint32_t kReplacement = '?';
 
 extern "C" {
 
-xmlDocPtr KVXML_ReadTextLayer(const char* bytes, size_t length, int extraOptions, char* why, size_t capacity) {
+int KVXML_WalkTextLayer(const char* bytes, size_t length, KVXML_Visit visit, void* data, char* why, size_t capacity) {
   if (!bytes || length == 0) {
     set_why(why, capacity, "no XML text");
-    return nullptr;
+    return 0;
   }
   if (length > static_cast<size_t>(INT_MAX)) {
     set_why(why, capacity, "XML text too long");
-    return nullptr;
-  }
-  xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
-  if (!ctxt) {
-    set_why(why, capacity, "no memory for the XML parser");
-    return nullptr;
+    return 0;
   }
   // No XML_PARSE_NOENT (entities stay unsubstituted), no DTDLOAD/DTDATTR, no XINCLUDE, no HUGE.
   const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA |
-                      (extraOptions & XML_PARSE_NOBLANKS);
-  xmlCtxtUseOptions(ctxt, options);
-  xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes, static_cast<int>(length), nullptr, nullptr, options);
-  if (!doc) {
-    const xmlError* error = xmlCtxtGetLastError(ctxt);
-    char text[256];
-    std::snprintf(text, sizeof text, "line %d: %s", error ? error->line : 0,
-                  error && error->message ? error->message : "malformed XML\n");
-    // libxml2's messages end with a line feed of their own.
-    const size_t n = std::strlen(text);
-    if (n > 0 && text[n - 1] == '\n') text[n - 1] = 0;
-    set_why(why, capacity, text);
-  } else if (doc->intSubset || doc->extSubset) {
-    set_why(why, capacity, "a text layer declares no DTD");
-    xmlFreeDoc(doc);
-    doc = nullptr;
-  } else if (!xmlDocGetRootElement(doc)) {
-    set_why(why, capacity, "no root element");
-    xmlFreeDoc(doc);
-    doc = nullptr;
+                      XML_PARSE_NOBLANKS;
+  xmlTextReaderPtr reader = xmlReaderForMemory(bytes, static_cast<int>(length), nullptr, nullptr, options);
+  if (!reader) {
+    set_why(why, capacity, "no memory for the XML parser");
+    return 0;
   }
-  xmlFreeParserCtxt(ctxt);
-  return doc;
+  FirstError first;
+  xmlTextReaderSetStructuredErrorHandler(reader, keep_first_error, &first);
+  xmlResetLastError();
+  int result = 1;
+  bool root = false;
+  int step = xmlTextReaderRead(reader);
+  while (step == 1) {
+    const int type = xmlTextReaderNodeType(reader);
+    const int depth = xmlTextReaderDepth(reader);
+    if (type == XML_READER_TYPE_DOCUMENT_TYPE) {
+      set_why(why, capacity, "a text layer declares no DTD");
+      result = 0;
+      break;
+    }
+    if (depth == 0 && type == XML_READER_TYPE_ELEMENT) root = true;
+    if (depth <= 1 && visit(data, reader) == 0) {
+      result = -1;
+      break;
+    }
+    // The root is entered; what lies below its children is passed over whole. Reading on from
+    // a node without children lets the reader free the nodes behind it, which skipping does not.
+    const bool below = depth >= 1 && type == XML_READER_TYPE_ELEMENT && !xmlTextReaderIsEmptyElement(reader);
+    step = below ? xmlTextReaderNext(reader) : xmlTextReaderRead(reader);
+  }
+  if (result == 1 && step < 0) {
+    // Errors of the input's encoding bypass the reader's handler; libxml2 keeps them as its last.
+    const xmlError* last = xmlGetLastError();
+    if (!first.message[0] && last) keep_first_error(&first, last);
+    char text[256];
+    std::snprintf(text, sizeof text, "line %d: %s", first.line, first.message[0] ? first.message : "malformed XML");
+    set_why(why, capacity, text);
+    result = 0;
+  } else if (result == 1 && !root) {
+    set_why(why, capacity, "no root element");
+    result = 0;
+  }
+  xmlFreeTextReader(reader);
+  return result;
 }
 
 int KVXML_ParseInt(const char* text, int32_t* value) {
@@ -142,25 +180,24 @@ int KVXML_UTF8Put(uint32_t u, char* out) {
 }
 
 XMLElement* XML_ParseData(SState* state, const char* bytes, size_t length) {
-  char why[300];
-  xmlDocPtr doc = KVXML_ReadTextLayer(bytes, length, XML_PARSE_NOBLANKS, why, sizeof why);
-  if (!doc) {
-    SState_ErrPrintf(state, "XML_ParseData: %s\n", why);
-    return nullptr;
-  }
-  auto* tree = static_cast<XMLElement*>(kvng_internal_calloc(1, sizeof(XMLElement)));
-  if (!tree) {
-    xmlFreeDoc(doc);
+  void* place = kvng_internal_calloc(1, sizeof(XMLElement));
+  if (!place) {
     SState_ErrPrintf(state, "XML_ParseData: no memory\n");
     return nullptr;
   }
-  tree->doc = doc;
+  auto* tree = new (place) XMLElement;
+  std::string why;
+  if (!kvxml::read_runs(bytes, length, tree, &why)) {
+    SState_ErrPrintf(state, "XML_ParseData: %s\n", why.c_str());
+    XML_ElementFree(tree);
+    return nullptr;
+  }
   return tree;
 }
 
 void XML_ElementFree(XMLElement* tree) {
   if (!tree) return;
-  xmlFreeDoc(tree->doc);
+  tree->~XMLElement();
   kvng_internal_free(tree);
 }
 
@@ -170,8 +207,8 @@ namespace kvxml {
 
 namespace {
 
-bool read_attribute(xmlNodePtr node, const char* name, std::string* out) {
-  xmlChar* value = xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name));
+bool read_attribute(xmlTextReaderPtr reader, const char* name, std::string* out) {
+  xmlChar* value = xmlTextReaderGetAttribute(reader, reinterpret_cast<const xmlChar*>(name));
   if (!value) return false;
   out->assign(reinterpret_cast<const char*>(value));
   xmlFree(value);
@@ -199,7 +236,10 @@ void split(Run* run) {
       run->pieces.push_back(Piece{FFont_IndexForFamStyle(run->famStyle, set), {}});
     }
     int32_t code = FFont_UnicodeToCode(set, u);
-    if (code < 0) code = static_cast<int32_t>(kReplacement);
+    if (code < 0) {
+      code = static_cast<int32_t>(kReplacement);
+      if (run->uncarried++ == 0) run->firstUncarried = u;
+    }
     run->pieces.back().codes.push_back(static_cast<char>(code));
     run->advance += FFont_ChrSzX(FFont_ForIndex(run->pieces.back().font), code);
   }
@@ -207,38 +247,68 @@ void split(Run* run) {
 
 }  // namespace
 
-bool read_runs(xmlDocPtr doc, std::vector<Run>* runs, std::string* why) {
-  xmlNodePtr root = xmlDocGetRootElement(doc);
-  if (!root) {
-    *why = "no root element";
-    return false;
+namespace {
+
+// One Glyphs element into a run; the first run that lacks an attribute becomes the document's
+// fault, and the runs after it are not kept (the layer is refused whole).
+int take_run(void* data, xmlTextReaderPtr reader) {
+  auto* tree = static_cast<XMLElement*>(data);
+  if (!tree->fault.empty() || xmlTextReaderDepth(reader) != 1 ||
+      xmlTextReaderNodeType(reader) != XML_READER_TYPE_ELEMENT ||
+      xmlStrcmp(xmlTextReaderConstLocalName(reader), reinterpret_cast<const xmlChar*>("Glyphs")) != 0) {
+    return 1;
   }
-  for (xmlNodePtr node = root->children; node; node = node->next) {
-    if (node->type != XML_ELEMENT_NODE || xmlStrcmp(node->name, reinterpret_cast<const xmlChar*>("Glyphs")) != 0) {
-      continue;
+  Run run;
+  std::string text;
+  struct Field {
+    const char* name;
+    int32_t* place;
+  } fields[] = {{"x0", &run.x0}, {"xw", &run.xw}, {"yb", &run.yb}, {"yh", &run.yh}, {"famStyle", &run.famStyle}};
+  const std::string line = "line " + std::to_string(xmlTextReaderGetParserLineNumber(reader));
+  for (const Field& f : fields) {
+    if (!read_attribute(reader, f.name, &text) || !KVXML_ParseInt(text.c_str(), f.place)) {
+      tree->fault = line + ": a Glyphs element without a number in \"" + f.name + "\"";
+      return 1;
     }
-    Run run;
-    std::string text;
-    struct Field {
-      const char* name;
-      int32_t* place;
-    } fields[] = {{"x0", &run.x0}, {"xw", &run.xw}, {"yb", &run.yb}, {"yh", &run.yh}, {"famStyle", &run.famStyle}};
-    for (const Field& f : fields) {
-      if (!read_attribute(node, f.name, &text) || !KVXML_ParseInt(text.c_str(), f.place)) {
-        *why = std::string("line ") + std::to_string(xmlGetLineNo(node)) + ": a Glyphs element without a number in \"" +
-               f.name + "\"";
-        return false;
-      }
-    }
-    if (!read_attribute(node, "str", &text)) {
-      *why = "line " + std::to_string(xmlGetLineNo(node)) + ": a Glyphs element without \"str\"";
-      return false;
-    }
-    for (const char* p = text.c_str(); *p;) run.text.push_back(KVXML_UTF8Next(&p));
-    split(&run);
-    runs->push_back(std::move(run));
   }
-  return true;
+  if (!read_attribute(reader, "str", &text)) {
+    tree->fault = line + ": a Glyphs element without \"str\"";
+    return 1;
+  }
+  for (const char* p = text.c_str(); *p;) run.text.push_back(KVXML_UTF8Next(&p));
+  split(&run);
+  tree->runs.push_back(std::move(run));
+  return 1;
+}
+
+}  // namespace
+
+bool read_runs(const char* bytes, size_t length, XMLElement* tree, std::string* why) {
+  char reason[300];
+  if (KVXML_WalkTextLayer(bytes, length, take_run, tree, reason, sizeof reason) == 1) return true;
+  *why = reason;
+  return false;
+}
+
+double fit_scale(double boxWidth, double naturalWidth) {
+  constexpr double kLeast = 0.01, kMost = 100.0;
+  if (!(boxWidth > 0) || !(naturalWidth > 0)) return 1.0;
+  const double scale = boxWidth / naturalWidth;
+  return scale >= kLeast && scale <= kMost ? scale : 1.0;
+}
+
+void report_uncarried(const std::vector<Run>& runs) {
+  int64_t count = 0;
+  uint32_t first = 0;
+  for (const Run& run : runs) {
+    if (run.uncarried > 0 && count == 0) first = run.firstUncarried;
+    count += run.uncarried;
+  }
+  if (count == 0) return;
+  // Said in the user's terms: the converter that met them is the same for every page.
+  KVngPrintf("the text layer has %lld character%s that the text fonts cannot carry, written as \"?\" (the first "
+             "U+%04X)\n",
+             static_cast<long long>(count), count == 1 ? "" : "s", static_cast<unsigned>(first));
 }
 
 std::string number(double value) {

@@ -4,16 +4,10 @@
 // What the converters share: a text-layer document's runs, each split into pieces of one
 // character set, with the codes the pieces are written in and the runs' natural widths.
 
-#include <libxml/tree.h>
-
 #include <string>
 #include <vector>
 
 #include "kvxml.h"
-
-struct XMLElement {
-  xmlDocPtr doc;
-};
 
 namespace kvxml {
 
@@ -29,10 +23,32 @@ struct Run {
   std::vector<Piece> pieces;
   double ascent = 0, descent = 0;   // of the run's face, fractions of the em
   double advance = 0;               // natural width of the pieces, in ems
+  int32_t uncarried = 0;            // characters no set of the face encodes, written as '?'
+  uint32_t firstUncarried = 0;
 };
 
-// The runs of a document in document order; false with the reason when a run lacks an attribute.
-bool read_runs(xmlDocPtr doc, std::vector<Run>* runs, std::string* why);
+}  // namespace kvxml
+
+// A text-layer document as the converters use it: its runs, without the tree they came from.
+struct XMLElement {
+  std::vector<kvxml::Run> runs;   // in document order
+  std::string fault;              // why a run could not be read, empty when none
+};
+
+namespace kvxml {
+
+// Reads the runs of a document into tree (runs and fault); false with the reason when the
+// document is malformed.
+bool read_runs(const char* bytes, size_t length, XMLElement* tree, std::string* why);
+
+// The horizontal scale that stretches a natural width of text over a box width, or 1 when the
+// box is far narrower or wider than its text: that is a recognition fault, and a viewer would
+// still have to draw the glyphs at that scale.
+double fit_scale(double boxWidth, double naturalWidth);
+
+// Tells once, through the engine's printer, how many characters of a layer no set of the face
+// encodes (written as '?'); nothing when every character was carried.
+void report_uncarried(const std::vector<Run>& runs);
 
 // Numbers in content text and markup: at most three decimals, no trailing zeros.
 std::string number(double value);

@@ -24,6 +24,7 @@
 #include <ctime>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kvng_print.h"
@@ -396,15 +397,16 @@ int write_font_part(elf_state* state, XpsPackageRecord* p) {
 bool layer_text(const elf_QELLAYER* layer, std::string* text) {
   LayerPixels bytes;
   if (!gather(layer->data, &bytes)) return false;
-  const auto* b = reinterpret_cast<const char*>(bytes.bytes.data());
-  text->assign(b, strnlen(b, bytes.bytes.size()));
+  // A layer without bytes has no data pointer at all: no string function may see it.
+  const auto end = std::find(bytes.bytes.begin(), bytes.bytes.end(), uint8_t{0});
+  text->assign(bytes.bytes.begin(), end);
   return true;
 }
 
 // The Glyphs of a text layer, made by libpagefiler's text-layer converter (QELXML2XPSXML) as a
 // Canvas: text-layer XML and the XPS reader's glyph text, whose runs are in the layer's pixels.
-// Plain text and PDF operators cannot be placed and are left out with a warning. *markup stays
-// empty for a layer without runs.
+// Plain text and PDF operators cannot be placed and are left out with a warning. The Canvas is
+// appended to *markup, nothing for a layer without runs.
 int text_glyphs(elf_state* state, XpsPackageRecord* p, const elf_QELLAYER* layer, int32_t pageWidth,
                 int32_t pageHeight, double xres, double yres, int32_t pgNum, int32_t index, std::string* markup) {
   const elf_QELTEXT* t = qelText(layer->text);
@@ -443,6 +445,8 @@ int text_glyphs(elf_state* state, XpsPackageRecord* p, const elf_QELLAYER* layer
                                            pixels(layer->height, pageHeight), 0, "@xres:d", xres, 0,
                                            "@yres:d", yres, 0, "@matrix:", matrix, 0, LST_END)
                             : nullptr;
+  // The arguments hold their own copy: this one would only double what a large layer costs.
+  std::string().swap(xml);
   if (!args) {
     if (matrix) elfDiscard(matrix);
     return fail(state, QEL_STATUS_FAILED, "no memory");
@@ -464,12 +468,18 @@ int text_glyphs(elf_state* state, XpsPackageRecord* p, const elf_QELLAYER* layer
   }
   if (status == QEL_STATUS_OK && !p->fontPart) status = write_font_part(state, p);
   if (status == QEL_STATUS_OK) {
-    // The converter names its font by file name; in the package that is the font part.
-    *markup = glyphs;
+    // The converter names its font by file name; in the package that is the font part. The
+    // markup is copied once with the names exchanged on the way: rewriting it in place would move
+    // the rest of the text for every run.
     const std::string from = "FontUri=\"" + escaped(font) + "\"", to = "FontUri=\"/" + std::string(p->fontPart) + "\"";
-    for (size_t at = markup->find(from); at != std::string::npos; at = markup->find(from, at + to.size())) {
-      markup->replace(at, from.size(), to);
+    const std::string_view all(glyphs);
+    markup->reserve(markup->size() + all.size());
+    size_t done = 0;
+    for (size_t at = all.find(from); at != std::string_view::npos; at = all.find(from, done)) {
+      markup->append(all, done, at - done).append(to);
+      done = at + from.size();
     }
+    markup->append(all, done);
   }
   if (result) elfDiscard(result);
   return status;
@@ -541,13 +551,10 @@ int add_page(elf_state* state, XpsPackageRecord* p, const Common& c, elf_object*
     const elf_QELLAYER* layer = qelLayer(QELGetLayer(image, i));
     if (!layer || layer->kind == QEL_KIND_JBIG2_DICT || layer->kind == QEL_KIND_THUMBNAIL) continue;
     if (layer->kind == QEL_KIND_TEXT) {
-      std::string glyphs;
-      const int status = text_glyphs(state, p, layer, im->width, im->height, xres, yres, pgNum, i, &glyphs);
+      const size_t before = body.size();
+      const int status = text_glyphs(state, p, layer, im->width, im->height, xres, yres, pgNum, i, &body);
       if (status != QEL_STATUS_OK) return status;
-      if (!glyphs.empty()) {
-        body += glyphs;
-        fonts = true;
-      }
+      fonts = fonts || body.size() > before;
       continue;
     }
     if (layer->kind != QEL_KIND_IMAGE && layer->kind != QEL_KIND_BILEVEL) {

@@ -91,11 +91,20 @@ bool stream_tiff(elf_state* state, const std::string& file, const PageSink& sink
 }
 
 
-// The engine's messages as every command gives them, the document's temporary file named as
-// the document (data: the OutputFile).
+// The page being appended, so that what the engine says about it names it; 0 between pages.
+int32_t page_in_progress = 0;
+
+// The engine's messages as every command gives them: the document's temporary file named as
+// the document (data: the OutputFile), and the page being appended named.
 void print_document_message(void* data, int kind, const char* text) {
   const auto* output = static_cast<const OutputFile*>(data);
-  print_engine_message(nullptr, kind, output && text ? output->plain(text).c_str() : text);
+  if (!text) {
+    print_engine_message(nullptr, kind, text);
+    return;
+  }
+  std::string said = output ? output->plain(text) : std::string(text);
+  if (page_in_progress > 0) said = "page " + std::to_string(page_in_progress) + ": " + said;
+  print_engine_message(nullptr, kind, said.c_str());
 }
 
 // The writer MakeDocWriter makes for the job, held by the result list in *made; null after a
@@ -230,15 +239,23 @@ bool AppendRun::append(elf_object* image, const std::string& where, std::string*
     text_note = ", text " + text;
   }
   const Held args(lstBuildArgs(state_, "pgImg:QELIMAGE", image, 0, LST_END));
-  if (!args.get() || !call_member(state_, writer_, "appendPage", args.get(), error).get()) {
+  page_in_progress = pages_ + 1;
+  const bool appended = args.get() && call_member(state_, writer_, "appendPage", args.get(), error).get();
+  page_in_progress = 0;
+  if (!appended) {
     if (!args.get()) *error = "no memory";
     *error = "page " + std::to_string(pages_ + 1) + " (" + where + "): " + *error;
     return false;
   }
   ++pages_;
   const elf_QELIMAGE* im = qelImage(image);
-  std::printf("page %d: %s, %d x %d pixels, %g dpi, %s%s\n", pages_, where.c_str(), im->width, im->height,
-              im->xres > 0 ? im->xres : 300.0, describe_page(image), text_note.c_str());
+  const double xres = im->xres > 0 ? im->xres : 300.0, yres = im->yres > 0 ? im->yres : xres;
+  // A fax page's 204 by 98 dots per inch must not read as square pixels.
+  char dpi[64];
+  if (xres == yres) std::snprintf(dpi, sizeof dpi, "%g dpi", xres);
+  else std::snprintf(dpi, sizeof dpi, "%g x %g dpi", xres, yres);
+  std::printf("page %d: %s, %d x %d pixels, %s, %s%s\n", pages_, where.c_str(), im->width, im->height, dpi,
+              describe_page(image), text_note.c_str());
   std::fflush(stdout);
   return true;
 }
@@ -290,6 +307,13 @@ int write_document(elf_state* state, const DocumentJob& job) {
       complain(job.command, output.plain(error));
       exit = exit_failed;
     }
+  }
+  if (exit == exit_ok && job.texts.size() > static_cast<size_t>(run.pages())) {
+    // A text layer left over belongs to no page: the pairing the user meant is not what was made.
+    complain(job.command, std::to_string(job.texts.size()) + " --text files for " + std::to_string(run.pages()) +
+                              " page" + (run.pages() == 1 ? "" : "s") + ": " + job.texts[static_cast<size_t>(run.pages())] +
+                              " and any after it go with no page");
+    exit = exit_failed;
   }
   if (!call_member(state, writer, "release", nullptr, &error).get() && exit == exit_ok) {
     complain(job.command, job.target + ": " + output.plain(error));

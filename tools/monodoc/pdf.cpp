@@ -53,9 +53,13 @@ const char pdf_help[] =
     "                        RC4-128 and --pdfa need 1.4, AES-256 1.7\n"
     "      --test            fixed IDs and dates, so that runs give identical files\n"
     "      --text PAGE.xml   the text-layer XML of a page (repeatable: the first --text goes with\n"
-    "                        the first page, the second with the second ...): its words become\n"
+    "                        the first page, the second with the second ..., counting pages\n"
+    "                        across the page files in order, every page of a multi-page file\n"
+    "                        included; pages beyond the last --text have none): its words become\n"
     "                        invisible text over the page image, so that the PDF can be searched\n"
-    "                        and copied from (monodoc help text tells the XML form)\n"
+    "                        and copied from (monodoc help text tells the XML form);\n"
+    "                        characters beyond the Latin-1 and Latin-2 sets of the text fonts\n"
+    "                        are written as \"?\", and a note on the page counts them\n"
     "      --recode          bilevel images of PDF page files decoded and coded again as JBIG2;\n"
     "                        grey and colour images keep their coding, pages their boxes and\n"
     "                        rotation. A page must be one image that fills it (and invisible\n"
@@ -163,10 +167,6 @@ int parse(const std::vector<std::string>& args, PdfOptions* o) {
   o->files = parsed.operands;
   if (o->output.empty() || o->files.empty()) {
     complain("pdf", "needs -o OUTPUT and at least one PAGEFILE (monodoc help pdf)");
-    return exit_usage;
-  }
-  if (o->texts.size() > o->files.size()) {
-    complain("pdf", "more --text files than PAGEFILEs: each text layer goes with one page");
     return exit_usage;
   }
   if (o->pdfa && o->version == "v1.3") {

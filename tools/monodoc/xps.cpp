@@ -30,9 +30,13 @@ const char xps_help[] =
     "      --title TEXT      the title of the core properties\n"
     "      --test            fixed dates, so that runs give identical files\n"
     "      --text PAGE.xml   the text-layer XML of a page (repeatable: the first --text goes with\n"
-    "                        the first page, the second with the second ...): its words become\n"
+    "                        the first page, the second with the second ..., counting pages\n"
+    "                        across the page files in order, every page of a multi-page file\n"
+    "                        included; pages beyond the last --text have none): its words become\n"
     "                        invisible Glyphs over the page image, so that the package can be\n"
-    "                        searched and copied from (monodoc help text tells the XML form)\n"
+    "                        searched and copied from (monodoc help text tells the XML form);\n"
+    "                        characters beyond the Latin-1 and Latin-2 sets of the text fonts\n"
+    "                        are written as \"?\", and a note on the page counts them\n"
     "  -h, --help            this text\n"
     "\n"
     "Text is set in one font the package carries (NimbusSans from fonts-urw-base35, obfuscated as\n"
@@ -84,10 +88,6 @@ int parse(const std::vector<std::string>& args, XpsOptions* o) {
   o->files = parsed.operands;
   if (o->output.empty() || o->files.empty()) {
     complain("xps", "needs -o OUTPUT and at least one PAGEFILE (monodoc help xps)");
-    return exit_usage;
-  }
-  if (o->texts.size() > o->files.size()) {
-    complain("xps", "more --text files than PAGEFILEs: each text layer goes with one page");
     return exit_usage;
   }
   if (o->hasPassword && o->key.empty()) {

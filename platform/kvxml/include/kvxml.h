@@ -22,14 +22,24 @@
 extern "C" {
 #endif
 
-/* libxml2's document, for callers that work on the tree themselves. */
-struct _xmlDoc;
+/* libxml2's streaming reader, for callers that read a document's nodes themselves. */
+struct _xmlTextReader;
 
-/* Parses a text-layer document with the options the text-layer services share (no network, no
-   entity substitution, no DTD; extraOptions, libxml2's XML_PARSE_* bits, may add XML_PARSE_NOBLANKS).
-   The document (xmlFreeDoc), or null with the reason in why (capacity bytes, may be null). */
-MONO_API struct _xmlDoc* KVXML_ReadTextLayer(const char* bytes, size_t length, int extraOptions, char* why,
-                                             size_t capacity);
+/* Called by KVXML_WalkTextLayer for a node: 1 goes on, 0 stops the walk. */
+typedef int (*KVXML_Visit)(void* data, struct _xmlTextReader* reader);
+
+/* Reads a text-layer document once, front to back, without building its tree, so that memory
+   follows the largest element rather than the document. visit sees, in document order, every
+   node at depth 0 (the root's start and end, and comments or processing instructions around it)
+   and every child node of the root (XML_READER_TYPE_*; blank text between elements is left out
+   where it separates elements only, as libxml2's XML_PARSE_NOBLANKS leaves it out of a tree),
+   with the reader on it: its attributes through xmlTextReaderGetAttribute, its subtree through
+   xmlTextReaderExpand. The parsing options are those the text-layer services share (no network,
+   no entity substitution, no DTD: a document that declares one is refused, as text layers never
+   need one). 1 when the whole document was read, 0 with the reason in why (capacity bytes, may
+   be null) for a malformed document or one without a root element, -1 when visit stopped it. */
+MONO_API int KVXML_WalkTextLayer(const char* bytes, size_t length, KVXML_Visit visit, void* data, char* why,
+                                 size_t capacity);
 
 /* Reads the leading decimal integer of text as "%d" reads it (blanks, a sign, digits; what follows
    is ignored), clamped to +-KVXML_COORD_MAX so that sums of positions cannot overflow. 1, or 0
@@ -48,7 +58,9 @@ MONO_API int KVXML_UTF8Put(uint32_t unicode, char* out);
 /* A parsed text-layer document. */
 typedef struct XMLElement XMLElement;
 
-/* Parses length bytes of text-layer XML; null for malformed XML (reported through state). */
+/* Reads length bytes of text-layer XML into its glyph runs; null for malformed XML (reported
+   through state). A run that lacks an attribute is kept as the document's fault, which the
+   converters below report. */
 MONO_API XMLElement* XML_ParseData(SState* state, const char* bytes, size_t length);
 MONO_API void XML_ElementFree(XMLElement* tree);
 

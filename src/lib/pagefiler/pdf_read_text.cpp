@@ -156,8 +156,10 @@ int _layerAddPDFTextOpString(elf_object* layer, const char* text) {
     return 1;
   }
   // Pieces are joined by one blank; the length is the text's own, the buffer grows by doubling.
+  // The length is kept, never counted again: a page of many text operators would pay for the
+  // whole text at every one of them.
   auto* old = static_cast<char*>(p->data);
-  const size_t length = std::strlen(old);
+  const size_t length = p->length;
   if (piece > kMaxTextLayer - length - 1) return 0;
   const size_t grown = length + 1 + piece;
   char* buffer = old;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <sstream>
@@ -15,6 +16,7 @@
 #include "dio_fixture.h"
 #include "pdf_fixture.h"
 #include "pdf_read.h"
+#include "sanitizer_size.h"
 
 namespace {
 
@@ -442,6 +444,30 @@ TEST_F(PdfReadTest, TextObjectsPassThroughAsOperators) {
   ASSERT_EQ(a.exit_code, 0);
   EXPECT_EQ(a.output, b.output);
   EXPECT_NE(a.output.find("plain (open\\"), std::string::npos) << a.output;
+}
+
+// One text object of many operators grows its layer in proportion to them: each piece is added
+// at the known end of the text, never after counting it again.
+TEST_F(PdfReadTest, ATextObjectOfManyOperatorsReadsInProportion) {
+  const int pieces = monotest::sanitizer_sized(400000, 60000);
+  std::string content = "BT /F1 12 Tf 72 700 Td\n";
+  content.reserve(static_cast<size_t>(pieces) * 16 + 64);
+  for (int i = 0; i < pieces; ++i) content += "(ab) Tj 1 0 Td\n";
+  content += "ET\n";
+  const std::string path = qpdf_document(dir, "many.pdf", "/MediaBox[0 0 612 792]/Resources<</Font<</F1 5 0 R>>>>",
+                                         content, {"<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>"});
+  const auto start = std::chrono::steady_clock::now();
+  elf_object* img = page(path);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ASSERT_NE(img, nullptr) << last_status;
+  ASSERT_EQ(kinds(img), (std::vector<int32_t>{QEL_KIND_TEXT}));
+  const std::string text = data(layer(img, 0));
+  EXPECT_EQ(text.size(), std::strlen(text.c_str()));
+  size_t shown = 0;
+  for (size_t at = text.find("(ab) Tj"); at != std::string::npos; at = text.find("(ab) Tj", at + 1)) ++shown;
+  EXPECT_EQ(shown, static_cast<size_t>(pieces));
+  // A bound for a hang, far above what the reading takes.
+  EXPECT_LT(seconds, 30.0);
 }
 
 TEST_F(PdfReadTest, EncryptedDocumentsOpenOnlyWithTheirPassword) {

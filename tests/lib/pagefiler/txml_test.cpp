@@ -4,11 +4,14 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "dio_text.h"
+#include "kvfont.h"
 #include "interp_fixture.h"
 #include "text_fixture.h"
 
@@ -124,6 +127,42 @@ TEST_F(TextXmlTest, RunsOfOtherFontsOrLinesStayApart) {
   EXPECT_NE(out.find("<Note a=\"1\"/>"), std::string::npos) << out;
 }
 
+// The document is written again as it was, but for the joined runs: comments, instructions,
+// other elements with their subtrees, prefixes and text beside the runs stay where they were.
+TEST_F(TextXmlTest, CoalescingRewritesOnlyTheJoinedRuns) {
+  const struct {
+    const char* xml;
+    const char* result;
+  } cases[] = {
+      {"<?xml version=\"1.0\"?>\n<!-- lead -->\n<p:Page xmlns:p=\"urn:x\" xw=\"5\">\n  <!-- inner -->\n  <?pi data?>\n"
+       "  <Glyphs x0=\"100\" xw=\"50\" yb=\"500\" yh=\"40\" famStyle=\"0\" str=\"H\xC3\xA9llo\"/>\n"
+       "  <Note a=\"1\"><Sub b=\"2\">deep &amp; text</Sub><Other/></Note>\n"
+       "  <p:Glyphs x0=\"162\" xw=\"50\" yb=\"500\" yh=\"40\" famStyle=\"0\" str=\"w\xC3\xB6rld &lt;x&gt;\"/>\n"
+       "  <Glyphs x0=\"20\" xw=\"68\" yb=\"500\" yh=\"40\" famStyle=\"0\" str=\"Say\"/>\n</p:Page>\n<!-- trail -->\n",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- lead -->\n<p:Page xmlns:p=\"urn:x\" xw=\"5\">\n  <!-- inner -->\n"
+       "  <?pi data?>\n"
+       "  <Glyphs x0=\"20\" xw=\"192\" yb=\"500\" yh=\"40\" famStyle=\"0\" str=\"Say H\xC3\xA9llo w\xC3\xB6rld &lt;x&gt;\"/>\n"
+       "  <Note a=\"1\">\n    <Sub b=\"2\">deep &amp; text</Sub>\n    <Other/>\n  </Note>\n</p:Page>\n<!-- trail -->\n"},
+      {"<P>lead<Glyphs x0=\"100\" xw=\"50\" yb=\"500\" yh=\"40\" famStyle=\"0\" str=\"a\"/>mid"
+       "<Glyphs x0=\"162\" xw=\"50\" yb=\"500\" yh=\"40\" famStyle=\"0\" str=\"b\"/></P>",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+       "<P>lead<Glyphs x0=\"100\" xw=\"112\" yb=\"500\" yh=\"40\" famStyle=\"0\" str=\"a b\"/>mid</P>\n"},
+      {"<P></P>", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<P/>\n"},
+      // Blank text that is all an element holds is its content, not spacing between elements.
+      {"<P a=\"&amp;\">\n</P>", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<P a=\"&amp;\">\n</P>\n"},
+  };
+  for (const auto& c : cases) {
+    elf_object* members = lstBuildArgs(state, "xtol:i", 3, 0, "ytol:i", 2, 0, "sw:i", 12, 0, LST_END);
+    int status = 0;
+    const std::string out =
+        call(QELXML_CoalesceWords, members,
+             lstBuildArgs(state, "CALL_NAME:s", "format", 0, "qelxml:s", c.xml, 0, LST_END), "result", &status);
+    elfDiscard(members);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(out, c.result);
+  }
+}
+
 TEST_F(TextXmlTest, CoalescingFailuresAreReported) {
   elf_object* members = lstBuildArgs(state, "xtol:i", 3, 0, "ytol:i", 2, 0, "sw:i", 10, 0, LST_END);
   elf_object* no_sw = lstBuildArgs(state, "xtol:i", 3, 0, "ytol:i", 2, 0, LST_END);
@@ -203,6 +242,9 @@ TEST_F(TextXmlTest, PlainTextFailures) {
       {"<P><Glyphs x0=\"1\" xw=\"2\" yb=\"3\" yh=\"4\" famStyle=\"0\"/></P>", "QELXML2Text:Error parsing XML, no str attribute\n"},
       {"", "QELXML2Text:Error parsing XML string\n"},
       {"<!DOCTYPE P SYSTEM \"http://example.invalid/p.dtd\"><P/>", "QELXML2Text:Error parsing XML string\n"},
+      // Bytes the declared encoding cannot decode: the reason is libxml2's, not a bare failure.
+      {"<?xml version=\"1.0\" encoding=\"UTF-7\"?>\n<e>\n<Gl\xCE>\n",
+       "QELXML2Text:Error parsing XML string\n(line 0: input conversion failed"},
   };
   for (const auto& c : cases) {
     int status = 0;
@@ -213,6 +255,79 @@ TEST_F(TextXmlTest, PlainTextFailures) {
   int status = 0;
   EXPECT_EQ(call(QELXML2Text, nullptr, lstBuildArgs(state, "other:s", "x", 0, LST_END), "text", &status),
             "QELXML2Text:Internal Object Error - Input string not provided\n");
+}
+
+// A run's glyphs advance by the embedded face's own widths, whatever its family, and a
+// horizontal scale about its left edge stretches them over its box: a reader that measures the
+// glyphs by the font finds each one where the advances put it, and the run ends where its box
+// does.
+TEST_F(TextXmlTest, XpsGlyphsAdvanceByTheFaceAndScaleToTheirBox) {
+  const struct {
+    GlyphRun run;
+    bool scaled;
+  } cases[] = {
+      {{300, 400, 600, 60, 0, "Quarterly"}, true},    // sans, box wider than the text
+      {{300, 90, 600, 60, 0, "Quarterly"}, true},     // sans, box narrower
+      {{120, 700, 900, 50, 8, "bzip2 -d file"}, true},  // monospaced: measured in the sans face too
+      {{120, 200, 900, 50, 5, "L\xC3\xB3" "d\xC5\xBA"}, true},  // bold serif, Latin-1 and Latin-2
+      {{50, 0, 300, 40, 0, "no width"}, false},       // no box width: the face's own widths
+  };
+  for (const auto& c : cases) {
+    const std::string xml = text_layer_xml({c.run});
+    elf_object* matrix = lstBuildArgs(state, "a:d", 1.0, 0, "b:d", 0.0, 0, "c:d", 0.0, 0, "d:d", 1.0, 0, "e:d", 0.0, 0,
+                                      "f:d", 0.0, 0, LST_END);
+    int status = 0;
+    const std::string markup =
+        call(QELXML2XPSXML, nullptr,
+             lstBuildArgs(state, "@qelxml:s", xml.c_str(), 0, "@width:i", 2550, 0, "@height:i", 3300, 0, "@xres:d",
+                          300.0, 0, "@yres:d", 300.0, 0, "@matrix:", matrix, 0, LST_END),
+             "xpsxml", &status);
+    ASSERT_EQ(status, 0) << markup;
+    xmlDocPtr doc = xmlReadMemory(markup.data(), static_cast<int>(markup.size()), nullptr, nullptr, XML_PARSE_NONET);
+    ASSERT_NE(doc, nullptr) << markup;
+    xmlNodePtr glyphs = xmlDocGetRootElement(doc)->children;
+    while (glyphs && glyphs->type != XML_ELEMENT_NODE) glyphs = glyphs->next;
+    ASSERT_NE(glyphs, nullptr) << markup;
+    auto get = [&](const char* name) {
+      xmlChar* v = xmlGetProp(glyphs, reinterpret_cast<const xmlChar*>(name));
+      std::string text = v ? reinterpret_cast<char*>(v) : "";
+      xmlFree(v);
+      return text;
+    };
+    const double size = std::stod(get("FontRenderingEmSize")), origin = std::stod(get("OriginX"));
+    double transform[6] = {1, 0, 0, 1, 0, 0};
+    const std::string render = get("RenderTransform");
+    EXPECT_EQ(!render.empty(), c.scaled) << markup;
+    if (!render.empty()) {
+      ASSERT_EQ(std::sscanf(render.c_str(), "%lf,%lf,%lf,%lf,%lf,%lf", &transform[0], &transform[1], &transform[2],
+                            &transform[3], &transform[4], &transform[5]),
+                6)
+          << render;
+    }
+    // Advances in hundredths of the em, one per character, each the sans face's width.
+    const std::string indices = get("Indices");
+    const FFont* sans = FFont_ForIndex(FFont_IndexForFamStyle(0, FFONT_CSET_LATIN1));
+    double advance = 0;
+    size_t n = 0;
+    std::istringstream items(indices);
+    for (std::string item; std::getline(items, item, ';'); ++n) advance += std::stod(item.substr(item.find(',') + 1)) / 100.0;
+    size_t characters = 0;
+    for (unsigned char b : get("UnicodeString")) characters += (b & 0xC0) != 0x80;
+    EXPECT_EQ(n, characters) << markup;
+    EXPECT_NEAR(std::stod(indices.substr(1)), FFont_ChrSzX(sans, static_cast<unsigned char>(c.run.str[0])) * 100.0,
+                0.001)
+        << markup;
+    const double left = transform[0] * origin + transform[4];
+    const double right = transform[0] * (origin + advance * size) + transform[4];
+    EXPECT_NEAR(left, c.run.x0, 0.01) << markup;
+    if (c.scaled) {
+      EXPECT_NEAR(right, c.run.x0 + c.run.xw, 0.05) << markup;
+    }
+    EXPECT_EQ(transform[1], 0.0);
+    EXPECT_EQ(transform[2], 0.0);
+    EXPECT_EQ(transform[3], 1.0);
+    xmlFreeDoc(doc);
+  }
 }
 
 TEST_F(TextXmlTest, XpsMarkupPlacesEveryRun) {

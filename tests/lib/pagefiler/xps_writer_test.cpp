@@ -246,6 +246,27 @@ TEST_F(XpsWriter, TextLayersBecomeGlyphsThatToolsExtract) {
   EXPECT_EQ(call(r, "release"), QEL_STATUS_OK);
 }
 
+// Text layers without bytes (of both kinds that become Glyphs) leave the page as it is: no
+// Glyphs, no font part, and nothing read from where no text is.
+TEST_F(XpsWriter, EmptyTextLayersWriteThePageAlone) {
+  const std::string path = dir.file("empty.xps");
+  elf_object* w = writer(path);
+  ASSERT_NE(w, nullptr);
+  elf_object* image = bilevel_image(monotest::make_text_blobs(300, 200, 2));
+  for (int kind : {QEL_TEXT_XML, QEL_TEXT_XPS}) {
+    const std::string name = "text" + std::to_string(kind);
+    ASSERT_EQ(QELAppendLayer(image, name.c_str(), QELNewTextLayer(state, kind, "", 0, 300, 200, 300, 300)),
+              QEL_STATUS_OK);
+  }
+  ASSERT_EQ(add(w, image), QEL_STATUS_OK) << status_message() << engine_messages;
+  ASSERT_EQ(call(w, "release"), QEL_STATUS_OK) << status_message();
+  const auto listed = run_tool("unzip -Z1 " + shell_quote(path));
+  EXPECT_EQ(listed.output.find(".odttf"), std::string::npos) << listed.output;
+  const auto page = run_tool("unzip -p " + shell_quote(path) + " Documents/1/Pages/1.fpage");
+  EXPECT_NE(page.output.find("ImageBrush"), std::string::npos) << page.output;
+  EXPECT_EQ(page.output.find("Glyphs"), std::string::npos) << page.output;
+}
+
 // Grey and colour pages read back through the reader slots to their samples exactly.
 TEST_F(XpsWriter, GreyAndColourPagesReadBackExactly) {
   struct Case {
