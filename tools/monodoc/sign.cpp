@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "image_io.h"
 #include "messages.h"
 #include "kvng_print.h"
 #include "session.h"
@@ -43,11 +44,6 @@ const char sign_help[] =
     "  -h, --help           this text\n"
     "\n"
     "Exit status: 0 signed, 1 failure, 2 wrong usage.\n";
-
-namespace {
-
-
-}  // namespace
 
 int run_sign(const std::vector<std::string>& args) {
   static const std::vector<OptionSpec> specs = {
@@ -111,9 +107,7 @@ int run_sign(const std::vector<std::string>& args) {
   KVngSetPrinter(nullptr, nullptr);
   elfDiscard(call);
   if (status != 0) {
-    std::string message = getStatusMessage(interp.state);
-    while (!message.empty() && message.back() == '\n') message.pop_back();
-    complain("sign", root + ": " + message);
+    complain("sign", root + ": " + status_text(interp.state, status));
     return exit_failed;
   }
   std::printf("%s: signed\n", root.c_str());
