@@ -34,6 +34,7 @@ constexpr Phrase kPhrases[] = {
     {"Failed call to __applyStreamData.", ""},
     {"Failed call in __applyStreamData.", ""},
     {"is not a raster file the engine reads", "is not a page file monodoc reads (PBM, PNG, TIFF, JPEG, GIF, BMP, PNM)"},
+    {"IO Write Error in TIFF IO", "the page cannot be written to the TIFF file"},
     {"Unable to initialize PDF IO", "cannot be opened as a PDF"},
     {"Unable to initialize XPS IO", "cannot be opened as an XPS package"},
     {"Unable to initialize Standard KV IO", "cannot be opened as a raster file"},

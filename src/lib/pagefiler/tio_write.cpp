@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "dio_backends.h"
+#include "kvng_print.h"
 #include "tio.h"
 
 namespace {
@@ -354,6 +355,11 @@ int __singlePageMgr(TIOState* s, elf_object* image, int mode) {
     }
   }
   const int32_t result = write_page(s, image, mode);
+  if (result != TIO_OK && s->document->handle) {
+    // The bridge knows why it refused the page; the status only says that writing failed.
+    const char* why = TFX_GetErrorText(s->document->handle);
+    if (why && *why) KVngError("%s: page %d: %s\n", s->fileName, static_cast<int>(s->pageCount) + 1, why);
+  }
   if (result != TIO_OK || !s->multiPage) close_file(s->document);
   // A page file that holds no page is not left behind.
   if (result != TIO_OK && pageName) std::remove(pageName);
