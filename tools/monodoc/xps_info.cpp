@@ -65,7 +65,7 @@ bool is_xps_package(const std::string& file) {
   return xps;
 }
 
-bool describe_xps_package(const std::string& file, std::string* error) {
+bool describe_xps_package(const std::string& file, bool summary, std::string* error) {
   XPSPackage* package = nullptr;
   const int status = XPSPackageOpenDefault(file.c_str(), &package);
   if (status != 1) {
@@ -87,7 +87,7 @@ bool describe_xps_package(const std::string& file, std::string* error) {
     const int32_t pages = XPSFixedDocGetPageCount(document);
     std::printf("  document %d (%s): %d page%s\n", d, document->partName, pages, pages == 1 ? "" : "s");
     // One page at a time: each image is released before the next page is rendered.
-    for (int32_t p = 1; p <= pages; ++p) {
+    for (int32_t p = 1; !summary && p <= pages; ++p) {
       ++total;
       XPSFixedPage* page = nullptr;
       QELImage* image = nullptr;

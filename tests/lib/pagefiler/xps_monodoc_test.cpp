@@ -31,6 +31,13 @@ TEST_F(XpsTest, MonodocInfoListsDocumentsPagesAndLayers) {
   EXPECT_EQ(run.exit_code, 1) << run.output;
   EXPECT_NE(run.output.find("page 2 of document 1 (/Documents/1/Pages/2.fpage) cannot be rendered"), std::string::npos)
       << run.output;
+
+  // The summary is the package and its documents: no page is read.
+  run = monotest::run_tool(std::string(MONODOC_BIN) + " info -s " + monotest::shell_quote(bad) + " 2>&1");
+  EXPECT_EQ(run.exit_code, 0) << run.output;
+  EXPECT_NE(run.output.find("  document 1 (/Documents/1/FixedDocument.fdoc): 2 pages\n"), std::string::npos)
+      << run.output;
+  EXPECT_EQ(run.output.find("page 1"), std::string::npos) << run.output;
 }
 
 TEST_F(XpsTest, MonodocInfoReadsOnPastAPageThatFails) {
