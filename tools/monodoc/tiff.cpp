@@ -180,6 +180,8 @@ bool append_file(elf_state* state, const TiffLibrary& lib, elf_object* writer, c
     }
     ++*written;
   }
+  // The stream names the file itself; the caller names it once.
+  if (error->rfind(file + ": ", 0) == 0) error->erase(0, file.size() + 2);
   return error->empty();
 }
 

@@ -336,6 +336,12 @@ TEST_F(MonodocTest, FaxDocumentsAreWrittenAndRead) {
   EXPECT_EQ(refused.output.find("TIFF IO"), std::string::npos) << refused.output;
   EXPECT_NE(monodoc("tiff read one.tif").output.find("1 page\n"), std::string::npos);
 
+  // A page file that cannot be read is named once, with the reason.
+  monotest::write_file(dir.file("empty.pbm"), "P4\n0 0\n");
+  const monotest::ToolResult unread = monodoc("tiff write two empty.pbm");
+  EXPECT_EQ(unread.exit_code, 1) << unread.output;
+  EXPECT_NE(unread.output.find("tiff: empty.pbm: the page size is zero"), std::string::npos) << unread.output;
+
   EXPECT_EQ(monodoc("tiff").exit_code, 2);
   EXPECT_EQ(monodoc("tiff write -p X doc fit.tif").exit_code, 2);
   const monotest::ToolResult missing = monodoc("tiff read absent.tif");
