@@ -336,6 +336,16 @@ TEST_F(MonodocTest, FaxDocumentsAreWrittenAndRead) {
   EXPECT_EQ(refused.output.find("TIFF IO"), std::string::npos) << refused.output;
   EXPECT_NE(monodoc("tiff read one.tif").output.find("1 page\n"), std::string::npos);
 
+  // Each page that cannot be read is reported with its reason, and the next one read.
+  shell("tiffcp -t fit.tif big.tif tiled.tif");
+  const monotest::ToolResult tiled = monodoc("tiff read tiled.tif");
+  EXPECT_EQ(tiled.exit_code, 1) << tiled.output;
+  for (const char* line : {"tiff: tiled.tif: page 1: tiled images are not read",
+                           "tiff: tiled.tif: page 2: tiled images are not read",
+                           "tiff: tiled.tif: 2 of 2 pages cannot be read"}) {
+    EXPECT_NE(tiled.output.find(line), std::string::npos) << line << "\n" << tiled.output;
+  }
+
   // A page file that cannot be read is named once, with the reason.
   monotest::write_file(dir.file("empty.pbm"), "P4\n0 0\n");
   const monotest::ToolResult unread = monodoc("tiff write two empty.pbm");
