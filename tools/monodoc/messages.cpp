@@ -46,8 +46,10 @@ constexpr Phrase kPhrases[] = {
      "PDF linearization is not available (the plug-in pdflib2qel cannot be loaded)"},
 };
 
-// The interpreter's member names, which read as words but name a step of the protocol.
-constexpr const char* kMembers[] = {"release", "appendPage", "insertPage", "getPage", "getPageCount", "setAttributes"};
+// The interpreter's member and procedure names, which read as words but name a step of the
+// protocol.
+constexpr const char* kMembers[] = {"release",      "appendPage",    "insertPage", "getPage",
+                                    "getPageCount", "setAttributes", "readtif"};
 
 // Whether a piece between ": " is a function or member name: one identifier written as code is
 // (mixed case, an underscore, digits among capitals) rather than a word of a sentence. The
