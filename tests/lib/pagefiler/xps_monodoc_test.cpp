@@ -40,6 +40,29 @@ TEST_F(XpsTest, MonodocInfoListsDocumentsPagesAndLayers) {
   EXPECT_EQ(run.output.find("page 1"), std::string::npos) << run.output;
 }
 
+// A package that cannot be opened (cut short, so that it is no zip archive, or an archive
+// without package relationships) goes to the XPS reader by its name, which says what is wrong.
+TEST_F(XpsTest, MonodocInfoSaysWhyAPackageCannotBeOpened) {
+  const std::string good = monotest::read_file(package(xpstest::PackageSpec{}));
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* says;
+  } cases[] = {
+      {"cut.xps", good.substr(0, good.size() - 30), "Cannot read central directory"},
+      {"EMPTY.OXPS", "", "Missing part '/_rels/.rels'"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.file(c.name);
+    monotest::write_file(path, c.bytes);
+    const auto run = monotest::run_tool(std::string(MONODOC_BIN) + " info " + monotest::shell_quote(path) + " 2>&1");
+    EXPECT_EQ(run.exit_code, 1) << run.output;
+    EXPECT_NE(run.output.find(c.says), std::string::npos) << c.name << "\n" << run.output;
+    EXPECT_NE(run.output.find(std::string(c.name) + ": cannot be opened as an XPS package"), std::string::npos)
+        << run.output;
+  }
+}
+
 TEST_F(XpsTest, MonodocInfoReadsOnPastAPageThatFails) {
   xpstest::PackageSpec spec;
   spec.page_bodies = {"<Path Data=\"M 0,0 L 1\" Fill=\"#FF0000\"/>", "<Path Data=\"M 1,2 L 3,4\" Fill=\"#00FF00\"/>",
