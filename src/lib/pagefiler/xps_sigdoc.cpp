@@ -566,7 +566,7 @@ xmlDocPtr load_content_types(const char* rootPath) {
 
 xmlNodePtr add_text_child(xmlNodePtr parent, const char* name, const char* ns, const char* content) {
   xmlNodePtr node = xmlSecAddChild(parent, X(name), ns ? X(ns) : nullptr);
-  if (node && content) xmlNodeSetContent(node, X(content));
+  if (node && content) xmlNodeAddContent(node, X(content));
   return node;
 }
 

@@ -722,7 +722,8 @@ int __XPSDSigAddSigDefinition(xmlNodePtr parent, const char* spotId, const XpsSi
       KVngError("%s: Cannot add %s node\n", who, child.name);
       return -1;
     }
-    xmlNodeSetContent(added, X(child.value));
+    // As text: xmlNodeSetContent would take '&' as the start of an entity reference.
+    xmlNodeAddContent(added, X(child.value));
   }
   if (definition->pageUri) {
     char x[64];

@@ -490,6 +490,22 @@ TEST(MonodocSign, KeysLoadOrFailInOneLine) {
   }
 }
 
+// The definitions keep the words as given, markup characters and entity-like text included.
+TEST_F(XpsSignTest, DefinitionsKeepTheirText) {
+  const monotest::TempDir dir;
+  xpstest::write_package(dir.path(), xpstest::small_package());
+  const xpstest::Key& key = xpstest::test_key();
+  elf_object* options =
+      lstBuildArgs(state, "certFile:s", key.p12.c_str(), 0, "certPassword:s", key.password.c_str(), 0, "intent:s",
+                   "Tom &amp; Jerry <ok>", 0, "signingLocale:s", "A&B \"C\"", 0, LST_END);
+  elf_object* args = lstBuildArgs(state, "rootPath:s", dir.path().c_str(), 0, "options:LIST", options, 0, LST_END);
+  ASSERT_EQ(XPSDSigMakeSignature(state, args, nullptr), 0) << engine_messages;
+  elfDiscard(args);
+  const std::string definitions = read_file(dir.file("xmls/xml_1.xaml"));
+  EXPECT_NE(definitions.find("<Intent>Tom &amp;amp; Jerry &lt;ok&gt;</Intent>"), std::string::npos) << definitions;
+  EXPECT_NE(definitions.find("<SigningLocation>A&amp;B \"C\"</SigningLocation>"), std::string::npos) << definitions;
+}
+
 TEST_F(XpsSignTest, FailedSignatureDefinitionsFailTheSignature) {
   const monotest::TempDir dir;
   xpstest::write_package(dir.path(), xpstest::small_package());
