@@ -134,6 +134,31 @@ const char* profile_refusal(int32_t profile, const PageShape& page) {
   return "";
 }
 
+const char* coding_names(uint32_t codings) {
+  switch (codings) {
+    case TFX_CODING_NONE:
+      return "uncompressed";
+    case TFX_CODING_T4_1D:
+      return "one-dimensional G3";
+    case TFX_CODING_T4_1D | TFX_CODING_T4_2D | TFX_CODING_T6:
+      return "G3 or G4";
+    case TFX_CODING_T4_2D:
+      return "two-dimensional G3";
+    case TFX_CODING_T6:
+      return "G4";
+    case TFX_CODING_JPEG:
+      return "JPEG";
+    case TFX_CODING_PACKBITS:
+      return "PackBits";
+    case TFX_CODING_DEFLATE:
+      return "Deflate";
+    case TFX_CODING_LZW:
+      return "LZW";
+    default:
+      return "otherwise coded";
+  }
+}
+
 PageShape profile_fit(int32_t profile, const PageShape& page) {
   if (!profile_constrains(profile)) return page;
   PageShape fit = page;

@@ -23,6 +23,9 @@ uint32_t profile_codings(int32_t profile, int32_t colorType);
 // Empty when the page conforms, else why not.
 const char* profile_refusal(int32_t profile, const PageShape& page);
 
+// The codings of a set of TFX_CODING_* bits in words ("G3 or G4"), for messages.
+const char* coding_names(uint32_t codings);
+
 // The page the profile takes that is nearest to the given one: the colour type the profile
 // allows (bilevel when it takes no grey or colour), the allowed resolution with the largest
 // x not above the page's (the smallest when none is), the size scaled to that resolution, and

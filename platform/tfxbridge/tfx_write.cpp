@@ -376,7 +376,8 @@ int32_t TFX_CompressedWriteStrip(TFX_Image* image, uint32_t row, uint32_t rowCou
     return fail(doc, TFX_ERR_ARGUMENT, "the strips of one image differ in coding");
   }
   if (!(base & tfx::profile_codings(doc->profile, image->colorType)) || (base & (base - 1)) != 0) {
-    return fail(doc, TFX_ERR_PROFILE, "coding 0x%x is not taken here", static_cast<unsigned>(coding->coding));
+    return fail(doc, TFX_ERR_PROFILE, "the fax profile takes %s pages, not %s ones",
+                tfx::coding_names(tfx::profile_codings(doc->profile, image->colorType)), tfx::coding_names(base));
   }
   const uint64_t tight = tfx::row_bytes(image->colorType, image->width);
   if (base == TFX_CODING_NONE && (size % rowCount != 0 || size / rowCount < tight)) {

@@ -264,12 +264,20 @@ bool AppendRun::append_file(const std::string& file, std::string* error) {
   const PageSink sink = [this](elf_object* image, const std::string& where, std::string* why) {
     return append(image, where, why);
   };
+  // A page file without a page (a PDF whose page tree is empty or lost) is no page file: the
+  // document would miss what the user asked for.
+  const int32_t before = pages_;
+  const auto some_page = [&] {
+    if (pages_ > before) return true;
+    *error = file + ": the file holds no page";
+    return false;
+  };
   bool taken = false;
   if (own_) {
     if (!own_(file, sink, &taken, error)) return false;
-    if (taken) return true;
+    if (taken) return some_page();
   }
-  return stream_pages(state_, file, sink, error);
+  return stream_pages(state_, file, sink, error) && some_page();
 }
 
 int write_document(elf_state* state, const DocumentJob& job) {

@@ -55,7 +55,8 @@ const char info_help[] =
     "      layer 1: colour rectangle at 10,20 size 100 x 200, colour #FF0000\n"
     "\n"
     "Options:\n"
-    "  -s, --summary             the document line only, no pages\n"
+    "  -s, --summary             the document line only (for XPS also its documents'), no\n"
+    "                            pages\n"
     "  -p, --password PASSWORD   the password of an encrypted document, as UTF-8 text; a PDF is\n"
     "                            tried with it as typed, in PDFDocEncoding (RC4, AES-128) and\n"
     "                            in SASLprep form (AES-256), as writers store it either way\n"
@@ -249,7 +250,7 @@ int run_info(const std::vector<std::string>& args) {
   int exit = exit_ok;
   for (const std::string& file : parsed.operands) {
     error.clear();
-    if (is_xps_package(file) ? !describe_xps_package(file, &error)
+    if (is_xps_package(file) ? !describe_xps_package(file, summary, &error)
                              : !describe_document(interp.state, make_reader, file, password, summary, &error)) {
       complain("info", file + ": " + error);
       exit = exit_failed;

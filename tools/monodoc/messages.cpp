@@ -34,6 +34,8 @@ constexpr Phrase kPhrases[] = {
     {"Failed call to __applyStreamData.", ""},
     {"Failed call in __applyStreamData.", ""},
     {"is not a raster file the engine reads", "is not a page file monodoc reads (PBM, PNG, TIFF, JPEG, GIF, BMP, PNM)"},
+    {"IO Write Error in TIFF IO", "the page cannot be written to the TIFF file"},
+    {"Unknown error in TIFF IO", "cannot be read as TIFF"},
     {"Unable to initialize PDF IO", "cannot be opened as a PDF"},
     {"Unable to initialize XPS IO", "cannot be opened as an XPS package"},
     {"Unable to initialize Standard KV IO", "cannot be opened as a raster file"},
@@ -44,12 +46,18 @@ constexpr Phrase kPhrases[] = {
      "PDF linearization is not available (the plug-in pdflib2qel cannot be loaded)"},
 };
 
-// The interpreter's member names, which read as words but name a step of the protocol.
-constexpr const char* kMembers[] = {"release", "appendPage", "insertPage", "getPage", "getPageCount", "setAttributes"};
+// The interpreter's member and procedure names, which read as words but name a step of the
+// protocol.
+constexpr const char* kMembers[] = {"release",      "appendPage",    "insertPage", "getPage",
+                                    "getPageCount", "setAttributes", "readtif"};
 
 // Whether a piece between ": " is a function or member name: one identifier written as code is
-// (mixed case, an underscore, digits among capitals) rather than a word of a sentence.
+// (mixed case, an underscore, digits among capitals) rather than a word of a sentence. The
+// interpreter's scripts ("docio/docioXPSWrite.elf") are named as files of code too.
 bool internal_name(const std::string& piece) {
+  if (piece.size() > 4 && piece.compare(piece.size() - 4, 4, ".elf") == 0 && piece.find(' ') == std::string::npos) {
+    return true;
+  }
   if (piece.empty() || !(std::isalpha(static_cast<unsigned char>(piece[0])) || piece[0] == '_')) return false;
   bool lower = false, upper = false, underscore = false;
   for (char c : piece) {

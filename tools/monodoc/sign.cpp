@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "image_io.h"
 #include "messages.h"
 #include "kvng_print.h"
 #include "session.h"
@@ -18,7 +19,8 @@ const char sign_help[] =
     "part a file, or a folder of interleaved pieces), with the private key and certificate of\n"
     "the PKCS#12 file KEY.p12, through XPSDSigMakeSignature of libpagefiler. It signs the\n"
     "package relationships, the FixedDocumentSequence, every FixedDocument and FixedPage with\n"
-    "their relationships, and the resources, fonts and thumbnails they name, and writes:\n"
+    "their relationships (a part that names nothing may have none, as in packages of other\n"
+    "writers), and the resources, fonts and thumbnails they name, and writes:\n"
     "  package/services/digital-signature/origin.psdsor (with its relationships)\n"
     "  package/services/digital-signature/certificate/U.cer (the signer's certificate, DER)\n"
     "  package/services/digital-signature/xml-signature/U.psdsxs (with its relationships)\n"
@@ -43,11 +45,6 @@ const char sign_help[] =
     "  -h, --help           this text\n"
     "\n"
     "Exit status: 0 signed, 1 failure, 2 wrong usage.\n";
-
-namespace {
-
-
-}  // namespace
 
 int run_sign(const std::vector<std::string>& args) {
   static const std::vector<OptionSpec> specs = {
@@ -111,9 +108,7 @@ int run_sign(const std::vector<std::string>& args) {
   KVngSetPrinter(nullptr, nullptr);
   elfDiscard(call);
   if (status != 0) {
-    std::string message = getStatusMessage(interp.state);
-    while (!message.empty() && message.back() == '\n') message.pop_back();
-    complain("sign", root + ": " + message);
+    complain("sign", root + ": " + status_text(interp.state, status));
     return exit_failed;
   }
   std::printf("%s: signed\n", root.c_str());

@@ -40,7 +40,8 @@ const char tiff_help[] =
     "extension gets \".tif\".\n"
     "\n"
     "read opens each document with the back end's reader and prints its format, subtype and\n"
-    "pages, and for each page its size, resolution, coding and strips:\n"
+    "pages, and for each page its size, resolution, coding and strips (a page it cannot read\n"
+    "is reported with the reason, and the next one read):\n"
     "  fax.tif: format TIFFFX, subtype profileF, 2 pages\n"
     "    page 1: 1728 x 1100 pixels, 204 x 196 dpi, 1 bit, g4, 1 strip\n"
     "\n"
@@ -187,6 +188,8 @@ bool append_file(elf_state* state, const TiffLibrary& lib, elf_object* writer, c
     }
     ++*written;
   }
+  // The stream names the file itself; the caller names it once.
+  if (error->rfind(file + ": ", 0) == 0) error->erase(0, file.size() + 2);
   return error->empty();
 }
 
@@ -304,6 +307,16 @@ int run_write(elf_state* state, const TiffLibrary& lib, const std::vector<std::s
   }
   OutputFile document;
   PageFolder pages(target, inputs);
+  // What the writer says of the file it writes names the document, not its temporary file.
+  KVngSetPrinter(
+      [](void* data, int kind, const char* text) {
+        const auto* file = static_cast<const OutputFile*>(data);
+        print_engine_message(nullptr, kind, text ? file->plain(text).c_str() : text);
+      },
+      &document);
+  struct RestorePrinter {
+    ~RestorePrinter() { KVngSetPrinter(print_engine_message, nullptr); }
+  } restore_printer;
   if (!single && (!refuse_same_file(target, inputs, &error) || !document.open(target, &error))) {
     complain("tiff", error);
     return exit_failed;
@@ -371,14 +384,18 @@ bool describe(elf_state* state, const TiffLibrary& lib, const std::string& file,
   std::printf("%s: format %s, subtype %s, %d page%s\n", file.c_str(), format,
               sub >= 0 && sub < static_cast<int32_t>(std::size(subtypes)) ? subtypes[sub] : "none", count,
               count == 1 ? "" : "s");
+  // A page that cannot be read is reported and the next one read.
+  int32_t failed = 0;
   for (int32_t n = 1; n <= count; ++n) {
-    const Held image = reader.page(n, error);
-    if (!image.get()) return false;
-    const elf_QELLAYER* layer = qelLayer(QELGetLayer(image.get(), 0));
+    std::string why;
+    const Held image = reader.page(n, &why);
+    const elf_QELLAYER* layer = image.get() ? qelLayer(QELGetLayer(image.get(), 0)) : nullptr;
     const elf_QELHDR* h = layer ? qelHdr(layer->description) : nullptr;
     if (!h) {
-      *error = "page " + std::to_string(n) + " has no layer";
-      return false;
+      std::fflush(stdout);
+      complain("tiff", file + ": " + (why.empty() ? "page " + std::to_string(n) + " has no layer" : why));
+      ++failed;
+      continue;
     }
     int32_t strips = 0;
     const char* note = nullptr;
@@ -392,7 +409,10 @@ bool describe(elf_state* state, const TiffLibrary& lib, const std::string& file,
                 layer->xres, layer->yres, bits, bits == 1 ? "" : "s", compression_name(lib, h->compression).c_str(),
                 strips, strips == 1 ? "" : "s", note ? " (" : "", note ? note : "", note ? ")" : "");
   }
-  return true;
+  if (failed == 0) return true;
+  *error = std::to_string(failed) + " of " + std::to_string(count) + " page" + (count == 1 ? "" : "s") +
+           " cannot be read";
+  return false;
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 
 #include "commands.h"
 #include "kvext.h"
+#include "kvng_dir.h"
 #include "xps_image.h"
 #include "xps_package.h"
 
@@ -60,16 +62,23 @@ bool is_xps_package(const std::string& file) {
   if (KVngReadFileFormats(&table) != 1) return false;
   KVngFileFormatInfo* info = KVngGetFileFormatInfo(file.c_str(), table);
   const bool xps = info && (std::strcmp(info->format->name, "XPS") == 0 || std::strcmp(info->format->name, "OXPS") == 0);
+  const bool identified = info && std::strcmp(info->format->name, "ZIP") != 0;
   if (info) info->release(info);
   table->release(table);
-  return xps;
+  if (identified) return xps;
+  // A damaged package is identified as nothing or as a bare zip archive; named as a package, it
+  // goes to the XPS reader, which tells what is wrong.
+  const size_t dot = file.rfind('.');
+  const std::string extension = dot == std::string::npos ? "" : file.substr(dot + 1);
+  return KVngIdentifyFile(file.c_str()) == KVNG_PATH_FILE &&
+         (strcasecmp(extension.c_str(), "xps") == 0 || strcasecmp(extension.c_str(), "oxps") == 0);
 }
 
-bool describe_xps_package(const std::string& file, std::string* error) {
+bool describe_xps_package(const std::string& file, bool summary, std::string* error) {
   XPSPackage* package = nullptr;
   const int status = XPSPackageOpenDefault(file.c_str(), &package);
   if (status != 1) {
-    *error = "cannot open the XPS package (status " + std::to_string(status) + ")";
+    *error = "cannot be opened as an XPS package";
     return false;
   }
   const int32_t documents = XPSPackageGetDocumentCount(package);
@@ -87,7 +96,7 @@ bool describe_xps_package(const std::string& file, std::string* error) {
     const int32_t pages = XPSFixedDocGetPageCount(document);
     std::printf("  document %d (%s): %d page%s\n", d, document->partName, pages, pages == 1 ? "" : "s");
     // One page at a time: each image is released before the next page is rendered.
-    for (int32_t p = 1; p <= pages; ++p) {
+    for (int32_t p = 1; !summary && p <= pages; ++p) {
       ++total;
       XPSFixedPage* page = nullptr;
       QELImage* image = nullptr;

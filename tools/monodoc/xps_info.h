@@ -10,8 +10,9 @@ namespace monodoc {
 
 // Whether the engine identifies the file as an XPS or OpenXPS package.
 bool is_xps_package(const std::string& file);
-// Prints the package; false with the reason when it cannot be opened or a page not rendered.
-bool describe_xps_package(const std::string& file, std::string* error);
+// Prints the package and its documents, then (unless summary) their pages; false with the
+// reason when it cannot be opened or a page not rendered.
+bool describe_xps_package(const std::string& file, bool summary, std::string* error);
 
 }  // namespace monodoc
 

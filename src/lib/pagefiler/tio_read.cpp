@@ -463,7 +463,12 @@ int TIFFReadGetPage(elf_state* context, void* backend, int32_t pageNumber, elf_o
   s->pageIndex = pageNumber - 1;
   int32_t code = __TIFF_GetPageInfo(s);
   if (code == TIO_OK) code = __sioTIFFCompressRead(s);
-  const int status = code == TIO_OK ? page_to_image(context, s, image) : tio::report(context, code);
+  // A page's steps fail where a bridge call fails, and the bridge keeps the text of why.
+  TFX_Document* bridge = s->document->handle;
+  const char* why = bridge && (code == TIO_READ_FAILED || code == TIO_NOTHING) ? TFX_GetErrorText(bridge) : "";
+  const int status = code == TIO_OK ? page_to_image(context, s, image)
+                     : *why         ? setStatus(context, QEL_STATUS_INVALID, QEL_SEVERITY_ERROR, "%s\n", why)
+                                    : tio::report(context, code);
   __TIFF_ClosePage(s);
   return status;
 }

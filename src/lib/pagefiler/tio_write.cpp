@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "dio_backends.h"
+#include "kvng_print.h"
 #include "tio.h"
 #include "safe_output.h"
 
@@ -368,6 +369,11 @@ int __singlePageMgr(TIOState* s, elf_object* image, int mode) {
     }
   }
   int32_t result = write_page(s, image, mode);
+  if (result != TIO_OK && s->document->handle) {
+    // The bridge knows why it refused the page; the status only says that writing failed.
+    const char* why = TFX_GetErrorText(s->document->handle);
+    if (why && *why) KVngError("%s: page %d: %s\n", s->fileName, static_cast<int>(s->pageCount) + 1, why);
+  }
   // A page file takes its name only with its page; a document that lost a page keeps none.
   if (result != TIO_OK) {
     SioFileKey* key = s->document->key;

@@ -96,7 +96,9 @@ char* part_file(const char* root, const char* part) {
     std::string next = path + "/" + segment;
     char** names = nullptr;
     int32_t count = 0;
-    if (KVngIdentifyFile(next.c_str()) == KVNG_PATH_NONE && KVngListDir(path.c_str(), &names, &count)) {
+    // A folder that is not there holds no name to match, and is no failure to report yet.
+    if (KVngIdentifyFile(next.c_str()) == KVNG_PATH_NONE && KVngIdentifyFile(path.c_str()) == KVNG_PATH_DIRECTORY &&
+        KVngListDir(path.c_str(), &names, &count)) {
       for (int32_t i = 0; i < count; ++i) {
         if (XPSPartNamesEqual(names[i], segment.c_str())) {
           next = path + "/" + names[i];
@@ -631,7 +633,7 @@ xmlDocPtr load_content_types(const char* rootPath) {
 
 xmlNodePtr add_text_child(xmlNodePtr parent, const char* name, const char* ns, const char* content) {
   xmlNodePtr node = xmlSecAddChild(parent, X(name), ns ? X(ns) : nullptr);
-  if (node && content) xmlNodeSetContent(node, X(content));
+  if (node && content) xmlNodeAddContent(node, X(content));
   return node;
 }
 
@@ -737,6 +739,11 @@ int __XPSDSigAddPartRef(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const cha
     return -1;
   }
   char* file = part_file(rootPath, partName);
+  if (file && KVngIdentifyFile(file) == KVNG_PATH_NONE) {
+    KVngError("%s: Part %s is not in the package\n", who, partName);
+    xmlFree(file);
+    return -1;
+  }
   char* path = file ? reference_uri(file, "") : nullptr;
   xmlFree(file);
   if (!path) {
@@ -777,6 +784,14 @@ int __XPSDSigAddPartRelRef(xmlSecDSigCtxPtr dsigCtx, xmlNodePtr manifest, const 
     KVngError("%s: Cannot create rels uri for %s\n", who, partName);
     xmlFree(rels);
     return -1;
+  }
+  // A part that names nothing has no relationships part (other writers leave it out for pages
+  // without resources): there are no relationships to sign. The package's own are required.
+  if (*partName && KVngIdentifyFile(path) == KVNG_PATH_NONE) {
+    xmlFree(uri);
+    xmlFree(path);
+    xmlFree(rels);
+    return 0;
   }
   int status = -1;
   xmlNodePtr reference =

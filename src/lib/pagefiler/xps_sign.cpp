@@ -30,6 +30,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "kvng.h"
 #include "kvng_dir.h"
 #include "kvng_print.h"
@@ -42,6 +44,8 @@ namespace {
 
 constexpr char method[] = "XPSDSigMakeSignature";
 
+constexpr char dir_package[] = "/package";
+constexpr char dir_services[] = "/package/services";
 constexpr char dir_signature[] = "/package/services/digital-signature";
 constexpr char dir_signature_rels[] = "/package/services/digital-signature/_rels";
 constexpr char dir_xml_signature[] = "/package/services/digital-signature/xml-signature";
@@ -175,6 +179,7 @@ QELUuid nil_plus(uint64_t n) {
 struct Written {
   char* paths[8] = {};
   int count = 0;
+  std::vector<std::string> folders;
 
   bool add(char* path) {
     if (count == static_cast<int>(sizeof paths / sizeof paths[0])) return false;
@@ -183,6 +188,7 @@ struct Written {
   }
   void remove_all() {
     for (int i = 0; i < count; ++i) std::remove(paths[i]);
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) std::remove(folder->c_str());
   }
   ~Written() {
     for (int i = 0; i < count; ++i) xmlFree(paths[i]);
@@ -228,7 +234,8 @@ void collect_key_trace(const char*, int, const char* func, const char*, const ch
 xmlSecKeyPtr try_key(const char* file, const char* password) {
   xmlSecErrorsSetCallback(collect_key_trace);
   xmlSecKeyPtr key = xmlSecOpenSSLAppKeyLoad(file, xmlSecKeyDataFormatPkcs12, password, nullptr, nullptr);
-  xmlSecErrorsSetCallback(xmlSecErrorsDefaultCallback);
+  // The rest of the run keeps its traces on the debug printer too.
+  xmlSecErrorsSetCallback(trace_xmlsec);
   ERR_clear_error();
   return key;
 }
@@ -619,13 +626,17 @@ bool sign_package(const char* root, const XpsSignOptions& options, const XpsSigD
   dsigCtx->signKey = load_key(options.certFile, options.certPassword, who);
   bool ok = dsigCtx->signKey != nullptr;
 
-  for (const char* folder :
-       {dir_signature, dir_signature_rels, dir_xml_signature, dir_xml_signature_rels, dir_certificate, dir_xmls}) {
+  // Parents before their children, so that each folder this run makes is listed and a failed
+  // run can take it away again.
+  for (const char* folder : {dir_package, dir_services, dir_signature, dir_signature_rels, dir_xml_signature,
+                             dir_xml_signature_rels, dir_certificate, dir_xmls}) {
     if (!ok) break;
-    char* path = static_cast<char*>(xmlMalloc(std::strlen(root) + std::strlen(folder) + 1));
-    if (path) std::snprintf(path, std::strlen(root) + std::strlen(folder) + 1, "%s%s", root, folder);
-    ok = path && xpssign::make_folder(path);
-    xmlFree(path);
+    const std::string path = std::string(root) + folder;
+    // A folder that was there stays when a run fails; the link check applies to it all the same.
+    struct stat st {};
+    const bool existed = lstat(path.c_str(), &st) == 0;
+    ok = xpssign::make_folder(path.c_str());
+    if (ok && !existed) written->folders.push_back(path);
   }
 
   // U names the signature and certificate parts, S is the signature's Id.
@@ -729,7 +740,8 @@ int __XPSDSigAddSigDefinition(xmlNodePtr parent, const char* spotId, const XpsSi
       KVngError("%s: Cannot add %s node\n", who, child.name);
       return -1;
     }
-    xmlNodeSetContent(added, X(child.value));
+    // As text: xmlNodeSetContent would take '&' as the start of an entity reference.
+    xmlNodeAddContent(added, X(child.value));
   }
   if (definition->pageUri) {
     char x[64];

@@ -594,6 +594,42 @@ TEST_F(TioTest, ReaderRefusesWhatItCannotRead) {
   EXPECT_EQ(TIFFReadGetChecksum(state, &bogus, &n), QEL_STATUS_INVALID);
 }
 
+// A page the bridge does not read fails with the bridge's reason, each page with its own.
+TEST_F(TioTest, UnreadPagesSayWhy) {
+  TiffSpec tiled;
+  tiled.width = tiled.height = 32;
+  tiled.tiled = true;
+  TiffSpec planes;
+  planes.width = 16;
+  planes.height = planes.rowsPerStrip = 4;
+  planes.bits = 8;
+  planes.samples = 3;
+  planes.photometric = 2;
+  planes.separatePlanes = true;
+  TiffSpec plain;
+  plain.width = 16;
+  plain.height = plain.rowsPerStrip = 4;
+  const std::string file = dir.file("mixed.tif");
+  monotest::tiff_write(file, {tiled, tiled, planes, plain}, {Bytes(32 * 4, 0x0F), Bytes(32 * 4, 0xF0),
+                                                               Bytes(16 * 4 * 3, 0x80), Bytes(8, 0x0F)});
+  ReadState rs(state, file);
+  const char* reasons[] = {"tiled images are not read\n", "tiled images are not read\n",
+                           "planes stored apart are not read\n", nullptr};
+  for (int32_t page = 1; page <= 4; ++page) {
+    SCOPED_TRACE(page);
+    elf_object* image = nullptr;
+    const int status = TIFFReadGetPage(state, rs.backend, page, &image);
+    if (!reasons[page - 1]) {
+      ASSERT_EQ(status, 0) << status_message();
+      elfDiscard(image);
+      continue;
+    }
+    EXPECT_EQ(status, QEL_STATUS_INVALID);
+    EXPECT_EQ(image, nullptr);
+    EXPECT_EQ(status_message(), reasons[page - 1]);
+  }
+}
+
 // Damaged files: every cut and a run of corrupted bytes fail cleanly or read what is there.
 TEST_F(TioTest, DamagedFilesFailWithoutHarm) {
   const RefBitmap bm = pattern(200, 40, 10);

@@ -31,6 +31,36 @@ TEST_F(XpsTest, MonodocInfoListsDocumentsPagesAndLayers) {
   EXPECT_EQ(run.exit_code, 1) << run.output;
   EXPECT_NE(run.output.find("page 2 of document 1 (/Documents/1/Pages/2.fpage) cannot be rendered"), std::string::npos)
       << run.output;
+
+  // The summary is the package and its documents: no page is read.
+  run = monotest::run_tool(std::string(MONODOC_BIN) + " info -s " + monotest::shell_quote(bad) + " 2>&1");
+  EXPECT_EQ(run.exit_code, 0) << run.output;
+  EXPECT_NE(run.output.find("  document 1 (/Documents/1/FixedDocument.fdoc): 2 pages\n"), std::string::npos)
+      << run.output;
+  EXPECT_EQ(run.output.find("page 1"), std::string::npos) << run.output;
+}
+
+// A package that cannot be opened (cut short, so that it is no zip archive, or an archive
+// without package relationships) goes to the XPS reader by its name, which says what is wrong.
+TEST_F(XpsTest, MonodocInfoSaysWhyAPackageCannotBeOpened) {
+  const std::string good = monotest::read_file(package(xpstest::PackageSpec{}));
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* says;
+  } cases[] = {
+      {"cut.xps", good.substr(0, good.size() - 30), "Cannot read central directory"},
+      {"EMPTY.OXPS", "", "Missing part '/_rels/.rels'"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.file(c.name);
+    monotest::write_file(path, c.bytes);
+    const auto run = monotest::run_tool(std::string(MONODOC_BIN) + " info " + monotest::shell_quote(path) + " 2>&1");
+    EXPECT_EQ(run.exit_code, 1) << run.output;
+    EXPECT_NE(run.output.find(c.says), std::string::npos) << c.name << "\n" << run.output;
+    EXPECT_NE(run.output.find(std::string(c.name) + ": cannot be opened as an XPS package"), std::string::npos)
+        << run.output;
+  }
 }
 
 TEST_F(XpsTest, MonodocInfoReadsOnPastAPageThatFails) {

@@ -28,6 +28,11 @@ TEST(Messages, LibraryMessagesBecomePlainWords) {
       {"__XPSInit: Cannot read pack.xps\n", "Cannot read pack.xps"},
       {"release: PDFRelease: not PDF/A-1b: page 2 shows text in Helvetica\n",
        "not PDF/A-1b: page 2 shows text in Helvetica"},
+      {"docio/docioXPSWrite.elf: cannot write o.xps: Failure to create temporary file: No such file or directory\n",
+       "cannot write o.xps: Failure to create temporary file: No such file or directory"},
+      {"appendPage: IO Write Error in TIFF IO\n", "the page cannot be written to the TIFF file"},
+      {"readtif: cj.tif: page 1 cannot be rendered", "cj.tif: page 1 cannot be rendered"},
+      {"Unknown error in TIFF IO", "cannot be read as TIFF"},
       // Words of a sentence, file names and capitals stay.
       {"page 2: no memory", "page 2: no memory"},
       {"README: JBIG2: scan.pdf: damaged", "README: JBIG2: scan.pdf: damaged"},

@@ -327,10 +327,32 @@ TEST_F(MonodocTest, FaxDocumentsAreWrittenAndRead) {
 
   const monotest::ToolResult refused = monodoc("tiff write -p S one fit.tif g4.tif");
   EXPECT_EQ(refused.exit_code, 1) << refused.output;
-  EXPECT_NE(refused.output.find("tiff: g4.tif: page 1: IO Write Error in TIFF IO"), std::string::npos)
+  // The refusal says why, in words.
+  EXPECT_NE(refused.output.find("one.tif: page 2: the fax profile takes one-dimensional G3 pages, not G4 ones"),
+            std::string::npos)
       << refused.output;
+  EXPECT_NE(refused.output.find("tiff: g4.tif: page 1: the page cannot be written to the TIFF file"),
+            std::string::npos)
+      << refused.output;
+  EXPECT_EQ(refused.output.find("TIFF IO"), std::string::npos) << refused.output;
   // A run that failed writes no document, not even the pages before the failure.
   EXPECT_FALSE(std::ifstream(dir.file("one.tif")).good());
+
+  // Each page that cannot be read is reported with its reason, and the next one read.
+  shell("tiffcp -t fit.tif big.tif tiled.tif");
+  const monotest::ToolResult tiled = monodoc("tiff read tiled.tif");
+  EXPECT_EQ(tiled.exit_code, 1) << tiled.output;
+  for (const char* line : {"tiff: tiled.tif: page 1: tiled images are not read",
+                           "tiff: tiled.tif: page 2: tiled images are not read",
+                           "tiff: tiled.tif: 2 of 2 pages cannot be read"}) {
+    EXPECT_NE(tiled.output.find(line), std::string::npos) << line << "\n" << tiled.output;
+  }
+
+  // A page file that cannot be read is named once, with the reason.
+  monotest::write_file(dir.file("empty.pbm"), "P4\n0 0\n");
+  const monotest::ToolResult unread = monodoc("tiff write two empty.pbm");
+  EXPECT_EQ(unread.exit_code, 1) << unread.output;
+  EXPECT_NE(unread.output.find("tiff: empty.pbm: the page size is zero"), std::string::npos) << unread.output;
 
   EXPECT_EQ(monodoc("tiff").exit_code, 2);
   EXPECT_EQ(monodoc("tiff write -p X doc fit.tif").exit_code, 2);

@@ -369,6 +369,10 @@ TEST_F(PdfCommandTest, ArchivesMeetTheRulesTheyClaim) {
 TEST_F(PdfCommandTest, FailuresLeaveNoFile) {
   monotest::write_pbm(dir.file("page.pbm"), monotest::make_text_blobs(200, 100, 1));
   monotest::write_file(dir.file("broken.pbm"), "P4\n200 100\n\x01\x02");
+  // PDFs without a page: an empty page tree, and one whose catalog names no page tree.
+  monotest::write_file(dir.file("empty.pdf"), monotest::pdf_of_objects({"<< /Type /Catalog /Pages 2 0 R >>",
+                                                                        "<< /Type /Pages /Kids [] /Count 0 >>"}));
+  monotest::write_file(dir.file("lost.pdf"), monotest::pdf_of_objects({"<< /Type /Catalog >>"}));
   // The message names the file, the page and the cause in words; the libraries' function names
   // and detail lines come with --debug only.
   const struct {
@@ -378,6 +382,9 @@ TEST_F(PdfCommandTest, FailuresLeaveNoFile) {
   } cases[] = {
       {"pdf -o out.pdf page.pbm missing.pbm", 1, "missing.pbm"},
       {"pdf -o out.pdf page.pbm broken.pbm", 1, "broken.pbm"},
+      {"pdf -o out.pdf page.pbm empty.pdf", 1, "empty.pdf: the file holds no page"},
+      {"pdf -o out.pdf lost.pdf page.pbm", 1, "lost.pdf: the file holds no page"},
+      {"pdf --recode -o out.pdf empty.pdf", 1, "empty.pdf"},
       {"pdf -o nowhere/out.pdf page.pbm", 1, "nowhere/out.pdf: No such file or directory"},
       {"pdf -o out.pdf --profile 4 page.pbm", 2, "profile"},
       {"pdf --pdfa --password x -o out.pdf page.pbm", 2, "cannot be encrypted"},
