@@ -22,7 +22,8 @@ const char zip_help[] =
     "  list     a line per entry: where its data starts, its stored size and its name\n"
     "  dump     every field of every record in the archive\n"
     "  extract  every entry into the folder named like the archive without its extension\n"
-    "           (scans/pack.zip gives scans/pack/), folders made as needed; or, with ENTRY\n"
+    "           (scans/pack.zip gives scans/pack/; a name without extension is refused),\n"
+    "           folders made as needed; or, with ENTRY\n"
     "           (letter case aside), that entry's bytes to standard output or to FILE\n"
     "An archive whose entries all carry their sizes is read as it lies in the file; one with\n"
     "data descriptors is read through its central directory, and then holds only its entries.\n"
@@ -63,6 +64,15 @@ int to_stdout(void*, const void* data, size_t size) {
 
 // Streams one entry's bytes to the standard output or to output, which takes its name only once
 // the entry is whole; false (reported) when it is missing or cannot be written.
+// Whether the file's own name (after its folder) has an extension, which extraction cuts off to
+// name the folder it extracts into.
+bool has_extension(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+  const size_t dot = last.rfind('.');
+  return dot != std::string::npos && dot > 0;
+}
+
 bool extract_entry(ZZipArchive* zip, const std::string& entry, const std::string& output) {
   OutputFile file;
   std::string error;
@@ -132,6 +142,11 @@ int run_zip(const std::vector<std::string>& args) {
       ZZip_Show(zip.get(), stdout, action == "list" ? 1 : 2);
     } else if (ok && ops.size() == 3) {
       ok = extract_entry(zip.get(), ops[2], output);
+    } else if (ok && !has_extension(ops[i])) {
+      // The utility would write the entries beside the archive, among the user's own files.
+      complain("zip", ops[i] + ": the name has no extension, so no folder is named like it to extract into "
+                               "(rename it, as " + ops[i] + ".zip)");
+      ok = false;
     } else if (ok) {
       ZZip_Extract(zip.get(), nullptr);
       ok = state->failed == failures;

@@ -226,8 +226,11 @@ TEST_F(MonodocTest, ZipArchivesAreListedDumpedAndExtracted) {
     int exit_code;
     const char* says;
   };
+  // An archive without extension names no folder: its entries would land among the user's files.
+  monotest::write_file(dir.file("packed"), monotest::read_file(dir.file("pack.zip")));
   const Case cases[] = {
       {"zip extract pack.zip nothing", 1, "zip: pack.zip: no entry nothing"},
+      {"zip extract packed", 1, "packed: the name has no extension"},
       {"zip list absent.zip", 1, "Can't open souce: absent.zip"},
       {"zip", 2, "needs list, dump or extract and an ARCHIVE"},
       {"zip shuffle pack.zip", 2, "needs list, dump or extract"},
