@@ -155,7 +155,7 @@ VltStatus read_aggregate(Jb2File* file, DataSource* source, DictWork* w, const D
   VltStatus st = diDecodeInBand(file, w->d[kAGGINST], &n);
   if (st != VLT_OK) return st;
   if (n < 1) return bad(file, "bad aggregate instance count");
-  if (static_cast<uint32_t>(n) > *instanceBudget) return bad(file, "too many symbol instances");
+  if (static_cast<uint32_t>(n) > *instanceBudget) return bad(file, "more symbol instances than the coded data can place");
   *instanceBudget -= static_cast<uint32_t>(n);
   AggLookup lookup{w};
   const Jb2InstanceCoding coding{p.huffman, 1, 0, 1, 0, 0, w->ids, static_cast<int32_t>(p.idBits), agg_lookup,
@@ -210,10 +210,12 @@ VltStatus read_aggregate(Jb2File* file, DataSource* source, DictWork* w, const D
 VltStatus decodeSymbols(Jb2File* file, DataSource* source, DictWork* w, const DictParams& p, MqDecoder* mq,
                         uint32_t dataLength) {
   VltState* state = w->state;
-  // Symbols decoded (or refined) pixel by pixel are bounded by what the data can code as well.
+  // Symbols decoded (or refined) pixel by pixel are bounded by the work their data may ask for;
+  // every pixel of a refinement/aggregate symbol is charged as refined.
   uint64_t pixelBudget = kMaxDictionaryPixels;
-  if ((!p.huffman || p.refagg) && jb2MaxCodedPixels(dataLength) < pixelBudget) pixelBudget = jb2MaxCodedPixels(dataLength);
-  uint32_t instanceBudget = JB2_MAX_INSTANCES;
+  if ((!p.huffman || p.refagg) && jb2WorkBudget(dataLength) < pixelBudget) pixelBudget = jb2WorkBudget(dataLength);
+  const uint64_t pixelCost = p.refagg ? JB2_REFINED_PIXEL_COST : 1;
+  uint32_t instanceBudget = jb2InstanceBudget(dataLength);
   uint32_t emptyClasses = 0;
   bool pastEnd = false;
   int64_t classHeight = 0;
@@ -241,8 +243,9 @@ VltStatus decodeSymbols(Jb2File* file, DataSource* source, DictWork* w, const Di
       symWidth += dw;
       if (symWidth < 1) return bad(file, "bad symbol width");
       const uint64_t pixels = uint64_t(symWidth) * uint64_t(height);
-      if (uint64_t(symWidth) > JB2_MAX_REGION_PIXELS || pixels > pixelBudget) return bad(file, "symbol too large");
-      pixelBudget -= pixels;
+      if (uint64_t(symWidth) > JB2_MAX_REGION_PIXELS || pixels > JB2_MAX_REGION_PIXELS) return bad(file, "symbol too large");
+      if (pixels * pixelCost > pixelBudget) return bad(file, "too many symbol pixels in one dictionary");
+      pixelBudget -= pixels * pixelCost;
       totWidth += uint64_t(symWidth);
       if ((st = w->add_fresh(p.newCount)) != VLT_OK) return st;
       Jb2Symbol& s = w->fresh[w->freshCount];
