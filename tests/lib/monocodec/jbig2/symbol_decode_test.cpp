@@ -351,6 +351,8 @@ TEST_F(SymbolDecodeTest, PatternDictionaryRefusals) {
       {"MQ patterns too wide", Bytes{0x00, 129, 1} + be32(1), "too wide for arithmetic coding"},
       {"more MQ pixels than the data can code", Bytes{0x00, 128, 255} + be32(199),
        "coded data too short for its size"},
+      {"patterns no grey value can choose", Bytes{0x01, 1, 1} + be32(1u << 15), "too many halftone patterns"},
+      {"a billion patterns in a few bytes of MMR", Bytes{0x01, 1, 1} + be32((1u << 30) - 1), "too many halftone patterns"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -603,6 +605,29 @@ TEST_F(SymbolDecodeTest, ShortStreamsAskingForSecondsOfWorkAreRefusedQuickly) {
     }
     // Seconds of decisions before; now a few milliseconds, well under the bound with sanitizers.
     EXPECT_LT(seconds, 2.0);
+    jb2FreeSegmentInfo(&seg, state);
+  }
+}
+
+// 16384 white patterns of 64 x 64 in a few hundred MQ-coded bytes: refused at once, not decoded
+// for seconds; 256 of them still decode.
+TEST_F(SymbolDecodeTest, WhitePatternsBeyondTheirBytesAreRefusedQuickly) {
+  for (const uint32_t count : {16384u, 256u}) {
+    SCOPED_TRACE(count);
+    MqFields f(state, 65536);
+    const Bytes data = Bytes{0x00, 64, 64} + be32(count - 1) + f.run(0, 0, count * 64 * 64).finish();
+    EXPECT_LT(data.size(), 1000u);
+    SegmentInfo seg{};
+    const auto start = std::chrono::steady_clock::now();
+    const VltStatus st = decode(jb2DecodeHTDict, JB2_SEG_PATTERN_DICT, data, &seg);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
+    if (count > 256) {
+      EXPECT_EQ(st, 107);
+      EXPECT_NE(printed.text.find("coded data too short for its size"), std::string::npos) << printed.text;
+    } else {
+      EXPECT_EQ(st, VLT_OK) << printed.text;
+      EXPECT_EQ(seg.body.patternDict.count, 256);
+    }
     jb2FreeSegmentInfo(&seg, state);
   }
 }
