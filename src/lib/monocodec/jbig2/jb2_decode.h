@@ -36,8 +36,8 @@ inline constexpr uint32_t JB2_MAX_INSTANCES = uint32_t{1} << 20;
    more allow for the decoder's look-ahead. Past its data the decoder would go on inventing
    pixels, so a bitmap larger than this is refused before it is decoded. */
 constexpr uint64_t jb2MaxCodedPixels(uint32_t dataLength) { return (uint64_t{dataLength} + 4) << 18; }
-/* The decoding work of symbol dictionaries and text regions, in pixels decided one by one by the
-   generic procedure. Real dictionaries and regions code a few hundred pixels a byte, but white
+/* The decoding work of symbol dictionaries, text regions, pattern dictionaries and halftone grey
+   planes, in pixels decided one by one by the generic procedure. Real dictionaries and regions code a few hundred pixels a byte, but white
    bitmaps in trained contexts cost next to nothing, so a stream of a few kilobytes could ask for
    hundreds of millions of decisions. A segment may do 4096 a byte of its data, and beyond that
    take from a floor of 2^24 that its stream's segments share (so that many small segments cannot

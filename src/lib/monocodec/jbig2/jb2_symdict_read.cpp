@@ -243,10 +243,13 @@ VltStatus decode_classes(Jb2File* file, DataSource* source, DictWork* w, const D
       if (symWidth < 1) return bad(file, "bad symbol width");
       const uint64_t pixels = uint64_t(symWidth) * uint64_t(height);
       if (uint64_t(symWidth) > JB2_MAX_REGION_PIXELS || pixels > JB2_MAX_REGION_PIXELS) return bad(file, "symbol too large");
-      if (!decided && pixels > pixelBudget) return bad(file, "too many symbol pixels in one dictionary");
-      if (!decided) pixelBudget -= pixels;
-      if (decided && (st = jb2TakeWork(file, &pixelBudget, pixels * pixelCost, "too many symbol pixels in one dictionary")) != VLT_OK)
+      if (!decided) {
+        if (pixels > pixelBudget) return bad(file, "too many symbol pixels in one dictionary");
+        pixelBudget -= pixels;
+      } else if ((st = jb2TakeWork(file, &pixelBudget, pixels * pixelCost, "too many symbol pixels in one dictionary")) !=
+                 VLT_OK) {
         return st;
+      }
       totWidth += uint64_t(symWidth);
       if ((st = w->add_fresh(p.newCount)) != VLT_OK) return st;
       Jb2Symbol& s = w->fresh[w->freshCount];
@@ -279,7 +282,8 @@ VltStatus decode_classes(Jb2File* file, DataSource* source, DictWork* w, const D
 VltStatus decodeSymbols(Jb2File* file, DataSource* source, DictWork* w, const DictParams& p, MqDecoder* mq,
                         uint32_t dataLength) {
   uint64_t pixelBudget = kMaxDictionaryPixels;
-  if ((!p.huffman || p.refagg) && jb2WorkBudget(file, dataLength) < pixelBudget) pixelBudget = jb2WorkBudget(file, dataLength);
+  if ((!p.huffman || p.refagg) && jb2WorkBudget(file, dataLength) < pixelBudget)
+    pixelBudget = jb2WorkBudget(file, dataLength);
   const uint32_t instances = jb2InstanceBudget(file, dataLength);
   uint32_t instanceBudget = instances;
   const uint64_t doneBefore = file->workDone;
