@@ -19,6 +19,7 @@
 #include "jb2_test_stream.h"
 #include "ref_bitmap.h"
 #include "ref_generic.h"
+#include "sanitizer_size.h"
 #include "vlt_blit.h"
 
 namespace {
@@ -782,9 +783,10 @@ TEST_F(RegionTest, AnyCodedBytesRefineAsTheReferenceRefines) {
 
 // A white bitmap refined from a white reference costs a few bytes for any size; decoding it
 // must cost about as little: a quarter of a billion pixels in well under a second (seconds
-// before, a decision's full price a pixel), for either template.
+// before, a decision's full price a pixel), for either template; a sixteenth of that with the
+// sanitizers.
 TEST_F(RegionTest, WhiteRefinementsOfAnySizeDecodeQuickly) {
-  constexpr int kSide = 16384;
+  constexpr int kSide = monotest::sanitizer_sized(16384, 4096);
   const int wpr = kSide / 32;
   std::vector<uint8_t> white(static_cast<size_t>(wpr) * 4 * kSide, 0), dst(white.size());
   for (const uint8_t tpl : {uint8_t{0}, uint8_t{1}}) {
