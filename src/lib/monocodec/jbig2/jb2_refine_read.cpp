@@ -58,6 +58,13 @@ int64_t next_black(const VltImage* im, int64_t y, int64_t from) {
   int64_t at = from >> 3;
   uint32_t b = row[at] & (0xFFu >> (from & 7));
   while (b == 0) {
+    // White rows are passed over eight bytes at a time (a zero test needs no byte order).
+    while (at + 8 <= last) {
+      uint64_t word;
+      std::memcpy(&word, row + at + 1, sizeof word);
+      if (word != 0) break;
+      at += 8;
+    }
     if (++at > last) return kNoBlack;
     b = row[at];
   }
