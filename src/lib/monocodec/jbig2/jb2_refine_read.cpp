@@ -51,8 +51,9 @@ constexpr int64_t kNoBlack = int64_t{1} << 62;
 // outside the image has none; bits past the width do not count).
 int64_t next_black(const VltImage* im, int64_t y, int64_t from) {
   const int64_t width = im->hdr.width;
-  if (y < 0 || y >= im->hdr.height || from >= width) return kNoBlack;
   if (from < 0) from = 0;
+  // An empty image has no rows at all.
+  if (y < 0 || y >= im->hdr.height || from >= width) return kNoBlack;
   const uint8_t* row = im->rows[y];
   const int64_t last = (width - 1) >> 3;
   int64_t at = from >> 3;

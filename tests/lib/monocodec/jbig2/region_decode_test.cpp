@@ -779,6 +779,33 @@ TEST_F(RegionTest, AnyCodedBytesRefineAsTheReferenceRefines) {
         for (int x = 0; x < w; ++x) got.set(x, y, (dst[static_cast<size_t>(y) * wpr * 4 + x / 8] >> (7 - x % 8)) & 1);
       ASSERT_EQ(first_difference(want, got), "");
     }
+    // An empty reference (an empty region refined) has no rows: every pixel of it reads 0.
+    for (const auto& [rw, rh] : std::vector<std::pair<int, int>>{{0, 5}, {7, 0}, {0, 0}}) {
+      SCOPED_TRACE(std::string(c.name) + " over an empty " + std::to_string(rw) + "x" + std::to_string(rh));
+      const Bytes data = {0x12, 0x00, 0x03, 0x01, 0x00, 0x00, 0x02};
+      VltImage* ref = nullptr;
+      VltImage* dst = nullptr;
+      ASSERT_EQ(VltImage_new(state, VLT_IMAGE_PACKED, rw, rh, &ref), VLT_OK);
+      ASSERT_EQ(VltImage_new(state, VLT_IMAGE_PACKED, 40, 6, &dst), VLT_OK);
+      std::vector<uint8_t> cx(jb2RABContextsNeeded(&c.params), 0);
+      MqDecoder mq;
+      VltEncode_mqdInit(&mq, data.data(), static_cast<uint32_t>(data.size()), nullptr, nullptr, state);
+      const VltStatus st = c.params.grTemplate == 0 ? refineImageT13(dst, ref, 1, -1, &c.params, cx.data(), &mq)
+                                                    : refineImageT10(dst, ref, 1, -1, &c.params, cx.data(), &mq);
+      EXPECT_EQ(st, VLT_OK);
+      monotest::RefRefineParams rp;
+      rp.grTemplate = c.params.grTemplate;
+      rp.atx[0] = c.params.atx1;
+      rp.aty[0] = c.params.aty1;
+      rp.atx[1] = c.params.atx2;
+      rp.aty[1] = c.params.aty2;
+      rp.tpgron = c.params.tpgron != 0;
+      EXPECT_EQ(first_difference(monotest::ref_refine_decode(data.data(), data.size(), 40, 6, RefBitmap(rw, rh), 1, -1, rp),
+                                 jb2test::ref_bitmap(dst)),
+                "");
+      VltImage_free(dst);
+      VltImage_free(ref);
+    }
   }
 }
 
