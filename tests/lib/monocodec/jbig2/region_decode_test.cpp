@@ -738,6 +738,13 @@ TEST_F(RegionTest, AnyCodedBytesRefineAsTheReferenceRefines) {
   };
   std::mt19937 rng(11);
   for (const Config& c : configs) {
+    monotest::RefRefineParams rp;
+    rp.grTemplate = c.params.grTemplate;
+    rp.atx[0] = c.params.atx1;
+    rp.aty[0] = c.params.aty1;
+    rp.atx[1] = c.params.atx2;
+    rp.aty[1] = c.params.aty2;
+    rp.tpgron = c.params.tpgron != 0;
     for (int trial = 0; trial < 200; ++trial) {
       const int w = 1 + static_cast<int>(rng() % 150), h = 1 + static_cast<int>(rng() % 40);
       const int rw = 1 + static_cast<int>(rng() % 160), rh = 1 + static_cast<int>(rng() % 44);
@@ -755,13 +762,6 @@ TEST_F(RegionTest, AnyCodedBytesRefineAsTheReferenceRefines) {
       SCOPED_TRACE(std::string(c.name) + " " + std::to_string(w) + "x" + std::to_string(h) + " over " +
                    std::to_string(rw) + "x" + std::to_string(rh) + " at " + std::to_string(dx) + "," +
                    std::to_string(dy) + " trial " + std::to_string(trial) + " bytes " + std::to_string(data.size()));
-      monotest::RefRefineParams rp;
-      rp.grTemplate = c.params.grTemplate;
-      rp.atx[0] = c.params.atx1;
-      rp.aty[0] = c.params.aty1;
-      rp.atx[1] = c.params.atx2;
-      rp.aty[1] = c.params.aty2;
-      rp.tpgron = c.params.tpgron != 0;
       const RefBitmap want = monotest::ref_refine_decode(data.data(), data.size(), w, h, reference, dx, dy, rp);
       const int wpr = (w + 31) / 32, rwpr = (rw + 31) / 32;
       std::vector<uint8_t> dst(static_cast<size_t>(wpr) * 4 * static_cast<size_t>(h), 0);
@@ -793,13 +793,6 @@ TEST_F(RegionTest, AnyCodedBytesRefineAsTheReferenceRefines) {
       const VltStatus st = c.params.grTemplate == 0 ? refineImageT13(dst, ref, 1, -1, &c.params, cx.data(), &mq)
                                                     : refineImageT10(dst, ref, 1, -1, &c.params, cx.data(), &mq);
       EXPECT_EQ(st, VLT_OK);
-      monotest::RefRefineParams rp;
-      rp.grTemplate = c.params.grTemplate;
-      rp.atx[0] = c.params.atx1;
-      rp.aty[0] = c.params.aty1;
-      rp.atx[1] = c.params.atx2;
-      rp.aty[1] = c.params.aty2;
-      rp.tpgron = c.params.tpgron != 0;
       EXPECT_EQ(first_difference(monotest::ref_refine_decode(data.data(), data.size(), 40, 6, RefBitmap(rw, rh), 1, -1, rp),
                                  jb2test::ref_bitmap(dst)),
                 "");
