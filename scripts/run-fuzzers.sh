@@ -11,9 +11,14 @@
 # whether the build is good; longer campaigns look into them. What libFuzzer keeps (crash-*,
 # timeout-*, slow-unit-*) goes to BUILD_DIR/fuzz-artifacts, never into the working directory.
 # Every target runs even after a failure; the script fails at the end, naming the failed targets.
+# Target names after the seconds run those targets only (a campaign on one area). A campaign of
+# an hour a target can set MONO_FUZZ_INPUT_SECONDS, the time one input may take (default: the
+# whole share), so that a slow input still counts as one.
 set -euo pipefail
-build=${1:?usage: run-fuzzers.sh BUILD_DIR [TOTAL_SECONDS]}
+build=${1:?usage: run-fuzzers.sh BUILD_DIR [TOTAL_SECONDS [TARGET...]]}
 total=${2:-480}
+shift $(( $# < 2 ? $# : 2 ))
+only=("$@")
 lanes=${MONO_FUZZ_JOBS:-$(nproc)}
 shopt -s nullglob
 targets=()
@@ -22,12 +27,14 @@ for target in "$build"/fuzz/*; do
   # Fuzz targets are the executables of the folder; seeding programs are named seed_<target>.
   [ -f "$target" ] && [ -x "$target" ] || continue
   case "$name" in seed_*) continue ;; esac
+  if [ ${#only[@]} -gt 0 ] && [[ " ${only[*]} " != *" $name "* ]]; then continue; fi
   targets+=("$target")
 done
 [ ${#targets[@]} -gt 0 ] || { echo "==> no fuzz targets in $build/fuzz"; exit 1; }
 seconds=$(( total / ${#targets[@]} ))
 [ "$seconds" -ge 10 ] || seconds=10
-unit=$(( seconds / 4 ))
+limit=${MONO_FUZZ_INPUT_SECONDS:-$seconds}
+unit=$(( limit / 4 ))
 [ "$unit" -ge 10 ] || unit=10
 artifacts=$(cd "$build" && pwd)/fuzz-artifacts
 mkdir -p "$artifacts"
@@ -42,7 +49,7 @@ fuzz_one() {
   start=$SECONDS
   if [ -x "$build/fuzz/seed_$name" ]; then "$build/fuzz/seed_$name" "$corpus" > /dev/null 2>&1 || rc=$?; fi
   if [ "$rc" -eq 0 ]; then
-    "$target" -max_total_time="$seconds" -timeout="$seconds" -report_slow_units="$unit" -print_final_stats=1 \
+    "$target" -max_total_time="$seconds" -timeout="$limit" -report_slow_units="$unit" -print_final_stats=1 \
       -artifact_prefix="$artifacts/$name-" "$corpus" > "$results/$name.log" 2>&1 || rc=$?
   else
     echo "the seeding program failed ($rc)" > "$results/$name.log"
@@ -53,7 +60,7 @@ fuzz_one() {
 }
 
 printf '==> fuzzing %s target(s) for %ss each, %s at a time (an input over %ss is slow, over %ss fails)\n' \
-  "${#targets[@]}" "$seconds" "$lanes" "$unit" "$seconds"
+  "${#targets[@]}" "$seconds" "$lanes" "$unit" "$limit"
 running=0
 for target in "${targets[@]}"; do
   if [ "$running" -ge "$lanes" ]; then

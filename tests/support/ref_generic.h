@@ -31,6 +31,19 @@ class RefGenericDecoder {
   MqRefDecoder mq_;
 };
 
+struct RefRefineParams {
+  int grTemplate = 0;
+  int atx[2] = {-1, -1};  // A1 in the bitmap being decoded, A2 in the reference
+  int aty[2] = {-1, -1};
+  bool tpgron = false;
+};
+
+// The generic refinement procedure of T.88 (templates 0 and 1, typical prediction) pixel by pixel
+// from the standard's template figures: a width x height bitmap whose pixel (x, y) lies over
+// pixel (x - dx, y - dy) of the reference; pixels outside either bitmap read 0.
+RefBitmap ref_refine_decode(const uint8_t* data, size_t size, int width, int height, const RefBitmap& reference,
+                            int dx, int dy, const RefRefineParams& params);
+
 }  // namespace monotest
 
 #endif

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -30,8 +31,8 @@ const char decode_help[] =
     "JBIG2 file (\"monodoc encode --file\" writes them) is decoded whole: every page it holds is\n"
     "written, in page order, each decoded with the dictionaries it refers to. Pages are decoded and\n"
     "written one at a time. A file that ends before its last page does (no end of page, no end of\n"
-    "file) or before the page count its header gives is cut short: the pages before are written,\n"
-    "and the command fails.\n"
+    "file) or before the page count its header gives is cut short: the command fails, and no page\n"
+    "file is written, as with any failure.\n"
     "\n"
     "Options:\n"
     "  -o, --output PREFIX    where the pages go (default \"out\")\n"
@@ -75,7 +76,8 @@ elf_object* jbig2_layer(elf_state* state, const std::string& bytes, int32_t widt
   h->bitsPerSampleCount = 1;
   h->bitsPerSample[0] = 1;
   h->bytesPerRowCount = 1;
-  h->bytesPerRow[0] = (width + 7) / 8;
+  // A page may be as wide as an int32_t allows (jBig2Decode refuses what it cannot hold).
+  h->bytesPerRow[0] = static_cast<int32_t>((int64_t{width} + 7) / 8);
   h->photometric = QEL_PHOTO_BILEVEL;
   h->compression = QEL_COMPRESSION_JBIG2;
   return layer;
@@ -190,6 +192,7 @@ int run_decode(const std::vector<std::string>& argv) {
   bool hasGlobals = false;
   std::vector<PageStream> streams;
   std::vector<std::string> names;
+  uint32_t claimed = 0;  // the pages a standalone file's header gives
   if (parsed.operands.size() == 1) {
     const std::string& path = parsed.operands[0];
     std::string bytes;
@@ -201,7 +204,7 @@ int run_decode(const std::vector<std::string>& argv) {
       complain(name, path + " is no standalone JBIG2 file; embedded pages need DICT (monodoc help decode)");
       return exit_usage;
     }
-    if (!split_standalone(bytes, &streams, &error)) {
+    if (!split_standalone(bytes, &streams, &error, &claimed)) {
       complain(name, path + ": " + error);
       return exit_failed;
     }
@@ -254,6 +257,13 @@ int run_decode(const std::vector<std::string>& argv) {
       return exit_failed;
     }
     if (!quiet) std::fprintf(stderr, "monodoc: decode: page %zu of %zu\n", i + 1, pages);
+  }
+  // Only a standalone file gives a page count; a file short of it is cut short, and a failed
+  // run writes no page.
+  if (claimed > pages) {
+    complain(name, parsed.operands[0] + ": the file ends after " + std::to_string(pages) + " of its " +
+                       std::to_string(claimed) + " pages: it is cut short");
+    return exit_failed;
   }
   if (!outputs.commit(&error)) {
     complain(name, error);

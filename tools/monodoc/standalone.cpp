@@ -108,7 +108,7 @@ bool stream_page_size(const std::string& s, int32_t* width, int32_t* height) {
   return true;
 }
 
-bool split_standalone(const std::string& file, std::vector<PageStream>* pages, std::string* error) {
+bool split_standalone(const std::string& file, std::vector<PageStream>* pages, std::string* error, uint32_t* claimed) {
   const auto* b = reinterpret_cast<const uint8_t*>(file.data());
   const size_t size = file.size();
   const bool sequential = (b[8] & 1) != 0;
@@ -161,12 +161,7 @@ bool split_standalone(const std::string& file, std::vector<PageStream>* pages, s
     if (h.type == 48 && h.page != 0) byPage[h.page];
     if (h.type == 49) pageEnded.insert(h.page);
   }
-  const bool counted = (b[8] & 2) == 0;
-  if (counted && !ended && byPage.size() < mono::load_be32(b + 9)) {
-    *error = "the file ends after " + std::to_string(byPage.size()) + " of its " + std::to_string(mono::load_be32(b + 9)) +
-             " pages: it is cut short";
-    return false;
-  }
+  if (claimed != nullptr) *claimed = (b[8] & 2) == 0 ? mono::load_be32(b + 9) : 0;
   for (size_t i = 0; i < segments.size(); ++i)
     if (auto it = byPage.find(segments[i].page); it != byPage.end()) it->second.push_back(i);
   size_t total = 0;

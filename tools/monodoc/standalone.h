@@ -24,9 +24,11 @@ struct PageStream {
 // A standalone file (either organisation) as embedded streams, one per page that has a page
 // information segment, in page order: each holds the segments of no page that it refers to,
 // directly or through others (its dictionaries and tables), then its own. Decoding pages apart
-// repeats the shared dictionaries but needs no global stream. A file that tells its page count
-// and holds fewer pages is cut short. False with the reason.
-bool split_standalone(const std::string& file, std::vector<PageStream>* pages, std::string* error);
+// repeats the shared dictionaries but needs no global stream. *claimed (when asked) gets the
+// page count the header gives, 0 when it gives none: a file that holds fewer pages is cut short,
+// which the caller tells once it has the pages there are. False with the reason.
+bool split_standalone(const std::string& file, std::vector<PageStream>* pages, std::string* error,
+                      uint32_t* claimed = nullptr);
 
 // The page size a stream's page information segment gives; a page of unknown height is as tall
 // as its last end of stripe says. False when the segments cannot be walked to a page size.

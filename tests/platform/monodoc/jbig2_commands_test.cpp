@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -172,6 +173,64 @@ TEST_F(Jbig2CommandsTest, StandaloneFilesOfOtherWritersDecode) {
   r = monodoc("decode p.pbm");
   EXPECT_EQ(r.exit_code, 2) << r.output;
   EXPECT_NE(r.output.find("no standalone JBIG2 file"), std::string::npos) << r.output;
+}
+
+// A standalone file whose header gives more pages than it holds is cut short: the command fails
+// saying so and writes no page, also when the file ends with its end-of-file segment.
+TEST_F(Jbig2CommandsTest, StandaloneFileShortOfItsPageCountFails) {
+  const RefBitmap want = monotest::read_pbm(monotest::feature_dir() + "/bitmap.pbm");
+  const std::string whole = monotest::read_file(monotest::feature_dir() + "/bitmap-halftone.jbig2");
+  ASSERT_EQ(whole.substr(8, 5), std::string("\x01\0\0\0\x01", 5)) << "a sequential file of one counted page";
+  struct Case {
+    uint32_t claimed;
+    const char* message;  // null: decodes
+  };
+  const Case cases[] = {
+      {0xFFFFFFFFu, "the file ends after 1 of its 4294967295 pages: it is cut short"},
+      {2, "the file ends after 1 of its 2 pages: it is cut short"},
+      {1, nullptr},
+      {0, nullptr},
+  };
+  // The same file ended by an end-of-file segment (number 100, page 0), as other writers end theirs.
+  const std::string ended = whole + std::string("\0\0\0\x64\x33\0\0\0\0\0\0", 11);
+  for (const Case& c : cases) {
+    for (const std::string* form : {&whole, &ended}) {
+      SCOPED_TRACE(std::to_string(c.claimed) + (form == &ended ? " with end of file" : ""));
+      std::string file = *form;
+      for (int i = 0; i < 4; ++i) file[size_t(9 + i)] = static_cast<char>(c.claimed >> (24 - 8 * i));
+      monotest::write_file(dir.file("claim.jb2"), file);
+      std::filesystem::remove(dir.file("c-1.pbm"));
+      const monotest::ToolResult r = monodoc("decode -q -o c claim.jb2");
+      EXPECT_EQ(r.exit_code, c.message != nullptr ? 1 : 0) << r.output;
+      if (c.message != nullptr) {
+        EXPECT_NE(r.output.find(std::string("monodoc: decode: claim.jb2: ") + c.message), std::string::npos) << r.output;
+      }
+      if (c.message != nullptr) {
+        EXPECT_FALSE(std::filesystem::exists(dir.file("c-1.pbm")));
+      } else {
+        EXPECT_EQ(monotest::first_difference(want, monotest::read_pbm(dir.file("c-1.pbm"))), "");
+      }
+    }
+  }
+}
+
+// A page whose page information gives a width or height an int32_t barely holds is refused with
+// a message (and no arithmetic on the size overflows on the way there).
+TEST_F(Jbig2CommandsTest, PagesTooLargeToHoldAreRefused) {
+  for (const auto& [width, height] : std::vector<std::pair<uint32_t, uint32_t>>{{0x7FFFFFFF, 1}, {1, 0x7FFFFFFF},
+                                                                               {0x7FFFFFFF, 0x7FFFFFFF}}) {
+    SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+    // Page information (segment 0, type 48, page 1, 19 bytes of data), then end of page.
+    std::string stream("\0\0\0\0\x30\0\x01\0\0\0\x13", 11);
+    for (const uint32_t v : {width, height, 0u, 0u})
+      for (int i = 0; i < 4; ++i) stream.push_back(static_cast<char>(v >> (24 - 8 * i)));
+    stream += std::string("\0\0\0", 3) + std::string("\0\0\0\x01\x31\0\x01\0\0\0\0", 11);
+    monotest::write_file(dir.file("wide.jb2"), stream);
+    const monotest::ToolResult r = monodoc("decode -q -o w - wide.jb2");
+    EXPECT_EQ(r.exit_code, 1) << r.output;
+    EXPECT_NE(r.output.find("out of range"), std::string::npos) << r.output;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("w-1.pbm")));
+  }
 }
 
 // A page turned by 0.7 degrees comes back from --deskew closer to the page before the turn than

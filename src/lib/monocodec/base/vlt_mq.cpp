@@ -99,11 +99,8 @@ void start(MqDecoder* d, const uint8_t* data, uint32_t length, MqRefillFn refill
   d->C = 0;
   d->CT = 0;
   uint32_t b;
-  if (next_byte(d, &b)) {
-    d->B = static_cast<uint8_t>(b);
-  } else {
-    d->B = 0;
-  }
+  // Missing data reads as 1-bits from its very first byte on, as it does past the end.
+  d->B = next_byte(d, &b) ? static_cast<uint8_t>(b) : 0xFF;
 }
 
 // Shifts in whole runs of bits between byte boundaries rather than one bit at a time.

@@ -36,6 +36,36 @@ inline constexpr uint32_t JB2_MAX_INSTANCES = uint32_t{1} << 20;
    more allow for the decoder's look-ahead. Past its data the decoder would go on inventing
    pixels, so a bitmap larger than this is refused before it is decoded. */
 constexpr uint64_t jb2MaxCodedPixels(uint32_t dataLength) { return (uint64_t{dataLength} + 4) << 18; }
+/* The decoding work of symbol dictionaries, text regions, pattern dictionaries and halftone grey
+   planes, in pixels decided one by one by the generic procedure. Real dictionaries and regions code a few hundred pixels a byte, but white
+   bitmaps in trained contexts cost next to nothing, so a stream of a few kilobytes could ask for
+   hundreds of millions of decisions. A segment may do 4096 a byte of its data, and beyond that
+   take from a floor of 2^24 that its stream's segments share (so that many small segments cannot
+   each take a floor), never more than its data can code at all. */
+inline constexpr uint64_t JB2_WORK_FLOOR = uint64_t{1} << 24;
+inline constexpr uint32_t JB2_WORK_PER_BYTE_LOG2 = 12;
+/* A refined pixel reads a reference as well as its own bitmap: it costs as much work as this
+   many generic ones (measured), and is charged so. */
+inline constexpr uint64_t JB2_REFINED_PIXEL_COST = 16;
+/* The symbol instances of text regions (and aggregate symbols of dictionaries): an MQ-coded
+   instance of one symbol at a steady spacing costs a few thousandths of a byte, real text some
+   bytes. A segment may place 64 a byte, and beyond that take from a floor of 2^16 its stream's
+   segments share. */
+inline constexpr uint32_t JB2_INSTANCES_FLOOR = uint32_t{1} << 16;
+inline constexpr uint32_t JB2_INSTANCES_PER_BYTE_LOG2 = 6;
+
+/* The work a segment of dataLength bytes may do (see above). */
+uint64_t jb2WorkBudget(const Jb2File* file, uint32_t dataLength);
+/* Takes cost from the segment's budget and counts it as done: 0, or 107 with the message when
+   the budget does not hold it. */
+VltStatus jb2TakeWork(Jb2File* file, uint64_t* budget, uint64_t cost, const char* message);
+/* Once a segment is decoded (or has failed): what it did since the stream had done doneBefore,
+   beyond what its bytes pay for, leaves the shared floor. */
+void jb2SettleWork(Jb2File* file, uint32_t dataLength, uint64_t doneBefore);
+/* The symbol instances a segment of dataLength bytes may place, at most JB2_MAX_INSTANCES. */
+uint32_t jb2InstanceBudget(const Jb2File* file, uint32_t dataLength);
+/* What count instances took beyond what the segment's bytes pay for leaves the shared floor. */
+void jb2SettleInstances(Jb2File* file, uint32_t dataLength, uint32_t count);
 // Placements may overlap, but a few coded bytes can ask for a million placements of a huge
 // bitmap, hours of drawing for one page. Text covers its region about once and halftone cells
 // tile theirs, so a region drawn over more than 64 times (or 2^26 pixels, whichever is more) is
@@ -318,7 +348,7 @@ struct Jb2InstanceCoding {
   MqDecoder* mq;
   const RefinementParams* refineParams;
   uint8_t* refineContexts; /* shared by every refined instance */
-  uint64_t* pixelBudget;   /* refined pixels still allowed; each refinement takes its share */
+  uint64_t* pixelBudget;   /* work still allowed (jb2WorkBudget); each refinement takes its share */
 };
 
 /* Decodes count instances (0 to JB2_MAX_INSTANCES, the caller bounds it) into a new array that

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "jb2_decode.h"
 #include "vlt_state.h"
 
 namespace {
@@ -35,6 +36,8 @@ VltStatus jb2CreateFile(DataSink* headerSink, DataSink* dataSink, VltState* stat
   f->dataSink = dataSink;
   f->state = state;
   f->params = default_params();
+  f->workFloor = JB2_WORK_FLOOR;
+  f->instanceFloor = JB2_INSTANCES_FLOOR;
   *file = f;
   return VLT_OK;
 }

@@ -57,6 +57,11 @@ struct Jb2File {
   VltState* state;
   Jb2FileParams params;
   uint64_t maxPixels; /* decoding: the largest region or page bitmap made (0: JB2_MAX_REGION_PIXELS) */
+  /* Decoding: the work and the symbol instances this stream's segments may still take beyond
+     what their bytes pay for (jb2WorkBudget, jb2InstanceBudget), and the work done so far. */
+  uint64_t workFloor;
+  uint32_t instanceFloor;
+  uint64_t workDone;
 };
 
 /* Makes a context over the two sinks with segment number 0 and the default parameters

@@ -19,6 +19,8 @@ VltStatus bad(const Jb2File* file, const char* message) { return jb2Fail(file, V
 
 // The most cells a grey-scale image may have: 16 bits each, so 32 MiB of it.
 constexpr uint64_t kMaxGrayCells = uint64_t{1} << 24;
+// The most patterns grey values of fifteen planes (the most a region decodes) can choose among.
+constexpr uint64_t kMaxPatterns = uint64_t{1} << 15;
 
 // Pattern dictionary fields and the fixed fields of a halftone region before their coded data.
 constexpr uint32_t kDictHeader = 7;
@@ -77,9 +79,14 @@ VltStatus jb2DecodeHTDict(Jb2File* file, DataSource* source, SegmentInfo* seg, S
   const uint64_t width = count * pw;
   if (count > INT32_MAX || width > JB2_MAX_REGION_PIXELS || width * ph > JB2_MAX_REGION_PIXELS)
     return bad(file, "halftone dictionary too large");
+  // More patterns are of no use, and a few bytes of MMR could ask for a billion of them.
+  if (count > kMaxPatterns) return bad(file, "too many halftone patterns");
   // The first adaptive pixel sits one pattern to the left, as far as a signed byte reaches.
   if (!mmr && pw > 128) return bad(file, "halftone pattern too wide for arithmetic coding");
-  if (!mmr && width * ph > jb2MaxCodedPixels(seg->dataLength)) return bad(file, "coded data too short for its size");
+  uint64_t budget = jb2WorkBudget(file, seg->dataLength);
+  const uint64_t doneBefore = file->workDone;
+  if (!mmr && (st = jb2TakeWork(file, &budget, width * ph, "coded data too short for its size")) != VLT_OK) return st;
+  jb2SettleWork(file, seg->dataLength, doneBefore);
   const uint32_t wpr = static_cast<uint32_t>((width + 31) / 32);
   auto* all = static_cast<uint8_t*>(state->calloc(size_t{wpr} * ph * 4, 1));
   if (all == nullptr) return Vlt_report(state, VLT_ERR_NOMEM);
@@ -171,8 +178,11 @@ VltStatus jb2DecodeHTReg(Jb2File* file, DataSource* source, SegmentInfo* seg, Se
     return bad(file, "halftone grid too large");
   if ((st = jb2CheckRegionSize(file, seg->region.width, seg->region.height)) != VLT_OK) return st;
 
-  if (!mmr && uint64_t{planes} * gw * gh > jb2MaxCodedPixels(seg->dataLength))
-    return bad(file, "coded data too short for its size");
+  uint64_t budget = jb2WorkBudget(file, seg->dataLength);
+  const uint64_t doneBefore = file->workDone;
+  if (!mmr && (st = jb2TakeWork(file, &budget, uint64_t{planes} * gw * gh, "coded data too short for its size")) != VLT_OK)
+    return st;
+  jb2SettleWork(file, seg->dataLength, doneBefore);
 
   RegionWork w{state};
   const auto gridW = static_cast<int32_t>(gw), gridH = static_cast<int32_t>(gh);

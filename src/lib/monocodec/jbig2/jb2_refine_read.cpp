@@ -3,10 +3,13 @@
 // right shifts it, keeps the pixels that stay in the template and reads only those entering at
 // its right edge, plus the adaptive pixels.
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "jb2_decode.h"
 #include "vlt_blit.h"
+#include "vlt_mq_fast.h"
 #include "vlt_state.h"
 
 namespace {
@@ -41,8 +44,51 @@ uint32_t block_at(const VltImage* ref, int64_t rx, int64_t ry) {
   return v;
 }
 
+// A column beyond every bitmap, far enough from overflow for the differences taken of it.
+constexpr int64_t kNoBlack = int64_t{1} << 62;
+
+// The first black pixel of row y at or after column from; kNoBlack when there is none (a row
+// outside the image has none; bits past the width do not count).
+int64_t next_black(const VltImage* im, int64_t y, int64_t from) {
+  const int64_t width = im->hdr.width;
+  if (from < 0) from = 0;
+  // An empty image has no rows at all.
+  if (y < 0 || y >= im->hdr.height || from >= width) return kNoBlack;
+  const uint8_t* row = im->rows[y];
+  const int64_t last = (width - 1) >> 3;
+  int64_t at = from >> 3;
+  uint32_t b = row[at] & (0xFFu >> (from & 7));
+  while (b == 0) {
+    // White rows are passed over eight bytes at a time (a zero test needs no byte order).
+    while (at + 8 <= last) {
+      uint64_t word;
+      std::memcpy(&word, row + at + 1, sizeof word);
+      if (word != 0) break;
+      at += 8;
+    }
+    if (++at > last) return kNoBlack;
+    b = row[at];
+  }
+  const int64_t x = at * 8 + std::countl_zero(static_cast<uint8_t>(b));
+  return x < width ? x : kNoBlack;
+}
+
+// Where the next black pixel of a row lies, found again only once decoding has passed it.
+struct BlackAhead {
+  int64_t at = INT64_MIN;
+  int64_t from(const VltImage* im, int64_t y, int64_t x) {
+    if (at < x) at = next_black(im, y, x);
+    return at;
+  }
+};
+
 // False, the bitmap unfinished, once the decoder has made more decisions after meeting the end
 // of its data than a conforming stream leaves there.
+//
+// White stretches, where every pixel of the template is white so the context stays 0, are taken
+// at once: typical pixels (with typical prediction on) need no decision at all, others as many
+// decisions of the white more probable symbol as the coder gives without renormalising. A page of
+// white thus costs about what its coded bytes say, not a decision's full price a pixel.
 template <int T>
 bool refine(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy, const RefinementParams* p,
             uint8_t* cx, MqDecoder* mq) {
@@ -62,10 +108,14 @@ bool refine(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy, const Re
     }
     const int64_t ry = int64_t{y} - dy;
     uint32_t ctx = 0, block = 0, prev = 0;
-    for (int32_t x = 0; x < width; ++x) {
+    bool whole = true;  // the template is made afresh at the row's start and after a stretch
+    // The reference rows around the pixel, the row above it, and the rows of the adaptive pixels.
+    BlackAhead refAbove, refLevel, refBelow, up, atRef, atDst;
+    for (int32_t x = 0; x < width;) {
       const int64_t rx = int64_t{x} - dx;
-      if (x == 0) {
-        // The whole template at the row's first pixel, the rest incrementally.
+      if (whole) {
+        whole = false;
+        // The whole template at the row's first pixel (and after a stretch), the rest incrementally.
         if constexpr (T == 0) {
           ctx = px(ref, rx + 1, ry + 1) | px(ref, rx, ry + 1) << 1 | px(ref, rx - 1, ry + 1) << 2 |
                 px(ref, rx + 1, ry) << 3 | px(ref, rx, ry) << 4 | px(ref, rx - 1, ry) << 5 |
@@ -74,7 +124,7 @@ bool refine(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy, const Re
         } else {
           ctx = px(ref, rx + 1, ry + 1) | px(ref, rx, ry + 1) << 1 | px(ref, rx + 1, ry) << 2 |
                 px(ref, rx, ry) << 3 | px(ref, rx - 1, ry) << 4 | px(ref, rx, ry - 1) << 6 |
-                px(dst, x + 1, y - 1) << 7 | px(dst, x, y - 1) << 8;
+                px(dst, x + 1, y - 1) << 7 | px(dst, x, y - 1) << 8 | px(dst, int64_t{x} - 1, y - 1) << 9;
         }
         if (ltp) block = block_at(ref, rx, ry);
       } else {
@@ -94,6 +144,43 @@ bool refine(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy, const Re
       uint32_t full = ctx;
       if constexpr (T == 0)
         full |= px(ref, rx + p->atx2, ry + p->aty2) << 9 | px(dst, int64_t{x} + p->atx1, int64_t{y} + p->aty1) << 12;
+      if (full == 0 && (ltp ? block == 0 : (cx[0] & 0x80u) == 0)) {
+        // The pixels from x on whose whole template is white while they decode white: the
+        // reference's three rows over columns rx - 1 .. rx + k, and unless they are typical, the
+        // row above over x .. x + k and the adaptive pixels' rows.
+        int64_t k = int64_t{width} - x;
+        const auto upto = [&](int64_t black, int64_t first) {
+          if (black - first < k) k = black - first;
+        };
+        upto(refAbove.from(ref, ry - 1, rx - 1), rx + 1);
+        upto(refLevel.from(ref, ry, rx - 1), rx + 1);
+        upto(refBelow.from(ref, ry + 1, rx - 1), rx + 1);
+        if (!ltp) {
+          upto(up.from(dst, int64_t{y} - 1, x), int64_t{x} + 1);
+          if constexpr (T == 0) {
+            upto(atRef.from(ref, ry + p->aty2, rx + p->atx2), rx + p->atx2);
+            upto(atDst.from(dst, int64_t{y} + p->aty1, int64_t{x} + p->atx1), int64_t{x} + p->atx1);
+          }
+        }
+        if (k > 1) {
+          int64_t n = k;
+          if (!ltp) {
+            vlt_mq::FastDecoder dec(mq);
+            n = dec.run(&cx[0], static_cast<uint32_t>(k));
+            dec.store();
+            if (mq->mode != MQD_MODE_DATA) {
+              if (tail < static_cast<uint64_t>(n)) return false;
+              tail -= static_cast<uint64_t>(n);
+            }
+          }
+          if (n > 0) {
+            x += static_cast<int32_t>(n);
+            prev = 0;
+            whole = true;
+            continue;
+          }
+        }
+      }
       uint32_t bit;
       if (ltp && (block == 0 || block == 0x1FFu)) {
         bit = block != 0;
@@ -101,8 +188,13 @@ bool refine(VltImage* dst, const VltImage* ref, int32_t dx, int32_t dy, const Re
         if (mq->mode != MQD_MODE_DATA && tail-- == 0) return false;
         bit = static_cast<uint32_t>(VltEncode_mqdDecode(mq, &cx[full]));
       }
-      if (bit) set_px(dst, x, y);
+      if (bit) {
+        set_px(dst, x, y);
+        // A black pixel in the row being decoded may lie before where its row was searched.
+        atDst = BlackAhead{};
+      }
       prev = bit;
+      ++x;
     }
   }
   return true;

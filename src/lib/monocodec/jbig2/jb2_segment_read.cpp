@@ -364,6 +364,35 @@ VltStatus jb2CheckRegionSize(Jb2File* file, uint32_t width, uint32_t height) {
   return VLT_OK;
 }
 
+uint64_t jb2WorkBudget(const Jb2File* file, uint32_t dataLength) {
+  const uint64_t paid = (uint64_t{dataLength} << JB2_WORK_PER_BYTE_LOG2) + file->workFloor;
+  return paid < jb2MaxCodedPixels(dataLength) ? paid : jb2MaxCodedPixels(dataLength);
+}
+
+VltStatus jb2TakeWork(Jb2File* file, uint64_t* budget, uint64_t cost, const char* message) {
+  if (cost > *budget) return jb2Fail(file, VLT_ERR_CODEC, message);
+  *budget -= cost;
+  file->workDone += cost;
+  return VLT_OK;
+}
+
+void jb2SettleWork(Jb2File* file, uint32_t dataLength, uint64_t doneBefore) {
+  const uint64_t done = file->workDone - doneBefore, paid = uint64_t{dataLength} << JB2_WORK_PER_BYTE_LOG2;
+  if (done <= paid) return;
+  file->workFloor -= done - paid < file->workFloor ? done - paid : file->workFloor;
+}
+
+uint32_t jb2InstanceBudget(const Jb2File* file, uint32_t dataLength) {
+  const uint64_t paid = (uint64_t{dataLength} << JB2_INSTANCES_PER_BYTE_LOG2) + file->instanceFloor;
+  return paid < JB2_MAX_INSTANCES ? static_cast<uint32_t>(paid) : JB2_MAX_INSTANCES;
+}
+
+void jb2SettleInstances(Jb2File* file, uint32_t dataLength, uint32_t count) {
+  const uint64_t paid = uint64_t{dataLength} << JB2_INSTANCES_PER_BYTE_LOG2;
+  if (count <= paid) return;
+  file->instanceFloor -= count - paid < file->instanceFloor ? static_cast<uint32_t>(count - paid) : file->instanceFloor;
+}
+
 VltStatus jb2NewRegionBitmap(Jb2File* file, const Jb2RegionInfo& region, VltImage** bitmap) {
   if (const VltStatus st = jb2CheckRegionSize(file, region.width, region.height); st != VLT_OK) return st;
   return VltImage_new(jb2GetFileVlt_State(file), VLT_IMAGE_PACKED, static_cast<int32_t>(region.width),

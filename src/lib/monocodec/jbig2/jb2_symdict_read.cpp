@@ -155,7 +155,7 @@ VltStatus read_aggregate(Jb2File* file, DataSource* source, DictWork* w, const D
   VltStatus st = diDecodeInBand(file, w->d[kAGGINST], &n);
   if (st != VLT_OK) return st;
   if (n < 1) return bad(file, "bad aggregate instance count");
-  if (static_cast<uint32_t>(n) > *instanceBudget) return bad(file, "too many symbol instances");
+  if (static_cast<uint32_t>(n) > *instanceBudget) return bad(file, "more symbol instances than the coded data can place");
   *instanceBudget -= static_cast<uint32_t>(n);
   AggLookup lookup{w};
   const Jb2InstanceCoding coding{p.huffman, 1, 0, 1, 0, 0, w->ids, static_cast<int32_t>(p.idBits), agg_lookup,
@@ -207,13 +207,14 @@ VltStatus read_aggregate(Jb2File* file, DataSource* source, DictWork* w, const D
   return st;
 }
 
-VltStatus decodeSymbols(Jb2File* file, DataSource* source, DictWork* w, const DictParams& p, MqDecoder* mq,
-                        uint32_t dataLength) {
+// The height classes, within the budgets decodeSymbols sets.
+VltStatus decode_classes(Jb2File* file, DataSource* source, DictWork* w, const DictParams& p, MqDecoder* mq,
+                         uint64_t& pixelBudget, uint32_t& instanceBudget) {
   VltState* state = w->state;
-  // Symbols decoded (or refined) pixel by pixel are bounded by what the data can code as well.
-  uint64_t pixelBudget = kMaxDictionaryPixels;
-  if ((!p.huffman || p.refagg) && jb2MaxCodedPixels(dataLength) < pixelBudget) pixelBudget = jb2MaxCodedPixels(dataLength);
-  uint32_t instanceBudget = JB2_MAX_INSTANCES;
+  // Every pixel of a refinement/aggregate symbol is charged as refined; the pixels of collective
+  // bitmaps are not decided one by one and only count against the dictionary's cap.
+  const bool decided = !p.huffman || p.refagg;
+  const uint64_t pixelCost = p.refagg ? JB2_REFINED_PIXEL_COST : 1;
   uint32_t emptyClasses = 0;
   bool pastEnd = false;
   int64_t classHeight = 0;
@@ -241,8 +242,14 @@ VltStatus decodeSymbols(Jb2File* file, DataSource* source, DictWork* w, const Di
       symWidth += dw;
       if (symWidth < 1) return bad(file, "bad symbol width");
       const uint64_t pixels = uint64_t(symWidth) * uint64_t(height);
-      if (uint64_t(symWidth) > JB2_MAX_REGION_PIXELS || pixels > pixelBudget) return bad(file, "symbol too large");
-      pixelBudget -= pixels;
+      if (uint64_t(symWidth) > JB2_MAX_REGION_PIXELS || pixels > JB2_MAX_REGION_PIXELS) return bad(file, "symbol too large");
+      if (!decided) {
+        if (pixels > pixelBudget) return bad(file, "too many symbol pixels in one dictionary");
+        pixelBudget -= pixels;
+      } else if ((st = jb2TakeWork(file, &pixelBudget, pixels * pixelCost, "too many symbol pixels in one dictionary")) !=
+                 VLT_OK) {
+        return st;
+      }
       totWidth += uint64_t(symWidth);
       if ((st = w->add_fresh(p.newCount)) != VLT_OK) return st;
       Jb2Symbol& s = w->fresh[w->freshCount];
@@ -267,6 +274,23 @@ VltStatus decodeSymbols(Jb2File* file, DataSource* source, DictWork* w, const Di
       return st;
   }
   return VLT_OK;
+}
+
+// Symbols decoded (or refined) pixel by pixel are bounded by the work their data may ask for,
+// aggregates by the instances it may place; what the dictionary took beyond what its bytes pay
+// for leaves its stream's floors.
+VltStatus decodeSymbols(Jb2File* file, DataSource* source, DictWork* w, const DictParams& p, MqDecoder* mq,
+                        uint32_t dataLength) {
+  uint64_t pixelBudget = kMaxDictionaryPixels;
+  if ((!p.huffman || p.refagg) && jb2WorkBudget(file, dataLength) < pixelBudget)
+    pixelBudget = jb2WorkBudget(file, dataLength);
+  const uint32_t instances = jb2InstanceBudget(file, dataLength);
+  uint32_t instanceBudget = instances;
+  const uint64_t doneBefore = file->workDone;
+  const VltStatus st = decode_classes(file, source, w, p, mq, pixelBudget, instanceBudget);
+  jb2SettleWork(file, dataLength, doneBefore);
+  jb2SettleInstances(file, dataLength, instances - instanceBudget);
+  return st;
 }
 
 // The export runs (T.88 6.5.10) over the input symbols and then the new ones.

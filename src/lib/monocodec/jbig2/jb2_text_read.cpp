@@ -52,8 +52,8 @@ VltStatus refine_instance(Jb2File* file, const Jb2InstanceCoding* c, const Jb2Sy
       uint64_t(w) * uint64_t(h) > JB2_MAX_REGION_PIXELS || !fits32(dx) || !fits32(dy))
     return bad(file, "bad refinement size");
   const uint64_t pixels = uint64_t(w) * uint64_t(h);
-  if (pixels > *c->pixelBudget) return bad(file, "too many refined pixels");
-  *c->pixelBudget -= pixels;
+  st = jb2TakeWork(file, c->pixelBudget, pixels * JB2_REFINED_PIXEL_COST, "too many refined pixels for the coded data");
+  if (st != VLT_OK) return st;
   const int32_t wpr = static_cast<int32_t>((w + 31) / 32);
   auto* r = static_cast<Jb2RefinedBitmap*>(state->malloc(sizeof(Jb2RefinedBitmap)));
   if (r == nullptr) return Vlt_report(state, VLT_ERR_NOMEM);
@@ -438,6 +438,8 @@ VltStatus jb2DecodeSymReg(Jb2File* file, DataSource* source, SegmentInfo* seg, S
   if ((st = dsRead(source, 4, b, &got)) != VLT_OK) return st;
   const uint32_t count = mono::load_be32(b);
   if (count > JB2_MAX_INSTANCES) return bad(file, "too many symbol instances");
+  if (count > jb2InstanceBudget(file, seg->dataLength)) return bad(file, "more symbol instances than the coded data can place");
+  jb2SettleInstances(file, seg->dataLength, count);
 
   // The symbols of the referred dictionaries, in order.
   uint64_t total = 0;
@@ -493,13 +495,15 @@ VltStatus jb2DecodeSymReg(Jb2File* file, DataSource* source, SegmentInfo* seg, S
   if (!huffman && (st = make(9, nullptr)) != VLT_OK) return st;
 
   SymbolList list{w.symbols, n};
-  uint64_t budget = JB2_MAX_REGION_PIXELS < jb2MaxCodedPixels(seg->dataLength) ? JB2_MAX_REGION_PIXELS
-                                                                              : jb2MaxCodedPixels(seg->dataLength);
+  uint64_t budget = jb2WorkBudget(file, seg->dataLength);
+  const uint64_t doneBefore = file->workDone;
   const Jb2InstanceCoding coding{huffman, refine, transposed, refCorner, logStrips, dsOffset, w.ids, 0,
                                  list_lookup, &list, w.d[kFS], w.d[kDS], w.d[kDT], w.d[9], w.d[8],
                                  w.d[kRDW], w.d[kRDH], w.d[kRDX], w.d[kRDY], w.d[7], w.bits, source,
                                  &mq, &rparams, w.refineContexts, &budget};
-  if ((st = jb2DecodeInstances(file, &coding, count, &w.instances, &w.decoded)) != VLT_OK) return st;
+  st = jb2DecodeInstances(file, &coding, count, &w.instances, &w.decoded);
+  jb2SettleWork(file, seg->dataLength, doneBefore);
+  if (st != VLT_OK) return st;
   if ((st = jb2CheckCoverage(file, w.instances, w.decoded, seg->region.width, seg->region.height)) != VLT_OK)
     return st;
   if (w.bits != nullptr) {

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,6 +20,7 @@
 #include "jb2_test_stream.h"
 #include "ref_bitmap.h"
 #include "ref_generic.h"
+#include "sanitizer_size.h"
 #include "vlt_blit.h"
 
 namespace {
@@ -714,6 +718,133 @@ TEST_F(RegionTest, SkippedPixelsStayWhiteAndTakeNoDecision) {
       const int want = tail.get(x, y) ? 0 : y < 20 ? bm.get(x, y) : got.get(x, y);
       ASSERT_EQ(got.get(x, y), want) << x << "," << y;
     }
+}
+
+// Any coded bytes refine any reference to one bitmap: ours, its white stretches taken at once
+// included, and the reference procedure written pixel by pixel from the standard must agree,
+// for both templates, adaptive pixels near and far, typical prediction, and references offset
+// either way, mostly white, scattered, or black with a white hole.
+TEST_F(RegionTest, AnyCodedBytesRefineAsTheReferenceRefines) {
+  struct Config {
+    const char* name;
+    RefinementParams params;
+  };
+  const Config configs[] = {
+      {"template 0", {0, -1, -1, -1, -1, 0}},
+      {"template 0, far adaptive pixels", {0, -3, 2, 0, 3, 0}},
+      {"template 0, typical prediction", {0, -1, -1, -1, -1, 1}},
+      {"template 1", {1, 0, 0, 0, 0, 0}},
+      {"template 1, typical prediction", {1, 0, 0, 0, 0, 1}},
+  };
+  std::mt19937 rng(11);
+  for (const Config& c : configs) {
+    monotest::RefRefineParams rp;
+    rp.grTemplate = c.params.grTemplate;
+    rp.atx[0] = c.params.atx1;
+    rp.aty[0] = c.params.aty1;
+    rp.atx[1] = c.params.atx2;
+    rp.aty[1] = c.params.aty2;
+    rp.tpgron = c.params.tpgron != 0;
+    for (int trial = 0; trial < 200; ++trial) {
+      const int w = 1 + static_cast<int>(rng() % 150), h = 1 + static_cast<int>(rng() % 40);
+      const int rw = 1 + static_cast<int>(rng() % 160), rh = 1 + static_cast<int>(rng() % 44);
+      const int dx = static_cast<int>(rng() % 7) - 3, dy = static_cast<int>(rng() % 7) - 3;
+      RefBitmap reference = trial % 3 == 0 ? RefBitmap(rw, rh) : sparse(rw, rh, static_cast<uint32_t>(rng()));
+      if (trial % 4 == 3) {
+        reference = filled(rw, rh, 1);
+        for (int y = rh / 4; y < rh / 2; ++y)
+          for (int x = rw / 4; x < rw / 2; ++x) reference.set(x, y, 0);
+      }
+      // Mostly small values make long white stretches; a marker ends every other stream.
+      Bytes data(static_cast<size_t>(rng() % 300));
+      for (uint8_t& b : data) b = static_cast<uint8_t>(trial % 2 == 0 ? rng() % 4 : rng());
+      if (trial % 3 != 2) data = data + Bytes{0xFF, 0xAC};
+      SCOPED_TRACE(std::string(c.name) + " " + std::to_string(w) + "x" + std::to_string(h) + " over " +
+                   std::to_string(rw) + "x" + std::to_string(rh) + " at " + std::to_string(dx) + "," +
+                   std::to_string(dy) + " trial " + std::to_string(trial) + " bytes " + std::to_string(data.size()));
+      const RefBitmap want = monotest::ref_refine_decode(data.data(), data.size(), w, h, reference, dx, dy, rp);
+      const int wpr = (w + 31) / 32, rwpr = (rw + 31) / 32;
+      std::vector<uint8_t> dst(static_cast<size_t>(wpr) * 4 * static_cast<size_t>(h), 0);
+      std::vector<uint8_t> ref(static_cast<size_t>(rwpr) * 4 * static_cast<size_t>(rh), 0);
+      for (int y = 0; y < rh; ++y)
+        for (int x = 0; x < rw; ++x)
+          if (reference.get(x, y)) ref[static_cast<size_t>(y) * rwpr * 4 + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+      MqDecoder mq;
+      VltEncode_mqdInit(&mq, data.data(), static_cast<uint32_t>(data.size()), nullptr, nullptr, state);
+      const VltStatus st = jb2ArithDecodeRefinement(dst.data(), w, h, wpr, ref.data(), rw, rh, rwpr, dx, dy, &c.params,
+                                                    nullptr, file, &mq);
+      ASSERT_EQ(st, VLT_OK) << printed.text;
+      RefBitmap got(w, h);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) got.set(x, y, (dst[static_cast<size_t>(y) * wpr * 4 + x / 8] >> (7 - x % 8)) & 1);
+      ASSERT_EQ(first_difference(want, got), "");
+    }
+    // An empty reference (an empty region refined) has no rows: every pixel of it reads 0.
+    for (const auto& [rw, rh] : std::vector<std::pair<int, int>>{{0, 5}, {7, 0}, {0, 0}}) {
+      SCOPED_TRACE(std::string(c.name) + " over an empty " + std::to_string(rw) + "x" + std::to_string(rh));
+      const Bytes data = {0x12, 0x00, 0x03, 0x01, 0x00, 0x00, 0x02};
+      VltImage* ref = nullptr;
+      VltImage* dst = nullptr;
+      ASSERT_EQ(VltImage_new(state, VLT_IMAGE_PACKED, rw, rh, &ref), VLT_OK);
+      ASSERT_EQ(VltImage_new(state, VLT_IMAGE_PACKED, 40, 6, &dst), VLT_OK);
+      std::vector<uint8_t> cx(jb2RABContextsNeeded(&c.params), 0);
+      MqDecoder mq;
+      VltEncode_mqdInit(&mq, data.data(), static_cast<uint32_t>(data.size()), nullptr, nullptr, state);
+      const VltStatus st = c.params.grTemplate == 0 ? refineImageT13(dst, ref, 1, -1, &c.params, cx.data(), &mq)
+                                                    : refineImageT10(dst, ref, 1, -1, &c.params, cx.data(), &mq);
+      EXPECT_EQ(st, VLT_OK);
+      EXPECT_EQ(first_difference(monotest::ref_refine_decode(data.data(), data.size(), 40, 6, RefBitmap(rw, rh), 1, -1, rp),
+                                 jb2test::ref_bitmap(dst)),
+                "");
+      VltImage_free(dst);
+      VltImage_free(ref);
+    }
+  }
+}
+
+// A white bitmap refined from a white reference costs a few bytes for any size, and decoding it
+// must cost about as little: no more than a few times decoding the same white bitmap as a generic
+// region (the same coded bytes: every pixel in context 0), which takes white runs at once. A
+// decision's full price a pixel, as before, made it twenty times slower: seconds for a page of a
+// few kilobytes. Measured against each other, so that emulation and sanitizers slow both alike.
+TEST_F(RegionTest, WhiteRefinementsDecodeAsFastAsWhiteGenericRegions) {
+  constexpr int kSide = monotest::sanitizer_sized(8192, 2048);
+  const int wpr = kSide / 32;
+  std::vector<uint8_t> white(static_cast<size_t>(wpr) * 4 * kSide, 0), dst(white.size());
+  Bytes data;
+  MqEncoder enc{};
+  VltEncode_mqeInit(&enc, [](uint8_t b, void* c) { static_cast<Bytes*>(c)->push_back(b); return 1; }, &data, state);
+  uint8_t cx = 0;
+  ASSERT_EQ(VltEncode_mqeEncodeRun(&enc, &cx, 0, uint32_t{kSide} * kSide), 1);
+  ASSERT_EQ(VltEncode_mqeFlush(&enc), 1);
+  EXPECT_LT(data.size(), 1000u);
+  // The quickest of three decodes of the bytes, each into a cleared bitmap that must stay white.
+  const auto quickest = [&](const std::function<VltStatus(MqDecoder*)>& decode) {
+    double best = 1e9;
+    for (int i = 0; i < 3; ++i) {
+      std::fill(dst.begin(), dst.end(), uint8_t{0});
+      MqDecoder mq;
+      VltEncode_mqdInit(&mq, data.data(), static_cast<uint32_t>(data.size()), nullptr, nullptr, state);
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(decode(&mq), VLT_OK) << printed.text;
+      best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      EXPECT_EQ(std::count(dst.begin(), dst.end(), uint8_t{0}), static_cast<ptrdiff_t>(dst.size()));
+    }
+    return best;
+  };
+  const Jb2GenericParams generic{0, {3, -3, 2, -2}, {-1, -1, -2, -2}, 0};
+  const double plain = quickest([&](MqDecoder* mq) {
+    return jb2ArithDecodeImage(dst.data(), kSide, kSide, wpr, &generic, nullptr, file, mq);
+  });
+  for (const uint8_t tpl : {uint8_t{0}, uint8_t{1}}) {
+    SCOPED_TRACE(int(tpl));
+    const RefinementParams params{tpl, -1, -1, -1, -1, 0};
+    const double refined = quickest([&](MqDecoder* mq) {
+      return jb2ArithDecodeRefinement(dst.data(), kSide, kSide, wpr, white.data(), kSide, kSide, wpr, 0, 0, &params,
+                                      nullptr, file, mq);
+    });
+    EXPECT_LT(refined, 4 * plain + 0.02) << "generic " << plain << " s, refined " << refined << " s";
+  }
 }
 
 }  // namespace

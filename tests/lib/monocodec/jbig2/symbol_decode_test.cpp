@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -349,6 +351,8 @@ TEST_F(SymbolDecodeTest, PatternDictionaryRefusals) {
       {"MQ patterns too wide", Bytes{0x00, 129, 1} + be32(1), "too wide for arithmetic coding"},
       {"more MQ pixels than the data can code", Bytes{0x00, 128, 255} + be32(199),
        "coded data too short for its size"},
+      {"patterns no grey value can choose", Bytes{0x01, 1, 1} + be32(1u << 15), "too many halftone patterns"},
+      {"a billion patterns in a few bytes of MMR", Bytes{0x01, 1, 1} + be32((1u << 30) - 1), "too many halftone patterns"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -464,3 +468,166 @@ TEST_F(SymbolDecodeTest, GreyValueBeyondTheDictionaryFailsWhenRendered) {
 }
 
 }  // namespace
+
+namespace {
+
+// An MQ-coded data part written decision by decision: integers through the IAx procedure,
+// stretches of one decision through the encoder's run coding.
+struct MqFields {
+  VltState* state;
+  Bytes out;
+  MqEncoder mq{};
+  std::vector<uint8_t> contexts;
+  explicit MqFields(VltState* st, size_t contextCount) : state(st), contexts(contextCount, 0) {
+    VltEncode_mqeInit(&mq, [](uint8_t b, void* c) { static_cast<Bytes*>(c)->push_back(b); return 1; }, &out, st);
+  }
+  // An IAx integer in the field's 512 contexts, which start at contexts[at].
+  MqFields& num(size_t at, int32_t v, bool oob = false) {
+    EiEncoder* e = nullptr;
+    jb2test::check(eiNewEncoderMQ(&mq, contexts.data() + at, state, &e), "encoder");
+    const VltStatus st = eiEncode(e, v, oob ? 1 : 0);
+    eiFreeEncoder(e);
+    jb2test::check(st, "field");
+    return *this;
+  }
+  MqFields& run(size_t cx, int bit, uint32_t count) {
+    if (VltEncode_mqeEncodeRun(&mq, &contexts[cx], bit, count) == 0) throw std::runtime_error("run");
+    return *this;
+  }
+  Bytes finish() {
+    if (VltEncode_mqeFlush(&mq) == 0) throw std::runtime_error("flush");
+    return out;
+  }
+};
+
+}  // namespace
+
+// One 1 x 1 white symbol, the input of the crafted regions and refinements below.
+struct WhiteInput {
+  Bytes bits = Bytes(4, 0);
+  Jb2Symbol symbol{1, 1, nullptr, 1, 0, nullptr, 0};
+  SegmentInfo seg{};
+  WhiteInput() {
+    symbol.bits = bits.data();
+    seg.type = JB2_SEG_SYMBOL_DICT;
+    seg.body.symbolDict.count = 1;
+    seg.body.symbolDict.symbols = &symbol;
+  }
+};
+
+// Crafted MQ streams that code an enormous amount of white in a few bytes: n square white symbols
+// (generic or refined), or n instances of the white symbol (plain, or each refined to a white
+// square). Their decoding must stop at the work their bytes may ask for, quickly and with a
+// message; a share that fits the budget still decodes, but not as often as one likes in one stream.
+TEST_F(SymbolDecodeTest, ShortStreamsAskingForSecondsOfWorkAreRefusedQuickly) {
+  enum Kind { kGenericSymbols, kRefinedSymbols, kInstances, kRefinedInstances };
+  struct Case {
+    const char* name;
+    Kind kind;
+    uint32_t count, side;
+    int segments;         // decoded this many times in one stream; the last one as expected
+    const char* message;  // null: decodes
+  };
+  const Case cases[] = {
+      {"300 white symbols of 1024 x 1024", kGenericSymbols, 300, 1024, 1, "too many symbol pixels in one dictionary"},
+      {"16 white symbols of 1024 x 1024", kGenericSymbols, 16, 1024, 1, nullptr},
+      {"16 white symbols of 1024 x 1024, twice", kGenericSymbols, 16, 1024, 2,
+       "too many symbol pixels in one dictionary"},
+      {"300 refined symbols of 1024 x 1024", kRefinedSymbols, 300, 1024, 1, "too many symbol pixels in one dictionary"},
+      {"a million instances", kInstances, 1u << 20, 1024, 1, "more symbol instances than the coded data can place"},
+      {"60000 instances", kInstances, 60000, 1024, 1, nullptr},
+      {"60000 instances, twice", kInstances, 60000, 1024, 2, "more symbol instances than the coded data can place"},
+      {"300 instances refined to 1024 x 1024", kRefinedInstances, 300, 1024, 1,
+       "too many refined pixels for the coded data"},
+  };
+  const Bytes at = {3, 0xFF, 0xFD, 0xFF, 2, 0xFE, 0xFE, 0xFE};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WhiteInput in;
+    const uint32_t side = c.side, area = side * side;
+    const bool dict = c.kind == kGenericSymbols || c.kind == kRefinedSymbols;
+    // The integer fields' contexts, 512 each, then the symbol IDs' and the bitmap template's.
+    enum Field : size_t { kDH, kDW, kAI, kRDX, kRDY, kDT, kFS, kDS, kRI, kRDW, kRDH, kIDs, kBitmap = kIDs + 2 };
+    MqFields f(state, kBitmap * 512 + 65536);
+    Bytes data;
+    if (dict) {
+      f.num(kDH * 512, int32_t(side));
+      for (uint32_t i = 0; i < c.count; ++i) {
+        f.num(kDW * 512, i == 0 ? int32_t(side) : 0);
+        if (c.kind == kRefinedSymbols) {
+          // One instance: the input symbol (ID 0 of ceil(log2(1 + count)) bits), refined in place.
+          f.num(kAI * 512, 1);
+          for (size_t prev = 1; prev < (size_t{1} << ceillog2(1 + c.count)); prev <<= 1) f.run(kIDs * 512 + prev, 0, 1);
+          f.num(kRDX * 512, 0).num(kRDY * 512, 0);
+        }
+        f.run(kBitmap * 512, 0, area);
+      }
+      f.num(kDW * 512, 0, true);
+      const uint16_t flags = c.kind == kRefinedSymbols ? kRefAgg | 1 << 12 : 0;
+      data = be16(flags) + at + be32(0) + be32(c.count) + f.finish();
+    } else {
+      // One strip; every instance of the single symbol (IDs of no bits) one pixel right of the last.
+      f.num(kDT * 512, 0).num(kDT * 512, 0).num(kFS * 512, 0);
+      for (uint32_t i = 0; i < c.count; ++i) {
+        if (c.kind == kRefinedInstances) {
+          f.num(kRI * 512, 1).num(kRDW * 512, int32_t(side) - 1).num(kRDH * 512, int32_t(side) - 1);
+          f.num(kRDX * 512, 1 - int32_t(side / 2)).num(kRDY * 512, 1 - int32_t(side / 2)).run(kBitmap * 512, 0, area);
+        } else {
+          f.num(kRI * 512, 0);
+        }
+        f.num(kDS * 512, 0, i + 1 == c.count);
+      }
+      const uint16_t flags = 2 | 1 << 15;  // refinement allowed, template 1
+      data = be32(side) + be32(side) + be32(0) + be32(0) + Bytes{0} + be16(flags) + be32(c.count) + f.finish();
+    }
+    EXPECT_LT(data.size(), 8000u);
+    // A stream of its own.
+    jb2FreeFile(file);
+    ASSERT_EQ(jb2CreateFile(nullptr, nullptr, state, &file), VLT_OK);
+    SegmentInfo seg{};
+    VltStatus st = VLT_OK;
+    const auto start = std::chrono::steady_clock::now();
+    for (int k = 0; k < c.segments; ++k) {
+      if (k != 0) {
+        ASSERT_EQ(st, VLT_OK) << printed.text;
+        jb2FreeSegmentInfo(&seg, state);
+        seg = SegmentInfo{};
+      }
+      st = decode(dict ? jb2DecodeSymDict : jb2DecodeSymReg, dict ? JB2_SEG_SYMBOL_DICT : JB2_SEG_TEXT_IMMEDIATE, data,
+                  &seg, {&in.seg});
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (c.message != nullptr) {
+      EXPECT_EQ(st, 107);
+      EXPECT_NE(printed.text.find(c.message), std::string::npos) << printed.text;
+    } else {
+      EXPECT_EQ(st, VLT_OK) << printed.text;
+    }
+    // Seconds of decisions before; now a few milliseconds, well under the bound with sanitizers.
+    EXPECT_LT(seconds, 2.0);
+    jb2FreeSegmentInfo(&seg, state);
+  }
+}
+
+// 16384 white patterns of 64 x 64 in a few hundred MQ-coded bytes: refused at once, not decoded
+// for seconds; 256 of them still decode.
+TEST_F(SymbolDecodeTest, WhitePatternsBeyondTheirBytesAreRefusedQuickly) {
+  for (const uint32_t count : {16384u, 256u}) {
+    SCOPED_TRACE(count);
+    MqFields f(state, 65536);
+    const Bytes data = Bytes{0x00, 64, 64} + be32(count - 1) + f.run(0, 0, count * 64 * 64).finish();
+    EXPECT_LT(data.size(), 1000u);
+    SegmentInfo seg{};
+    const auto start = std::chrono::steady_clock::now();
+    const VltStatus st = decode(jb2DecodeHTDict, JB2_SEG_PATTERN_DICT, data, &seg);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
+    if (count > 256) {
+      EXPECT_EQ(st, 107);
+      EXPECT_NE(printed.text.find("coded data too short for its size"), std::string::npos) << printed.text;
+    } else {
+      EXPECT_EQ(st, VLT_OK) << printed.text;
+      EXPECT_EQ(seg.body.patternDict.count, 256);
+    }
+    jb2FreeSegmentInfo(&seg, state);
+  }
+}
