@@ -4,13 +4,13 @@
 // from memory. A read fails with a status and no image, or gives a page image; memory beyond the
 // engine's budgets shows as libFuzzer's malloc limit.
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
 #include <string>
 
+#include "fuzz_memfile.h"
 #include "kvimgdec.h"
 #include "kvng_print.h"
 #include "kvraster.h"
@@ -67,13 +67,7 @@ void read_file(const std::string& name) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const int fd = memfd_create("page", 0);
-  if (fd < 0) __builtin_trap();
-  for (size_t at = 0; at < size;) {
-    const ssize_t n = write(fd, data + at, size - at);
-    if (n <= 0) __builtin_trap();
-    at += static_cast<size_t>(n);
-  }
+  const int fd = fuzz_memory_file(data, size, "page");
   read_file("/proc/self/fd/" + std::to_string(fd));
   close(fd);
   clearStatus(engine());

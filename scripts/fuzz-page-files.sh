@@ -90,18 +90,11 @@ run_one() {
     -artifact_prefix="$artifacts/$name-" "$campaign/$name" > "$results/$name.log" 2>&1 || rc=$?
   echo "$rc" > "$results/$name.rc"
 }
+export -f run_one
+export seconds artifacts campaign results
 
 printf '==> %s reader(s) for %ss each, %s at a time, at nice 19\n' "${#targets[@]}" "$seconds" "$lanes"
-running=0
-for target in "${targets[@]}"; do
-  if [ "$running" -ge "$lanes" ]; then
-    wait -n || true
-    running=$(( running - 1 ))
-  fi
-  run_one "$target" &
-  running=$(( running + 1 ))
-done
-wait || true
+printf '%s\n' "${targets[@]}" | xargs -P "$lanes" -I{} bash -c 'run_one "$1"' _ {}
 
 failed=()
 for target in "${targets[@]}"; do
