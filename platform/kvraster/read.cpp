@@ -9,6 +9,7 @@
 #include "kvimg_jpeg_frame.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,11 +70,16 @@ bool file_id(int fd, FileId* id) {
 // Where the page read last lies in its file. Readers ask for a file's pages one call at a time
 // and in order; from the mark, the next page's directory is found at once instead of by
 // walking the chain of directories from the first, which made reading a file of n pages cost n².
+// The mark holds for the same file (identity, size, time) whose header and marked directory
+// still hold the same bytes: a file rewritten in place within one clock tick is not mistaken
+// for the one marked.
 struct DirectoryMark {
   std::string path;
   FileId id;
+  std::string header;
   int32_t page = 0;
   uint64_t offset = 0;
+  std::string directory;
 };
 std::mutex mark_lock;
 DirectoryMark mark;
@@ -99,15 +105,22 @@ struct PageFile {
     for (int i = 0; i < bytes; ++i) v |= uint64_t{p[motorola ? i : bytes - 1 - i]} << (8 * (bytes - 1 - i));
     return v;
   }
-  // The offset of the directory after the one at offset, 0 when there is none or it cannot be read.
-  uint64_t next_directory(uint64_t offset) const {
+  // The bytes of the directory at offset (entry count, entries, next offset), "" when they
+  // cannot be read.
+  std::string directory_at(uint64_t offset) const {
     const bool big = header_bytes == 16;
     unsigned char b[8];
-    if (!read_at(offset, b, big ? 8 : 2)) return 0;
+    if (!read_at(offset, b, big ? 8 : 2)) return "";
     const uint64_t entries = number(b, big ? 8 : 2);
-    const uint64_t entry_bytes = big ? 20 : 12;
-    if (entries > size / entry_bytes) return 0;
-    return read_at(offset + (big ? 8 : 2) + entries * entry_bytes, b, big ? 8 : 4) ? number(b, big ? 8 : 4) : 0;
+    const uint64_t bytes = (big ? 16 : 6) + entries * (big ? 20 : 12);
+    if (entries > 65535 || bytes > size) return "";
+    std::string d(static_cast<size_t>(bytes), '\0');
+    return read_at(offset, d.data(), d.size()) ? d : "";
+  }
+  // The offset of the next directory that directory (directory_at) names.
+  uint64_t next_of(const std::string& directory) const {
+    const int bytes = header_bytes == 16 ? 8 : 4;
+    return number(reinterpret_cast<const unsigned char*>(directory.data() + directory.size() - bytes), bytes);
   }
   void set_first_directory(uint64_t offset) {
     const int bytes = header_bytes == 16 ? 8 : 4;
@@ -147,6 +160,18 @@ uint64_t page_file_seek(KVTF_thandle h, uint64_t offset, int whence) {
 }
 int page_file_close(KVTF_thandle) { return 0; }
 uint64_t page_file_size(KVTF_thandle h) { return static_cast<PageFile*>(h)->size; }
+// Mapped, libtiff reads strips and tiles in place (and reads uncompressed tiles at all: without a
+// map it refuses their byte counts). The header stays what the read procedure gave.
+int page_file_map(KVTF_thandle h, void** base, uint64_t* size) {
+  const auto* f = static_cast<PageFile*>(h);
+  if (f->size == 0 || f->size > SIZE_MAX) return 0;
+  void* p = mmap(nullptr, static_cast<size_t>(f->size), PROT_READ, MAP_PRIVATE, f->fd, 0);
+  if (p == MAP_FAILED) return 0;
+  *base = p;
+  *size = f->size;
+  return 1;
+}
+void page_file_unmap(KVTF_thandle, void* base, uint64_t size) { munmap(base, static_cast<size_t>(size)); }
 
 // Opens the file with page (from 1) as its current directory; null with a status set.
 Tiff open_tiff_page(elf_state* state, const char* filename, int32_t page, PageFile* file) {
@@ -166,16 +191,18 @@ Tiff open_tiff_page(elf_state* state, const char* filename, int32_t page, PageFi
     fail(state, "readtif: %s is not a TIFF file\n", filename);
     return nullptr;
   }
+  const std::string header(reinterpret_cast<const char*>(h), file->header_bytes);
   uint64_t start = 0;
-  if (page >= 1) {
+  if (page > 1) {
     const std::lock_guard<std::mutex> hold(mark_lock);
-    if (mark.path == filename && mark.id == id && (mark.page == page || mark.page + 1 == page)) {
-      start = mark.page == page ? mark.offset : file->next_directory(mark.offset);
+    if (mark.path == filename && mark.id == id && mark.header == header && (mark.page == page || mark.page + 1 == page) &&
+        file->directory_at(mark.offset) == mark.directory) {
+      start = mark.page == page ? mark.offset : file->next_of(mark.directory);
     }
   }
   if (start) file->set_first_directory(start);
   Tiff tif(KVTF_TIFFClientOpen(filename, "r", file, page_file_read, page_file_write, page_file_seek, page_file_close,
-                               page_file_size, nullptr, nullptr));
+                               page_file_size, page_file_map, page_file_unmap));
   if (!tif) {
     fail(state, "readtif: %s cannot be read as TIFF\n", filename);
     return nullptr;
@@ -184,8 +211,11 @@ Tiff open_tiff_page(elf_state* state, const char* filename, int32_t page, PageFi
     fail(state, "readtif: %s has no page %d\n", filename, page);
     return nullptr;
   }
+  const uint64_t offset = start ? start : KVTF_TIFFCurrentDirOffset(tif.get());
+  std::string directory = file->directory_at(offset);
   const std::lock_guard<std::mutex> hold(mark_lock);
-  mark = {filename, id, page, start ? start : KVTF_TIFFCurrentDirOffset(tif.get())};
+  mark = {filename, id, header, page, offset, std::move(directory)};
+  if (mark.directory.empty()) mark.path.clear();
   return tif;
 }
 
