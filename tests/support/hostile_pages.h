@@ -8,6 +8,13 @@
 
 namespace monotest {
 
+// A crafted file, by name, and the words its refusal must hold.
+struct CraftedFile {
+  const char* name;
+  std::string bytes;
+  const char* message;
+};
+
 // A PNG of a 100 x 100 grey IHDR followed by a chunk of the type whose length field claims
 // claimed bytes, and three bytes of it.
 std::string png_claiming_chunk(const char type[4], uint32_t claimed);

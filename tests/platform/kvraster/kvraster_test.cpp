@@ -399,12 +399,7 @@ TEST_F(RasterTest, DeclaredSizesBeyondTheBytesAreRefusedBeforeAllocating) {
   // A JPEG of our writer whose frame then claims more than its bytes can code.
   ASSERT_EQ(write(image_of(make_page(Kind::Grey, 64, 40), grey), "writejpg", dir.file("small.jpg")), QEL_STATUS_OK);
   const std::string jpeg = monotest::read_file(dir.file("small.jpg"));
-  struct Case {
-    const char* name;
-    std::string bytes;
-    const char* message;
-  };
-  const Case cases[] = {
+  const monotest::CraftedFile cases[] = {
       {"text.png", monotest::png_claiming_chunk("tEXt", 0x7FFFFF00), "the file ends before its data does"},
       {"ztxt.png", monotest::png_claiming_chunk("zTXt", 0x7FFFFF00), "the file ends before its data does"},
       {"splt.png", monotest::png_claiming_chunk("sPLT", 0x7FFFFF00), "the file ends before its data does"},
@@ -416,7 +411,7 @@ TEST_F(RasterTest, DeclaredSizesBeyondTheBytesAreRefusedBeforeAllocating) {
       {"wide.tif", monotest::tiff_directories(1, 16000, 16000, 8), "bytes of its strips can code"},
       {"huge.tif", monotest::tiff_directories(1, 100000, 100000, 8), "too large"},
   };
-  for (const Case& c : cases) {
+  for (const monotest::CraftedFile& c : cases) {
     SCOPED_TRACE(c.name);
     monotest::write_file(dir.file(c.name), c.bytes);
     elf_object* back = reinterpret_cast<elf_object*>(1);

@@ -61,12 +61,7 @@ TEST_F(PageInputsTest, FilesThatClaimMoreThanTheyHoldFailNamingThem) {
   monotest::require_tool("cjpeg", "libjpeg-turbo-progs");
   tool("cjpeg -progressive " + netpbm("c.ppm", "P6", 16, 16) + " > p.jpg");
   const std::string progressive = monotest::read_file(dir.file("p.jpg"));
-  struct Case {
-    const char* name;
-    std::string bytes;
-    const char* message;
-  };
-  const Case cases[] = {
+  const monotest::CraftedFile cases[] = {
       {"chunk.png", monotest::png_claiming_chunk("tEXt", 0x7FFFFF00), "the file ends before its data does"},
       {"wide.png", monotest::png_declaring(65535, 65535), "more than a page may have"},
       {"deep.jpg", monotest::jpeg_declaring(progressive, 20000, 20000), "more than the 268435456 a page may have"},
@@ -74,7 +69,7 @@ TEST_F(PageInputsTest, FilesThatClaimMoreThanTheyHoldFailNamingThem) {
       {"tall.jpg", monotest::jpeg_declaring(progressive, 16000, 16000), "bytes can code"},
       {"strip.tif", monotest::tiff_directories(2, 16000, 16000, 8), "bytes of its strips can code"},
   };
-  for (const Case& c : cases) {
+  for (const monotest::CraftedFile& c : cases) {
     SCOPED_TRACE(c.name);
     monotest::write_file(dir.file(c.name), c.bytes);
     for (const char* command : {"pdf -o out.pdf ", "xps -o out.xps "}) {
