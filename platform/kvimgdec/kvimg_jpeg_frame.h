@@ -3,12 +3,14 @@
 
 // What the engine's JPEG readers check between jpeg_read_header and jpeg_start_decompress, which
 // allocates for the whole frame (a progressive frame's coefficients take two bytes a sample),
-// and which of libjpeg's warnings mean that pixels were made up. Include <jpeglib.h> first.
-
-#include <jerror.h>
+// and which of libjpeg's warnings mean that pixels were made up. Not installed: the libraries'
+// own sources share it.
 
 #include <cstdint>
-#include <cstdio>
+#include <cstdio>  // before jpeglib.h, which needs FILE
+
+#include <jerror.h>
+#include <jpeglib.h>
 
 namespace kvimg {
 
