@@ -198,6 +198,8 @@ Tiff open_tiff_page(elf_state* state, const char* filename, int32_t page, PageFi
     if (mark.path == filename && mark.id == id && mark.header == header && (mark.page == page || mark.page + 1 == page) &&
         file->directory_at(mark.offset) == mark.directory) {
       start = mark.page == page ? mark.offset : file->next_of(mark.directory);
+      // A directory naming itself next is a loop, which libtiff's own walk refuses.
+      if (mark.page != page && start == mark.offset) start = 0;
     }
   }
   if (start) file->set_first_directory(start);
