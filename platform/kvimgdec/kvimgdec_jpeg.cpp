@@ -7,7 +7,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "kvimg_jpeg_frame.h"
+#include "kvimg_bounds.h"
 #include "kvimgdec_internal.h"
 #include "kvng.h"
 #include "kvng_print.h"

@@ -4,10 +4,12 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "kvimg_bounds.h"
 #include "kvimgdec_internal.h"
 #include "kvng.h"
 #include "kvng_print.h"
@@ -149,6 +151,20 @@ int decode(TIFF* tif, KVImgDecoded* out) {
   const bool minis = photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
   const bool alpha = extra_count > 0 && extra &&
                      (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA);
+  // Strips (or tiles) that, as far as the data holds them, cannot code the declared rows.
+  uint16_t compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  const toff_t size = TIFFGetSizeProc(tif)(TIFFClientdata(tif));
+  uint64_t held = 0;
+  for (uint32_t i = 0, n = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif); i < n; ++i) {
+    const uint64_t at = TIFFGetStrileOffset(tif, i);
+    if (at < size) held += std::min<uint64_t>(TIFFGetStrileByteCount(tif, i), size - at);
+  }
+  if (!tiff_strips_can_hold(held, compression, width, height, bits * samples)) {
+    KVngError("%s: TIFF image of %u x %u pixels is more than the %llu bytes of its strips can code\n", kReader, width,
+              height, static_cast<unsigned long long>(held));
+    return -1;
+  }
   int status;
   if (samples == 1 && minis && (bits == 1 || bits == 8) && !TIFFIsTiled(tif)) {
     const bool bilevel = bits == 1;

@@ -6,7 +6,7 @@
 #include <jpeglib.h>
 #include <png.h>
 
-#include "kvimg_jpeg_frame.h"
+#include "kvimg_bounds.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -221,31 +221,6 @@ Tiff open_tiff_page(elf_state* state, const char* filename, int32_t page, PageFi
   return tif;
 }
 
-// The most bytes of pixels one byte of a coding can give: a page whose strips, as far as the
-// file holds them, cannot code its rows is refused before they are allocated.
-uint64_t most_expansion(uint16_t compression, uint64_t row_bytes, int bits_per_pixel) {
-  switch (compression) {
-    case KVTF_COMPRESSION_NONE:
-      return 1;
-    case KVTF_COMPRESSION_PACKBITS:
-      return 64;  // a two-byte run codes 128 bytes
-    case KVTF_COMPRESSION_LZW:
-      return 4096 * 8 / 9;  // a code of at least 9 bits stands for at most 4096 bytes
-    case KVTF_COMPRESSION_ADOBE_DEFLATE:
-    case KVTF_COMPRESSION_DEFLATE:
-      return 1032;  // deflate's limit
-    case KVTF_COMPRESSION_CCITTRLE:
-    case KVTF_COMPRESSION_CCITTFAX3:
-    case KVTF_COMPRESSION_CCITTFAX4:
-      return 8 * row_bytes;  // a row takes at least one bit
-    case KVTF_COMPRESSION_OJPEG:
-    case KVTF_COMPRESSION_JPEG:
-      return 512 * static_cast<uint64_t>(std::max(1, bits_per_pixel / 8));  // a block of 64 pixels takes a bit
-    default:
-      return uint64_t{1} << 16;  // other codings: generous, still far below what a crafted size asks
-  }
-}
-
 bool strips_can_hold(elf_state* state, KVTF_TIFF* tif, const char* filename, int32_t page, uint64_t file_size,
                      uint32_t width, uint32_t height, int bits_per_pixel) {
   uint16_t compression = KVTF_COMPRESSION_NONE;
@@ -256,9 +231,7 @@ bool strips_can_hold(elf_state* state, KVTF_TIFF* tif, const char* filename, int
     const uint64_t at = KVTF_TIFFStripOffset(tif, i);
     if (at < file_size) held += std::min(KVTF_TIFFStripByteCount(tif, i), file_size - at);
   }
-  const uint64_t row_bytes = (uint64_t{width} * static_cast<uint64_t>(bits_per_pixel) + 7) / 8;
-  const unsigned __int128 most = static_cast<unsigned __int128>(held) * most_expansion(compression, row_bytes, bits_per_pixel);
-  if (most >= static_cast<unsigned __int128>(row_bytes) * height) return true;
+  if (kvimg::tiff_strips_can_hold(held, compression, width, height, bits_per_pixel)) return true;
   fail(state, "readtif: %s: page %d declares %u x %u pixels, more than the %llu bytes of its strips can code\n",
        filename, page, width, height, static_cast<unsigned long long>(held));
   return false;

@@ -110,7 +110,8 @@ TEST_F(XpsTest, DamagedImagePartsAreRefused) {
   const std::string jpeg = monotest::read_file(dir.file("j"));
   for (const auto& [reader, bytes] : {std::pair{"readpng", monotest::png_claiming_chunk("tEXt", 0x7FFFFF00)},
                                       {"readjpg", monotest::jpeg_declaring(jpeg, 16000, 16000)},
-                                      {"readjpg", monotest::jpeg_declaring(jpeg, 65000, 65000)}}) {
+                                      {"readjpg", monotest::jpeg_declaring(jpeg, 65000, 65000)},
+                                      {"readtif", monotest::tiff_directories(1, 16000, 16000, 8)}}) {
     KVImgDecoded decoded;
     EXPECT_EQ(KVImgDecode(reader, bytes.data(), static_cast<int64_t>(bytes.size()), &decoded), -1) << reader;
     EXPECT_EQ(decoded.image.pixels, nullptr);

@@ -1,16 +1,18 @@
-#ifndef KVIMG_JPEG_FRAME_H
-#define KVIMG_JPEG_FRAME_H
+#ifndef KVIMG_BOUNDS_H
+#define KVIMG_BOUNDS_H
 
-// What the engine's JPEG readers check between jpeg_read_header and jpeg_start_decompress, which
-// allocates for the whole frame (a progressive frame's coefficients take two bytes a sample),
-// and which of libjpeg's warnings mean that pixels were made up. Not installed: the libraries'
-// own sources share it.
+// What the engine's image readers (files and memory) check before they allocate for an image:
+// a JPEG frame between jpeg_read_header and jpeg_start_decompress, which allocates for the whole
+// frame (a progressive frame's coefficients take two bytes a sample), which of libjpeg's
+// warnings mean that pixels were made up, and how far a TIFF strip's coding can expand. Not
+// installed: the libraries' own sources share it.
 
 #include <cstdint>
 #include <cstdio>  // before jpeglib.h, which needs FILE
 
-#include <jerror.h>
 #include <jpeglib.h>
+// After jpeglib.h, whose version decides which warnings jerror.h names.
+#include <jerror.h>
 
 namespace kvimg {
 
@@ -55,6 +57,41 @@ inline bool jpeg_warning_loses_data(int code) {
   return code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || code == JWRN_HUFF_BAD_CODE ||
          code == JWRN_ARITH_BAD_CODE || code == JWRN_MUST_RESYNC || code == JWRN_NOT_SEQUENTIAL ||
          code == JWRN_BOGUS_PROGRESSION;
+}
+
+// The most bytes of pixels one byte of a TIFF coding (libtiff's compression code) can give, for
+// rows of row_bytes and pixels of bits_per_pixel: a page whose strips, as far as the data holds
+// them, cannot code its rows is refused before they are allocated.
+inline uint64_t tiff_most_expansion(uint16_t compression, uint64_t row_bytes, int bits_per_pixel) {
+  switch (compression) {
+    case 1:  // none
+      return 1;
+    case 32773:  // PackBits: a two-byte run codes 128 bytes
+      return 64;
+    case 5:  // LZW: a code of at least 9 bits stands for at most 4096 bytes
+      return 4096 * 8 / 9;
+    case 8:  // deflate, either code: deflate's limit
+    case 32946:
+      return 1032;
+    case 2:  // CCITT RLE, G3, G4: a row takes at least one bit
+    case 3:
+    case 4:
+      return 8 * row_bytes;
+    case 6:  // JPEG, old and new: a block of 64 pixels takes at least a bit
+    case 7:
+      return 512 * static_cast<uint64_t>(bits_per_pixel / 8 > 1 ? bits_per_pixel / 8 : 1);
+    default:  // other codings: generous, still far below what a crafted size asks
+      return uint64_t{1} << 16;
+  }
+}
+
+// Whether strips holding held bytes can code height rows of width pixels.
+inline bool tiff_strips_can_hold(uint64_t held, uint16_t compression, uint32_t width, uint32_t height,
+                                 int bits_per_pixel) {
+  const uint64_t row_bytes = (uint64_t{width} * static_cast<uint64_t>(bits_per_pixel) + 7) / 8;
+  const unsigned __int128 most =
+      static_cast<unsigned __int128>(held) * tiff_most_expansion(compression, row_bytes, bits_per_pixel);
+  return most >= static_cast<unsigned __int128>(row_bytes) * height;
 }
 
 }  // namespace kvimg
