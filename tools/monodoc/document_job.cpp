@@ -142,6 +142,7 @@ const char* describe_page(elf_object* image) {
   const elf_QELHDR* h = l ? qelHdr(l->description) : nullptr;
   if (!h) return "no layer";
   const int32_t bits = h->samplesPerPixel * (h->bitsPerSample ? h->bitsPerSample[0] : 0);
+  if (h->compression == QEL_COMPRESSION_JPEG) return h->samplesPerPixel == 1 ? "grey, JPEG as is" : "colour, JPEG as is";
   return bits == 1 ? "bilevel" : h->samplesPerPixel == 1 ? "grey" : "colour";
 }
 

@@ -55,7 +55,8 @@ bool stream_reader_pages(elf_state* state, elf_method_proc make_reader, const st
 using PageSource =
     std::function<bool(const std::string& file, const PageSink& sink, bool* taken, std::string* error)>;
 
-// "bilevel", "grey" or "colour" after the first layer of a page image, "no layer" without one.
+// "bilevel", "grey" or "colour" after the first layer of a page image (", JPEG as is" for a JPEG
+// layer kept in its bytes), "no layer" without one.
 const char* describe_page(elf_object* image);
 
 // Adds a text layer over the whole page holding the text-layer XML of file (the form "monodoc
