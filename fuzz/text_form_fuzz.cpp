@@ -1,29 +1,17 @@
 // The interpreter's text-form reader over arbitrary bytes: tokens stay within their buffer, every
 // frame is read or skipped to its end, and what is read writes out and reads back equal.
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <vector>
 
+#include "fuzz_memfile.h"
 #include "qelinterp.h"
 
 namespace {
 
 void quiet(void*, const char*) {}
-
-int memory_file(const uint8_t* data, size_t size) {
-  const int fd = memfd_create("text", 0);
-  if (fd < 0) __builtin_trap();
-  for (size_t at = 0; at < size;) {
-    const ssize_t n = write(fd, data + at, size - at);
-    if (n <= 0) __builtin_trap();
-    at += static_cast<size_t>(n);
-  }
-  lseek(fd, 0, SEEK_SET);
-  return fd;
-}
 
 // Reads whatever is left, so that no token waits on the descriptor for its next user.
 void drain(int fd) {
@@ -40,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s->print = quiet;
     return s;
   }();
-  const int fd = memory_file(data, size);
+  const int fd = fuzz_memory_file(data, size, "text");
   elf_object* list = read_LIST(state, fd);
   drain(fd);
   close(fd);

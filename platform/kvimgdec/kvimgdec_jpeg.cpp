@@ -7,6 +7,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "kvimg_bounds.h"
 #include "kvimgdec_internal.h"
 #include "kvng.h"
 #include "kvng_print.h"
@@ -20,7 +21,6 @@ struct JpegError {
   jpeg_error_mgr mgr;
   std::jmp_buf jump;
   char text[JMSG_LENGTH_MAX];
-  bool truncated;  // libjpeg made up the rows its data lacked
 };
 
 void jpeg_failed(j_common_ptr info) {
@@ -29,8 +29,9 @@ void jpeg_failed(j_common_ptr info) {
   std::longjmp(e->jump, 1);
 }
 
+// libjpeg makes up what damaged or missing data lacked and carries on: such an image fails.
 void jpeg_warning(j_common_ptr info, int level) {
-  if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) reinterpret_cast<JpegError*>(info->err)->truncated = true;
+  if (level < 0 && jpeg_warning_loses_data(info->err->msg_code)) jpeg_failed(info);
 }
 
 struct JpegDecode {
@@ -48,6 +49,13 @@ void run(JpegDecode* d, const void* data, int64_t size, KVImgDecoded* out) {
   const bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
   const bool grey = info->num_components == 1;
   info->out_color_space = cmyk ? JCS_CMYK : grey ? JCS_GRAYSCALE : JCS_RGB;
+  char why[200];
+  if (!jpeg_frame_fits(info, size, KVIMG_MAX_DECODED, why, sizeof why)) {
+    KVngError("%s: %s\n", kReader, why);
+    d->status = -1;
+    return;
+  }
+  info->mem->max_memory_to_use = jpeg_memory_limit(KVIMG_MAX_DECODED / 3);
   jpeg_calc_output_dimensions(info);
   if (!part_new(&out->image, kReader, info->output_width, info->output_height, grey ? 1 : 3, 8,
                 grey ? KVIMG_PHOTO_GREY : KVIMG_PHOTO_RGB, &d->status))
@@ -75,11 +83,6 @@ void run(JpegDecode* d, const void* data, int64_t size, KVImgDecoded* out) {
   }
   if (info->output_scanline < info->output_height) {
     KVngError("%s: JPEG image ends after %u of %u rows\n", kReader, info->output_scanline, info->output_height);
-    d->status = -1;
-    return;
-  }
-  if (d->error.truncated) {
-    KVngError("%s: JPEG data ends before the image does\n", kReader);
     d->status = -1;
     return;
   }

@@ -20,8 +20,10 @@ uint32_t be32(const unsigned char* p) {
 }
 
 // The IHDR bit depth and colour type, and the pHYs resolution in pixels per inch (0 when the
-// file gives none in metres). Chunks are walked by their lengths, bounded by the data.
-void scan_chunks(const unsigned char* data, int64_t size, int* depth, int* colour, double* xres, double* yres) {
+// file gives none in metres). Chunks are walked by their lengths, bounded by the data: false when
+// one before the image data claims more bytes than remain, which libpng would allocate before
+// finding them missing.
+bool scan_chunks(const unsigned char* data, int64_t size, int* depth, int* colour, double* xres, double* yres) {
   *depth = *colour = 0;
   *xres = *yres = 0;
   int64_t at = 8;
@@ -29,7 +31,12 @@ void scan_chunks(const unsigned char* data, int64_t size, int* depth, int* colou
     const int64_t length = be32(data + at);
     const unsigned char* type = data + at + 4;
     const unsigned char* body = data + at + 8;
-    if (length > size - at - 12) return;
+    if (length > size - at - 12) {
+      KVngError("%s: PNG chunk %.4s claims %lld bytes, more than the %lld left in the image\n", kReader,
+                reinterpret_cast<const char*>(type), static_cast<long long>(length),
+                static_cast<long long>(size - at - 12));
+      return false;
+    }
     if (std::memcmp(type, "IHDR", 4) == 0 && length >= 13) {
       *depth = body[8];
       *colour = body[9];
@@ -38,15 +45,19 @@ void scan_chunks(const unsigned char* data, int64_t size, int* depth, int* colou
       *xres = std::floor(be32(body) * 0.0254 + 0.5);
       *yres = std::floor(be32(body + 4) * 0.0254 + 0.5);
     } else if (std::memcmp(type, "IDAT", 4) == 0 || std::memcmp(type, "IEND", 4) == 0) {
-      return;
+      return true;
     }
     at += length + 12;
   }
+  return true;
 }
 
 }  // namespace
 
 int decode_png(const void* data, int64_t size, KVImgDecoded* out) {
+  int depth, colour;
+  double xres, yres;
+  if (!scan_chunks(static_cast<const unsigned char*>(data), size, &depth, &colour, &xres, &yres)) return -1;
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
@@ -55,9 +66,6 @@ int decode_png(const void* data, int64_t size, KVImgDecoded* out) {
     png_image_free(&image);
     return -1;
   }
-  int depth, colour;
-  double xres, yres;
-  scan_chunks(static_cast<const unsigned char*>(data), size, &depth, &colour, &xres, &yres);
   const bool alpha = image.format & PNG_FORMAT_FLAG_ALPHA;
   const bool rgb = image.format & PNG_FORMAT_FLAG_COLOR;
   const bool bilevel = !rgb && !alpha && depth == 1 && colour == PNG_COLOR_TYPE_GRAY;

@@ -4,10 +4,12 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "kvimg_bounds.h"
 #include "kvimgdec_internal.h"
 #include "kvng.h"
 #include "kvng_print.h"
@@ -53,7 +55,27 @@ int tiff_error(TIFF*, void*, const char* module, const char* format, va_list arg
   return 1;
 }
 
-int tiff_warning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+// The codecs warn where data is missing or damaged and fill in what they lack: counted, so that
+// such an image fails.
+int tiff_warning(TIFF*, void* data, const char* module, const char* format, va_list args) {
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  if (data && *static_cast<int*>(data) >= 0) {
+    ++*static_cast<int*>(data);
+    KVngError("%s: %s: %s\n", kReader, module ? module : "libtiff", text);
+  }
+  return 1;
+}
+
+// The data mapped as it is: libtiff reads strips and tiles in place (and reads uncompressed
+// tiles at all: without a map it refuses their byte counts).
+int memory_map(thandle_t h, void** base, toff_t* size) {
+  auto* m = static_cast<Memory*>(h);
+  *base = const_cast<unsigned char*>(m->data);
+  *size = m->size;
+  return 1;
+}
+void memory_unmap(thandle_t, void*, toff_t) {}
 
 int read_strips(TIFF* tif, KVImgPart* part, bool invert) {
   const int64_t row_bytes = part_row_bytes(part);
@@ -71,7 +93,7 @@ int read_strips(TIFF* tif, KVImgPart* part, bool invert) {
   return 1;
 }
 
-int read_rgba(TIFF* tif, uint32_t width, uint32_t height, bool grey, bool alpha, KVImgDecoded* out) {
+int read_rgba(TIFF* tif, uint32_t width, uint32_t height, bool grey, bool bilevel, bool alpha, KVImgDecoded* out) {
   char why[1024];
   if (!TIFFRGBAImageOK(tif, why)) {
     KVngError("%s: TIFF image not supported: %s\n", kReader, why);
@@ -84,8 +106,8 @@ int read_rgba(TIFF* tif, uint32_t width, uint32_t height, bool grey, bool alpha,
     part_free(&all);
     return -1;
   }
-  if (!part_new(&out->image, kReader, width, height, grey ? 1 : 3, 8, grey ? KVIMG_PHOTO_GREY : KVIMG_PHOTO_RGB,
-                &status) ||
+  if (!part_new(&out->image, kReader, width, height, grey ? 1 : 3, bilevel ? 1 : 8,
+                bilevel ? KVIMG_PHOTO_BILEVEL : grey ? KVIMG_PHOTO_GREY : KVIMG_PHOTO_RGB, &status) ||
       (alpha && !part_new(&out->mask, kReader, width, height, 1, 8, KVIMG_PHOTO_GREY, &status))) {
     part_free(&all);
     return status;
@@ -103,7 +125,10 @@ int read_rgba(TIFF* tif, uint32_t width, uint32_t height, bool grey, bool alpha,
       mask[i] = static_cast<unsigned char>(a);
       for (uint32_t& v : c) v = a ? (v * 255 + a / 2) / a : 0, v = v > 255 ? 255 : v;
     }
-    if (grey) {
+    if (bilevel) {
+      const uint64_t row_bytes = (uint64_t{width} + 7) / 8, x = i % width;
+      if (c[0] < 128) pixels[i / width * row_bytes + x / 8] |= static_cast<unsigned char>(0x80 >> (x % 8));
+    } else if (grey) {
       pixels[i] = static_cast<unsigned char>(c[0]);
     } else {
       for (int k = 0; k < 3; ++k) pixels[3 * i + k] = static_cast<unsigned char>(c[k]);
@@ -126,6 +151,20 @@ int decode(TIFF* tif, KVImgDecoded* out) {
   const bool minis = photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
   const bool alpha = extra_count > 0 && extra &&
                      (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA);
+  // Strips (or tiles) that, as far as the data holds them, cannot code the declared rows.
+  uint16_t compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  const toff_t size = TIFFGetSizeProc(tif)(TIFFClientdata(tif));
+  uint64_t held = 0;
+  for (uint32_t i = 0, n = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif); i < n; ++i) {
+    const uint64_t at = TIFFGetStrileOffset(tif, i);
+    if (at < size) held += std::min<uint64_t>(TIFFGetStrileByteCount(tif, i), size - at);
+  }
+  if (!tiff_strips_can_hold(held, compression, width, height, bits * samples)) {
+    KVngError("%s: TIFF image of %u x %u pixels is more than the %llu bytes of its strips can code\n", kReader, width,
+              height, static_cast<unsigned long long>(held));
+    return -1;
+  }
   int status;
   if (samples == 1 && minis && (bits == 1 || bits == 8) && !TIFFIsTiled(tif)) {
     const bool bilevel = bits == 1;
@@ -136,7 +175,9 @@ int decode(TIFF* tif, KVImgDecoded* out) {
     status = read_strips(tif, &out->image, bilevel ? photometric == PHOTOMETRIC_MINISBLACK
                                                    : photometric == PHOTOMETRIC_MINISWHITE);
   } else {
-    status = read_rgba(tif, width, height, minis && samples - extra_count == 1, alpha, out);
+    // Tiles and other layouts through the RGBA rendering; the part keeps the form of the samples.
+    const bool grey = minis && samples - extra_count == 1;
+    status = read_rgba(tif, width, height, grey, grey && bits == 1 && !alpha, alpha, out);
   }
   if (status != 1) return status;
   float xres = 0, yres = 0;
@@ -159,17 +200,23 @@ int decode_tiff(const void* data, int64_t size, KVImgDecoded* out) {
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   if (!options) return 0;
   TIFFOpenOptionsSetErrorHandlerExtR(options, tiff_error, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, tiff_warning, nullptr);
+  int warnings = -1;  // not counted while the directory is read: its warnings lose no pixels
+  TIFFOpenOptionsSetWarningHandlerExtR(options, tiff_warning, &warnings);
   TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(KVIMG_MAX_DECODED));
-  TIFF* tif = TIFFClientOpenExt("image part", "rm", &memory, memory_read, memory_write, memory_seek, memory_close,
-                                memory_size, nullptr, nullptr, options);
+  TIFF* tif = TIFFClientOpenExt("image part", "r", &memory, memory_read, memory_write, memory_seek, memory_close,
+                                memory_size, memory_map, memory_unmap, options);
   TIFFOpenOptionsFree(options);
   if (!tif) {
     KVngError("%s: Cannot open TIFF image\n", kReader);
     return -1;
   }
-  const int status = decode(tif, out);
+  warnings = 0;
+  int status = decode(tif, out);
   TIFFClose(tif);
+  if (status == 1 && warnings > 0) {
+    KVngError("%s: TIFF image data is damaged or cut short\n", kReader);
+    status = -1;
+  }
   return status;
 }
 

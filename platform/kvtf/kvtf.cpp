@@ -28,14 +28,17 @@ struct KVTF_TIFF {
   KVTF_MapFileProc map = nullptr;
   KVTF_UnmapFileProc unmap = nullptr;
   int errors = 0;
+  int warnings = 0;
+  char last[256] = "";  // the latest error or warning, so that a caller can name the cause
 };
 
 namespace {
 
-void print_message(int kind, const char* module, const char* format, va_list ap) {
+void print_message(int kind, const char* module, const char* format, va_list ap, KVTF_TIFF* handle = nullptr) {
   char text[1024];
   std::vsnprintf(text, sizeof text, format, ap);
   const char* m = module && *module ? module : "TIFF";
+  if (handle) std::snprintf(handle->last, sizeof handle->last, "%.*s", static_cast<int>(sizeof handle->last - 1), text);
   if (kind == KVNG_PRINT_ERROR) {
     KVngError("%s: %s\n", m, text);
   } else {
@@ -44,13 +47,16 @@ void print_message(int kind, const char* module, const char* format, va_list ap)
 }
 
 int on_error(TIFF*, void* data, const char* module, const char* format, va_list ap) {
-  if (data) ++static_cast<KVTF_TIFF*>(data)->errors;
-  print_message(KVNG_PRINT_ERROR, module, format, ap);
+  auto* handle = static_cast<KVTF_TIFF*>(data);
+  if (handle) ++handle->errors;
+  print_message(KVNG_PRINT_ERROR, module, format, ap, handle);
   return 1;
 }
 
-int on_warning(TIFF*, void*, const char* module, const char* format, va_list ap) {
-  print_message(KVNG_PRINT_DEBUG, module, format, ap);
+int on_warning(TIFF*, void* data, const char* module, const char* format, va_list ap) {
+  auto* handle = static_cast<KVTF_TIFF*>(data);
+  if (handle) ++handle->warnings;
+  print_message(KVNG_PRINT_DEBUG, module, format, ap, handle);
   return 1;
 }
 
@@ -107,7 +113,7 @@ KVTF_TIFF* KVTF_TIFFClientOpen(const char* name, const char* mode, KVTF_thandle 
   }
   auto* handle = new (std::nothrow) KVTF_TIFF;
   if (!handle) return nullptr;
-  *handle = KVTF_TIFF{nullptr, client, read, write, seek, close, size, map, unmap, 0};
+  *handle = KVTF_TIFF{nullptr, client, read, write, seek, close, size, map, unmap};
   TIFFOpenOptions* options = options_for(handle);
   TIFF* tif = options ? TIFFClientOpenExt(name ? name : "", mode, handle, client_read, client_write, client_seek,
                                           client_close, client_size, client_map, client_unmap, options)
@@ -134,6 +140,8 @@ void KVTF_TIFFClose(KVTF_TIFF* tif) {
 int KVTF_TIFFFlush(KVTF_TIFF* tif) { return TIFFFlush(tif->tif); }
 const char* KVTF_TIFFFileName(KVTF_TIFF* tif) { return TIFFFileName(tif->tif); }
 int KVTF_TIFFErrorCount(KVTF_TIFF* tif) { return tif ? tif->errors : 0; }
+int KVTF_TIFFWarningCount(KVTF_TIFF* tif) { return tif ? tif->warnings : 0; }
+const char* KVTF_TIFFLastMessage(KVTF_TIFF* tif) { return tif ? tif->last : ""; }
 
 int KVTF_TIFFGetField(KVTF_TIFF* tif, uint32_t tag, ...) {
   va_list ap;
@@ -161,12 +169,24 @@ int KVTF_TIFFSetField(KVTF_TIFF* tif, uint32_t tag, ...) {
 
 uint32_t KVTF_TIFFNumberOfDirectories(KVTF_TIFF* tif) { return TIFFNumberOfDirectories(tif->tif); }
 uint32_t KVTF_TIFFCurrentDirectory(KVTF_TIFF* tif) { return TIFFCurrentDirectory(tif->tif); }
-int KVTF_TIFFSetDirectory(KVTF_TIFF* tif, uint32_t index) { return TIFFSetDirectory(tif->tif, index); }
+uint64_t KVTF_TIFFCurrentDirOffset(KVTF_TIFF* tif) { return TIFFCurrentDirOffset(tif->tif); }
+int KVTF_TIFFSetDirectory(KVTF_TIFF* tif, uint32_t index) {
+  // libtiff finds a directory by walking the chain from the first; the next one in order is
+  // simply read, so that a file's pages visited in order cost their number, not its square.
+  if (TIFFCurrentDirectory(tif->tif) != static_cast<tdir_t>(-1) && index == TIFFCurrentDirectory(tif->tif) + 1u &&
+      !TIFFLastDirectory(tif->tif)) {
+    return TIFFReadDirectory(tif->tif);
+  }
+  return TIFFSetDirectory(tif->tif, index);
+}
 int KVTF_TIFFReadDirectory(KVTF_TIFF* tif) { return TIFFReadDirectory(tif->tif); }
 int KVTF_TIFFWriteDirectory(KVTF_TIFF* tif) { return TIFFWriteDirectory(tif->tif); }
 
 int KVTF_TIFFIsTiled(KVTF_TIFF* tif) { return TIFFIsTiled(tif->tif); }
 uint32_t KVTF_TIFFNumberOfStrips(KVTF_TIFF* tif) { return TIFFNumberOfStrips(tif->tif); }
+uint32_t KVTF_TIFFNumberOfTiles(KVTF_TIFF* tif) { return TIFFNumberOfTiles(tif->tif); }
+uint64_t KVTF_TIFFStripOffset(KVTF_TIFF* tif, uint32_t strile) { return TIFFGetStrileOffset(tif->tif, strile); }
+uint64_t KVTF_TIFFStripByteCount(KVTF_TIFF* tif, uint32_t strile) { return TIFFGetStrileByteCount(tif->tif, strile); }
 int64_t KVTF_TIFFStripSize(KVTF_TIFF* tif) { return TIFFStripSize(tif->tif); }
 uint32_t KVTF_TIFFDefaultStripSize(KVTF_TIFF* tif, uint32_t request) { return TIFFDefaultStripSize(tif->tif, request); }
 int64_t KVTF_TIFFScanlineSize(KVTF_TIFF* tif) { return TIFFScanlineSize(tif->tif); }
@@ -193,6 +213,10 @@ int KVTF_TIFFWriteScanline(KVTF_TIFF* tif, void* buffer, uint32_t row, uint16_t 
 int KVTF_TIFFReadRGBAImage(KVTF_TIFF* tif, uint32_t width, uint32_t height, uint32_t* raster) {
   // libtiff packs red in the lowest byte of each word, which is what the header promises.
   return TIFFReadRGBAImageOriented(tif->tif, width, height, raster, ORIENTATION_TOPLEFT, 0);
+}
+
+int KVTF_TIFFReadRGBATile(KVTF_TIFF* tif, uint32_t col, uint32_t row, uint32_t* raster) {
+  return TIFFReadRGBATileExt(tif->tif, col, row, raster, 1);
 }
 
 void* KVTF__TIFFmalloc(int64_t size) { return _TIFFmalloc(static_cast<tmsize_t>(size)); }

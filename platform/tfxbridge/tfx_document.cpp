@@ -18,7 +18,11 @@ int32_t fail(TFX_Document* doc, int32_t code, const char* format, ...) {
 }
 
 bool select_directory(TFX_Document* doc, int32_t index) {
-  if (static_cast<int64_t>(TIFFCurrentDirectory(doc->tif)) == index) return true;
+  const int64_t current = TIFFCurrentDirectory(doc->tif);
+  if (current == index) return true;
+  // libtiff finds a directory by number walking the chain from the first; the next one is read
+  // on from the current, so that pages visited in order cost their number, not its square.
+  if (current + 1 == index && !TIFFLastDirectory(doc->tif)) return TIFFReadDirectory(doc->tif) == 1;
   return TIFFSetDirectory(doc->tif, static_cast<tdir_t>(index)) == 1;
 }
 

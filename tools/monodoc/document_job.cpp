@@ -22,7 +22,7 @@ namespace monodoc {
 
 namespace {
 
-enum class Kind { pbm, tiff, other };
+enum class Kind { pbm, tiff, jpeg, other };
 
 Kind kind_of(const std::string& path, std::string* error) {
   FILE* f = std::fopen(path.c_str(), "rb");
@@ -38,6 +38,7 @@ Kind kind_of(const std::string& path, std::string* error) {
                  (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && (b[3] == 42 || b[3] == 43)))) {
     return Kind::tiff;
   }
+  if (n >= 2 && b[0] == 0xFF && b[1] == 0xD8) return Kind::jpeg;
   return Kind::other;
 }
 
@@ -60,6 +61,24 @@ int read_image(elf_state* state, const std::string& file, elf_object** image, st
   const int read_status = read(state, file.c_str(), nullptr, image);
   if (read_status != QEL_STATUS_OK) *error = file + ": " + status_text(state, read_status);
   return read_status;
+}
+
+// The page image's one layer made to hold the JPEG file's bytes instead of its decoded pixels.
+bool keep_jpeg_bytes(elf_state* state, elf_object* image, const std::string& bytes, std::string* error) {
+  elf_QELLAYER* l = qelLayer(QELGetLayer(image, 0));
+  elf_QELHDR* h = l ? qelHdr(l->description) : nullptr;
+  if (!h || h->compression != QEL_COMPRESSION_NONE || !h->bitsPerSample || h->bitsPerSample[0] != 8) return true;
+  void* copy = elfMalloc(bytes.size());
+  elf_object* data = copy ? elfNewPointer(state, copy, bytes.size()) : nullptr;
+  if (!data) {
+    _elfFree(copy);
+    *error = "no memory for the JPEG data";
+    return false;
+  }
+  std::memcpy(copy, bytes.data(), bytes.size());
+  ELF_ASSIGN(state, &l->data, data);
+  h->compression = QEL_COMPRESSION_JPEG;
+  return true;
 }
 
 bool stream_pbm(elf_state* state, const std::string& file, const PageSink& sink, std::string* error) {
@@ -138,6 +157,7 @@ const char* describe_page(elf_object* image) {
   const elf_QELHDR* h = l ? qelHdr(l->description) : nullptr;
   if (!h) return "no layer";
   const int32_t bits = h->samplesPerPixel * (h->bitsPerSample ? h->bitsPerSample[0] : 0);
+  if (h->compression == QEL_COMPRESSION_JPEG) return h->samplesPerPixel == 1 ? "grey, JPEG as is" : "colour, JPEG as is";
   // A palette image has one sample a pixel in colours of more.
   return bits == 1 ? "bilevel" : h->samplesPerPixel == 1 && KVngGetImageParts(h->photometric) <= 1 ? "grey" : "colour";
 }
@@ -196,7 +216,41 @@ bool stream_reader_pages(elf_state* state, elf_method_proc make_reader, const st
   return ok;
 }
 
-bool stream_pages(elf_state* state, const std::string& file, const PageSink& sink, std::string* error) {
+bool jpeg_kept_as_is(const std::string& bytes) {
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t n = bytes.size();
+  if (n < 4 || b[0] != 0xFF || b[1] != 0xD8) return false;
+  int frame = 0, precision = 0, adobe_transform = -1;
+  std::string ids;
+  // Marker segments up to the first scan (ITU T.81 B.1.1.2): FF, the marker, a two-byte length
+  // that counts itself.
+  for (size_t at = 2; at + 4 <= n && b[at] == 0xFF;) {
+    const unsigned marker = b[at + 1];
+    if (marker == 0xFF) {
+      ++at;
+      continue;
+    }
+    if (marker == 0xDA) break;
+    const size_t length = size_t{b[at + 2]} << 8 | b[at + 3];
+    if (length < 2 || length > n - at - 2) return false;
+    const unsigned char* data = b + at + 4;
+    const size_t size = length - 2;
+    if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC && size >= 6) {
+      frame = static_cast<int>(marker);
+      precision = data[0];
+      for (size_t c = 0; c < data[5] && 6 + 3 * c < size; ++c) ids += static_cast<char>(data[6 + 3 * c]);
+    } else if (marker == 0xEE && size >= 12 && std::memcmp(data, "Adobe", 5) == 0) {
+      adobe_transform = data[11];
+    }
+    at += 2 + length;
+  }
+  if ((frame != 0xC0 && frame != 0xC1 && frame != 0xC2) || precision != 8) return false;
+  if (ids.size() == 1) return true;
+  return ids.size() == 3 && (adobe_transform >= 0 ? adobe_transform == 1 : ids != "RGB");
+}
+
+bool stream_pages(elf_state* state, const std::string& file, const PageSink& sink, std::string* error,
+                  bool jpeg_as_is) {
   const Kind kind = kind_of(file, error);
   if (!error->empty()) return false;
   if (kind == Kind::pbm) return stream_pbm(state, file, sink, error);
@@ -204,6 +258,13 @@ bool stream_pages(elf_state* state, const std::string& file, const PageSink& sin
   elf_object* image = nullptr;
   if (read_image(state, file, &image, error) != QEL_STATUS_OK) return false;
   const Held held(image);
+  std::string bytes;
+  if (jpeg_as_is && kind == Kind::jpeg && read_file_bytes(file, &bytes, error) && jpeg_kept_as_is(bytes) &&
+      !keep_jpeg_bytes(state, image, bytes, error)) {
+    *error = file + ": " + *error;
+    return false;
+  }
+  error->clear();
   return sink(image, file, error);
 }
 
@@ -277,7 +338,7 @@ bool AppendRun::append_file(const std::string& file, std::string* error) {
     if (!own_(file, sink, &taken, error)) return false;
     if (taken) return some_page();
   }
-  return stream_pages(state_, file, sink, error) && some_page();
+  return stream_pages(state_, file, sink, error, keep_jpeg_) && some_page();
 }
 
 int write_document(elf_state* state, const DocumentJob& job) {
@@ -305,6 +366,7 @@ int write_document(elf_state* state, const DocumentJob& job) {
   std::string error;
   int exit = exit_ok;
   AppendRun run(state, writer, job.texts, job.own_pages);
+  run.keep_jpeg(job.jpeg_as_is);
   if (!job.attributes(state, writer, &error)) {
     complain(job.command, job.output + ": " + output.plain(error));
     exit = exit_failed;

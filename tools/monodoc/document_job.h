@@ -22,8 +22,17 @@ namespace monodoc {
 using PageSink = std::function<bool(elf_object* image, const std::string& where, std::string* error)>;
 
 // Hands every page of file to sink in order, each released before the next is read. False with
-// the reason at the first page that cannot be read or that the sink refuses.
-bool stream_pages(elf_state* state, const std::string& file, const PageSink& sink, std::string* error);
+// the reason at the first page that cannot be read or that the sink refuses. With jpeg_as_is, a
+// JPEG file that every reader takes as it is (see jpeg_kept_as_is) becomes a page whose image
+// layer holds the file's own bytes, once the file has been read through without damage.
+bool stream_pages(elf_state* state, const std::string& file, const PageSink& sink, std::string* error,
+                  bool jpeg_as_is = false);
+
+// Whether the bytes of a JPEG file can stand for its page as they are: Huffman coding (baseline,
+// extended or progressive) of 8-bit grey, or of colour that readers turn from YCbCr. Arithmetic
+// coding is not read everywhere, and colour that the file marks as RGB would be transformed by
+// readers that assume YCbCr.
+bool jpeg_kept_as_is(const std::string& bytes);
 
 // Hands bilevel pages read from file to sink as page images, each page's bits let go once handed.
 bool stream_bilevel(elf_state* state, std::vector<Bilevel>* pages, const std::string& file, const PageSink& sink,
@@ -46,7 +55,8 @@ bool stream_reader_pages(elf_state* state, elf_method_proc make_reader, const st
 using PageSource =
     std::function<bool(const std::string& file, const PageSink& sink, bool* taken, std::string* error)>;
 
-// "bilevel", "grey" or "colour" after the first layer of a page image, "no layer" without one.
+// "bilevel", "grey" or "colour" after the first layer of a page image (", JPEG as is" for a JPEG
+// layer kept in its bytes), "no layer" without one.
 const char* describe_page(elf_object* image);
 
 // Adds a text layer over the whole page holding the text-layer XML of file (the form "monodoc
@@ -75,6 +85,8 @@ class AppendRun {
 
   // Appends every page of the file; false with the reason.
   bool append_file(const std::string& file, std::string* error);
+  // JPEG page files go to the writer in their own bytes (stream_pages).
+  void keep_jpeg(bool keep) { keep_jpeg_ = keep; }
   int32_t pages() const { return pages_; }
 
  private:
@@ -85,6 +97,7 @@ class AppendRun {
   const std::vector<std::string>& texts_;
   PageSource own_;
   int32_t pages_ = 0;
+  bool keep_jpeg_ = false;
 };
 
 // A document written from page files with libpagefiler's document writer, as "monodoc pdf" and
@@ -101,6 +114,7 @@ struct DocumentJob {
   std::function<bool(elf_state*, elf_object* writer, std::string* error)> attributes;
   std::vector<std::string> texts;       // text-layer XML files, one per page from the first
   PageSource own_pages;                 // files the command reads itself, or null
+  bool jpeg_as_is = true;               // JPEG page files written in their own bytes
 };
 
 // Makes the writer, appends every page with a progress line each, releases the writer (which

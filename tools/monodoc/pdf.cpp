@@ -25,8 +25,11 @@ const char pdf_help[] =
     "PNM, PDF) into one PDF with the document writer of libpagefiler (MakeDocWriter, format pdf).\n"
     "Bilevel pages become JBIG2 images: the PDF library codes them with libmonocodec's engine in\n"
     "sections of ten pages, and the pages of a section share one JBIG2Globals dictionary. Grey\n"
-    "and colour pages become JPEG (DCT) images, or Flate images with --flate. Each page is read,\n"
-    "written and released before the next, and a line per page tells how it went.\n"
+    "and colour pages become JPEG (DCT) images, or Flate images with --flate. A JPEG file's page\n"
+    "keeps the file's own bytes (no second coding) unless --flate asks for Flate, or its coding\n"
+    "(arithmetic, 12-bit, RGB without YCbCr) is not one every PDF reader takes; a JPEG or other\n"
+    "page file that is cut short or damaged fails with the reason. Each page is read, written\n"
+    "and released before the next, and a line per page tells how it went.\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE     the PDF to write (\".pdf\" added when it has no extension)\n"
@@ -303,6 +306,7 @@ int run_pdf(const std::vector<std::string>& args) {
                   [&](const std::string& file, const PageSink& sink, bool* taken, std::string* error) {
                     return pdf_pages(interp.state, o.recode, o.inputPassword, file, sink, taken, error);
                   }};
+  job.jpeg_as_is = !o.flate;
   return write_document(interp.state, job);
 }
 

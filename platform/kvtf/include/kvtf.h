@@ -69,6 +69,8 @@ enum {
   KVTF_TAG_YCBCRSUBSAMPLING = 530,
   KVTF_TAG_GLOBALPARAMETERSIFD = 400,
   KVTF_TAG_FAXPROFILE = 402,
+  KVTF_TAG_TILEWIDTH = 322,
+  KVTF_TAG_TILELENGTH = 323,
   /* Pseudo tags of the library's codecs. */
   KVTF_TAG_JPEGQUALITY = 65537,
   KVTF_TAG_JPEGCOLORMODE = 65538,
@@ -118,8 +120,11 @@ MONO_API void KVTF_TIFFClose(KVTF_TIFF* tif);
 MONO_API int KVTF_TIFFFlush(KVTF_TIFF* tif);
 MONO_API const char* KVTF_TIFFFileName(KVTF_TIFF* tif);
 
-/* Errors reported on the handle since it was opened. */
+/* Errors and warnings reported on the handle since it was opened, and the text of the latest
+   of either ("" before any). */
 MONO_API int KVTF_TIFFErrorCount(KVTF_TIFF* tif);
+MONO_API int KVTF_TIFFWarningCount(KVTF_TIFF* tif);
+MONO_API const char* KVTF_TIFFLastMessage(KVTF_TIFF* tif);
 
 /* Fields of the current directory: 1 when the tag is there (or, Defaulted, has a default),
    else 0. */
@@ -130,6 +135,8 @@ MONO_API int KVTF_TIFFSetField(KVTF_TIFF* tif, uint32_t tag, ...);
 /* Directories: counted from 0. */
 MONO_API uint32_t KVTF_TIFFNumberOfDirectories(KVTF_TIFF* tif);
 MONO_API uint32_t KVTF_TIFFCurrentDirectory(KVTF_TIFF* tif);
+/* Where the current directory lies in the file. */
+MONO_API uint64_t KVTF_TIFFCurrentDirOffset(KVTF_TIFF* tif);
 MONO_API int KVTF_TIFFSetDirectory(KVTF_TIFF* tif, uint32_t index);
 MONO_API int KVTF_TIFFReadDirectory(KVTF_TIFF* tif);
 MONO_API int KVTF_TIFFWriteDirectory(KVTF_TIFF* tif);
@@ -137,6 +144,10 @@ MONO_API int KVTF_TIFFWriteDirectory(KVTF_TIFF* tif);
 /* Strips, tiles and scanlines (sizes in bytes; -1 on failure). */
 MONO_API int KVTF_TIFFIsTiled(KVTF_TIFF* tif);
 MONO_API uint32_t KVTF_TIFFNumberOfStrips(KVTF_TIFF* tif);
+MONO_API uint32_t KVTF_TIFFNumberOfTiles(KVTF_TIFF* tif);
+/* Where strip or tile strile lies in the file and how many bytes it takes (0 when unknown). */
+MONO_API uint64_t KVTF_TIFFStripOffset(KVTF_TIFF* tif, uint32_t strile);
+MONO_API uint64_t KVTF_TIFFStripByteCount(KVTF_TIFF* tif, uint32_t strile);
 MONO_API int64_t KVTF_TIFFStripSize(KVTF_TIFF* tif);
 MONO_API uint32_t KVTF_TIFFDefaultStripSize(KVTF_TIFF* tif, uint32_t request);
 MONO_API int64_t KVTF_TIFFScanlineSize(KVTF_TIFF* tif);
@@ -152,6 +163,11 @@ MONO_API int KVTF_TIFFWriteScanline(KVTF_TIFF* tif, void* buffer, uint32_t row, 
    (CMYK, YCbCr, CIE L*a*b* and palettes are converted). Rows of raster are width words. 1, or 0
    when the image cannot be converted (the reason is reported). */
 MONO_API int KVTF_TIFFReadRGBAImage(KVTF_TIFF* tif, uint32_t width, uint32_t height, uint32_t* raster);
+
+/* The tile whose top-left pixel is at col, row (multiples of the tile size) as the words of
+   KVTF_TIFFReadRGBAImage, tile width words a row, bottom row first; the parts of an edge tile
+   outside the image are zero. 1, or 0 at the first error. */
+MONO_API int KVTF_TIFFReadRGBATile(KVTF_TIFF* tif, uint32_t col, uint32_t row, uint32_t* raster);
 
 /* Memory of the library. */
 MONO_API void* KVTF__TIFFmalloc(int64_t size);

@@ -587,6 +587,23 @@ QELImage* read_png(SState* state, PngRead& r, Cursor& cursor) {
   return make_image(state, width, height, xres, yres, colour_layer, alpha_layer);
 }
 
+// The first chunk that claims more bytes than the data holds after it, or null. libpng allocates
+// what a chunk's length claims (and only warns when that is more than a limit) before reading
+// it, so a few bytes could ask for gigabytes.
+const unsigned char* overlong_chunk(const unsigned char* data, uint64_t size, uint64_t* claimed, uint64_t* left) {
+  for (uint64_t at = 8; at + 12 <= size;) {
+    const uint64_t length = uint64_t{data[at]} << 24 | uint64_t{data[at + 1]} << 16 | uint64_t{data[at + 2]} << 8 | data[at + 3];
+    if (length > size - at - 12) {
+      *claimed = length;
+      *left = size - at - 12;
+      return data + at + 4;
+    }
+    if (std::memcmp(data + at + 4, "IEND", 4) == 0) break;
+    at += length + 12;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 extern "C" QELImage* PNGQEL_BufUChar2QEL(BufUChar* buffer) {
@@ -594,6 +611,14 @@ extern "C" QELImage* PNGQEL_BufUChar2QEL(BufUChar* buffer) {
   SState* state = buffer->state;
   if (buffer->length < 4 || png_sig_cmp(buffer->data, 0, 4) != 0) {
     SState_ErrPrintf(state, " NOT A PNG file.\n");
+    err(state, __LINE__);
+    return nullptr;
+  }
+  uint64_t claimed = 0, left = 0;
+  if (const unsigned char* type = overlong_chunk(buffer->data, buffer->length, &claimed, &left)) {
+    SState_ErrPrintf(state, "  PNG chunk %.4s claims %llu bytes, more than the %llu left.\n",
+                     reinterpret_cast<const char*>(type), static_cast<unsigned long long>(claimed),
+                     static_cast<unsigned long long>(left));
     err(state, __LINE__);
     return nullptr;
   }

@@ -1,6 +1,7 @@
 // Image parts decoded in memory match the pixels netpbm and libjpeg's own tools wrote them from
 // (lossless formats exactly; JPEG against djpeg of the same bytes), alpha included as the mask.
 
+#include "hostile_pages.h"
 #include "kvimgdec.h"
 #include "xps_test_support.h"
 
@@ -43,6 +44,7 @@ std::string raster(const std::string& pnm) {
 
 TEST_F(XpsTest, DecodedPartsMatchTheToolsPixels) {
   for (const char* tool : {"pnmtopng", "pnmtotiff"}) monotest::require_tool(tool, "netpbm");
+  monotest::require_tool("tiffcp", "libtiff-tools");
   monotest::require_tool("cjpeg", "libjpeg-turbo-progs");
   constexpr int w = 45, h = 31;
   write_sources(dir, w, h);
@@ -60,6 +62,12 @@ TEST_F(XpsTest, DecodedPartsMatchTheToolsPixels) {
       {"png bilevel", "readpng", "pnmtopng src.pbm > img", "src.pbm", nullptr, 1},
       {"tiff rgb lzw", "readtif", "pnmtotiff -lzw src.ppm > img", "src.ppm", nullptr, 8},
       {"tiff g4", "readtif", "pnmtotiff -g4 src.pbm > img", "src.pbm", nullptr, 1},
+      {"tiff g4 tiles", "readtif", "pnmtotiff -g4 src.pbm > s.tif && tiffcp -t -w 16 -l 16 -c g4 s.tif img", "src.pbm",
+       nullptr, 1},
+      {"tiff bilevel raw tiles", "readtif", "pnmtotiff src.pbm > s.tif && tiffcp -t -w 16 -l 16 -c none s.tif img",
+       "src.pbm", nullptr, 1},
+      {"tiff rgb lzw tiles", "readtif", "pnmtotiff src.ppm > s.tif && tiffcp -t -w 16 -l 16 -c lzw s.tif img", "src.ppm",
+       nullptr, 8},
       {"jpeg", "readjpg", "cjpeg -quality 90 src.ppm > img && djpeg -pnm img > jpeg.ppm", "jpeg.ppm", nullptr, 8},
   };
   for (const Case& c : cases) {
@@ -97,6 +105,16 @@ TEST_F(XpsTest, DamagedImagePartsAreRefused) {
       EXPECT_NE(KVImgDecode(reader, whole.data(), static_cast<int64_t>(keep), &decoded), 1) << reader << " " << keep;
       EXPECT_EQ(decoded.image.pixels, nullptr);
     }
+  }
+  // Sizes declared beyond what the bytes can hold are refused before anything is allocated.
+  const std::string jpeg = monotest::read_file(dir.file("j"));
+  for (const auto& [reader, bytes] : {std::pair{"readpng", monotest::png_claiming_chunk("tEXt", 0x7FFFFF00)},
+                                      {"readjpg", monotest::jpeg_declaring(jpeg, 16000, 16000)},
+                                      {"readjpg", monotest::jpeg_declaring(jpeg, 65000, 65000)},
+                                      {"readtif", monotest::tiff_directories(1, 16000, 16000, 8)}}) {
+    KVImgDecoded decoded;
+    EXPECT_EQ(KVImgDecode(reader, bytes.data(), static_cast<int64_t>(bytes.size()), &decoded), -1) << reader;
+    EXPECT_EQ(decoded.image.pixels, nullptr);
   }
   KVImgDecoded decoded;
   EXPECT_EQ(KVImgDecode("readwdp", "II\xbc\x01", 4, &decoded), -1);

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "hostile_pages.h"
 #include "interp_fixture.h"
 #include "kvraster.h"
+#include "sanitizer_size.h"
 #include "tools.h"
 
 namespace {
@@ -114,6 +116,19 @@ class RasterTest : public monotest::InterpTest {
     EXPECT_EQ(size_t(h->bytesPerRow[0]), p.row_bytes());
     p.rows.assign(static_cast<const uint8_t*>(data->data), static_cast<const uint8_t*>(data->data) + p.row_bytes() * p.height);
     return p;
+  }
+
+  // Page n of a TIFF file through readtif; null with the status set.
+  elf_object* read_tif(const std::string& path, int32_t n) {
+    elf_object* result = nullptr;
+    if (call_elf_procedure(state, "readtif", keep(lstBuildArgs(state, "filename:s", path.c_str(), 0, "dirnum:i", n, 0, LST_END)),
+                           &result) != QEL_STATUS_OK) {
+      return nullptr;
+    }
+    keep(result);
+    elf_object* page = nullptr;
+    lstScanArgs(result, "img:QELIMAGE", LST_REQUIRED, &page, LST_END);
+    return page;
   }
 
   std::vector<elf_object*> kept;
@@ -334,6 +349,98 @@ TEST_F(RasterTest, RefusalsLeaveNoFileBehind) {
     elf_object* back = reinterpret_cast<elf_object*>(1);
     EXPECT_NE(QELReadFile2QELIMAGE(state, dir.file(name).c_str(), nullptr, &back), QEL_STATUS_OK) << name;
     EXPECT_EQ(back, nullptr);
+  }
+}
+
+TEST_F(RasterTest, TiledAndStripedTiffsOfEveryCodingGiveTheSamePage) {
+  monotest::require_tool("tiffcp", "libtiff-tools");
+  struct Coding {
+    Kind kind;
+    const char* option;  // tiffcp's -c
+  };
+  const Coding codings[] = {{Kind::Bilevel, "none"}, {Kind::Bilevel, "g4"},   {Kind::Bilevel, "g3"},
+                            {Kind::Bilevel, "lzw"},  {Kind::Bilevel, "zip"},  {Kind::Bilevel, "packbits"},
+                            {Kind::Grey, "none"},    {Kind::Grey, "lzw"},     {Kind::Grey, "zip"},
+                            {Kind::Grey, "jpeg"},    {Kind::Rgb, "packbits"}, {Kind::Rgb, "lzw"},
+                            {Kind::Rgb, "jpeg"}};
+  // Strips, square tiles, and wide tiles of planes (tiffcp makes planes of whole-byte samples, and
+  // not in JPEG).
+  const char* layouts[] = {"-r 16", "-t -w 16 -l 16", "-t -w 32 -l 16 -p separate"};
+  for (const Coding& c : codings) {
+    const Page page = make_page(c.kind, 53, 37);
+    const std::string source = dir.file("source.tif");
+    elf_object* image = image_of(page, c.kind == Kind::Bilevel ? QEL_PHOTO_BILEVEL : c.kind == Kind::Grey ? grey : rgb);
+    ASSERT_EQ(call(image, "writetif", lstBuildArgs(state, "filename:s", source.c_str(), 0, "compression:i", 0, 0, LST_END)),
+              QEL_STATUS_OK)
+        << getStatusMessage(state);
+    for (const char* layout : layouts) {
+      const bool jpeg = std::string(c.option) == "jpeg";
+      if ((c.kind == Kind::Bilevel || jpeg) && std::string(layout).find("separate") != std::string::npos) continue;
+      SCOPED_TRACE(std::string(c.option) + " " + layout);
+      const std::string path = dir.file("copy.tif");
+      ASSERT_EQ(run_tool(std::string("tiffcp -c ") + c.option + " " + layout + " " + shell_quote(source) + " " +
+                         shell_quote(path) + " 2>&1")
+                    .exit_code,
+                0);
+      elf_object* back = read_tif(path, 1);
+      ASSERT_NE(back, nullptr) << getStatusMessage(state);
+      const Page read = page_of(back);
+      EXPECT_EQ(int(read.kind), int(c.kind)) << "the page changed its form";
+      ASSERT_EQ(read.width, page.width);
+      ASSERT_EQ(read.height, page.height);
+      if (!jpeg) {
+        EXPECT_TRUE(read.rows == page.rows) << "pixels differ";
+      }
+    }
+  }
+}
+
+TEST_F(RasterTest, DeclaredSizesBeyondTheBytesAreRefusedBeforeAllocating) {
+  // A JPEG of our writer whose frame then claims more than its bytes can code.
+  ASSERT_EQ(write(image_of(make_page(Kind::Grey, 64, 40), grey), "writejpg", dir.file("small.jpg")), QEL_STATUS_OK);
+  const std::string jpeg = monotest::read_file(dir.file("small.jpg"));
+  const monotest::CraftedFile cases[] = {
+      {"text.png", monotest::png_claiming_chunk("tEXt", 0x7FFFFF00), "the file ends before its data does"},
+      {"ztxt.png", monotest::png_claiming_chunk("zTXt", 0x7FFFFF00), "the file ends before its data does"},
+      {"splt.png", monotest::png_claiming_chunk("sPLT", 0x7FFFFF00), "the file ends before its data does"},
+      {"wide.png", monotest::png_declaring(65535, 65535), "more than a page may have"},
+      {"tall.png", monotest::png_declaring(10000, 10000), "more than its bytes can code"},
+      {"wide.jpg", monotest::jpeg_declaring(jpeg, 65500, 65500), "more than the 268435456 a page may have"},
+      {"tall.jpg", monotest::jpeg_declaring(jpeg, 12000, 12000), "more than its"},
+      {"cut.jpg", jpeg.substr(0, jpeg.size() / 2), "Premature end of JPEG file"},
+      {"wide.tif", monotest::tiff_directories(1, 16000, 16000, 8), "bytes of its strips can code"},
+      {"huge.tif", monotest::tiff_directories(1, 100000, 100000, 8), "too large"},
+  };
+  for (const monotest::CraftedFile& c : cases) {
+    SCOPED_TRACE(c.name);
+    monotest::write_file(dir.file(c.name), c.bytes);
+    elf_object* back = reinterpret_cast<elf_object*>(1);
+    EXPECT_NE(QELReadFile2QELIMAGE(state, dir.file(c.name).c_str(), nullptr, &back), QEL_STATUS_OK);
+    EXPECT_EQ(back, nullptr);
+    const std::string message = getStatusMessage(state);
+    EXPECT_NE(message.find(c.message), std::string::npos) << message;
+    EXPECT_NE(message.find(c.name), std::string::npos) << message;
+  }
+}
+
+TEST_F(RasterTest, PagesOfATiffReadInOrderFindTheirDirectoryOnce) {
+  // Reading page n used to walk the chain of directories from the first: n² for the file.
+  for (const uint32_t pages : {4000u, monotest::sanitizer_sized(100000u, 20000u)}) {
+    SCOPED_TRACE(pages);
+    const std::string path = dir.file("many.tif");
+    monotest::write_file(path, monotest::tiff_directories(pages));
+    for (uint32_t n = 1; n <= pages; ++n) {
+      elf_object* page = read_tif(path, static_cast<int32_t>(n));
+      ASSERT_NE(page, nullptr) << "page " << n << ": " << getStatusMessage(state);
+      ASSERT_EQ(qelImage(page)->width, 8);
+      for (elf_object* o : kept) elfDiscard(o);
+      kept.clear();
+    }
+    EXPECT_EQ(read_tif(path, static_cast<int32_t>(pages) + 1), nullptr);
+    // Out of order still finds each page.
+    for (const uint32_t n : {pages / 2, 1u, pages}) {
+      EXPECT_NE(read_tif(path, static_cast<int32_t>(n)), nullptr) << n;
+    }
   }
 }
 
