@@ -302,6 +302,13 @@ VltStatus jb2DecodeSegment(Jb2File* file, DataSource* source, SegmentInfo* seg,
   }
   Jb2BoundedSource view;
   jb2BoundSource(&view, source, seg->dataLength);
+  // A segment that runs past the end of the stream can only fail, once its decoder has spent the
+  // work its declared length pays for: a length of megabytes over a few bytes of data would buy
+  // seconds of pixels decoded from nothing. It is refused before it is decoded. (Asking the
+  // parent for its next window here relies on its refill leaving earlier windows readable, as
+  // every source over a block of memory does.)
+  if (view.left > 0 && !parent_has_data(source))
+    return jb2Fail(file, VLT_ERR_IO_LENGTH, "segment data runs past the end of the stream");
   const VltStatus st = decode(file, &view.source, seg, referred);
   if (st != VLT_OK) return st;
   const VltStatus end = jb2EndBoundedSource(&view);

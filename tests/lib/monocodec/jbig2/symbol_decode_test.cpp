@@ -516,17 +516,20 @@ struct WhiteInput {
 };
 
 // Crafted MQ streams that code an enormous amount of white in a few bytes: n square white symbols
-// (generic or refined), or n instances of the white symbol (plain, or each refined to a white
-// square). Their decoding must stop at the work their bytes may ask for, quickly and with a
-// message; a share that fits the budget still decodes, but not as often as one likes in one stream.
+// (generic or refined), n instances of the white symbol (plain, or each refined to a white
+// square), or n square white patterns. Their decoding must stop at the work their bytes may ask
+// for, quickly and with a message; a share that fits the budget still decodes, but not as often as
+// one likes in one stream. A segment whose length claims more bytes than the stream holds must not
+// be paid for by the bytes it lacks.
 TEST_F(SymbolDecodeTest, ShortStreamsAskingForSecondsOfWorkAreRefusedQuickly) {
-  enum Kind { kGenericSymbols, kRefinedSymbols, kInstances, kRefinedInstances };
+  enum Kind { kGenericSymbols, kRefinedSymbols, kInstances, kRefinedInstances, kPatterns };
   struct Case {
     const char* name;
     Kind kind;
     uint32_t count, side;
-    int segments;         // decoded this many times in one stream; the last one as expected
-    const char* message;  // null: decodes
+    int segments;           // decoded this many times in one stream; the last one as expected
+    const char* message;    // null: decodes
+    uint32_t missing = 0;   // bytes the segment's length claims past the end of the stream
   };
   const Case cases[] = {
       {"300 white symbols of 1024 x 1024", kGenericSymbols, 300, 1024, 1, "too many symbol pixels in one dictionary"},
@@ -539,6 +542,8 @@ TEST_F(SymbolDecodeTest, ShortStreamsAskingForSecondsOfWorkAreRefusedQuickly) {
       {"60000 instances, twice", kInstances, 60000, 1024, 2, "more symbol instances than the coded data can place"},
       {"300 instances refined to 1024 x 1024", kRefinedInstances, 300, 1024, 1,
        "too many refined pixels for the coded data"},
+      {"32768 patterns of 128 x 128 whose length claims 128 KiB more than the stream holds", kPatterns, 32768, 128,
+       1, "segment data runs past the end of the stream", 1u << 17},
   };
   const Bytes at = {3, 0xFF, 0xFD, 0xFF, 2, 0xFE, 0xFE, 0xFE};
   for (const Case& c : cases) {
@@ -550,7 +555,12 @@ TEST_F(SymbolDecodeTest, ShortStreamsAskingForSecondsOfWorkAreRefusedQuickly) {
     enum Field : size_t { kDH, kDW, kAI, kRDX, kRDY, kDT, kFS, kDS, kRI, kRDW, kRDH, kIDs, kBitmap = kIDs + 2 };
     MqFields f(state, kBitmap * 512 + 65536);
     Bytes data;
-    if (dict) {
+    if (c.kind == kPatterns) {
+      // Template 0; the first adaptive pixel one pattern to the left puts every pixel on the
+      // decoder's slow path, a decision each.
+      f.run(kBitmap * 512, 0, c.count * area);
+      data = Bytes{0x00, uint8_t(side), uint8_t(side)} + be32(c.count - 1) + f.finish();
+    } else if (dict) {
       f.num(kDH * 512, int32_t(side));
       for (uint32_t i = 0; i < c.count; ++i) {
         f.num(kDW * 512, i == 0 ? int32_t(side) : 0);
@@ -593,12 +603,22 @@ TEST_F(SymbolDecodeTest, ShortStreamsAskingForSecondsOfWorkAreRefusedQuickly) {
         jb2FreeSegmentInfo(&seg, state);
         seg = SegmentInfo{};
       }
-      st = decode(dict ? jb2DecodeSymDict : jb2DecodeSymReg, dict ? JB2_SEG_SYMBOL_DICT : JB2_SEG_TEXT_IMMEDIATE, data,
-                  &seg, {&in.seg});
+      if (c.kind == kPatterns) {
+        // Through the segment reader, which alone knows where the stream ends.
+        seg.type = JB2_SEG_PATTERN_DICT;
+        seg.dataLength = static_cast<uint32_t>(data.size()) + c.missing;
+        DataSource src;
+        jb2test::memory_source(&src, state, data.data(), data.size());
+        printed = {};
+        st = jb2DecodeSegment(file, &src, &seg, nullptr);
+      } else {
+        st = decode(dict ? jb2DecodeSymDict : jb2DecodeSymReg, dict ? JB2_SEG_SYMBOL_DICT : JB2_SEG_TEXT_IMMEDIATE,
+                    data, &seg, {&in.seg});
+      }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (c.message != nullptr) {
-      EXPECT_EQ(st, 107);
+      EXPECT_EQ(st, c.missing != 0 ? VLT_ERR_IO_LENGTH : 107);
       EXPECT_NE(printed.text.find(c.message), std::string::npos) << printed.text;
     } else {
       EXPECT_EQ(st, VLT_OK) << printed.text;
