@@ -37,23 +37,23 @@ set(MONO_MONOCODEC_HEADERS
 # libpagefiler: the object types and their exported entry points, transform specifications,
 # the back ends' exported entry points, the zip utility.
 set(MONO_PAGEFILER_HEADERS
-  src/lib/pagefiler/dio.h
-  src/lib/pagefiler/dio_transform.h
-  src/lib/pagefiler/dio_backends.h
-  src/lib/pagefiler/dio_membuf.h
-  src/lib/pagefiler/dio_pdf.h
-  src/lib/pagefiler/tio.h
-  src/lib/pagefiler/zzip.h
-  src/lib/pagefiler/pdf_write.h
-  src/lib/pagefiler/pdf_read.h
-  src/lib/pagefiler/dio_text.h
-  src/lib/pagefiler/xps_archive.h
-  src/lib/pagefiler/xps_names.h
-  src/lib/pagefiler/xps_fonts.h
-  src/lib/pagefiler/xps_image.h
-  src/lib/pagefiler/xps_package.h
-  src/lib/pagefiler/xps_opcrel.h
-  src/lib/pagefiler/xps_sign.h
+  src/lib/pagefiler/core/dio.h
+  src/lib/pagefiler/core/dio_transform.h
+  src/lib/pagefiler/core/dio_backends.h
+  src/lib/pagefiler/core/dio_membuf.h
+  src/lib/pagefiler/core/dio_pdf.h
+  src/lib/pagefiler/tiff/tio.h
+  src/lib/pagefiler/zip/zzip.h
+  src/lib/pagefiler/pdf/pdf_write.h
+  src/lib/pagefiler/pdf/pdf_read.h
+  src/lib/pagefiler/core/dio_text.h
+  src/lib/pagefiler/xps/xps_archive.h
+  src/lib/pagefiler/xps/xps_names.h
+  src/lib/pagefiler/xps/xps_fonts.h
+  src/lib/pagefiler/xps/xps_image.h
+  src/lib/pagefiler/xps/xps_package.h
+  src/lib/pagefiler/xps/xps_opcrel.h
+  src/lib/pagefiler/xps/xps_sign.h
   src/lib/safeout/safe_output.h)
 # The platform stand-ins: the interface every plug-in is written against (each folder's include).
 file(GLOB MONO_PLATFORM_HEADERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/*/include/*.h)
