@@ -113,17 +113,14 @@ bool stream_tiff(elf_state* state, const std::string& file, const PageSink& sink
 // The page being appended, so that what the engine says about it names it; 0 between pages.
 int32_t page_in_progress = 0;
 
-// The engine's messages as every command gives them: the document's temporary file named as
-// the document (data: the OutputFile), and the page being appended named.
+// The engine's messages as every command gives them, the page being appended named.
 void print_document_message(void* data, int kind, const char* text) {
-  const auto* output = static_cast<const OutputFile*>(data);
-  if (!text) {
-    print_engine_message(nullptr, kind, text);
+  if (!text || page_in_progress == 0) {
+    print_output_message(data, kind, text);
     return;
   }
-  std::string said = output ? output->plain(text) : std::string(text);
-  if (page_in_progress > 0) said = "page " + std::to_string(page_in_progress) + ": " + said;
-  print_engine_message(nullptr, kind, said.c_str());
+  const std::string named = "page " + std::to_string(page_in_progress) + ": " + text;
+  print_output_message(data, kind, named.c_str());
 }
 
 // The writer MakeDocWriter makes for the job, held by the result list in *made; null after a

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "messages.h"
+
 namespace monodoc {
 
 void install_signal_cleanup() { SafeOut_EndOnSignals("monodoc"); }
@@ -119,6 +121,11 @@ bool OutputSet::commit(std::string* error) {
   }
   files_.clear();
   return true;
+}
+
+void print_output_message(void* output, int kind, const char* text) {
+  const auto* file = static_cast<const OutputFile*>(output);
+  print_engine_message(nullptr, kind, file && text ? file->plain(text).c_str() : text);
 }
 
 }  // namespace monodoc

@@ -70,6 +70,10 @@ class OutputSet {
   std::vector<std::unique_ptr<OutputFile>> files_;
 };
 
+// The engine's messages as the commands print them, the temporary file of the OutputFile given
+// as data (or none, for null) named as the file it becomes.
+void print_output_message(void* output, int kind, const char* text);
+
 }  // namespace monodoc
 
 #endif

@@ -308,12 +308,7 @@ int run_write(elf_state* state, const TiffLibrary& lib, const std::vector<std::s
   OutputFile document;
   PageFolder pages(target, inputs);
   // What the writer says of the file it writes names the document, not its temporary file.
-  KVngSetPrinter(
-      [](void* data, int kind, const char* text) {
-        const auto* file = static_cast<const OutputFile*>(data);
-        print_engine_message(nullptr, kind, text ? file->plain(text).c_str() : text);
-      },
-      &document);
+  KVngSetPrinter(print_output_message, &document);
   struct RestorePrinter {
     ~RestorePrinter() { KVngSetPrinter(print_engine_message, nullptr); }
   } restore_printer;
